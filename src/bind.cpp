@@ -1,0 +1,117 @@
+// The module _zorp_cpp: conversions between host objects and the library's containers, and the
+// registration of Motif, Miner, PatternMiner and sax, in that order.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+#include <pybind11/typing.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "miner.h"
+#include "motif.h"
+#include "patterns.h"
+#include "sax.h"
+
+// Python 3.13 no longer has this private function, which pybind11 calls only once the module
+// runs. A weak reference lets the loader finish under 3.13, so that the entry point itself
+// refuses the interpreter with the version-mismatch ImportError instead of an undefined symbol.
+#pragma weak _PyThreadState_UncheckedGet
+
+namespace py = pybind11;
+using zorp::Miner;
+using zorp::Motif;
+using zorp::PatternMiner;
+using zorp::SeriesSet;
+using zorp::Word;
+using zorp::WordSet;
+
+namespace {
+
+using HostWords = py::typing::List<py::typing::List<py::str>>;
+// A word as the host hands it in: one single-byte character per symbol.
+using SymbolLists = std::vector<std::vector<char>>;
+
+// Every byte becomes the character of the same code point, so any byte the miner accepts
+// comes back as the symbol it was given.
+py::str text_of(const Word& word) {
+    PyObject* text =
+        PyUnicode_DecodeLatin1(word.data(), static_cast<Py_ssize_t>(word.size()), nullptr);
+    if (text == nullptr) {
+        throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::str>(text);
+}
+
+HostWords host_words(const WordSet& words) {
+    py::list result(words.size());
+    for (size_t i = 0; i < words.size(); ++i) {
+        const Word& word = words[i];
+        py::list letters(word.size());
+        for (size_t j = 0; j < word.size(); ++j) {
+            PyObject* letter = PyUnicode_FromOrdinal(static_cast<unsigned char>(word[j]));
+            if (letter == nullptr) {
+                throw py::error_already_set();
+            }
+            PyList_SET_ITEM(letters.ptr(), static_cast<Py_ssize_t>(j), letter);
+        }
+        PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(i), letters.release().ptr());
+    }
+    return result;
+}
+
+WordSet native_words(const SymbolLists& symbols) {
+    WordSet words;
+    words.reserve(symbols.size());
+    for (const std::vector<char>& word : symbols) {
+        words.emplace_back(word.begin(), word.end());
+    }
+    return words;
+}
+
+py::typing::Dict<py::str, Motif> host_table(zorp::FrequentTable table) {
+    py::dict result;
+    for (auto& [pattern, motif] : table) {
+        result[text_of(pattern)] = py::cast(std::move(motif));
+    }
+    return result;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_zorp_cpp, m) {
+    py::class_<Motif>(m, "Motif")
+        .def_property_readonly("pattern",
+                               [](const Motif& motif) { return text_of(motif.get_pattern()); })
+        .def_property_readonly("indexes", &Motif::get_indexes)
+        .def_property_readonly("average_occurrences", &Motif::get_average_occurrences)
+        .def_property_readonly("representative", &Motif::get_representative)
+        .def_property_readonly("best_matches", &Motif::get_best_matches)
+        .def_property_readonly("length", &Motif::get_length)
+        .def_property_readonly("naed", &Motif::get_naed)
+        .def("__repr__", [](const Motif& motif) {
+            return py::str("Motif('{}')").format(text_of(motif.get_pattern()));
+        });
+
+    py::class_<Miner>(m, "Miner")
+        .def(py::init<double, int, int, int, int, double, int>(), py::arg("minsup"),
+             py::arg("seglen"), py::arg("alphabet"), py::arg("min_len") = 3, py::arg("max_len") = 0,
+             py::arg("max_overlap") = 0.9, py::arg("k") = 0)
+        .def("mine", [](Miner& miner, SeriesSet ts) { return miner.mine(ts); })
+        .def_property_readonly("motifs", &Miner::get_motifs);
+
+    py::class_<PatternMiner>(m, "PatternMiner")
+        .def(py::init<double, int, int, double>(), py::arg("minsup"), py::arg("min_len") = 3,
+             py::arg("max_len") = 0, py::arg("max_overlap") = 0.9)
+        .def("mine",
+             [](PatternMiner& miner, const SymbolLists& words) { miner.mine(native_words(words)); })
+        .def_property_readonly(
+            "frequent", [](const PatternMiner& miner) { return host_table(miner.get_frequent()); });
+
+    m.def(
+        "sax",
+        [](const SeriesSet& ts, int seglen, int alphabet) {
+            return host_words(zorp::sax(ts, seglen, alphabet));
+        },
+        py::arg("ts"), py::arg("seglen"), py::arg("alphabet"));
+}

@@ -1,0 +1,68 @@
+#include "miner.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <utility>
+
+#include "patterns.h"
+
+namespace zorp {
+
+Miner::Miner(double minsup, int seglen, int alphabet, int min_len, int max_len, double max_overlap,
+             int k)
+    : minsup(minsup),
+      seglen(seglen),
+      alphabet(alphabet),
+      min_len(min_len),
+      max_len(max_len),
+      max_overlap(max_overlap),
+      k(k) {}
+
+std::vector<Motif> Miner::mine(SeriesSet& ts) {
+    // A later run never maps an earlier run's motifs over series they do not belong to.
+    motifs.clear();
+    znorm(ts);
+    const WordSet words = sax(ts, seglen, alphabet);
+    mine_patterns(words);
+    map_patterns(ts);
+    sort_patterns();
+    if (k < 0) {
+        // The ranked list is stored whole before the cut fails.
+        throw std::length_error("cannot create std::vector larger than max_size()");
+    }
+    const size_t count = k == 0 ? motifs.size() : std::min(motifs.size(), static_cast<size_t>(k));
+    return std::vector<Motif>(motifs.begin(), motifs.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
+void Miner::mine_patterns(const WordSet& words) {
+    PatternMiner miner(minsup, min_len, max_len, max_overlap);
+    miner.mine(words);
+    // The local miner is discarded, so its table is moved rather than copied.
+    FrequentTable table = miner.take_frequent();
+    motifs.reserve(motifs.size() + table.size());
+    for (auto& entry : table) {
+        motifs.push_back(std::move(entry.second));
+    }
+}
+
+void Miner::map_patterns(const SeriesSet& ts) {
+    for (Motif& motif : motifs) {
+        motif.map(ts, seglen);
+    }
+}
+
+void Miner::sort_patterns() {
+    std::sort(motifs.begin(), motifs.end(), ranks_before);
+}
+
+bool ranks_before(const Motif& a, const Motif& b) {
+    const double x = a.get_naed();
+    const double y = b.get_naed();
+    if (std::isnan(x)) {
+        return false;
+    }
+    return std::isnan(y) || x < y;
+}
+
+}  // namespace zorp

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <vector>
+
+#include "motif.h"
+#include "sax.h"
+
+namespace zorp {
+
+// The whole discovery pipeline: normalise, discretise, mine, map, rank, cut to k.
+class Miner {
+  public:
+    Miner(double minsup, int seglen, int alphabet, int min_len, int max_len, double max_overlap,
+          int k);
+
+    // Normalises ts in place and returns copies of the best k motifs (all when k is 0). Every
+    // run starts from an empty motif list; the whole ranked list stays readable afterwards.
+    std::vector<Motif> mine(SeriesSet& ts);
+
+    void mine_patterns(const WordSet& words);
+    void map_patterns(const SeriesSet& ts);
+    void sort_patterns();
+
+    std::vector<Motif> get_motifs() const { return motifs; }
+
+  private:
+    double minsup;
+    int seglen;
+    int alphabet;
+    int min_len;
+    int max_len;
+    double max_overlap;
+    int k;
+    std::vector<Motif> motifs;
+};
+
+// Ranking order: ascending naed, with NaN after every number (infinity included), so that the
+// relation stays a strict weak order.
+bool ranks_before(const Motif& a, const Motif& b);
+
+}  // namespace zorp

@@ -1,0 +1,399 @@
+#include "patterns.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+namespace zorp {
+
+namespace {
+
+size_t byte_of(char symbol) {
+    return static_cast<unsigned char>(symbol);
+}
+
+// Longest common subsequence against one fixed word, computed a machine word of the fixed word
+// at a time (the bit-vector form of the dynamic programme): bit i of the state is cleared once
+// position i of the fixed word is the end of a longest match, so the zero bits count the lcs.
+class LcsAgainst {
+  public:
+    explicit LcsAgainst(const Word& fixed)
+        : bits(fixed.size()),
+          blocks((fixed.size() + 63) / 64),
+          masks(256 * blocks, 0),
+          state(blocks) {
+        for (size_t i = 0; i < bits; ++i) {
+            masks[byte_of(fixed[i]) * blocks + i / 64] |= uint64_t{1} << (i % 64);
+        }
+    }
+
+    size_t length_with(const Word& other) const {
+        if (blocks == 0) {
+            return 0;
+        }
+        if (blocks == 1) {
+            uint64_t row = ~uint64_t{0};
+            for (char symbol : other) {
+                const uint64_t match = masks[byte_of(symbol)];
+                const uint64_t kept = row & match;
+                row = (row + kept) | (row & ~match);
+            }
+            return bits - popcount(row & low_bits(bits));
+        }
+        std::fill(state.begin(), state.end(), ~uint64_t{0});
+        for (char symbol : other) {
+            const uint64_t* match = &masks[byte_of(symbol) * blocks];
+            uint64_t carry = 0;
+            for (size_t w = 0; w < blocks; ++w) {
+                const uint64_t row = state[w];
+                const uint64_t kept = row & match[w];
+                const uint64_t partial = row + kept;
+                const uint64_t sum = partial + carry;
+                carry = (partial < row || sum < partial) ? 1 : 0;
+                state[w] = sum | (row & ~match[w]);
+            }
+        }
+        size_t zeros = 0;
+        for (size_t w = 0; w < blocks; ++w) {
+            const size_t used = std::min<size_t>(64, bits - 64 * w);
+            zeros += used - popcount(state[w] & low_bits(used));
+        }
+        return zeros;
+    }
+
+  private:
+    static uint64_t low_bits(size_t count) {
+        return count >= 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
+    }
+    static size_t popcount(uint64_t value) {
+        return static_cast<size_t>(__builtin_popcountll(value));
+    }
+
+    size_t bits;
+    size_t blocks;
+    std::vector<uint64_t> masks;
+    mutable std::vector<uint64_t> state;
+};
+
+// Per-pattern byte counts over the bytes that occur in a pattern list. The count of common
+// bytes bounds the lcs from above, which settles most pairs without computing it.
+class ByteCounts {
+  public:
+    explicit ByteCounts(const std::vector<Word>& patterns) {
+        std::array<int, 256> ids;
+        ids.fill(-1);
+        for (const Word& pattern : patterns) {
+            for (char symbol : pattern) {
+                if (ids[byte_of(symbol)] < 0) {
+                    ids[byte_of(symbol)] = static_cast<int>(distinct++);
+                }
+            }
+        }
+        counts.assign(patterns.size() * distinct, 0);
+        for (size_t p = 0; p < patterns.size(); ++p) {
+            for (char symbol : patterns[p]) {
+                ++counts[p * distinct + static_cast<size_t>(ids[byte_of(symbol)])];
+            }
+        }
+    }
+
+    size_t common(size_t a, size_t b) const {
+        const uint32_t* x = &counts[a * distinct];
+        const uint32_t* y = &counts[b * distinct];
+        size_t shared = 0;
+        for (size_t d = 0; d < distinct; ++d) {
+            shared += std::min(x[d], y[d]);
+        }
+        return shared;
+    }
+
+  private:
+    size_t distinct = 0;
+    std::vector<uint32_t> counts;
+};
+
+bool any_letter(const WordSet& words) {
+    return std::any_of(words.begin(), words.end(), [](const Word& word) { return !word.empty(); });
+}
+
+Word without_last(const Word& pattern) {
+    return pattern.substr(0, pattern.empty() ? 0 : pattern.size() - 1);
+}
+
+}  // namespace
+
+PatternMiner::PatternMiner(double minsup, int min_len, int max_len, double max_overlap)
+    : minsup(minsup), min_len(min_len), max_len(max_len), max_overlap(max_overlap), levels(2) {}
+
+void PatternMiner::reset() {
+    frequent.clear();
+    levels.assign(2, {});
+    level = 2;
+    support_threshold = 0.0;
+}
+
+void PatternMiner::mine(const WordSet& words) {
+    reset();
+    support_threshold = minsup * static_cast<double>(words.size());
+    if (!(support_threshold > 0.0) && max_len == 0 && any_letter(words)) {
+        std::ostringstream message;
+        message << "support threshold (minsup x number of words) is " << support_threshold
+                << ", not positive, and max_len is 0: every candidate would be accepted and the "
+                   "pattern search would never end; give a positive minsup or a positive max_len";
+        throw std::invalid_argument(message.str());
+    }
+    mine_1_patterns(words);
+    level = 2;
+    if (!levels[1].empty()) {
+        while (max_len == 0 || max_len >= level) {
+            levels.emplace_back();
+            extend_level(get_candidates(), words);
+            ++level;
+            if (levels[static_cast<size_t>(level) - 1].empty()) {
+                break;
+            }
+        }
+    }
+    remove_redundant();
+}
+
+// Positions are gathered per letter within one word and recorded with one lookup per letter,
+// which records exactly what one record_index per position would, in ascending order.
+void PatternMiner::mine_1_patterns(const WordSet& words) {
+    std::array<Motif*, 256> motif_of{};
+    std::array<std::vector<int>, 256> positions;
+    std::vector<size_t> seen;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const Word& word = words[i];
+        for (size_t j = 0; j < word.size(); ++j) {
+            std::vector<int>& list = positions[byte_of(word[j])];
+            if (list.empty()) {
+                seen.push_back(byte_of(word[j]));
+            }
+            list.push_back(static_cast<int>(j));
+        }
+        for (size_t symbol : seen) {
+            if (motif_of[symbol] == nullptr) {
+                const Word pattern(1, static_cast<char>(symbol));
+                motif_of[symbol] = &frequent.try_emplace(pattern, pattern).first->second;
+            }
+            motif_of[symbol]->record_indexes(static_cast<int>(i), positions[symbol]);
+            positions[symbol].clear();
+        }
+        seen.clear();
+    }
+    std::vector<Word> keys;
+    keys.reserve(frequent.size());
+    for (const auto& entry : frequent) {
+        keys.push_back(entry.first);
+    }
+    for (const Word& key : keys) {
+        prune_infrequent(key);
+    }
+}
+
+// An ordered comparison: a support equal to the threshold survives, and a threshold that is
+// not a number discards nothing.
+bool PatternMiner::meets_support(const Motif& motif) const {
+    return !(support_threshold > static_cast<double>(motif.support()));
+}
+
+void PatternMiner::accept_or_erase(const Word& pattern) {
+    auto found = frequent.find(pattern);
+    if (found == frequent.end()) {
+        throw std::out_of_range("map::at");
+    }
+    if (!meets_support(found->second)) {
+        frequent.erase(found);
+        return;
+    }
+    if (levels.size() <= pattern.size()) {
+        levels.resize(pattern.size() + 1);
+    }
+    levels[pattern.size()].push_back(pattern);
+}
+
+void PatternMiner::prune_infrequent(const Word& pattern) {
+    accept_or_erase(pattern);
+}
+
+// Joins a with b when a without its first byte equals b without its last. The accepted patterns
+// are grouped by their head (all but the last byte), so each a meets only the b that join it,
+// in list order: the candidates come out exactly as the pairwise loop would give them.
+std::vector<Word> PatternMiner::get_candidates() const {
+    std::vector<Word> candidates;
+    const size_t previous = static_cast<size_t>(level) - 1;
+    if (level < 2 || previous >= levels.size()) {
+        return candidates;
+    }
+    const std::vector<Word>& accepted = levels[previous];
+    std::unordered_map<std::string_view, std::vector<size_t>> by_head;
+    for (size_t i = 0; i < accepted.size(); ++i) {
+        const Word& b = accepted[i];
+        if (!b.empty()) {
+            by_head[std::string_view(b).substr(0, b.size() - 1)].push_back(i);
+        }
+    }
+    for (const Word& a : accepted) {
+        if (a.empty()) {
+            continue;
+        }
+        const auto joined = by_head.find(std::string_view(a).substr(1));
+        if (joined == by_head.end()) {
+            continue;
+        }
+        for (size_t i : joined->second) {
+            candidates.push_back(a + accepted[i].back());
+        }
+    }
+    return candidates;
+}
+
+void PatternMiner::find_candidate(const Word& candidate, const WordSet& words) {
+    const Motif& prefix = frequent.at(without_last(candidate));
+    Motif& target = frequent.at(candidate);
+    const auto window = static_cast<size_t>(level);
+    for (const auto& [series, positions] : prefix.view_indexes()) {
+        const Word& word = words.at(static_cast<size_t>(series));
+        for (int position : positions) {
+            const auto start = static_cast<size_t>(position);
+            if (start + window > word.size()) {
+                continue;
+            }
+            if (word.compare(start, window, candidate) == 0) {
+                target.record_index(series, position);
+            }
+        }
+    }
+}
+
+// Candidates built from one accepted pattern a are consecutive and share a as their prefix, so
+// a's occurrences are read once for the whole group. Every recorded position of a is an
+// occurrence of a, so a window matches a candidate exactly when its last byte does; each
+// candidate receives, series by series, the same ascending positions find_candidate would give.
+void PatternMiner::extend_level(const std::vector<Word>& candidates, const WordSet& words) {
+    std::array<Motif*, 256> target_of{};
+    std::array<std::vector<int>, 256> found;
+    std::vector<size_t> touched;
+    const auto window = static_cast<size_t>(level);
+    size_t first = 0;
+    while (first < candidates.size()) {
+        const std::string_view head =
+            std::string_view(candidates[first]).substr(0, candidates[first].size() - 1);
+        size_t last = first;
+        while (last < candidates.size() && candidates[last].size() == head.size() + 1 &&
+               std::string_view(candidates[last]).substr(0, head.size()) == head) {
+            ++last;
+        }
+        for (size_t c = first; c < last; ++c) {
+            target_of[byte_of(candidates[c].back())] =
+                &frequent.try_emplace(candidates[c], candidates[c]).first->second;
+        }
+        const Motif& prefix = frequent.at(Word(head));
+        for (const auto& [series, positions] : prefix.view_indexes()) {
+            const Word& word = words.at(static_cast<size_t>(series));
+            for (int position : positions) {
+                const auto end = static_cast<size_t>(position) + window;
+                if (end > word.size()) {
+                    continue;
+                }
+                const size_t symbol = byte_of(word[end - 1]);
+                if (target_of[symbol] == nullptr) {
+                    continue;
+                }
+                if (found[symbol].empty()) {
+                    touched.push_back(symbol);
+                }
+                found[symbol].push_back(position);
+            }
+            for (size_t symbol : touched) {
+                target_of[symbol]->record_indexes(series, found[symbol]);
+                found[symbol].clear();
+            }
+            touched.clear();
+        }
+        for (size_t c = first; c < last; ++c) {
+            target_of[byte_of(candidates[c].back())] = nullptr;
+            accept_or_erase(candidates[c]);
+        }
+        first = last;
+    }
+}
+
+// Starts at the last level mined, whether the run ended on an empty level or at max_len, so
+// every accepted pattern meets the min_len filter. The result runs longest first, each length
+// in acceptance order.
+std::vector<Word> PatternMiner::remove_short() {
+    std::vector<Word> kept;
+    for (size_t i = levels.size(); i-- > 1;) {
+        for (const Word& pattern : levels[i]) {
+            if (static_cast<int64_t>(i) < min_len) {
+                frequent.erase(pattern);
+            } else {
+                kept.push_back(pattern);
+            }
+        }
+    }
+    return kept;
+}
+
+// Each surviving pattern q, in list order, removes every pattern p not longer than itself that
+// it overlaps by more than max_overlap. A removal depends only on the pair and on p not being
+// removed yet, so the pairs may be settled in any order within one q. The removed set is an
+// index mask, and the lcs is computed only for pairs whose common byte count could exceed the
+// threshold.
+void PatternMiner::remove_redundant() {
+    const std::vector<Word> kept = remove_short();
+    // An overlap ratio never exceeds 1, so such a threshold (or NaN) removes nothing.
+    if (kept.empty() || !(max_overlap < 1.0)) {
+        return;
+    }
+    const ByteCounts counts(kept);
+    std::vector<char> removed(kept.size(), 0);
+    size_t group_start = 0;  // first pattern of the current length; the list runs longest first
+    for (size_t q = 0; q < kept.size(); ++q) {
+        if (kept[q].size() != kept[group_start].size()) {
+            group_start = q;
+        }
+        if (removed[q]) {
+            continue;
+        }
+        const LcsAgainst against_q(kept[q]);
+        for (size_t p = group_start; p < kept.size(); ++p) {
+            if (p == q || removed[p]) {
+                continue;
+            }
+            const double length = static_cast<double>(kept[p].size());
+            if (!(static_cast<double>(counts.common(q, p)) / length > max_overlap)) {
+                continue;
+            }
+            const double ratio = static_cast<double>(against_q.length_with(kept[p])) / length;
+            if (ratio > max_overlap) {
+                removed[p] = 1;
+                frequent.erase(kept[p]);
+            }
+        }
+    }
+}
+
+FrequentTable PatternMiner::take_frequent() {
+    FrequentTable taken = std::move(frequent);
+    frequent.clear();
+    return taken;
+}
+
+double lcs(const Word& a, const Word& b) {
+    return static_cast<double>(LcsAgainst(a).length_with(b));
+}
+
+bool is_p_in_vec(const Word& pattern, const std::vector<Word>& patterns) {
+    return std::find(patterns.begin(), patterns.end(), pattern) != patterns.end();
+}
+
+}  // namespace zorp

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <map>
+#include <vector>
+
+#include "motif.h"
+#include "sax.h"
+
+namespace zorp {
+
+// Pattern -> its Motif, in symbol order; a pattern sorts before all of its extensions.
+using FrequentTable = std::map<Word, Motif, SymbolLess>;
+
+// Finds the contiguous patterns that occur in enough words, growing them one byte per level
+// from the frequent single letters, then drops the short and the redundant ones.
+class PatternMiner {
+  public:
+    PatternMiner(double minsup, int min_len, int max_len, double max_overlap);
+
+    // One whole mining run; every run starts from a fresh state. Refuses, before doing any work,
+    // a run that could never end: a threshold that is not positive accepts every candidate,
+    // so without a max_len bound the levels would grow until memory runs out.
+    void mine(const WordSet& words);
+
+    // Steps of a run, public so that they can be checked on their own.
+    void mine_1_patterns(const WordSet& words);
+    void prune_infrequent(const Word& pattern);
+    std::vector<Word> get_candidates() const;
+    void find_candidate(const Word& candidate, const WordSet& words);
+    std::vector<Word> remove_short();
+    void remove_redundant();
+
+    FrequentTable get_frequent() const { return frequent; }
+    // Hands the table over without copying it; the miner is left with an empty table.
+    FrequentTable take_frequent();
+
+    double get_support_threshold() const { return support_threshold; }
+    int get_level() const { return level; }
+    std::vector<std::vector<Word>> get_levels() const { return levels; }
+
+  private:
+    void reset();
+    bool meets_support(const Motif& motif) const;
+    void accept_or_erase(const Word& pattern);
+    // Inserts, locates and prunes one level's candidates in candidate order.
+    void extend_level(const std::vector<Word>& candidates, const WordSet& words);
+
+    double minsup;
+    int min_len;
+    int max_len;
+    double max_overlap;
+    FrequentTable frequent;
+    double support_threshold = 0.0;
+    int level = 2;
+    // Entry n lists the accepted patterns of length n, in acceptance order.
+    std::vector<std::vector<Word>> levels;
+};
+
+// Length of the longest common subsequence of two words (not of the longest common substring).
+double lcs(const Word& a, const Word& b);
+
+bool is_p_in_vec(const Word& pattern, const std::vector<Word>& patterns);
+
+}  // namespace zorp

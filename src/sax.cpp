@@ -1,0 +1,126 @@
+#include "sax.h"
+
+#include <cmath>
+#include <stdexcept>
+
+namespace zorp {
+
+bool SymbolLess::operator()(const Word& a, const Word& b) const {
+    const size_t common = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < common; ++i) {
+        const auto x = static_cast<signed char>(a[i]);
+        const auto y = static_cast<signed char>(b[i]);
+        if (x != y) {
+            return x < y;
+        }
+    }
+    return a.size() < b.size();
+}
+
+const std::vector<std::vector<double>> breakpoints = {
+    {},
+    {},
+    {0.0},
+    {-0.43, 0.43},
+    {-0.67, 0.0, 0.67},
+    {-0.84, -0.25, 0.25, 0.84},
+    {-0.97, -0.43, 0.0, 0.43, 0.97},
+    {-1.07, -0.57, -0.18, 0.18, 0.57, 1.07},
+    {-1.15, -0.67, -0.32, 0.0, 0.32, 0.67, 1.15},
+    {-1.22, -0.76, -0.43, -0.14, 0.14, 0.43, 0.76, 1.22},
+    {-1.28, -0.84, -0.52, -0.25, 0.0, 0.25, 0.52, 0.84, 1.28},
+};
+
+const std::vector<double>& breakpoint_row(int alphabet) {
+    if (alphabet < 0 || alphabet > max_alphabet) {
+        throw std::invalid_argument("alphabet must be between 0 and " +
+                                    std::to_string(max_alphabet) + ", got " +
+                                    std::to_string(alphabet));
+    }
+    return breakpoints[static_cast<size_t>(alphabet)];
+}
+
+namespace {
+
+// The cut points are ascending, so counting stops at the first one the value does not exceed;
+// NaN exceeds none and gives 'a'.
+char letter_for(const std::vector<double>& cuts, double value) {
+    int above = 0;
+    for (double cut : cuts) {
+        if (!(value > cut)) {
+            break;
+        }
+        ++above;
+    }
+    return static_cast<char>('a' + above);
+}
+
+[[noreturn]] void throw_impossible_size() {
+    throw std::length_error("cannot create std::vector larger than max_size()");
+}
+
+}  // namespace
+
+void znorm(SeriesSet& ts) {
+    for (Series& series : ts) {
+        if (series.empty()) {
+            continue;
+        }
+        const double n = static_cast<double>(series.size());
+        double sum = 0.0;
+        for (double value : series) {
+            sum += value;
+        }
+        const double mean = sum / n;
+        double squares = 0.0;
+        for (double& value : series) {
+            value -= mean;
+            squares += value * value;
+        }
+        const double deviation = std::sqrt(squares / n);
+        for (double& value : series) {
+            value /= deviation;
+        }
+    }
+}
+
+Word get_row(const Series& series, int seglen, int alphabet) {
+    const std::vector<double>& cuts = breakpoint_row(alphabet);
+    const size_t n = series.size();
+    // The letter count is taken in floating point: seglen 0 gives infinity (NaN for an empty
+    // series) and a negative seglen a negative count, all of which are impossible sizes.
+    const double count = std::ceil(static_cast<double>(n) / seglen);
+    if (!(count >= 0.0) || count > static_cast<double>(Word().max_size())) {
+        throw_impossible_size();
+    }
+    const auto letters = static_cast<size_t>(count);
+    Word word(letters, 'a');
+    const auto step = static_cast<size_t>(seglen > 0 ? seglen : 0);
+    for (size_t i = 0; i < letters; ++i) {
+        const size_t start = i * step;
+        const size_t end = n - start < step ? n : start + step;
+        double sum = 0.0;
+        for (size_t j = start; j < end; ++j) {
+            sum += series[j];
+        }
+        // Divides by seglen, not by the points present, so a short last segment is pulled
+        // towards 0.
+        word[i] = letter_for(cuts, sum / seglen);
+    }
+    return word;
+}
+
+int get_discrete_value(int alphabet, double value) {
+    return letter_for(breakpoint_row(alphabet), value);
+}
+
+WordSet sax(const SeriesSet& ts, int seglen, int alphabet) {
+    breakpoint_row(alphabet);  // refuse a bad alphabet before any word is built
+    WordSet words(ts.size());
+    for (size_t i = 0; i < ts.size(); ++i) {
+        words[i] = get_row(ts[i], seglen, alphabet);
+    }
+    return words;
+}
+
+}  // namespace zorp
