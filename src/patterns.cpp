@@ -139,6 +139,14 @@ void PatternMiner::reset() {
 }
 
 void PatternMiner::mine(const WordSet& words) {
+    begin_run(words);
+    mine_1_patterns(words);
+    while (mine_next_level(words)) {
+    }
+    remove_redundant();
+}
+
+void PatternMiner::begin_run(const WordSet& words) {
     reset();
     support_threshold = minsup * static_cast<double>(words.size());
     if (!(support_threshold > 0.0) && max_len == 0 && any_letter(words)) {
@@ -148,19 +156,22 @@ void PatternMiner::mine(const WordSet& words) {
                    "pattern search would never end; give a positive minsup or a positive max_len";
         throw std::invalid_argument(message.str());
     }
-    mine_1_patterns(words);
-    level = 2;
-    if (!levels[1].empty()) {
-        while (max_len == 0 || max_len >= level) {
-            levels.emplace_back();
-            extend_level(get_candidates(), words);
-            ++level;
-            if (levels[static_cast<size_t>(level) - 1].empty()) {
-                break;
-            }
-        }
+}
+
+// Mines the candidates of length level. The search ends when there is nothing to extend, when
+// max_len (if not 0) is passed, or when a level comes out empty.
+bool PatternMiner::mine_next_level(const WordSet& words) {
+    const auto previous = static_cast<size_t>(level) - 1;
+    if (previous >= levels.size() || levels[previous].empty()) {
+        return false;
     }
-    remove_redundant();
+    if (max_len != 0 && max_len < level) {
+        return false;
+    }
+    levels.emplace_back();
+    extend_level(get_candidates(), words);
+    ++level;
+    return !levels[static_cast<size_t>(level) - 1].empty();
 }
 
 // Positions are gathered per letter within one word and recorded with one lookup per letter,

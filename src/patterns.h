@@ -22,8 +22,12 @@ class PatternMiner {
     // so without a max_len bound the levels would grow until memory runs out.
     void mine(const WordSet& words);
 
-    // Steps of a run, public so that they can be checked on their own.
+    // Steps of a run, in the order mine takes them; public so that they can be checked and timed
+    // on their own. begin_run resets the miner, sets the support threshold and refuses an
+    // endless run; mine_next_level mines one more length and tells whether the search goes on.
+    void begin_run(const WordSet& words);
     void mine_1_patterns(const WordSet& words);
+    bool mine_next_level(const WordSet& words);
     void prune_infrequent(const Word& pattern);
     std::vector<Word> get_candidates() const;
     void find_candidate(const Word& candidate, const WordSet& words);

@@ -1,0 +1,60 @@
+"""Writes examples/planted.json: noisy random walks with one shape planted in each.
+
+The file is committed; run this script again only to change the example. The seed is fixed, so
+the same file comes out every time.
+
+Each series is a slow random walk seen through white noise, of its own length, with one copy of
+a square-wave burst (three high and three low plateaus of 24 points each) added at a known,
+random position. Positions are multiples of SEGMENT, the seglen the demo uses, so the burst
+covers whole SAX segments and reads as the same letters in every series; the noise keeps the
+background from forming long frequent patterns of its own.
+"""
+
+import json
+import pathlib
+import random
+
+SEED = 20261207
+SERIES = 40
+SHORTEST, LONGEST = 600, 1400
+SEGMENT = 8
+STEP = 0.02
+NOISE = 1.0
+PLATEAUS = [3.0, 3.0, 3.0, -3.0, -3.0, -3.0, 3.0, 3.0, 3.0, -3.0, -3.0, -3.0]
+
+
+def planted_shape() -> list[float]:
+    return [level for level in PLATEAUS for _ in range(SEGMENT)]
+
+
+def make_series(rng: random.Random, shape: list[float]) -> tuple[list[float], int]:
+    length = rng.randint(SHORTEST, LONGEST)
+    level = 0.0
+    series = []
+    for _ in range(length):
+        level += rng.gauss(0.0, STEP)
+        series.append(level + rng.gauss(0.0, NOISE))
+    start = SEGMENT * rng.randint(0, (length - len(shape)) // SEGMENT)
+    for i, value in enumerate(shape):
+        series[start + i] += value
+    return [round(value, 5) for value in series], start
+
+
+def main() -> None:
+    rng = random.Random(SEED)
+    shape = planted_shape()
+    series, starts = zip(*(make_series(rng, shape) for _ in range(SERIES)))
+    data = {
+        "description": "noisy random walks, each with one planted square-wave burst",
+        "seed": SEED,
+        "shape_points": len(shape),
+        "planted_at": list(starts),
+        "series": list(series),
+    }
+    out = pathlib.Path(__file__).with_name("planted.json")
+    out.write_text(json.dumps(data, separators=(",", ":")) + "\n")
+    print(f"wrote {out.name}: {len(series)} series, a shape of {len(shape)} points in each")
+
+
+if __name__ == "__main__":
+    main()

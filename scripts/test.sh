@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Sets everything up, then runs every test: the C++ unit tests (warnings as errors), the same
+# tests under AddressSanitizer and UndefinedBehaviorSanitizer, and the Python tests against the
+# installed module. Exits non-zero when any of them fails.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+say() { printf '[test] %s\n' "$*" >&2; }
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# GoogleTest comes from the system's packages; install it when it is missing.
+ensure_gtest() {
+    if [ -f /usr/include/gtest/gtest.h ]; then
+        return 0
+    fi
+    if ! command -v apt-get >/dev/null 2>&1; then
+        say "GoogleTest is missing and there is no apt-get to install it: install libgtest-dev (or"
+        say "GoogleTest's headers and libraries) and run this again."
+        exit 1
+    fi
+    say "installing GoogleTest (libgtest-dev)"
+    as_root apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq libgtest-dev >/dev/null
+}
+
+"$root/scripts/setup.sh"
+ensure_gtest
+
+python="$root/.venv/bin/python"
+cmake_python=(-DPython_EXECUTABLE="$python" -Dpybind11_DIR="$("$python" -m pybind11 --cmakedir)")
+jobs=$(nproc 2>/dev/null || echo 2)
+
+say "C++ unit tests (-Wall -Wextra -Werror)"
+cmake -S . -B build/cpp -DCMAKE_BUILD_TYPE=Release -DZORP_BUILD_TESTS=ON -DZORP_WERROR=ON \
+    "${cmake_python[@]}" >/dev/null
+cmake --build build/cpp -j "$jobs"
+ctest --test-dir build/cpp --output-on-failure -j "$jobs"
+
+say "C++ unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build/cpp-sanitize -DCMAKE_BUILD_TYPE=Debug -DZORP_BUILD_TESTS=ON -DZORP_WERROR=ON \
+    -DZORP_SANITIZE=ON -DZORP_BUILD_MODULE=OFF >/dev/null
+cmake --build build/cpp-sanitize -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build/cpp-sanitize --output-on-failure -j "$jobs"
+
+say "Python tests"
+"$python" -m pytest -q
