@@ -1,0 +1,298 @@
+// Times the phases of a motif search on random-walk series generated here from a fixed seed.
+//
+//   bench_phases mining [options]   each step of one PatternMiner run over a word set
+//   bench_phases miner [options]    each phase of Miner over a series set
+//
+// Options (all "--name value"): --series --points --seglen --alphabet --minsup --min-len
+// --max-len --max-overlap --seed, and --k for miner. The figures are printed, never checked.
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "miner.h"
+#include "motif.h"
+#include "patterns.h"
+#include "sax.h"
+
+namespace {
+
+const char* const usage =
+    "usage: bench_phases (mining | miner) [--series N] [--points P] [--seglen S]\n"
+    "           [--alphabet A] [--minsup M] [--min-len 3] [--max-len 0] [--max-overlap 0.9]\n"
+    "           [--seed 42] [--k 0 (miner only)]\n"
+    "defaults: 1000 series, 10000 points, seglen 10, alphabet 6, minsup 0.5\n";
+
+struct Options {
+    std::string command;
+    int series = 1000;
+    int points = 10000;
+    int seglen = 10;
+    int alphabet = 6;
+    double minsup = 0.5;
+    int min_len = 3;
+    int max_len = 0;
+    double max_overlap = 0.9;
+    int k = 0;
+    unsigned long long seed = 42;
+};
+
+[[noreturn]] void usage_error(const std::string& message) {
+    std::fprintf(stderr, "bench_phases: %s\n%s", message.c_str(), usage);
+    std::exit(2);
+}
+
+int parse_int(const std::string& name, const std::string& text) {
+    size_t used = 0;
+    int value = 0;
+    try {
+        value = std::stoi(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (text.empty() || used != text.size()) {
+        usage_error("--" + name + " needs an integer, got '" + text + "'");
+    }
+    return value;
+}
+
+double parse_double(const std::string& name, const std::string& text) {
+    size_t used = 0;
+    double value = 0.0;
+    try {
+        value = std::stod(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (text.empty() || used != text.size()) {
+        usage_error("--" + name + " needs a number, got '" + text + "'");
+    }
+    return value;
+}
+
+void set_option(Options& options, const std::string& name, const std::string& value) {
+    if (name == "series") {
+        options.series = parse_int(name, value);
+    } else if (name == "points") {
+        options.points = parse_int(name, value);
+    } else if (name == "seglen") {
+        options.seglen = parse_int(name, value);
+    } else if (name == "alphabet") {
+        options.alphabet = parse_int(name, value);
+    } else if (name == "minsup") {
+        options.minsup = parse_double(name, value);
+    } else if (name == "min-len") {
+        options.min_len = parse_int(name, value);
+    } else if (name == "max-len") {
+        options.max_len = parse_int(name, value);
+    } else if (name == "max-overlap") {
+        options.max_overlap = parse_double(name, value);
+    } else if (name == "k" && options.command == "miner") {
+        options.k = parse_int(name, value);
+    } else if (name == "seed") {
+        options.seed = static_cast<unsigned long long>(parse_int(name, value));
+    } else {
+        usage_error("unknown option --" + name + " for " + options.command);
+    }
+}
+
+Options parse(int argc, char** argv) {
+    if (argc < 2) {
+        usage_error("missing subcommand");
+    }
+    Options options;
+    options.command = argv[1];
+    if (options.command != "mining" && options.command != "miner") {
+        usage_error("unknown subcommand '" + options.command + "'");
+    }
+    for (int i = 2; i < argc; i += 2) {
+        const std::string flag = argv[i];
+        if (flag.rfind("--", 0) != 0 || i + 1 >= argc) {
+            usage_error("expected --name value, got '" + flag + "'");
+        }
+        set_option(options, flag.substr(2), argv[i + 1]);
+    }
+    if (options.series < 0 || options.points < 0 || options.seglen < 1) {
+        usage_error("--series and --points must not be negative, and --seglen must be positive");
+    }
+    return options;
+}
+
+// Random walks with standard Gaussian steps, each starting at 0; the same seed gives the same
+// set on the same standard library.
+zorp::SeriesSet random_walks(const Options& options) {
+    std::mt19937_64 engine(options.seed);
+    std::normal_distribution<double> step(0.0, 1.0);
+    zorp::SeriesSet ts(static_cast<size_t>(options.series));
+    for (zorp::Series& series : ts) {
+        series.resize(static_cast<size_t>(options.points));
+        double level = 0.0;
+        for (double& value : series) {
+            level += step(engine);
+            value = level;
+        }
+    }
+    return ts;
+}
+
+using Clock = std::chrono::steady_clock;
+
+template <typename Work>
+double seconds_of(Work&& work) {
+    const auto start = Clock::now();
+    work();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// ru_maxrss is in KiB on Linux.
+double peak_rss_mib() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+void print_parameters(const Options& options) {
+    std::printf(
+        "%s: %d series x %d points (seed %llu), seglen %d, alphabet %d, minsup %g, "
+        "min_len %d, max_len %d, max_overlap %g",
+        options.command.c_str(), options.series, options.points, options.seed, options.seglen,
+        options.alphabet, options.minsup, options.min_len, options.max_len, options.max_overlap);
+    if (options.command == "miner") {
+        std::printf(", k %d", options.k);
+    }
+    std::printf("\n");
+}
+
+void print_phase(const std::string& name, double seconds, const std::string& note = "") {
+    std::printf("  %-18s %10.3f s%s%s\n", name.c_str(), seconds, note.empty() ? "" : "  ",
+                note.c_str());
+}
+
+// A count right-aligned in a column of its own, then what it counts.
+std::string counted(size_t count, const std::string& what) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%9zu", count);
+    return text + (" " + what);
+}
+
+void print_peak_rss() {
+    std::printf("  %-18s %10.1f MiB\n", "peak RSS", peak_rss_mib());
+}
+
+size_t accepted_at(const std::vector<std::vector<zorp::Word>>& levels, size_t length) {
+    return length < levels.size() ? levels[length].size() : 0;
+}
+
+size_t accepted_from(const std::vector<std::vector<zorp::Word>>& levels, int min_len) {
+    size_t count = 0;
+    for (size_t length = 1; length < levels.size(); ++length) {
+        if (static_cast<long long>(length) >= min_len) {
+            count += levels[length].size();
+        }
+    }
+    return count;
+}
+
+struct LevelTime {
+    int length;
+    double seconds;
+    bool mined;
+};
+
+int run_mining(const Options& options) {
+    print_parameters(options);
+    zorp::WordSet words;
+    const double build = seconds_of([&] {
+        zorp::SeriesSet ts = random_walks(options);
+        zorp::znorm(ts);
+        words = zorp::sax(ts, options.seglen, options.alphabet);
+    });
+    const size_t letters = words.empty() ? 0 : words.front().size();
+    std::printf("  words: %zu of %zu letters, built in %.3f s (not in the total)\n", words.size(),
+                letters, build);
+
+    zorp::PatternMiner miner(options.minsup, options.min_len, options.max_len, options.max_overlap);
+    const double begin = seconds_of([&] { miner.begin_run(words); });
+    const double singles = seconds_of([&] { miner.mine_1_patterns(words); });
+    std::vector<LevelTime> level_times;
+    bool more = true;
+    while (more) {
+        const int length = miner.get_level();
+        const double seconds = seconds_of([&] { more = miner.mine_next_level(words); });
+        level_times.push_back({length, seconds, miner.get_level() != length});
+    }
+    const std::vector<std::vector<zorp::Word>> levels = miner.get_levels();
+    const size_t fed = accepted_from(levels, options.min_len);
+    const double redundancy = seconds_of([&] { miner.remove_redundant(); });
+    const size_t kept = miner.get_frequent().size();
+
+    double total = begin + singles + redundancy;
+    print_phase("begin run", begin);
+    print_phase("single letters", singles, counted(accepted_at(levels, 1), "accepted"));
+    for (const LevelTime& entry : level_times) {
+        total += entry.seconds;
+        if (entry.mined) {
+            print_phase(
+                "level " + std::to_string(entry.length), entry.seconds,
+                counted(accepted_at(levels, static_cast<size_t>(entry.length)), "accepted"));
+        } else {
+            print_phase("stop check", entry.seconds, "no level mined");
+        }
+    }
+    print_phase("redundancy pass", redundancy,
+                counted(fed, "fed, ") + std::to_string(kept) + " remain");
+    print_phase("total", total);
+    print_peak_rss();
+    return 0;
+}
+
+int run_miner(const Options& options) {
+    print_parameters(options);
+    zorp::SeriesSet ts;
+    const double build = seconds_of([&] { ts = random_walks(options); });
+    std::printf("  series built in %.3f s (not in the total)\n", build);
+
+    zorp::Miner miner(options.minsup, options.seglen, options.alphabet, options.min_len,
+                      options.max_len, options.max_overlap, options.k);
+    zorp::WordSet words;
+    const double normalise = seconds_of([&] { zorp::znorm(ts); });
+    const double discretise =
+        seconds_of([&] { words = zorp::sax(ts, options.seglen, options.alphabet); });
+    const double mine = seconds_of([&] { miner.mine_patterns(words); });
+    const double map = seconds_of([&] { miner.map_patterns(ts); });
+    const double rank = seconds_of([&] { miner.sort_patterns(); });
+    const double peak = peak_rss_mib();  // before get_motifs copies the list
+    const size_t motifs = miner.get_motifs().size();
+
+    std::printf("  %-18s %10zu", "motifs", motifs);
+    if (options.k > 0) {
+        std::printf(" ranked, %zu within k", std::min(motifs, static_cast<size_t>(options.k)));
+    }
+    std::printf("\n");
+    print_phase("normalise", normalise);
+    print_phase("discretise", discretise);
+    print_phase("mine", mine);
+    print_phase("map", map);
+    print_phase("rank", rank);
+    print_phase("total", normalise + discretise + mine + map + rank);
+    std::printf("  %-18s %10.1f MiB\n", "peak RSS", peak);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options options = parse(argc, argv);
+    try {
+        return options.command == "mining" ? run_mining(options) : run_miner(options);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "bench_phases: %s\n", error.what());
+        return 1;
+    }
+}
