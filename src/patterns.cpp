@@ -266,6 +266,10 @@ std::vector<Word> PatternMiner::get_candidates() const {
     return candidates;
 }
 
+void PatternMiner::insert_candidate(const Word& candidate) {
+    frequent.try_emplace(candidate, candidate);
+}
+
 void PatternMiner::find_candidate(const Word& candidate, const WordSet& words) {
     const Motif& prefix = frequent.at(without_last(candidate));
     Motif& target = frequent.at(candidate);
@@ -303,8 +307,8 @@ void PatternMiner::extend_level(const std::vector<Word>& candidates, const WordS
             ++last;
         }
         for (size_t c = first; c < last; ++c) {
-            target_of[byte_of(candidates[c].back())] =
-                &frequent.try_emplace(candidates[c], candidates[c]).first->second;
+            insert_candidate(candidates[c]);
+            target_of[byte_of(candidates[c].back())] = &frequent.at(candidates[c]);
         }
         const Motif& prefix = frequent.at(Word(head));
         for (const auto& [series, positions] : prefix.view_indexes()) {

@@ -30,6 +30,8 @@ class PatternMiner {
     bool mine_next_level(const WordSet& words);
     void prune_infrequent(const Word& pattern);
     std::vector<Word> get_candidates() const;
+    // Enters a candidate into the table with an empty record; a pattern already there is kept.
+    void insert_candidate(const Word& candidate);
     void find_candidate(const Word& candidate, const WordSet& words);
     std::vector<Word> remove_short();
     void remove_redundant();

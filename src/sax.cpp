@@ -88,9 +88,12 @@ Word get_row(const Series& series, int seglen, int alphabet) {
     const std::vector<double>& cuts = breakpoint_row(alphabet);
     const size_t n = series.size();
     // The letter count is taken in floating point: seglen 0 gives infinity (NaN for an empty
-    // series) and a negative seglen a negative count, all of which are impossible sizes.
+    // series) and a negative seglen a negative count, all of which are impossible sizes. A
+    // negative seglen is refused for every non-empty series, also where the count would round
+    // up to -0 and silently give an empty word.
     const double count = std::ceil(static_cast<double>(n) / seglen);
-    if (!(count >= 0.0) || count > static_cast<double>(Word().max_size())) {
+    if (!(count >= 0.0) || (seglen < 0 && n > 0) ||
+        count > static_cast<double>(Word().max_size())) {
         throw_impossible_size();
     }
     const auto letters = static_cast<size_t>(count);
