@@ -1,6 +1,7 @@
 #include "motif.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -25,6 +26,47 @@ size_t points_present(const Series& series, int64_t start, int length) {
     return std::min(left, static_cast<size_t>(std::max(length, 0)));
 }
 
+// Adds the values that are points (not NaN) into sums and counts them. A NaN adds +0.0, which
+// leaves a sum unchanged: a sum that starts at +0.0 can never be -0.0. Without a branch the loop
+// runs on vectors, each sum still taking its terms in order (it is kept out of line, where the
+// compiler can rely on the arrays not overlapping).
+__attribute__((noinline)) void add_points(const double* __restrict values, size_t count,
+                                          double* __restrict sums, double* __restrict counts) {
+    for (size_t i = 0; i < count; ++i) {
+        const double value = values[i];
+        const bool is_point = value == value;
+        sums[i] += is_point ? value : 0.0;
+        counts[i] += is_point ? 1.0 : 0.0;
+    }
+}
+
+__attribute__((noinline)) void add_values(const double* __restrict values, size_t count,
+                                          double* __restrict sums) {
+    for (size_t i = 0; i < count; ++i) {
+        sums[i] += values[i];
+    }
+}
+
+// The squared gap of a point to the representative; a NaN point (none there) adds nothing.
+inline double square_of_point(double value, double centre) {
+    const double gap = value - centre;
+    return value == value ? gap * gap : 0.0;
+}
+
+// Four sums of squares advanced in step: each still adds its terms in order, but the four
+// chains of additions overlap.
+void add_squares_4(const std::array<const double*, 4>& values, const double* centre, size_t from,
+                   size_t to, std::array<double, 4>& squares) {
+    double a = squares[0], b = squares[1], c = squares[2], d = squares[3];
+    for (size_t i = from; i < to; ++i) {
+        a += square_of_point(values[0][i], centre[i]);
+        b += square_of_point(values[1][i], centre[i]);
+        c += square_of_point(values[2][i], centre[i]);
+        d += square_of_point(values[3][i], centre[i]);
+    }
+    squares = {a, b, c, d};
+}
+
 int checked_int(int64_t value, const char* what) {
     if (value > std::numeric_limits<int>::max() || value < std::numeric_limits<int>::min()) {
         throw std::length_error(std::string(what) + " of " + std::to_string(value) +
@@ -35,29 +77,89 @@ int checked_int(int64_t value, const char* what) {
 
 }  // namespace
 
-Motif::Motif(Word pattern) : pattern(std::move(pattern)) {}
+void Occurrences::add(int series_index, const std::vector<int>& more) {
+    append(series_index, more.data(), more.data() + more.size());
+}
 
-void Motif::record_index(int series, int position) {
-    auto found = indexes.find(series);
-    if (found != indexes.end()) {
-        found->second.push_back(position);
+void Occurrences::reserve(size_t series_count, size_t position_count) {
+    series.reserve(series_count);
+    ends.reserve(series_count);
+    positions.reserve(position_count);
+}
+
+size_t Occurrences::group_of(int wanted) const {
+    if (ascending) {
+        const auto found = std::lower_bound(series.begin(), series.end(), wanted);
+        return found != series.end() && *found == wanted
+                   ? static_cast<size_t>(found - series.begin())
+                   : series.size();
+    }
+    return static_cast<size_t>(std::find(series.begin(), series.end(), wanted) - series.begin());
+}
+
+// Everything that can fail to allocate happens before the record changes, so a failure leaves
+// it as it was.
+void Occurrences::append(int series_index, const int* first, const int* last) {
+    if (first == last) {
         return;
     }
-    // Build the list before the entry, so a failed allocation leaves no empty entry behind.
-    std::vector<int> positions{position};
-    indexes.emplace(series, std::move(positions));
+    const auto count = static_cast<size_t>(last - first);
+    if (!series.empty() && series.back() == series_index) {
+        positions.insert(positions.end(), first, last);
+        ends.back() = positions.size();
+        return;
+    }
+    const bool after_last = series.empty() || (ascending && series_index > series.back());
+    const size_t group = after_last ? series.size() : group_of(series_index);
+    if (group == series.size()) {
+        series.reserve(series.size() + 1);
+        ends.reserve(ends.size() + 1);
+        positions.insert(positions.end(), first, last);
+        if (!after_last) {
+            ascending = false;
+        }
+        series.push_back(series_index);
+        ends.push_back(positions.size());
+        return;
+    }
+    positions.insert(positions.begin() + static_cast<std::ptrdiff_t>(ends[group]), first, last);
+    for (size_t later = group; later < ends.size(); ++later) {
+        ends[later] += count;
+    }
+}
+
+IndexTable Occurrences::to_table() const {
+    IndexTable table;
+    table.reserve(series.size());
+    for (size_t group = 0; group < series.size(); ++group) {
+        table.emplace(series[group], std::vector<int>(begin_of(group), end_of(group)));
+    }
+    return table;
+}
+
+std::vector<size_t> Occurrences::groups_by_series() const {
+    std::vector<size_t> order(series.size());
+    for (size_t group = 0; group < order.size(); ++group) {
+        order[group] = group;
+    }
+    if (!ascending) {
+        std::sort(order.begin(), order.end(),
+                  [this](size_t a, size_t b) { return series[a] < series[b]; });
+    }
+    return order;
+}
+
+Motif::Motif(Word pattern) : pattern(std::move(pattern)) {}
+
+Motif::Motif(Word pattern, Occurrences indexes)
+    : pattern(std::move(pattern)), indexes(std::move(indexes)) {}
+
+void Motif::record_index(int series, int position) {
+    indexes.add(series, position);
 }
 
 void Motif::record_indexes(int series, const std::vector<int>& positions) {
-    if (positions.empty()) {
-        return;
-    }
-    auto found = indexes.find(series);
-    if (found != indexes.end()) {
-        found->second.insert(found->second.end(), positions.begin(), positions.end());
-        return;
-    }
-    indexes.emplace(series, positions);
+    indexes.add(series, positions);
 }
 
 void Motif::map(const SeriesSet& ts, int seglen) {
@@ -82,23 +184,48 @@ std::vector<double> Motif::get_occurrence(const Series& series, int position) co
 
 // Occurrences are read in place rather than copied out: points past the series end are NaN
 // and every average skips NaN, so they are simply not visited. Sums run over the occurrences in
-// recorded order, as one list per occurrence would give.
+// recorded order, as one list per occurrence would give. Most series hold no NaN at all: their
+// values are summed without the NaN test and each count is the number of occurrences that reach
+// that far. A sum that comes out NaN reveals a NaN (or opposite infinities) among its terms, and
+// the series is summed again with NaN skipped.
 void Motif::set_average_occurrences(const SeriesSet& ts) {
     const auto points = static_cast<size_t>(std::max(length, 0));
     std::vector<double> sums(points);
     std::vector<double> counts(points);
-    for (const auto& [series_index, positions] : indexes) {
+    std::vector<size_t> reaching(points + 1);
+    for (size_t group = 0; group < indexes.series_count(); ++group) {
+        const int series_index = indexes.series_at(group);
         const Series& series = ts.at(static_cast<size_t>(series_index));
+        const int* first = indexes.begin_of(group);
+        const int* last = indexes.end_of(group);
+        auto present_at = [&](int position, size_t& start) {
+            start = static_cast<size_t>(static_cast<int64_t>(position) * seglen);
+            return points_present(series, static_cast<int64_t>(position) * seglen, length);
+        };
+
         std::fill(sums.begin(), sums.end(), 0.0);
-        std::fill(counts.begin(), counts.end(), 0.0);
-        for (int position : positions) {
-            const int64_t start = static_cast<int64_t>(position) * seglen;
-            const size_t present = points_present(series, start, length);
-            const double* values = present ? series.data() + start : nullptr;
-            for (size_t i = 0; i < present; ++i) {
-                if (!std::isnan(values[i])) {
-                    sums[i] += values[i];
-                    counts[i] += 1.0;
+        std::fill(reaching.begin(), reaching.end(), 0);
+        for (const int* position = first; position != last; ++position) {
+            size_t start = 0;
+            const size_t present = present_at(*position, start);
+            if (present > 0) {
+                add_values(series.data() + start, present, sums.data());
+            }
+            ++reaching[present];
+        }
+        size_t covering = 0;
+        for (size_t i = points; i-- > 0;) {
+            covering += reaching[i + 1];
+            counts[i] = static_cast<double>(covering);
+        }
+        if (std::any_of(sums.begin(), sums.end(), [](double sum) { return std::isnan(sum); })) {
+            std::fill(sums.begin(), sums.end(), 0.0);
+            std::fill(counts.begin(), counts.end(), 0.0);
+            for (const int* position = first; position != last; ++position) {
+                size_t start = 0;
+                const size_t present = present_at(*position, start);
+                if (present > 0) {
+                    add_points(series.data() + start, present, sums.data(), counts.data());
                 }
             }
         }
@@ -110,22 +237,24 @@ void Motif::set_average_occurrences(const SeriesSet& ts) {
     }
 }
 
-// Every series weighs the same, whatever its number of occurrences.
+// Every series weighs the same, whatever its number of occurrences. Series are added in
+// ascending index order, so the rounding does not depend on the hash map's layout.
 void Motif::set_representative() {
     if (average_occurrences.empty()) {
         return;
     }
+    std::vector<int> order;
+    order.reserve(average_occurrences.size());
+    for (const auto& entry : average_occurrences) {
+        order.push_back(entry.first);
+    }
+    std::sort(order.begin(), order.end());
     const size_t points = representative.size();
     std::vector<double> sums(points, 0.0);
     std::vector<double> counts(points, 0.0);
-    for (const auto& entry : average_occurrences) {
-        const std::vector<double>& average = entry.second;
-        for (size_t i = 0; i < points && i < average.size(); ++i) {
-            if (!std::isnan(average[i])) {
-                sums[i] += average[i];
-                counts[i] += 1.0;
-            }
-        }
+    for (int series_index : order) {
+        const std::vector<double>& average = average_occurrences.at(series_index);
+        add_points(average.data(), std::min(points, average.size()), sums.data(), counts.data());
     }
     for (size_t i = 0; i < points; ++i) {
         representative[i] = counts[i] > 0.0 ? sums[i] / counts[i] : no_point;
@@ -134,46 +263,74 @@ void Motif::set_representative() {
 
 // The distance is not divided by the number of terms, and points past the series end add
 // nothing. Only a strictly smaller distance replaces the best, so the earliest occurrence wins
-// ties. A sum of squares grows monotonically, so a candidate is abandoned once its partial sum
-// is already at least best squared; the bound is padded by a few ulps so that no candidate
-// whose full distance would round below best is ever cut short.
+// ties; naed adds the series in ascending index order.
+//
+// Occurrences are measured a few at a time, their sums of squares interleaved so that the
+// additions of one (which must run in order) overlap those of the others. A sum of squares only
+// grows, so an occurrence is abandoned once its partial sum reaches the square of the best
+// distance found before its batch, padded by a few ulps: its full distance then exceeds that
+// best, and so every later best, and it could neither win nor tie. The survivors of a batch
+// are compared with the best in recorded order.
 void Motif::set_best_matches_and_naed(const SeriesSet& ts) {
+    constexpr size_t lanes = 4;
+    constexpr size_t block = 16;
     const double* centre = representative.data();
-    for (const auto& [series_index, positions] : indexes) {
+    for (size_t group : indexes.groups_by_series()) {
+        const int series_index = indexes.series_at(group);
         const Series& series = ts.at(static_cast<size_t>(series_index));
         double best = distance_cap;
         int best_position = 0;
-        for (int position : positions) {
-            const int64_t start = static_cast<int64_t>(position) * seglen;
-            const size_t present = points_present(series, start, length);
-            const double* values = present ? series.data() + start : nullptr;
+        for (const int* batch = indexes.begin_of(group); batch != indexes.end_of(group);) {
+            const size_t used = std::min(lanes, static_cast<size_t>(indexes.end_of(group) - batch));
             const double abandon_at = best * best * (1.0 + 1e-14);
-            double squares = 0.0;
-            bool abandoned = false;
-            for (size_t i = 0; i < present; ++i) {
-                if (!std::isnan(values[i])) {
-                    const double gap = values[i] - centre[i];
-                    squares += gap * gap;
-                    if (squares >= abandon_at) {
-                        abandoned = true;
-                        break;
+            std::array<const double*, lanes> values{};
+            std::array<size_t, lanes> present{};
+            std::array<double, lanes> squares{};
+            size_t longest = 0;
+            for (size_t lane = 0; lane < used; ++lane) {
+                const int64_t start = static_cast<int64_t>(batch[lane]) * seglen;
+                present[lane] = points_present(series, start, length);
+                values[lane] = present[lane] ? series.data() + start : nullptr;
+                longest = std::max(longest, present[lane]);
+            }
+            for (size_t from = 0; from < longest; from += block) {
+                const size_t to = std::min(longest, from + block);
+                if (used == lanes &&
+                    std::min({present[0], present[1], present[2], present[3]}) >= to) {
+                    add_squares_4(values, centre, from, to, squares);
+                } else {
+                    for (size_t lane = 0; lane < used; ++lane) {
+                        const size_t stop = std::min(to, present[lane]);
+                        for (size_t i = from; i < stop; ++i) {
+                            squares[lane] += square_of_point(values[lane][i], centre[i]);
+                        }
                     }
                 }
+                bool all_abandoned = true;
+                for (size_t lane = 0; lane < used; ++lane) {
+                    all_abandoned = all_abandoned && squares[lane] >= abandon_at;
+                }
+                if (all_abandoned) {
+                    break;
+                }
             }
-            if (abandoned) {
-                continue;
+            for (size_t lane = 0; lane < used; ++lane) {
+                if (squares[lane] >= abandon_at) {
+                    continue;
+                }
+                const double distance = std::sqrt(squares[lane]);
+                if (distance < best) {
+                    best = distance;
+                    best_position = batch[lane];
+                }
             }
-            const double distance = std::sqrt(squares);
-            if (distance < best) {
-                best = distance;
-                best_position = position;
-            }
+            batch += used;
         }
         best_matches[series_index] =
             checked_int(static_cast<int64_t>(best_position) * seglen, "best match start");
         naed += best;
     }
-    naed /= static_cast<double>(indexes.size()) * static_cast<double>(length);
+    naed /= static_cast<double>(indexes.series_count()) * static_cast<double>(length);
 }
 
 }  // namespace zorp

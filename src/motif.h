@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <unordered_map>
 #include <vector>
 
@@ -10,15 +11,55 @@ namespace zorp {
 // Series index -> letter positions at which a pattern starts, in the order recorded.
 using IndexTable = std::unordered_map<int, std::vector<int>>;
 
+// Where a pattern occurs: start positions grouped by series. Groups keep the order in which
+// their series was first recorded, positions the order in which they were recorded. One flat
+// list for all series keeps a pattern's record at three allocations however many series it
+// occurs in; the miner records series in ascending order, which finds a series' group in
+// constant time.
+class Occurrences {
+  public:
+    void add(int series_index, int position) {
+        // The common case, another position of the series recorded last, stays inline.
+        if (!series.empty() && series.back() == series_index) {
+            positions.push_back(position);
+            ends.back() = positions.size();
+            return;
+        }
+        append(series_index, &position, &position + 1);
+    }
+    void add(int series, const std::vector<int>& positions);
+    void reserve(size_t series_count, size_t position_count);
+
+    size_t series_count() const { return series.size(); }
+    int series_at(size_t group) const { return series[group]; }
+    const int* begin_of(size_t group) const { return positions.data() + start_of(group); }
+    const int* end_of(size_t group) const { return positions.data() + ends[group]; }
+
+    IndexTable to_table() const;
+    // Group numbers in ascending series order.
+    std::vector<size_t> groups_by_series() const;
+
+  private:
+    size_t start_of(size_t group) const { return group == 0 ? 0 : ends[group - 1]; }
+    size_t group_of(int wanted) const;
+    void append(int series, const int* first, const int* last);
+
+    std::vector<int> series;
+    std::vector<size_t> ends;  // one past each group's last position in positions
+    std::vector<int> positions;
+    bool ascending = true;
+};
+
 // One frequent pattern: where it occurs and, once mapped onto the numeric series, the statistics
 // of those occurrences.
 class Motif {
   public:
     explicit Motif(Word pattern);
+    Motif(Word pattern, Occurrences indexes);
 
     // Appends a start position to the list of a series, creating the list on first use.
     void record_index(int series, int position);
-    // The same as record_index for every position in turn, with one table lookup.
+    // The same as record_index for every position in turn.
     void record_indexes(int series, const std::vector<int>& positions);
 
     // Computes every statistic of the motif over the series set the words were made from.
@@ -29,7 +70,7 @@ class Motif {
     void set_best_matches_and_naed(const SeriesSet& ts);
 
     const Word& get_pattern() const { return pattern; }
-    IndexTable get_indexes() const { return indexes; }
+    IndexTable get_indexes() const { return indexes.to_table(); }
     std::unordered_map<int, std::vector<double>> get_average_occurrences() const {
         return average_occurrences;
     }
@@ -38,16 +79,16 @@ class Motif {
     int get_length() const { return length; }
     double get_naed() const { return naed; }
 
-    // Number of series the pattern occurs in, without copying the index table.
-    size_t support() const { return indexes.size(); }
-    // Read-only view of the index table for the miner's inner loops, which must not copy it.
-    const IndexTable& view_indexes() const { return indexes; }
+    // Number of series the pattern occurs in.
+    size_t support() const { return indexes.series_count(); }
+    // The occurrences without a copy, for the miner's inner loops.
+    const Occurrences& occurrences() const { return indexes; }
 
   private:
     Word pattern;
     int seglen = 0;
     int length = 0;
-    IndexTable indexes;
+    Occurrences indexes;
     std::unordered_map<int, std::vector<double>> average_occurrences;
     std::vector<double> representative;
     std::unordered_map<int, int> best_matches;

@@ -126,6 +126,32 @@ Word without_last(const Word& pattern) {
     return pattern.substr(0, pattern.empty() ? 0 : pattern.size() - 1);
 }
 
+// The accepted patterns of one length grouped by their head (all but the last byte), each
+// group in list order: joining a with b needs a without its first byte to be b's head.
+class HeadIndex {
+  public:
+    explicit HeadIndex(const std::vector<Word>& accepted) {
+        for (size_t i = 0; i < accepted.size(); ++i) {
+            const Word& b = accepted[i];
+            if (!b.empty()) {
+                by_head[std::string_view(b).substr(0, b.size() - 1)].push_back(i);
+            }
+        }
+    }
+
+    // Positions in the list of the patterns that join a, in list order.
+    const std::vector<size_t>* joining(const Word& a) const {
+        if (a.empty()) {
+            return nullptr;
+        }
+        const auto found = by_head.find(std::string_view(a).substr(1));
+        return found == by_head.end() ? nullptr : &found->second;
+    }
+
+  private:
+    std::unordered_map<std::string_view, std::vector<size_t>> by_head;
+};
+
 }  // namespace
 
 PatternMiner::PatternMiner(double minsup, int min_len, int max_len, double max_overlap)
@@ -158,8 +184,10 @@ void PatternMiner::begin_run(const WordSet& words) {
     }
 }
 
-// Mines the candidates of length level. The search ends when there is nothing to extend, when
-// max_len (if not 0) is passed, or when a level comes out empty.
+// Mines the candidates of length level, in candidate order: for each accepted pattern a of the
+// previous length, in acceptance order, a extended by the last byte of every pattern that
+// joins it. The search ends when there is nothing to extend, when max_len (if not 0) is passed,
+// or when a level comes out empty.
 bool PatternMiner::mine_next_level(const WordSet& words) {
     const auto previous = static_cast<size_t>(level) - 1;
     if (previous >= levels.size() || levels[previous].empty()) {
@@ -169,7 +197,20 @@ bool PatternMiner::mine_next_level(const WordSet& words) {
         return false;
     }
     levels.emplace_back();
-    extend_level(get_candidates(), words);
+    const std::vector<Word>& accepted = levels[previous];
+    const HeadIndex heads(accepted);
+    std::vector<char> extensions;
+    for (const Word& a : accepted) {
+        const std::vector<size_t>* joined = heads.joining(a);
+        if (joined == nullptr) {
+            continue;
+        }
+        extensions.clear();
+        for (size_t b : *joined) {
+            extensions.push_back(accepted[b].back());
+        }
+        extend_prefix(a, extensions, words);
+    }
     ++level;
     return !levels[static_cast<size_t>(level) - 1].empty();
 }
@@ -211,16 +252,16 @@ void PatternMiner::mine_1_patterns(const WordSet& words) {
 
 // An ordered comparison: a support equal to the threshold survives, and a threshold that is
 // not a number discards nothing.
-bool PatternMiner::meets_support(const Motif& motif) const {
-    return !(support_threshold > static_cast<double>(motif.support()));
+bool PatternMiner::meets_support(size_t support) const {
+    return !(support_threshold > static_cast<double>(support));
 }
 
-void PatternMiner::accept_or_erase(const Word& pattern) {
+void PatternMiner::prune_infrequent(const Word& pattern) {
     auto found = frequent.find(pattern);
     if (found == frequent.end()) {
         throw std::out_of_range("map::at");
     }
-    if (!meets_support(found->second)) {
+    if (!meets_support(found->second.support())) {
         frequent.erase(found);
         return;
     }
@@ -230,13 +271,9 @@ void PatternMiner::accept_or_erase(const Word& pattern) {
     levels[pattern.size()].push_back(pattern);
 }
 
-void PatternMiner::prune_infrequent(const Word& pattern) {
-    accept_or_erase(pattern);
-}
-
-// Joins a with b when a without its first byte equals b without its last. The accepted patterns
-// are grouped by their head (all but the last byte), so each a meets only the b that join it,
-// in list order: the candidates come out exactly as the pairwise loop would give them.
+// Joins a with b when a without its first byte equals b without its last. Grouping the patterns
+// by head lets each a meet only the b that join it, in list order, so the candidates come out
+// exactly as the pairwise loop over the level would give them.
 std::vector<Word> PatternMiner::get_candidates() const {
     std::vector<Word> candidates;
     const size_t previous = static_cast<size_t>(level) - 1;
@@ -244,23 +281,12 @@ std::vector<Word> PatternMiner::get_candidates() const {
         return candidates;
     }
     const std::vector<Word>& accepted = levels[previous];
-    std::unordered_map<std::string_view, std::vector<size_t>> by_head;
-    for (size_t i = 0; i < accepted.size(); ++i) {
-        const Word& b = accepted[i];
-        if (!b.empty()) {
-            by_head[std::string_view(b).substr(0, b.size() - 1)].push_back(i);
-        }
-    }
+    const HeadIndex heads(accepted);
     for (const Word& a : accepted) {
-        if (a.empty()) {
-            continue;
-        }
-        const auto joined = by_head.find(std::string_view(a).substr(1));
-        if (joined == by_head.end()) {
-            continue;
-        }
-        for (size_t i : joined->second) {
-            candidates.push_back(a + accepted[i].back());
+        if (const std::vector<size_t>* joined = heads.joining(a)) {
+            for (size_t b : *joined) {
+                candidates.push_back(a + accepted[b].back());
+            }
         }
     }
     return candidates;
@@ -274,70 +300,105 @@ void PatternMiner::find_candidate(const Word& candidate, const WordSet& words) {
     const Motif& prefix = frequent.at(without_last(candidate));
     Motif& target = frequent.at(candidate);
     const auto window = static_cast<size_t>(level);
-    for (const auto& [series, positions] : prefix.view_indexes()) {
+    const Occurrences& found = prefix.occurrences();
+    for (size_t group = 0; group < found.series_count(); ++group) {
+        const int series = found.series_at(group);
         const Word& word = words.at(static_cast<size_t>(series));
-        for (int position : positions) {
-            const auto start = static_cast<size_t>(position);
+        for (const int* position = found.begin_of(group); position != found.end_of(group);
+             ++position) {
+            const auto start = static_cast<size_t>(*position);
             if (start + window > word.size()) {
                 continue;
             }
             if (word.compare(start, window, candidate) == 0) {
-                target.record_index(series, position);
+                target.record_index(series, *position);
             }
         }
     }
 }
 
-// Candidates built from one accepted pattern a are consecutive and share a as their prefix, so
-// a's occurrences are read once for the whole group. Every recorded position of a is an
-// occurrence of a, so a window matches a candidate exactly when its last byte does; each
-// candidate receives, series by series, the same ascending positions find_candidate would give.
-void PatternMiner::extend_level(const std::vector<Word>& candidates, const WordSet& words) {
-    std::array<Motif*, 256> target_of{};
-    std::array<std::vector<int>, 256> found;
-    std::vector<size_t> touched;
+// Locates and prunes the candidates that extend one accepted pattern by each of the given bytes,
+// in that order. Every recorded position of the prefix is an occurrence of it, so a window
+// matches a candidate exactly when its last byte does. A first pass over the prefix's
+// occurrences notes which candidate each one extends to (if any) and counts each candidate's
+// series and positions; only the candidates that meet the threshold are then recorded, from
+// those notes, into exactly sized lists. A candidate that fails the threshold would be inserted
+// and erased again, so it never enters the table. What each accepted candidate records is what
+// find_candidate records: the same series in the same order, the same ascending positions.
+void PatternMiner::extend_prefix(const Word& prefix, const std::vector<char>& extensions,
+                                 const WordSet& words) {
+    const size_t candidates = extensions.size();
+    const size_t no_candidate = candidates;  // counted like a candidate, never recorded
+    std::array<uint16_t, 256> slot_of;
+    slot_of.fill(static_cast<uint16_t>(no_candidate));
+    for (size_t k = 0; k < candidates; ++k) {
+        slot_of[byte_of(extensions[k])] = static_cast<uint16_t>(k);
+    }
+    const Occurrences& found = frequent.at(prefix).occurrences();
     const auto window = static_cast<size_t>(level);
-    size_t first = 0;
-    while (first < candidates.size()) {
-        const std::string_view head =
-            std::string_view(candidates[first]).substr(0, candidates[first].size() - 1);
-        size_t last = first;
-        while (last < candidates.size() && candidates[last].size() == head.size() + 1 &&
-               std::string_view(candidates[last]).substr(0, head.size()) == head) {
-            ++last;
+    const size_t groups = found.series_count();
+    if (groups == 0) {
+        return accept_extensions(prefix, extensions, std::vector<Occurrences>(candidates),
+                                 std::vector<size_t>(candidates, 0));
+    }
+
+    const int* first = found.begin_of(0);
+    std::vector<uint16_t> slot_at(static_cast<size_t>(found.end_of(groups - 1) - first));
+    std::vector<size_t> positions(candidates + 1, 0);
+    std::vector<size_t> series_seen(candidates + 1, 0);
+    std::vector<size_t> last_group(candidates + 1, groups);
+    for (size_t group = 0; group < groups; ++group) {
+        const Word& word = words.at(static_cast<size_t>(found.series_at(group)));
+        const char* letters = word.data();
+        const size_t letter_count = word.size();
+        for (const int* at = found.begin_of(group); at != found.end_of(group); ++at) {
+            const size_t end = static_cast<size_t>(*at) + window;
+            const size_t slot =
+                end <= letter_count ? slot_of[byte_of(letters[end - 1])] : no_candidate;
+            slot_at[static_cast<size_t>(at - first)] = static_cast<uint16_t>(slot);
+            ++positions[slot];
+            series_seen[slot] += last_group[slot] != group ? 1 : 0;
+            last_group[slot] = group;
         }
-        for (size_t c = first; c < last; ++c) {
-            insert_candidate(candidates[c]);
-            target_of[byte_of(candidates[c].back())] = &frequent.at(candidates[c]);
+    }
+
+    std::vector<Occurrences> recorded(candidates);
+    std::vector<char> kept(candidates + 1, 0);
+    bool any_recorded = false;
+    for (size_t k = 0; k < candidates; ++k) {
+        kept[k] = meets_support(series_seen[k]) ? 1 : 0;
+        if (kept[k] && positions[k] > 0) {
+            recorded[k].reserve(series_seen[k], positions[k]);
+            any_recorded = true;
         }
-        const Motif& prefix = frequent.at(Word(head));
-        for (const auto& [series, positions] : prefix.view_indexes()) {
-            const Word& word = words.at(static_cast<size_t>(series));
-            for (int position : positions) {
-                const auto end = static_cast<size_t>(position) + window;
-                if (end > word.size()) {
-                    continue;
+    }
+    if (any_recorded) {
+        for (size_t group = 0; group < groups; ++group) {
+            const int series = found.series_at(group);
+            for (const int* at = found.begin_of(group); at != found.end_of(group); ++at) {
+                const size_t slot = slot_at[static_cast<size_t>(at - first)];
+                if (kept[slot]) {
+                    recorded[slot].add(series, *at);
                 }
-                const size_t symbol = byte_of(word[end - 1]);
-                if (target_of[symbol] == nullptr) {
-                    continue;
-                }
-                if (found[symbol].empty()) {
-                    touched.push_back(symbol);
-                }
-                found[symbol].push_back(position);
             }
-            for (size_t symbol : touched) {
-                target_of[symbol]->record_indexes(series, found[symbol]);
-                found[symbol].clear();
-            }
-            touched.clear();
         }
-        for (size_t c = first; c < last; ++c) {
-            target_of[byte_of(candidates[c].back())] = nullptr;
-            accept_or_erase(candidates[c]);
+    }
+    series_seen.pop_back();
+    accept_extensions(prefix, extensions, std::move(recorded), series_seen);
+}
+
+// Enters the candidates that meet the threshold into the table and the level, in candidate
+// order, each with its recorded occurrences.
+void PatternMiner::accept_extensions(const Word& prefix, const std::vector<char>& extensions,
+                                     std::vector<Occurrences> recorded,
+                                     const std::vector<size_t>& series_seen) {
+    std::vector<Word>& accepted = levels[prefix.size() + 1];
+    for (size_t k = 0; k < extensions.size(); ++k) {
+        if (meets_support(series_seen[k])) {
+            Word candidate = prefix + extensions[k];
+            frequent.try_emplace(candidate, candidate, std::move(recorded[k]));
+            accepted.push_back(std::move(candidate));
         }
-        first = last;
     }
 }
 

@@ -46,10 +46,12 @@ class PatternMiner {
 
   private:
     void reset();
-    bool meets_support(const Motif& motif) const;
-    void accept_or_erase(const Word& pattern);
-    // Inserts, locates and prunes one level's candidates in candidate order.
-    void extend_level(const std::vector<Word>& candidates, const WordSet& words);
+    bool meets_support(size_t support) const;
+    void extend_prefix(const Word& prefix, const std::vector<char>& extensions,
+                       const WordSet& words);
+    void accept_extensions(const Word& prefix, const std::vector<char>& extensions,
+                           std::vector<Occurrences> recorded,
+                           const std::vector<size_t>& series_seen);
 
     double minsup;
     int min_len;

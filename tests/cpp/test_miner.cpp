@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "miner.h"
+
+namespace zorp {
+namespace {
+
+constexpr double infinity = std::numeric_limits<double>::infinity();
+constexpr double nan_value = std::numeric_limits<double>::quiet_NaN();
+
+// A motif whose naed is the given value: one series at distance naed x length from the
+// representative cannot be arranged for every value, so build the naed through map directly.
+Motif motif_with_naed(double naed) {
+    Motif motif("a");
+    motif.record_index(0, 0);
+    motif.record_index(1, 0);
+    // Two one-point occurrences at +-naed around a representative of 0: each is naed away.
+    motif.map({{naed}, {-naed}}, 1);
+    return motif;
+}
+
+std::vector<double> naeds(const std::vector<Motif>& motifs) {
+    std::vector<double> values;
+    for (const Motif& motif : motifs) {
+        values.push_back(motif.get_naed());
+    }
+    return values;
+}
+
+TEST(Ranking, AscendingNaedWithNaNLast) {
+    std::vector<Motif> motifs{motif_with_naed(0.4), motif_with_naed(0.1), motif_with_naed(0.25)};
+    std::sort(motifs.begin(), motifs.end(), ranks_before);
+    EXPECT_EQ(naeds(motifs), (std::vector<double>{0.1, 0.25, 0.4}));
+
+    Motif never_mapped("b");
+    never_mapped.map({{1.0}}, 1);  // no occurrence: naed is 0 / 0
+    ASSERT_TRUE(std::isnan(never_mapped.get_naed()));
+    Motif far("c");
+    far.record_index(0, 0);
+    far.map({{infinity}}, 1);
+    std::vector<Motif> mixed{never_mapped, motif_with_naed(2.0), far, never_mapped,
+                             motif_with_naed(0.5)};
+    std::sort(mixed.begin(), mixed.end(), ranks_before);
+    const std::vector<double> ranked = naeds(mixed);
+    EXPECT_EQ(ranked[0], 0.5);
+    EXPECT_EQ(ranked[1], 2.0);
+    EXPECT_TRUE(std::isnan(ranked[3]) && std::isnan(ranked[4]));
+}
+
+TEST(Ranking, IsAStrictWeakOrder) {
+    const std::vector<double> values{nan_value, -infinity, 0.0, -0.0, 1.0, infinity, nan_value};
+    for (double x : values) {
+        for (double y : values) {
+            const Motif a = motif_with_naed(std::abs(x));
+            const Motif b = motif_with_naed(std::abs(y));
+            EXPECT_FALSE(ranks_before(a, b) && ranks_before(b, a));
+        }
+        EXPECT_FALSE(ranks_before(motif_with_naed(std::abs(x)), motif_with_naed(std::abs(x))));
+    }
+}
+
+SeriesSet random_walks(int count, int points, unsigned seed) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> step(0.0, 1.0);
+    SeriesSet ts(static_cast<size_t>(count));
+    for (Series& series : ts) {
+        double level = 0.0;
+        series.resize(static_cast<size_t>(points));
+        for (double& value : series) {
+            level += step(random);
+            value = level;
+        }
+    }
+    return ts;
+}
+
+TEST(MinerPipeline, NormalisesInPlaceAndKeepsTheWholeRankedList) {
+    SeriesSet ts = random_walks(8, 200, 1);
+    Miner miner(0.5, 4, 4, 3, 0, 0.9, 2);
+    const std::vector<Motif> best = miner.mine(ts);
+    for (const Series& series : ts) {
+        double sum = 0.0, squares = 0.0;
+        for (double value : series) {
+            sum += value;
+            squares += value * value;
+        }
+        EXPECT_NEAR(sum / 200.0, 0.0, 1e-12);
+        EXPECT_NEAR(squares / 200.0, 1.0, 1e-12);
+    }
+    const std::vector<Motif> all = miner.get_motifs();
+    ASSERT_GT(all.size(), 2u);
+    ASSERT_EQ(best.size(), 2u);
+    EXPECT_EQ(best[0].get_pattern(), all[0].get_pattern());
+    EXPECT_EQ(best[1].get_pattern(), all[1].get_pattern());
+    EXPECT_TRUE(std::is_sorted(all.begin(), all.end(), ranks_before));
+}
+
+TEST(MinerPipeline, KCut) {
+    const SeriesSet input = random_walks(6, 120, 2);
+    SeriesSet ts = input;
+    const size_t total = Miner(0.5, 4, 4, 3, 0, 0.9, 0).mine(ts).size();
+    ASSERT_GT(total, 0u);
+    for (int k : {0, 1, static_cast<int>(total), static_cast<int>(total) + 5}) {
+        SeriesSet copy = input;
+        const size_t expected = k == 0 ? total : std::min<size_t>(total, static_cast<size_t>(k));
+        EXPECT_EQ(Miner(0.5, 4, 4, 3, 0, 0.9, k).mine(copy).size(), expected) << k;
+    }
+}
+
+TEST(MinerPipeline, NegativeKFailsAfterStoringTheRankedList) {
+    SeriesSet ts = random_walks(6, 120, 3);
+    Miner miner(0.5, 4, 4, 3, 0, 0.9, -1);
+    try {
+        miner.mine(ts);
+        FAIL();
+    } catch (const std::length_error& error) {
+        EXPECT_EQ(std::string(error.what()), "cannot create std::vector larger than max_size()");
+    }
+    const std::vector<Motif> stored = miner.get_motifs();
+    EXPECT_FALSE(stored.empty());
+    EXPECT_TRUE(std::is_sorted(stored.begin(), stored.end(), ranks_before));
+    for (const Motif& motif : stored) {
+        EXPECT_GT(motif.get_length(), 0);  // mapped
+    }
+}
+
+TEST(MinerPipeline, SecondRunEqualsAFreshMiner) {
+    SeriesSet first = random_walks(6, 150, 4);
+    SeriesSet second = random_walks(5, 90, 5);
+    SeriesSet second_copy = second;
+    Miner reused(0.5, 3, 5, 3, 0, 0.9, 0);
+    reused.mine(first);
+    const std::vector<Motif> again = reused.mine(second);
+    const std::vector<Motif> fresh = Miner(0.5, 3, 5, 3, 0, 0.9, 0).mine(second_copy);
+    ASSERT_EQ(again.size(), fresh.size());
+    ASSERT_EQ(reused.get_motifs().size(), fresh.size());
+    for (size_t i = 0; i < fresh.size(); ++i) {
+        EXPECT_EQ(again[i].get_naed(), fresh[i].get_naed());
+        EXPECT_EQ(again[i].get_best_matches(), fresh[i].get_best_matches());
+    }
+}
+
+TEST(MinerPipeline, NothingFrequentLeavesAnEmptyList) {
+    SeriesSet ts{{1, 2, 3}, {}};
+    Miner miner(2.0, 1, 4, 3, 0, 0.9, 0);
+    EXPECT_TRUE(miner.mine(ts).empty());
+    EXPECT_TRUE(miner.get_motifs().empty());
+    EXPECT_TRUE(Miner(0.5, 1, 4, 3, 0, 0.9, 0).get_motifs().empty());
+}
+
+TEST(MinerPipeline, StatisticsIgnoreShiftAndScale) {
+    const SeriesSet input = random_walks(6, 160, 6);
+    SeriesSet moved = input;
+    for (Series& series : moved) {
+        for (double& value : series) {
+            value = 3.5 * value - 40.0;
+        }
+    }
+    SeriesSet original = input;
+    const std::vector<Motif> a = Miner(0.5, 4, 5, 3, 0, 0.9, 0).mine(original);
+    const std::vector<Motif> b = Miner(0.5, 4, 5, 3, 0, 0.9, 0).mine(moved);
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a[i].get_pattern(), b[i].get_pattern());
+        EXPECT_NEAR(a[i].get_naed(), b[i].get_naed(), 1e-9);
+        EXPECT_EQ(a[i].get_best_matches(), b[i].get_best_matches());
+    }
+}
+
+}  // namespace
+}  // namespace zorp

@@ -1,0 +1,346 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "patterns.h"
+
+namespace zorp {
+namespace {
+
+using Words = std::vector<Word>;
+
+Words keys_of(const FrequentTable& table) {
+    Words keys;
+    for (const auto& entry : table) {
+        keys.push_back(entry.first);
+    }
+    return keys;
+}
+
+// Accepted patterns of one level, as a level-by-level run would leave them.
+PatternMiner with_level(const WordSet& words, int level_wanted) {
+    PatternMiner miner(0.5, 1, level_wanted - 1, 1.0);
+    miner.begin_run(words);
+    miner.mine_1_patterns(words);
+    while (miner.get_level() < level_wanted && miner.mine_next_level(words)) {
+    }
+    return miner;
+}
+
+TEST(SingleLetters, ThresholdAndSupportPerSeries) {
+    PatternMiner miner(1.0, 3, 0, 0.9);
+    const WordSet words{"ab", "a"};
+    miner.begin_run(words);
+    EXPECT_EQ(miner.get_support_threshold(), 2.0);
+    miner.mine_1_patterns(words);
+    const FrequentTable table = miner.get_frequent();
+    EXPECT_EQ(keys_of(table), Words{"a"});
+    EXPECT_EQ(table.at("a").get_indexes(), (IndexTable{{0, {0}}, {1, {0}}}));
+    EXPECT_EQ(miner.get_levels()[1], Words{"a"});
+}
+
+TEST(SingleLetters, RepeatsInOneSeriesCountOnce) {
+    PatternMiner miner(0.5, 1, 0, 1.0);
+    const WordSet words{"babab", "", "", "c"};
+    miner.begin_run(words);  // the empty words still count: threshold 2.0
+    miner.mine_1_patterns(words);
+    EXPECT_TRUE(miner.get_frequent().empty());
+
+    PatternMiner lenient(0.25, 1, 0, 1.0);
+    lenient.begin_run(words);
+    lenient.mine_1_patterns(words);
+    const FrequentTable table = lenient.get_frequent();
+    EXPECT_EQ(table.at("b").get_indexes().at(0), (std::vector<int>{0, 2, 4}));
+    EXPECT_EQ(table.at("a").support(), 1u);
+}
+
+TEST(SingleLetters, EqualSupportSurvivesAndNaNDiscardsNothing) {
+    const WordSet four{"a", "a", "b", "c"};
+    PatternMiner miner(0.5, 1, 0, 1.0);
+    miner.begin_run(four);
+    miner.mine_1_patterns(four);
+    EXPECT_EQ(keys_of(miner.get_frequent()), Words{"a"});
+
+    PatternMiner nan_miner(std::numeric_limits<double>::quiet_NaN(), 1, 1, 1.0);
+    nan_miner.begin_run(four);
+    nan_miner.mine_1_patterns(four);
+    EXPECT_EQ(keys_of(nan_miner.get_frequent()), (Words{"a", "b", "c"}));
+}
+
+TEST(SingleLetters, HighBytesSortBeforeLetters) {
+    const WordSet words{"a\xe9\x80z", std::string(1, '\0') + "\xff"};
+    PatternMiner miner(0.1, 1, 1, 1.0);
+    miner.mine(words);
+    EXPECT_EQ(keys_of(miner.get_frequent()),
+              (Words{"\x80", "\xe9", "\xff", std::string(1, '\0'), "a", "z"}));
+}
+
+TEST(Candidates, JoinOrder) {
+    const PatternMiner letters = with_level({"ab"}, 2);
+    EXPECT_EQ(letters.get_candidates(), (Words{"aa", "ab", "ba", "bb"}));
+
+    // ab, ba, bb accepted at length 2, in that order.
+    const WordSet words{"abba", "bab"};
+    const PatternMiner pairs = with_level(words, 3);
+    ASSERT_EQ(pairs.get_levels()[2], (Words{"ab", "ba", "bb"}));
+    EXPECT_EQ(pairs.get_candidates(), (Words{"aba", "abb", "bab", "bba", "bbb"}));
+
+    EXPECT_TRUE(with_level({""}, 2).get_candidates().empty());
+}
+
+// The grouped join must give what the pairwise loop over the level gives, in the same order.
+TEST(Candidates, GroupedJoinEqualsPairwiseLoop) {
+    std::mt19937 random(7);
+    for (int trial = 0; trial < 40; ++trial) {
+        WordSet words(6);
+        for (Word& word : words) {
+            word.resize(random() % 30);
+            for (char& symbol : word) {
+                symbol = static_cast<char>('a' + random() % 3);
+            }
+        }
+        const int level = 2 + static_cast<int>(random() % 4);
+        const PatternMiner miner = with_level(words, level);
+        const auto levels = miner.get_levels();
+        if (levels.size() < static_cast<size_t>(level)) {
+            continue;  // the run ended before this length
+        }
+        const Words& previous = levels[static_cast<size_t>(level) - 1];
+        Words expected;
+        for (const Word& a : previous) {
+            for (const Word& b : previous) {
+                if (a.size() == b.size() && a.substr(1) == b.substr(0, b.size() - 1)) {
+                    expected.push_back(a + b.back());
+                }
+            }
+        }
+        EXPECT_EQ(miner.get_candidates(), expected);
+    }
+}
+
+IndexTable occurrences_by_scan(const WordSet& words, const Word& pattern) {
+    IndexTable found;
+    for (size_t s = 0; s < words.size(); ++s) {
+        for (size_t pos = 0; pos + pattern.size() <= words[s].size(); ++pos) {
+            if (words[s].compare(pos, pattern.size(), pattern) == 0) {
+                found[static_cast<int>(s)].push_back(static_cast<int>(pos));
+            }
+        }
+    }
+    return found;
+}
+
+TEST(FindCandidate, WindowsAtPrefixOccurrences) {
+    const WordSet words{"aaa", "baa", "a"};
+    PatternMiner miner = with_level(words, 2);
+    for (const Word& candidate : {Word("aa"), Word("ab")}) {
+        miner.insert_candidate(candidate);
+        miner.find_candidate(candidate, words);
+    }
+    const FrequentTable table = miner.get_frequent();
+    // In "aaa" the window at 2 runs past the end; "a" alone holds no window at all.
+    EXPECT_EQ(table.at("aa").get_indexes(), (IndexTable{{0, {0, 1}}, {1, {1}}}));
+    EXPECT_TRUE(table.at("ab").get_indexes().empty());
+    EXPECT_THROW(miner.find_candidate("zz", words), std::out_of_range);
+}
+
+// The level search reads each prefix's occurrences once for all its extensions; it must record
+// exactly what locating each candidate on its own records.
+TEST(FindCandidate, LevelSearchEqualsOneByOneSearch) {
+    std::mt19937 random(11);
+    for (int trial = 0; trial < 40; ++trial) {
+        WordSet words(5);
+        for (Word& word : words) {
+            word.resize(random() % 25);
+            for (char& symbol : word) {
+                symbol = static_cast<char>('a' + random() % 3);
+            }
+        }
+        PatternMiner one_by_one = with_level(words, 2);
+        const FrequentTable by_level = with_level(words, 3).get_frequent();
+        for (const Word& candidate : one_by_one.get_candidates()) {
+            one_by_one.insert_candidate(candidate);
+            one_by_one.find_candidate(candidate, words);
+        }
+        for (const auto& [pattern, motif] : one_by_one.get_frequent()) {
+            if (pattern.size() != 2) {
+                continue;
+            }
+            const IndexTable expected = occurrences_by_scan(words, pattern);
+            EXPECT_EQ(motif.get_indexes(), expected) << pattern;
+            const auto mined = by_level.find(pattern);
+            if (mined != by_level.end()) {
+                EXPECT_EQ(mined->second.get_indexes(), expected) << pattern;
+            } else {
+                EXPECT_LT(expected.size(), 2.5) << pattern;  // pruned: support below 0.5 x 5
+            }
+        }
+    }
+}
+
+TEST(Lcs, Examples) {
+    EXPECT_EQ(lcs("abcd", "acbd"), 3.0);
+    EXPECT_EQ(lcs("ab", "ba"), 1.0);
+    EXPECT_EQ(lcs("abc", ""), 0.0);
+    EXPECT_EQ(lcs("", ""), 0.0);
+    EXPECT_EQ(lcs("\xff\x80", "\x80\xff\x80"), 2.0);
+}
+
+int lcs_table(const Word& a, const Word& b) {
+    std::vector<std::vector<int>> cell(a.size() + 1, std::vector<int>(b.size() + 1, 0));
+    for (size_t i = 1; i <= a.size(); ++i) {
+        for (size_t j = 1; j <= b.size(); ++j) {
+            cell[i][j] = a[i - 1] == b[j - 1] ? cell[i - 1][j - 1] + 1
+                                              : std::max(cell[i][j - 1], cell[i - 1][j]);
+        }
+    }
+    return cell[a.size()][b.size()];
+}
+
+// Lengths around 64 and 128 cross the machine-word boundaries of the bit-vector form.
+TEST(Lcs, EqualsTheDynamicProgramme) {
+    std::mt19937 random(3);
+    for (int trial = 0; trial < 600; ++trial) {
+        Word a(random() % 200, 'a');
+        Word b(random() % 200, 'a');
+        const int letters = 1 + static_cast<int>(random() % 4);
+        for (char& symbol : a)
+            symbol = static_cast<char>('a' + random() % letters);
+        for (char& symbol : b)
+            symbol = static_cast<char>('a' + random() % letters);
+        ASSERT_EQ(lcs(a, b), lcs_table(a, b)) << a << " / " << b;
+        ASSERT_EQ(lcs(b, a), lcs(a, b));
+    }
+}
+
+TEST(IsPInVec, ExactMatchOnly) {
+    EXPECT_FALSE(is_p_in_vec("a", {}));
+    EXPECT_TRUE(is_p_in_vec("ab", {"a", "ab"}));
+    EXPECT_FALSE(is_p_in_vec("ab", {"abc", "b"}));
+}
+
+TEST(Mine, ThreeEqualWords) {
+    const WordSet words{"abc", "abc", "abc"};
+    PatternMiner miner(1.0, 3, 0, 0.9);
+    miner.mine(words);
+    EXPECT_EQ(miner.get_level(), 5);
+    const FrequentTable table = miner.get_frequent();
+    EXPECT_EQ(keys_of(table), Words{"abc"});
+    EXPECT_EQ(table.at("abc").get_indexes(), (IndexTable{{0, {0}}, {1, {0}}, {2, {0}}}));
+
+    PatternMiner short_kept(1.0, 1, 0, 0.9);
+    short_kept.mine(words);
+    EXPECT_EQ(keys_of(short_kept.get_frequent()), Words{"abc"});
+
+    PatternMiner nothing_removed(1.0, 1, 0, 1.0);
+    nothing_removed.mine(words);
+    EXPECT_EQ(keys_of(nothing_removed.get_frequent()), (Words{"a", "ab", "abc", "b", "bc", "c"}));
+}
+
+TEST(Mine, EarlierPatternWinsAmongEqualLengths) {
+    const WordSet words{"ab", "bc"};
+    PatternMiner strict(0.5, 2, 0, 0.4);
+    strict.mine(words);
+    EXPECT_EQ(strict.get_level(), 4);
+    const FrequentTable table = strict.get_frequent();
+    EXPECT_EQ(keys_of(table), Words{"ab"});
+    EXPECT_EQ(table.at("ab").get_indexes(), (IndexTable{{0, {0}}}));
+
+    PatternMiner equal_ratio(0.5, 2, 0, 0.5);
+    equal_ratio.mine(words);
+    EXPECT_EQ(keys_of(equal_ratio.get_frequent()), (Words{"ab", "bc"}));
+}
+
+TEST(Mine, RemoveShortListsLongestFirst) {
+    const WordSet words{"abcd", "abcd"};
+    PatternMiner miner(1.0, 2, 0, 1.0);
+    miner.begin_run(words);
+    miner.mine_1_patterns(words);
+    while (miner.mine_next_level(words)) {
+    }
+    EXPECT_EQ(miner.remove_short(), (Words{"abcd", "abc", "bcd", "ab", "bc", "cd"}));
+    EXPECT_EQ(keys_of(miner.get_frequent()), (Words{"ab", "abc", "abcd", "bc", "bcd", "cd"}));
+}
+
+// A removed pattern removes nothing: "ba" goes (ratio 1 against "aba"), and so cannot take
+// "ab" or "bb" with it.
+TEST(Mine, RemovedPatternsRemoveNothing) {
+    const WordSet words{"aba", "bb"};
+    PatternMiner miner(0.5, 2, 0, 0.6);
+    miner.mine(words);
+    EXPECT_EQ(keys_of(miner.get_frequent()), (Words{"aba", "bb"}));
+}
+
+TEST(Mine, NegativeOverlapLetsTheFirstPatternRemoveAll) {
+    const WordSet words{"abcab", "cab"};
+    PatternMiner miner(1.0, 1, 0, -0.5);
+    miner.mine(words);
+    EXPECT_EQ(keys_of(miner.get_frequent()), Words{"cab"});
+}
+
+TEST(Mine, MaxLenExitStillFiltersTheLastLevel) {
+    const WordSet words{"abcd", "abcd"};
+    PatternMiner pairs(1.0, 3, 2, 0.9);
+    pairs.mine(words);
+    EXPECT_EQ(pairs.get_level(), 3);
+    EXPECT_TRUE(pairs.get_frequent().empty());  // no pattern reaches min_len 3
+
+    PatternMiner letters(1.0, 2, 1, 0.9);
+    letters.mine(words);
+    EXPECT_TRUE(letters.get_frequent().empty());
+
+    // Within the bound, the redundancy pass covers the last level too: "abc" removes "ab".
+    PatternMiner three(1.0, 2, 3, 0.9);
+    three.mine(words);
+    EXPECT_EQ(keys_of(three.get_frequent()), (Words{"abc", "bcd"}));
+
+    PatternMiner negative(1.0, 1, -4, 1.0);
+    negative.mine(words);
+    EXPECT_EQ(negative.get_level(), 2);
+    EXPECT_EQ(keys_of(negative.get_frequent()), (Words{"a", "b", "c", "d"}));
+}
+
+TEST(Mine, SecondRunStartsFresh) {
+    PatternMiner miner(1.0, 1, 0, 0.9);
+    miner.mine({"abc", "abc"});
+    miner.mine({"xy", "xy", "x"});
+    PatternMiner fresh(1.0, 1, 0, 0.9);
+    fresh.mine({"xy", "xy", "x"});
+    EXPECT_EQ(keys_of(miner.get_frequent()), keys_of(fresh.get_frequent()));
+    EXPECT_EQ(miner.get_frequent().at("x").get_indexes(),
+              fresh.get_frequent().at("x").get_indexes());
+    EXPECT_EQ(miner.get_levels(), fresh.get_levels());
+}
+
+TEST(Mine, EndlessSearchIsRefusedUpFront) {
+    for (double minsup : {0.0, -1.0, std::numeric_limits<double>::quiet_NaN()}) {
+        PatternMiner miner(minsup, 3, 0, 0.9);
+        EXPECT_THROW(miner.mine({"ab", "ba"}), std::invalid_argument) << minsup;
+        EXPECT_TRUE(miner.get_frequent().empty());
+        // Nothing to extend: the search ends by itself.
+        miner.mine({"", ""});
+        miner.mine({});
+        EXPECT_TRUE(miner.get_frequent().empty());
+    }
+    // A length bound keeps the run finite: every pair is accepted, occurring or not.
+    PatternMiner bounded(0.0, 2, 2, 1.0);
+    bounded.mine({"ab"});
+    EXPECT_EQ(keys_of(bounded.get_frequent()), (Words{"aa", "ab", "ba", "bb"}));
+    EXPECT_TRUE(bounded.get_frequent().at("aa").get_indexes().empty());
+}
+
+TEST(Mine, TakeFrequentHandsOverTheTable) {
+    PatternMiner miner(1.0, 1, 0, 0.9);
+    miner.mine({"ab", "ab"});
+    const FrequentTable taken = miner.take_frequent();
+    EXPECT_EQ(keys_of(taken), Words{"ab"});
+    EXPECT_TRUE(miner.get_frequent().empty());
+}
+
+}  // namespace
+}  // namespace zorp

@@ -1,0 +1,146 @@
+"""Straightforward Python versions of the library's algorithms, written for clarity, not speed.
+
+The tests compare the module against them: every fast path of the library must give exactly
+what these loops give.
+"""
+
+import math
+
+
+def symbol_key(word: str) -> list[int]:
+    """Order of words: bytes compare as signed 8-bit values, a prefix before its extensions."""
+    return [ord(c) - 256 if ord(c) >= 128 else ord(c) for c in word]
+
+
+def lcs(a: str, b: str) -> int:
+    cell = [[0] * (len(b) + 1) for _ in range(len(a) + 1)]
+    for i in range(1, len(a) + 1):
+        for j in range(1, len(b) + 1):
+            if a[i - 1] == b[j - 1]:
+                cell[i][j] = cell[i - 1][j - 1] + 1
+            else:
+                cell[i][j] = max(cell[i][j - 1], cell[i - 1][j])
+    return cell[len(a)][len(b)]
+
+
+def mine_patterns(words, minsup, min_len=3, max_len=0, max_overlap=0.9):
+    """Pattern -> {series: positions}, in table order; raises ValueError for an endless run."""
+    threshold = minsup * len(words)
+    if not threshold > 0 and max_len == 0 and any(words):
+        raise ValueError("endless search")
+    table: dict[str, dict[int, list[int]]] = {}
+    levels: list[list[str]] = [[], []]
+
+    def prune(pattern):
+        if threshold > len(table[pattern]):
+            del table[pattern]
+        else:
+            levels[len(pattern)].append(pattern)
+
+    for i, word in enumerate(words):
+        for j, letter in enumerate(word):
+            table.setdefault(letter, {}).setdefault(i, []).append(j)
+    for letter in sorted(table, key=symbol_key):
+        prune(letter)
+
+    level = 2
+    while levels[1]:
+        if max_len != 0 and max_len < level:
+            break
+        levels.append([])
+        accepted = levels[level - 1]
+        candidates = [a + b[-1] for a in accepted for b in accepted if a[1:] == b[:-1]]
+        for candidate in candidates:
+            table.setdefault(candidate, {})
+            for series, positions in table[candidate[:-1]].items():
+                for position in positions:
+                    if words[series][position : position + level] == candidate:
+                        table[candidate].setdefault(series, []).append(position)
+            prune(candidate)
+        level += 1
+        if not levels[level - 1]:
+            break
+
+    kept = []
+    for length in range(len(levels) - 1, 0, -1):
+        for pattern in levels[length]:
+            if length < min_len:
+                table.pop(pattern, None)
+            else:
+                kept.append(pattern)
+    removed = []
+    for q in kept:
+        if q in removed:
+            continue
+        for p in kept:
+            if len(q) < len(p) or p == q or p in removed:
+                continue
+            if lcs(q, p) / len(p) > max_overlap:
+                del table[p]
+                removed.append(p)
+    return {pattern: table[pattern] for pattern in sorted(table, key=symbol_key)}
+
+
+def add_up(values):
+    """Left-to-right float sum (the builtin sum compensates rounding, the library does not)."""
+    total = 0.0
+    for value in values:
+        total += value
+    return total
+
+
+def znorm(series: list[float]) -> list[float]:
+    if not series:
+        return []
+    mean = add_up(series) / len(series)
+    centred = [value - mean for value in series]
+    deviation = math.sqrt(add_up(value * value for value in centred) / len(series))
+    return [divide(value, deviation) for value in centred]
+
+
+def divide(x: float, y: float) -> float:
+    """IEEE division, which Python refuses for a zero divisor."""
+    if y != 0.0:
+        return x / y
+    if x == 0.0 or math.isnan(x):
+        return math.nan
+    return math.copysign(math.inf, x) * math.copysign(1.0, y)
+
+
+def occurrence(series, position, seglen, length):
+    start = position * seglen
+    values = series[start : start + length]
+    return values + [math.nan] * (length - len(values))
+
+
+def nan_mean(values):
+    present = [value for value in values if not math.isnan(value)]
+    return add_up(present) / len(present) if present else math.nan
+
+
+def motif_statistics(indexes, ts, seglen, pattern_length):
+    """Averages, representative, best matches and naed of one motif; series add up in index order."""
+    length = seglen * pattern_length
+    series_order = sorted(indexes)
+    averages = {}
+    for s in series_order:
+        occurrences = [occurrence(ts[s], p, seglen, length) for p in indexes[s]]
+        averages[s] = [nan_mean([o[i] for o in occurrences]) for i in range(length)]
+    if averages:
+        representative = [nan_mean([averages[s][i] for s in series_order]) for i in range(length)]
+    else:
+        representative = [0.0] * length
+    best_matches = {}
+    naed = 0.0
+    for s in series_order:
+        best, best_position = 1000000.0, 0
+        for p in indexes[s]:
+            values = occurrence(ts[s], p, seglen, length)
+            terms = [(v - r) * (v - r) for v, r in zip(values, representative) if not math.isnan(v)]
+            distance = math.sqrt(add_up(terms))
+            if distance < best:
+                best, best_position = distance, p
+        best_matches[s] = best_position * seglen
+        naed += best
+    naed = naed / (len(indexes) * length) if indexes and length else math.nan
+    return averages, representative, best_matches, naed
