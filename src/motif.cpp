@@ -81,10 +81,20 @@ void Occurrences::add(int series_index, const std::vector<int>& more) {
     append(series_index, more.data(), more.data() + more.size());
 }
 
-void Occurrences::reserve(size_t series_count, size_t position_count) {
-    series.reserve(series_count);
-    ends.reserve(series_count);
-    positions.reserve(position_count);
+void Occurrences::assign_groups(const std::vector<int>& group_series,
+                                const std::vector<size_t>& starts,
+                                const std::vector<int>& group_positions) {
+    std::vector<size_t> group_ends(starts.size());
+    for (size_t group = 0; group < starts.size(); ++group) {
+        group_ends[group] = group + 1 < starts.size() ? starts[group + 1] : group_positions.size();
+    }
+    std::vector<int> copied_series(group_series);
+    std::vector<int> copied_positions(group_positions);
+    series.swap(copied_series);
+    positions.swap(copied_positions);
+    ends.swap(group_ends);
+    ascending = std::is_sorted(series.begin(), series.end()) &&
+                std::adjacent_find(series.begin(), series.end()) == series.end();
 }
 
 size_t Occurrences::group_of(int wanted) const {

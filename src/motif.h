@@ -28,7 +28,10 @@ class Occurrences {
         append(series_index, &position, &position + 1);
     }
     void add(int series, const std::vector<int>& positions);
-    void reserve(size_t series_count, size_t position_count);
+    // Replaces the record with the given groups: series in order, the offset in positions where
+    // each series' positions start, and the positions.
+    void assign_groups(const std::vector<int>& series, const std::vector<size_t>& starts,
+                       const std::vector<int>& positions);
 
     size_t series_count() const { return series.size(); }
     int series_at(size_t group) const { return series[group]; }

@@ -200,6 +200,7 @@ bool PatternMiner::mine_next_level(const WordSet& words) {
     const std::vector<Word>& accepted = levels[previous];
     const HeadIndex heads(accepted);
     std::vector<char> extensions;
+    std::vector<Matches> matches;
     for (const Word& a : accepted) {
         const std::vector<size_t>* joined = heads.joining(a);
         if (joined == nullptr) {
@@ -209,7 +210,7 @@ bool PatternMiner::mine_next_level(const WordSet& words) {
         for (size_t b : *joined) {
             extensions.push_back(accepted[b].back());
         }
-        extend_prefix(a, extensions, words);
+        extend_prefix(a, extensions, words, matches);
     }
     ++level;
     return !levels[static_cast<size_t>(level) - 1].empty();
@@ -317,88 +318,61 @@ void PatternMiner::find_candidate(const Word& candidate, const WordSet& words) {
     }
 }
 
-// Locates and prunes the candidates that extend one accepted pattern by each of the given bytes,
-// in that order. Every recorded position of the prefix is an occurrence of it, so a window
-// matches a candidate exactly when its last byte does. A first pass over the prefix's
-// occurrences notes which candidate each one extends to (if any) and counts each candidate's
-// series and positions; only the candidates that meet the threshold are then recorded, from
-// those notes, into exactly sized lists. A candidate that fails the threshold would be inserted
-// and erased again, so it never enters the table. What each accepted candidate records is what
-// find_candidate records: the same series in the same order, the same ascending positions.
+// Locates and prunes the candidates that extend one accepted pattern (the prefix) by each of the
+// given bytes, in that order. Every recorded position of the prefix is an occurrence of it, so a
+// window matches a candidate exactly when its last byte does: one pass over the prefix's
+// occurrences sorts them into the candidates they extend to, series by series, in the buffers
+// the caller lends (reused from prefix to prefix, so they rarely allocate). Each candidate thus
+// gets what find_candidate records: the same series in the same order, the same ascending
+// positions. Only the candidates that meet the threshold are copied into the table, in candidate
+// order; one that fails it would be inserted and erased again, so it never enters the table.
 void PatternMiner::extend_prefix(const Word& prefix, const std::vector<char>& extensions,
-                                 const WordSet& words) {
+                                 const WordSet& words, std::vector<Matches>& matches) {
     const size_t candidates = extensions.size();
-    const size_t no_candidate = candidates;  // counted like a candidate, never recorded
+    const size_t no_candidate = candidates;  // sorted like a candidate, never kept
     std::array<uint16_t, 256> slot_of;
     slot_of.fill(static_cast<uint16_t>(no_candidate));
     for (size_t k = 0; k < candidates; ++k) {
         slot_of[byte_of(extensions[k])] = static_cast<uint16_t>(k);
     }
-    const Occurrences& found = frequent.at(prefix).occurrences();
-    const auto window = static_cast<size_t>(level);
-    const size_t groups = found.series_count();
-    if (groups == 0) {
-        return accept_extensions(prefix, extensions, std::vector<Occurrences>(candidates),
-                                 std::vector<size_t>(candidates, 0));
+    if (matches.size() < candidates + 1) {
+        matches.resize(candidates + 1);
+    }
+    for (size_t k = 0; k <= candidates; ++k) {
+        matches[k].clear();
     }
 
-    const int* first = found.begin_of(0);
-    std::vector<uint16_t> slot_at(static_cast<size_t>(found.end_of(groups - 1) - first));
-    std::vector<size_t> positions(candidates + 1, 0);
-    std::vector<size_t> series_seen(candidates + 1, 0);
-    std::vector<size_t> last_group(candidates + 1, groups);
-    for (size_t group = 0; group < groups; ++group) {
-        const Word& word = words.at(static_cast<size_t>(found.series_at(group)));
+    const Occurrences& found = frequent.at(prefix).occurrences();
+    const auto window = static_cast<size_t>(level);
+    for (size_t group = 0; group < found.series_count(); ++group) {
+        const int series = found.series_at(group);
+        const Word& word = words.at(static_cast<size_t>(series));
         const char* letters = word.data();
         const size_t letter_count = word.size();
         for (const int* at = found.begin_of(group); at != found.end_of(group); ++at) {
             const size_t end = static_cast<size_t>(*at) + window;
-            const size_t slot =
-                end <= letter_count ? slot_of[byte_of(letters[end - 1])] : no_candidate;
-            slot_at[static_cast<size_t>(at - first)] = static_cast<uint16_t>(slot);
-            ++positions[slot];
-            series_seen[slot] += last_group[slot] != group ? 1 : 0;
-            last_group[slot] = group;
-        }
-    }
-
-    std::vector<Occurrences> recorded(candidates);
-    std::vector<char> kept(candidates + 1, 0);
-    bool any_recorded = false;
-    for (size_t k = 0; k < candidates; ++k) {
-        kept[k] = meets_support(series_seen[k]) ? 1 : 0;
-        if (kept[k] && positions[k] > 0) {
-            recorded[k].reserve(series_seen[k], positions[k]);
-            any_recorded = true;
-        }
-    }
-    if (any_recorded) {
-        for (size_t group = 0; group < groups; ++group) {
-            const int series = found.series_at(group);
-            for (const int* at = found.begin_of(group); at != found.end_of(group); ++at) {
-                const size_t slot = slot_at[static_cast<size_t>(at - first)];
-                if (kept[slot]) {
-                    recorded[slot].add(series, *at);
-                }
+            Matches& out =
+                matches[end <= letter_count ? slot_of[byte_of(letters[end - 1])] : no_candidate];
+            if (out.last_group != group) {
+                out.last_group = group;
+                out.series.push_back(series);
+                out.starts.push_back(out.positions.size());
             }
+            out.positions.push_back(*at);
         }
     }
-    series_seen.pop_back();
-    accept_extensions(prefix, extensions, std::move(recorded), series_seen);
-}
 
-// Enters the candidates that meet the threshold into the table and the level, in candidate
-// order, each with its recorded occurrences.
-void PatternMiner::accept_extensions(const Word& prefix, const std::vector<char>& extensions,
-                                     std::vector<Occurrences> recorded,
-                                     const std::vector<size_t>& series_seen) {
     std::vector<Word>& accepted = levels[prefix.size() + 1];
-    for (size_t k = 0; k < extensions.size(); ++k) {
-        if (meets_support(series_seen[k])) {
-            Word candidate = prefix + extensions[k];
-            frequent.try_emplace(candidate, candidate, std::move(recorded[k]));
-            accepted.push_back(std::move(candidate));
+    for (size_t k = 0; k < candidates; ++k) {
+        const Matches& found_k = matches[k];
+        if (!meets_support(found_k.series.size())) {
+            continue;
         }
+        Word candidate = prefix + extensions[k];
+        Occurrences recorded;
+        recorded.assign_groups(found_k.series, found_k.starts, found_k.positions);
+        frequent.try_emplace(candidate, candidate, std::move(recorded));
+        accepted.push_back(std::move(candidate));
     }
 }
 

@@ -47,11 +47,22 @@ class PatternMiner {
   private:
     void reset();
     bool meets_support(size_t support) const;
+    // Where the windows of one prefix's occurrences matched one candidate: the series in the
+    // prefix's order, where each series' positions start, and the positions.
+    struct Matches {
+        std::vector<int> series;
+        std::vector<size_t> starts;
+        std::vector<int> positions;
+        size_t last_group = static_cast<size_t>(-1);
+        void clear() {
+            series.clear();
+            starts.clear();
+            positions.clear();
+            last_group = static_cast<size_t>(-1);
+        }
+    };
     void extend_prefix(const Word& prefix, const std::vector<char>& extensions,
-                       const WordSet& words);
-    void accept_extensions(const Word& prefix, const std::vector<char>& extensions,
-                           std::vector<Occurrences> recorded,
-                           const std::vector<size_t>& series_seen);
+                       const WordSet& words, std::vector<Matches>& matches);
 
     double minsup;
     int min_len;
