@@ -10,6 +10,7 @@ covers whole SAX segments and reads as the same letters in every series; the noi
 background from forming long frequent patterns of its own.
 """
 
+import argparse
 import json
 import pathlib
 import random
@@ -40,20 +41,26 @@ def make_series(rng: random.Random, shape: list[float]) -> tuple[list[float], in
     return [round(value, 5) for value in series], start
 
 
-def main() -> None:
+def example_data() -> dict:
     rng = random.Random(SEED)
     shape = planted_shape()
     series, starts = zip(*(make_series(rng, shape) for _ in range(SERIES)))
-    data = {
+    return {
         "description": "noisy random walks, each with one planted square-wave burst",
         "seed": SEED,
         "shape_points": len(shape),
         "planted_at": list(starts),
         "series": list(series),
     }
-    out = pathlib.Path(__file__).with_name("planted.json")
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description="Writes the example data set.")
+    parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path(__file__).with_name("planted.json"))
+    out = parser.parse_args().out
+    data = example_data()
     out.write_text(json.dumps(data, separators=(",", ":")) + "\n")
-    print(f"wrote {out.name}: {len(series)} series, a shape of {len(shape)} points in each")
+    print(f"wrote {out.name}: {len(data['series'])} series, a shape of {data['shape_points']} points in each")
 
 
 if __name__ == "__main__":
