@@ -4,6 +4,7 @@
 #include <pybind11/stl.h>
 #include <pybind11/typing.h>
 
+#include <exception>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,6 +81,17 @@ py::typing::Dict<py::str, Motif> host_table(zorp::FrequentTable table) {
 }  // namespace
 
 PYBIND11_MODULE(_zorp_cpp, m) {
+    // A run refused for want of memory is a MemoryError that says why.
+    py::register_exception_translator([](std::exception_ptr raised) {
+        try {
+            if (raised) {
+                std::rethrow_exception(raised);
+            }
+        } catch (const zorp::MemoryLimitExceeded& error) {
+            PyErr_SetString(PyExc_MemoryError, error.what());
+        }
+    });
+
     py::class_<Motif>(m, "Motif")
         .def_property_readonly("pattern",
                                [](const Motif& motif) { return text_of(motif.get_pattern()); })

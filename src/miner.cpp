@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "patterns.h"
@@ -46,7 +47,20 @@ void Miner::mine_patterns(const WordSet& words) {
     }
 }
 
+// All the statistics are held at once, so their total is checked before any is computed.
 void Miner::map_patterns(const SeriesSet& ts) {
+    double needed = 0.0;
+    for (const Motif& motif : motifs) {
+        needed += motif.statistics_bytes(seglen);
+    }
+    const auto budget = static_cast<double>(memory_budget_bytes());
+    if (needed > budget) {
+        throw MemoryLimitExceeded("the statistics of the motifs found (" +
+                                  std::to_string(motifs.size()) + ") would need " +
+                                  gibibytes(needed) + ", more than the " + gibibytes(budget) +
+                                  " this machine can give them; use a smaller seglen or raise "
+                                  "minsup or min_len");
+    }
     for (Motif& motif : motifs) {
         motif.map(ts, seglen);
     }

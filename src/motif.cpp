@@ -4,10 +4,14 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <iomanip>
 #include <limits>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
+
+#include <unistd.h>
 
 namespace zorp {
 
@@ -159,6 +163,21 @@ std::vector<size_t> Occurrences::groups_by_series() const {
     return order;
 }
 
+size_t memory_budget_bytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page_size <= 0) {
+        return size_t{8} << 30;
+    }
+    return static_cast<size_t>(pages) / 2 * static_cast<size_t>(page_size);
+}
+
+std::string gibibytes(double bytes) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(1) << bytes / double(size_t{1} << 30) << " GiB";
+    return text.str();
+}
+
 Motif::Motif(Word pattern) : pattern(std::move(pattern)) {}
 
 Motif::Motif(Word pattern, Occurrences indexes)
@@ -172,10 +191,26 @@ void Motif::record_indexes(int series, const std::vector<int>& positions) {
     indexes.add(series, positions);
 }
 
+double Motif::statistics_bytes(int seglen) const {
+    const double points = static_cast<double>(seglen) * static_cast<double>(pattern.size());
+    const double series = static_cast<double>(indexes.series_count());
+    // The representative and one average per series, plus the maps' own entries.
+    return sizeof(double) * std::max(points, 0.0) * (series + 1.0) + 96.0 * series;
+}
+
 void Motif::map(const SeriesSet& ts, int seglen) {
+    const int64_t points = static_cast<int64_t>(seglen) * static_cast<int64_t>(pattern.size());
+    const int new_length = checked_int(points, "motif length");
+    const double needed = statistics_bytes(seglen);
+    if (needed > static_cast<double>(memory_budget_bytes())) {
+        throw MemoryLimitExceeded("the statistics of a motif of " + std::to_string(new_length) +
+                                  " points over " + std::to_string(indexes.series_count()) +
+                                  " series would need " + gibibytes(needed) + ", more than the " +
+                                  gibibytes(static_cast<double>(memory_budget_bytes())) +
+                                  " this machine can give them; use a smaller seglen");
+    }
     this->seglen = seglen;
-    length = checked_int(static_cast<int64_t>(seglen) * static_cast<int64_t>(pattern.size()),
-                         "motif length");
+    length = new_length;
     representative.assign(static_cast<size_t>(std::max(length, 0)), 0.0);
     naed = 0.0;
     set_average_occurrences(ts);

@@ -1,12 +1,27 @@
 #pragma once
 
 #include <cstddef>
+#include <stdexcept>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "sax.h"
 
 namespace zorp {
+
+// A run refused because it would need more memory than the machine can give it. Thrown before
+// the memory is taken, so the caller gets an error instead of a machine out of memory.
+class MemoryLimitExceeded : public std::runtime_error {
+  public:
+    explicit MemoryLimitExceeded(const std::string& message) : std::runtime_error(message) {}
+};
+
+// The memory one run may plan to hold: half the machine's physical memory.
+size_t memory_budget_bytes();
+
+// "12.3 GiB", for messages.
+std::string gibibytes(double bytes);
 
 // Series index -> letter positions at which a pattern starts, in the order recorded.
 using IndexTable = std::unordered_map<int, std::vector<int>>;
@@ -34,6 +49,7 @@ class Occurrences {
                        const std::vector<int>& positions);
 
     size_t series_count() const { return series.size(); }
+    size_t position_count() const { return positions.size(); }
     int series_at(size_t group) const { return series[group]; }
     const int* begin_of(size_t group) const { return positions.data() + start_of(group); }
     const int* end_of(size_t group) const { return positions.data() + ends[group]; }
@@ -66,7 +82,10 @@ class Motif {
     void record_indexes(int series, const std::vector<int>& positions);
 
     // Computes every statistic of the motif over the series set the words were made from.
+    // Refuses, before allocating, statistics that would not fit in memory.
     void map(const SeriesSet& ts, int seglen);
+    // Bytes the statistics of this motif take once mapped with the given seglen.
+    double statistics_bytes(int seglen) const;
     std::vector<double> get_occurrence(const Series& series, int position) const;
     void set_average_occurrences(const SeriesSet& ts);
     void set_representative();

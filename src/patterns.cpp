@@ -162,6 +162,70 @@ void PatternMiner::reset() {
     levels.assign(2, {});
     level = 2;
     support_threshold = 0.0;
+    table_bytes = 0.0;
+}
+
+namespace {
+
+// What one table entry takes besides its pattern and occurrences: the map node, the Motif and
+// the pattern's copy in its level.
+constexpr double entry_bytes = 320.0;
+
+double pattern_bytes(size_t length) {
+    // A pattern is held twice (table key and level), on the heap once it outgrows the string.
+    return length > 15 ? 2.0 * static_cast<double>(length + 1) : 0.0;
+}
+
+}  // namespace
+
+void PatternMiner::count_table_entry(size_t pattern_length, const Occurrences& occurrences) {
+    table_bytes += entry_bytes + pattern_bytes(pattern_length) +
+                   sizeof(int) * static_cast<double>(occurrences.position_count()) +
+                   (sizeof(int) + sizeof(size_t)) * static_cast<double>(occurrences.series_count());
+    const auto budget = static_cast<double>(memory_budget_bytes());
+    if (table_bytes > budget) {
+        throw MemoryLimitExceeded(
+            "the frequent patterns found up to length " + std::to_string(pattern_length) +
+            " already need " + gibibytes(table_bytes) + ", more than the " + gibibytes(budget) +
+            " this machine can give the search; raise minsup or set a max_len");
+    }
+}
+
+// With a threshold that is not positive every candidate is kept, occurring or not, so level n
+// holds every word of n letters over the letters that occur. That count is known before the
+// search starts, and a search that could not hold it is refused at once.
+void PatternMiner::refuse_unbounded_growth(const WordSet& words) const {
+    if (support_threshold > 0.0) {
+        return;
+    }
+    std::array<bool, 256> occurs{};
+    for (const Word& word : words) {
+        for (char symbol : word) {
+            occurs[byte_of(symbol)] = true;
+        }
+    }
+    const auto letters = static_cast<double>(std::count(occurs.begin(), occurs.end(), true));
+    const int longest = max_len > 1 ? max_len : 1;
+    const auto budget = static_cast<double>(memory_budget_bytes());
+    double patterns_at_length = 1.0;
+    double needed = 0.0;
+    for (int length = 1; length <= longest && needed <= budget; ++length) {
+        patterns_at_length *= letters;
+        needed += patterns_at_length * (entry_bytes + pattern_bytes(static_cast<size_t>(length)));
+        if (patterns_at_length == 0.0) {
+            break;
+        }
+    }
+    if (needed > budget) {
+        std::ostringstream message;
+        message << "support threshold (minsup x number of words) is " << support_threshold
+                << ", not positive, so every candidate is kept: " << letters << " letters give "
+                << letters << "^n patterns of each length n up to max_len " << max_len
+                << ", more than the " << gibibytes(budget)
+                << " this machine can give the search; give a positive minsup or a smaller "
+                   "max_len";
+        throw std::invalid_argument(message.str());
+    }
 }
 
 void PatternMiner::mine(const WordSet& words) {
@@ -182,6 +246,7 @@ void PatternMiner::begin_run(const WordSet& words) {
                    "pattern search would never end; give a positive minsup or a positive max_len";
         throw std::invalid_argument(message.str());
     }
+    refuse_unbounded_growth(words);
 }
 
 // Mines the candidates of length level, in candidate order: for each accepted pattern a of the
@@ -248,6 +313,9 @@ void PatternMiner::mine_1_patterns(const WordSet& words) {
     }
     for (const Word& key : keys) {
         prune_infrequent(key);
+    }
+    for (const auto& entry : frequent) {
+        count_table_entry(entry.first.size(), entry.second.occurrences());
     }
 }
 
@@ -371,6 +439,7 @@ void PatternMiner::extend_prefix(const Word& prefix, const std::vector<char>& ex
         Word candidate = prefix + extensions[k];
         Occurrences recorded;
         recorded.assign_groups(found_k.series, found_k.starts, found_k.positions);
+        count_table_entry(candidate.size(), recorded);
         frequent.try_emplace(candidate, candidate, std::move(recorded));
         accepted.push_back(std::move(candidate));
     }

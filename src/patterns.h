@@ -41,12 +41,18 @@ class PatternMiner {
     FrequentTable take_frequent();
 
     double get_support_threshold() const { return support_threshold; }
+    // What the table and the levels hold, as counted against the memory budget.
+    double get_table_bytes() const { return table_bytes; }
     int get_level() const { return level; }
     std::vector<std::vector<Word>> get_levels() const { return levels; }
 
   private:
     void reset();
     bool meets_support(size_t support) const;
+    // Counts a pattern entering the table and refuses the run once the table outgrows the
+    // memory budget.
+    void count_table_entry(size_t pattern_length, const Occurrences& occurrences);
+    void refuse_unbounded_growth(const WordSet& words) const;
     // Where the windows of one prefix's occurrences matched one candidate: the series in the
     // prefix's order, where each series' positions start, and the positions.
     struct Matches {
@@ -71,6 +77,7 @@ class PatternMiner {
     FrequentTable frequent;
     double support_threshold = 0.0;
     int level = 2;
+    double table_bytes = 0.0;
     // Entry n lists the accepted patterns of length n, in acceptance order.
     std::vector<std::vector<Word>> levels;
 };

@@ -144,6 +144,19 @@ TEST(MotifMap, MappingTwiceChangesNothing) {
 TEST(MotifMap, LengthThatDoesNotFitIsRefused) {
     Motif motif = recorded("abc", {{0, 0}});
     EXPECT_THROW(motif.map({{1.0}}, 1 << 30), std::length_error);
+    EXPECT_EQ(motif.get_length(), 0);  // refused before anything changed
+}
+
+TEST(MotifMap, StatisticsBeyondMemoryAreRefusedBeforeAllocating) {
+    Motif motif("a");
+    SeriesSet ts(4000, Series{1.0});
+    for (int s = 0; s < 4000; ++s) {
+        motif.record_index(s, 0);
+    }
+    // 2**31 - 1 points for each of 4000 series and the representative: tens of terabytes.
+    EXPECT_THROW(motif.map(ts, std::numeric_limits<int>::max()), MemoryLimitExceeded);
+    EXPECT_TRUE(motif.get_representative().empty());
+    EXPECT_EQ(motif.get_length(), 0);
 }
 
 // Averages, representative, best matches and naed exactly as one list per occurrence gives

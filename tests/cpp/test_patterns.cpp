@@ -334,6 +334,28 @@ TEST(Mine, EndlessSearchIsRefusedUpFront) {
     EXPECT_TRUE(bounded.get_frequent().at("aa").get_indexes().empty());
 }
 
+TEST(Mine, KeepingEveryCandidateBeyondMemoryIsRefusedUpFront) {
+    PatternMiner miner(0.0, 1, 1 << 20, 1.0);
+    EXPECT_THROW(miner.mine({"ab"}), std::invalid_argument);
+    EXPECT_TRUE(miner.get_frequent().empty());
+    // Within memory the same search runs: 2 + 4 + 8 patterns.
+    PatternMiner small(0.0, 1, 3, 1.0);
+    small.mine({"ab"});
+    EXPECT_EQ(small.get_frequent().size(), 14u);
+}
+
+TEST(Mine, TableBytesCountEveryAcceptedPatternOfTheRun) {
+    PatternMiner miner(0.5, 1, 0, 1.0);
+    miner.mine({"abab", "abba"});
+    const double first = miner.get_table_bytes();
+    EXPECT_GT(first, 0.0);
+    miner.mine({"abab", "abba"});
+    EXPECT_EQ(miner.get_table_bytes(), first);  // a new run counts afresh
+    PatternMiner more(0.5, 1, 0, 1.0);
+    more.mine({"ababab", "abbaab"});
+    EXPECT_GT(more.get_table_bytes(), first);
+}
+
 TEST(Mine, TakeFrequentHandsOverTheTable) {
     PatternMiner miner(1.0, 1, 0, 0.9);
     miner.mine({"ab", "ab"});

@@ -155,3 +155,11 @@ def test_motifs_without_occurrences_rank_last():
     assert all(math.isnan(value) for value in naeds[-2:])
     assert not any(math.isnan(value) for value in naeds[:-2])
     assert naeds[:-2] == sorted(naeds[:-2])
+
+
+def test_statistics_too_large_for_memory_are_refused():
+    # One letter per series, each motif 2**31 - 1 points long over 3000 series: terabytes.
+    series = [[1.0, 2.0]] * 3000
+    miner = Miner(0.5, 2**31 - 1, 4, min_len=1)
+    with pytest.raises(MemoryError, match="would need .* GiB"):
+        miner.mine(series)

@@ -163,3 +163,19 @@ def test_properties_and_attributes_are_read_only():
         miner.frequent = {}
     with pytest.raises(AttributeError):
         miner.minsup = 0.7
+
+
+@pytest.mark.parametrize(
+    "minsup, max_len, texts",
+    [
+        (0.0, 2**31 - 1, ("abc",)),
+        (-1.0, 40, ("ab", "ba")),
+        (math.nan, 1000, ("abcdefgh",)),
+    ],
+)
+def test_search_that_would_keep_every_candidate_is_refused_at_once(minsup, max_len, texts):
+    # Every candidate is kept, so the table would hold letters ** n patterns of each length.
+    miner = PatternMiner(minsup, 1, max_len, 1.0)
+    with pytest.raises(ValueError, match="every candidate is kept"):
+        miner.mine(words(*texts))
+    assert miner.frequent == {}

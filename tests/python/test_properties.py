@@ -3,7 +3,7 @@
 import math
 import random
 
-from hypothesis import HealthCheck, assume, given, settings
+from hypothesis import HealthCheck, assume, example, given, settings
 from hypothesis import strategies as st
 
 import reference
@@ -95,6 +95,7 @@ def assert_same_floats(got, expected):
 
 
 @settings(max_examples=40, deadline=None)
+@example(seed=11323, shift=0.0, scale=1.0)  # a representative with NaN at its end
 @given(
     seed=st.integers(0, 2**32 - 1),
     shift=st.floats(-1e3, 1e3),
@@ -122,7 +123,8 @@ def test_statistics_ignore_shifting_and_positive_scaling(seed, shift, scale):
         assert motif.indexes == other.indexes
         assert math.isclose(motif.naed, other.naed, rel_tol=1e-7, abs_tol=1e-9)
         for x, y in zip(motif.representative, other.representative):
-            assert math.isclose(x, y, rel_tol=1e-7, abs_tol=1e-9)
+            # NaN where every occurrence runs past its series' end
+            assert (math.isnan(x) and math.isnan(y)) or math.isclose(x, y, rel_tol=1e-7, abs_tol=1e-9)
         assert motif.best_matches == other.best_matches
 
 
