@@ -71,6 +71,15 @@ void add_squares_4(const std::array<const double*, 4>& values, const double* cen
     squares = {a, b, c, d};
 }
 
+// Grows a vector's capacity geometrically ahead of a push_back, so that the push_back itself
+// cannot fail.
+template <typename T>
+void room_for_one_more(std::vector<T>& values) {
+    if (values.size() == values.capacity()) {
+        values.reserve(std::max<size_t>(4, 2 * values.size()));
+    }
+}
+
 int checked_int(int64_t value, const char* what) {
     if (value > std::numeric_limits<int>::max() || value < std::numeric_limits<int>::min()) {
         throw std::length_error(std::string(what) + " of " + std::to_string(value) +
@@ -126,8 +135,8 @@ void Occurrences::append(int series_index, const int* first, const int* last) {
     const bool after_last = series.empty() || (ascending && series_index > series.back());
     const size_t group = after_last ? series.size() : group_of(series_index);
     if (group == series.size()) {
-        series.reserve(series.size() + 1);
-        ends.reserve(ends.size() + 1);
+        room_for_one_more(series);
+        room_for_one_more(ends);
         positions.insert(positions.end(), first, last);
         if (!after_last) {
             ascending = false;
