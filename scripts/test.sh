@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, then runs every test: the C++ unit tests (warnings as errors), the same
 # tests under AddressSanitizer and UndefinedBehaviorSanitizer, the Python tests against the
-# installed module and again against the module built with the sanitizers. Exits non-zero when
-# any of them fails.
+# installed module, a short libFuzzer run over the core, and the Python tests again against the
+# module built with the sanitizers. Exits non-zero when any of them fails.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -50,6 +50,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 say "Python tests"
 "$python" -m pytest -q
+
+say "Fuzzing the C++ core (libFuzzer, ${FUZZ_SECONDS:-20} s per target)"
+"$root/scripts/fuzz.sh"
 
 # The interpreter itself is not instrumented, so the sanitizer runtimes are preloaded; CPython
 # keeps memory until exit by design, so leaks are not reported here.

@@ -156,6 +156,22 @@ TEST(MinerPipeline, NothingFrequentLeavesAnEmptyList) {
     EXPECT_TRUE(Miner(0.5, 1, 4, 3, 0, 0.9, 0).get_motifs().empty());
 }
 
+// Found by fuzzing. The squared deviations of [1e-300, 0, 0] underflow to 0, so the series
+// normalises to [inf, -inf, -inf]; every distance of "a" to its representative (-inf) is then
+// NaN, none comes closer than the cap, and the series reports start 0 and adds the cap.
+TEST(MinerPipeline, SeriesWithNoDistanceBelowTheCapReportsStartZero) {
+    SeriesSet ts{{1e-300, 0.0, 0.0}};
+    Miner miner(1.0, 1, 2, 1, 0, 1.0, 0);
+    const std::vector<Motif> motifs = miner.mine(ts);
+    EXPECT_TRUE(std::isinf(ts[0][0]) && std::isinf(ts[0][1]));
+    const auto a = std::find_if(motifs.begin(), motifs.end(),
+                                [](const Motif& m) { return m.get_pattern() == "a"; });
+    ASSERT_NE(a, motifs.end());
+    EXPECT_EQ(a->get_indexes(), (IndexTable{{0, {1, 2}}}));
+    EXPECT_EQ(a->get_best_matches(), (std::unordered_map<int, int>{{0, 0}}));
+    EXPECT_EQ(a->get_naed(), 1000000.0);
+}
+
 TEST(MinerPipeline, StatisticsIgnoreShiftAndScale) {
     const SeriesSet input = random_walks(6, 160, 6);
     SeriesSet moved = input;
