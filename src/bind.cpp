@@ -20,6 +20,58 @@
 #pragma weak _PyThreadState_UncheckedGet
 
 namespace py = pybind11;
+
+// One symbol of a word as the host gives it: a str of one character of code point 0 to 255, or
+// a bytes object of one byte. A str, bytes or None that is not one such character is a
+// ValueError; any other object does not convert (TypeError). Unlike the general character
+// conversion, several bytes are never read as one UTF-8 character, and a lone surrogate is a
+// character above U+00FF like any other.
+struct Symbol {
+    char byte = 0;
+};
+
+namespace pybind11::detail {
+template <>
+struct type_caster<Symbol> {
+    PYBIND11_TYPE_CASTER(Symbol, const_name("str"));
+
+    bool load(handle source, bool) {
+        PyObject* object = source.ptr();
+        Py_ssize_t length = 0;
+        if (source.is_none()) {
+            throw value_error("Cannot convert None to a character");
+        }
+        if (PyUnicode_Check(object)) {
+            length = PyUnicode_GetLength(object);
+        } else if (PyBytes_Check(object)) {
+            length = PyBytes_GET_SIZE(object);
+        } else {
+            return false;
+        }
+        if (length == 0) {
+            throw value_error("Cannot convert empty string to a character");
+        }
+        if (length > 1) {
+            throw value_error("Expected a character, but multi-character string found");
+        }
+        if (PyBytes_Check(object)) {
+            value.byte = PyBytes_AS_STRING(object)[0];
+            return true;
+        }
+        const Py_UCS4 code = PyUnicode_READ_CHAR(object, 0);
+        if (code > 0xFF) {
+            throw value_error("Character code point not in range(0x100)");
+        }
+        value.byte = static_cast<char>(code);
+        return true;
+    }
+
+    static handle cast(Symbol symbol, return_value_policy, handle) {
+        return PyUnicode_FromOrdinal(static_cast<unsigned char>(symbol.byte));
+    }
+};
+}  // namespace pybind11::detail
+
 using zorp::Miner;
 using zorp::Motif;
 using zorp::PatternMiner;
@@ -30,8 +82,8 @@ using zorp::WordSet;
 namespace {
 
 using HostWords = py::typing::List<py::typing::List<py::str>>;
-// A word as the host hands it in: one single-byte character per symbol.
-using SymbolLists = std::vector<std::vector<char>>;
+// A word set as the host hands it in: one list of symbols per word.
+using SymbolLists = std::vector<std::vector<Symbol>>;
 
 // Every byte becomes the character of the same code point, so any byte the miner accepts
 // comes back as the symbol it was given.
@@ -64,8 +116,11 @@ HostWords host_words(const WordSet& words) {
 WordSet native_words(const SymbolLists& symbols) {
     WordSet words;
     words.reserve(symbols.size());
-    for (const std::vector<char>& word : symbols) {
-        words.emplace_back(word.begin(), word.end());
+    for (const std::vector<Symbol>& symbols_of_word : symbols) {
+        Word& word = words.emplace_back(symbols_of_word.size(), '\0');
+        for (size_t i = 0; i < word.size(); ++i) {
+            word[i] = symbols_of_word[i].byte;
+        }
     }
     return words;
 }

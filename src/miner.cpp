@@ -47,10 +47,12 @@ void Miner::mine_patterns(const WordSet& words) {
     }
 }
 
-// All the statistics are held at once, so their total is checked before any is computed.
+// All the statistics are held at once, so their total is checked before any is computed; a
+// length that does not fit is refused first, whatever the machine's memory.
 void Miner::map_patterns(const SeriesSet& ts) {
     double needed = 0.0;
     for (const Motif& motif : motifs) {
+        motif.length_for(seglen);
         needed += motif.statistics_bytes(seglen);
     }
     const auto budget = static_cast<double>(memory_budget_bytes());

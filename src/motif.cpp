@@ -207,9 +207,13 @@ double Motif::statistics_bytes(int seglen) const {
     return sizeof(double) * std::max(points, 0.0) * (series + 1.0) + 96.0 * series;
 }
 
+int Motif::length_for(int seglen) const {
+    return checked_int(static_cast<int64_t>(seglen) * static_cast<int64_t>(pattern.size()),
+                       "motif length");
+}
+
 void Motif::map(const SeriesSet& ts, int seglen) {
-    const int64_t points = static_cast<int64_t>(seglen) * static_cast<int64_t>(pattern.size());
-    const int new_length = checked_int(points, "motif length");
+    const int new_length = length_for(seglen);
     const double needed = statistics_bytes(seglen);
     if (needed > static_cast<double>(memory_budget_bytes())) {
         throw MemoryLimitExceeded("the statistics of a motif of " + std::to_string(new_length) +

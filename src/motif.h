@@ -84,6 +84,9 @@ class Motif {
     // Computes every statistic of the motif over the series set the words were made from.
     // Refuses, before allocating, statistics that would not fit in memory.
     void map(const SeriesSet& ts, int seglen);
+    // Points one occurrence covers with the given seglen; a length error when that does not fit
+    // in 32 bits.
+    int length_for(int seglen) const;
     // Bytes the statistics of this motif take once mapped with the given seglen.
     double statistics_bytes(int seglen) const;
     std::vector<double> get_occurrence(const Series& series, int position) const;

@@ -163,3 +163,9 @@ def test_statistics_too_large_for_memory_are_refused():
     miner = Miner(0.5, 2**31 - 1, 4, min_len=1)
     with pytest.raises(MemoryError, match="would need .* GiB"):
         miner.mine(series)
+
+
+def test_length_that_does_not_fit_is_a_value_error_whatever_the_memory():
+    # 2 letters x 2**30 points overflows the 32-bit motif length before any memory estimate.
+    with pytest.raises(ValueError, match="does not fit in a 32-bit integer"):
+        Miner(0.0, 2**30, 4, 2, 2, 0.9, 0).mine([[1.0, 2.0]])

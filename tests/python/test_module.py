@@ -27,6 +27,7 @@ def test_classes_carry_no_docstrings_and_signatures_name_motif():
     for cls in (_zorp_cpp.Motif, _zorp_cpp.Miner, _zorp_cpp.PatternMiner):
         assert cls.__doc__ is None
     assert _zorp_cpp.Miner.mine.__doc__.strip().endswith("-> list[_zorp_cpp.Motif]")
+    assert "arg0: list[list[str]]) -> None" in _zorp_cpp.PatternMiner.mine.__doc__
     assert _zorp_cpp.PatternMiner.frequent.fget.__doc__.strip().endswith(
         "-> dict[str, _zorp_cpp.Motif]"
     )

@@ -122,6 +122,9 @@ def test_callers_words_are_unchanged():
         ([["a", None]], ValueError),
         ([["Ā"]], ValueError),
         ([["a", "€"]], ValueError),
+        ([["\ud800"]], ValueError),  # a lone surrogate is above U+00FF like any other
+        ([[b"\xc3\xa9"]], ValueError),  # two bytes are two symbols, not one UTF-8 character
+        ([[b""]], ValueError),
         (["abc"], TypeError),
         ("abc", TypeError),
         ([[1]], TypeError),
