@@ -12,9 +12,8 @@ cd "$root"
 
 say() { printf '[fuzz] %s\n' "$*" >&2; }
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
+# shellcheck source=packages.sh
+. "$root/scripts/packages.sh"
 
 targets=(sax patterns miner)
 build=build/fuzz
@@ -40,21 +39,14 @@ ensure_clang() {
     if can_build_fuzzers; then
         return 0
     fi
-    if ! command -v apt-get >/dev/null 2>&1; then
-        say "clang++ with its libFuzzer runtime is missing and there is no apt-get to install it:"
-        say "install clang and libclang-rt-<version>-dev and run this again."
-        exit 1
-    fi
     say "installing clang and its libFuzzer runtime"
-    as_root apt-get update -qq
     if ! command -v clang++ >/dev/null 2>&1; then
-        DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq clang >/dev/null
+        install_packages clang
     fi
     # The runtime package must match the compiler's major version (14 on Debian 12).
     local major
     major=$(clang++ -dumpversion | cut -d. -f1)
-    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "libclang-rt-$major-dev" \
-        >/dev/null
+    install_packages "libclang-rt-$major-dev"
     if ! can_build_fuzzers; then
         say "clang++ still cannot link a libFuzzer target"
         exit 1

@@ -9,23 +9,16 @@ cd "$root"
 
 say() { printf '[test] %s\n' "$*" >&2; }
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
+# shellcheck source=packages.sh
+. "$root/scripts/packages.sh"
 
 # GoogleTest comes from the system's packages; install it when it is missing.
 ensure_gtest() {
     if [ -f /usr/include/gtest/gtest.h ]; then
         return 0
     fi
-    if ! command -v apt-get >/dev/null 2>&1; then
-        say "GoogleTest is missing and there is no apt-get to install it: install libgtest-dev (or"
-        say "GoogleTest's headers and libraries) and run this again."
-        exit 1
-    fi
     say "installing GoogleTest (libgtest-dev)"
-    as_root apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq libgtest-dev >/dev/null
+    install_packages libgtest-dev
 }
 
 "$root/scripts/setup.sh"
