@@ -12,8 +12,9 @@ is_python312() {
     "$1" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 12))' >/dev/null 2>&1
 }
 
-# A plain python3.12 on PATH, else a 3.12 installed under pyenv (whose shim fails until a 3.12 is
-# selected), else the usual install locations. Prints the interpreter's real path.
+# PYTHON312 when set, else a plain python3.12 on PATH, else a 3.12 installed under pyenv (whose
+# shim fails until a 3.12 is selected, and which may not be on PATH), else the usual install
+# locations. Prints the interpreter's real path.
 find_python312() {
     local candidate version pyenv_root
     if [ -n "${PYTHON312:-}" ] && is_python312 "$PYTHON312"; then
@@ -33,7 +34,8 @@ find_python312() {
             return 0
         fi
     fi
-    for candidate in /usr/local/bin/python3.12 /usr/bin/python3.12 /opt/python3.12/bin/python3.12; do
+    for candidate in "${PYENV_ROOT:-$HOME/.pyenv}"/versions/3.12*/bin/python3.12 \
+        /usr/local/bin/python3.12 /usr/bin/python3.12; do
         if [ -x "$candidate" ] && is_python312 "$candidate"; then
             printf '%s\n' "$candidate"
             return 0
@@ -47,7 +49,7 @@ if [ -x .venv/bin/python ] && is_python312 .venv/bin/python; then
 else
     if ! interpreter=$(find_python312); then
         say "zorp_miner needs Python 3.12, and no python3.12 was found (not on PATH, not under pyenv,"
-        say "not in /usr/bin or /usr/local/bin). Install Python 3.12 (for example 'pyenv install 3.12')"
+        say "not in /usr/local/bin or /usr/bin). Install Python 3.12 (for example 'pyenv install 3.12')"
         say "or set PYTHON312 to its path, then run this again."
         exit 1
     fi
