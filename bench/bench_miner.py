@@ -37,8 +37,6 @@ def mine_call(args: argparse.Namespace) -> benchlib.Call:
 def parse_arguments() -> argparse.Namespace:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     benchlib.add_input_arguments(parser)
-    parser.add_argument("--seglen", type=int, default=10, help="segment length (10)")
-    parser.add_argument("--alphabet", type=int, default=6, help="alphabet size (6)")
     parser.add_argument("--minsup", type=float, default=0.5, help="minimum support (0.5)")
     return parser.parse_args()
 

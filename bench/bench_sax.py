@@ -38,8 +38,6 @@ def conversion_call(args: argparse.Namespace) -> benchlib.Call:
 def parse_arguments() -> argparse.Namespace:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     benchlib.add_input_arguments(parser)
-    parser.add_argument("--seglen", type=int, default=10, help="segment length (10)")
-    parser.add_argument("--alphabet", type=int, default=6, help="alphabet size (6)")
     parser.add_argument("--repeat", type=int, default=3, help="repetitions, best kept (3)")
     return parser.parse_args()
 

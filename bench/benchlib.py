@@ -39,6 +39,8 @@ def add_input_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--series", type=int, default=1000, help="number of series (1000)")
     parser.add_argument("--points", type=int, default=10000, help="points per series (10000)")
     parser.add_argument("--seed", type=int, default=42, help="random seed (42)")
+    parser.add_argument("--seglen", type=int, default=10, help="segment length (10)")
+    parser.add_argument("--alphabet", type=int, default=6, help="alphabet size (6)")
     parser.add_argument("--measure", help=argparse.SUPPRESS)
 
 

@@ -254,23 +254,23 @@ void Motif::set_average_occurrences(const SeriesSet& ts) {
     for (size_t group = 0; group < indexes.series_count(); ++group) {
         const int series_index = indexes.series_at(group);
         const Series& series = ts.at(static_cast<size_t>(series_index));
-        const int* first = indexes.begin_of(group);
-        const int* last = indexes.end_of(group);
-        auto present_at = [&](int position, size_t& start) {
-            start = static_cast<size_t>(static_cast<int64_t>(position) * seglen);
-            return points_present(series, static_cast<int64_t>(position) * seglen, length);
+        // Calls visit(values, present) with the points of each occurrence that lie in the series.
+        auto each_occurrence = [&](auto&& visit) {
+            for (const int* at = indexes.begin_of(group); at != indexes.end_of(group); ++at) {
+                const int64_t start = static_cast<int64_t>(*at) * seglen;
+                const size_t present = points_present(series, start, length);
+                visit(present > 0 ? series.data() + start : nullptr, present);
+            }
         };
 
         std::fill(sums.begin(), sums.end(), 0.0);
         std::fill(reaching.begin(), reaching.end(), 0);
-        for (const int* position = first; position != last; ++position) {
-            size_t start = 0;
-            const size_t present = present_at(*position, start);
+        each_occurrence([&](const double* values, size_t present) {
             if (present > 0) {
-                add_values(series.data() + start, present, sums.data());
+                add_values(values, present, sums.data());
             }
             ++reaching[present];
-        }
+        });
         size_t covering = 0;
         for (size_t i = points; i-- > 0;) {
             covering += reaching[i + 1];
@@ -279,13 +279,11 @@ void Motif::set_average_occurrences(const SeriesSet& ts) {
         if (std::any_of(sums.begin(), sums.end(), [](double sum) { return std::isnan(sum); })) {
             std::fill(sums.begin(), sums.end(), 0.0);
             std::fill(counts.begin(), counts.end(), 0.0);
-            for (const int* position = first; position != last; ++position) {
-                size_t start = 0;
-                const size_t present = present_at(*position, start);
+            each_occurrence([&](const double* values, size_t present) {
                 if (present > 0) {
-                    add_points(series.data() + start, present, sums.data(), counts.data());
+                    add_points(values, present, sums.data(), counts.data());
                 }
-            }
+            });
         }
         std::vector<double>& average = average_occurrences[series_index];
         average.resize(points);
