@@ -289,6 +289,10 @@ def _read_json(name: str, text: str) -> list[FloatArray]:
 
 
 def _read_npy(name: str) -> NDArray[Any]:
+    with open(name, "rb") as start:
+        if start.read(6) != b"\x93NUMPY":
+            # np.load would take any other file for a pickle.
+            raise LoadError(f"{name}: not a readable .npy file (no .npy signature at its start)")
     try:
         array: NDArray[Any] = np.load(name, allow_pickle=False)
     except ValueError as error:
@@ -305,6 +309,8 @@ def _read_npy(name: str) -> NDArray[Any]:
 
 
 def _read_npz(name: str, key: str | None, layout: Layout) -> list[FloatArray]:
+    if not zipfile.is_zipfile(name):
+        raise LoadError(f"{name}: not a readable .npz file (it is not a zip archive)")
     try:
         with np.load(name, allow_pickle=False) as archive:
             keys = list(archive.files)
