@@ -89,9 +89,13 @@ def find_motifs(
     >>> rng = np.random.default_rng(0)
     >>> data = rng.normal(size=(20, 400))
     >>> data[:, 96:192] += np.repeat([3.0, -3.0, 3.0, -3.0], 24)
-    >>> best = zorp_miner.find_motifs(data, seglen=8, top=1)[0]
-    >>> best.support, best.length
-    (20, 96)
+    >>> motifs = zorp_miner.find_motifs(data, seglen=8, top=3)
+    >>> motifs
+    Motifs(3 of 21 found in 20 series, mode='exact')
+    >>> motifs[0]
+    Motif(rank=1, pattern='gggaaagggaaad', support=16, length=104, naed=0.05402)
+    >>> motifs[0].best_matches[:3]
+    array([96, 96, 96])
     """
     if mode not in MODES:
         raise ValueError(f"mode must be one of {', '.join(map(repr, MODES))}, got {mode!r}")

@@ -1,5 +1,6 @@
 """zorp_miner.find_motifs and its results: the same motifs as _zorp_cpp.Miner, as numpy."""
 
+import doctest
 import json
 import math
 import subprocess
@@ -11,6 +12,7 @@ import pytest
 
 import _zorp_cpp
 import zorp_miner
+import zorp_miner.api
 from conftest import random_walks
 
 
@@ -238,3 +240,7 @@ def test_a_missing_extra_says_which_to_install(monkeypatch, module, call, extra)
         call(motifs)
     assert str(raised.value).endswith(f"pip install '{extra}'")
     assert "\n" not in str(raised.value)
+
+
+def test_the_docstring_example_holds():
+    assert doctest.testmod(zorp_miner.api).failed == 0
