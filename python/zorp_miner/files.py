@@ -122,6 +122,8 @@ def load(
     if chosen == "ucr":
         return _read_ucr(name, lines, _delimiter(file, chosen), label)
     rows = _cells(lines, _delimiter(file, chosen))
+    if not rows:
+        raise LoadError(f"{name}: holds no series, only its header line")
     if layout == "columns":
         return _columns(name, rows)
     return [_row(name, line, cells, first_column=1, header=header) for line, cells in rows]
@@ -133,8 +135,8 @@ def _format_of(file: Path) -> str:
     suffix = file.suffix.lower()
     if suffix not in SUFFIXES:
         raise ValueError(
-            f"cannot tell the format of {file} from its suffix {suffix!r}; pass format= one of "
-            f"{', '.join(FORMATS)}"
+            f"cannot tell the format of {file} from its suffix {suffix!r}; pass format= "
+            f"(--input-format) one of {', '.join(FORMATS)}"
         )
     return SUFFIXES[suffix]
 

@@ -102,6 +102,7 @@ def malformed(tmp_path, case):
 MALFORMED_TEXT = {
     "empty file": ("empty.csv", ""),
     "blank file": ("blank.csv", "\n  \r\n"),
+    "header only": ("names.csv", "a,b,c\n"),
     "not a number": ("data.csv", "1,2,3\n4,5,6\n7,8,n/a\n"),
     "header not skipped": ("named.csv", "a,b\n1,2\n"),
     "empty cell inside": ("gap.csv", "1,,3\n"),
@@ -120,6 +121,7 @@ MALFORMED_TEXT = {
 }
 
 OPTIONS = {
+    "header only": {"header": True},
     "hole in a column": {"layout": "columns"},
     "ucr class absent": {"label": 3},
     "npz bad key": {"key": "b"},
@@ -133,6 +135,7 @@ OPTIONS = {
         ("missing", FileNotFoundError, "{path}: no such file"),
         ("empty file", LoadError, "{path}: the file is empty"),
         ("blank file", LoadError, "{path}: the file is empty"),
+        ("header only", LoadError, "{path}: holds no series, only its header line"),
         ("not a number", LoadError, "{path} line 3, column 3: 'n/a' is not a number"),
         (
             "header not skipped",
