@@ -63,8 +63,11 @@ say "installing build and test requirements"
 build_tools=("scikit-build-core>=0.10" "pybind11==2.13.6")
 command -v cmake >/dev/null 2>&1 || build_tools+=("cmake>=3.18")
 command -v ninja >/dev/null 2>&1 || build_tools+=("ninja")
+# numpy is the package's one dependency; pandas and matplotlib (its extras), mypy and the pandas
+# stubs are what the tests and the type checks need.
 "$python" -m pip install --quiet --disable-pip-version-check "${build_tools[@]}" \
-    "pytest>=8" "hypothesis>=6"
+    "pytest>=8" "hypothesis>=6" "numpy>=1.26" "pandas>=2.1" "matplotlib>=3.10" "mypy>=1.10" \
+    pandas-stubs
 
 say "building and installing zorp_miner"
 "$python" -m pip install --quiet --disable-pip-version-check --no-build-isolation --no-deps .

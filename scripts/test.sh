@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets everything up, then runs every test: the C++ unit tests (warnings as errors), the same
-# tests under AddressSanitizer and UndefinedBehaviorSanitizer, the Python tests against the
-# installed module, a short libFuzzer run over the core, and the Python tests again against the
-# module built with the sanitizers. Exits non-zero when any of them fails.
+# tests under AddressSanitizer and UndefinedBehaviorSanitizer, mypy --strict over the package
+# and the examples, the Python tests against the installed module, a short libFuzzer run over
+# the core, and the Python tests again against the module built with the sanitizers. Exits
+# non-zero when any of them fails.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -40,6 +41,9 @@ cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZORP_BUILD_TESTS=ON -DZO
 cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+
+say "Type checks: mypy --strict over the package, the examples and the docs script"
+"$python" -m mypy --strict python/zorp_miner examples docs
 
 say "Python tests"
 "$python" -m pytest -q
