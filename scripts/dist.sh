@@ -20,6 +20,7 @@ say "installing the packaging tools (scripts/dist-requirements.txt)"
 "$python" -m pip install --quiet --disable-pip-version-check -r scripts/dist-requirements.txt
 
 say "building the sdist, then the wheel from it"
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc 2>/dev/null || echo 2)}"
 rm -rf build/dist dist
 mkdir -p build
 "$python" -m build --outdir build/dist . >build/dist.log 2>&1 || {
