@@ -2,8 +2,9 @@
 # Sets everything up, then runs every test: the C++ unit tests (warnings as errors), the same
 # tests under AddressSanitizer and UndefinedBehaviorSanitizer, mypy --strict over the package
 # and the examples, the Python tests against the installed module, a short libFuzzer run over
-# the core, and the Python tests again against the module built with the sanitizers. Exits
-# non-zero when any of them fails.
+# the core, the Python tests again against the module built with the sanitizers, and the release
+# files: the sdist and the repaired wheel, installed into a fresh environment and tested there.
+# Exits non-zero when any of them fails.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -60,3 +61,6 @@ sanitized=(env "LD_PRELOAD=$(g++ -print-file-name=libasan.so) $(g++ -print-file-
     PYTHONPATH="$root/build/sanitize")
 "${sanitized[@]}" "$python" -c 'import _zorp_cpp; assert "/build/sanitize/" in _zorp_cpp.__file__'
 "${sanitized[@]}" "$python" -m pytest -q -p no:cacheprovider
+
+say "Release files: the sdist and the repaired wheel, tested installed in a fresh environment"
+"$root/scripts/check_dist.sh"

@@ -71,8 +71,11 @@ def test_other_interpreter_versions_are_refused(interpreter, tmp_path):
     if interpreter is None:
         pytest.skip("no Python 3.11 or 3.13 interpreter on this machine")
     # Another minor version looks only for its own file suffix, so offer the module under a
-    # plain name.
-    shutil.copy(_zorp_cpp.__file__, tmp_path / "_zorp_cpp.so")
+    # plain name, with the C++ runtime that an installed wheel keeps beside it.
+    module = pathlib.Path(_zorp_cpp.__file__)
+    shutil.copy(module, tmp_path / "_zorp_cpp.so")
+    if (module.parent / "zorp_miner.libs").is_dir():
+        shutil.copytree(module.parent / "zorp_miner.libs", tmp_path / "zorp_miner.libs")
     script = (
         "import sys\n"
         "try:\n"
