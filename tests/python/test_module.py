@@ -101,3 +101,27 @@ def test_reimport_in_a_fresh_interpreter_works():
         cwd=pathlib.Path(__file__).parent,
     )
     assert run.stdout.strip() == "[['b', 'a']]"
+
+
+# Another C++ extension in the same process brings the system's C++ runtime beside the copy the
+# wheel may carry; the two then share the locale's facet ids, and a stream of the wheel's copy can
+# no longer format a number. Messages must keep their numbers whatever else was loaded first.
+def test_messages_keep_their_numbers_beside_another_cpp_runtime():
+    pytest.importorskip("matplotlib.ft2font")
+    script = """
+import matplotlib.ft2font
+import _zorp_cpp
+messages = []
+for call in (lambda: _zorp_cpp.PatternMiner(-0.5).mine([["a"]]),
+             lambda: _zorp_cpp.PatternMiner(0.0, max_len=10**6).mine([list("abcdefghij")])):
+    try:
+        call()
+    except ValueError as error:
+        messages.append(str(error))
+print("\\n".join(messages))
+"""
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True)
+    first, second = run.stdout.splitlines()
+    assert first.startswith("support threshold (minsup x number of words) is -0.5, not positive")
+    assert "10 letters give 10^n patterns of each length n up to max_len 1000000" in second
+    assert " GiB this machine can give" in second
