@@ -21,7 +21,7 @@ def abbreviated(best_matches: dict[int, int], shown: int = 5) -> str:
     return " ".join(pairs[:shown]) + f" ... (+{len(pairs) - shown} more)"
 
 
-def motif_table(motifs: list, series_count: int) -> str:
+def motif_table(motifs: list[_zorp_cpp.Motif], series_count: int) -> str:
     header = f"{'rank':>4}  {'pattern':<16} {'support':>9}  {'naed':>8}  best match per series (series:start)"
     lines = [header, "-" * len(header)]
     for rank, motif in enumerate(motifs, start=1):
@@ -33,7 +33,7 @@ def motif_table(motifs: list, series_count: int) -> str:
     return "\n".join(lines)
 
 
-def planted_hits(motif, planted_at: list[int], tolerance: int) -> int:
+def planted_hits(motif: _zorp_cpp.Motif, planted_at: list[int], tolerance: int) -> int:
     """Series whose best match starts within tolerance points of the planted position."""
     return sum(
         1 for series, start in motif.best_matches.items() if abs(start - planted_at[series]) <= tolerance
