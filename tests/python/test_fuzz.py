@@ -13,6 +13,7 @@ threshold. The few runs that do ask for that much are explicit cases in a child 
 time and memory limit.
 """
 
+import array
 import itertools
 import json
 import math
@@ -24,9 +25,11 @@ from collections import Counter
 from collections.abc import Callable, Collection, Sequence, Sized
 from typing import Any
 
+import numpy as np
 import pytest
 from hypothesis import HealthCheck, event, example, given, settings
 from hypothesis import strategies as st
+from hypothesis.extra import numpy as hnp
 
 import reference
 from _zorp_cpp import Miner, Motif, PatternMiner, sax
@@ -83,6 +86,11 @@ def canon(value: object) -> object:
         return ("dict", tuple(sorted((canon(k), canon(v)) for k, v in value.items())))
     if isinstance(value, (set, frozenset)):
         return (type(value).__name__, tuple(sorted(repr(item) for item in value)))
+    if isinstance(value, np.ndarray):
+        layout = (value.dtype.str, value.shape, value.strides, value.flags.writeable)
+        return ("ndarray", layout, canon(value.tolist()))
+    if isinstance(value, (array.array, memoryview)):
+        return (type(value).__name__, canon(value.tolist()))
     return (type(value).__name__, repr(value))
 
 
@@ -284,11 +292,57 @@ def series_sets(
         repeated_shapes(values, max_points),
         repeated_shapes(st.sampled_from([-1.0, 0.0, 1.0, 2.0]), max_points),
     )
+    lists = st.lists(series, max_size=max_series)
     return st.one_of(
-        st.lists(series, max_size=max_series),
+        lists,
         st.lists(series, min_size=min(2, max_series), max_size=max_series),
         st.lists(series.map(tuple), max_size=max_series).map(tuple),
+        st.builds(as_buffers, lists, st.sampled_from(sorted(SET_FORMS) + sorted(ROW_FORMS))),
     )
+
+
+# The layouts a 2-D float64 array of a series set is given in (values as float() gives them).
+SET_FORMS: dict[str, Callable[[Any], Any]] = {
+    "C order": lambda matrix: matrix,
+    "Fortran order": np.asfortranarray,
+    "reversed view": lambda matrix: np.ascontiguousarray(matrix[::-1, ::-1])[::-1, ::-1],
+    "strided view": lambda matrix: np.repeat(matrix, 2, axis=1)[:, ::2],
+    "big-endian": lambda matrix: matrix.astype(">f8"),
+    "read-only": lambda matrix: np.lib.stride_tricks.as_strided(matrix, writeable=False),
+}
+# The objects each series is given as when the series are of different lengths, or by choice.
+ROW_FORMS: dict[str, Callable[[list[Any]], Any]] = {
+    "arrays": lambda rows: rows,
+    "tuple of arrays": tuple,
+    "array.array": lambda rows: [array.array("d", row) for row in rows],
+    "memoryviews": lambda rows: [memoryview(row) for row in rows],
+    "arrays and lists": lambda rows: [row if i % 2 else row.tolist() for i, row in enumerate(rows)],
+}
+
+
+def float_lists(ts: Any) -> list[list[float]]:
+    return [[float(value) for value in series] for series in ts]
+
+
+def input_kind(ts: Any) -> str:
+    """The kind of a series set, for the statistics of a run: its type and its series' types."""
+    if isinstance(ts, np.ndarray):
+        order = "C" if ts.flags.c_contiguous else "F" if ts.flags.f_contiguous else "strided"
+        return f"2-D array ({ts.dtype.str}, {order})"
+    return f"{type(ts).__name__} of {'/'.join(sorted({type(s).__name__ for s in ts})) or 'nothing'}"
+
+
+def as_buffers(ts: list[list[Any]], form: str) -> Any:
+    """The series set as float64 buffers: a 2-D array in a layout of SET_FORMS, each series
+    repeated to the length of the longest (an empty one becomes zeros), or one object per series
+    in a form of ROW_FORMS."""
+    values = [[float(value) for value in series] for series in ts]
+    if form in SET_FORMS:
+        longest = max((len(series) for series in values), default=0)
+        rectangular = [(series or [0.0]) * longest for series in values]
+        matrix = np.array([series[:longest] for series in rectangular], dtype=np.float64)
+        return SET_FORMS[form](matrix.reshape(len(values), longest))
+    return ROW_FORMS[form]([np.array(series, dtype=np.float64) for series in values])
 
 
 symbols = st.one_of(
@@ -367,6 +421,28 @@ junk_series_sets = st.one_of(
         lambda t: t[0] + [t[1]]
     ),
 )
+numeric_shapes = hnp.array_shapes(min_dims=2, max_dims=2, min_side=1, max_side=4)
+junk_arrays = st.one_of(
+    # One series where a set is expected, or a value nested too deep.
+    hnp.arrays(np.float64, hnp.array_shapes(min_dims=1, max_dims=1, min_side=1, max_side=4)),
+    hnp.arrays(np.int32, hnp.array_shapes(min_dims=3, max_dims=4, min_side=1, max_side=3)),
+    hnp.arrays(np.float64, st.just(())),
+    st.lists(hnp.arrays(np.float64, numeric_shapes), min_size=1, max_size=2),
+    # Items without a float value: complex numbers, dates, text, None.
+    hnp.arrays(st.sampled_from(["c8", "c16"]).map(np.dtype), numeric_shapes),
+    st.lists(hnp.arrays(np.complex128, st.integers(1, 4)), min_size=1, max_size=2),
+    hnp.arrays(np.dtype("M8[D]"), numeric_shapes),
+    hnp.arrays(np.dtype("U3"), numeric_shapes),
+    hnp.arrays(np.dtype("S3"), numeric_shapes),
+    st.lists(st.one_of(st.none(), st.floats()), min_size=1, max_size=4).filter(
+        lambda items: None in items
+    ).map(lambda items: np.array([items], dtype=object)),
+    # Buffers of one dimension where a set is expected.
+    st.lists(st.floats(), min_size=1, max_size=3).map(lambda v: array.array("d", v)),
+    st.lists(st.floats(), min_size=1, max_size=3).map(lambda v: memoryview(np.array(v))),
+    st.binary(min_size=1, max_size=3).map(bytearray),
+)
+junk_series_sets = st.one_of(junk_series_sets, junk_arrays)
 junk_word_sets = st.one_of(
     junk_scalars,
     st.floats(),
@@ -426,6 +502,12 @@ def some_junk(
 def test_sax_gives_letters_or_documented_errors(ts: Any, seglen: int, alphabet: int) -> None:
     result, error = call(sax, ts, seglen, alphabet)
     event(f"sax: {type(error).__name__ if error else 'letters'}")
+    event(f"sax given a {input_kind(ts)}")
+    # Whatever form the series come in, they give what the lists of their float() values give,
+    # here and at the finest letters.
+    plain, plain_error = call(sax, float_lists(ts), seglen, alphabet)
+    assert canon(result) == canon(plain) and type(error) is type(plain_error)
+    assert sax(ts, 1, 10) == sax(float_lists(ts), 1, 10)
     if not 0 <= alphabet <= 10:
         assert_raised(error, ValueError, f"alphabet must be between 0 and 10, got {alphabet}")
         return
@@ -437,7 +519,7 @@ def test_sax_gives_letters_or_documented_errors(ts: Any, seglen: int, alphabet: 
     assert type(result) is list and len(result) == len(ts)
     for word, series in zip(result, ts):
         assert type(word) is list
-        assert len(word) == (-(-len(series) // seglen) if series else 0)
+        assert len(word) == (-(-len(series) // seglen) if len(series) else 0)
         for letter in word:
             assert type(letter) is str and len(letter) == 1 and letter in letters, letter
     # Each series is read on its own, and each segment on its own: splitting a series at a
@@ -855,6 +937,9 @@ def test_miner_results_are_well_formed(
     assert miner.motifs == []
     result, error = call(miner.mine, ts)
     event(f"Miner: {type(error).__name__ if error else outcome_size(miner.motifs)}")
+    event(f"Miner given a {input_kind(ts)}")
+    plain, plain_error = call(Miner(*args).mine, float_lists(ts))
+    assert summary(result or []) == summary(plain or []) and type(error) is type(plain_error)
     expected_error = expected_miner_error(ts, seglen, alphabet, minsup, max_len)
     if expected_error is not None:
         assert_raised(error, *expected_error)
