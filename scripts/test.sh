@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, then runs every test: the C++ unit tests (warnings as errors), the same
 # tests under AddressSanitizer and UndefinedBehaviorSanitizer, the Python tests against the
-# installed module, a short libFuzzer run over the core, and the Python tests again against the
+# installed module, the type checks (the stub against the module, the examples and tests under
+# mypy --strict), a short libFuzzer run over the core, and the Python tests again against the
 # module built with the sanitizers. Exits non-zero when any of them fails.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -43,6 +44,15 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 say "Python tests"
 "$python" -m pytest -q
+
+# stubtest imports the installed module and compares every name, class and property with the
+# stub; the allowlist holds the two things pybind11 adds that a stub cannot say. The examples
+# and the tests are checked fully strict: the few calls that are wrong on purpose carry an
+# ignore with its error code.
+say "Type checks: the stub against the module, mypy --strict over examples/ and tests/python"
+MYPYPATH="$root/python" "$python" -m mypy.stubtest _zorp_cpp \
+    --allowlist "$root/python/stubtest-allowlist.txt"
+"$python" -m mypy --strict examples tests/python
 
 say "Fuzzing the C++ core (libFuzzer, ${FUZZ_SECONDS:-20} s per target)"
 "$root/scripts/fuzz.sh"
