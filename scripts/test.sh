@@ -46,13 +46,13 @@ say "Python tests"
 "$python" -m pytest -q
 
 # stubtest imports the installed module and compares every name, class and property with the
-# stub; the allowlist holds the two things pybind11 adds that a stub cannot say. The examples
-# and the tests are checked fully strict: the few calls that are wrong on purpose carry an
-# ignore with its error code.
-say "Type checks: the stub against the module, mypy --strict over examples/ and tests/python"
+# stub; the allowlist holds the two things pybind11 adds that a stub cannot say. The examples,
+# the tests and the benchmarks are checked fully strict: the few calls that are wrong on
+# purpose carry an ignore with its error code.
+say "Type checks: the stub against the module, mypy --strict over examples/, tests/python, bench/"
 MYPYPATH="$root/python" "$python" -m mypy.stubtest _zorp_cpp \
     --allowlist "$root/python/stubtest-allowlist.txt"
-"$python" -m mypy --strict examples tests/python
+"$python" -m mypy --strict examples tests/python bench
 
 say "Fuzzing the C++ core (libFuzzer, ${FUZZ_SECONDS:-20} s per target)"
 "$root/scripts/fuzz.sh"
