@@ -83,14 +83,20 @@ def _reset_peak() -> bool:
         return False
 
 
-def measure(calls: dict[str, Callable[[], Any]], rounds: int) -> dict[str, Figures]:
+def measure(
+    calls: dict[str, Callable[[], Any]], rounds: int, cold: frozenset[str] = frozenset()
+) -> dict[str, Figures]:
     """Runs every call once per round, in turn, for its best time; then once more each, for
-    its peak memory, after handing the free heap pages back (timing runs without that, as the
-    allocator works by itself)."""
+    its peak memory, after handing the free heap pages back. Timing runs without that, as the
+    allocator works by itself, except for the calls named in cold: those start each time on a
+    heap whose free pages went back to the system, as a process's first large call does, so
+    their memory is new pages that the system must supply (and zero) as they are first written."""
     best = {name: math.inf for name in calls}
     for _ in range(rounds):
         for name, call in calls.items():
             gc.collect()
+            if name in cold:
+                _release_free_memory()
             start = time.perf_counter()
             call()
             best[name] = min(best[name], time.perf_counter() - start)
