@@ -133,7 +133,9 @@ struct ItemFormat {
     bool swapped = false;
 };
 
-constexpr bool little_endian_machine = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+constexpr bool is_little_endian_machine() {
+    return __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+}
 
 // Only a format of one number per item is read directly: an optional byte-order mark and one
 // struct character ("d", ">i", "?"); a complex number is "Z" and its part's character.
@@ -147,12 +149,12 @@ ItemFormat item_format(const Py_buffer& view) {
             break;
         case '=':
         case '<':
-            item.swapped = !little_endian_machine;
+            item.swapped = !is_little_endian_machine();
             ++format;
             break;
         case '>':
         case '!':
-            item.swapped = little_endian_machine;
+            item.swapped = is_little_endian_machine();
             ++format;
             break;
         default:
