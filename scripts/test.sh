@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Sets everything up, then runs every test: the C++ unit tests (warnings as errors), the same
-# tests under AddressSanitizer and UndefinedBehaviorSanitizer, mypy --strict over the package
-# and the examples, the Python tests against the installed module, a short libFuzzer run over
-# the core, the Python tests again against the module built with the sanitizers, and the release
-# files: the sdist and the repaired wheel, installed into a fresh environment and tested there.
-# Exits non-zero when any of them fails.
+# tests under AddressSanitizer and UndefinedBehaviorSanitizer, the type checks (the stub against
+# the module; the package, examples, tests and benchmarks under mypy --strict), the Python tests
+# against the installed module, a short libFuzzer run over the core, the Python tests again
+# against the module built with the sanitizers, and the release files: the sdist and the
+# repaired wheel, installed into a fresh environment and tested there. Exits non-zero when any
+# of them fails.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -43,11 +44,17 @@ cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
 
-say "Type checks: mypy --strict over the package, the examples and the docs script"
-"$python" -m mypy --strict python/zorp_miner examples docs
-
 say "Python tests"
 "$python" -m pytest -q
+
+# stubtest imports the installed module and compares every name, class and property with the
+# stub; the allowlist holds the two things pybind11 adds that a stub cannot say. The examples,
+# the tests and the benchmarks are checked fully strict: the few calls that are wrong on
+# purpose carry an ignore with its error code.
+say "Type checks: the stub against the module, mypy --strict over the package, examples/, docs/, tests/python, bench/"
+MYPYPATH="$root/python" "$python" -m mypy.stubtest _zorp_cpp \
+    --allowlist "$root/python/stubtest-allowlist.txt"
+"$python" -m mypy --strict python/zorp_miner examples docs tests/python bench
 
 say "Fuzzing the C++ core (libFuzzer, ${FUZZ_SECONDS:-20} s per target)"
 "$root/scripts/fuzz.sh"
