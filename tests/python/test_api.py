@@ -209,6 +209,14 @@ def test_numpy_integers_are_accepted_as_parameters(ragged):
     assert len(got) == 2 and got.params.seglen == 4 and type(got.params.seglen) is int
 
 
+def test_numpy_floats_are_accepted_as_fractions(ragged):
+    plain = zorp_miner.find_motifs(ragged, seglen=4, alphabet=5, minsup=0.25, max_overlap=0.5)
+    got = zorp_miner.find_motifs(
+        ragged, seglen=4, alphabet=5, minsup=np.float32(0.25), max_overlap=np.float16(0.5)
+    )
+    assert same(got.to_dict(), plain.to_dict()) and type(got.params.minsup) is float
+
+
 def test_version_is_the_installed_distributions():
     assert zorp_miner.__version__ == metadata.version("zorp_miner")
 
