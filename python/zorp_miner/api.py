@@ -4,7 +4,7 @@ from typing import Literal
 
 from .exact import mine_exact
 from .inputs import as_series_set
-from .params import exact_params
+from .params import RealNumber, WholeNumber, exact_params
 from .results import Motifs, motifs_from_native
 
 MODES = ("exact",)
@@ -14,13 +14,13 @@ Mode = Literal["exact"]
 def find_motifs(
     data: object,
     *,
-    seglen: int,
-    alphabet: int = 7,
-    minsup: float = 0.5,
-    min_len: int = 3,
-    max_len: int = 0,
-    max_overlap: float = 0.9,
-    top: int | None = None,
+    seglen: WholeNumber,
+    alphabet: WholeNumber = 7,
+    minsup: RealNumber = 0.5,
+    min_len: WholeNumber = 3,
+    max_len: WholeNumber = 0,
+    max_overlap: RealNumber = 0.9,
+    top: WholeNumber | None = None,
     mode: Mode = "exact",
 ) -> Motifs:
     """Find the shapes that recur across a set of numeric series.
@@ -34,6 +34,9 @@ def find_motifs(
 
     The exact mode finds a shape only where it falls on the same letters in every series: a
     copy shifted by part of a segment, or stretched, reads as other letters.
+
+    The whole-number parameters take Python or numpy integers (not bool), and ``minsup`` and
+    ``max_overlap`` any real number, numpy's included; the results hold plain Python numbers.
 
     Parameters
     ----------

@@ -4,10 +4,19 @@ import math
 import numbers
 import operator
 from dataclasses import asdict, dataclass
+from typing import Any, TypeAlias
+
+import numpy as np
 
 # The native module stores lengths and counts as 32-bit signed integers.
 INT32_MAX = 2**31 - 1
 ALPHABET_MIN, ALPHABET_MAX = 2, 10
+
+# What the checks below take, as a type: any integral number (Python's or numpy's) for a whole
+# number, any real number for a fraction; bool is refused at run time although the type system
+# counts it as an int. Values computed with numpy pass without a cast.
+WholeNumber: TypeAlias = int | np.integer[Any]
+RealNumber: TypeAlias = float | np.floating[Any] | np.integer[Any]
 
 
 @dataclass(frozen=True)

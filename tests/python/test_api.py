@@ -5,7 +5,9 @@ import json
 import math
 import subprocess
 import sys
+from collections.abc import Callable, Iterator
 from importlib import metadata
+from typing import Any
 
 import numpy as np
 import pytest
@@ -17,12 +19,12 @@ from conftest import random_walks
 
 
 @pytest.fixture(scope="module")
-def ragged():
+def ragged() -> list[list[float]]:
     walks = random_walks(12, 300, seed=4)
     return [walk[: 200 + 9 * i] for i, walk in enumerate(walks)]
 
 
-def native_summary(motif):
+def native_summary(motif: _zorp_cpp.Motif) -> dict[str, object]:
     series = sorted(motif.indexes)
     return {
         "pattern": motif.pattern,
@@ -36,7 +38,7 @@ def native_summary(motif):
     }
 
 
-def summary(motif):
+def summary(motif: zorp_miner.Motif) -> dict[str, object]:
     return {
         "pattern": motif.pattern,
         "length": motif.length,
@@ -51,7 +53,7 @@ def summary(motif):
     }
 
 
-def same(a, b):
+def same(a: object, b: object) -> bool:
     """Equal, NaN equal to NaN."""
     return json.dumps(a, sort_keys=True) == json.dumps(b, sort_keys=True)
 
@@ -64,7 +66,9 @@ def same(a, b):
         {"seglen": 3, "alphabet": 3, "minsup": 1.0, "min_len": 4, "max_overlap": 0.5},
     ],
 )
-def test_results_equal_the_native_miner(ragged, kwargs):
+def test_results_equal_the_native_miner(
+    ragged: list[list[float]], kwargs: dict[str, Any]
+) -> None:
     native_args = dict(kwargs)
     expected = _zorp_cpp.Miner(
         native_args.pop("minsup"),
@@ -84,14 +88,14 @@ def test_results_equal_the_native_miner(ragged, kwargs):
         assert (motif.occurrence_starts == motif.occurrence_letters * motif.seglen).all()
 
 
-def test_equal_length_series_give_the_same_motifs_as_a_2d_array():
+def test_equal_length_series_give_the_same_motifs_as_a_2d_array() -> None:
     walks = random_walks(10, 256, seed=2)
     from_lists = zorp_miner.find_motifs(walks, seglen=4, alphabet=5)
     from_array = zorp_miner.find_motifs(np.array(walks), seglen=4, alphabet=5)
     assert same(from_lists.to_dict(), from_array.to_dict())
 
 
-def test_top_cuts_the_ranked_list_and_found_counts_all(ragged):
+def test_top_cuts_the_ranked_list_and_found_counts_all(ragged: list[list[float]]) -> None:
     every = zorp_miner.find_motifs(ragged, seglen=4, alphabet=5)
     best = zorp_miner.find_motifs(ragged, seglen=4, alphabet=5, top=3)
     assert len(best) == 3 and best.found == every.found > 3
@@ -99,7 +103,7 @@ def test_top_cuts_the_ranked_list_and_found_counts_all(ragged):
     assert isinstance(every[:2], zorp_miner.Motifs) and every[1:3].found == every.found
 
 
-def test_results_are_read_only_copies(ragged):
+def test_results_are_read_only_copies(ragged: list[list[float]]) -> None:
     data = [np.array(walk) for walk in ragged]
     before = [one.copy() for one in data]
     motif = zorp_miner.find_motifs(data, seglen=4, alphabet=5, top=1)[0]
@@ -121,7 +125,7 @@ def test_results_are_read_only_copies(ragged):
     assert all((a == b).all() for a, b in zip(data, before, strict=True))
 
 
-def test_to_dict_is_strict_json_with_nan_as_null():
+def test_to_dict_is_strict_json_with_nan_as_null() -> None:
     # Occurrences near the end of the short series run past it: their averages hold NaN.
     data = [[0, 1, 0, 1, 5, 1, 0, 1, 0, 1, 5], [0, 1, 0, 1, 5, 1, 0, 1, 0, 1, 5, 1]]
     motifs = zorp_miner.find_motifs(data, seglen=3, alphabet=3, min_len=2, minsup=1.0)
@@ -136,7 +140,7 @@ def test_to_dict_is_strict_json_with_nan_as_null():
     assert any(None in row for m in result["motifs"] for row in m["average_occurrences"])
 
 
-def test_to_frame_has_one_row_per_motif(ragged):
+def test_to_frame_has_one_row_per_motif(ragged: list[list[float]]) -> None:
     pytest.importorskip("pandas")
     motifs = zorp_miner.find_motifs(ragged, seglen=4, alphabet=5, top=4)
     frame = motifs.to_frame()
@@ -194,9 +198,11 @@ def test_to_frame_has_one_row_per_motif(ragged):
         ({"seglen": 4, "mode": "fuzzy"}, ValueError, "mode must be one of 'exact', got 'fuzzy'"),
     ],
 )
-def test_bad_parameters_are_refused_before_the_input_is_read(kwargs, error, message):
+def test_bad_parameters_are_refused_before_the_input_is_read(
+    kwargs: dict[str, Any], error: type[Exception], message: str
+) -> None:
     class Untouchable:
-        def __iter__(self):
+        def __iter__(self) -> Iterator[float]:
             raise AssertionError("the input was read before the parameters were checked")
 
     with pytest.raises(error) as raised:
@@ -204,16 +210,24 @@ def test_bad_parameters_are_refused_before_the_input_is_read(kwargs, error, mess
     assert message in str(raised.value)
 
 
-def test_numpy_integers_are_accepted_as_parameters(ragged):
+def test_numpy_integers_are_accepted_as_parameters(ragged: list[list[float]]) -> None:
     got = zorp_miner.find_motifs(ragged, seglen=np.int64(4), alphabet=np.int32(5), top=np.uint8(2))
     assert len(got) == 2 and got.params.seglen == 4 and type(got.params.seglen) is int
 
 
-def test_version_is_the_installed_distributions():
+def test_numpy_floats_are_accepted_as_fractions(ragged: list[list[float]]) -> None:
+    plain = zorp_miner.find_motifs(ragged, seglen=4, alphabet=5, minsup=0.25, max_overlap=0.5)
+    got = zorp_miner.find_motifs(
+        ragged, seglen=4, alphabet=5, minsup=np.float32(0.25), max_overlap=np.float16(0.5)
+    )
+    assert same(got.to_dict(), plain.to_dict()) and type(got.params.minsup) is float
+
+
+def test_version_is_the_installed_distributions() -> None:
     assert zorp_miner.__version__ == metadata.version("zorp_miner")
 
 
-def test_import_loads_neither_pandas_nor_matplotlib():
+def test_import_loads_neither_pandas_nor_matplotlib() -> None:
     code = (
         "import sys, zorp_miner; "
         "print(sorted(m for m in ('pandas', 'matplotlib') if m in sys.modules))"
@@ -233,7 +247,12 @@ def test_import_loads_neither_pandas_nor_matplotlib():
         ),
     ],
 )
-def test_a_missing_extra_says_which_to_install(monkeypatch, module, call, extra):
+def test_a_missing_extra_says_which_to_install(
+    monkeypatch: pytest.MonkeyPatch,
+    module: str,
+    call: Callable[[zorp_miner.Motifs], object],
+    extra: str,
+) -> None:
     motifs = zorp_miner.find_motifs([[0, 1, 2, 3, 0, 1, 2, 3]] * 2, seglen=1, alphabet=4)
     monkeypatch.setitem(sys.modules, module, None)
     with pytest.raises(ImportError) as raised:
@@ -242,5 +261,5 @@ def test_a_missing_extra_says_which_to_install(monkeypatch, module, call, extra)
     assert "\n" not in str(raised.value)
 
 
-def test_the_docstring_example_holds():
+def test_the_docstring_example_holds() -> None:
     assert doctest.testmod(zorp_miner.api).failed == 0

@@ -1,8 +1,10 @@
 """The forms of input find_motifs takes, and the clear errors for the ones it refuses."""
 
 import math
+from collections.abc import Sequence
 
 import numpy as np
+import numpy.typing as npt
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
@@ -16,7 +18,7 @@ pd = pytest.importorskip("pandas")
 ROWS = [[1.0, 2.0, 3.0, 4.0], [5.0, 6.0, 7.0], [8.0, 9.0]]
 
 
-def as_lists(series):
+def as_lists(series: Sequence[npt.NDArray[np.float64]]) -> list[list[float]]:
     assert all(one.dtype == np.float64 and one.ndim == 1 for one in series)
     return [one.tolist() for one in series]
 
@@ -50,14 +52,14 @@ def as_lists(series):
         "Series items",
     ],
 )
-def test_every_form_of_the_same_series_set(data):
+def test_every_form_of_the_same_series_set(data: object) -> None:
     assert as_lists(as_series_set(data)) == [[1, 2, 3, 4], [5, 6, 7], [8, 9]]
 
 
 @pytest.mark.parametrize(
     "data", [[1, 2, 3], np.array([1, 2, 3]), pd.Series([1, 2, 3]), (x for x in (1, 2, 3))]
 )
-def test_a_single_series_is_a_set_of_one(data):
+def test_a_single_series_is_a_set_of_one(data: object) -> None:
     assert as_lists(as_series_set(data)) == [[1, 2, 3]]
 
 
@@ -99,18 +101,20 @@ def test_a_single_series_is_a_set_of_one(data):
         ),
     ],
 )
-def test_bad_input_names_what_is_wrong(data, error, message):
+def test_bad_input_names_what_is_wrong(
+    data: object, error: type[Exception], message: str
+) -> None:
     with pytest.raises(error) as raised:
         as_series_set(data)
     assert message in str(raised.value)
 
 
-def test_find_motifs_checks_the_input_before_any_work():
+def test_find_motifs_checks_the_input_before_any_work() -> None:
     with pytest.raises(ValueError, match="empty set of series"):
         zorp_miner.find_motifs([], seglen=4)
 
 
-def test_native_form_is_2d_for_equal_lengths_else_a_list():
+def test_native_form_is_2d_for_equal_lengths_else_a_list() -> None:
     equal = native_series_set([np.arange(4.0), np.arange(4.0) + 1])
     assert isinstance(equal, np.ndarray) and equal.shape == (2, 4) and equal.flags.c_contiguous
     ragged = native_series_set([np.arange(4.0), np.arange(6.0)[::2]])
@@ -129,7 +133,7 @@ finite = st.floats(-1e6, 1e6, allow_nan=False)
         elements=finite,
     ),
 )
-def test_a_2d_array_is_read_as_its_rows_and_left_unchanged(data):
+def test_a_2d_array_is_read_as_its_rows_and_left_unchanged(data: npt.NDArray[np.float64]) -> None:
     before = data.copy()
     series = as_series_set(data)
     assert as_lists(series) == data.tolist()
@@ -141,7 +145,7 @@ def test_a_2d_array_is_read_as_its_rows_and_left_unchanged(data):
     rows=st.lists(st.lists(finite, min_size=1, max_size=9), min_size=1, max_size=6),
     padding=st.lists(st.integers(0, 3), min_size=6, max_size=6),
 )
-def test_trailing_nan_is_padding_in_every_form(rows, padding):
+def test_trailing_nan_is_padding_in_every_form(rows: list[list[float]], padding: list[int]) -> None:
     padded = [row + [math.nan] * pad for row, pad in zip(rows, padding, strict=False)]
     assert as_lists(as_series_set(padded)) == rows
     frame = pd.DataFrame({i: pd.Series(row) for i, row in enumerate(padded)})

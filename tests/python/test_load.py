@@ -3,8 +3,11 @@ for every malformed file."""
 
 import json
 import pathlib
+from collections.abc import Sequence
+from typing import Any
 
 import numpy as np
+import numpy.typing as npt
 import pytest
 
 from zorp_miner import load
@@ -13,7 +16,7 @@ from zorp_miner.files import LoadError
 EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "planted.json"
 
 
-def write(folder, name, content):
+def write(folder: pathlib.Path, name: str, content: str | bytes) -> pathlib.Path:
     path = folder / name
     if isinstance(content, bytes):
         path.write_bytes(content)
@@ -22,7 +25,7 @@ def write(folder, name, content):
     return path
 
 
-def lists(series):
+def lists(series: Sequence[npt.NDArray[np.float64]]) -> list[list[float]]:
     assert all(one.dtype == np.float64 for one in series)
     return [one.tolist() for one in series]
 
@@ -53,16 +56,22 @@ def lists(series):
         ("object.json", '{"series": [[1, 2]], "other": 1}', {}, [[1, 2]]),
     ],
 )
-def test_text_formats(tmp_path, name, content, options, expected):
+def test_text_formats(
+    tmp_path: pathlib.Path,
+    name: str,
+    content: str | bytes,
+    options: dict[str, Any],
+    expected: list[list[float]],
+) -> None:
     assert lists(load(write(tmp_path, name, content), **options)) == expected
 
 
-def test_the_bundled_example_loads_as_its_json_series():
+def test_the_bundled_example_loads_as_its_json_series() -> None:
     expected = json.loads(EXAMPLE.read_text())["series"]
     assert lists(load(EXAMPLE)) == expected
 
 
-def test_numpy_files(tmp_path):
+def test_numpy_files(tmp_path: pathlib.Path) -> None:
     table = np.arange(12.0).reshape(3, 4)
     np.save(tmp_path / "table.npy", table)
     assert lists(load(tmp_path / "table.npy")) == table.tolist()
@@ -73,7 +82,7 @@ def test_numpy_files(tmp_path):
     assert lists(load(tmp_path / "named.npz", key="y")) == [[1, 1], [1, 1]]
 
 
-def malformed(tmp_path, case):
+def malformed(tmp_path: pathlib.Path, case: str) -> pathlib.Path:
     """Writes the malformed file of one case; returns its path."""
     if case == "directory":
         return tmp_path
@@ -99,7 +108,7 @@ def malformed(tmp_path, case):
     return write(tmp_path, name, content)
 
 
-MALFORMED_TEXT = {
+MALFORMED_TEXT: dict[str, tuple[str, str | bytes]] = {
     "empty file": ("empty.csv", ""),
     "blank file": ("blank.csv", "\n  \r\n"),
     "header only": ("names.csv", "a,b,c\n"),
@@ -120,7 +129,7 @@ MALFORMED_TEXT = {
     "npz that is text": ("fake.npz", "1,2,3\n"),
 }
 
-OPTIONS = {
+OPTIONS: dict[str, dict[str, Any]] = {
     "header only": {"header": True},
     "hole in a column": {"layout": "columns"},
     "ucr class absent": {"label": 3},
@@ -169,7 +178,9 @@ OPTIONS = {
         ("npz bad key", LoadError, "{path}: no array 'b'; its arrays are a"),
     ],
 )
-def test_malformed_files_name_the_file_line_and_column(tmp_path, case, error, message):
+def test_malformed_files_name_the_file_line_and_column(
+    tmp_path: pathlib.Path, case: str, error: type[Exception], message: str
+) -> None:
     path = malformed(tmp_path, case)
     with pytest.raises(error) as raised:
         load(str(path), **OPTIONS.get(case, {}))
@@ -189,7 +200,9 @@ def test_malformed_files_name_the_file_line_and_column(tmp_path, case, error, me
         ("a.csv", {"format": "xls"}, "format must be one of csv, tsv"),
     ],
 )
-def test_options_that_do_not_apply_are_refused(tmp_path, name, options, message):
+def test_options_that_do_not_apply_are_refused(
+    tmp_path: pathlib.Path, name: str, options: dict[str, Any], message: str
+) -> None:
     path = write(tmp_path, name, "[[1]]" if name.endswith(".json") else "1,2\n")
     with pytest.raises(ValueError, match=message.replace("(", r"\(").replace(")", r"\)")):
         load(path, **options)

@@ -114,7 +114,7 @@ def test_reimport_in_a_fresh_interpreter_works() -> None:
 # Another C++ extension in the same process brings the system's C++ runtime beside the copy the
 # wheel may carry; the two then share the locale's facet ids, and a stream of the wheel's copy can
 # no longer format a number. Messages must keep their numbers whatever else was loaded first.
-def test_messages_keep_their_numbers_beside_another_cpp_runtime():
+def test_messages_keep_their_numbers_beside_another_cpp_runtime() -> None:
     pytest.importorskip("matplotlib.ft2font")
     script = """
 import matplotlib.ft2font

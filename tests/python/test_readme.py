@@ -9,8 +9,10 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 README = (ROOT / "README.md").read_text()
 
 
-def test_the_python_example_gives_the_results_written_beside_it():
-    code = re.search(r"```python\n(.*?)```", README, re.S).group(1)
+def test_the_python_example_gives_the_results_written_beside_it() -> None:
+    example = re.search(r"```python\n(.*?)```", README, re.S)
+    assert example is not None
+    code = example.group(1)
     claims = {
         name: value
         for name, value in re.findall(r"^(\w+)\s+# ((?:Motifs|Motif)\(.*\))$", code, re.M)
@@ -22,7 +24,7 @@ def test_the_python_example_gives_the_results_written_beside_it():
         assert repr(namespace[name]) == value
 
 
-def test_the_alignment_figures_are_what_the_script_prints():
+def test_the_alignment_figures_are_what_the_script_prints() -> None:
     run = subprocess.run(
         [sys.executable, str(ROOT / "examples" / "alignment.py")],
         capture_output=True,
