@@ -105,6 +105,19 @@ TEST(MinerPipeline, NormalisesInPlaceAndKeepsTheWholeRankedList) {
     EXPECT_TRUE(std::is_sorted(all.begin(), all.end(), ranks_before));
 }
 
+TEST(MinerPipeline, ReturnedMotifsShareTheStoredStatistics) {
+    SeriesSet ts = random_walks(8, 200, 7);
+    Miner miner(0.5, 4, 4, 3, 0, 0.9, 0);
+    const std::vector<Motif> returned = miner.mine(ts);
+    const std::vector<Motif> stored = miner.get_motifs();
+    ASSERT_FALSE(returned.empty());
+    ASSERT_EQ(returned.size(), stored.size());
+    for (size_t m = 0; m < returned.size(); ++m) {
+        ASSERT_NE(returned[m].shared_statistics(), nullptr);
+        EXPECT_EQ(returned[m].shared_statistics(), stored[m].shared_statistics());
+    }
+}
+
 TEST(MinerPipeline, KCut) {
     const SeriesSet input = random_walks(6, 120, 2);
     SeriesSet ts = input;
