@@ -140,14 +140,27 @@ def test_callers_series_are_never_modified(ts, seglen):
 # Words made of runs of one letter, repeated whole: long runs hold many overlapping occurrences
 # of every stretch of one letter, and a repeated word as many of every stretch of its period.
 @st.composite
-def words_with_runs(draw) -> str:
-    runs = draw(st.lists(st.tuples(st.sampled_from("ab\x80"), st.integers(1, 12)), max_size=4))
+def words_with_runs(draw, longest_run: int) -> str:
+    runs = draw(
+        st.lists(st.tuples(st.sampled_from("ab\x80"), st.integers(1, longest_run)), max_size=4)
+    )
     return "".join(letter * count for letter, count in runs) * draw(st.integers(1, 2))
 
 
+def substrings(texts: list[str], shortest: int, longest: int) -> set[str]:
+    return {
+        text[i:j]
+        for text in texts
+        for i in range(len(text))
+        for j in range(i + shortest, min(len(text), i + longest) + 1)
+    }
+
+
+# The straightforward algorithm compares every pair of patterns in its redundancy pass: the
+# words stay short enough for it.
 @settings(max_examples=100, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(
-    texts=st.lists(words_with_runs(), max_size=6),
+    texts=st.lists(words_with_runs(longest_run=6), max_size=6),
     minsup=st.sampled_from([0.2, 1 / 3, 0.5, 1.0]),
     min_len=st.integers(-1, 4),
     max_len=st.sampled_from([0, 0, 1, 2, 5, 30]),
@@ -156,9 +169,38 @@ def words_with_runs(draw) -> str:
 def test_pattern_miner_equals_the_straightforward_algorithm_on_runs(
     texts, minsup, min_len, max_len, max_overlap
 ):
+    assume(len(substrings(texts, max(min_len, 1), max_len or 10**6)) <= 120)
     miner = PatternMiner(minsup, min_len, max_len, max_overlap)
     miner.mine([list(text) for text in texts])
     expected = reference.mine_patterns(texts, minsup, min_len, max_len, max_overlap)
+    got = {pattern: motif.indexes for pattern, motif in miner.frequent.items()}
+    assert list(got) == list(expected)
+    assert got == expected
+
+
+# Without the redundancy pass (an overlap ratio never exceeds 1) the table is every stretch of
+# the allowed lengths that occurs in enough words, with all its occurrences: longer runs.
+@SETTINGS
+@given(
+    texts=st.lists(words_with_runs(longest_run=40), min_size=1, max_size=6),
+    minsup=st.sampled_from([0.2, 1 / 3, 0.5, 1.0]),
+    min_len=st.integers(-1, 6),
+    max_len=st.sampled_from([0, 0, 1, 2, 7, 60]),
+)
+def test_long_runs_give_every_frequent_stretch(texts, minsup, min_len, max_len):
+    miner = PatternMiner(minsup, min_len, max_len, 1.0)
+    miner.mine([list(text) for text in texts])
+    shortest, longest = max(min_len, 1), 10**6 if max_len == 0 else max(max_len, 1)
+    found: dict[str, dict[int, list[int]]] = {}
+    for s, text in enumerate(texts):
+        for i in range(len(text)):
+            for j in range(i + shortest, min(len(text), i + longest) + 1):
+                found.setdefault(text[i:j], {}).setdefault(s, []).append(i)
+    expected = {
+        pattern: found[pattern]
+        for pattern in sorted(found, key=reference.symbol_key)
+        if len(found[pattern]) >= minsup * len(texts)
+    }
     got = {pattern: motif.indexes for pattern, motif in miner.frequent.items()}
     assert list(got) == list(expected)
     assert got == expected
