@@ -1,10 +1,14 @@
 // Times the phases of a motif search on random-walk series generated here from a fixed seed.
 //
-//   bench_phases mining [options]   each step of one PatternMiner run over a word set
+//   bench_phases search [options]   one PatternMiner run over a word set, as a whole
+//   bench_phases mining [options]   the level-wise search step by step, over the same words
 //   bench_phases miner [options]    each phase of Miner over a series set
 //
 // Options (all "--name value"): --series --points --seglen --alphabet --minsup --min-len
-// --max-len --max-overlap --seed, and --k for miner. The figures are printed, never checked.
+// --max-len --max-overlap --seed, --raw 1 (search and mining: words of the series as they are,
+// not normalised), and --k for miner. The figures are printed, never checked. Only the
+// library's public operations are used, so the same file builds against earlier versions of
+// the core for before-and-after figures (bench/compare.py).
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -12,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,9 +29,9 @@
 namespace {
 
 const char* const usage =
-    "usage: bench_phases (mining | miner) [--series N] [--points P] [--seglen S]\n"
+    "usage: bench_phases (search | mining | miner) [--series N] [--points P] [--seglen S]\n"
     "           [--alphabet A] [--minsup M] [--min-len 3] [--max-len 0] [--max-overlap 0.9]\n"
-    "           [--seed 42] [--k 0 (miner only)]\n"
+    "           [--seed 42] [--raw 0 (search, mining)] [--k 0 (miner)]\n"
     "defaults: 1000 series, 10000 points, seglen 10, alphabet 6, minsup 0.5\n";
 
 struct Options {
@@ -40,6 +45,7 @@ struct Options {
     int max_len = 0;
     double max_overlap = 0.9;
     int k = 0;
+    bool raw = false;
     unsigned long long seed = 42;
 };
 
@@ -95,6 +101,8 @@ void set_option(Options& options, const std::string& name, const std::string& va
         options.max_overlap = parse_double(name, value);
     } else if (name == "k" && options.command == "miner") {
         options.k = parse_int(name, value);
+    } else if (name == "raw" && options.command != "miner") {
+        options.raw = parse_int(name, value) != 0;
     } else if (name == "seed") {
         options.seed = static_cast<unsigned long long>(parse_int(name, value));
     } else {
@@ -108,7 +116,7 @@ Options parse(int argc, char** argv) {
     }
     Options options;
     options.command = argv[1];
-    if (options.command != "mining" && options.command != "miner") {
+    if (options.command != "search" && options.command != "mining" && options.command != "miner") {
         usage_error("unknown subcommand '" + options.command + "'");
     }
     for (int i = 2; i < argc; i += 2) {
@@ -165,8 +173,14 @@ void print_parameters(const Options& options) {
         options.alphabet, options.minsup, options.min_len, options.max_len, options.max_overlap);
     if (options.command == "miner") {
         std::printf(", k %d", options.k);
+    } else if (options.raw) {
+        std::printf(", not normalised");
     }
     std::printf("\n");
+}
+
+double mebibytes(double bytes) {
+    return bytes / double(size_t{1} << 20);
 }
 
 void print_phase(const std::string& name, double seconds, const std::string& note = "") {
@@ -179,6 +193,39 @@ std::string counted(size_t count, const std::string& what) {
     char text[32];
     std::snprintf(text, sizeof text, "%9zu", count);
     return text + (" " + what);
+}
+
+// FNV-1a over what a run found, so that two builds can be seen to agree: printed, not checked.
+class Digest {
+  public:
+    void add(const std::string& bytes) {
+        for (char byte : bytes) {
+            value = (value ^ static_cast<unsigned char>(byte)) * 1099511628211ULL;
+        }
+        add(bytes.size());
+    }
+    void add(unsigned long long number) {
+        for (int shift = 0; shift < 64; shift += 8) {
+            value = (value ^ ((number >> shift) & 0xFF)) * 1099511628211ULL;
+        }
+    }
+    void print(const char* what) const {
+        std::printf("  %-18s %016llx  (%s)\n", "digest", value, what);
+    }
+
+  private:
+    unsigned long long value = 14695981039346656037ULL;
+};
+
+void add_occurrences(Digest& digest, const zorp::Motif& motif) {
+    const zorp::IndexTable table = motif.get_indexes();
+    const std::map<int, std::vector<int>> indexes(table.begin(), table.end());
+    for (const auto& [series, positions] : indexes) {
+        digest.add(static_cast<unsigned long long>(series));
+        for (int position : positions) {
+            digest.add(static_cast<unsigned long long>(position));
+        }
+    }
 }
 
 void print_peak_rss() {
@@ -199,6 +246,50 @@ size_t accepted_from(const std::vector<std::vector<zorp::Word>>& levels, int min
     return count;
 }
 
+// The words of the random walks, normalised unless --raw; their series are freed before the
+// run so that the peak memory is the run's own.
+zorp::WordSet build_words(const Options& options) {
+    zorp::WordSet words;
+    const double build = seconds_of([&] {
+        zorp::SeriesSet ts = random_walks(options);
+        if (!options.raw) {
+            zorp::znorm(ts);
+        }
+        words = zorp::sax(ts, options.seglen, options.alphabet);
+    });
+    const size_t letters = words.empty() ? 0 : words.front().size();
+    std::printf("  words: %zu of %zu letters, built in %.3f s (not in the total)\n", words.size(),
+                letters, build);
+    return words;
+}
+
+int run_search(const Options& options) {
+    print_parameters(options);
+    const zorp::WordSet words = build_words(options);
+    zorp::PatternMiner miner(options.minsup, options.min_len, options.max_len, options.max_overlap);
+    const double search = seconds_of([&] { miner.mine(words); });
+    size_t accepted = 0;
+    for (const std::vector<zorp::Word>& level : miner.get_levels()) {
+        accepted += level.size();
+    }
+    print_phase("search", search,
+                counted(accepted, "accepted, ") + std::to_string(miner.get_frequent().size()) +
+                    " remain, ended at level " + std::to_string(miner.get_level()));
+    print_peak_rss();
+    Digest digest;
+    for (const std::vector<zorp::Word>& level : miner.get_levels()) {
+        for (const zorp::Word& pattern : level) {
+            digest.add(pattern);
+        }
+    }
+    for (const auto& [pattern, motif] : miner.get_frequent()) {
+        digest.add(pattern);
+        add_occurrences(digest, motif);
+    }
+    digest.print("levels, patterns and occurrences");
+    return 0;
+}
+
 struct LevelTime {
     int length;
     double seconds;
@@ -207,15 +298,7 @@ struct LevelTime {
 
 int run_mining(const Options& options) {
     print_parameters(options);
-    zorp::WordSet words;
-    const double build = seconds_of([&] {
-        zorp::SeriesSet ts = random_walks(options);
-        zorp::znorm(ts);
-        words = zorp::sax(ts, options.seglen, options.alphabet);
-    });
-    const size_t letters = words.empty() ? 0 : words.front().size();
-    std::printf("  words: %zu of %zu letters, built in %.3f s (not in the total)\n", words.size(),
-                letters, build);
+    const zorp::WordSet words = build_words(options);
 
     zorp::PatternMiner miner(options.minsup, options.min_len, options.max_len, options.max_overlap);
     const double begin = seconds_of([&] { miner.begin_run(words); });
@@ -267,8 +350,11 @@ int run_miner(const Options& options) {
     const double mine = seconds_of([&] { miner.mine_patterns(words); });
     const double map = seconds_of([&] { miner.map_patterns(ts); });
     const double rank = seconds_of([&] { miner.sort_patterns(); });
-    const double peak = peak_rss_mib();  // before get_motifs copies the list
-    const size_t motifs = miner.get_motifs().size();
+    const double peak = peak_rss_mib();
+    // What Miner::mine returns with k 0: the whole list, held beside the Miner's own.
+    const std::vector<zorp::Motif> returned = miner.get_motifs();
+    const double peak_returned = peak_rss_mib();
+    const size_t motifs = returned.size();
 
     std::printf("  %-18s %10zu", "motifs", motifs);
     if (options.k > 0) {
@@ -281,7 +367,23 @@ int run_miner(const Options& options) {
     print_phase("map", map);
     print_phase("rank", rank);
     print_phase("total", normalise + discretise + mine + map + rank);
-    std::printf("  %-18s %10.1f MiB\n", "peak RSS", peak);
+    const double input = mebibytes(sizeof(double) * static_cast<double>(options.series) *
+                                   static_cast<double>(options.points));
+    std::printf("  %-18s %10.1f MiB  %.2f x the input's %.1f MiB of doubles\n", "peak RSS", peak,
+                peak / input, input);
+    std::printf("  %-18s %10.1f MiB  %.2f x, with the list returned\n", "peak RSS, returned",
+                peak_returned, peak_returned / input);
+    Digest digest;
+    for (const zorp::Motif& motif : returned) {
+        digest.add(motif.get_pattern());
+        add_occurrences(digest, motif);
+        const auto matches = motif.get_best_matches();
+        for (const auto& [series, start] : std::map<int, int>(matches.begin(), matches.end())) {
+            digest.add(static_cast<unsigned long long>(series));
+            digest.add(static_cast<unsigned long long>(start));
+        }
+    }
+    digest.print("ranking, patterns, occurrences and best matches");
     return 0;
 }
 
@@ -290,6 +392,9 @@ int run_miner(const Options& options) {
 int main(int argc, char** argv) {
     const Options options = parse(argc, argv);
     try {
+        if (options.command == "search") {
+            return run_search(options);
+        }
         return options.command == "mining" ? run_mining(options) : run_miner(options);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_phases: %s\n", error.what());

@@ -18,13 +18,25 @@ cmake --build build/bench -j2
 say "sax and the input conversion, from Python"
 "$python" bench/bench_sax.py
 
-say "pattern mining step by step, 1000 series x 20000 points"
+say "pattern search, 1000 series x 20000 points"
+"$phases" search --series 1000 --points 20000 --seglen 10 --alphabet 6 --minsup 0.5
+
+say "the level-wise search step by step, same words"
 "$phases" mining --series 1000 --points 20000 --seglen 10 --alphabet 6 --minsup 0.5
+
+# Without normalisation the walks wander far from 0, and their words are long runs of the
+# first and the last letter.
+say "pattern search over long runs, 1000 series x 40000 points, not normalised"
+"$phases" search --series 1000 --points 40000 --seglen 10 --alphabet 6 --minsup 0.5 --raw 1
 
 # A hundred series, ten letters and a low threshold accept about 137,000 patterns with the
 # default seed; with min_len 1 every one of them reaches the redundancy pass.
-say "pattern mining with a heavy redundancy pass"
-"$phases" mining --series 100 --points 20000 --seglen 10 --alphabet 10 --minsup 0.05 --min-len 1
+say "pattern search with a heavy redundancy pass"
+"$phases" search --series 100 --points 20000 --seglen 10 --alphabet 10 --minsup 0.05 --min-len 1
+
+say "Miner phases, 1000 series x 10000 and x 40000 points"
+"$phases" miner --series 1000 --points 10000
+"$phases" miner --series 1000 --points 40000
 
 say "Miner.mine against sax, from Python, and the C++ phase split"
 "$python" bench/bench_miner.py

@@ -198,6 +198,182 @@ std::string decimal(double value) {
     return formatted("%g", value);
 }
 
+namespace {
+
+// Runs of consecutive positions this long or longer are summed as sliding sums; shorter ones
+// occurrence by occurrence. The sliding sums pay off from a handful of occurrences on, but a
+// series whose runs are all shorter keeps sums that are bit for bit those of adding its
+// occurrences one by one, and these runs hold little of the work.
+constexpr size_t window_run_length = 64;
+// Nor for patterns this short, which cover few points beyond the run itself.
+constexpr size_t window_pattern_letters = 4;
+
+// Sums the points of one series' occurrences at each offset, with buffers reused from series to
+// series.
+class OccurrenceSummer {
+  public:
+    OccurrenceSummer(int seglen, int length, size_t window_run)
+        : seglen(static_cast<size_t>(std::max(seglen, 1))),
+          length(static_cast<size_t>(std::max(length, 0))),
+          window_run(window_run),
+          sums(this->length),
+          counts(this->length),
+          reaching(this->length + 1) {}
+
+    // Fills sums and counts for the occurrences at positions first to last.
+    void sum(const Series& series, const int* first, const int* last) {
+        if (!has_long_run(first, last)) {
+            sum_one_by_one(series, first, last);
+            return;
+        }
+        std::fill(sums.begin(), sums.end(), 0.0);
+        std::fill(counts.begin(), counts.end(), 0.0);
+        for (const int* run = first; run != last;) {
+            const int* end = run + 1;
+            while (end != last && *end == end[-1] + 1) {
+                ++end;
+            }
+            if (static_cast<size_t>(end - run) >= window_run) {
+                add_run(series, *run, static_cast<size_t>(end - run));
+            } else {
+                for (const int* at = run; at != end; ++at) {
+                    const int64_t start = static_cast<int64_t>(*at) * static_cast<int64_t>(seglen);
+                    const size_t present = points_present(series, start, static_cast<int>(length));
+                    if (present > 0) {
+                        add_points(series.data() + start, present, sums.data(), counts.data());
+                    }
+                }
+            }
+            run = end;
+        }
+    }
+
+    const std::vector<double>& get_sums() const { return sums; }
+    const std::vector<double>& get_counts() const { return counts; }
+
+  private:
+    bool has_long_run(const int* first, const int* last) const {
+        if (window_run == 0 || static_cast<size_t>(last - first) < window_run) {
+            return false;
+        }
+        size_t run = 1;
+        for (const int* at = first + 1; at < last; ++at) {
+            run = *at == at[-1] + 1 ? run + 1 : 1;
+            if (run >= window_run) {
+                return true;
+            }
+        }
+        return window_run <= 1;
+    }
+
+    // Occurrences are read in place rather than copied out: points past the series end are NaN
+    // and every average skips NaN, so they are simply not visited. Most series hold no NaN at
+    // all: their values are summed without the NaN test and each count is the number of
+    // occurrences that reach that far. A sum that comes out NaN reveals a NaN (or opposite
+    // infinities) among its terms, and the series is summed again with NaN skipped.
+    void sum_one_by_one(const Series& series, const int* first, const int* last) {
+        // Calls visit(values, present) with the points of each occurrence that lie in the series.
+        auto each_occurrence = [&](auto&& visit) {
+            for (const int* at = first; at != last; ++at) {
+                const int64_t start = static_cast<int64_t>(*at) * static_cast<int64_t>(seglen);
+                const size_t present = points_present(series, start, static_cast<int>(length));
+                visit(present > 0 ? series.data() + start : nullptr, present);
+            }
+        };
+        std::fill(sums.begin(), sums.end(), 0.0);
+        std::fill(reaching.begin(), reaching.end(), 0);
+        each_occurrence([&](const double* values, size_t present) {
+            if (present > 0) {
+                add_values(values, present, sums.data());
+            }
+            ++reaching[present];
+        });
+        size_t covering = 0;
+        for (size_t i = length; i-- > 0;) {
+            covering += reaching[i + 1];
+            counts[i] = static_cast<double>(covering);
+        }
+        if (std::any_of(sums.begin(), sums.end(), [](double sum) { return std::isnan(sum); })) {
+            std::fill(sums.begin(), sums.end(), 0.0);
+            std::fill(counts.begin(), counts.end(), 0.0);
+            each_occurrence([&](const double* values, size_t present) {
+                if (present > 0) {
+                    add_points(values, present, sums.data(), counts.data());
+                }
+            });
+        }
+    }
+
+    // A run of occurrences at positions first, first + 1, ... covers one span of points, and
+    // the terms of the sum at offset i are its points i, i + seglen, ..., one per occurrence: a
+    // chain with a step of seglen. Cut into blocks of (occurrences x seglen) points, every
+    // chain is the tail of its chain in one block plus the head of its chain in the next, and
+    // one pass over each block from the right (tails) and one from the left (heads) gives them
+    // all. Each sum thus adds only its own terms, in a different order than one by one.
+    void add_run(const Series& series, int first, size_t occurrences) {
+        const size_t span = (occurrences - 1) * seglen + length;
+        const int64_t start = static_cast<int64_t>(first) * static_cast<int64_t>(seglen);
+        const size_t present =
+            points_present(series, start, static_cast<int>(std::min(span, size_t{INT32_MAX})));
+        const double* values = series.data() + (present > 0 ? start : 0);
+        const size_t block = occurrences * seglen;
+        tails.assign(span, 0.0);
+        tail_counts.assign(span, 0.0);
+        heads.assign(span, 0.0);
+        head_counts.assign(span, 0.0);
+        for (size_t block_start = 0; block_start < span; block_start += block) {
+            const size_t block_end = std::min(span, block_start + block);
+            for (size_t t = block_end; t-- > block_start;) {
+                const bool is_point = t < present && values[t] == values[t];
+                const double term = is_point ? values[t] : 0.0;
+                const double count = is_point ? 1.0 : 0.0;
+                const bool more = t + seglen < block_end;
+                tails[t] = term + (more ? tails[t + seglen] : 0.0);
+                tail_counts[t] = count + (more ? tail_counts[t + seglen] : 0.0);
+            }
+            for (size_t t = block_start; t < block_end; ++t) {
+                const bool is_point = t < present && values[t] == values[t];
+                const double term = is_point ? values[t] : 0.0;
+                const double count = is_point ? 1.0 : 0.0;
+                const bool more = t >= block_start + seglen;
+                heads[t] = (more ? heads[t - seglen] : 0.0) + term;
+                head_counts[t] = (more ? head_counts[t - seglen] : 0.0) + count;
+            }
+        }
+        const size_t chain = (occurrences - 1) * seglen;
+        for (size_t i = 0; i < length; ++i) {
+            double sum = tails[i];
+            double count = tail_counts[i];
+            if (i % block >= seglen) {
+                sum += heads[i + chain];
+                count += head_counts[i + chain];
+            }
+            sums[i] += sum;
+            counts[i] += count;
+        }
+    }
+
+    size_t seglen;
+    size_t length;
+    size_t window_run;
+    std::vector<double> sums;
+    std::vector<double> counts;
+    std::vector<size_t> reaching;
+    std::vector<double> tails;
+    std::vector<double> tail_counts;
+    std::vector<double> heads;
+    std::vector<double> head_counts;
+};
+
+}  // namespace
+
+OccurrenceSums sum_occurrences(const Series& series, const std::vector<int>& positions, int seglen,
+                               int length, size_t window_run) {
+    OccurrenceSummer summer(seglen, length, window_run);
+    summer.sum(series, positions.data(), positions.data() + positions.size());
+    return {summer.get_sums(), summer.get_counts()};
+}
+
 Motif::Motif(Word pattern) : pattern(std::move(pattern)) {}
 
 Motif::Motif(Word pattern, Occurrences indexes)
@@ -223,6 +399,8 @@ int Motif::length_for(int seglen) const {
                        "motif length");
 }
 
+// The statistics are built in a block of their own and take the place of the old block only
+// once complete, so the copies that share the old block keep it.
 void Motif::map(const SeriesSet& ts, int seglen) {
     const int new_length = length_for(seglen);
     const double needed = statistics_bytes(seglen);
@@ -233,16 +411,20 @@ void Motif::map(const SeriesSet& ts, int seglen) {
                                   gibibytes(static_cast<double>(memory_budget_bytes())) +
                                   " this machine can give them; use a smaller seglen");
     }
-    this->seglen = seglen;
-    length = new_length;
-    representative.assign(static_cast<size_t>(std::max(length, 0)), 0.0);
-    naed = 0.0;
-    set_average_occurrences(ts);
-    set_representative();
-    set_best_matches_and_naed(ts);
+    MotifStatistics built;
+    built.seglen = seglen;
+    built.length = new_length;
+    built.representative.assign(static_cast<size_t>(std::max(new_length, 0)), 0.0);
+    built.naed = 0.0;
+    set_average_occurrences(ts, built);
+    set_representative(built);
+    set_best_matches_and_naed(ts, built);
+    statistics = std::make_shared<const MotifStatistics>(std::move(built));
 }
 
 std::vector<double> Motif::get_occurrence(const Series& series, int position) const {
+    const int seglen = statistics ? statistics->seglen : 0;
+    const int length = get_length();
     const int64_t start = static_cast<int64_t>(position) * seglen;
     const size_t present = points_present(series, start, length);
     std::vector<double> occurrence(static_cast<size_t>(std::max(length, 0)), no_point);
@@ -251,52 +433,20 @@ std::vector<double> Motif::get_occurrence(const Series& series, int position) co
     return occurrence;
 }
 
-// Occurrences are read in place rather than copied out: points past the series end are NaN
-// and every average skips NaN, so they are simply not visited. Sums run over the occurrences in
-// recorded order, as one list per occurrence would give. Most series hold no NaN at all: their
-// values are summed without the NaN test and each count is the number of occurrences that reach
-// that far. A sum that comes out NaN reveals a NaN (or opposite infinities) among its terms, and
-// the series is summed again with NaN skipped.
-void Motif::set_average_occurrences(const SeriesSet& ts) {
-    const auto points = static_cast<size_t>(std::max(length, 0));
-    std::vector<double> sums(points);
-    std::vector<double> counts(points);
-    std::vector<size_t> reaching(points + 1);
+// Sums run over the occurrences in recorded order, as one list per occurrence would give, but
+// for long runs of consecutive occurrences (see sum_occurrences).
+void Motif::set_average_occurrences(const SeriesSet& ts, MotifStatistics& built) const {
+    const auto points = static_cast<size_t>(std::max(built.length, 0));
+    const size_t window_run =
+        pattern.size() >= window_pattern_letters ? window_run_length : size_t{0};
+    OccurrenceSummer summer(built.seglen, built.length, window_run);
     for (size_t group = 0; group < indexes.series_count(); ++group) {
         const int series_index = indexes.series_at(group);
-        const Series& series = ts.at(static_cast<size_t>(series_index));
-        // Calls visit(values, present) with the points of each occurrence that lie in the series.
-        auto each_occurrence = [&](auto&& visit) {
-            for (const int* at = indexes.begin_of(group); at != indexes.end_of(group); ++at) {
-                const int64_t start = static_cast<int64_t>(*at) * seglen;
-                const size_t present = points_present(series, start, length);
-                visit(present > 0 ? series.data() + start : nullptr, present);
-            }
-        };
-
-        std::fill(sums.begin(), sums.end(), 0.0);
-        std::fill(reaching.begin(), reaching.end(), 0);
-        each_occurrence([&](const double* values, size_t present) {
-            if (present > 0) {
-                add_values(values, present, sums.data());
-            }
-            ++reaching[present];
-        });
-        size_t covering = 0;
-        for (size_t i = points; i-- > 0;) {
-            covering += reaching[i + 1];
-            counts[i] = static_cast<double>(covering);
-        }
-        if (std::any_of(sums.begin(), sums.end(), [](double sum) { return std::isnan(sum); })) {
-            std::fill(sums.begin(), sums.end(), 0.0);
-            std::fill(counts.begin(), counts.end(), 0.0);
-            each_occurrence([&](const double* values, size_t present) {
-                if (present > 0) {
-                    add_points(values, present, sums.data(), counts.data());
-                }
-            });
-        }
-        std::vector<double>& average = average_occurrences[series_index];
+        summer.sum(ts.at(static_cast<size_t>(series_index)), indexes.begin_of(group),
+                   indexes.end_of(group));
+        const std::vector<double>& sums = summer.get_sums();
+        const std::vector<double>& counts = summer.get_counts();
+        std::vector<double>& average = built.average_occurrences[series_index];
         average.resize(points);
         for (size_t i = 0; i < points; ++i) {
             average[i] = counts[i] > 0.0 ? sums[i] / counts[i] : no_point;
@@ -306,57 +456,221 @@ void Motif::set_average_occurrences(const SeriesSet& ts) {
 
 // Every series weighs the same, whatever its number of occurrences. Series are added in
 // ascending index order, so the rounding does not depend on the hash map's layout.
-void Motif::set_representative() {
-    if (average_occurrences.empty()) {
+void Motif::set_representative(MotifStatistics& built) const {
+    if (built.average_occurrences.empty()) {
         return;
     }
     std::vector<int> order;
-    order.reserve(average_occurrences.size());
-    for (const auto& entry : average_occurrences) {
+    order.reserve(built.average_occurrences.size());
+    for (const auto& entry : built.average_occurrences) {
         order.push_back(entry.first);
     }
     std::sort(order.begin(), order.end());
-    const size_t points = representative.size();
+    const size_t points = built.representative.size();
     std::vector<double> sums(points, 0.0);
     std::vector<double> counts(points, 0.0);
     for (int series_index : order) {
-        const std::vector<double>& average = average_occurrences.at(series_index);
+        const std::vector<double>& average = built.average_occurrences.at(series_index);
         add_points(average.data(), std::min(points, average.size()), sums.data(), counts.data());
     }
     for (size_t i = 0; i < points; ++i) {
-        representative[i] = counts[i] > 0.0 ? sums[i] / counts[i] : no_point;
+        built.representative[i] = counts[i] > 0.0 ? sums[i] / counts[i] : no_point;
     }
 }
 
-// The distance is not divided by the number of terms, and points past the series end add
-// nothing. Only a strictly smaller distance replaces the best, so the earliest occurrence wins
-// ties; naed adds the series in ascending index order.
+namespace {
+
+// Finds, in one series, the occurrence nearest to a motif's representative: the first in
+// recorded order of those at the smallest distance, or start 0 when none comes closer than the
+// cap. The distance is not divided by the number of terms, and points past the series end add
+// nothing.
 //
 // Occurrences are measured a few at a time, their sums of squares interleaved so that the
 // additions of one (which must run in order) overlap those of the others. A sum of squares only
 // grows, so an occurrence is abandoned once its partial sum reaches the square of the best
-// distance found before its batch, padded by a few ulps: its full distance then exceeds that
-// best, and so every later best, and it could neither win nor tie. The survivors of a batch
-// are compared with the best in recorded order.
-void Motif::set_best_matches_and_naed(const SeriesSet& ts) {
-    constexpr size_t lanes = 4;
-    constexpr size_t block = 16;
-    const double* centre = representative.data();
-    for (size_t group : indexes.groups_by_series()) {
-        const int series_index = indexes.series_at(group);
-        const Series& series = ts.at(static_cast<size_t>(series_index));
+// distance found so far (or of any distance known to be reached), padded by a few ulps: its
+// full distance then exceeds that one, which the best can only undercut, so it could neither
+// win nor tie. The survivors of a batch are compared with the best in recorded order.
+//
+// Where a series' occurrences overlap heavily (long runs of consecutive positions), most are
+// set aside without reading their points. Within one segment of seglen points, the sum of
+// squared gaps is at least the square of the summed gap over seglen (Cauchy-Schwarz), so the
+// segment sums of the series and of the representative bound each occurrence's squared
+// distance from below in one term per letter. The occurrence with the smallest bound is
+// measured first, and every occurrence whose bound exceeds its squared distance by more than
+// every rounding involved is skipped: it could neither win nor tie. The others are measured
+// as above, in recorded order, so the result is the one measuring all of them gives.
+class NearestOccurrence {
+  public:
+    NearestOccurrence(const std::vector<double>& centre, int seglen, int length, size_t letters)
+        : centre(centre),
+          seglen(static_cast<size_t>(std::max(seglen, 1))),
+          length(static_cast<size_t>(std::max(length, 0))),
+          letters(letters) {
+        bounds_usable = this->length == this->seglen * letters && letters > 0;
+        for (double value : centre) {
+            bounds_usable = bounds_usable && std::fabs(value) < finite_limit;
+        }
+        if (bounds_usable) {
+            centre_sums.assign(letters, 0.0);
+            centre_magnitudes.assign(letters, 0.0);
+            for (size_t i = 0; i < this->length; ++i) {
+                centre_sums[i / this->seglen] += centre[i];
+                centre_magnitudes[i / this->seglen] += std::fabs(centre[i]);
+            }
+        }
+    }
+
+    // The best match among the occurrences at first to last: its position and its distance.
+    std::pair<int, double> in(const Series& series, const int* first, const int* last) {
         double best = distance_cap;
         int best_position = 0;
-        for (const int* batch = indexes.begin_of(group); batch != indexes.end_of(group);) {
-            const size_t used = std::min(lanes, static_cast<size_t>(indexes.end_of(group) - batch));
-            const double abandon_at = best * best * (1.0 + 1e-14);
+        double beyond_known = std::numeric_limits<double>::infinity();
+        if (bounded(series, first, last, beyond_known)) {
+            measure(series, candidates.data(), candidates.data() + candidates.size(), beyond_known,
+                    best, best_position);
+        } else {
+            measure(series, first, last, beyond_known, best, best_position);
+        }
+        return {best_position, best};
+    }
+
+  private:
+    // Values beyond this are not bounded: their squares could overflow.
+    static constexpr double finite_limit = 1e150;
+    static constexpr size_t lanes = 4;
+    static constexpr size_t block = 16;
+    // Bounds pay off only where occurrences overlap this many times over on average.
+    static constexpr size_t overlap_for_bounds = 4;
+    // The seed is picked from about this many occurrences, and bounds are checked against the
+    // limit after this many letters.
+    static constexpr size_t sample_size = 16;
+    static constexpr size_t bound_chunk = 8;
+
+    // Fills candidates with the occurrences that may win, in recorded order, and beyond_known
+    // with a value that the squared distance of one of them stays below; false when the bounds are
+    // not worth it or not safe here (a NaN or a huge value among the points), and every occurrence
+    // must be measured.
+    bool bounded(const Series& series, const int* first, const int* last, double& beyond_known) {
+        const auto count = static_cast<size_t>(last - first);
+        if (!bounds_usable || count < 2 * lanes) {
+            return false;
+        }
+        const auto [lowest, highest] = std::minmax_element(first, last);
+        if (*lowest < 0) {
+            return false;
+        }
+        const auto low = static_cast<size_t>(*lowest);
+        const size_t complete = series.size() / seglen;  // letters with all their points
+        const size_t high = std::min(static_cast<size_t>(*highest) + letters, complete);
+        if (high <= low || (high - low) * overlap_for_bounds > count * letters) {
+            return false;
+        }
+        segment_sums.assign(high - low, 0.0);
+        segment_magnitudes.assign(high - low, 0.0);
+        for (size_t letter = low; letter < high; ++letter) {
+            const double* values = series.data() + letter * seglen;
+            double sum = 0.0;
+            double magnitude = 0.0;
+            for (size_t k = 0; k < seglen; ++k) {
+                sum += values[k];
+                magnitude += std::fabs(values[k]);
+            }
+            // Also false for NaN.
+            if (!(magnitude < finite_limit)) {
+                return false;
+            }
+            segment_sums[letter - low] = sum;
+            segment_magnitudes[letter - low] = magnitude;
+        }
+
+        // The bound and the measured squares each carry rounding: a sum of non-negative terms
+        // loses at most a unit in the last place per term, whatever its order.
+        const double scale = (1.0 - static_cast<double>(length + letters + 16) * 2.3e-16) /
+                             static_cast<double>(seglen);
+        // A seed measured first: the occurrence with the smallest bound among a sample.
+        size_t seed = 0;
+        double seed_bound = std::numeric_limits<double>::infinity();
+        const size_t stride = std::max<size_t>(1, count / sample_size);
+        for (size_t k = 0; k < count; k += stride) {
+            const double bound = bound_of(first[k], low, high, seed_bound);
+            if (bound < seed_bound) {
+                seed_bound = bound;
+                seed = k;
+            }
+        }
+        const double known = squares_of(series, first[seed]);
+        if (!(known < std::numeric_limits<double>::infinity())) {
+            return false;
+        }
+        // The squares of an occurrence that reach this value exceed the seed's: it can neither
+        // win nor tie.
+        beyond_known =
+            known > 0.0 ? known * (1.0 + 1e-14) : std::numeric_limits<double>::denorm_min();
+        const double skip_from = beyond_known / scale;
+        candidates.clear();
+        for (size_t k = 0; k < count; ++k) {
+            if (!(bound_of(first[k], low, high, skip_from) >= skip_from)) {
+                candidates.push_back(first[k]);
+            }
+        }
+        return true;
+    }
+
+    // The sum over the letters of an occurrence that lie whole in the series (low to high are
+    // the segments summed) of the squared summed gap, less a margin several times the rounding
+    // of the sums and their difference; it stops early once past enough.
+    double bound_of(int position, size_t low, size_t high, double enough) const {
+        const auto at = static_cast<size_t>(position);
+        if (at >= high) {
+            return 0.0;
+        }
+        const size_t whole = std::min(letters, high - at);
+        const double* sums = segment_sums.data() + (at - low);
+        const double* magnitudes = segment_magnitudes.data() + (at - low);
+        const double margin = static_cast<double>(seglen + 2) * 2.3e-16;
+        std::array<double, 4> parts{};
+        double bound = 0.0;
+        for (size_t from = 0; from < whole; from += bound_chunk) {
+            const size_t to = std::min(whole, from + bound_chunk);
+            for (size_t j = from; j < to; ++j) {
+                const double gap = std::fabs(sums[j] - centre_sums[j]);
+                const double doubt = margin * (magnitudes[j] + centre_magnitudes[j] + gap);
+                const double sure = std::max(0.0, gap - doubt);
+                parts[j % 4] += sure * sure;
+            }
+            bound = (parts[0] + parts[1]) + (parts[2] + parts[3]);
+            if (bound >= enough) {
+                break;
+            }
+        }
+        return bound;
+    }
+
+    // The squared distance of one occurrence, added up exactly as measure adds it.
+    double squares_of(const Series& series, int position) const {
+        const int64_t start = static_cast<int64_t>(position) * static_cast<int64_t>(seglen);
+        const size_t present = points_present(series, start, static_cast<int>(length));
+        double squares = 0.0;
+        for (size_t i = 0; i < present; ++i) {
+            squares += square_of_point(series[static_cast<size_t>(start) + i], centre[i]);
+        }
+        return squares;
+    }
+
+    void measure(const Series& series, const int* first, const int* last, double beyond_known,
+                 double& best, int& best_position) const {
+        for (const int* batch = first; batch != last;) {
+            const size_t used = std::min(lanes, static_cast<size_t>(last - batch));
+            const double abandon_at = std::min(best * best * (1.0 + 1e-14), beyond_known);
             std::array<const double*, lanes> values{};
             std::array<size_t, lanes> present{};
             std::array<double, lanes> squares{};
             size_t longest = 0;
             for (size_t lane = 0; lane < used; ++lane) {
-                const int64_t start = static_cast<int64_t>(batch[lane]) * seglen;
-                present[lane] = points_present(series, start, length);
+                const int64_t start =
+                    static_cast<int64_t>(batch[lane]) * static_cast<int64_t>(seglen);
+                present[lane] = points_present(series, start, static_cast<int>(length));
                 values[lane] = present[lane] ? series.data() + start : nullptr;
                 longest = std::max(longest, present[lane]);
             }
@@ -364,7 +678,7 @@ void Motif::set_best_matches_and_naed(const SeriesSet& ts) {
                 const size_t to = std::min(longest, from + block);
                 if (used == lanes &&
                     std::min({present[0], present[1], present[2], present[3]}) >= to) {
-                    add_squares_4(values, centre, from, to, squares);
+                    add_squares_4(values, centre.data(), from, to, squares);
                 } else {
                     for (size_t lane = 0; lane < used; ++lane) {
                         const size_t stop = std::min(to, present[lane]);
@@ -393,11 +707,35 @@ void Motif::set_best_matches_and_naed(const SeriesSet& ts) {
             }
             batch += used;
         }
-        best_matches[series_index] =
-            checked_int(static_cast<int64_t>(best_position) * seglen, "best match start");
-        naed += best;
     }
-    naed /= static_cast<double>(indexes.series_count()) * static_cast<double>(length);
+
+    const std::vector<double>& centre;
+    size_t seglen;
+    size_t length;
+    size_t letters;
+    bool bounds_usable = false;
+    std::vector<double> centre_sums;
+    std::vector<double> centre_magnitudes;
+    std::vector<double> segment_sums;
+    std::vector<double> segment_magnitudes;
+    std::vector<int> candidates;
+};
+
+}  // namespace
+
+// naed adds the series in ascending index order.
+void Motif::set_best_matches_and_naed(const SeriesSet& ts, MotifStatistics& built) const {
+    NearestOccurrence nearest(built.representative, built.seglen, built.length, pattern.size());
+    for (size_t group : indexes.groups_by_series()) {
+        const int series_index = indexes.series_at(group);
+        const auto [best_position, best] =
+            nearest.in(ts.at(static_cast<size_t>(series_index)), indexes.begin_of(group),
+                       indexes.end_of(group));
+        built.best_matches[series_index] =
+            checked_int(static_cast<int64_t>(best_position) * built.seglen, "best match start");
+        built.naed += best;
+    }
+    built.naed /= static_cast<double>(indexes.series_count()) * static_cast<double>(built.length);
 }
 
 }  // namespace zorp

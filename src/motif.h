@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -75,6 +76,33 @@ class Occurrences {
     bool ascending = true;
 };
 
+// Sums, at each offset of an occurrence, the points of one series' occurrences at the given
+// positions (letter positions, each covering length points from position x seglen on), and
+// counts them; NaN and points past the series' end are skipped. Occurrences are added in the
+// order given. A run of at least window_run consecutive positions (each one more than the one
+// before) is summed at once, as sliding sums over the points it covers, in time proportional to
+// those points rather than to its occurrences x length; its sums may then differ from adding
+// its occurrences one by one in the last bits (by no more than the rounding of either order).
+// Without such a run the sums are exactly those of adding the occurrences one by one.
+struct OccurrenceSums {
+    std::vector<double> sums;
+    std::vector<double> counts;
+};
+OccurrenceSums sum_occurrences(const Series& series, const std::vector<int>& positions, int seglen,
+                               int length, size_t window_run);
+
+// What mapping a motif computes. A mapped motif holds it through a shared pointer: copies of the
+// motif share one block, and mapping again replaces the block rather than changing it, so a
+// copy never sees another copy's mapping.
+struct MotifStatistics {
+    int seglen = 0;
+    int length = 0;
+    std::unordered_map<int, std::vector<double>> average_occurrences;
+    std::vector<double> representative;
+    std::unordered_map<int, int> best_matches;
+    double naed = 0.0;
+};
+
 // One frequent pattern: where it occurs and, once mapped onto the numeric series, the statistics
 // of those occurrences.
 class Motif {
@@ -96,34 +124,38 @@ class Motif {
     // Bytes the statistics of this motif take once mapped with the given seglen.
     double statistics_bytes(int seglen) const;
     std::vector<double> get_occurrence(const Series& series, int position) const;
-    void set_average_occurrences(const SeriesSet& ts);
-    void set_representative();
-    void set_best_matches_and_naed(const SeriesSet& ts);
 
     const Word& get_pattern() const { return pattern; }
     IndexTable get_indexes() const { return indexes.to_table(); }
     std::unordered_map<int, std::vector<double>> get_average_occurrences() const {
-        return average_occurrences;
+        return statistics ? statistics->average_occurrences
+                          : std::unordered_map<int, std::vector<double>>();
     }
-    std::vector<double> get_representative() const { return representative; }
-    std::unordered_map<int, int> get_best_matches() const { return best_matches; }
-    int get_length() const { return length; }
-    double get_naed() const { return naed; }
+    std::vector<double> get_representative() const {
+        return statistics ? statistics->representative : std::vector<double>();
+    }
+    std::unordered_map<int, int> get_best_matches() const {
+        return statistics ? statistics->best_matches : std::unordered_map<int, int>();
+    }
+    int get_length() const { return statistics ? statistics->length : 0; }
+    double get_naed() const { return statistics ? statistics->naed : 0.0; }
 
     // Number of series the pattern occurs in.
     size_t support() const { return indexes.series_count(); }
     // The occurrences without a copy, for the miner's inner loops.
     const Occurrences& occurrences() const { return indexes; }
+    // The statistics block of the last mapping (null before the first), shared by every copy.
+    const MotifStatistics* shared_statistics() const { return statistics.get(); }
 
   private:
+    // The steps of map, in order, each filling its part of the block being built.
+    void set_average_occurrences(const SeriesSet& ts, MotifStatistics& built) const;
+    void set_representative(MotifStatistics& built) const;
+    void set_best_matches_and_naed(const SeriesSet& ts, MotifStatistics& built) const;
+
     Word pattern;
-    int seglen = 0;
-    int length = 0;
     Occurrences indexes;
-    std::unordered_map<int, std::vector<double>> average_occurrences;
-    std::vector<double> representative;
-    std::unordered_map<int, int> best_matches;
-    double naed = 0.0;
+    std::shared_ptr<const MotifStatistics> statistics;
 };
 
 }  // namespace zorp

@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <iterator>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
+
+#include "word_index.h"
 
 namespace zorp {
 
@@ -154,7 +158,12 @@ class HeadIndex {
 }  // namespace
 
 PatternMiner::PatternMiner(double minsup, int min_len, int max_len, double max_overlap)
-    : minsup(minsup), min_len(min_len), max_len(max_len), max_overlap(max_overlap), levels(2) {}
+    : minsup(minsup),
+      min_len(min_len),
+      max_len(max_len),
+      max_overlap(max_overlap),
+      memory_budget(static_cast<double>(memory_budget_bytes())),
+      levels(2) {}
 
 void PatternMiner::reset() {
     frequent.clear();
@@ -181,7 +190,7 @@ void PatternMiner::count_table_entry(size_t pattern_length, const Occurrences& o
     table_bytes += entry_bytes + pattern_bytes(pattern_length) +
                    sizeof(int) * static_cast<double>(occurrences.position_count()) +
                    (sizeof(int) + sizeof(size_t)) * static_cast<double>(occurrences.series_count());
-    const auto budget = static_cast<double>(memory_budget_bytes());
+    const double budget = memory_budget;
     if (table_bytes > budget) {
         throw MemoryLimitExceeded(
             "the frequent patterns found up to length " + std::to_string(pattern_length) +
@@ -205,7 +214,7 @@ void PatternMiner::refuse_unbounded_growth(const WordSet& words) const {
     }
     const auto letters = static_cast<double>(std::count(occurs.begin(), occurs.end(), true));
     const int longest = max_len > 1 ? max_len : 1;
-    const auto budget = static_cast<double>(memory_budget_bytes());
+    const double budget = memory_budget;
     double patterns_at_length = 1.0;
     double needed = 0.0;
     for (int length = 1; length <= longest && needed <= budget; ++length) {
@@ -227,10 +236,15 @@ void PatternMiner::refuse_unbounded_growth(const WordSet& words) const {
 
 void PatternMiner::mine(const WordSet& words) {
     begin_run(words);
-    mine_1_patterns(words);
-    while (mine_next_level(words)) {
+    refuse_oversized_index(words);
+    WordIndex index(words);
+    if (support_threshold > 0.0) {
+        fill_levels(index, walk_frequent(index));
+    } else {
+        accept_every_candidate(words);
     }
-    remove_redundant();
+    index.keep_only_lookup();
+    enter_survivors(index);
 }
 
 void PatternMiner::begin_run(const WordSet& words) {
@@ -441,21 +455,285 @@ void PatternMiner::extend_prefix(const Word& prefix, const std::vector<char>& ex
     }
 }
 
+// The longest pattern a run may accept: max_len, where it bounds the search; a max_len of 1 or
+// less (but not 0) stops the search at the single letters.
+int PatternMiner::longest_allowed() const {
+    if (max_len == 0) {
+        return std::numeric_limits<int>::max();
+    }
+    return max_len < 2 ? 1 : max_len;
+}
+
+namespace {
+
+// The bytes of std::string's own heap buffers for one pattern of each length from shortest to
+// longest: none while a pattern fits in the string itself (15 bytes with the standard library
+// in use), its length plus the terminator once it does not.
+double heap_bytes_of_lengths(size_t shortest, size_t longest) {
+    const size_t low = std::max<size_t>(shortest, 16);
+    if (low > longest) {
+        return 0.0;
+    }
+    const auto count = static_cast<double>(longest - low + 1);
+    return count * (static_cast<double>(low + longest) / 2.0 + 1.0);
+}
+
+}  // namespace
+
+// Each accepted pattern is held in its level and once more in the list the redundancy pass
+// reads.
+void PatternMiner::count_accepted(size_t shortest, size_t longest) {
+    const auto patterns = static_cast<double>(longest - shortest + 1);
+    table_bytes += 2.0 * (patterns * static_cast<double>(sizeof(Word)) +
+                          heap_bytes_of_lengths(shortest, longest));
+    if (table_bytes > memory_budget) {
+        throw MemoryLimitExceeded("the frequent patterns would need " + gibibytes(table_bytes) +
+                                  ", more than the " + gibibytes(memory_budget) +
+                                  " this machine can give the search; raise minsup or set a "
+                                  "max_len");
+    }
+}
+
+void PatternMiner::refuse_oversized_index(const WordSet& words) const {
+    double letters = 1.0;
+    for (const Word& word : words) {
+        letters += static_cast<double>(word.size()) + 1.0;
+    }
+    const double needed = letters * WordIndex::bytes_per_letter;
+    if (needed > memory_budget) {
+        throw MemoryLimitExceeded("indexing the " + std::to_string(static_cast<size_t>(letters)) +
+                                  " letters of the words would need " + gibibytes(needed) +
+                                  ", more than the " + gibibytes(memory_budget) +
+                                  " this machine can give the search");
+    }
+}
+
+// One pass over the sorted suffixes visits the ranges of suffixes that share a prefix
+// bottom-up, keeping the ranges still open on a stack. A range whose suffixes share d letters,
+// inside a range whose suffixes share e, holds the patterns of lengths e + 1 to d, all with
+// the range's occurrences; a suffix on its own holds those from one past the longer prefix it
+// shares with a neighbour up to its word's end, with support 1.
+//
+// A range's support is its size less its suffixes whose series has an earlier suffix in the
+// range: each suffix is paired with the previous suffix of its series, the pair is counted at
+// the innermost range that holds both, and a range passes its count on to the range around
+// it when it closes.
+//
+// A level's patterns are disjoint ranges, and the ranges close from left to right, so every
+// length receives its patterns in ascending order: the order in which the level-wise search
+// accepts them. When the threshold is positive that search accepts exactly the patterns that
+// occur in enough series, since a pattern's support never exceeds that of its parts.
+std::vector<PatternMiner::AcceptedRun> PatternMiner::walk_frequent(const WordIndex& index) {
+    struct Range {
+        int32_t depth;
+        size_t first;
+        size_t repeats;
+    };
+    std::vector<AcceptedRun> runs;
+    const size_t count = index.size();
+    if (count == 0) {
+        return runs;
+    }
+    const int64_t longest = longest_allowed();
+    auto accept = [&](size_t first, size_t support, int32_t shortest, int32_t deepest) {
+        const auto upto = static_cast<int32_t>(std::min<int64_t>(deepest, longest));
+        if (shortest > upto || !meets_support(support)) {
+            return;
+        }
+        count_accepted(static_cast<size_t>(shortest), static_cast<size_t>(upto));
+        runs.push_back({index.offset_at(first), shortest, upto});
+    };
+    std::vector<Range> open{{0, 0, 0}};
+    constexpr size_t none = static_cast<size_t>(-1);
+    std::vector<size_t> last_seen(index.word_count(), none);
+    last_seen[static_cast<size_t>(index.series_at(0))] = 0;
+    for (size_t i = 1; i <= count; ++i) {
+        const int32_t depth = i < count ? index.common_prefix_at(i) : 0;
+        const int32_t shared = std::max(index.common_prefix_at(i - 1), depth);
+        accept(i - 1, 1, shared + 1, index.letters_left_at(i - 1));
+
+        size_t first = i - 1;
+        size_t inherited = 0;
+        while (depth < open.back().depth) {
+            const Range closed = open.back();
+            open.pop_back();
+            const int32_t outer = std::max(depth, open.back().depth);
+            accept(closed.first, i - closed.first - closed.repeats, outer + 1, closed.depth);
+            first = closed.first;
+            if (depth <= open.back().depth) {
+                open.back().repeats += closed.repeats;
+            } else {
+                inherited = closed.repeats;
+            }
+        }
+        if (depth > open.back().depth) {
+            open.push_back({depth, first, inherited});
+        }
+
+        if (i < count) {
+            const auto series = static_cast<size_t>(index.series_at(i));
+            const size_t before = last_seen[series];
+            last_seen[series] = i;
+            if (before != none) {
+                // Every open range holds i; the innermost one that starts by `before` holds both.
+                const auto holds_both = std::upper_bound(
+                    open.begin(), open.end(), before,
+                    [](size_t at, const Range& range) { return at < range.first; });
+                ++std::prev(holds_both)->repeats;
+            }
+        }
+    }
+    return runs;
+}
+
+// Sizes the levels as the level-wise search leaves them: it mines one length past the longest
+// accepted pattern, which comes out empty, unless max_len stops it first.
+void PatternMiner::fill_levels(const WordIndex& index, const std::vector<AcceptedRun>& runs) {
+    int32_t longest_accepted = 0;
+    for (const AcceptedRun& run : runs) {
+        longest_accepted = std::max(longest_accepted, run.longest);
+    }
+    const int longest = longest_allowed();
+    size_t last = 1;
+    if (longest_accepted > 0 && longest > 1) {
+        last = longest_accepted < longest ? static_cast<size_t>(longest_accepted) + 1
+                                          : static_cast<size_t>(longest);
+    }
+    level = static_cast<int>(last) + 1;
+    levels.assign(last + 1, {});
+
+    std::vector<size_t> per_length(last + 2, 0);
+    for (const AcceptedRun& run : runs) {
+        ++per_length[static_cast<size_t>(run.shortest)];
+        --per_length[static_cast<size_t>(run.longest) + 1];
+    }
+    size_t patterns = 0;
+    for (size_t length = 1; length <= last; ++length) {
+        patterns += per_length[length];
+        levels[length].reserve(patterns);
+    }
+    for (const AcceptedRun& run : runs) {
+        const Word longest_pattern = index.pattern_at(run.offset, static_cast<size_t>(run.longest));
+        for (auto length = static_cast<size_t>(run.shortest);
+             length <= static_cast<size_t>(run.longest); ++length) {
+            levels[length].emplace_back(longest_pattern, 0, length);
+        }
+    }
+}
+
+// A threshold that is not positive accepts every candidate, occurring or not: level n holds
+// every word of n letters over the letters that occur, in ascending order, up to max_len
+// (begin_run has refused the run when max_len does not bound it, or bounds it too late).
+void PatternMiner::accept_every_candidate(const WordSet& words) {
+    std::array<bool, 256> occurs{};
+    for (const Word& word : words) {
+        for (char symbol : word) {
+            occurs[byte_of(symbol)] = true;
+        }
+    }
+    std::vector<char> letters;
+    for (int value = -128; value < 128; ++value) {
+        const auto symbol = static_cast<char>(static_cast<signed char>(value));
+        if (occurs[byte_of(symbol)]) {
+            letters.push_back(symbol);
+        }
+    }
+    levels.assign(2, {});
+    level = 2;
+    for (char symbol : letters) {
+        count_accepted(1, 1);
+        levels[1].emplace_back(1, symbol);
+    }
+    if (letters.empty() || longest_allowed() == 1) {
+        return;
+    }
+    for (int length = 2; length <= max_len; ++length) {
+        const std::vector<Word>& shorter = levels.back();
+        std::vector<Word> accepted;
+        accepted.reserve(shorter.size() * letters.size());
+        for (const Word& prefix : shorter) {
+            for (char symbol : letters) {
+                count_accepted(static_cast<size_t>(length), static_cast<size_t>(length));
+                accepted.push_back(prefix + symbol);
+            }
+        }
+        levels.push_back(std::move(accepted));
+        level = length + 1;
+    }
+}
+
+// Applies the min_len filter and the redundancy pass to the accepted patterns, then enters the
+// survivors into the table with their occurrences, read off the index. The occurrences are
+// counted against the memory budget before any is built.
+void PatternMiner::enter_survivors(const WordIndex& index) {
+    std::vector<Word> survivors = long_enough();
+    const std::vector<char> removed = redundant_among(survivors);
+    size_t kept = 0;
+    for (size_t p = 0; p < survivors.size(); ++p) {
+        if (!removed[p]) {
+            if (kept != p) {
+                survivors[kept] = std::move(survivors[p]);
+            }
+            ++kept;
+        }
+    }
+    survivors.resize(kept);
+    std::sort(survivors.begin(), survivors.end(), SymbolLess());
+
+    std::vector<std::pair<size_t, size_t>> ranges;
+    ranges.reserve(survivors.size());
+    const auto words = static_cast<double>(index.word_count());
+    for (const Word& pattern : survivors) {
+        ranges.push_back(index.range_of(pattern));
+        const auto positions = static_cast<double>(ranges.back().second - ranges.back().first);
+        table_bytes += entry_bytes + pattern_bytes(pattern.size()) + sizeof(int) * positions +
+                       (sizeof(int) + sizeof(size_t)) * std::min(positions, words);
+    }
+    if (table_bytes > memory_budget) {
+        throw MemoryLimitExceeded("the occurrences of the " + std::to_string(survivors.size()) +
+                                  " patterns found would need " + gibibytes(table_bytes) +
+                                  ", more than the " + gibibytes(memory_budget) +
+                                  " this machine can give the search; raise minsup or min_len");
+    }
+    for (size_t s = 0; s < survivors.size(); ++s) {
+        frequent.emplace_hint(frequent.end(), survivors[s],
+                              Motif(survivors[s], index.occurrences_of(ranges[s])));
+    }
+}
+
 // Starts at the last level mined, whether the run ended on an empty level or at max_len, so
 // every accepted pattern meets the min_len filter. The result runs longest first, each length
 // in acceptance order.
 std::vector<Word> PatternMiner::remove_short() {
-    std::vector<Word> kept;
-    for (size_t i = levels.size(); i-- > 1;) {
+    for (size_t i = 1; i < levels.size() && static_cast<int64_t>(i) < min_len; ++i) {
         for (const Word& pattern : levels[i]) {
-            if (static_cast<int64_t>(i) < min_len) {
-                frequent.erase(pattern);
-            } else {
-                kept.push_back(pattern);
-            }
+            frequent.erase(pattern);
         }
     }
+    return long_enough();
+}
+
+std::vector<Word> PatternMiner::long_enough() const {
+    size_t count = 0;
+    for (size_t i = levels.size(); i-- > 1 && static_cast<int64_t>(i) >= min_len;) {
+        count += levels[i].size();
+    }
+    std::vector<Word> kept;
+    kept.reserve(count);
+    for (size_t i = levels.size(); i-- > 1 && static_cast<int64_t>(i) >= min_len;) {
+        kept.insert(kept.end(), levels[i].begin(), levels[i].end());
+    }
     return kept;
+}
+
+void PatternMiner::remove_redundant() {
+    const std::vector<Word> kept = remove_short();
+    const std::vector<char> removed = redundant_among(kept);
+    for (size_t p = 0; p < kept.size(); ++p) {
+        if (removed[p]) {
+            frequent.erase(kept[p]);
+        }
+    }
 }
 
 // Each surviving pattern q, in list order, removes every pattern p not longer than itself that
@@ -463,14 +741,13 @@ std::vector<Word> PatternMiner::remove_short() {
 // removed yet, so the pairs may be settled in any order within one q. The removed set is an
 // index mask, and the lcs is computed only for pairs whose common byte count could exceed the
 // threshold.
-void PatternMiner::remove_redundant() {
-    const std::vector<Word> kept = remove_short();
+std::vector<char> PatternMiner::redundant_among(const std::vector<Word>& kept) const {
+    std::vector<char> removed(kept.size(), 0);
     // An overlap ratio never exceeds 1, so such a threshold (or NaN) removes nothing.
     if (kept.empty() || !(max_overlap < 1.0)) {
-        return;
+        return removed;
     }
     const ByteCounts counts(kept);
-    std::vector<char> removed(kept.size(), 0);
     size_t group_start = 0;  // first pattern of the current length; the list runs longest first
     for (size_t q = 0; q < kept.size(); ++q) {
         if (kept[q].size() != kept[group_start].size()) {
@@ -491,10 +768,10 @@ void PatternMiner::remove_redundant() {
             const double ratio = static_cast<double>(against_q.length_with(kept[p])) / length;
             if (ratio > max_overlap) {
                 removed[p] = 1;
-                frequent.erase(kept[p]);
             }
         }
     }
+    return removed;
 }
 
 FrequentTable PatternMiner::take_frequent() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <vector>
 
@@ -8,11 +9,13 @@
 
 namespace zorp {
 
+class WordIndex;
+
 // Pattern -> its Motif, in symbol order; a pattern sorts before all of its extensions.
 using FrequentTable = std::map<Word, Motif, SymbolLess>;
 
-// Finds the contiguous patterns that occur in enough words, growing them one byte per level
-// from the frequent single letters, then drops the short and the redundant ones.
+// Finds the contiguous patterns that occur in enough words, as if growing them one byte per
+// level from the frequent single letters, then drops the short and the redundant ones.
 class PatternMiner {
   public:
     PatternMiner(double minsup, int min_len, int max_len, double max_overlap);
@@ -20,11 +23,18 @@ class PatternMiner {
     // One whole mining run; every run starts from a fresh state. Refuses, before doing any work,
     // a run that could never end: a threshold that is not positive accepts every candidate,
     // so without a max_len bound the levels would grow until memory runs out.
+    //
+    // The run leaves the table, the levels and the level exactly as the level-wise steps below
+    // would, but finds the frequent patterns on a suffix array of the words, in time near-linear
+    // in the letters, and builds occurrence lists only for the patterns that survive the
+    // min_len filter and the redundancy pass.
     void mine(const WordSet& words);
 
-    // Steps of a run, in the order mine takes them; public so that they can be checked and timed
-    // on their own. begin_run resets the miner, sets the support threshold and refuses an
-    // endless run; mine_next_level mines one more length and tells whether the search goes on.
+    // The level-wise search, step by step: begin_run, mine_1_patterns, mine_next_level until it
+    // returns false, remove_redundant. It gives what mine gives, but records every accepted
+    // pattern's occurrences at every level; public so that it can be checked on its own.
+    // begin_run resets the miner, sets the support threshold and refuses an endless run;
+    // mine_next_level mines one more length and tells whether the search goes on.
     void begin_run(const WordSet& words);
     void mine_1_patterns(const WordSet& words);
     bool mine_next_level(const WordSet& words);
@@ -35,6 +45,12 @@ class PatternMiner {
     void find_candidate(const Word& candidate, const WordSet& words);
     std::vector<Word> remove_short();
     void remove_redundant();
+    // The accepted patterns from min_len on, longest first, each length in acceptance order.
+    std::vector<Word> long_enough() const;
+    // Which patterns of such a list the redundancy rule removes: each pattern q, in list order
+    // and not removed itself, removes every pattern p not longer than q that it overlaps by
+    // more than max_overlap.
+    std::vector<char> redundant_among(const std::vector<Word>& kept) const;
 
     FrequentTable get_frequent() const { return frequent; }
     // Hands the table over without copying it; the miner is left with an empty table.
@@ -43,12 +59,29 @@ class PatternMiner {
     double get_support_threshold() const { return support_threshold; }
     // What the table and the levels hold, as counted against the memory budget.
     double get_table_bytes() const { return table_bytes; }
+    // The memory a run may plan to hold: half the machine's physical memory unless set.
+    void set_memory_budget(double bytes) { memory_budget = bytes; }
     int get_level() const { return level; }
     std::vector<std::vector<Word>> get_levels() const { return levels; }
 
   private:
+    // Patterns accepted by mine that share one start in the suffix order: lengths shortest to
+    // longest from the suffix at offset, all with the same occurrences.
+    struct AcceptedRun {
+        int32_t offset;
+        int32_t shortest;
+        int32_t longest;
+    };
+
     void reset();
     bool meets_support(size_t support) const;
+    void refuse_oversized_index(const WordSet& words) const;
+    std::vector<AcceptedRun> walk_frequent(const WordIndex& index);
+    void count_accepted(size_t shortest, size_t longest);
+    void fill_levels(const WordIndex& index, const std::vector<AcceptedRun>& runs);
+    void accept_every_candidate(const WordSet& words);
+    void enter_survivors(const WordIndex& index);
+    int longest_allowed() const;
     // Counts a pattern entering the table and refuses the run once the table outgrows the
     // memory budget.
     void count_table_entry(size_t pattern_length, const Occurrences& occurrences);
@@ -78,6 +111,7 @@ class PatternMiner {
     double support_threshold = 0.0;
     int level = 2;
     double table_bytes = 0.0;
+    double memory_budget;
     // Entry n lists the accepted patterns of length n, in acceptance order.
     std::vector<std::vector<Word>> levels;
 };

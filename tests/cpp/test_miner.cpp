@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "miner.h"
+#include "straightforward.h"
 
 namespace zorp {
 namespace {
@@ -103,6 +105,19 @@ TEST(MinerPipeline, NormalisesInPlaceAndKeepsTheWholeRankedList) {
     EXPECT_TRUE(std::is_sorted(all.begin(), all.end(), ranks_before));
 }
 
+TEST(MinerPipeline, ReturnedMotifsShareTheStoredStatistics) {
+    SeriesSet ts = random_walks(8, 200, 7);
+    Miner miner(0.5, 4, 4, 3, 0, 0.9, 0);
+    const std::vector<Motif> returned = miner.mine(ts);
+    const std::vector<Motif> stored = miner.get_motifs();
+    ASSERT_FALSE(returned.empty());
+    ASSERT_EQ(returned.size(), stored.size());
+    for (size_t m = 0; m < returned.size(); ++m) {
+        ASSERT_NE(returned[m].shared_statistics(), nullptr);
+        EXPECT_EQ(returned[m].shared_statistics(), stored[m].shared_statistics());
+    }
+}
+
 TEST(MinerPipeline, KCut) {
     const SeriesSet input = random_walks(6, 120, 2);
     SeriesSet ts = input;
@@ -188,6 +203,63 @@ TEST(MinerPipeline, StatisticsIgnoreShiftAndScale) {
         EXPECT_EQ(a[i].get_pattern(), b[i].get_pattern());
         EXPECT_NEAR(a[i].get_naed(), b[i].get_naed(), 1e-9);
         EXPECT_EQ(a[i].get_best_matches(), b[i].get_best_matches());
+    }
+}
+
+// The benchmark's random walks (bench_phases draws them so, from seed 42), fewer of them:
+// series of 1000 letters, with runs of one letter long enough to be summed as sliding sums.
+// The averages differ from adding the occurrences one by one only within rounding; the
+// patterns, the best matches and the ranking do not differ at all.
+TEST(MinerPipeline, BenchmarkWalksKeepPatternsBestMatchesAndRanking) {
+    std::mt19937_64 engine(42);
+    std::normal_distribution<double> step(0.0, 1.0);
+    SeriesSet ts(200);
+    for (Series& series : ts) {
+        series.resize(10000);
+        double level = 0.0;
+        for (double& value : series) {
+            level += step(engine);
+            value = level;
+        }
+    }
+    Miner miner(0.5, 10, 6, 3, 0, 0.9, 0);
+    const std::vector<Motif> ranked = miner.mine(ts);  // ts is normalised in place
+    ASSERT_GT(ranked.size(), 20u);
+
+    std::vector<std::pair<Word, double>> table;  // pattern order, naed of one-by-one sums
+    size_t longest_run = 0;
+    for (const Motif& motif : ranked) {
+        const Straightforward expected = straightforward_statistics(motif, ts, 10);
+        const auto best_matches = motif.get_best_matches();
+        const std::map<int, int> ordered(best_matches.begin(), best_matches.end());
+        ASSERT_EQ(ordered, expected.best_matches) << motif.get_pattern();
+        const auto averages = motif.get_average_occurrences();
+        for (const auto& [s, average] : expected.averages) {
+            for (size_t i = 0; i < average.size(); ++i) {
+                ASSERT_LE(std::fabs(averages.at(s)[i] - average[i]),
+                          1e-12 * expected.magnitudes.at(s)[i] / expected.counts.at(s)[i] +
+                              4e-16 * std::fabs(average[i]));
+            }
+        }
+        table.emplace_back(motif.get_pattern(), expected.naed);
+        for (const auto& [s, positions] : motif.get_indexes()) {
+            size_t run = 1;
+            for (size_t k = 1; k < positions.size(); ++k) {
+                run = positions[k] == positions[k - 1] + 1 ? run + 1 : 1;
+                longest_run = std::max(longest_run, run);
+            }
+        }
+    }
+    EXPECT_GE(longest_run, 64u);  // the sliding sums were used
+
+    // The ranking the one-by-one sums give: the same sort over the table in pattern order.
+    std::sort(table.begin(), table.end(),
+              [](const auto& a, const auto& b) { return SymbolLess()(a.first, b.first); });
+    std::sort(table.begin(), table.end(), [](const auto& a, const auto& b) {
+        return !std::isnan(a.second) && (std::isnan(b.second) || a.second < b.second);
+    });
+    for (size_t m = 0; m < ranked.size(); ++m) {
+        ASSERT_EQ(ranked[m].get_pattern(), table[m].first) << "rank " << m;
     }
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <random>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "motif.h"
+#include "straightforward.h"
 
 namespace zorp {
 namespace {
@@ -232,6 +234,159 @@ TEST(MotifMap, EqualsStraightforwardComputation) {
             ASSERT_EQ(motif.get_naed(), naed);
         }
     }
+}
+
+// Sums that come out the same, NaN for NaN, bit for bit otherwise.
+bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+}
+
+// Letter positions with long runs of consecutive ones among scattered ones.
+std::vector<int> runs_of_positions(std::mt19937& random, size_t letters) {
+    std::vector<int> positions;
+    for (size_t p = 0; p < letters;) {
+        if (random() % 3 == 0) {
+            const size_t run = 1 + random() % 200;
+            for (size_t k = 0; k < run && p < letters; ++k) {
+                positions.push_back(static_cast<int>(p++));
+            }
+        } else {
+            p += 1 + random() % 30;
+            if (p < letters) {
+                positions.push_back(static_cast<int>(p++));
+            }
+        }
+    }
+    return positions;
+}
+
+// A random walk, with some NaN and now and then an infinity.
+Series walk_with_gaps(std::mt19937& random, size_t points) {
+    std::normal_distribution<double> step(0.0, 1.0);
+    Series series(points);
+    double level = 0.0;
+    const bool gaps = random() % 3 == 0;
+    for (double& value : series) {
+        level += step(random);
+        value = level;
+        if (gaps && random() % 150 == 0) {
+            value = random() % 10 == 0 ? std::numeric_limits<double>::infinity() : nan_value;
+        }
+    }
+    return series;
+}
+
+TEST(OccurrenceSums, SlidingSumsOfRunsStayWithinRounding) {
+    std::mt19937 random(41);
+    for (int trial = 0; trial < 300; ++trial) {
+        const int seglen = 1 + static_cast<int>(random() % 6);
+        const int length = seglen * (1 + static_cast<int>(random() % 40));
+        const Series series = walk_with_gaps(random, random() % 2000);
+        const size_t letters = (series.size() + static_cast<size_t>(seglen) - 1) / seglen;
+        const std::vector<int> positions = runs_of_positions(random, letters);
+        std::vector<double> magnitudes(static_cast<size_t>(length), 0.0);
+        for (int p : positions) {
+            for (size_t i = 0; i < magnitudes.size(); ++i) {
+                const size_t t = static_cast<size_t>(p) * seglen + i;
+                if (t < series.size() && !std::isnan(series[t])) {
+                    magnitudes[i] += std::fabs(series[t]);
+                }
+            }
+        }
+        const OccurrenceSums one_by_one = sum_occurrences(series, positions, seglen, length, 0);
+        for (size_t window_run : {1, 2, 7, 64}) {
+            const OccurrenceSums sliding =
+                sum_occurrences(series, positions, seglen, length, window_run);
+            ASSERT_EQ(sliding.counts, one_by_one.counts);
+            for (size_t i = 0; i < magnitudes.size(); ++i) {
+                const double expected = one_by_one.sums[i];
+                const double got = sliding.sums[i];
+                if (std::isnan(expected) || std::isinf(expected)) {
+                    ASSERT_TRUE(same_bits({expected}, {got})) << expected << " / " << got;
+                } else {
+                    ASSERT_LE(std::fabs(got - expected), 1e-12 * magnitudes[i])
+                        << "trial " << trial << ", run " << window_run << ", offset " << i;
+                }
+            }
+        }
+        // Without a run that long, every sum is the one-by-one sum exactly.
+        EXPECT_TRUE(same_bits(sum_occurrences(series, positions, seglen, length, 100000).sums,
+                              one_by_one.sums));
+    }
+}
+
+// A series that repeats one stretch of its own: occurrences a period apart are equal, so their
+// distances tie exactly and the first must win.
+Series periodic(std::mt19937& random, size_t points, size_t period) {
+    std::normal_distribution<double> value(0.0, 1.0);
+    Series series(points);
+    for (size_t t = 0; t < points; ++t) {
+        series[t] = t < period ? value(random) : series[t - period];
+    }
+    return series;
+}
+
+// Heavily overlapping occurrences, where most are set aside by their bounds: the best matches
+// and naed must be those of measuring every occurrence against the same representative, and
+// the averages those of adding the occurrences one by one, within rounding.
+TEST(MotifMap, RunsOfOccurrencesGiveTheStraightforwardStatistics) {
+    std::mt19937 random(43);
+    for (int trial = 0; trial < 120; ++trial) {
+        const int seglen = 1 + static_cast<int>(random() % 8);
+        const Word pattern(4 + random() % 30, 'a');
+        SeriesSet ts(1 + random() % 5);
+        Motif motif(pattern);
+        for (size_t s = 0; s < ts.size(); ++s) {
+            const size_t points = 200 + random() % 3000;
+            const size_t kind = random() % 3;
+            ts[s] = kind == 0   ? periodic(random, points, seglen * (1 + random() % 6))
+                    : kind == 1 ? walk_with_gaps(random, points)
+                                : Series(points, 0.25);
+            const size_t letters = (points + static_cast<size_t>(seglen) - 1) / seglen;
+            motif.record_indexes(static_cast<int>(s), runs_of_positions(random, letters));
+        }
+        motif.map(ts, seglen);
+        const Straightforward expected = straightforward_statistics(motif, ts, seglen);
+
+        const auto averages = motif.get_average_occurrences();
+        for (const auto& [s, average] : expected.averages) {
+            const std::vector<double>& got = averages.at(s);
+            for (size_t i = 0; i < average.size(); ++i) {
+                if (std::isnan(average[i]) || std::isinf(average[i])) {
+                    ASSERT_TRUE(same_bits({average[i]}, {got[i]}));
+                } else {
+                    ASSERT_LE(std::fabs(got[i] - average[i]),
+                              1e-12 * expected.magnitudes.at(s)[i] / expected.counts.at(s)[i] +
+                                  4e-16 * std::fabs(average[i]));
+                }
+            }
+        }
+        Straightforward measured;
+        measure_straightforwardly(motif.get_indexes(), ts, seglen,
+                                  static_cast<size_t>(motif.get_length()),
+                                  motif.get_representative(), measured);
+        const auto best_matches = motif.get_best_matches();
+        const std::map<int, int> ordered(best_matches.begin(), best_matches.end());
+        ASSERT_EQ(ordered, measured.best_matches) << "trial " << trial;
+        ASSERT_TRUE(same_bits({motif.get_naed()}, {measured.naed}))
+            << motif.get_naed() << " " << measured.naed << " trial " << trial;
+    }
+}
+
+TEST(MotifRecord, CopiesShareTheStatisticsOfAMapping) {
+    Motif motif = recorded("ab", {{0, 0}, {0, 1}, {1, 0}});
+    const SeriesSet ts{{1, 2, 3, 4, 5, 6}, {0, 0, 1, 1}};
+    EXPECT_EQ(motif.shared_statistics(), nullptr);
+    motif.map(ts, 2);
+    const Motif copy = motif;
+    EXPECT_EQ(copy.shared_statistics(), motif.shared_statistics());
+    // Mapping again gives the motif a block of its own; the copy keeps what it had.
+    const std::vector<double> before = copy.get_representative();
+    motif.map({{6, 5, 4, 3, 2, 1}, {1, 1, 0, 0}}, 2);
+    EXPECT_NE(copy.shared_statistics(), motif.shared_statistics());
+    EXPECT_EQ(copy.get_representative(), before);
+    EXPECT_NE(motif.get_representative(), before);
 }
 
 }  // namespace

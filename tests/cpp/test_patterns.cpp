@@ -364,5 +364,179 @@ TEST(Mine, TakeFrequentHandsOverTheTable) {
     EXPECT_TRUE(miner.get_frequent().empty());
 }
 
+// The search on the suffix array against the level-wise steps it replaces in mine: the same
+// levels, the same table, the same occurrences in the same order.
+
+PatternMiner level_wise(const WordSet& words, double minsup, int min_len, int max_len,
+                        double max_overlap) {
+    PatternMiner miner(minsup, min_len, max_len, max_overlap);
+    miner.begin_run(words);
+    miner.mine_1_patterns(words);
+    while (miner.mine_next_level(words)) {
+    }
+    miner.remove_redundant();
+    return miner;
+}
+
+// Each series with its positions, in the record's own order.
+std::vector<std::pair<int, std::vector<int>>> groups_of(const Occurrences& found) {
+    std::vector<std::pair<int, std::vector<int>>> groups;
+    for (size_t group = 0; group < found.series_count(); ++group) {
+        groups.emplace_back(found.series_at(group),
+                            std::vector<int>(found.begin_of(group), found.end_of(group)));
+    }
+    return groups;
+}
+
+void expect_same_run(const WordSet& words, double minsup, int min_len, int max_len,
+                     double max_overlap) {
+    PatternMiner fast(minsup, min_len, max_len, max_overlap);
+    fast.mine(words);
+    const PatternMiner plain = level_wise(words, minsup, min_len, max_len, max_overlap);
+    ASSERT_EQ(fast.get_levels(), plain.get_levels());
+    ASSERT_EQ(fast.get_level(), plain.get_level());
+    const FrequentTable found = fast.get_frequent();
+    const FrequentTable expected = plain.get_frequent();
+    ASSERT_EQ(keys_of(found), keys_of(expected));
+    for (const auto& [pattern, motif] : expected) {
+        ASSERT_EQ(groups_of(found.at(pattern).occurrences()), groups_of(motif.occurrences()))
+            << pattern;
+        ASSERT_EQ(found.at(pattern).get_pattern(), pattern);
+    }
+}
+
+// Words built from runs of one letter, copies of stretches seen before (in any word, so that
+// they recur across series) and single letters, over few letters and some high bytes.
+WordSet words_with_runs_and_repeats(std::mt19937& random) {
+    const std::string alphabets[] = {"a", "ab", "abc", "ab\x80", "a\xff\x7f\x01"};
+    const std::string& letters = alphabets[random() % 5];
+    WordSet words(random() % 8);
+    for (size_t w = 0; w < words.size(); ++w) {
+        const size_t length = random() % 40;
+        Word& word = words[w];
+        while (word.size() < length) {
+            const size_t kind = random() % 3;
+            const Word& source = words[random() % (w + 1)];
+            if (kind == 0 && !source.empty()) {
+                const size_t from = random() % source.size();
+                word += source.substr(from, 1 + random() % 15);
+            } else {
+                word.append(kind == 1 ? 1 + random() % 12 : 1, letters[random() % letters.size()]);
+            }
+        }
+        word.resize(length);
+    }
+    return words;
+}
+
+TEST(Search, EqualsTheLevelWiseSearchOnRunsAndRepeats) {
+    const double nan_value = std::numeric_limits<double>::quiet_NaN();
+    const double minsups[] = {0.1, 0.2, 1.0 / 3.0, 0.5, 0.75, 1.0, 1.5, 0.0, -1.0, nan_value};
+    const int min_lens[] = {-1, 0, 1, 2, 3, 5};
+    const int max_lens[] = {0, 0, 0, -1, 1, 2, 3, 6};
+    const double overlaps[] = {-0.5, 0.0, 0.5, 0.75, 0.9, 0.9, 1.0, nan_value};
+    std::mt19937 random(31);
+    for (int trial = 0; trial < 600; ++trial) {
+        const WordSet words = words_with_runs_and_repeats(random);
+        const double minsup = minsups[random() % 10];
+        const int min_len = min_lens[random() % 6];
+        int max_len = max_lens[random() % 8];
+        const double max_overlap = overlaps[random() % 8];
+        if (!(minsup > 0.0) && max_len > 3) {
+            max_len = 3;  // every word of every length is accepted: keep the levels small
+        }
+        SCOPED_TRACE(::testing::Message()
+                     << "trial " << trial << ": minsup " << minsup << ", min_len " << min_len
+                     << ", max_len " << max_len << ", max_overlap " << max_overlap);
+        bool refused = false;
+        try {
+            level_wise(words, minsup, min_len, max_len, max_overlap);
+        } catch (const std::invalid_argument&) {
+            refused = true;
+        }
+        if (refused) {
+            PatternMiner fast(minsup, min_len, max_len, max_overlap);
+            EXPECT_THROW(fast.mine(words), std::invalid_argument);
+            EXPECT_TRUE(fast.get_frequent().empty());
+            continue;
+        }
+        expect_same_run(words, minsup, min_len, max_len, max_overlap);
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+}
+
+// A run of R equal letters holds R - k + 1 overlapping occurrences of each of its k-letter
+// stretches; periodic words hold as many of every stretch of their period.
+TEST(Search, EqualsTheLevelWiseSearchOnLongRunsAndOverlaps) {
+    const Word a(500, 'a');
+    const Word b(300, 'b');
+    auto repeat = [](const Word& part, size_t times) {
+        Word word;
+        for (size_t k = 0; k < times; ++k) {
+            word += part;
+        }
+        return word;
+    };
+    const std::vector<WordSet> sets{
+        {a + b, b + a.substr(0, 200), a.substr(0, 350) + "c" + b},
+        {a, a.substr(0, 499), a.substr(0, 10)},
+        {repeat("ab", 150), repeat("ab", 149) + "b", repeat("ba", 100)},
+        {repeat("abc", 100), repeat("abcabd", 40), repeat("cab", 80) + a.substr(0, 90)},
+        {repeat("aab", 60), repeat("aaab", 40), repeat("ab", 90)},
+    };
+    for (const WordSet& words : sets) {
+        for (double max_overlap : {0.9, 1.0}) {
+            for (int min_len : {1, 3}) {
+                expect_same_run(words, 0.5, min_len, 0, max_overlap);
+                expect_same_run(words, 1.0, min_len, 0, max_overlap);
+            }
+        }
+        expect_same_run(words, 0.5, 3, 40, 0.9);
+    }
+}
+
+TEST(Search, PatternsBeyondTheBudgetAreRefusedBeforeTheyAreBuilt) {
+    // One word of 2000 letters a: 2000 accepted patterns holding 2 million positions.
+    const WordSet words{Word(2000, 'a')};
+    PatternMiner generous(1.0, 1, 0, 1.0);
+    generous.mine(words);
+    EXPECT_EQ(generous.get_frequent().size(), 2000u);
+
+    PatternMiner few_patterns(1.0, 1, 0, 1.0);
+    few_patterns.set_memory_budget(1e6);
+    try {
+        few_patterns.mine(words);
+        FAIL() << "not refused";
+    } catch (const MemoryLimitExceeded& error) {
+        EXPECT_NE(std::string(error.what()).find("frequent patterns"), std::string::npos);
+    }
+    EXPECT_TRUE(few_patterns.get_frequent().empty());
+
+    // Room for the patterns, not for their occurrences.
+    PatternMiner few_occurrences(1.0, 1, 0, 1.0);
+    few_occurrences.set_memory_budget(8e6);
+    try {
+        few_occurrences.mine(words);
+        FAIL() << "not refused";
+    } catch (const MemoryLimitExceeded& error) {
+        EXPECT_NE(std::string(error.what()).find("occurrences"), std::string::npos);
+    }
+    EXPECT_TRUE(few_occurrences.get_frequent().empty());
+
+    // Nor is the index built when the words alone would outgrow the budget.
+    PatternMiner no_index(1.0, 1, 0, 1.0);
+    no_index.set_memory_budget(1e4);
+    EXPECT_THROW(no_index.mine(words), MemoryLimitExceeded);
+
+    // The level-wise steps count against the same budget.
+    PatternMiner steps(1.0, 1, 0, 1.0);
+    steps.set_memory_budget(1e6);
+    steps.begin_run(words);
+    steps.mine_1_patterns(words);
+    EXPECT_THROW(while (steps.mine_next_level(words)){}, MemoryLimitExceeded);
+}
+
 }  // namespace
 }  // namespace zorp

@@ -141,3 +141,121 @@ def test_callers_series_are_never_modified(ts: list[list[float]], seglen: int) -
     sax(ts, seglen, 4)
     Miner(0.5, seglen, 4, min_len=1).mine(ts)
     assert ts == snapshot
+
+
+# Words made of runs of one letter, repeated whole: long runs hold many overlapping occurrences
+# of every stretch of one letter, and a repeated word as many of every stretch of its period.
+@st.composite
+def words_with_runs(draw, longest_run: int) -> str:
+    runs = draw(
+        st.lists(st.tuples(st.sampled_from("ab\x80"), st.integers(1, longest_run)), max_size=4)
+    )
+    return "".join(letter * count for letter, count in runs) * draw(st.integers(1, 2))
+
+
+def substrings(texts: list[str], shortest: int, longest: int) -> set[str]:
+    return {
+        text[i:j]
+        for text in texts
+        for i in range(len(text))
+        for j in range(i + shortest, min(len(text), i + longest) + 1)
+    }
+
+
+# The straightforward algorithm compares every pair of patterns in its redundancy pass: the
+# words stay short enough for it.
+@settings(max_examples=100, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(
+    texts=st.lists(words_with_runs(longest_run=6), max_size=6),
+    minsup=st.sampled_from([0.2, 1 / 3, 0.5, 1.0]),
+    min_len=st.integers(-1, 4),
+    max_len=st.sampled_from([0, 0, 1, 2, 5, 30]),
+    max_overlap=st.sampled_from([0.0, 0.5, 0.9, 1.0]),
+)
+def test_pattern_miner_equals_the_straightforward_algorithm_on_runs(
+    texts, minsup, min_len, max_len, max_overlap
+):
+    assume(len(substrings(texts, max(min_len, 1), max_len or 10**6)) <= 120)
+    miner = PatternMiner(minsup, min_len, max_len, max_overlap)
+    miner.mine([list(text) for text in texts])
+    expected = reference.mine_patterns(texts, minsup, min_len, max_len, max_overlap)
+    got = {pattern: motif.indexes for pattern, motif in miner.frequent.items()}
+    assert list(got) == list(expected)
+    assert got == expected
+
+
+# Without the redundancy pass (an overlap ratio never exceeds 1) the table is every stretch of
+# the allowed lengths that occurs in enough words, with all its occurrences: longer runs.
+@SETTINGS
+@given(
+    texts=st.lists(words_with_runs(longest_run=40), min_size=1, max_size=6),
+    minsup=st.sampled_from([0.2, 1 / 3, 0.5, 1.0]),
+    min_len=st.integers(-1, 6),
+    max_len=st.sampled_from([0, 0, 1, 2, 7, 60]),
+)
+def test_long_runs_give_every_frequent_stretch(texts, minsup, min_len, max_len):
+    miner = PatternMiner(minsup, min_len, max_len, 1.0)
+    miner.mine([list(text) for text in texts])
+    shortest, longest = max(min_len, 1), 10**6 if max_len == 0 else max(max_len, 1)
+    found: dict[str, dict[int, list[int]]] = {}
+    for s, text in enumerate(texts):
+        for i in range(len(text)):
+            for j in range(i + shortest, min(len(text), i + longest) + 1):
+                found.setdefault(text[i:j], {}).setdefault(s, []).append(i)
+    expected = {
+        pattern: found[pattern]
+        for pattern in sorted(found, key=reference.symbol_key)
+        if len(found[pattern]) >= minsup * len(texts)
+    }
+    got = {pattern: motif.indexes for pattern, motif in miner.frequent.items()}
+    assert list(got) == list(expected)
+    assert got == expected
+
+
+# Series of plateaus, some with noise: at one point per letter a plateau of 64 points or more is
+# a run of as many letters, whose occurrences are summed as sliding sums and mostly set aside
+# by their distance bounds.
+@st.composite
+def plateau_series(draw) -> list[float]:
+    rng = random.Random(draw(st.integers(0, 2**32 - 1)))
+    noise = draw(st.sampled_from([0.0, 0.0, 1e-3, 0.3]))
+    series: list[float] = []
+    for level, count in draw(
+        st.lists(st.tuples(st.floats(-3.0, 3.0), st.integers(1, 160)), min_size=1, max_size=5)
+    ):
+        series.extend(level + noise * rng.gauss(0.0, 1.0) for _ in range(count))
+    return series
+
+
+@settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(ts=st.lists(plateau_series(), min_size=1, max_size=4), seglen=st.integers(1, 2))
+def test_statistics_over_long_runs(ts, seglen):
+    motifs = Miner(0.5, seglen, 3, min_len=4, max_len=12, max_overlap=1.0).mine(ts)
+    normalised = [reference.znorm(series) for series in ts]
+    for motif in motifs:
+        length = motif.length
+        for series, positions in motif.indexes.items():
+            points = normalised[series]
+            occurrences = [reference.occurrence(points, p, seglen, length) for p in positions]
+            # One-by-one sums, within the rounding of the sliding ones.
+            for i, average in enumerate(motif.average_occurrences[series]):
+                terms = [o[i] for o in occurrences if not math.isnan(o[i])]
+                if not terms:
+                    assert math.isnan(average)
+                    continue
+                expected = reference.add_up(terms) / len(terms)
+                if not math.isfinite(expected):
+                    assert_same_floats([average], [expected])
+                    continue
+                bound = 1e-12 * sum(abs(t) for t in terms) / len(terms) + 4e-16 * abs(expected)
+                assert abs(average - expected) <= bound
+            # The nearest occurrence to the motif's own representative, the first on a tie.
+            distances = [
+                math.sqrt(reference.add_up(
+                    (v - r) * (v - r) for v, r in zip(o, motif.representative) if not math.isnan(v)
+                ))
+                for o in occurrences
+            ]
+            best = min([1000000.0] + distances)
+            start = positions[distances.index(best)] * seglen if best < 1000000.0 else 0
+            assert motif.best_matches[series] == start
