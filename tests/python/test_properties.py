@@ -146,8 +146,8 @@ def test_callers_series_are_never_modified(ts: list[list[float]], seglen: int) -
 # Words made of runs of one letter, repeated whole: long runs hold many overlapping occurrences
 # of every stretch of one letter, and a repeated word as many of every stretch of its period.
 @st.composite
-def words_with_runs(draw, longest_run: int) -> str:
-    runs = draw(
+def words_with_runs(draw: st.DrawFn, longest_run: int) -> str:
+    runs: list[tuple[str, int]] = draw(
         st.lists(st.tuples(st.sampled_from("ab\x80"), st.integers(1, longest_run)), max_size=4)
     )
     return "".join(letter * count for letter, count in runs) * draw(st.integers(1, 2))
@@ -173,8 +173,8 @@ def substrings(texts: list[str], shortest: int, longest: int) -> set[str]:
     max_overlap=st.sampled_from([0.0, 0.5, 0.9, 1.0]),
 )
 def test_pattern_miner_equals_the_straightforward_algorithm_on_runs(
-    texts, minsup, min_len, max_len, max_overlap
-):
+    texts: list[str], minsup: float, min_len: int, max_len: int, max_overlap: float
+) -> None:
     assume(len(substrings(texts, max(min_len, 1), max_len or 10**6)) <= 120)
     miner = PatternMiner(minsup, min_len, max_len, max_overlap)
     miner.mine([list(text) for text in texts])
@@ -193,7 +193,9 @@ def test_pattern_miner_equals_the_straightforward_algorithm_on_runs(
     min_len=st.integers(-1, 6),
     max_len=st.sampled_from([0, 0, 1, 2, 7, 60]),
 )
-def test_long_runs_give_every_frequent_stretch(texts, minsup, min_len, max_len):
+def test_long_runs_give_every_frequent_stretch(
+    texts: list[str], minsup: float, min_len: int, max_len: int
+) -> None:
     miner = PatternMiner(minsup, min_len, max_len, 1.0)
     miner.mine([list(text) for text in texts])
     shortest, longest = max(min_len, 1), 10**6 if max_len == 0 else max(max_len, 1)
@@ -216,7 +218,7 @@ def test_long_runs_give_every_frequent_stretch(texts, minsup, min_len, max_len):
 # a run of as many letters, whose occurrences are summed as sliding sums and mostly set aside
 # by their distance bounds.
 @st.composite
-def plateau_series(draw) -> list[float]:
+def plateau_series(draw: st.DrawFn) -> list[float]:
     rng = random.Random(draw(st.integers(0, 2**32 - 1)))
     noise = draw(st.sampled_from([0.0, 0.0, 1e-3, 0.3]))
     series: list[float] = []
@@ -229,7 +231,7 @@ def plateau_series(draw) -> list[float]:
 
 @settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(ts=st.lists(plateau_series(), min_size=1, max_size=4), seglen=st.integers(1, 2))
-def test_statistics_over_long_runs(ts, seglen):
+def test_statistics_over_long_runs(ts: list[list[float]], seglen: int) -> None:
     motifs = Miner(0.5, seglen, 3, min_len=4, max_len=12, max_overlap=1.0).mine(ts)
     normalised = [reference.znorm(series) for series in ts]
     for motif in motifs:
