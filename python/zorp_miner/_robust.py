@@ -1,0 +1,537 @@
+"""Robust motif discovery: symbolic proposals, exact verification by sliding distances.
+
+The exact pipeline finds a shape only where it reads as the same letters in every series. Here
+letters only *propose* shapes; every proposal is then checked against the numbers:
+
+1. Proposals. Windows of the motif length m are taken from every series (a stride of about
+   m / 16 points), z-normalised one by one and turned into words of ``letters`` letters with
+   ``_zorp_cpp.sax``, for each alphabet in ``ALPHABETS``. A word also counts, tolerantly, under
+   each of its one-letter wildcards ("abdc" also as ".bdc", "a.dc", ...). A key held by at least
+   ``proposal_support`` of the series proposes the medoid of its windows; keys that occur once
+   in many series come first (support divided by the square root of the occurrences per
+   series), monotone shapes are skipped.
+2. Screening. Each proposal's length-normalised z-normalised distance to every window of every
+   series (one FFT per shape for all series) gives its best match per series; the proposals are
+   ranked by the consensus score below, computed on series averaged over m / 24 points for speed.
+3. Refinement. The best proposals are refined at full resolution: take the best matches of the
+   ceil(minsup x N) closest series, shift them together by the common offset (up to m / 2
+   points) at which they agree best, and replace the shape by their average; twice.
+4. Acceptance. A series holds the motif when its best match is closer than the best match, in
+   that series, of any of ``SURROGATES`` random shapes with the motif's spectrum (the motif
+   with its Fourier phases scrambled: as smooth, but not the same shape). A motif must be held
+   by at least ceil(minsup x N) series.
+5. Ranking. The score is the mean, over the ceil(minsup x N) closest series, of the best-match
+   distance sqrt(2 (1 - r)) (r the Pearson correlation): the root mean square difference per
+   point of the z-normalised shapes, 0 for identical, 1.41 for unrelated. Motifs whose matches
+   coincide with a better motif's are dropped.
+
+Without a length, candidate lengths come from the longest frequent letter patterns of the
+detrended series (``_zorp_cpp.PatternMiner`` over two phase offsets of the segment grid); each is
+searched as above, and a motif found is lengthened by a quarter at a time while its score stays
+within ``SLACK`` of the length it was found at.
+
+Nothing depends on the order of the series: every choice is made on shapes and distances, and
+ties between equal keys fall to the key's letters.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import math
+
+import numpy as np
+import numpy.typing as npt
+
+import _zorp_cpp
+
+from zorp_miner._sliding import FloatArray, SeriesBank, window_statistics, znormalised
+
+IntArray = npt.NDArray[np.int64]
+
+# Fixed rules of the method (not tuned per data set; see bench/README.md).
+ALPHABETS = (3, 4)  # letters per position of the proposal words
+MONOTONE = 0.9  # a shape whose variance a monotone curve explains beyond this is trivial
+SURROGATES = 4  # phase-scrambled shapes whose best matches set the bar for acceptance
+GROWTH = 1.25  # factor by which a motif of unknown length is lengthened per step
+SLACK = 1.1  # a longer motif is kept while its score is at most this times the first
+COARSE_POINTS = 24  # points per shape when screening proposals on averaged series
+WINDOWS_PER_SERIES = 4096  # at most this many proposal windows per series
+SEED = 20261208  # of the surrogate phases
+
+
+@dataclasses.dataclass(frozen=True)
+class Found:
+    """One motif found by `discover`.
+
+    Attributes
+    ----------
+    length : int
+        Motif length in points.
+    representative : ndarray
+        The motif's shape, z-normalised (mean 0, population deviation 1), ``length`` points.
+    starts : dict[int, int]
+        Series index -> start (points) of the best match, for the series that hold the motif.
+    distances : dict[int, float]
+        Series index -> length-normalised z-normalised distance of that best match (0 to 2).
+    support : int
+        Number of series that hold the motif (``len(starts)``).
+    score : float
+        Mean best-match distance over the ceil(minsup x N) closest series; smaller is better.
+    pattern : str
+        The symbolic key that proposed the motif ("." a wildcard letter).
+    """
+
+    length: int
+    representative: FloatArray
+    starts: dict[int, int]
+    distances: dict[int, float]
+    support: int
+    score: float
+    pattern: str
+
+
+def discover(
+    series: list[FloatArray],
+    *,
+    length: int | None = None,
+    minsup: float = 0.5,
+    top: int = 3,
+    letters: int = 8,
+    proposal_support: float = 0.25,
+    candidates: int = 256,
+    refined: int = 24,
+    seglen: int = 8,
+) -> list[Found]:
+    """The best motifs shared by a set of series, best first.
+
+    Parameters
+    ----------
+    series : list of 1-D float64 arrays
+        The series, of any lengths; NaN marks missing points (windows holding one never match).
+    length : int or None, default None
+        Motif length in points (at least 4). None: lengths proposed from frequent letter
+        patterns (see the module's description), the length found is reported per motif.
+    minsup : float, default 0.5
+        Fraction of the series (0 < minsup <= 1) that must hold a motif; the score averages the
+        ceil(minsup x N) closest of them.
+    top : int, default 3
+        Number of motifs returned at most.
+    letters : int, default 8
+        Letters per proposal word (each covers length // letters points).
+    proposal_support : float, default 0.25
+        Fraction of the series in which a word must occur to propose a shape.
+    candidates : int, default 256
+        Proposals screened.
+    refined : int, default 24
+        Screened proposals refined and ranked exactly.
+    seglen : int, default 8
+        Points per letter of the length proposals when ``length`` is None.
+
+    Returns
+    -------
+    list of Found
+        At most ``top`` motifs, smallest score first; empty when no shape is held by enough
+        series.
+    """
+    _check(length, minsup, top, letters, proposal_support, candidates, refined, seglen)
+    arrays = [np.asarray(s, dtype=np.float64).ravel() for s in series]
+    if length is not None:
+        return _discover_length(arrays, length, minsup, top, letters, proposal_support, candidates, refined)
+    found: list[Found] = []
+    for m in proposed_lengths(arrays, seglen, proposal_support):
+        found.extend(_discover_length(arrays, m, minsup, top, letters, proposal_support, candidates, refined))
+    found.sort(key=lambda motif: motif.score)
+    kept: list[Found] = []
+    for motif in found:
+        if not any(_same_places(motif, other) for other in kept):
+            kept.append(_grown(arrays, motif, minsup))
+    return kept[:top]
+
+
+def _check(
+    length: int | None,
+    minsup: float,
+    top: int,
+    letters: int,
+    proposal_support: float,
+    candidates: int,
+    refined: int,
+    seglen: int,
+) -> None:
+    def whole(name: str, value: object, least: int, meaning: str) -> None:
+        if isinstance(value, bool) or not isinstance(value, int) or value < least:
+            raise ValueError(f"{name} must be an integer of at least {least} {meaning}, got {value!r}")
+
+    if length is not None:
+        whole("length", length, 4, "points")
+    for name, fraction in (("minsup", minsup), ("proposal_support", proposal_support)):
+        if not (isinstance(fraction, (int, float)) and 0.0 < fraction <= 1.0):
+            raise ValueError(f"{name} must be a fraction of the series in (0, 1], got {fraction!r}")
+    whole("top", top, 1, "motifs")
+    whole("letters", letters, 1, "letters per word")
+    whole("candidates", candidates, 1, "proposals")
+    whole("refined", refined, 1, "proposals")
+    whole("seglen", seglen, 1, "points per letter")
+
+
+def _discover_length(
+    series: list[FloatArray],
+    m: int,
+    minsup: float,
+    top: int,
+    letters: int,
+    proposal_support: float,
+    candidates: int,
+    refined: int,
+) -> list[Found]:
+    count = len(series)
+    if count == 0 or m > max(len(s) for s in series):
+        return []
+    core_size = max(1, math.ceil(minsup * count))
+    shapes, names = _proposals(series, m, letters, proposal_support * count, candidates)
+    if len(shapes) == 0:
+        return []
+    order = _screened(series, shapes, core_size)
+    bank = SeriesBank(series, m)
+    ranked: list[tuple[float, str, FloatArray, IntArray, FloatArray]] = []
+    for index in order[: max(refined, 2 * top)]:
+        shape = shapes[index]
+        for _ in range(2):
+            starts, best = _best_matches(bank, shape[None])
+            core = _closest(best[0], core_size)
+            shape = realigned(series, starts[0][core], core, m)
+        if monotone_share(shape) > MONOTONE:
+            continue
+        starts, best = _best_matches(bank, shape[None])
+        ranked.append((_consensus(best[0], core_size), names[index], shape, starts[0], best[0]))
+    ranked.sort(key=lambda item: (item[0], item[1]))
+    kept: list[Found] = []
+    for score, name, shape, starts_row, best_row in ranked:
+        held = _held(bank, shape, best_row)
+        if len(held) < core_size:
+            continue
+        motif = Found(
+            m,
+            shape,
+            {int(i): int(starts_row[i]) for i in held},
+            {int(i): float(best_row[i]) for i in held},
+            len(held),
+            score,
+            name,
+        )
+        if any(_same_places(motif, other) for other in kept):
+            continue
+        kept.append(motif)
+        if len(kept) == top:
+            break
+    return kept
+
+
+# ---------------------------------------------------------------------------------------------
+# Proposals
+
+
+def _window_words(
+    series: list[FloatArray], m: int, letters: int, alphabet: int
+) -> tuple[IntArray, IntArray, FloatArray]:
+    """Owner series, letter codes (0 = a) and z-normalised values of the proposal windows."""
+    letters = min(letters, m)
+    seglen = m // letters
+    owners, rows = [], []
+    for index, values in enumerate(series):
+        if len(values) < m:
+            continue
+        _, _, usable = window_statistics(values, m)
+        windows = len(values) - m + 1
+        stride = max(1, m // 16, -(-windows // WINDOWS_PER_SERIES))
+        positions = np.arange(0, windows, stride)
+        positions = positions[usable[positions]]
+        if len(positions) == 0:
+            continue
+        block = np.lib.stride_tricks.sliding_window_view(values, m)[positions]
+        centred = block - block.mean(axis=1, keepdims=True)
+        rows.append(centred / centred.std(axis=1, keepdims=True))
+        owners.append(np.full(len(positions), index, dtype=np.int64))
+    if not rows:
+        return np.zeros(0, np.int64), np.zeros((0, letters), np.int64), np.zeros((0, m))
+    shapes = np.concatenate(rows)
+    words = _zorp_cpp.sax(np.ascontiguousarray(shapes[:, : seglen * letters]), seglen, alphabet)
+    codes = np.array(words, dtype="<U1").view(np.uint32).astype(np.int64) - ord("a")
+    return np.concatenate(owners), codes.reshape(len(shapes), letters), shapes
+
+
+def _proposals(
+    series: list[FloatArray], m: int, letters: int, wanted: float, count: int
+) -> tuple[FloatArray, list[str]]:
+    """Up to count shapes proposed by frequent words, split evenly over the alphabets."""
+    shapes: list[FloatArray] = []
+    names: list[str] = []
+    for alphabet in ALPHABETS:
+        part, part_names = _alphabet_proposals(series, m, letters, alphabet, wanted, count // len(ALPHABETS))
+        shapes.extend(part)
+        names.extend(part_names)
+    return (np.stack(shapes) if shapes else np.zeros((0, m))), names
+
+
+def _alphabet_proposals(
+    series: list[FloatArray], m: int, letters: int, alphabet: int, wanted: float, count: int
+) -> tuple[list[FloatArray], list[str]]:
+    owners, codes, windows = _window_words(series, m, letters, alphabet)
+    if len(owners) == 0:
+        return [], []
+    width = codes.shape[1]
+    series_count = len(series)
+    keyed = []
+    entries: list[tuple[float, str, int, int]] = []
+    for projection, wildcard in enumerate([None, *range(width)]):
+        kept = [j for j in range(width) if j != wildcard]
+        keys = codes[:, kept] @ (alphabet ** np.arange(len(kept), dtype=np.int64))
+        order = np.argsort(keys, kind="stable")
+        sorted_keys = keys[order]
+        keyed.append((order, sorted_keys))
+        unique_keys, support = np.unique(np.unique(keys * series_count + owners) // series_count, return_counts=True)
+        occurrences = np.diff(np.searchsorted(sorted_keys, np.append(unique_keys, np.iinfo(np.int64).max)))
+        priority = support / np.sqrt(occurrences / support)
+        for c in np.flatnonzero(support >= wanted).tolist():
+            first = order[np.searchsorted(sorted_keys, unique_keys[c])]
+            name = "".join("." if j == wildcard else chr(97 + int(codes[first, j])) for j in range(width))
+            entries.append((-float(priority[c]), name, projection, int(unique_keys[c])))
+    entries.sort()
+    shapes: list[FloatArray] = []
+    names: list[str] = []
+    seen: set[tuple[int, ...]] = set()
+    for _, name, projection, key in entries:
+        order, sorted_keys = keyed[projection]
+        lo, hi = np.searchsorted(sorted_keys, key), np.searchsorted(sorted_keys, key, side="right")
+        members = np.sort(order[lo:hi])
+        identity = tuple(members.tolist())
+        if identity in seen:
+            continue
+        seen.add(identity)
+        group = windows[members]
+        centre = group.mean(axis=0)
+        medoid = group[int(np.argmin(((group - centre) ** 2).sum(axis=1)))]
+        if monotone_share(medoid) > MONOTONE:
+            continue
+        shapes.append(medoid)
+        names.append(name)
+        if len(shapes) == count:
+            break
+    return shapes, names
+
+
+def proposed_lengths(series: list[FloatArray], seglen: int, support: float, most: int = 3) -> list[int]:
+    """Motif lengths (points) of the longest frequent letter patterns of the detrended series.
+
+    Each series is detrended over 32 segments, z-normalised and turned into letters (alphabet 4)
+    at two phase offsets of the segment grid, 0 and seglen // 2, joined by a separator that no
+    pattern may cross. Patterns of at least 4 letters held by ``support`` of the series are
+    ranked by support times length; up to ``most`` lengths at least 20 % apart are returned.
+    """
+    seglen = max(1, seglen)
+    words = []
+    for values in series:
+        flat = detrended(values, 32 * seglen)
+        parts = []
+        for offset in (0, seglen // 2):
+            part = flat[offset:]
+            if len(part) >= seglen:
+                parts.append("".join(_zorp_cpp.sax(part[None, :], seglen, 4)[0]))
+        words.append(list("#".join(parts)))
+    miner = _zorp_cpp.PatternMiner(support, min_len=4, max_len=256)
+    miner.mine(words)
+    ranked = sorted(
+        ((len(motif.indexes) * len(pattern), len(pattern), pattern) for pattern, motif in miner.frequent.items()
+         if "#" not in pattern),
+        key=lambda item: (-item[0], -item[1], item[2]),
+    )
+    lengths: list[int] = []
+    for _, size, _ in ranked:
+        points = size * seglen
+        if all(abs(points - other) > 0.2 * other for other in lengths):
+            lengths.append(points)
+        if len(lengths) == most:
+            break
+    return lengths
+
+
+def detrended(values: FloatArray, width: int) -> FloatArray:
+    """values minus their centred moving average over width points, z-normalised; NaN -> 0."""
+    finite = np.isfinite(values)
+    filled = np.where(finite, values, 0.0)
+    kernel = np.ones(min(width, max(len(values), 1)))
+    total = np.convolve(filled, kernel, mode="same")
+    present = np.convolve(finite.astype(np.float64), kernel, mode="same")
+    out = np.where(finite, filled - total / np.maximum(present, 1.0), 0.0)
+    deviation = float(out[finite].std()) if finite.any() else 0.0
+    return out / deviation if deviation > 0.0 else np.zeros_like(out)
+
+
+# ---------------------------------------------------------------------------------------------
+# Verification
+
+
+def _best_matches(bank: SeriesBank, shapes: FloatArray) -> tuple[IntArray, FloatArray]:
+    """Start (points) and distance of each shape's best match in every series, (C, N) each."""
+    distances = bank.distances(shapes)
+    if distances.shape[2] == 0:
+        shape = distances.shape[:2]
+        return np.zeros(shape, np.int64), np.full(shape, np.inf)
+    starts = distances.argmin(axis=2)
+    return starts, np.take_along_axis(distances, starts[:, :, None], axis=2)[:, :, 0]
+
+
+def _closest(best: FloatArray, size: int) -> IntArray:
+    """The size series with the smallest best-match distances (ties: lower index)."""
+    return np.argsort(best, kind="stable")[:size]
+
+
+def _consensus(best: FloatArray, size: int) -> float:
+    """Mean of the size smallest best-match distances; inf when fewer are finite."""
+    smallest = np.sort(best)[:size]
+    return float(smallest.mean()) if np.all(np.isfinite(smallest)) else math.inf
+
+
+def _screened(series: list[FloatArray], shapes: FloatArray, core_size: int) -> list[int]:
+    """Proposal indexes by consensus score on series averaged over m // COARSE_POINTS points."""
+    m = shapes.shape[1]
+    factor = max(1, m // COARSE_POINTS)
+    bank = SeriesBank([paa(s, factor) for s in series], m // factor)
+    scores = []
+    for first in range(0, len(shapes), 32):
+        chunk = np.stack([znormalised(paa(shape, factor)) for shape in shapes[first : first + 32]])
+        _, best = _best_matches(bank, chunk)
+        scores.extend(_consensus(row, core_size) for row in best)
+    return sorted(range(len(shapes)), key=lambda i: (scores[i], i))
+
+
+def _held(bank: SeriesBank, shape: FloatArray, best: FloatArray) -> IntArray:
+    """Series whose best match beats every surrogate's best match there."""
+    _, chance = _best_matches(bank, surrogates(shape, SURROGATES))
+    return np.flatnonzero(np.isfinite(best) & (best < chance.min(axis=0)))
+
+
+def surrogates(shape: FloatArray, count: int) -> FloatArray:
+    """count copies of shape with scrambled Fourier phases (same spectrum), z-normalised."""
+    rng = np.random.default_rng(SEED)
+    spectrum = np.abs(np.fft.rfft(shape))
+    copies = []
+    for _ in range(count):
+        phases = rng.uniform(0.0, 2.0 * np.pi, len(spectrum))
+        phases[0] = 0.0
+        if len(shape) % 2 == 0:
+            phases[-1] = 0.0
+        copies.append(znormalised(np.fft.irfft(spectrum * np.exp(1j * phases), n=len(shape))))
+    return np.stack(copies)
+
+
+def realigned(series: list[FloatArray], starts: IntArray, members: IntArray, m: int) -> FloatArray:
+    """Average of the members' windows after the common shift that makes them agree best.
+
+    Shifts of -m/2 to m/2 points (steps of m/32) are tried; agreement is the squared norm of the
+    mean z-normalised window per point (1 when all are the same shape). Shifts that run a window
+    off its series, onto a NaN or a flat stretch, or whose average is monotone, are skipped;
+    among equal agreements the smallest shift wins.
+    """
+    half = m // 2
+    step = max(1, m // 32)
+    block = np.full((len(members), m + 2 * half), np.nan)
+    for row, (index, start) in enumerate(zip(members.tolist(), starts.tolist())):
+        lo, hi = start - half, start + m + half
+        a, b = max(lo, 0), min(hi, len(series[index]))
+        if b > a:
+            block[row, a - lo : b - lo] = series[index][a:b]
+    views = np.lib.stride_tricks.sliding_window_view(block, m, axis=1)[:, ::step, :]
+    deviation = views.std(axis=2, keepdims=True)
+    valid = np.all(np.isfinite(deviation[:, :, 0]) & (deviation[:, :, 0] > 0.0), axis=0)
+    safe = np.where(np.isfinite(deviation) & (deviation > 0.0), deviation, 1.0)
+    centres = np.nan_to_num((views - views.mean(axis=2, keepdims=True)) / safe).mean(axis=0)
+    agreement = np.where(valid, np.einsum("ij,ij->i", centres, centres) / m, -1.0)
+    shifts = np.arange(-half, half + 1, step)[: len(agreement)]
+    for j in np.lexsort((np.abs(shifts), -agreement)).tolist():
+        if agreement[j] < 0.0:
+            break
+        if monotone_share(centres[j]) <= MONOTONE:
+            return znormalised(centres[j])
+    return znormalised(centres[half // step] if len(centres) > half // step else np.zeros(m))
+
+
+def _grown(series: list[FloatArray], motif: Found, minsup: float) -> Found:
+    """motif lengthened by GROWTH at a time while its score stays within SLACK of the start."""
+    core_size = max(1, math.ceil(minsup * len(series)))
+    best = motif
+    while True:
+        m = int(round(best.length * GROWTH))
+        members = np.array(sorted(best.starts), dtype=np.int64)
+        if m > min(len(series[i]) for i in members.tolist()):
+            return best
+        starts = np.array([best.starts[i] for i in members.tolist()]) - (m - best.length) // 2
+        shape = realigned(series, starts, members, m)
+        if monotone_share(shape) > MONOTONE:
+            return best
+        bank = SeriesBank(series, m)
+        starts_row, best_row = (row[0] for row in _best_matches(bank, shape[None]))
+        score = _consensus(best_row, core_size)
+        held = _held(bank, shape, best_row)
+        if len(held) < core_size or not score <= SLACK * motif.score:
+            return best
+        best = Found(
+            m,
+            shape,
+            {int(i): int(starts_row[i]) for i in held},
+            {int(i): float(best_row[i]) for i in held},
+            len(held),
+            score,
+            motif.pattern,
+        )
+
+
+def _same_places(a: Found, b: Found) -> bool:
+    """Whether most series both hold have a's and b's matches overlapping by half or more."""
+    shared = [i for i in a.starts if i in b.starts]
+    close = sum(1 for i in shared if abs(a.starts[i] - b.starts[i]) < min(a.length, b.length) / 2)
+    return 2 * close > len(shared)
+
+
+# ---------------------------------------------------------------------------------------------
+# Shapes
+
+
+def paa(values: FloatArray, factor: int) -> FloatArray:
+    """Means of consecutive blocks of factor points (a last partial block is dropped)."""
+    usable = len(values) // factor * factor
+    return np.asarray(values[:usable].reshape(-1, factor).mean(axis=1))
+
+
+def monotone_share(shape: FloatArray, points: int = 32) -> float:
+    """Share (0 to 1) of a shape's variance that the best monotone curve explains.
+
+    Computed on the shape's means over ``points`` blocks; a flat shape counts as monotone (1).
+    """
+    m = len(shape)
+    edges = np.linspace(0, m, min(points, m) + 1).astype(np.int64)
+    means = np.add.reduceat(shape, edges[:-1]) / np.diff(edges)
+    total = float(((means - means.mean()) ** 2).sum())
+    if not total > 1e-12 * len(means):
+        return 1.0
+    best = 0.0
+    for sign in (1.0, -1.0):
+        fit = increasing_fit(sign * means)
+        best = max(best, 1.0 - float(((sign * means - fit) ** 2).sum()) / total)
+    return best
+
+
+def increasing_fit(values: FloatArray) -> FloatArray:
+    """Least-squares non-decreasing fit of values (pool adjacent violators)."""
+    means: list[float] = []
+    weights: list[int] = []
+    for value in values.tolist():
+        means.append(value)
+        weights.append(1)
+        while len(means) > 1 and means[-2] > means[-1]:
+            weight = weights[-2] + weights[-1]
+            means[-2] = (means[-2] * weights[-2] + means[-1] * weights[-1]) / weight
+            weights[-2] = weight
+            means.pop()
+            weights.pop()
+    return np.repeat(np.array(means), weights)
