@@ -16,10 +16,11 @@ letters only *propose* shapes; every proposal is then checked against the number
 3. Refinement. The best proposals are refined at full resolution: take the best matches of the
    ceil(minsup x N) closest series, shift them together by the common offset (up to m / 2
    points) at which they agree best, and replace the shape by their average; twice.
-4. Acceptance. A series holds the motif when its best match is closer than the best match, in
-   that series, of any of ``SURROGATES`` random shapes with the motif's spectrum (the motif
-   with its Fourier phases scrambled: as smooth, but not the same shape). A motif must be held
-   by at least ceil(minsup x N) series.
+4. Acceptance. A series holds the motif when its best match is closer, by the factor
+   ``MARGIN``, than the best match in that series of any of ``SURROGATES`` random shapes with
+   the motif's spectrum (the motif with its Fourier phases scrambled: as smooth, but not the
+   same shape). A motif must be held by at least ceil(minsup x N) series, and its score must
+   also be below MARGIN x the score of the surrogates' best matches.
 5. Ranking. The score is the mean, over the ceil(minsup x N) closest series, of the best-match
    distance sqrt(2 (1 - r)) (r the Pearson correlation): the root mean square difference per
    point of the z-normalised shapes, 0 for identical, 1.41 for unrelated. Motifs whose matches
@@ -52,6 +53,7 @@ IntArray = npt.NDArray[np.int64]
 ALPHABETS = (3, 4)  # letters per position of the proposal words
 MONOTONE = 0.9  # a shape whose variance a monotone curve explains beyond this is trivial
 SURROGATES = 4  # phase-scrambled shapes whose best matches set the bar for acceptance
+MARGIN = 0.8  # a series holds a motif when its best match is this much closer than chance
 GROWTH = 1.25  # factor by which a motif of unknown length is lengthened per step
 SLACK = 1.1  # a longer motif is kept while its score is at most this times the first
 COARSE_POINTS = 24  # points per shape when screening proposals on averaged series
@@ -207,7 +209,7 @@ def _discover_length(
     ranked.sort(key=lambda item: (item[0], item[1]))
     kept: list[Found] = []
     for score, name, shape, starts_row, best_row in ranked:
-        held = _held(bank, shape, best_row)
+        held = _held(bank, shape, best_row, core_size)
         if len(held) < core_size:
             continue
         motif = Found(
@@ -405,10 +407,18 @@ def _screened(series: list[FloatArray], shapes: FloatArray, core_size: int) -> l
     return sorted(range(len(shapes)), key=lambda i: (scores[i], i))
 
 
-def _held(bank: SeriesBank, shape: FloatArray, best: FloatArray) -> IntArray:
-    """Series whose best match beats every surrogate's best match there."""
+def _held(bank: SeriesBank, shape: FloatArray, best: FloatArray, core_size: int) -> IntArray:
+    """Series whose best match is closer than MARGIN x every surrogate's best match there.
+
+    None at all when the shape's score is not below MARGIN x the score of the surrogates' best
+    matches: a shape averaged from the noise of its closest series fits those series better
+    than chance per series, but not as a whole.
+    """
     _, chance = _best_matches(bank, surrogates(shape, SURROGATES))
-    return np.flatnonzero(np.isfinite(best) & (best < chance.min(axis=0)))
+    chance_best = chance.min(axis=0)
+    if not _consensus(best, core_size) < MARGIN * _consensus(chance_best, core_size):
+        return np.zeros(0, np.int64)
+    return np.flatnonzero(np.isfinite(best) & (best < MARGIN * chance_best))
 
 
 def surrogates(shape: FloatArray, count: int) -> FloatArray:
@@ -472,7 +482,7 @@ def _grown(series: list[FloatArray], motif: Found, minsup: float) -> Found:
         bank = SeriesBank(series, m)
         starts_row, best_row = (row[0] for row in _best_matches(bank, shape[None]))
         score = _consensus(best_row, core_size)
-        held = _held(bank, shape, best_row)
+        held = _held(bank, shape, best_row, core_size)
         if len(held) < core_size or not score <= SLACK * motif.score:
             return best
         best = Found(
