@@ -64,7 +64,7 @@ build_tools=("scikit-build-core>=0.10" "pybind11==2.13.6")
 command -v cmake >/dev/null 2>&1 || build_tools+=("cmake>=3.18")
 command -v ninja >/dev/null 2>&1 || build_tools+=("ninja")
 "$python" -m pip install --quiet --disable-pip-version-check "${build_tools[@]}" \
-    "pytest>=8" "hypothesis>=6"
+    "pytest>=8" "hypothesis>=6" "numpy>=1.26"
 
 say "building and installing zorp_miner"
 "$python" -m pip install --quiet --disable-pip-version-check --no-build-isolation --no-deps .

@@ -399,7 +399,7 @@ def _screened(series: list[FloatArray], shapes: FloatArray, core_size: int) -> l
     m = shapes.shape[1]
     factor = max(1, m // COARSE_POINTS)
     bank = SeriesBank([paa(s, factor) for s in series], m // factor)
-    scores = []
+    scores: list[float] = []
     for first in range(0, len(shapes), 32):
         chunk = np.stack([znormalised(paa(shape, factor)) for shape in shapes[first : first + 32]])
         _, best = _best_matches(bank, chunk)
