@@ -235,31 +235,39 @@ def _discover_length(
 
 def _window_words(
     series: list[FloatArray], m: int, letters: int, alphabet: int
-) -> tuple[IntArray, IntArray, FloatArray]:
-    """Owner series, letter codes (0 = a) and z-normalised values of the proposal windows."""
+) -> tuple[IntArray, IntArray, IntArray]:
+    """Owner series, start (points) and letter codes (0 = a) of the proposal windows.
+
+    A window's letters are the SAX letters of the means of its ``letters`` segments of
+    m // letters points after z-normalising the window (the tail beyond letters x seglen is
+    left out of the word).
+    """
     letters = min(letters, m)
     seglen = m // letters
-    owners, rows = [], []
+    owners, starts, rows = [], [], []
     for index, values in enumerate(series):
         if len(values) < m:
             continue
-        _, _, usable = window_statistics(values, m)
+        mean, deviation, usable = window_statistics(values, m)
         windows = len(values) - m + 1
         stride = max(1, m // 16, -(-windows // WINDOWS_PER_SERIES))
         positions = np.arange(0, windows, stride)
         positions = positions[usable[positions]]
         if len(positions) == 0:
             continue
-        block = np.lib.stride_tricks.sliding_window_view(values, m)[positions]
-        centred = block - block.mean(axis=1, keepdims=True)
-        rows.append(centred / centred.std(axis=1, keepdims=True))
+        sums = np.concatenate([[0.0], np.cumsum(np.where(np.isfinite(values), values, 0.0))])
+        edges = positions[:, None] + seglen * np.arange(letters + 1)[None, :]
+        segment_means = np.diff(sums[edges], axis=1) / seglen
+        rows.append((segment_means - mean[positions, None]) / deviation[positions, None])
         owners.append(np.full(len(positions), index, dtype=np.int64))
+        starts.append(positions)
     if not rows:
-        return np.zeros(0, np.int64), np.zeros((0, letters), np.int64), np.zeros((0, m))
-    shapes = np.concatenate(rows)
-    words = _zorp_cpp.sax(np.ascontiguousarray(shapes[:, : seglen * letters]), seglen, alphabet)
-    codes = np.array(words, dtype="<U1").view(np.uint32).astype(np.int64) - ord("a")
-    return np.concatenate(owners), codes.reshape(len(shapes), letters), shapes
+        return np.zeros(0, np.int64), np.zeros(0, np.int64), np.zeros((0, letters), np.int64)
+    means = np.concatenate(rows)
+    # One long row with seglen 1: sax then only maps each mean to its letter.
+    flat = _zorp_cpp.sax(np.ascontiguousarray(means.reshape(1, -1)), 1, alphabet)[0]
+    codes = np.array(flat, dtype="<U1").view(np.uint32).astype(np.int64) - ord("a")
+    return np.concatenate(owners), np.concatenate(starts), codes.reshape(means.shape)
 
 
 def _proposals(
@@ -278,7 +286,7 @@ def _proposals(
 def _alphabet_proposals(
     series: list[FloatArray], m: int, letters: int, alphabet: int, wanted: float, count: int
 ) -> tuple[list[FloatArray], list[str]]:
-    owners, codes, windows = _window_words(series, m, letters, alphabet)
+    owners, positions, codes = _window_words(series, m, letters, alphabet)
     if len(owners) == 0:
         return [], []
     width = codes.shape[1]
@@ -310,7 +318,7 @@ def _alphabet_proposals(
         if identity in seen:
             continue
         seen.add(identity)
-        group = windows[members]
+        group = np.stack([znormalised(series[owners[i]][positions[i] : positions[i] + m]) for i in members.tolist()])
         centre = group.mean(axis=0)
         medoid = group[int(np.argmin(((group - centre) ** 2).sum(axis=1)))]
         if monotone_share(medoid) > MONOTONE:
@@ -375,12 +383,7 @@ def detrended(values: FloatArray, width: int) -> FloatArray:
 
 def _best_matches(bank: SeriesBank, shapes: FloatArray) -> tuple[IntArray, FloatArray]:
     """Start (points) and distance of each shape's best match in every series, (C, N) each."""
-    distances = bank.distances(shapes)
-    if distances.shape[2] == 0:
-        shape = distances.shape[:2]
-        return np.zeros(shape, np.int64), np.full(shape, np.inf)
-    starts = distances.argmin(axis=2)
-    return starts, np.take_along_axis(distances, starts[:, :, None], axis=2)[:, :, 0]
+    return bank.best(shapes)
 
 
 def _closest(best: FloatArray, size: int) -> IntArray:

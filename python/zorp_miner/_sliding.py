@@ -12,7 +12,7 @@ sqrt(2) ~ 1.41 for unrelated shapes, 2 for mirror images. Dividing by sqrt(m) is
 distances of different lengths comparable.
 
 A window that holds a NaN, or that is flat (constant, or whose deviation is negligible next to
-the series' typical window), has no shape: its distance is +inf, so it never matches, and no NaN
+the series' typical window or to the series' range), has no shape: its distance is +inf, so it never matches, and no NaN
 or division by zero can reach a ranking. The dot products of a shape with every window of every
 series come from one batched FFT per shape, so a shape costs O(N n log n) for N series of about
 n points. Their rounding error grows with a window's distance from its series' mean: squared
@@ -31,6 +31,9 @@ BoolArray = npt.NDArray[np.bool_]
 # A window is flat when its deviation is at most this fraction of the median deviation of the
 # series' windows: a plateau, a constant stretch, or rounding noise on one.
 FLAT_FRACTION = 1e-3
+# A window is also flat when its deviation is at most this fraction of its series' largest
+# deviation from the series' mean: below it the rounding of the sums decides its shape.
+RESOLUTION = 1e-9
 
 
 def fft_size(points: int) -> int:
@@ -84,14 +87,28 @@ def window_statistics(series: FloatArray, m: int) -> tuple[FloatArray, FloatArra
     shorter than m has no window. Means and deviations of unusable windows are unspecified
     (finite).
     """
+    mean, deviation, usable, _, _ = _scaled_statistics(series, m)
+    return mean, deviation, usable
+
+
+def _scaled_statistics(series: FloatArray, m: int) -> tuple[FloatArray, FloatArray, BoolArray, float, float]:
+    """window_statistics, plus the centre and scale that map the series into [-1, 1].
+
+    The series is centred on its mean and divided by its largest deviation from it before the
+    sums, so that neither huge nor tiny (subnormal) values lose precision.
+    """
     n = len(series)
     if n < m:
-        return np.zeros(0), np.ones(0), np.zeros(0, dtype=bool)
+        return np.zeros(0), np.ones(0), np.zeros(0, dtype=bool), 0.0, 1.0
     missing = ~np.isfinite(series)
     finite = np.where(missing, 0.0, series)
     present = np.flatnonzero(~missing)
     centre = float(finite[present].mean()) if len(present) else 0.0
     centred = np.where(missing, 0.0, finite - centre)
+    scale = float(np.max(np.abs(centred))) if len(present) else 0.0
+    if not (scale > 0.0 and np.isfinite(scale)):
+        scale = 1.0
+    centred /= scale
     mean = window_sums(centred, m) / m
     variance = np.maximum(window_sums(centred * centred, m) / m - mean * mean, 0.0)
     std = np.sqrt(variance)
@@ -100,8 +117,9 @@ def window_statistics(series: FloatArray, m: int) -> tuple[FloatArray, FloatArra
     if usable.any():
         typical = float(np.median(std[usable]))
         usable &= std > FLAT_FRACTION * typical
+    usable &= std > RESOLUTION
     std = np.where(usable, std, 1.0)
-    return mean + centre, std, usable
+    return mean * scale + centre, std * scale, usable, centre, scale
 
 
 class SeriesBank:
@@ -122,13 +140,38 @@ class SeriesBank:
         self.usable = np.zeros((count, self.windows), dtype=bool)
         padded = np.zeros((count, self.size))
         for i, s in enumerate(series):
-            _, std, usable = window_statistics(s, m)
-            self.std[i, : len(std)] = std
+            # Both the deviations and the series are kept in the series' own scale (centred on
+            # its mean, divided by its largest deviation), which cancels in the correlation.
+            _, std, usable, centre, scale = _scaled_statistics(s, m)
+            self.std[i, : len(std)] = std / scale
             self.usable[i, : len(usable)] = usable
-            finite = np.isfinite(s)
-            if finite.any():
-                padded[i, : len(s)] = np.where(finite, s - s[finite].mean(), 0.0)
+            if len(std):
+                padded[i, : len(s)] = np.where(np.isfinite(s), (s - centre) / scale, 0.0)
         self.spectra = np.fft.rfft(padded, axis=1)
+        # 1 / (m x deviation) on usable windows, 0 elsewhere; and -inf on unusable windows.
+        self.scale = np.where(self.usable, 1.0 / (m * self.std), 0.0)
+        self.barrier = np.where(self.usable, 0.0, -np.inf)
+
+    def best(self, shapes: FloatArray) -> tuple[npt.NDArray[np.int64], FloatArray]:
+        """Start and distance of each shape's best match in every series, (C, N) each.
+
+        The same as the argmin and min of `distances` over the windows (the first window among
+        equals), without building the distances; a series with no usable window gives start 0
+        and distance +inf.
+        """
+        m = self.m
+        count = len(self.lengths)
+        if self.windows == 0:
+            return np.zeros((len(shapes), count), np.int64), np.full((len(shapes), count), np.inf)
+        reversed_spectra = np.fft.rfft(shapes[:, ::-1], n=self.size, axis=1)
+        products = self.spectra[None, :, :] * reversed_spectra[:, None, :]
+        dots = np.fft.irfft(products, n=self.size, axis=2)[:, :, m - 1 : m - 1 + self.windows]
+        r = dots * self.scale
+        r += self.barrier
+        starts = r.argmax(axis=2)
+        top = np.take_along_axis(r, starts[:, :, None], axis=2)[:, :, 0]
+        distance = np.sqrt(2.0 * (1.0 - np.clip(top, -1.0, 1.0)))
+        return starts, np.where(np.isfinite(top), distance, np.inf)
 
     def correlations(self, shapes: FloatArray) -> FloatArray:
         """Pearson correlation of each shape with every window of every series.
@@ -157,9 +200,13 @@ class SeriesBank:
 
 
 def znormalised(shape: FloatArray) -> FloatArray:
-    """shape minus its mean, divided by its population deviation (a flat shape gives zeros)."""
+    """shape minus its mean, divided by its population deviation (a flat shape gives zeros).
+
+    Scaled by its largest deviation from the mean first, so that tiny values do not underflow.
+    """
     centred = shape - shape.mean()
-    std = float(np.sqrt(np.mean(centred * centred)))
-    if not std > 0.0:
+    peak = float(np.max(np.abs(centred))) if len(centred) else 0.0
+    if not (peak > 0.0 and np.isfinite(peak)):
         return np.zeros_like(shape)
-    return np.asarray(centred / std)
+    centred = centred / peak
+    return np.asarray(centred / np.sqrt(np.mean(centred * centred)))

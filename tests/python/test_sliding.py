@@ -7,7 +7,14 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from zorp_miner._sliding import FLAT_FRACTION, SeriesBank, constant_windows, window_sums, znormalised
+from zorp_miner._sliding import FLAT_FRACTION, RESOLUTION, SeriesBank, constant_windows, window_sums, znormalised
+
+
+def deviation(w: np.ndarray) -> float:
+    """Population deviation, computed on w scaled to [-1, 1] so that tiny values keep it."""
+    centred = w - w.mean()
+    peak = float(np.max(np.abs(centred)))
+    return float(np.std(centred / peak)) * peak if peak > 0 else 0.0
 
 
 def direct_distances(series: list[np.ndarray], shape: np.ndarray) -> list[list[float]]:
@@ -17,11 +24,15 @@ def direct_distances(series: list[np.ndarray], shape: np.ndarray) -> list[list[f
     out = []
     for values in series:
         windows = [values[j : j + m] for j in range(len(values) - m + 1)]
-        deviations = [float(np.std(w)) for w in windows if np.all(np.isfinite(w))]
+        deviations = [deviation(w) for w in windows if np.all(np.isfinite(w)) and not np.all(w == w[0])]
         typical = float(np.median(deviations)) if deviations else 0.0
+        finite = values[np.isfinite(values)]
+        spread = float(np.max(np.abs(finite - finite.mean()))) if len(finite) else 0.0
         row = []
         for w in windows:
-            if not np.all(np.isfinite(w)) or np.all(w == w[0]) or np.std(w) <= FLAT_FRACTION * typical:
+            if not np.all(np.isfinite(w)) or np.all(w == w[0]):
+                row.append(math.inf)
+            elif deviation(w) <= FLAT_FRACTION * typical or deviation(w) <= RESOLUTION * spread:
                 row.append(math.inf)
             else:
                 row.append(float(np.sqrt(np.mean((znormalised(w) - q) ** 2))))
@@ -33,7 +44,7 @@ def tolerance(values: np.ndarray, m: int) -> np.ndarray:
     """Accuracy of a squared distance: about 1e-10 x (the series' spread / the window's deviation)."""
     finite = values[np.isfinite(values)]
     spread = float(np.max(np.abs(finite - finite.mean()))) if len(finite) else 0.0
-    deviations = np.array([np.std(values[j : j + m]) for j in range(len(values) - m + 1)])
+    deviations = np.array([deviation(values[j : j + m]) for j in range(len(values) - m + 1)])
     with np.errstate(divide="ignore", invalid="ignore"):
         return 1e-8 + 1e-9 * spread / deviations
 
