@@ -5,9 +5,10 @@ letters only *propose* shapes; every proposal is then checked against the number
 
 1. Proposals. Windows of the motif length m are taken from every series (a stride of about
    m / 16 points), z-normalised one by one and turned into words of ``letters`` letters with
-   ``_zorp_cpp.sax``, for each alphabet in ``ALPHABETS``. A word also counts, tolerantly, under
+   ``_zorp_cpp.sax`` (of their segment means), for each alphabet in ``ALPHABETS``. A word also counts, tolerantly, under
    each of its one-letter wildcards ("abdc" also as ".bdc", "a.dc", ...). A key held by at least
-   ``proposal_support`` of the series proposes the medoid of its windows; keys that occur once
+   ``proposal_support`` of the series proposes the medoid of its windows (the window whose
+   segment means are closest to the key's average); keys that occur once
    in many series come first (support divided by the square root of the occurrences per
    series), monotone shapes are skipped.
 2. Screening. Each proposal's length-normalised z-normalised distance to every window of every
@@ -235,8 +236,8 @@ def _discover_length(
 
 def _window_words(
     series: list[FloatArray], m: int, letters: int, alphabet: int
-) -> tuple[IntArray, IntArray, IntArray]:
-    """Owner series, start (points) and letter codes (0 = a) of the proposal windows.
+) -> tuple[IntArray, IntArray, IntArray, FloatArray]:
+    """Owner series, start (points), letter codes (0 = a) and segment means of proposal windows.
 
     A window's letters are the SAX letters of the means of its ``letters`` segments of
     m // letters points after z-normalising the window (the tail beyond letters x seglen is
@@ -262,12 +263,12 @@ def _window_words(
         owners.append(np.full(len(positions), index, dtype=np.int64))
         starts.append(positions)
     if not rows:
-        return np.zeros(0, np.int64), np.zeros(0, np.int64), np.zeros((0, letters), np.int64)
+        return np.zeros(0, np.int64), np.zeros(0, np.int64), np.zeros((0, letters), np.int64), np.zeros((0, letters))
     means = np.concatenate(rows)
     # One long row with seglen 1: sax then only maps each mean to its letter.
     flat = _zorp_cpp.sax(np.ascontiguousarray(means.reshape(1, -1)), 1, alphabet)[0]
     codes = np.array(flat, dtype="<U1").view(np.uint32).astype(np.int64) - ord("a")
-    return np.concatenate(owners), np.concatenate(starts), codes.reshape(means.shape)
+    return np.concatenate(owners), np.concatenate(starts), codes.reshape(means.shape), means
 
 
 def _proposals(
@@ -286,45 +287,45 @@ def _proposals(
 def _alphabet_proposals(
     series: list[FloatArray], m: int, letters: int, alphabet: int, wanted: float, count: int
 ) -> tuple[list[FloatArray], list[str]]:
-    owners, positions, codes = _window_words(series, m, letters, alphabet)
+    owners, positions, codes, means = _window_words(series, m, letters, alphabet)
     if len(owners) == 0:
         return [], []
     width = codes.shape[1]
     series_count = len(series)
     keyed = []
-    entries: list[tuple[float, str, int, int]] = []
+    entries: list[tuple[float, int, int]] = []
     for projection, wildcard in enumerate([None, *range(width)]):
         kept = [j for j in range(width) if j != wildcard]
         keys = codes[:, kept] @ (alphabet ** np.arange(len(kept), dtype=np.int64))
         order = np.argsort(keys, kind="stable")
         sorted_keys = keys[order]
-        keyed.append((order, sorted_keys))
+        keyed.append((order, sorted_keys, wildcard))
         unique_keys, support = np.unique(np.unique(keys * series_count + owners) // series_count, return_counts=True)
         occurrences = np.diff(np.searchsorted(sorted_keys, np.append(unique_keys, np.iinfo(np.int64).max)))
         priority = support / np.sqrt(occurrences / support)
-        for c in np.flatnonzero(support >= wanted).tolist():
-            first = order[np.searchsorted(sorted_keys, unique_keys[c])]
-            name = "".join("." if j == wildcard else chr(97 + int(codes[first, j])) for j in range(width))
-            entries.append((-float(priority[c]), name, projection, int(unique_keys[c])))
+        frequent = np.flatnonzero(support >= wanted)
+        # Ties fall to the projection and the key, both functions of the letters alone.
+        entries.extend(zip((-priority[frequent]).tolist(), [projection] * len(frequent), unique_keys[frequent].tolist()))
     entries.sort()
     shapes: list[FloatArray] = []
     names: list[str] = []
     seen: set[tuple[int, ...]] = set()
-    for _, name, projection, key in entries:
-        order, sorted_keys = keyed[projection]
+    for _, projection, key in entries:
+        order, sorted_keys, wildcard = keyed[projection]
         lo, hi = np.searchsorted(sorted_keys, key), np.searchsorted(sorted_keys, key, side="right")
         members = np.sort(order[lo:hi])
         identity = tuple(members.tolist())
         if identity in seen:
             continue
         seen.add(identity)
-        group = np.stack([znormalised(series[owners[i]][positions[i] : positions[i] + m]) for i in members.tolist()])
-        centre = group.mean(axis=0)
-        medoid = group[int(np.argmin(((group - centre) ** 2).sum(axis=1)))]
+        # The medoid is chosen on the words' segment means: the window closest to their average.
+        group = means[members]
+        closest = int(members[np.argmin(((group - group.mean(axis=0)) ** 2).sum(axis=1))])
+        medoid = znormalised(series[owners[closest]][positions[closest] : positions[closest] + m])
         if monotone_share(medoid) > MONOTONE:
             continue
         shapes.append(medoid)
-        names.append(name)
+        names.append("".join("." if j == wildcard else chr(97 + int(codes[closest, j])) for j in range(width)))
         if len(shapes) == count:
             break
     return shapes, names
