@@ -32,8 +32,8 @@ BoolArray = npt.NDArray[np.bool_]
 # series' windows: a plateau, a constant stretch, or rounding noise on one.
 FLAT_FRACTION = 1e-3
 # A window is also flat when its deviation is at most this fraction of its series' largest
-# deviation from the series' mean: below it the rounding of the sums decides its shape.
-RESOLUTION = 1e-9
+# deviation from the series' mean: the rounding of the window sums reaches about 1e-8 of it.
+RESOLUTION = 1e-6
 
 
 def fft_size(points: int) -> int:

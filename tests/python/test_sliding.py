@@ -96,10 +96,16 @@ def test_distances_equal_the_direct_computation(values, m, seed, constant_runs):
         np.concatenate([np.full(20, 1e6), np.sin(np.arange(30.0))]),  # a plateau far from the rest
         np.concatenate([np.sin(np.arange(25.0)), [np.nan], np.cos(np.arange(24.0))]),
         np.arange(8.0),  # shorter than the shape
+        np.array([1.0, 0.0, 8e-252, 0.0] * 5),  # wiggles far below the rounding of the sums
+        np.array([0.0, 4.5e-159] * 10),  # a series of tiny values only
     ],
-    ids=["constant", "all-nan", "plateau", "one-nan", "too-short"],
+    ids=["constant", "all-nan", "plateau", "one-nan", "too-short", "below-rounding", "tiny"],
 )
 def test_degenerate_series_give_inf_or_exact_distances_never_nan(values):
+    shape = np.sin(np.linspace(0, 3, 2))
+    distances = SeriesBank([values, np.cos(np.arange(40.0))], 2).distances(znormalised(shape)[None])
+    assert not np.any(np.isnan(distances))
+    assert_matches_direct([values], shape)
     shape = np.sin(np.linspace(0, 3, 10))
     distances = SeriesBank([values, np.cos(np.arange(40.0))], 10).distances(znormalised(shape)[None])
     assert not np.any(np.isnan(distances))
