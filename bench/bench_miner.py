@@ -1,49 +1,35 @@
-"""Times a whole Miner.mine run against sax alone, then shows the C++ phase split.
+"""Times Miner.mine on a numpy array and on lists of floats, and the conversion's share of it.
 
-sax is the best of 3 runs and mine the best of 2; each measurement runs in a fresh subprocess,
-whose peak memory is reported above the baseline taken once the input is built. When the C++
-benchmark is built (build/bench/bench_phases), its miner subcommand runs with the same
+The same random walks are given as a C-ordered float64 array and as lists of Python floats.
+Beside Miner(minsup, seglen, alphabet).mine (other arguments default), the benchmark times sax
+and the input conversion alone (sax with alphabet 11 converts the whole input, then refuses
+it; mine converts its input the same way). All calls run in one process, in rounds (see
+benchlib); the ratios compare calls of that process. When the C++ benchmark is built
+(build/bench/bench_phases), its miner subcommand then shows the phase split for the same
 parameters on its own random walks (same sizes and kind, not the same numbers).
 
     .venv/bin/python bench/bench_miner.py [--series 1000] [--points 10000] [--minsup 0.5]
+    .venv/bin/python bench/bench_miner.py --module /path/to/an/earlier/build
 """
 
 import argparse
 import pathlib
 import subprocess
-
-import _zorp_cpp
+from collections.abc import Callable
+from typing import Any
 
 import benchlib
 
 PHASES = pathlib.Path(__file__).resolve().parent.parent / "build" / "bench" / "bench_phases"
-REPEATS = {"sax": 3, "mine": 2}
-
-
-def sax_call(args: argparse.Namespace) -> benchlib.Call:
-    def call(ts: list[list[float]]) -> int:
-        return len(_zorp_cpp.sax(ts, args.seglen, args.alphabet))
-
-    return call
-
-
-def mine_call(args: argparse.Namespace) -> benchlib.Call:
-    def call(ts: list[list[float]]) -> int:
-        return len(_zorp_cpp.Miner(args.minsup, args.seglen, args.alphabet).mine(ts))
-
-    return call
+REFUSED_ALPHABET = 11
 
 
 def parse_arguments() -> argparse.Namespace:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     benchlib.add_input_arguments(parser)
     parser.add_argument("--minsup", type=float, default=0.5, help="minimum support (0.5)")
+    parser.add_argument("--rounds", type=int, default=3, help="rounds, best time kept (3)")
     return parser.parse_args()
-
-
-def print_measurement(label: str, figures: dict) -> None:
-    benchlib.print_row(f"{label} time", f"{figures['seconds']:.3f} s")
-    benchlib.print_row(f"{label} peak memory", benchlib.memory_text(figures))
 
 
 def run_phases(args: argparse.Namespace) -> None:
@@ -59,23 +45,36 @@ def run_phases(args: argparse.Namespace) -> None:
 
 def main() -> None:
     args = parse_arguments()
-    calls = {"sax": sax_call(args), "mine": mine_call(args)}
-    if args.measure:
-        measured = args.measure
-        benchlib.report_child(benchlib.measure_here(args, calls[measured], REPEATS[measured]))
-        return
-    print(
-        f"miner: {args.series} series x {args.points} points (seed {args.seed}), "
-        f"seglen {args.seglen}, alphabet {args.alphabet}, minsup {args.minsup}, "
-        f"other Miner arguments default; sax best of 3, mine best of 2"
+    module = benchlib.load_module(args)
+    array = benchlib.random_walks(args)
+    lists = array.tolist()
+
+    def mine(ts: Any) -> Callable[[], object]:
+        return lambda: module.Miner(args.minsup, args.seglen, args.alphabet).mine(ts)
+
+    def sax(ts: Any, alphabet: int = args.alphabet) -> Callable[[], object]:
+        return lambda: module.sax(ts, args.seglen, alphabet)
+
+    calls = {
+        "mine(ndarray)": mine(array),
+        "mine(lists)": mine(lists),
+        "sax(ndarray)": sax(array),
+        "conversion(ndarray)": benchlib.refused_after_conversion(sax(array, REFUSED_ALPHABET)),
+        "conversion(lists)": benchlib.refused_after_conversion(sax(lists, REFUSED_ALPHABET)),
+    }
+    benchlib.print_header(f"Miner.mine, minsup {args.minsup}", args, module, args.rounds)
+    figures = benchlib.measure(calls, args.rounds)
+    benchlib.print_figures(figures)
+    benchlib.print_ratios(
+        figures,
+        [
+            ("mine(ndarray)", "mine(lists)"),
+            ("conversion(ndarray)", "mine(ndarray)"),
+            ("conversion(lists)", "mine(lists)"),
+        ],
     )
-    sax = benchlib.measure_in_child("sax")
-    mine = benchlib.measure_in_child("mine")
-    print_measurement("sax", sax)
-    print_measurement("mine", mine)
-    ratio = mine["seconds"] / sax["seconds"] if sax["seconds"] > 0 else float("inf")
-    benchlib.print_row("time ratio mine/sax", f"{ratio:.1f}")
-    benchlib.print_row("motifs", str(mine["count"]))
+    motifs = module.Miner(args.minsup, args.seglen, args.alphabet).mine(array)
+    print(f"  motifs found: {len(motifs)}")
     run_phases(args)
 
 

@@ -1,70 +1,70 @@
-"""Times _zorp_cpp.sax on lists of Python floats, and the input conversion on its own.
+"""Times _zorp_cpp.sax on a numpy array and on lists of floats, against numpy's own copies.
 
-sax(ts, seglen, 11) converts the whole of ts and then raises ValueError at once (alphabet 11 is
-refused before any word is built), so timing that call times the conversion alone. Every figure
-is the best of --repeat runs; each measurement runs in a fresh subprocess, whose peak memory is
-reported above the baseline taken once the input is built.
+The same random walks are given as a C-ordered float64 array, as lists of Python floats, as the
+array in Fortran order and as a list of its rows. Beside sax, the benchmark times the input
+conversion alone (sax with alphabet 11 converts the whole input, then refuses it), and, as the
+yardsticks, ndarray.copy() and numpy.array(lists), numpy's own conversion of the lists. All
+calls run in one process, in rounds (see benchlib); the ratios compare calls of that process.
+sax(ndarray) runs twice: as it comes, on whatever heap pages earlier calls freed, and on a cold
+heap (free pages handed back first), where each of the 1,000 native series is new memory.
 
-    .venv/bin/python bench/bench_sax.py [--series 1000] [--points 10000] [--repeat 3]
+    .venv/bin/python bench/bench_sax.py [--series 1000] [--points 10000] [--rounds 5]
+    .venv/bin/python bench/bench_sax.py --module /path/to/an/earlier/build
 """
 
 import argparse
+from collections.abc import Callable
+from typing import Any
 
-import _zorp_cpp
+import numpy as np
 
 import benchlib
 
 REFUSED_ALPHABET = 11
 
 
-def sax_call(args: argparse.Namespace) -> benchlib.Call:
-    def call(ts: list[list[float]]) -> int:
-        return len(_zorp_cpp.sax(ts, args.seglen, args.alphabet))
-
-    return call
-
-
-def conversion_call(args: argparse.Namespace) -> benchlib.Call:
-    def call(ts: list[list[float]]) -> None:
-        try:
-            _zorp_cpp.sax(ts, args.seglen, REFUSED_ALPHABET)
-        except ValueError:
-            return None
-        raise RuntimeError(f"sax accepted alphabet {REFUSED_ALPHABET}: no conversion-only figure")
-
-    return call
-
-
 def parse_arguments() -> argparse.Namespace:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     benchlib.add_input_arguments(parser)
-    parser.add_argument("--repeat", type=int, default=3, help="repetitions, best kept (3)")
+    parser.add_argument("--rounds", type=int, default=5, help="rounds, best time kept (5)")
     return parser.parse_args()
-
-
-def print_measurement(args: argparse.Namespace, label: str, figures: dict) -> None:
-    rate = benchlib.points_per_second(args, figures["seconds"])
-    benchlib.print_row(f"{label} time", f"{figures['seconds']:.3f} s")
-    benchlib.print_row(f"{label} speed", f"{rate / 1e6:.1f} M points/s")
-    benchlib.print_row(f"{label} peak memory", benchlib.memory_text(figures))
 
 
 def main() -> None:
     args = parse_arguments()
-    calls = {"sax": sax_call(args), "conversion": conversion_call(args)}
-    if args.measure:
-        benchlib.report_child(benchlib.measure_here(args, calls[args.measure], args.repeat))
-        return
-    print(
-        f"sax: {args.series} series x {args.points} points (seed {args.seed}), "
-        f"seglen {args.seglen}, alphabet {args.alphabet}, best of {args.repeat}"
+    module = benchlib.load_module(args)
+    array = benchlib.random_walks(args)
+    lists = array.tolist()
+    fortran = np.asfortranarray(array)
+    rows = list(array)
+
+    def sax(ts: Any, alphabet: int = args.alphabet) -> Callable[[], object]:
+        return lambda: module.sax(ts, args.seglen, alphabet)
+
+    calls = {
+        "ndarray.copy()": array.copy,
+        "numpy.array(lists)": lambda: np.array(lists),
+        "sax(ndarray)": sax(array),
+        "sax(ndarray), cold heap": sax(array),
+        "sax(lists)": sax(lists),
+        "sax(Fortran ndarray)": sax(fortran),
+        "sax(list of rows)": sax(rows),
+        "conversion(ndarray)": benchlib.refused_after_conversion(sax(array, REFUSED_ALPHABET)),
+        "conversion(lists)": benchlib.refused_after_conversion(sax(lists, REFUSED_ALPHABET)),
+    }
+    benchlib.print_header("sax", args, module, args.rounds)
+    figures = benchlib.measure(calls, args.rounds, cold=frozenset({"sax(ndarray), cold heap"}))
+    benchlib.print_figures(figures)
+    benchlib.print_ratios(
+        figures,
+        [
+            ("sax(ndarray)", "ndarray.copy()"),
+            ("sax(ndarray), cold heap", "ndarray.copy()"),
+            ("sax(lists)", "numpy.array(lists)"),
+            ("conversion(ndarray)", "sax(ndarray)"),
+            ("conversion(lists)", "sax(lists)"),
+        ],
     )
-    sax = benchlib.measure_in_child("sax")
-    conversion = benchlib.measure_in_child("conversion")
-    print_measurement(args, "sax", sax)
-    print_measurement(args, "conversion", conversion)
-    ratio = sax["seconds"] / conversion["seconds"] if conversion["seconds"] > 0 else float("inf")
-    benchlib.print_row("time ratio sax/conversion", f"{ratio:.2f}")
 
 
 if __name__ == "__main__":

@@ -1,85 +1,149 @@
-"""Helpers shared by the Python benchmarks: random-walk input, timing and peak memory.
+"""Helpers shared by the Python benchmarks: random-walk input, timing, peak memory, the module.
 
-Each measurement runs in a fresh interpreter (the calling script again, with a hidden
---measure flag), so that its peak resident set size belongs to that measurement alone. The child
-builds the input, takes the baseline, runs the call a few times and prints one JSON line.
+All the calls of one benchmark run in one process, in rounds: every round runs each call once,
+in turn, and a call's time is its best over the rounds, so that a ratio of two calls compares
+them under the same conditions. A call's peak memory is the highest resident set size during
+the call above the one it started with, measured in a round of its own: the C heap's free
+pages are handed back first and the peak mark is reset (Linux /proc/self/clear_refs), so that
+what earlier calls took and freed does not count.
 """
 
 import argparse
-import json
+import ctypes
+import gc
+import importlib
 import math
-import random
-import resource
-import subprocess
 import sys
 import time
-from typing import Callable, Optional
+from collections.abc import Callable
+from dataclasses import dataclass
+from types import ModuleType
+from typing import Any
 
-
-def random_walks(count: int, points: int, seed: int) -> list[list[float]]:
-    """count random walks of points values each, with standard Gaussian steps from 0."""
-    rng = random.Random(seed)
-    walks = []
-    for _ in range(count):
-        level = 0.0
-        walk = []
-        for _ in range(points):
-            level += rng.gauss(0.0, 1.0)
-            walk.append(level)
-        walks.append(walk)
-    return walks
-
-
-def peak_rss_mib() -> float:
-    """Peak resident set size of this process so far (ru_maxrss is in KiB on Linux)."""
-    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0
+import numpy as np
+import numpy.typing as npt
 
 
 def add_input_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--series", type=int, default=1000, help="number of series (1000)")
     parser.add_argument("--points", type=int, default=10000, help="points per series (10000)")
     parser.add_argument("--seed", type=int, default=42, help="random seed (42)")
-    parser.add_argument("--seglen", type=int, default=10, help="segment length (10)")
-    parser.add_argument("--alphabet", type=int, default=6, help="alphabet size (6)")
-    parser.add_argument("--measure", help=argparse.SUPPRESS)
+    parser.add_argument("--seglen", type=int, default=10, help="points per letter (10)")
+    parser.add_argument("--alphabet", type=int, default=6, help="alphabet size in letters (6)")
+    parser.add_argument(
+        "--module",
+        metavar="DIR",
+        help="import _zorp_cpp from DIR (an earlier build, to compare) instead of the installed one",
+    )
 
 
-# A measured call takes the input and returns a count worth reporting, or None.
-Call = Callable[[list[list[float]]], Optional[int]]
+def load_module(args: argparse.Namespace) -> ModuleType:
+    """_zorp_cpp, from --module when given."""
+    if args.module:
+        sys.path.insert(0, args.module)
+    return importlib.import_module("_zorp_cpp")
 
 
-def measure_here(args: argparse.Namespace, call: Call, repeat: int) -> dict:
-    """Builds the input, then runs call repeat times; the best time and the memory it took."""
-    ts = random_walks(args.series, args.points, args.seed)
-    baseline = peak_rss_mib()
-    best = math.inf
-    count = None
-    for _ in range(repeat):
-        start = time.perf_counter()
-        count = call(ts)
-        best = min(best, time.perf_counter() - start)
-    peak = peak_rss_mib()
-    return {"seconds": best, "count": count, "baseline_mib": baseline, "extra_mib": peak - baseline}
+def random_walks(args: argparse.Namespace) -> npt.NDArray[np.float64]:
+    """args.series random walks of args.points values each, standard Gaussian steps from the
+    first one, as a C-ordered float64 array."""
+    steps = np.random.default_rng(args.seed).standard_normal((args.series, args.points))
+    return np.cumsum(steps, axis=1)
 
 
-def measure_in_child(name: str) -> dict:
-    """Runs this script again with --measure name and the same arguments; returns its figures."""
-    command = [sys.executable, sys.argv[0], *sys.argv[1:], "--measure", name]
-    output = subprocess.run(command, check=True, capture_output=True, text=True).stdout
-    return json.loads(output.strip().splitlines()[-1])
+@dataclass(frozen=True)
+class Figures:
+    seconds: float  # the best time over the rounds
+    peak_mib: float  # the largest rise of the resident set size during the call, in MiB
 
 
-def report_child(figures: dict) -> None:
-    print(json.dumps(figures))
+def _status_mib(field: str) -> float:
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith(field + ":"):
+                return int(line.split()[1]) / 1024.0
+    return math.nan
 
 
-def points_per_second(args: argparse.Namespace, seconds: float) -> float:
-    return args.series * args.points / seconds if seconds > 0 else math.inf
+def _release_free_memory() -> None:
+    """Hands the C heap's free pages back to the system, so that what a call takes shows in
+    the resident set size instead of reusing pages an earlier call freed."""
+    try:
+        ctypes.CDLL(None).malloc_trim(0)
+    except (OSError, AttributeError):
+        pass
 
 
-def memory_text(figures: dict) -> str:
-    return f"{figures['extra_mib']:.1f} MiB above a baseline of {figures['baseline_mib']:.1f} MiB"
+def _reset_peak() -> bool:
+    try:
+        with open("/proc/self/clear_refs", "w") as clear_refs:
+            clear_refs.write("5")
+        return True
+    except OSError:
+        return False
 
 
-def print_row(label: str, value: str) -> None:
-    print(f"  {label:<28} {value}")
+def measure(
+    calls: dict[str, Callable[[], Any]], rounds: int, cold: frozenset[str] = frozenset()
+) -> dict[str, Figures]:
+    """Runs every call once per round, in turn, for its best time; then once more each, for
+    its peak memory, after handing the free heap pages back. Timing runs without that, as the
+    allocator works by itself, except for the calls named in cold: those start each time on a
+    heap whose free pages went back to the system, as a process's first large call does, so
+    their memory is new pages that the system must supply (and zero) as they are first written."""
+    best = {name: math.inf for name in calls}
+    for _ in range(rounds):
+        for name, call in calls.items():
+            gc.collect()
+            if name in cold:
+                _release_free_memory()
+            start = time.perf_counter()
+            call()
+            best[name] = min(best[name], time.perf_counter() - start)
+    peak = {}
+    for name, call in calls.items():
+        gc.collect()
+        _release_free_memory()
+        start_mib = _status_mib("VmRSS")
+        peak_known = _reset_peak()
+        result = call()
+        peak[name] = _status_mib("VmHWM") - start_mib if peak_known else math.nan
+        del result
+    return {name: Figures(best[name], peak[name]) for name in calls}
+
+
+def refused_after_conversion(call: Callable[[], object]) -> Callable[[], None]:
+    """A call that converts its series and then fails with ValueError (alphabet 11 is refused
+    before any word is built): timing it times the conversion alone."""
+
+    def converted() -> None:
+        try:
+            call()
+        except ValueError:
+            return
+        raise RuntimeError("the call was not refused: no conversion-only figure")
+
+    return converted
+
+
+def print_header(title: str, args: argparse.Namespace, module: ModuleType, rounds: int) -> None:
+    print(
+        f"{title}: {args.series} series x {args.points} points of float64 (seed {args.seed}), "
+        f"seglen {args.seglen}, alphabet {args.alphabet}; best of {rounds} rounds"
+    )
+    print(f"module: {module.__file__}")
+
+
+def print_figures(figures: dict[str, Figures]) -> None:
+    width = max(len(name) for name in figures)
+    print(f"  {'call':<{width}}  {'time':>9}  peak memory above the inputs")
+    for name, figure in figures.items():
+        print(f"  {name:<{width}}  {figure.seconds:>7.3f} s  {figure.peak_mib:>7.1f} MiB")
+
+
+def print_ratios(figures: dict[str, Figures], pairs: list[tuple[str, str]]) -> None:
+    width = max(len(f"{a} / {b}") for a, b in pairs)
+    print("  time ratios")
+    for a, b in pairs:
+        ratio = figures[a].seconds / figures[b].seconds
+        print(f"  {f'{a} / {b}':<{width}}  {ratio:>6.2f}")

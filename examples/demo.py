@@ -1,7 +1,8 @@
-"""Motif discovery on the bundled example: a shape planted in 40 noisy random walks.
+"""Motif discovery on the bundled example from Python: a shape planted in 40 noisy random walks.
 
-Runs the whole pipeline (z-normalise, SAX, frequent pattern mining, mapping, ranking) and prints
-the ranked motifs, then checks the best one against the positions where the shape was planted.
+Runs zorp_miner.find_motifs on the example (the same run as scripts/demo.sh makes with the
+zorp-miner command), prints the ranked motifs, then checks the best one against the positions
+where the shape was planted.
 """
 
 import argparse
@@ -9,34 +10,18 @@ import json
 import pathlib
 import time
 
-import _zorp_cpp
+import zorp_miner
+from zorp_miner.cli import table_text
 
 EXAMPLE = pathlib.Path(__file__).with_name("planted.json")
 
 
-def abbreviated(best_matches: dict[int, int], shown: int = 5) -> str:
-    pairs = [f"{series}:{start}" for series, start in sorted(best_matches.items())]
-    if len(pairs) <= shown:
-        return " ".join(pairs)
-    return " ".join(pairs[:shown]) + f" ... (+{len(pairs) - shown} more)"
-
-
-def motif_table(motifs: list, series_count: int) -> str:
-    header = f"{'rank':>4}  {'pattern':<16} {'support':>9}  {'naed':>8}  best match per series (series:start)"
-    lines = [header, "-" * len(header)]
-    for rank, motif in enumerate(motifs, start=1):
-        pattern = motif.pattern if len(motif.pattern) <= 16 else motif.pattern[:13] + "..."
-        support = f"{len(motif.indexes)}/{series_count}"
-        lines.append(
-            f"{rank:>4}  {pattern:<16} {support:>9}  {motif.naed:>8.4f}  {abbreviated(motif.best_matches)}"
-        )
-    return "\n".join(lines)
-
-
-def planted_hits(motif, planted_at: list[int], tolerance: int) -> int:
+def planted_hits(motif: zorp_miner.Motif, planted_at: list[int], tolerance: int) -> int:
     """Series whose best match starts within tolerance points of the planted position."""
     return sum(
-        1 for series, start in motif.best_matches.items() if abs(start - planted_at[series]) <= tolerance
+        1
+        for series, start in zip(motif.series.tolist(), motif.best_matches.tolist(), strict=True)
+        if abs(start - planted_at[series]) <= tolerance
     )
 
 
@@ -47,32 +32,29 @@ def main() -> None:
     parser.add_argument("--seglen", type=int, default=8)
     parser.add_argument("--alphabet", type=int, default=7)
     parser.add_argument("--min-len", type=int, default=6)
-    parser.add_argument("--k", type=int, default=10)
+    parser.add_argument("--top", type=int, default=10)
     args = parser.parse_args()
 
-    data = json.loads(args.data.read_text())
-    series = data["series"]
-    points = sum(len(s) for s in series)
-    print(f"{args.data.name}: {len(series)} series, {points} points")
-    print(
-        f"Miner(minsup={args.minsup}, seglen={args.seglen}, alphabet={args.alphabet}, "
-        f"min_len={args.min_len}, k={args.k})\n"
-    )
-
-    miner = _zorp_cpp.Miner(args.minsup, args.seglen, args.alphabet, min_len=args.min_len, k=args.k)
+    series = zorp_miner.load(args.data)
     started = time.perf_counter()
-    best = miner.mine(series)
+    motifs = zorp_miner.find_motifs(
+        series,
+        seglen=args.seglen,
+        alphabet=args.alphabet,
+        minsup=args.minsup,
+        min_len=args.min_len,
+        top=args.top,
+    )
     elapsed = time.perf_counter() - started
+    print(table_text(motifs, args.data.name, elapsed), end="")
 
-    print(motif_table(best, len(series)))
-    print(f"\n{len(miner.motifs)} motifs found in {elapsed * 1000:.1f} ms; the best {len(best)} shown.")
-
-    if best and "planted_at" in data:
-        planted_at = data["planted_at"]
-        hits = planted_hits(best[0], planted_at, tolerance=args.seglen)
+    content = json.loads(args.data.read_text())
+    if motifs and isinstance(content, dict) and "planted_at" in content:
+        best = motifs[0]
+        hits = planted_hits(best, content["planted_at"], tolerance=args.seglen)
         print(
-            f"Planted shape ({data['shape_points']} points): the top motif {best[0].pattern!r} "
-            f"matches it in {hits} of {len(series)} series."
+            f"Planted shape ({content['shape_points']} points): the top motif {best.pattern!r} "
+            f"matches it in {hits} of {motifs.series_count} series."
         )
 
 

@@ -14,6 +14,7 @@ import argparse
 import json
 import pathlib
 import random
+from typing import Any
 
 SEED = 20261207
 SERIES = 40
@@ -41,7 +42,7 @@ def make_series(rng: random.Random, shape: list[float]) -> tuple[list[float], in
     return [round(value, 5) for value in series], start
 
 
-def example_data() -> dict:
+def example_data() -> dict[str, Any]:
     rng = random.Random(SEED)
     shape = planted_shape()
     series, starts = zip(*(make_series(rng, shape) for _ in range(SERIES)))

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Sets everything up, then runs every test: the C++ unit tests (warnings as errors), the same
-# tests under AddressSanitizer and UndefinedBehaviorSanitizer, the Python tests against the
-# installed module, a short libFuzzer run over the core, and the Python tests again against the
-# module built with the sanitizers. Exits non-zero when any of them fails.
+# tests under AddressSanitizer and UndefinedBehaviorSanitizer, the type checks (the stub against
+# the module; the package, examples, tests and benchmarks under mypy --strict), the Python tests
+# against the installed module, a short libFuzzer run over the core, the Python tests again
+# against the module built with the sanitizers, and the release files: the sdist and the
+# repaired wheel, installed into a fresh environment and tested there. Exits non-zero when any
+# of them fails.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -44,6 +47,15 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 say "Python tests"
 "$python" -m pytest -q
 
+# stubtest imports the installed module and compares every name, class and property with the
+# stub; the allowlist holds the two things pybind11 adds that a stub cannot say. The examples,
+# the tests and the benchmarks are checked fully strict: the few calls that are wrong on
+# purpose carry an ignore with its error code.
+say "Type checks: the stub against the module, mypy --strict over the package, examples/, docs/, tests/python, bench/"
+MYPYPATH="$root/python" "$python" -m mypy.stubtest _zorp_cpp \
+    --allowlist "$root/python/stubtest-allowlist.txt"
+"$python" -m mypy --strict python/zorp_miner examples docs tests/python bench
+
 say "Fuzzing the C++ core (libFuzzer, ${FUZZ_SECONDS:-20} s per target)"
 "$root/scripts/fuzz.sh"
 
@@ -56,3 +68,6 @@ sanitized=(env "LD_PRELOAD=$(g++ -print-file-name=libasan.so) $(g++ -print-file-
     PYTHONPATH="$root/build/sanitize")
 "${sanitized[@]}" "$python" -c 'import _zorp_cpp; assert "/build/sanitize/" in _zorp_cpp.__file__'
 "${sanitized[@]}" "$python" -m pytest -q -p no:cacheprovider
+
+say "Release files: the sdist and the repaired wheel, tested installed in a fresh environment"
+"$root/scripts/check_dist.sh"

@@ -4,9 +4,8 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <iomanip>
+#include <cstdio>
 #include <limits>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -181,10 +180,22 @@ size_t memory_budget_bytes() {
     return static_cast<size_t>(pages) / 2 * static_cast<size_t>(page_size);
 }
 
+namespace {
+
+std::string formatted(const char* format, double value) {
+    std::array<char, 64> text{};
+    const int written = std::snprintf(text.data(), text.size(), format, value);
+    return written > 0 ? std::string(text.data()) : std::string();
+}
+
+}  // namespace
+
 std::string gibibytes(double bytes) {
-    std::ostringstream text;
-    text << std::fixed << std::setprecision(1) << bytes / double(size_t{1} << 30) << " GiB";
-    return text.str();
+    return formatted("%.1f", bytes / double(size_t{1} << 30)) + " GiB";
+}
+
+std::string decimal(double value) {
+    return formatted("%g", value);
 }
 
 Motif::Motif(Word pattern) : pattern(std::move(pattern)) {}

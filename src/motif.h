@@ -23,6 +23,12 @@ size_t memory_budget_bytes();
 // "12.3 GiB", for messages.
 std::string gibibytes(double bytes);
 
+// A number as a message shows it: six significant digits, as printf's %g ("0.5", "1e+20",
+// "nan"). Messages are formatted without iostreams: the wheel carries its own copy of the C++
+// runtime, and when another copy is loaded in the same process (by any other C++ extension) the
+// two share the locale's facet ids, which leaves a stream of this copy unable to format numbers.
+std::string decimal(double value);
+
 // Series index -> letter positions at which a pattern starts, in the order recorded.
 using IndexTable = std::unordered_map<int, std::vector<int>>;
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -217,14 +216,12 @@ void PatternMiner::refuse_unbounded_growth(const WordSet& words) const {
         }
     }
     if (needed > budget) {
-        std::ostringstream message;
-        message << "support threshold (minsup x number of words) is " << support_threshold
-                << ", not positive, so every candidate is kept: " << letters << " letters give "
-                << letters << "^n patterns of each length n up to max_len " << max_len
-                << ", more than the " << gibibytes(budget)
-                << " this machine can give the search; give a positive minsup or a smaller "
-                   "max_len";
-        throw std::invalid_argument(message.str());
+        throw std::invalid_argument(
+            "support threshold (minsup x number of words) is " + decimal(support_threshold) +
+            ", not positive, so every candidate is kept: " + decimal(letters) + " letters give " +
+            decimal(letters) + "^n patterns of each length n up to max_len " +
+            std::to_string(max_len) + ", more than the " + gibibytes(budget) +
+            " this machine can give the search; give a positive minsup or a smaller max_len");
     }
 }
 
@@ -240,11 +237,10 @@ void PatternMiner::begin_run(const WordSet& words) {
     reset();
     support_threshold = minsup * static_cast<double>(words.size());
     if (!(support_threshold > 0.0) && max_len == 0 && any_letter(words)) {
-        std::ostringstream message;
-        message << "support threshold (minsup x number of words) is " << support_threshold
-                << ", not positive, and max_len is 0: every candidate would be accepted and the "
-                   "pattern search would never end; give a positive minsup or a positive max_len";
-        throw std::invalid_argument(message.str());
+        throw std::invalid_argument(
+            "support threshold (minsup x number of words) is " + decimal(support_threshold) +
+            ", not positive, and max_len is 0: every candidate would be accepted and the pattern "
+            "search would never end; give a positive minsup or a positive max_len");
     }
     refuse_unbounded_growth(words);
 }

@@ -5,6 +5,7 @@ what these loops give.
 """
 
 import math
+from collections.abc import Iterable, Sequence
 
 
 def symbol_key(word: str) -> list[int]:
@@ -23,7 +24,10 @@ def lcs(a: str, b: str) -> int:
     return cell[len(a)][len(b)]
 
 
-def mine_patterns(words, minsup, min_len=3, max_len=0, max_overlap=0.9):
+def mine_patterns(
+    words: Sequence[str], minsup: float, min_len: int = 3, max_len: int = 0,
+    max_overlap: float = 0.9,
+) -> dict[str, dict[int, list[int]]]:
     """Pattern -> {series: positions}, in table order; raises ValueError for an endless run."""
     threshold = minsup * len(words)
     if not threshold > 0 and max_len == 0 and any(words):
@@ -31,7 +35,7 @@ def mine_patterns(words, minsup, min_len=3, max_len=0, max_overlap=0.9):
     table: dict[str, dict[int, list[int]]] = {}
     levels: list[list[str]] = [[], []]
 
-    def prune(pattern):
+    def prune(pattern: str) -> None:
         if threshold > len(table[pattern]):
             del table[pattern]
         else:
@@ -61,14 +65,14 @@ def mine_patterns(words, minsup, min_len=3, max_len=0, max_overlap=0.9):
         if not levels[level - 1]:
             break
 
-    kept = []
+    kept: list[str] = []
     for length in range(len(levels) - 1, 0, -1):
         for pattern in levels[length]:
             if length < min_len:
                 table.pop(pattern, None)
             else:
                 kept.append(pattern)
-    removed = []
+    removed: list[str] = []
     for q in kept:
         if q in removed:
             continue
@@ -81,7 +85,7 @@ def mine_patterns(words, minsup, min_len=3, max_len=0, max_overlap=0.9):
     return {pattern: table[pattern] for pattern in sorted(table, key=symbol_key)}
 
 
-def add_up(values):
+def add_up(values: Iterable[float]) -> float:
     """Left-to-right float sum (the builtin sum compensates rounding, the library does not)."""
     total = 0.0
     for value in values:
@@ -107,22 +111,24 @@ def divide(x: float, y: float) -> float:
     return math.copysign(math.inf, x) * math.copysign(1.0, y)
 
 
-def occurrence(series, position, seglen, length):
+def occurrence(series: list[float], position: int, seglen: int, length: int) -> list[float]:
     start = position * seglen
     values = series[start : start + length]
     return values + [math.nan] * (length - len(values))
 
 
-def nan_mean(values):
+def nan_mean(values: list[float]) -> float:
     present = [value for value in values if not math.isnan(value)]
     return add_up(present) / len(present) if present else math.nan
 
 
-def motif_statistics(indexes, ts, seglen, pattern_length):
+def motif_statistics(
+    indexes: dict[int, list[int]], ts: list[list[float]], seglen: int, pattern_length: int
+) -> tuple[dict[int, list[float]], list[float], dict[int, int], float]:
     """Averages, representative, best matches and naed of one motif; series add up in index order."""
     length = seglen * pattern_length
     series_order = sorted(indexes)
-    averages = {}
+    averages: dict[int, list[float]] = {}
     for s in series_order:
         occurrences = [occurrence(ts[s], p, seglen, length) for p in indexes[s]]
         averages[s] = [nan_mean([o[i] for o in occurrences]) for i in range(length)]
@@ -130,7 +136,7 @@ def motif_statistics(indexes, ts, seglen, pattern_length):
         representative = [nan_mean([averages[s][i] for s in series_order]) for i in range(length)]
     else:
         representative = [0.0] * length
-    best_matches = {}
+    best_matches: dict[int, int] = {}
     naed = 0.0
     for s in series_order:
         best, best_position = 1000000.0, 0

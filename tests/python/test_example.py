@@ -10,7 +10,7 @@ import _zorp_cpp
 EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
 
 
-def test_committed_example_is_what_the_generator_writes(tmp_path):
+def test_committed_example_is_what_the_generator_writes(tmp_path: pathlib.Path) -> None:
     out = tmp_path / "planted.json"
     subprocess.run(
         [sys.executable, str(EXAMPLES / "make_example_data.py"), "--out", str(out)],
@@ -20,7 +20,7 @@ def test_committed_example_is_what_the_generator_writes(tmp_path):
     assert out.read_bytes() == (EXAMPLES / "planted.json").read_bytes()
 
 
-def test_top_motif_sits_on_the_planted_shape():
+def test_top_motif_sits_on_the_planted_shape() -> None:
     data = json.loads((EXAMPLES / "planted.json").read_text())
     series, planted_at = data["series"], data["planted_at"]
     best = _zorp_cpp.Miner(0.5, 8, 7, min_len=6, k=3).mine(series)
@@ -31,7 +31,7 @@ def test_top_motif_sits_on_the_planted_shape():
     assert top.length <= data["shape_points"]
 
 
-def test_demo_prints_the_ranked_table_and_the_check():
+def test_demo_prints_the_ranked_table_and_the_check() -> None:
     run = subprocess.run(
         [sys.executable, str(EXAMPLES / "demo.py")], check=True, capture_output=True, text=True
     )

@@ -13,6 +13,7 @@ threshold. The few runs that do ask for that much are explicit cases in a child 
 time and memory limit.
 """
 
+import array
 import itertools
 import json
 import math
@@ -21,10 +22,14 @@ import subprocess
 import sys
 import textwrap
 from collections import Counter
+from collections.abc import Callable, Collection, Sequence, Sized
+from typing import Any
 
+import numpy as np
 import pytest
 from hypothesis import HealthCheck, event, example, given, settings
 from hypothesis import strategies as st
+from hypothesis.extra import numpy as hnp
 
 import reference
 from _zorp_cpp import Miner, Motif, PatternMiner, sax
@@ -62,13 +67,13 @@ def fuzz_settings(examples: int) -> settings:
 # Comparing host values
 
 
-def motif_view(motif: Motif) -> dict:
+def motif_view(motif: Motif) -> dict[str, object]:
     view = {name: getattr(motif, name) for name in PROPERTIES}
     view["repr"] = repr(motif)
     return view
 
 
-def canon(value):
+def canon(value: object) -> object:
     """A comparable image of a host value: floats by their bits (every NaN alike, the sign of
     zero kept), containers recursively with their type, motifs by everything they show."""
     if isinstance(value, float):
@@ -81,10 +86,17 @@ def canon(value):
         return ("dict", tuple(sorted((canon(k), canon(v)) for k, v in value.items())))
     if isinstance(value, (set, frozenset)):
         return (type(value).__name__, tuple(sorted(repr(item) for item in value)))
+    if isinstance(value, np.ndarray):
+        layout = (value.dtype.str, value.shape, value.strides, value.flags.writeable)
+        return ("ndarray", layout, canon(value.tolist()))
+    if isinstance(value, (array.array, memoryview)):
+        return (type(value).__name__, canon(value.tolist()))
     return (type(value).__name__, repr(value))
 
 
-def call(function, *args, **kwargs):
+def call(
+    function: Callable[..., Any], *args: Any, **kwargs: Any
+) -> tuple[Any, BaseException | None]:
     """Calls function and returns (result, error). Only a documented error is caught (anything
     else fails the test), and the arguments must come back as they were given, also when the
     call raised."""
@@ -97,14 +109,16 @@ def call(function, *args, **kwargs):
     return result, error
 
 
-def assert_raised(error, kind, message=None):
+def assert_raised(
+    error: BaseException | None, kind: type[BaseException], message: str | None = None
+) -> None:
     assert error is not None, f"expected {kind.__name__}, got a result"
     assert type(error) is kind, f"expected {kind.__name__}, got {type(error).__name__}: {error}"
     if message is not None:
         assert str(error) == message
 
 
-def assert_reads_are_fresh(motif: Motif):
+def assert_reads_are_fresh(motif: Motif) -> None:
     """Reading a property twice gives equal values and, for containers, distinct objects that
     share no mutable part: changing one read changes nothing later."""
     for name in PROPERTIES:
@@ -128,7 +142,7 @@ def assert_reads_are_fresh(motif: Motif):
 # Facts about words and patterns (definitions, not the library's algorithm)
 
 
-def text_of(word) -> str:
+def text_of(word: Sequence[str | bytes]) -> str:
     """A word as the library reads it: a str symbol is its character, a bytes symbol its byte."""
     return "".join(s if isinstance(s, str) else chr(s[0]) for s in word)
 
@@ -143,7 +157,7 @@ def occurrences(texts: list[str], pattern: str) -> dict[int, list[int]]:
     return found
 
 
-def search_space(texts, threshold, min_len, max_len) -> set[str]:
+def search_space(texts: list[str], threshold: float, min_len: int, max_len: int) -> set[str]:
     """The patterns a run may keep before overlapping ones are dropped: those that meet the
     threshold (every pattern over the letters present when it is not positive) within the
     length bounds."""
@@ -151,7 +165,7 @@ def search_space(texts, threshold, min_len, max_len) -> set[str]:
     bottom = max(min_len, 1)
     if threshold > 0:
         top = longest if max_len == 0 else min(max(max_len, 1), longest)
-        support = Counter()
+        support: Counter[str] = Counter()
         for text in texts:
             support.update(
                 {text[i : i + n] for n in range(bottom, top + 1) for i in range(len(text) - n + 1)}
@@ -167,7 +181,7 @@ def search_space(texts, threshold, min_len, max_len) -> set[str]:
     }
 
 
-def assert_no_redundant_pair(patterns, max_overlap):
+def assert_no_redundant_pair(patterns: Collection[str], max_overlap: float) -> None:
     """No kept pattern overlaps a longer or equally long kept one by more than max_overlap."""
     if not max_overlap < 1.0:  # an overlap never exceeds 1
         return
@@ -183,7 +197,9 @@ def assert_no_redundant_pair(patterns, max_overlap):
             assert not reference.lcs(q, p) / len(p) > max_overlap, (q, p, max_overlap)
 
 
-def assert_each_dropped_pattern_overlaps(space, kept, max_overlap):
+def assert_each_dropped_pattern_overlaps(
+    space: set[str], kept: set[str], max_overlap: float
+) -> None:
     """A pattern of the search space is missing only if one at least as long overlaps it by
     more than max_overlap (checked where the space is small enough to do it quickly)."""
     if not max_overlap < 1.0 or len(space) > 600:
@@ -201,7 +217,10 @@ def assert_each_dropped_pattern_overlaps(space, kept, max_overlap):
         ), f"{p!r} dropped, but nothing overlaps it by more than {max_overlap}"
 
 
-def assert_patterns_well_formed(table, texts, threshold, min_len, max_len, max_overlap):
+def assert_patterns_well_formed(
+    table: dict[str, dict[int, list[int]]], texts: list[str], threshold: float, min_len: int,
+    max_len: int, max_overlap: float,
+) -> None:
     """table: pattern -> indexes, as a run returned it over the given texts."""
     space = search_space(texts, threshold, min_len, max_len)
     assert set(table) <= space, sorted(set(table) - space)[:5]
@@ -216,7 +235,7 @@ def assert_patterns_well_formed(table, texts, threshold, min_len, max_len, max_o
             assert len(indexes) >= threshold, pattern
 
 
-def outcome_size(found) -> str:
+def outcome_size(found: Sized) -> str:
     if not found:
         return "nothing found"
     return "1 to 9 found" if len(found) < 10 else "10 or more found"
@@ -229,7 +248,7 @@ def threshold_of(minsup: float, count: int) -> float:
 # ---------------------------------------------------------------------------------------------
 # Strategies
 
-def mostly(common, rare):
+def mostly(common: st.SearchStrategy[Any], rare: st.SearchStrategy[Any]) -> st.SearchStrategy[Any]:
     """Draws from common three times in four."""
     return st.one_of(common, common, common, rare)
 
@@ -247,11 +266,13 @@ numbers = st.one_of(
 )
 
 
-def constant_series(values):
+def constant_series(values: st.SearchStrategy[Any]) -> st.SearchStrategy[list[Any]]:
     return st.builds(lambda value, n: [value] * n, values, st.integers(0, 12))
 
 
-def repeated_shapes(values, max_points):
+def repeated_shapes(
+    values: st.SearchStrategy[Any], max_points: int
+) -> st.SearchStrategy[list[Any]]:
     """A short shape repeated, between other values: something recurs for the miner to find."""
     return st.builds(
         lambda before, shape, times, after: (before + shape * times + after)[:max_points],
@@ -262,18 +283,66 @@ def repeated_shapes(values, max_points):
     )
 
 
-def series_sets(values=numbers, max_series=6, max_points=40):
+def series_sets(
+    values: st.SearchStrategy[Any] = numbers, max_series: int = 6, max_points: int = 40
+) -> st.SearchStrategy[Any]:
     series = st.one_of(
         st.lists(values, max_size=max_points),
         constant_series(values),
         repeated_shapes(values, max_points),
         repeated_shapes(st.sampled_from([-1.0, 0.0, 1.0, 2.0]), max_points),
     )
+    lists = st.lists(series, max_size=max_series)
     return st.one_of(
-        st.lists(series, max_size=max_series),
+        lists,
         st.lists(series, min_size=min(2, max_series), max_size=max_series),
         st.lists(series.map(tuple), max_size=max_series).map(tuple),
+        st.builds(as_buffers, lists, st.sampled_from(sorted(SET_FORMS) + sorted(ROW_FORMS))),
     )
+
+
+# The layouts a 2-D float64 array of a series set is given in (values as float() gives them).
+SET_FORMS: dict[str, Callable[[Any], Any]] = {
+    "C order": lambda matrix: matrix,
+    "Fortran order": np.asfortranarray,
+    "reversed view": lambda matrix: np.ascontiguousarray(matrix[::-1, ::-1])[::-1, ::-1],
+    "strided view": lambda matrix: np.repeat(matrix, 2, axis=1)[:, ::2],
+    "big-endian": lambda matrix: matrix.astype(">f8"),
+    "read-only": lambda matrix: np.lib.stride_tricks.as_strided(matrix, writeable=False),
+}
+# The objects each series is given as when the series are of different lengths, or by choice.
+ROW_FORMS: dict[str, Callable[[list[Any]], Any]] = {
+    "arrays": lambda rows: rows,
+    "tuple of arrays": tuple,
+    "array.array": lambda rows: [array.array("d", row) for row in rows],
+    "memoryviews": lambda rows: [memoryview(row) for row in rows],
+    "arrays and lists": lambda rows: [row if i % 2 else row.tolist() for i, row in enumerate(rows)],
+}
+
+
+def float_lists(ts: Any) -> list[list[float]]:
+    return [[float(value) for value in series] for series in ts]
+
+
+def input_kind(ts: Any) -> str:
+    """The kind of a series set, for the statistics of a run: its type and its series' types."""
+    if isinstance(ts, np.ndarray):
+        order = "C" if ts.flags.c_contiguous else "F" if ts.flags.f_contiguous else "strided"
+        return f"2-D array ({ts.dtype.str}, {order})"
+    return f"{type(ts).__name__} of {'/'.join(sorted({type(s).__name__ for s in ts})) or 'nothing'}"
+
+
+def as_buffers(ts: list[list[Any]], form: str) -> Any:
+    """The series set as float64 buffers: a 2-D array in a layout of SET_FORMS, each series
+    repeated to the length of the longest (an empty one becomes zeros), or one object per series
+    in a form of ROW_FORMS."""
+    values = [[float(value) for value in series] for series in ts]
+    if form in SET_FORMS:
+        longest = max((len(series) for series in values), default=0)
+        rectangular = [(series or [0.0]) * longest for series in values]
+        matrix = np.array([series[:longest] for series in rectangular], dtype=np.float64)
+        return SET_FORMS[form](matrix.reshape(len(values), longest))
+    return ROW_FORMS[form]([np.array(series, dtype=np.float64) for series in values])
 
 
 symbols = st.one_of(
@@ -352,6 +421,28 @@ junk_series_sets = st.one_of(
         lambda t: t[0] + [t[1]]
     ),
 )
+numeric_shapes = hnp.array_shapes(min_dims=2, max_dims=2, min_side=1, max_side=4)
+junk_arrays = st.one_of(
+    # One series where a set is expected, or a value nested too deep.
+    hnp.arrays(np.float64, hnp.array_shapes(min_dims=1, max_dims=1, min_side=1, max_side=4)),
+    hnp.arrays(np.int32, hnp.array_shapes(min_dims=3, max_dims=4, min_side=1, max_side=3)),
+    hnp.arrays(np.float64, st.just(())),
+    st.lists(hnp.arrays(np.float64, numeric_shapes), min_size=1, max_size=2),
+    # Items without a float value: complex numbers, dates, text, None.
+    hnp.arrays(st.sampled_from(["c8", "c16"]).map(np.dtype), numeric_shapes),
+    st.lists(hnp.arrays(np.complex128, st.integers(1, 4)), min_size=1, max_size=2),
+    hnp.arrays(np.dtype("M8[D]"), numeric_shapes),
+    hnp.arrays(np.dtype("U3"), numeric_shapes),
+    hnp.arrays(np.dtype("S3"), numeric_shapes),
+    st.lists(st.one_of(st.none(), st.floats()), min_size=1, max_size=4).filter(
+        lambda items: None in items
+    ).map(lambda items: np.array([items], dtype=object)),
+    # Buffers of one dimension where a set is expected.
+    st.lists(st.floats(), min_size=1, max_size=3).map(lambda v: array.array("d", v)),
+    st.lists(st.floats(), min_size=1, max_size=3).map(lambda v: memoryview(np.array(v))),
+    st.binary(min_size=1, max_size=3).map(bytearray),
+)
+junk_series_sets = st.one_of(junk_series_sets, junk_arrays)
 junk_word_sets = st.one_of(
     junk_scalars,
     st.floats(),
@@ -378,12 +469,16 @@ bad_symbols = st.one_of(
 )
 
 
-def tagged(valid, junk):
+def tagged(
+    valid: st.SearchStrategy[Any], junk: st.SearchStrategy[Any]
+) -> st.SearchStrategy[tuple[bool, Any]]:
     """(is_junk, value) pairs."""
     return st.one_of(valid.map(lambda v: (False, v)), junk.map(lambda v: (True, v)))
 
 
-def some_junk(arguments):
+def some_junk(
+    arguments: st.SearchStrategy[tuple[tuple[bool, Any], ...]]
+) -> st.SearchStrategy[tuple[tuple[bool, Any], ...]]:
     return arguments.filter(lambda args: any(bad for bad, _ in args))
 
 
@@ -404,9 +499,15 @@ def some_junk(arguments):
 @example(ts=[[1.0, 2.0, 3.0]], seglen=INT32_MAX, alphabet=10)
 @example(ts=[[1e300, -1e300, 1e-300]], seglen=1, alphabet=INT32_MIN)
 @example(ts=[[math.nan, math.inf, -math.inf, 0.0]], seglen=1, alphabet=10)
-def test_sax_gives_letters_or_documented_errors(ts, seglen, alphabet):
+def test_sax_gives_letters_or_documented_errors(ts: Any, seglen: int, alphabet: int) -> None:
     result, error = call(sax, ts, seglen, alphabet)
     event(f"sax: {type(error).__name__ if error else 'letters'}")
+    event(f"sax given a {input_kind(ts)}")
+    # Whatever form the series come in, they give what the lists of their float() values give,
+    # here and at the finest letters.
+    plain, plain_error = call(sax, float_lists(ts), seglen, alphabet)
+    assert canon(result) == canon(plain) and type(error) is type(plain_error)
+    assert sax(ts, 1, 10) == sax(float_lists(ts), 1, 10)
     if not 0 <= alphabet <= 10:
         assert_raised(error, ValueError, f"alphabet must be between 0 and 10, got {alphabet}")
         return
@@ -418,7 +519,7 @@ def test_sax_gives_letters_or_documented_errors(ts, seglen, alphabet):
     assert type(result) is list and len(result) == len(ts)
     for word, series in zip(result, ts):
         assert type(word) is list
-        assert len(word) == (-(-len(series) // seglen) if series else 0)
+        assert len(word) == (-(-len(series) // seglen) if len(series) else 0)
         for letter in word:
             assert type(letter) is str and len(letter) == 1 and letter in letters, letter
     # Each series is read on its own, and each segment on its own: splitting a series at a
@@ -453,7 +554,7 @@ def test_sax_gives_letters_or_documented_errors(ts, seglen, alphabet):
     ),
     keywords=st.booleans(),
 )
-def test_sax_wrong_types_are_type_errors(args, keywords):
+def test_sax_wrong_types_are_type_errors(args: tuple[tuple[bool, Any], ...], keywords: bool) -> None:
     (_, ts), (_, seglen), (_, alphabet) = args
     if keywords:
         _, error = call(sax, ts=ts, seglen=seglen, alphabet=alphabet)
@@ -470,7 +571,7 @@ def frequent_table(miner: PatternMiner) -> dict[str, dict[int, list[int]]]:
     return {pattern: motif.indexes for pattern, motif in miner.frequent.items()}
 
 
-def assert_unmapped_motif_well_formed(pattern: str, motif: Motif):
+def assert_unmapped_motif_well_formed(pattern: str, motif: Motif) -> None:
     """A motif of the pattern table: its pattern, a repr naming it, and statistics of the right
     shapes (a motif that was never mapped onto series may hold none)."""
     assert type(motif) is Motif
@@ -484,7 +585,7 @@ def assert_unmapped_motif_well_formed(pattern: str, motif: Motif):
     assert all(len(values) == motif.length for values in motif.average_occurrences.values())
 
 
-def safe_max_len(max_len, threshold, texts):
+def safe_max_len(max_len: int, threshold: float, texts: list[str]) -> int:
     """A threshold that is not positive keeps every candidate: bound such random runs to
     patterns of two letters at most, one when many letters occur (max_len 0 stays: that run is
     refused at once)."""
@@ -513,7 +614,9 @@ def safe_max_len(max_len, threshold, texts):
 @example(words=[list("abcabc")] * 3, minsup=0.5, min_len=INT32_MAX, max_len=0, max_overlap=0.9)
 @example(words=[list("abcabc"), list("cab")], minsup=math.inf, min_len=1, max_len=0,
          max_overlap=-math.inf)
-def test_pattern_miner_tables_are_well_formed(words, minsup, min_len, max_len, max_overlap):
+def test_pattern_miner_tables_are_well_formed(
+    words: Any, minsup: Any, min_len: int, max_len: int, max_overlap: Any
+) -> None:
     texts = [text_of(word) for word in words]
     threshold = threshold_of(minsup, len(words))
     max_len = safe_max_len(max_len, threshold, texts)
@@ -552,7 +655,7 @@ def test_pattern_miner_tables_are_well_formed(words, minsup, min_len, max_len, m
     assert canon(miner.frequent) == canon(fresh.frequent) == canon(again)
 
 
-def is_symbol(value) -> bool:
+def is_symbol(value: object) -> bool:
     """One character of code point 0 to 255, or one byte."""
     if isinstance(value, str):
         return len(value) == 1 and ord(value) <= 255
@@ -569,7 +672,7 @@ def is_symbol(value) -> bool:
 @example(words=[["a", "€"]], wrapped=False)
 @example(words=[["\U0010ffff"]], wrapped=False)
 @example(words=[[None]], wrapped=True)
-def test_bad_symbols_are_value_errors(words, wrapped):
+def test_bad_symbols_are_value_errors(words: Any, wrapped: bool) -> None:
     if wrapped:
         words = tuple(tuple(word) for word in words)
     miner = PatternMiner(1.0, 1)
@@ -602,7 +705,9 @@ def test_bad_symbols_are_value_errors(words, wrapped):
     ],
 )
 @pytest.mark.parametrize("place", ["alone", "after a letter", "in tuples"])
-def test_each_symbol_outside_one_character_0_to_255_is_a_value_error(symbol, place):
+def test_each_symbol_outside_one_character_0_to_255_is_a_value_error(
+    symbol: Any, place: str
+) -> None:
     words = {
         "alone": [[symbol]],
         "after a letter": [["a", "b"], ["a", symbol]],
@@ -626,7 +731,9 @@ def test_each_symbol_outside_one_character_0_to_255_is_a_value_error(symbol, pla
     ),
     keywords=st.booleans(),
 )
-def test_pattern_miner_construction_wrong_types(args, keywords):
+def test_pattern_miner_construction_wrong_types(
+    args: tuple[tuple[bool, Any], ...], keywords: bool
+) -> None:
     (_, minsup), (_, min_len), (_, max_len), (_, max_overlap) = args
     if keywords:
         _, error = call(
@@ -639,7 +746,7 @@ def test_pattern_miner_construction_wrong_types(args, keywords):
 
 @fuzz_settings(300)
 @given(words=junk_word_sets)
-def test_pattern_miner_mine_wrong_types(words):
+def test_pattern_miner_mine_wrong_types(words: Any) -> None:
     miner = PatternMiner(0.5, 1)
     miner.mine([["a", "b"], ["a"]])
     before = canon(miner.frequent)
@@ -653,7 +760,7 @@ def test_pattern_miner_mine_wrong_types(words):
     assert canon(miner.frequent) == before
 
 
-def has_bad_symbol(words) -> bool:
+def has_bad_symbol(words: object) -> bool:
     if not isinstance(words, list):
         return False
     for word in words:
@@ -669,31 +776,33 @@ def has_bad_symbol(words) -> bool:
 # Miner
 
 
-def znormed(ts):
+def znormed(ts: Any) -> list[list[float]]:
     return [reference.znorm([float(v) for v in series]) for series in ts]
 
 
-def moderate(ts) -> bool:
+def moderate(ts: Any) -> bool:
     """Values whose z-normalised forms are finite (or NaN throughout, for a constant series):
     no NaN or infinity, and no magnitude small enough for the deviation to underflow or large
     enough for a sum to overflow."""
     return all(v == 0 or 1e-100 <= abs(v) <= 1e100 for series in ts for v in map(float, series))
 
 
-def distance(series, start, representative):
+def distance(series: list[float], start: int, representative: list[float]) -> float:
     points = series[start : start + len(representative)]
     return math.sqrt(sum((v - r) ** 2 for v, r in zip(points, representative) if not math.isnan(v)))
 
 
-def assert_ranked(motifs):
+def assert_ranked(motifs: list[Motif]) -> None:
     naeds = [m.naed for m in motifs]
     numbers_ = [n for n in naeds if not math.isnan(n)]
     assert naeds[: len(numbers_)] == numbers_, "NaN ranked before a number"
     assert numbers_ == sorted(numbers_), "not ranked by ascending naed"
 
 
-def assert_mined_motifs_well_formed(motifs, ts, seglen, alphabet, threshold, min_len, max_len,
-                                    max_overlap):
+def assert_mined_motifs_well_formed(
+    motifs: list[Motif], ts: Any, seglen: int, alphabet: int, threshold: float, min_len: int,
+    max_len: int, max_overlap: float,
+) -> None:
     assert type(motifs) is list and all(type(m) is Motif for m in motifs)
     assert_ranked(motifs)
     normalised = znormed(ts)
@@ -726,7 +835,9 @@ def assert_mined_motifs_well_formed(motifs, ts, seglen, alphabet, threshold, min
     assert_patterns_well_formed(table, texts, threshold, min_len, max_len, max_overlap)
 
 
-def assert_statistics_consistent(motif, normalised, seglen):
+def assert_statistics_consistent(
+    motif: Motif, normalised: list[list[float]], seglen: int
+) -> None:
     """Averages lie within what they average, and the best match is an occurrence at the
     smallest distance to the representative."""
     length = motif.length
@@ -750,7 +861,7 @@ def assert_statistics_consistent(motif, normalised, seglen):
     assert length == len(motif.representative)
 
 
-def assert_between(mean, values):
+def assert_between(mean: float, values: list[float]) -> None:
     if not values:
         assert math.isnan(mean)
         return
@@ -759,7 +870,9 @@ def assert_between(mean, values):
     assert low - slack <= mean <= high + slack, (mean, low, high)
 
 
-def miner_case(ts, seglen, minsup, min_len, max_len):
+def miner_case(
+    ts: Any, seglen: int, minsup: Any, min_len: int, max_len: int
+) -> tuple[int, int, Any]:
     """Keeps random runs small (see the module docstring); returns min_len, max_len, minsup."""
     threshold = threshold_of(minsup, len(ts))
     if seglen > 1000:
@@ -771,7 +884,9 @@ def miner_case(ts, seglen, minsup, min_len, max_len):
     return min_len, max_len, minsup
 
 
-def expected_miner_error(ts, seglen, alphabet, minsup, max_len):
+def expected_miner_error(
+    ts: Any, seglen: int, alphabet: int, minsup: Any, max_len: int
+) -> tuple[type[BaseException], str | None] | None:
     """(type, message) the documented table gives for these arguments, or None."""
     if not 0 <= alphabet <= 10:
         return ValueError, f"alphabet must be between 0 and 10, got {alphabet}"
@@ -782,7 +897,7 @@ def expected_miner_error(ts, seglen, alphabet, minsup, max_len):
     return None
 
 
-def summary(motifs):
+def summary(motifs: list[Motif]) -> object:
     return canon(list(motifs))
 
 
@@ -812,14 +927,19 @@ def summary(motifs):
          min_len=2, max_len=0, max_overlap=0.9, k=1)
 @example(ts=[[1.0, -1.0, 1.0]], other=[], seglen=1, alphabet=2, minsup=0.0, min_len=1,
          max_len=2, max_overlap=1.0, k=0)
-def test_miner_results_are_well_formed(ts, other, seglen, alphabet, minsup, min_len, max_len,
-                                       max_overlap, k):
+def test_miner_results_are_well_formed(
+    ts: Any, other: Any, seglen: int, alphabet: int, minsup: Any, min_len: int, max_len: int,
+    max_overlap: Any, k: int,
+) -> None:
     min_len, max_len, minsup = miner_case(ts, seglen, minsup, min_len, max_len)
     args = (minsup, seglen, alphabet, min_len, max_len, max_overlap, k)
     miner = Miner(*args)
     assert miner.motifs == []
     result, error = call(miner.mine, ts)
     event(f"Miner: {type(error).__name__ if error else outcome_size(miner.motifs)}")
+    event(f"Miner given a {input_kind(ts)}")
+    plain, plain_error = call(Miner(*args).mine, float_lists(ts))
+    assert summary(result or []) == summary(plain or []) and type(error) is type(plain_error)
     expected_error = expected_miner_error(ts, seglen, alphabet, minsup, max_len)
     if expected_error is not None:
         assert_raised(error, *expected_error)
@@ -870,7 +990,9 @@ def test_miner_results_are_well_formed(ts, other, seglen, alphabet, minsup, min_
     ),
     keywords=st.booleans(),
 )
-def test_miner_construction_wrong_types(args, keywords):
+def test_miner_construction_wrong_types(
+    args: tuple[tuple[bool, Any], ...], keywords: bool
+) -> None:
     values = [value for _, value in args]
     if keywords:
         names = ("minsup", "seglen", "alphabet", "min_len", "max_len", "max_overlap", "k")
@@ -882,7 +1004,7 @@ def test_miner_construction_wrong_types(args, keywords):
 
 @fuzz_settings(300)
 @given(ts=junk_series_sets)
-def test_miner_mine_wrong_types(ts):
+def test_miner_mine_wrong_types(ts: Any) -> None:
     miner = Miner(1.0, 1, 3, min_len=1)
     first = miner.mine([[1.0, 2.0, 3.0], [3.0, 2.0, 1.0]])
     _, error = call(miner.mine, ts)
@@ -894,7 +1016,7 @@ def test_miner_mine_wrong_types(ts):
 # Integers that do not fit in 32 bits, wrong argument counts and names, read-only properties
 
 # Each entry with good arguments, and the positions of its int arguments.
-ENTRY_INT_ARGS = {
+ENTRY_INT_ARGS: dict[str, tuple[Callable[..., Any], tuple[Any, ...], tuple[int, ...]]] = {
     "sax": (sax, ([[1.0, 2.0]], 1, 2), (1, 2)),
     "PatternMiner": (PatternMiner, (0.5, 1, 0, 0.9), (1, 2)),
     "Miner": (Miner, (0.5, 1, 2, 1, 0, 0.9, 0), (1, 2, 3, 4, 6)),
@@ -902,7 +1024,7 @@ ENTRY_INT_ARGS = {
 INT_SLOTS = [(entry, slot) for entry, (_, _, slots) in ENTRY_INT_ARGS.items() for slot in slots]
 
 
-def with_int(entry, slot, value):
+def with_int(entry: str, slot: int, value: object) -> tuple[Any, BaseException | None]:
     """Calls the entry with value in place of one of its int arguments."""
     function, args, _ = ENTRY_INT_ARGS[entry]
     return call(function, *args[:slot], value, *args[slot + 1 :])
@@ -910,14 +1032,18 @@ def with_int(entry, slot, value):
 
 @pytest.mark.parametrize("value", WIDE_INTS + [2.0, -0.0, math.nan, "1", None, [1]])
 @pytest.mark.parametrize("entry, slot", INT_SLOTS)
-def test_every_int_argument_refuses_what_is_not_a_32_bit_int(entry, slot, value):
+def test_every_int_argument_refuses_what_is_not_a_32_bit_int(
+    entry: str, slot: int, value: object
+) -> None:
     _, error = with_int(entry, slot, value)
     assert_raised(error, TypeError)
 
 
 @pytest.mark.parametrize("value", [INT32_MIN, INT32_MAX, -INT32_MAX, True])
 @pytest.mark.parametrize("entry, slot", INT_SLOTS)
-def test_every_int_argument_takes_the_32_bit_extremes(entry, slot, value):
+def test_every_int_argument_takes_the_32_bit_extremes(
+    entry: str, slot: int, value: int
+) -> None:
     # Construction never fails for a representable int; sax may refuse the value itself.
     _, error = with_int(entry, slot, value)
     if entry == "sax" and error is not None:
@@ -951,12 +1077,14 @@ def test_every_int_argument_takes_the_32_bit_extremes(entry, slot, value):
         (Motif, ("abc",), {}),
     ],
 )
-def test_wrong_argument_counts_and_names_are_type_errors(function, args, kwargs):
+def test_wrong_argument_counts_and_names_are_type_errors(
+    function: Callable[..., Any], args: tuple[Any, ...], kwargs: dict[str, Any]
+) -> None:
     _, error = call(function, *args, **kwargs)
     assert_raised(error, TypeError)
 
 
-def sample_motifs():
+def sample_motifs() -> list[tuple[str, Motif]]:
     miner = PatternMiner(1.0, 1)
     miner.mine([list("abab"), list("bab")])
     mined = Miner(1.0, 1, 3, min_len=1).mine([[1.0, 2.0, 3.0, 1.0], [1.0, 2.0, 3.0]])
@@ -966,7 +1094,9 @@ def sample_motifs():
 @pytest.mark.parametrize("origin, motif", sample_motifs())
 @pytest.mark.parametrize("name", PROPERTIES + ("weight", "__dict__"))
 @pytest.mark.parametrize("value", [None, 1, "a", [], {}])
-def test_motif_attributes_cannot_be_assigned(origin, motif, name, value):
+def test_motif_attributes_cannot_be_assigned(
+    origin: str, motif: Motif, name: str, value: object
+) -> None:
     before = canon(motif)
     with pytest.raises(AttributeError):
         setattr(motif, name, value)
@@ -980,7 +1110,7 @@ def test_motif_attributes_cannot_be_assigned(origin, motif, name, value):
     "owner, name", [(Miner(0.5, 1, 2), "motifs"), (PatternMiner(0.5), "frequent"),
                     (Miner(0.5, 1, 2), "k"), (PatternMiner(0.5), "minsup")]
 )
-def test_miner_attributes_cannot_be_assigned(owner, name):
+def test_miner_attributes_cannot_be_assigned(owner: object, name: str) -> None:
     with pytest.raises(AttributeError):
         setattr(owner, name, [])
 
@@ -1044,7 +1174,9 @@ EITHER = ("ValueError", "MemoryError")
                      ("ValueError",), id="miner-length-2**32-2"),
     ],
 )
-def test_runs_too_large_for_the_machine_are_refused(entry, args, data, allowed):
+def test_runs_too_large_for_the_machine_are_refused(
+    entry: str, args: tuple[Any, ...], data: Any, allowed: tuple[str, ...]
+) -> None:
     case = repr((entry, args, data))  # nan and inf are names in the child
     script = textwrap.dedent(CHILD).format(case=case)
     try:

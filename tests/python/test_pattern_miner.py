@@ -1,6 +1,8 @@
 """PatternMiner from the host: construction, mining, the frequent table and refusals."""
 
 import math
+from collections.abc import Sequence
+from typing import Any
 
 import pytest
 
@@ -15,13 +17,13 @@ def table(miner: PatternMiner) -> dict[str, dict[int, list[int]]]:
     return {pattern: motif.indexes for pattern, motif in miner.frequent.items()}
 
 
-def mined(texts, *args, **kwargs) -> PatternMiner:
+def mined(texts: Sequence[str], *args: Any, **kwargs: Any) -> PatternMiner:
     miner = PatternMiner(*args, **kwargs)
-    assert miner.mine(words(*texts)) is None
+    assert miner.mine(words(*texts)) is None  # type: ignore[func-returns-value]
     return miner
 
 
-def test_defaults_are_3_0_and_0_9():
+def test_defaults_are_3_0_and_0_9() -> None:
     texts = ("abcab", "cabx", "abca")
     assert table(mined(texts, 0.5)) == table(mined(texts, 0.5, 3, 0, 0.9))
     assert table(mined(texts, minsup=0.5, max_overlap=0.9)) == table(mined(texts, 0.5))
@@ -43,7 +45,9 @@ def test_defaults_are_3_0_and_0_9():
         (("abc", "xyz"), (1.0, 1, 0, 0.9), {}),
     ],
 )
-def test_tables(texts, args, expected):
+def test_tables(
+    texts: tuple[str, ...], args: tuple[float, int, int, float], expected: object
+) -> None:
     got = table(mined(texts, *args))
     if isinstance(expected, list):
         assert list(got) == expected
@@ -51,7 +55,7 @@ def test_tables(texts, args, expected):
         assert got == expected
 
 
-def test_keys_are_patterns_in_signed_byte_order():
+def test_keys_are_patterns_in_signed_byte_order() -> None:
     miner = mined(("é\x80az\x00", "\x00zé\x80a"), 1.0, 1, 1, 0.9)
     assert list(miner.frequent) == ["\x80", "é", "\x00", "a", "z"]
     for pattern, motif in miner.frequent.items():
@@ -59,16 +63,16 @@ def test_keys_are_patterns_in_signed_byte_order():
         assert repr(motif) == f"Motif('{pattern}')"
 
 
-def test_bytes_symbols_are_taken_as_their_byte():
+def test_bytes_symbols_are_taken_as_their_byte() -> None:
     miner = PatternMiner(1.0, 1, 0, 0.9)
     miner.mine([[b"a", b"b"], ["a", "b"]])
     assert list(miner.frequent) == ["ab"]
 
 
-def test_frequent_is_a_fresh_dict_of_fresh_motifs():
+def test_frequent_is_a_fresh_dict_of_fresh_motifs() -> None:
     miner = mined(("abcd", "abcd"), 1.0)
     first = miner.frequent
-    first["zzz"] = None
+    first["zzz"] = None  # type: ignore[assignment]
     first.pop("abcd")
     second = miner.frequent
     assert list(second) == ["abcd"]
@@ -79,17 +83,17 @@ def test_frequent_is_a_fresh_dict_of_fresh_motifs():
     assert miner.frequent["abcd"].indexes == {0: [0], 1: [0]}
 
 
-def test_new_miner_has_an_empty_table():
+def test_new_miner_has_an_empty_table() -> None:
     assert PatternMiner(0.5).frequent == {}
 
 
-def test_second_mine_equals_a_fresh_miner():
+def test_second_mine_equals_a_fresh_miner() -> None:
     miner = mined(("abcabc", "abc", "bca"), 0.5, 1)
     miner.mine(words("xyxy", "xy", "yx"))
     assert table(miner) == table(mined(("xyxy", "xy", "yx"), 0.5, 1))
 
 
-def test_max_len_exit_filters_and_deduplicates_the_last_level():
+def test_max_len_exit_filters_and_deduplicates_the_last_level() -> None:
     assert table(mined(("abcd", "abcd"), 1.0, 3, 2)) == {}
     assert list(table(mined(("abcd", "abcd"), 1.0, 2, 3))) == ["abc", "bcd"]
     assert list(table(mined(("abcd", "abcd"), 1.0, 2, 1))) == []
@@ -97,7 +101,7 @@ def test_max_len_exit_filters_and_deduplicates_the_last_level():
 
 
 @pytest.mark.parametrize("minsup", [0.0, -0.5, math.nan])
-def test_endless_search_is_refused(minsup):
+def test_endless_search_is_refused(minsup: float) -> None:
     miner = PatternMiner(minsup)
     with pytest.raises(ValueError, match="not positive, and max_len is 0"):
         miner.mine(words("ab", "ba"))
@@ -107,7 +111,7 @@ def test_endless_search_is_refused(minsup):
     assert list(bounded.frequent) == ["a", "aa", "ab", "b", "ba", "bb"]
 
 
-def test_callers_words_are_unchanged():
+def test_callers_words_are_unchanged() -> None:
     given = words("abca", "bcab")
     snapshot = [list(word) for word in given]
     PatternMiner(0.5, 1).mine(given)
@@ -131,7 +135,7 @@ def test_callers_words_are_unchanged():
         (None, TypeError),
     ],
 )
-def test_bad_words(bad_words, error):
+def test_bad_words(bad_words: Any, error: type[Exception]) -> None:
     miner = mined(("ab", "ab"), 1.0, 1)
     before = table(miner)
     with pytest.raises(error):
@@ -150,22 +154,22 @@ def test_bad_words(bad_words, error):
         ((0.5, 2**31), {}),
     ],
 )
-def test_bad_construction(args, kwargs):
+def test_bad_construction(args: tuple[Any, ...], kwargs: dict[str, Any]) -> None:
     with pytest.raises(TypeError):
         PatternMiner(*args, **kwargs)
 
 
-def test_mine_takes_no_keyword():
+def test_mine_takes_no_keyword() -> None:
     with pytest.raises(TypeError):
-        PatternMiner(0.5).mine(words=[["a"]])
+        PatternMiner(0.5).mine(words=[["a"]])  # type: ignore[call-arg]
 
 
-def test_properties_and_attributes_are_read_only():
+def test_properties_and_attributes_are_read_only() -> None:
     miner = PatternMiner(0.5)
     with pytest.raises(AttributeError):
-        miner.frequent = {}
+        miner.frequent = {}  # type: ignore[misc]
     with pytest.raises(AttributeError):
-        miner.minsup = 0.7
+        miner.minsup = 0.7  # type: ignore[attr-defined]
 
 
 @pytest.mark.parametrize(
@@ -176,7 +180,9 @@ def test_properties_and_attributes_are_read_only():
         (math.nan, 1000, ("abcdefgh",)),
     ],
 )
-def test_search_that_would_keep_every_candidate_is_refused_at_once(minsup, max_len, texts):
+def test_search_that_would_keep_every_candidate_is_refused_at_once(
+    minsup: float, max_len: int, texts: tuple[str, ...]
+) -> None:
     # Every candidate is kept, so the table would hold letters ** n patterns of each length.
     miner = PatternMiner(minsup, 1, max_len, 1.0)
     with pytest.raises(ValueError, match="every candidate is kept"):

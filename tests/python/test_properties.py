@@ -23,7 +23,9 @@ word_sets = st.lists(st.text(alphabet=letters, max_size=14), max_size=7)
     max_len=st.integers(-1, 6),
     max_overlap=st.sampled_from([-0.5, 0.0, 0.4, 0.5, 0.6, 0.75, 0.9, 1.0, math.nan]),
 )
-def test_pattern_miner_equals_the_straightforward_algorithm(texts, minsup, min_len, max_len, max_overlap):
+def test_pattern_miner_equals_the_straightforward_algorithm(
+    texts: list[str], minsup: float, min_len: int, max_len: int, max_overlap: float
+) -> None:
     miner = PatternMiner(minsup, min_len, max_len, max_overlap)
     miner.mine([list(text) for text in texts])
     expected = reference.mine_patterns(texts, minsup, min_len, max_len, max_overlap)
@@ -34,14 +36,16 @@ def test_pattern_miner_equals_the_straightforward_algorithm(texts, minsup, min_l
 
 @SETTINGS
 @given(texts=st.lists(st.text(alphabet="ab", max_size=6), max_size=3), max_len=st.integers(1, 4))
-def test_zero_threshold_with_a_bound_accepts_every_candidate(texts, max_len):
+def test_zero_threshold_with_a_bound_accepts_every_candidate(texts: list[str], max_len: int) -> None:
     miner = PatternMiner(0.0, 1, max_len, 1.0)
     miner.mine([list(text) for text in texts])
     expected = reference.mine_patterns(texts, 0.0, 1, max_len, 1.0)
     assert {p: m.indexes for p, m in miner.frequent.items()} == expected
 
 
-def series_sets(max_series=6, max_points=60):
+def series_sets(
+    max_series: int = 6, max_points: int = 60
+) -> st.SearchStrategy[list[list[float]]]:
     values = st.floats(-5.0, 5.0, allow_nan=False) | st.sampled_from([0.0, 1.0, -1.0])
     series = st.lists(values, max_size=max_points)
     return st.lists(series, max_size=max_series)
@@ -60,7 +64,9 @@ def occurrences(word: list[str], pattern: str) -> list[int]:
     minsup=st.sampled_from([0.3, 0.5, 0.8, 1.0]),
     min_len=st.integers(1, 4),
 )
-def test_miner_results_hold_their_invariants(ts, seglen, alphabet, minsup, min_len):
+def test_miner_results_hold_their_invariants(
+    ts: list[list[float]], seglen: int, alphabet: int, minsup: float, min_len: int
+) -> None:
     miner = Miner(minsup, seglen, alphabet, min_len=min_len)
     motifs = miner.mine(ts)
     normalised = [reference.znorm(series) for series in ts]
@@ -88,7 +94,7 @@ def test_miner_results_hold_their_invariants(ts, seglen, alphabet, minsup, min_l
         assert_same_floats([motif.naed], [naed])
 
 
-def assert_same_floats(got, expected):
+def assert_same_floats(got: list[float], expected: list[float]) -> None:
     assert len(got) == len(expected)
     for a, b in zip(got, expected):
         assert (math.isnan(a) and math.isnan(b)) or a == b, (got, expected)
@@ -101,11 +107,11 @@ def assert_same_floats(got, expected):
     shift=st.floats(-1e3, 1e3),
     scale=st.floats(0.01, 100.0),
 )
-def test_statistics_ignore_shifting_and_positive_scaling(seed, shift, scale):
+def test_statistics_ignore_shifting_and_positive_scaling(seed: int, shift: float, scale: float) -> None:
     rng = random.Random(seed)
-    ts = []
+    ts: list[list[float]] = []
     for _ in range(5):
-        level, series = 0.0, []
+        level, series = 0.0, list[float]()
         for _ in range(rng.randint(40, 90)):
             level += rng.gauss(0.0, 1.0)
             series.append(level)
@@ -130,7 +136,7 @@ def test_statistics_ignore_shifting_and_positive_scaling(seed, shift, scale):
 
 @SETTINGS
 @given(ts=series_sets(max_series=4, max_points=30), seglen=st.integers(1, 4))
-def test_callers_series_are_never_modified(ts, seglen):
+def test_callers_series_are_never_modified(ts: list[list[float]], seglen: int) -> None:
     snapshot = [list(series) for series in ts]
     sax(ts, seglen, 4)
     Miner(0.5, seglen, 4, min_len=1).mine(ts)

@@ -1,6 +1,7 @@
 """The module-level sax: conversions, letters and refusals."""
 
 import math
+from typing import Any
 
 import pytest
 
@@ -30,7 +31,9 @@ VECTOR_TOO_LARGE = "cannot create std::vector larger than max_size()"
         ([[1.0, 2.0]], 2**31 - 1, 3, [["b"]]),  # 3 / (2**31 - 1) is just above 0
     ],
 )
-def test_letters(ts, seglen, alphabet, expected):
+def test_letters(
+    ts: list[list[float]], seglen: int, alphabet: int, expected: list[list[str]] | None
+) -> None:
     if expected is None:
         with pytest.raises(ValueError, match=VECTOR_TOO_LARGE):
             sax(ts, seglen, alphabet)
@@ -38,24 +41,24 @@ def test_letters(ts, seglen, alphabet, expected):
         assert sax(ts, seglen, alphabet) == expected
 
 
-def test_letters_are_one_character_str_and_keywords_work():
+def test_letters_are_one_character_str_and_keywords_work() -> None:
     positional = sax([[0.5, -0.5, 1.0], [2.0]], 1, 4)
     assert sax(ts=[[0.5, -0.5, 1.0], [2.0]], seglen=1, alphabet=4) == positional
     assert sax([[0.5, -0.5, 1.0], [2.0]], alphabet=4, seglen=1) == positional
     assert all(type(letter) is str and len(letter) == 1 for word in positional for letter in word)
 
 
-def test_tuples_and_ints_convert_like_lists_of_floats():
+def test_tuples_and_ints_convert_like_lists_of_floats() -> None:
     assert sax(((1, -1, 0),), 1, 3) == sax([[1.0, -1.0, 0.0]], 1, 3)
 
     class Number:
-        def __float__(self):
+        def __float__(self) -> float:
             return 2.5
 
     assert sax([[Number()]], 1, 2) == [["b"]]
 
 
-def test_callers_lists_are_unchanged():
+def test_callers_lists_are_unchanged() -> None:
     ts = [[3.0, 1.0, 2.0], [5.0]]
     snapshot = [list(series) for series in ts]
     sax(ts, 2, 4)
@@ -63,14 +66,14 @@ def test_callers_lists_are_unchanged():
 
 
 @pytest.mark.parametrize("seglen", [0, -1])
-def test_impossible_letter_count_is_a_value_error(seglen):
+def test_impossible_letter_count_is_a_value_error(seglen: int) -> None:
     with pytest.raises(ValueError) as raised:
         sax([[1.0, 2.0, 3.0]], seglen, 4)
     assert str(raised.value) == VECTOR_TOO_LARGE
 
 
 @pytest.mark.parametrize("alphabet", [11, -1, 2**31 - 1, -(2**31)])
-def test_alphabet_outside_the_table_is_refused(alphabet):
+def test_alphabet_outside_the_table_is_refused(alphabet: int) -> None:
     with pytest.raises(ValueError) as raised:
         sax([[1.0]], 1, alphabet)
     assert str(raised.value) == f"alphabet must be between 0 and 10, got {alphabet}"
@@ -97,11 +100,11 @@ def test_alphabet_outside_the_table_is_refused(alphabet):
         (None, 1, 2),
     ],
 )
-def test_wrong_arguments_are_type_errors(args):
+def test_wrong_arguments_are_type_errors(args: tuple[Any, ...]) -> None:
     with pytest.raises(TypeError):
         sax(*args)
 
 
-def test_unknown_keyword_is_a_type_error():
+def test_unknown_keyword_is_a_type_error() -> None:
     with pytest.raises(TypeError):
-        sax(ts=[[1.0]], seglen=1, alphabet=2, scale=3)
+        sax(ts=[[1.0]], seglen=1, alphabet=2, scale=3)  # type: ignore[call-arg]

@@ -1,0 +1,30 @@
+"""zorp_miner: recurring shapes (motifs) across a set of numeric time series.
+
+The entry point is :func:`find_motifs`; :func:`load` reads series from CSV, TSV, UCR ``.tsv``,
+JSON, ``.npy`` and ``.npz`` files; :func:`plot_motif` and :func:`plot_motifs` draw results
+(matplotlib, the ``plot`` extra); ``zorp-miner`` (or ``python -m zorp_miner``) runs it all from
+the command line. The native module underneath is ``_zorp_cpp``.
+
+Importing this package imports numpy and the native module only: pandas and matplotlib are
+imported by the functions that need them.
+"""
+
+from ._version import __version__
+from .api import find_motifs
+from .files import load
+from .params import ExactParams
+from .plot import plot_matches, plot_motif, plot_motifs, plot_occurrences
+from .results import Motif, Motifs
+
+__all__ = [
+    "ExactParams",
+    "Motif",
+    "Motifs",
+    "__version__",
+    "find_motifs",
+    "load",
+    "plot_matches",
+    "plot_motif",
+    "plot_motifs",
+    "plot_occurrences",
+]

@@ -1,0 +1,7 @@
+"""``python -m zorp_miner``: the command line, as ``zorp-miner``."""
+
+import sys
+
+from .cli import main
+
+sys.exit(main())

@@ -1,0 +1,351 @@
+"""The command line: ``zorp-miner FILE --seglen N [options]`` (also ``python -m zorp_miner``).
+
+Exit status: 0 on success; 2 for a usage or input error (one line on stderr); 1 when the run
+itself is refused, for instance because it would need more memory than the machine has.
+"""
+
+import argparse
+import csv
+import io
+import json
+import sys
+import time
+from collections.abc import Sequence
+from pathlib import Path
+from typing import NoReturn
+
+from ._extras import require
+from ._version import __version__
+from .exact import mine_exact
+from .files import FORMATS, load
+from .params import ALPHABET_MAX, ALPHABET_MIN, exact_params
+from .results import Motif, Motifs, motifs_from_native
+
+PROG = "zorp-miner"
+OUTPUT_FORMATS = ("table", "json", "csv")
+DESCRIPTION = """\
+Find the shapes (motifs) that recur across a set of numeric series read from FILE, and print
+them best first. FILE holds one series per line (CSV, TSV, space-separated .txt, the UCR
+archive's _TRAIN.tsv/_TEST.tsv), a JSON list of series, or a .npy/.npz array; lines may differ
+in length."""
+EPILOG = """\
+exit status: 0 on success, 2 for a usage or input error, 1 when the run is refused (for
+instance when it would need more memory than the machine has: raise --minsup, set --max-len or
+use a smaller --seglen).
+
+JSON output: {"zorp_miner", "mode", "parameters", "series": {"count", "lengths"}, "found",
+"file", "motifs": [{"rank", "pattern", "letters", "seglen", "length", "support", "naed",
+"series", "best_matches", "occurrences": {"series", "letters", "starts"},
+"average_occurrences", "representative"}]}; lengths and starts in points, null for NaN. The
+README describes every field."""
+
+
+class UsageError(Exception):
+    """A bad command line or input: exit status 2."""
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message: str) -> NoReturn:
+        raise UsageError(message)
+
+
+def main(argv: list[str] | None = None) -> int:
+    """Run the command line.
+
+    Parameters
+    ----------
+    argv : list of str, optional
+        The arguments after the program name; ``sys.argv[1:]`` by default.
+
+    Returns
+    -------
+    int
+        The exit status: 0 on success, 2 for a usage or input error, 1 for a refused run.
+    """
+    try:
+        return _run(parser().parse_args(argv))
+    except UsageError as error:
+        _say(f"error: {error} (see {PROG} --help)")
+        return 2
+    except (ValueError, TypeError, ImportError) as error:
+        _say(f"error: {error}")
+        return 2
+    except OSError as error:
+        _say(f"error: {_os_message(error)}")
+        return 2
+    except SystemExit as exit:  # --help and --version
+        return exit.code if isinstance(exit.code, int) else 0
+
+
+def parser() -> argparse.ArgumentParser:
+    """The argument parser of ``zorp-miner``."""
+    cli = _Parser(
+        prog=PROG,
+        description=DESCRIPTION,
+        epilog=EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    cli.add_argument("file", metavar="FILE", type=Path, help="the file of series")
+    cli.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
+    run = cli.add_argument_group("discovery")
+    run.add_argument(
+        "--seglen",
+        type=int,
+        required=True,
+        metavar="N",
+        help="points per letter (required). A shape of W points becomes W/N letters and needs "
+        "at least --min-len of them: start with a quarter to a tenth of the length of the "
+        "shapes you look for",
+    )
+    run.add_argument(
+        "--alphabet",
+        type=int,
+        default=7,
+        metavar="N",
+        help=f"letters, {ALPHABET_MIN} to {ALPHABET_MAX} (default: 7)",
+    )
+    run.add_argument(
+        "--minsup",
+        type=float,
+        default=0.5,
+        metavar="F",
+        help="fraction of the series a pattern must occur in, above 0 and at most 1 (default: 0.5)",
+    )
+    run.add_argument(
+        "--min-len",
+        type=int,
+        default=3,
+        metavar="N",
+        help="shortest pattern kept, in letters (default: 3)",
+    )
+    run.add_argument(
+        "--max-len",
+        type=int,
+        default=0,
+        metavar="N",
+        help="longest pattern searched, in letters; 0 for no limit (default: 0)",
+    )
+    run.add_argument(
+        "--max-overlap",
+        type=float,
+        default=0.9,
+        metavar="F",
+        help="drop a pattern whose longest common subsequence with a longer kept one covers "
+        "more than this share of it, 0 to 1 (default: 0.9)",
+    )
+    out = cli.add_argument_group("output")
+    out.add_argument(
+        "--top",
+        type=int,
+        default=10,
+        metavar="K",
+        help="print the best K motifs; 0 prints all (default: 10)",
+    )
+    out.add_argument(
+        "--format",
+        choices=OUTPUT_FORMATS,
+        default="table",
+        help="table: ranked summary; json: every field of every motif; csv: one row per "
+        "motif (default: table)",
+    )
+    out.add_argument(
+        "--plot",
+        type=Path,
+        metavar="OUT.png",
+        help="also draw the best motifs over the data into this PNG (needs matplotlib: "
+        "pip install 'zorp_miner[plot]') (default: no plot)",
+    )
+    out.add_argument(
+        "--plot-motifs",
+        type=int,
+        default=3,
+        metavar="N",
+        help="how many of the best motifs --plot draws (default: 3)",
+    )
+    read = cli.add_argument_group("reading FILE")
+    read.add_argument(
+        "--input-format",
+        choices=FORMATS,
+        help="the format of FILE (default: from its suffix; *_TRAIN.tsv and *_TEST.tsv are "
+        "read as ucr)",
+    )
+    read.add_argument(
+        "--columns",
+        action="store_true",
+        help="one series per column instead of per line (default: per line)",
+    )
+    read.add_argument(
+        "--header", action="store_true", help="skip the first line (default: read it)"
+    )
+    read.add_argument(
+        "--label",
+        metavar="CLASS",
+        help="ucr files: keep only the series of this class (default: all)",
+    )
+    read.add_argument(
+        "--key",
+        metavar="NAME",
+        help=".npz files: the array to read (default: the only one, or every 1-D array)",
+    )
+    return cli
+
+
+def _run(args: argparse.Namespace) -> int:
+    if args.top < 0:
+        raise UsageError(f"--top must be 0 (all) or a positive number of motifs, got {args.top}")
+    if args.plot_motifs < 1:
+        raise UsageError(f"--plot-motifs must be at least 1, got {args.plot_motifs}")
+    params = exact_params(
+        seglen=args.seglen,
+        alphabet=args.alphabet,
+        minsup=args.minsup,
+        min_len=args.min_len,
+        max_len=args.max_len,
+        max_overlap=args.max_overlap,
+        top=args.top or None,
+    )
+    if args.plot is not None:
+        require("matplotlib", "--plot")
+        if not args.plot.parent.is_dir():
+            raise UsageError(f"--plot: the folder {args.plot.parent} does not exist")
+    series = load(
+        args.file,
+        format=args.input_format,
+        layout="columns" if args.columns else "rows",
+        header=args.header,
+        label=args.label,
+        key=args.key,
+    )
+    started = time.perf_counter()
+    try:
+        natives = mine_exact(series, params)
+    except (MemoryError, ValueError) as error:
+        _say(f"run refused: {error}")
+        return 1
+    elapsed = time.perf_counter() - started
+    motifs = motifs_from_native(natives, [len(one) for one in series], params)
+    name = str(args.file)
+    if args.format == "json":
+        result = {"file": name, **motifs.to_dict()}
+        sys.stdout.write(json.dumps(result) + "\n")
+    elif args.format == "csv":
+        sys.stdout.write(csv_text(motifs))
+    else:
+        sys.stdout.write(table_text(motifs, name, elapsed))
+    if args.plot is not None:
+        _write_plot(motifs, series, args.plot, args.plot_motifs)
+        _say(f"wrote {args.plot}")
+    return 0
+
+
+def table_text(motifs: Motifs, name: str, elapsed: float | None = None) -> str:
+    """The ranked table the command prints by default, with a heading and a closing line."""
+    points = int(motifs.series_lengths.sum())
+    params = motifs.params
+    lines = [
+        f"{name}: {motifs.series_count} series, {points} points",
+        f"seglen {params.seglen}, alphabet {params.alphabet}, minsup {params.minsup:g}, "
+        f"min_len {params.min_len}, max_len {params.max_len or 'none'}, "
+        f"max_overlap {params.max_overlap:g}",
+        "",
+        motif_table(motifs, motifs.series_count),
+        "",
+    ]
+    took = "" if elapsed is None else f" in {elapsed * 1000:.1f} ms"
+    shown = f"the best {len(motifs)} shown" if len(motifs) < motifs.found else "all shown"
+    lines.append(f"{motifs.found} motifs found{took}; {shown}.")
+    return "\n".join(lines) + "\n"
+
+
+def motif_table(motifs: Sequence[Motif], series_count: int) -> str:
+    """One line per motif: rank, pattern, support, naed and the first best matches."""
+    header = (
+        f"{'rank':>4}  {'pattern':<16} {'support':>9}  {'naed':>8}  "
+        "best match per series (series:start)"
+    )
+    lines = [header, "-" * len(header)]
+    for motif in motifs:
+        pattern = _short(motif.pattern, 16)
+        support = f"{motif.support}/{series_count}"
+        lines.append(
+            f"{motif.rank:>4}  {pattern:<16} {support:>9}  {motif.naed:>8.4f}  "
+            f"{_abbreviated(motif)}"
+        )
+    return "\n".join(lines)
+
+
+def csv_text(motifs: Motifs) -> str:
+    """One CSV row per motif; series and best matches (points) as space-separated lists."""
+    buffer = io.StringIO()
+    writer = csv.writer(buffer, lineterminator="\n")
+    writer.writerow(
+        [
+            "rank",
+            "pattern",
+            "letters",
+            "length",
+            "support",
+            "naed",
+            "series",
+            "best_matches",
+            "occurrences",
+        ]
+    )
+    for motif in motifs:
+        writer.writerow(
+            [
+                motif.rank,
+                motif.pattern,
+                motif.letters,
+                motif.length,
+                motif.support,
+                repr(motif.naed),
+                " ".join(map(str, motif.series.tolist())),
+                " ".join(map(str, motif.best_matches.tolist())),
+                len(motif.occurrence_letters),
+            ]
+        )
+    return buffer.getvalue()
+
+
+def _abbreviated(motif: Motif, shown: int = 5) -> str:
+    pairs = [
+        f"{s}:{start}"
+        for s, start in zip(motif.series.tolist(), motif.best_matches.tolist(), strict=True)
+    ]
+    if len(pairs) <= shown:
+        return " ".join(pairs)
+    return " ".join(pairs[:shown]) + f" ... (+{len(pairs) - shown} more)"
+
+
+def _short(pattern: str, most: int) -> str:
+    return pattern if len(pattern) <= most else pattern[: most - 3] + "..."
+
+
+def _write_plot(motifs: Motifs, series: object, out: Path, count: int) -> None:
+    from .plot import plot_motifs
+
+    if len(motifs) == 0:
+        from matplotlib.figure import Figure
+
+        figure = Figure(figsize=(8.0, 2.0), layout="constrained")
+        figure.text(
+            0.5,
+            0.5,
+            f"No motif found in {motifs.series_count} series with these parameters",
+            ha="center",
+            va="center",
+        )
+    else:
+        figure = plot_motifs(motifs, series, top=count)
+    figure.savefig(out, dpi=100)
+
+
+def _os_message(error: OSError) -> str:
+    if error.filename is not None and error.strerror:
+        return f"{error.filename}: {error.strerror}"
+    return str(error)
+
+
+def _say(message: str) -> None:
+    print(f"{PROG}: {message}", file=sys.stderr)

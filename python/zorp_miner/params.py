@@ -1,0 +1,132 @@
+"""The tuning values of a discovery run, checked before any work."""
+
+import math
+import numbers
+import operator
+from dataclasses import asdict, dataclass
+from typing import Any, TypeAlias
+
+import numpy as np
+
+# The native module stores lengths and counts as 32-bit signed integers.
+INT32_MAX = 2**31 - 1
+ALPHABET_MIN, ALPHABET_MAX = 2, 10
+
+# What the checks below take, as a type: any integral number (Python's or numpy's) for a whole
+# number, any real number for a fraction; bool is refused at run time although the type system
+# counts it as an int. Values computed with numpy pass without a cast.
+WholeNumber: TypeAlias = int | np.integer[Any]
+RealNumber: TypeAlias = float | np.floating[Any] | np.integer[Any]
+
+
+@dataclass(frozen=True)
+class ExactParams:
+    """The checked tuning values of the exact mode; see :func:`zorp_miner.find_motifs`.
+
+    Attributes
+    ----------
+    seglen : int
+        Points per letter.
+    alphabet : int
+        Letters, 2 to 10.
+    minsup : float
+        Fraction of the series a pattern must occur in, in (0, 1].
+    min_len : int
+        Shortest pattern kept, in letters.
+    max_len : int
+        Longest pattern searched, in letters; 0 for no limit.
+    max_overlap : float
+        Largest overlap, in [0, 1], a pattern may have with a longer one that is kept.
+    top : int or None
+        Motifs returned, best first; None for all.
+    """
+
+    seglen: int
+    alphabet: int
+    minsup: float
+    min_len: int
+    max_len: int
+    max_overlap: float
+    top: int | None
+
+    def to_dict(self) -> dict[str, int | float | None]:
+        """The values by name, ready for JSON."""
+        return asdict(self)
+
+
+def exact_params(
+    *,
+    seglen: object,
+    alphabet: object,
+    minsup: object,
+    min_len: object,
+    max_len: object,
+    max_overlap: object,
+    top: object,
+) -> ExactParams:
+    """Check the tuning values of the exact mode.
+
+    Every value is checked, in signature order, before any work; the first bad one raises.
+
+    Raises
+    ------
+    TypeError
+        For a value of the wrong type (a float or a bool where a whole number is expected, a
+        str where a number is expected).
+    ValueError
+        For a value out of its range; the message names the value and the range.
+    """
+    checked_seglen = _whole(seglen, "seglen", 1, INT32_MAX, "points per letter")
+    checked_alphabet = _whole(alphabet, "alphabet", ALPHABET_MIN, ALPHABET_MAX, "letters")
+    checked_minsup = _fraction(
+        minsup, "minsup", "the fraction of the series a pattern must occur in", above_zero=True
+    )
+    checked_min_len = _whole(min_len, "min_len", 1, INT32_MAX, "letters")
+    checked_max_len = _whole(max_len, "max_len", 0, INT32_MAX, "letters, 0 for no limit")
+    if 0 < checked_max_len < checked_min_len:
+        raise ValueError(
+            f"max_len must be 0 (no limit) or at least min_len ({checked_min_len}) letters, "
+            f"got {checked_max_len}"
+        )
+    longest = checked_max_len or checked_min_len
+    if checked_seglen * longest > INT32_MAX:
+        raise ValueError(
+            f"seglen × {'max_len' if checked_max_len else 'min_len'} must be at most {INT32_MAX} "
+            f"points (a motif's length), got {checked_seglen} × {longest}"
+        )
+    checked_overlap = _fraction(
+        max_overlap, "max_overlap", "the share of a pattern that may repeat a longer one"
+    )
+    checked_top = None if top is None else _whole(top, "top", 1, INT32_MAX, "motifs, or None")
+    return ExactParams(
+        seglen=checked_seglen,
+        alphabet=checked_alphabet,
+        minsup=checked_minsup,
+        min_len=checked_min_len,
+        max_len=checked_max_len,
+        max_overlap=checked_overlap,
+        top=checked_top,
+    )
+
+
+def _whole(value: object, name: str, low: int, high: int, unit: str) -> int:
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+        raise TypeError(
+            f"{name} must be a whole number of {unit}, got {value!r} ({type(value).__name__})"
+        )
+    number = operator.index(value)
+    if not low <= number <= high:
+        bound = f"from {low} to {high}" if high < INT32_MAX else f"at least {low}"
+        raise ValueError(f"{name} must be a whole number of {unit}, {bound}, got {number}")
+    return number
+
+
+def _fraction(value: object, name: str, meaning: str, *, above_zero: bool = False) -> float:
+    bound = "above 0 and at most 1" if above_zero else "from 0 to 1"
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a number {bound} ({meaning}), got {value!r}")
+    number = float(value)
+    low_ok = number > 0.0 if above_zero else number >= 0.0
+    if math.isnan(number) or not (low_ok and number <= 1.0):
+        raise ValueError(f"{name} must be a number {bound} ({meaning}), got {number}")
+    return number

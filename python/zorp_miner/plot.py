@@ -1,0 +1,326 @@
+"""Drawing motifs over the data they were found in (matplotlib, the ``plot`` extra).
+
+Every function draws on the axes or figure it is given, or on a new figure, and returns the
+figure; none calls ``plt.show()``. New figures are plain ``matplotlib.figure.Figure`` objects,
+not registered with pyplot: save them with ``fig.savefig(...)``, or let Jupyter show the value.
+To draw inside a pyplot figure, pass its axes (``ax=``) or the figure (``fig=``).
+"""
+
+from __future__ import annotations
+
+import warnings
+from collections.abc import Sequence
+from typing import TYPE_CHECKING
+
+import numpy as np
+
+from ._extras import require
+from .inputs import FloatArray, as_series_set
+from .results import Motif, Motifs
+
+if TYPE_CHECKING:
+    from matplotlib.axes import Axes
+    from matplotlib.figure import Figure, SubFigure
+
+# Colours: the representative in black, matches in blue, occurrences in orange.
+REPRESENTATIVE = "black"
+MATCH = "tab:blue"
+OCCURRENCE = "tab:orange"
+
+
+def plot_matches(
+    motif: Motif, data: object, *, ax: Axes | None = None, max_lines: int = 50
+) -> Figure:
+    """Draw the representative curve with every series' best match overlaid.
+
+    Parameters
+    ----------
+    motif : Motif
+        A motif found in ``data``.
+    data : array-like, list of array-likes or DataFrame
+        The series the motif was found in, in any form :func:`zorp_miner.find_motifs` takes.
+    ax : matplotlib.axes.Axes, optional
+        Where to draw; a new figure by default.
+    max_lines : int, default 50
+        The most best matches drawn as lines. Beyond that, an evenly spaced sample of them is
+        drawn, and a band shows where the middle 80% of all best matches lie.
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        The figure drawn on.
+    """
+    if max_lines < 1:
+        raise ValueError(f"max_lines must be at least 1, got {max_lines}")
+    axes = _axes(ax, (5.0, 3.6))
+    series = _normalised(data, motif)
+    offsets = np.arange(motif.length)
+    matches = np.array(
+        [
+            _window(series[s], int(start), motif.length)
+            for s, start in zip(motif.series, motif.best_matches, strict=True)
+        ]
+    )
+    shown = _sample(len(matches), max_lines)
+    label = "best match, each series"
+    if len(shown) < len(matches):
+        label = f"best match, {len(shown)} of {len(matches)} series"
+    # A sample of many lines is drawn fainter, under the band that summarises them all.
+    alpha = 0.35 if len(shown) == len(matches) else 0.2
+    for number, row in enumerate(matches[shown]):
+        axes.plot(
+            offsets, row, color=MATCH, alpha=alpha, linewidth=0.7, label=None if number else label
+        )
+    if len(shown) < len(matches):
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", RuntimeWarning)  # an all-NaN column
+            low, high = np.nanpercentile(matches, [10, 90], axis=0)
+        axes.fill_between(
+            offsets,
+            low,
+            high,
+            facecolor=MATCH,
+            alpha=0.25,
+            edgecolor="navy",
+            linewidth=1.0,
+            linestyle="--",
+            label=f"middle 80% of all {len(matches)}",
+        )
+    axes.plot(
+        offsets, motif.representative, color=REPRESENTATIVE, linewidth=2.5, label="representative"
+    )
+    axes.set_title(
+        f"#{motif.rank} {_short(motif.pattern)}: {motif.support} series, naed {motif.naed:.3f}"
+    )
+    axes.set_xlabel(
+        f"points from the start of the match ({motif.letters} letters × {motif.seglen})"
+    )
+    axes.set_ylabel("z-normalised value")
+    axes.set_xlim(0, max(motif.length - 1, 1))
+    if motif.letters <= 40:
+        for boundary in range(motif.seglen, motif.length, motif.seglen):
+            axes.axvline(boundary, color="0.85", linewidth=0.6, zorder=0)
+    # Headroom above the curves for the legend, so that it hides none of them.
+    low_y, high_y = axes.get_ylim()
+    axes.set_ylim(low_y, high_y + 0.3 * (high_y - low_y))
+    axes.legend(loc="upper right", fontsize="small", framealpha=0.9)
+    return _figure_of(axes)
+
+
+def plot_occurrences(
+    motif: Motif,
+    data: object,
+    *,
+    ax: Axes | None = None,
+    series: Sequence[int] | None = None,
+    count: int = 3,
+) -> Figure:
+    """Draw a few series, one above the other, with each occurrence of the motif shaded.
+
+    Parameters
+    ----------
+    motif : Motif
+        A motif found in ``data``.
+    data : array-like, list of array-likes or DataFrame
+        The series the motif was found in, in any form :func:`zorp_miner.find_motifs` takes.
+    ax : matplotlib.axes.Axes, optional
+        Where to draw; a new figure by default.
+    series : sequence of int, optional
+        The series to draw (by position in ``data``); by default ``count`` series spread
+        evenly over those the motif occurs in.
+    count : int, default 3
+        How many series to draw when ``series`` is not given.
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        The figure drawn on.
+    """
+    normalised = _normalised(data, motif)
+    if series is None:
+        if count < 1:
+            raise ValueError(f"count must be at least 1, got {count}")
+        chosen = [int(motif.series[i]) for i in _sample(motif.support, count)]
+    else:
+        chosen = [int(one) for one in series]
+        for one in chosen:
+            if not 0 <= one < len(normalised):
+                raise ValueError(f"series {one} is not in data, which has {len(normalised)} series")
+    axes = _axes(ax, (9.0, 1.2 + 1.1 * len(chosen)))
+    patches = require("matplotlib.patches", "plotting")
+    lane = _lane_height([normalised[one] for one in chosen])
+    labelled = {"occurrence": False, "best match": False}
+    for place, one in enumerate(chosen):
+        values = normalised[one]
+        base = -place * lane
+        axes.plot(np.arange(len(values)), values + base, color="0.25", linewidth=0.7)
+        starts = motif.occurrence_starts[motif.occurrence_series == one]
+        best = motif.best_match(one) if one in motif.series else None
+        for start in starts:
+            kind = "best match" if start == best else "occurrence"
+            label = kind if not labelled[kind] else None
+            labelled[kind] = True
+            axes.add_patch(
+                patches.Rectangle(
+                    (float(start), base - lane / 2),
+                    motif.length,
+                    lane * 0.96,
+                    facecolor=OCCURRENCE,
+                    alpha=0.55 if kind == "best match" else 0.2,
+                    edgecolor="none",
+                    label=label,
+                )
+            )
+    axes.set_yticks([-place * lane for place in range(len(chosen))])
+    axes.set_yticklabels([f"series {one}" for one in chosen])
+    axes.set_ylim(-(len(chosen) - 0.5) * lane, 0.5 * lane)
+    axes.set_xlim(0, max(len(normalised[one]) for one in chosen))
+    axes.set_xlabel("time (points)")
+    axes.set_title(
+        f"#{motif.rank} {_short(motif.pattern)}: occurrences in {len(chosen)} "
+        f"of its {motif.support} series",
+        loc="left",
+    )
+    if any(labelled.values()):
+        axes.legend(
+            loc="lower right", bbox_to_anchor=(1.0, 1.0), ncols=2, fontsize="small", frameon=False
+        )
+    return _figure_of(axes)
+
+
+def plot_motif(
+    motif: Motif,
+    data: object,
+    *,
+    fig: Figure | SubFigure | None = None,
+    max_lines: int = 50,
+    count: int = 3,
+) -> Figure:
+    """Draw one motif: its best matches (:func:`plot_matches`) beside a few series with its
+    occurrences shaded (:func:`plot_occurrences`).
+
+    Parameters
+    ----------
+    motif : Motif
+        A motif found in ``data``.
+    data : array-like, list of array-likes or DataFrame
+        The series the motif was found in.
+    fig : matplotlib Figure or SubFigure, optional
+        Where to draw (two axes are added); a new figure by default.
+    max_lines, count : int
+        As for :func:`plot_matches` and :func:`plot_occurrences`.
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        The figure drawn on (the top-level figure when ``fig`` is a SubFigure).
+    """
+    target = _new_figure((14.0, 4.0)) if fig is None else fig
+    left, right = target.subplots(1, 2, width_ratios=[1, 2.2])
+    plot_matches(motif, data, ax=left, max_lines=max_lines)
+    plot_occurrences(motif, data, ax=right, count=count)
+    return _figure_of(left)
+
+
+def plot_motifs(
+    motifs: Sequence[Motif],
+    data: object,
+    *,
+    top: int = 3,
+    fig: Figure | None = None,
+    max_lines: int = 50,
+    count: int = 3,
+) -> Figure:
+    """Draw the best motifs of a run, one row each (:func:`plot_motif`).
+
+    Parameters
+    ----------
+    motifs : Motifs or sequence of Motif
+        The motifs, best first, as :func:`zorp_miner.find_motifs` returns them.
+    data : array-like, list of array-likes or DataFrame
+        The series they were found in.
+    top : int, default 3
+        How many motifs to draw, from the first.
+    fig : matplotlib.figure.Figure, optional
+        Where to draw; a new figure by default.
+    max_lines, count : int
+        As for :func:`plot_matches` and :func:`plot_occurrences`.
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        The figure drawn on.
+    """
+    if top < 1:
+        raise ValueError(f"top must be at least 1, got {top}")
+    shown = list(motifs)[:top]
+    if not shown:
+        raise ValueError("there are no motifs to plot")
+    target = _new_figure((14.0, 0.6 + 4.0 * len(shown))) if fig is None else fig
+    rows = target.subfigures(len(shown), 1, squeeze=False)[:, 0]
+    for motif, row in zip(shown, rows, strict=True):
+        plot_motif(motif, data, fig=row, max_lines=max_lines, count=count)
+    if isinstance(motifs, Motifs):
+        params = motifs.params
+        target.suptitle(
+            f"The best {len(shown)} of {motifs.found} motifs in {motifs.series_count} series "
+            f"(seglen {params.seglen}, alphabet {params.alphabet}, minsup {params.minsup:g}, "
+            f"min_len {params.min_len})",
+            fontsize="large",
+        )
+    return target
+
+
+def _new_figure(size: tuple[float, float]) -> Figure:
+    require("matplotlib", "plotting")
+    from matplotlib.figure import Figure
+
+    return Figure(figsize=size, layout="constrained")
+
+
+def _axes(ax: Axes | None, size: tuple[float, float]) -> Axes:
+    if ax is not None:
+        return ax
+    axes: Axes = _new_figure(size).subplots()
+    return axes
+
+
+def _figure_of(axes: Axes) -> Figure:
+    figure = axes.get_figure(root=True)
+    assert figure is not None
+    return figure
+
+
+def _normalised(data: object, motif: Motif) -> list[FloatArray]:
+    """The series z-normalised as the miner saw them; checks the motif belongs to them."""
+    series = as_series_set(data)
+    if motif.support and int(motif.series.max()) >= len(series):
+        raise ValueError(
+            f"the motif occurs in series {int(motif.series.max())}, but data has only "
+            f"{len(series)} series: pass the data the motif was found in"
+        )
+    with np.errstate(invalid="ignore", divide="ignore"):
+        return [(one - one.mean()) / one.std() for one in series]
+
+
+def _window(values: FloatArray, start: int, length: int) -> FloatArray:
+    window = np.full(length, np.nan)
+    part = values[start : start + length]
+    window[: len(part)] = part
+    return window
+
+
+def _sample(total: int, most: int) -> list[int]:
+    """At most `most` indices out of `total`, evenly spread, first and last included."""
+    if total <= most:
+        return list(range(total))
+    return sorted({int(round(i)) for i in np.linspace(0, total - 1, most)})
+
+
+def _lane_height(series: list[FloatArray]) -> float:
+    spans = [np.nanmax(one) - np.nanmin(one) for one in series if np.isfinite(one).any()]
+    return 1.1 * max(spans, default=1.0) if spans and max(spans) > 0 else 1.0
+
+
+def _short(pattern: str, most: int = 20) -> str:
+    return pattern if len(pattern) <= most else pattern[: most - 3] + "..."
