@@ -13,6 +13,7 @@ inside the aeon wheel; nothing is downloaded. Seeds are fixed, so every run buil
 from __future__ import annotations
 
 import dataclasses
+import importlib.util
 import pathlib
 
 import numpy as np
@@ -48,20 +49,34 @@ class PlantedSet:
 
 
 def data_directory() -> pathlib.Path:
-    import aeon.datasets
+    """The data sets inside the installed aeon package, found without importing it.
 
-    return pathlib.Path(aeon.datasets.__file__).parent / "data"
+    aeon serves only as the carrier of the files (it is installed without its dependencies, see
+    bench/README.md): importing it would pull in numba versions that STUMPY's may not match.
+    """
+    spec = importlib.util.find_spec("aeon")
+    if spec is None or not spec.submodule_search_locations:
+        raise SystemExit("the benchmark's data sets ship inside aeon: pip install --no-deps aeon==1.6.0")
+    return pathlib.Path(next(iter(spec.submodule_search_locations))) / "datasets" / "data"
+
+
+def read_ts(path: pathlib.Path) -> tuple[np.ndarray, np.ndarray]:
+    """Instances and labels of a univariate, equal-length .ts file (values then ':label')."""
+    rows, labels = [], []
+    for line in path.read_text().splitlines():
+        line = line.strip()
+        if not line or line.startswith(("#", "@")):
+            continue
+        values, label = line.rsplit(":", 1)
+        rows.append([float(value) for value in values.split(",")])
+        labels.append(label)
+    return np.array(rows, dtype=np.float64), np.array(labels)
 
 
 def load_instances(dataset: str) -> tuple[np.ndarray, np.ndarray]:
     """All instances (train and test) of a bundled univariate data set, and their labels."""
-    from aeon.datasets import load_from_ts_file
-
-    parts = [load_from_ts_file(str(data_directory() / dataset / f"{dataset}_{split}.ts"))
-             for split in ("TRAIN", "TEST")]
-    instances = np.concatenate([np.asarray(x, dtype=np.float64)[:, 0, :] for x, _ in parts])
-    labels = np.concatenate([np.asarray(y) for _, y in parts])
-    return instances, labels
+    parts = [read_ts(data_directory() / dataset / f"{dataset}_{split}.ts") for split in ("TRAIN", "TEST")]
+    return np.concatenate([x for x, _ in parts]), np.concatenate([y for _, y in parts])
 
 
 def joined(pieces: list[np.ndarray]) -> np.ndarray:
@@ -143,3 +158,32 @@ def benchmark_sets() -> list[PlantedSet]:
                 seed = 1000 * d + 10 * series_count + round(fraction * 10)
                 sets.append(planted_set(dataset, series_count, fraction, seed))
     return sets
+
+
+def easy_set(dataset: str, series_count: int, seed: int) -> PlantedSet:
+    """A control: the planted class's instances in hosts of white noise, in every series.
+
+    The noise has a fifth of an instance's deviation, so nothing in a host resembles the shape:
+    any consensus method should find it.
+    """
+    instances, labels = load_instances(dataset)
+    shapes = instances[labels == planted_class(instances, labels)]
+    length = shapes.shape[1]
+    spread = 0.2 * float(np.median(shapes.std(axis=1)))
+    rng = np.random.default_rng(seed)
+    chosen = rng.choice(len(shapes), size=series_count, replace=False)
+    series: list[np.ndarray] = []
+    planted_at: list[int | None] = []
+    for row in chosen.tolist():
+        points = int(rng.integers(HOST_POINTS[0], HOST_POINTS[1] + 1))
+        values = rng.normal(0.0, spread, points)
+        start = int(rng.integers(0, points - length + 1))
+        values[start : start + length] += shapes[row]
+        series.append(values)
+        planted_at.append(start)
+    return PlantedSet(f"{dataset} {series_count}x100% in noise", series, planted_at, length)
+
+
+def easy_sets() -> list[PlantedSet]:
+    """The controls: each data set's class in white noise, 20 series."""
+    return [easy_set(dataset, 20, 500 + d) for d, dataset in enumerate(DATASETS)]
