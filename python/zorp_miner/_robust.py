@@ -46,6 +46,7 @@ import numpy.typing as npt
 
 import _zorp_cpp
 
+from zorp_miner import _native
 from zorp_miner._sliding import FloatArray, SeriesBank, window_statistics, znormalised
 
 IntArray = npt.NDArray[np.int64]
@@ -234,14 +235,13 @@ def _discover_length(
 # Proposals
 
 
-def _window_words(
-    series: list[FloatArray], m: int, letters: int, alphabet: int
-) -> tuple[IntArray, IntArray, IntArray, FloatArray]:
-    """Owner series, start (points), letter codes (0 = a) and segment means of proposal windows.
+def _window_words(series: list[FloatArray], m: int, letters: int) -> tuple[IntArray, IntArray, FloatArray]:
+    """Owner series, start (points) and z-normalised segment means of the proposal windows.
 
-    A window's letters are the SAX letters of the means of its ``letters`` segments of
-    m // letters points after z-normalising the window (the tail beyond letters x seglen is
-    left out of the word).
+    A window's means are those of its ``letters`` segments of m // letters points after
+    z-normalising the window (the tail beyond letters x seglen is left out). Windows are taken
+    every max(1, m // 16) points, fewer in a series with more than WINDOWS_PER_SERIES of them;
+    windows with a NaN or without a shape (flat) are left out.
     """
     letters = min(letters, m)
     seglen = m // letters
@@ -263,72 +263,30 @@ def _window_words(
         owners.append(np.full(len(positions), index, dtype=np.int64))
         starts.append(positions)
     if not rows:
-        return np.zeros(0, np.int64), np.zeros(0, np.int64), np.zeros((0, letters), np.int64), np.zeros((0, letters))
-    means = np.concatenate(rows)
-    # One long row with seglen 1: sax then only maps each mean to its letter.
-    flat = _zorp_cpp.sax(np.ascontiguousarray(means.reshape(1, -1)), 1, alphabet)[0]
-    codes = np.array(flat, dtype="<U1").view(np.uint32).astype(np.int64) - ord("a")
-    return np.concatenate(owners), np.concatenate(starts), codes.reshape(means.shape), means
+        return np.zeros(0, np.int64), np.zeros(0, np.int64), np.zeros((0, letters))
+    return np.concatenate(owners), np.concatenate(starts), np.concatenate(rows)
 
 
 def _proposals(
     series: list[FloatArray], m: int, letters: int, wanted: float, count: int
 ) -> tuple[FloatArray, list[str]]:
-    """Up to count shapes proposed by frequent words, split evenly over the alphabets."""
+    """Up to count shapes proposed by frequent words, split evenly over the alphabets.
+
+    The words, their ranking and the choice of each key's medoid are the native module's
+    (``_native.propose``); see the module's description.
+    """
+    owners, starts, means = _window_words(series, m, letters)
     shapes: list[FloatArray] = []
     names: list[str] = []
-    for alphabet in ALPHABETS:
-        part, part_names = _alphabet_proposals(series, m, letters, alphabet, wanted, count // len(ALPHABETS))
-        shapes.extend(part)
-        names.extend(part_names)
-    return (np.stack(shapes) if shapes else np.zeros((0, m))), names
-
-
-def _alphabet_proposals(
-    series: list[FloatArray], m: int, letters: int, alphabet: int, wanted: float, count: int
-) -> tuple[list[FloatArray], list[str]]:
-    owners, positions, codes, means = _window_words(series, m, letters, alphabet)
     if len(owners) == 0:
-        return [], []
-    width = codes.shape[1]
-    series_count = len(series)
-    keyed = []
-    entries: list[tuple[float, int, int]] = []
-    for projection, wildcard in enumerate([None, *range(width)]):
-        kept = [j for j in range(width) if j != wildcard]
-        keys = codes[:, kept] @ (alphabet ** np.arange(len(kept), dtype=np.int64))
-        order = np.argsort(keys, kind="stable")
-        sorted_keys = keys[order]
-        keyed.append((order, sorted_keys, wildcard))
-        unique_keys, support = np.unique(np.unique(keys * series_count + owners) // series_count, return_counts=True)
-        occurrences = np.diff(np.searchsorted(sorted_keys, np.append(unique_keys, np.iinfo(np.int64).max)))
-        priority = support / np.sqrt(occurrences / support)
-        frequent = np.flatnonzero(support >= wanted)
-        # Ties fall to the projection and the key, both functions of the letters alone.
-        entries.extend(zip((-priority[frequent]).tolist(), [projection] * len(frequent), unique_keys[frequent].tolist()))
-    entries.sort()
-    shapes: list[FloatArray] = []
-    names: list[str] = []
-    seen: set[tuple[int, ...]] = set()
-    for _, projection, key in entries:
-        order, sorted_keys, wildcard = keyed[projection]
-        lo, hi = np.searchsorted(sorted_keys, key), np.searchsorted(sorted_keys, key, side="right")
-        members = np.sort(order[lo:hi])
-        identity = tuple(members.tolist())
-        if identity in seen:
-            continue
-        seen.add(identity)
-        # The medoid is chosen on the words' segment means: the window closest to their average.
-        group = means[members]
-        closest = int(members[np.argmin(((group - group.mean(axis=0)) ** 2).sum(axis=1))])
-        medoid = znormalised(series[owners[closest]][positions[closest] : positions[closest] + m])
-        if monotone_share(medoid) > MONOTONE:
-            continue
-        shapes.append(medoid)
-        names.append("".join("." if j == wildcard else chr(97 + int(codes[closest, j])) for j in range(width)))
-        if len(shapes) == count:
-            break
-    return shapes, names
+        return np.zeros((0, m)), names
+    for alphabet in ALPHABETS:
+        for owner, start, word in _native.propose(
+            series, owners, starts, means, m, alphabet, wanted, count // len(ALPHABETS)
+        ):
+            shapes.append(znormalised(series[owner][start : start + m]))
+            names.append(word)
+    return (np.stack(shapes) if shapes else np.zeros((0, m))), names
 
 
 def proposed_lengths(series: list[FloatArray], seglen: int, support: float, most: int = 3) -> list[int]:
@@ -522,30 +480,4 @@ def monotone_share(shape: FloatArray, points: int = 32) -> float:
 
     Computed on the shape's means over ``points`` blocks; a flat shape counts as monotone (1).
     """
-    m = len(shape)
-    edges = np.linspace(0, m, min(points, m) + 1).astype(np.int64)
-    means = np.add.reduceat(shape, edges[:-1]) / np.diff(edges)
-    total = float(((means - means.mean()) ** 2).sum())
-    if not total > 1e-12 * len(means):
-        return 1.0
-    best = 0.0
-    for sign in (1.0, -1.0):
-        fit = increasing_fit(sign * means)
-        best = max(best, 1.0 - float(((sign * means - fit) ** 2).sum()) / total)
-    return best
-
-
-def increasing_fit(values: FloatArray) -> FloatArray:
-    """Least-squares non-decreasing fit of values (pool adjacent violators)."""
-    means: list[float] = []
-    weights: list[int] = []
-    for value in values.tolist():
-        means.append(value)
-        weights.append(1)
-        while len(means) > 1 and means[-2] > means[-1]:
-            weight = weights[-2] + weights[-1]
-            means[-2] = (means[-2] * weights[-2] + means[-1] * weights[-1]) / weight
-            weights[-2] = weight
-            means.pop()
-            weights.pop()
-    return np.repeat(np.array(means), weights)
+    return float(_native.monotone_share(np.ascontiguousarray(shape, dtype=np.float64), points))

@@ -25,6 +25,8 @@ from __future__ import annotations
 import numpy as np
 import numpy.typing as npt
 
+from zorp_miner import _native
+
 FloatArray = npt.NDArray[np.float64]
 BoolArray = npt.NDArray[np.bool_]
 
@@ -34,6 +36,9 @@ FLAT_FRACTION = 1e-3
 # A window is also flat when its deviation is at most this fraction of its series' largest
 # deviation from the series' mean: the rounding of the window sums reaches about 1e-8 of it.
 RESOLUTION = 1e-6
+# Shapes of up to this many points are matched by direct dot products (the native module), which
+# beats the FFT's cost per window below about this length; longer ones through FFTs.
+DIRECT_POINTS = 64
 
 
 def fft_size(points: int) -> int:
@@ -125,9 +130,11 @@ def _scaled_statistics(series: FloatArray, m: int) -> tuple[FloatArray, FloatArr
 class SeriesBank:
     """A set of series prepared for sliding distances to shapes of one length m (points).
 
-    Holds each series' FFT (NaN set to 0 after centring) and the deviation and usability of
-    every window. Series of different lengths share one FFT size; windows past a series' end
-    are unusable.
+    Holds each series centred and scaled (NaN set to 0), and the deviation and usability of
+    every window. Best matches of short shapes (up to DIRECT_POINTS) come from direct dot
+    products in the native module; longer ones, and the full tables of `correlations`, from
+    FFTs of the series, computed on first use. Series of different lengths share one FFT size;
+    windows past a series' end are unusable.
     """
 
     def __init__(self, series: list[FloatArray], m: int) -> None:
@@ -138,38 +145,53 @@ class SeriesBank:
         count = len(series)
         self.std = np.ones((count, self.windows))
         self.usable = np.zeros((count, self.windows), dtype=bool)
-        padded = np.zeros((count, self.size))
+        self.values: list[FloatArray] = []
+        self.weights: list[FloatArray] = []
         for i, s in enumerate(series):
             # Both the deviations and the series are kept in the series' own scale (centred on
             # its mean, divided by its largest deviation), which cancels in the correlation.
             _, std, usable, centre, scale = _scaled_statistics(s, m)
             self.std[i, : len(std)] = std / scale
             self.usable[i, : len(usable)] = usable
-            if len(std):
-                padded[i, : len(s)] = np.where(np.isfinite(s), (s - centre) / scale, 0.0)
-        self.spectra = np.fft.rfft(padded, axis=1)
+            self.values.append(np.where(np.isfinite(s), (s - centre) / scale, 0.0))
+            self.weights.append(np.where(usable, 1.0 / (m * self.std[i, : len(std)]), 0.0))
         # 1 / (m x deviation) on usable windows, 0 elsewhere; and -inf on unusable windows.
         self.scale = np.where(self.usable, 1.0 / (m * self.std), 0.0)
         self.barrier = np.where(self.usable, 0.0, -np.inf)
+        self._spectra: npt.NDArray[np.complex128] | None = None
+
+    @property
+    def spectra(self) -> npt.NDArray[np.complex128]:
+        """The FFT of every series (zero-padded to the common size), computed once."""
+        if self._spectra is None:
+            padded = np.zeros((len(self.values), self.size))
+            for i, values in enumerate(self.values):
+                if len(values) >= self.m:
+                    padded[i, : len(values)] = values
+            self._spectra = np.fft.rfft(padded, axis=1)
+        return self._spectra
 
     def best(self, shapes: FloatArray) -> tuple[npt.NDArray[np.int64], FloatArray]:
         """Start and distance of each shape's best match in every series, (C, N) each.
 
         The same as the argmin and min of `distances` over the windows (the first window among
-        equals), without building the distances; a series with no usable window gives start 0
-        and distance +inf.
+        equals, up to rounding), without building the distances; a series with no usable window
+        gives start 0 and distance +inf.
         """
         m = self.m
         count = len(self.lengths)
-        if self.windows == 0:
+        if self.windows == 0 or len(shapes) == 0:
             return np.zeros((len(shapes), count), np.int64), np.full((len(shapes), count), np.inf)
-        reversed_spectra = np.fft.rfft(shapes[:, ::-1], n=self.size, axis=1)
-        products = self.spectra[None, :, :] * reversed_spectra[:, None, :]
-        dots = np.fft.irfft(products, n=self.size, axis=2)[:, :, m - 1 : m - 1 + self.windows]
-        r = dots * self.scale
-        r += self.barrier
-        starts = r.argmax(axis=2)
-        top = np.take_along_axis(r, starts[:, :, None], axis=2)[:, :, 0]
+        if m <= DIRECT_POINTS:
+            starts, top = _native.best_correlations(self.values, self.weights, shapes)
+        else:
+            reversed_spectra = np.fft.rfft(shapes[:, ::-1], n=self.size, axis=1)
+            products = self.spectra[None, :, :] * reversed_spectra[:, None, :]
+            dots = np.fft.irfft(products, n=self.size, axis=2)[:, :, m - 1 : m - 1 + self.windows]
+            r = dots * self.scale
+            r += self.barrier
+            starts = r.argmax(axis=2)
+            top = np.take_along_axis(r, starts[:, :, None], axis=2)[:, :, 0]
         distance = np.sqrt(2.0 * (1.0 - np.clip(top, -1.0, 1.0)))
         return starts, np.where(np.isfinite(top), distance, np.inf)
 
