@@ -11,6 +11,7 @@ import argparse
 import json
 import pathlib
 import random
+from typing import Any
 
 from make_example_data import LONGEST, NOISE, SERIES, SHORTEST, STEP, planted_shape
 
@@ -30,7 +31,7 @@ def make_series(rng: random.Random, shape: list[float]) -> tuple[list[float], in
     return [round(value, 5) for value in series], start
 
 
-def example_data() -> dict:
+def example_data() -> dict[str, Any]:
     rng = random.Random(SEED)
     shape = planted_shape()
     series, starts = zip(*(make_series(rng, shape) for _ in range(SERIES)))

@@ -115,7 +115,8 @@ def class_spread(instances: np.ndarray) -> float:
 
 def planted_class(instances: np.ndarray, labels: np.ndarray) -> str:
     """The class whose instances agree best: the smallest class_spread."""
-    return min(sorted(set(labels.tolist())), key=lambda label: class_spread(instances[labels == label]))
+    names: list[str] = sorted({str(label) for label in labels.tolist()})
+    return min(names, key=lambda label: class_spread(instances[labels == label]))
 
 
 def planted_set(dataset: str, series_count: int, fraction: float, seed: int) -> PlantedSet:

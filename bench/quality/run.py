@@ -1,16 +1,16 @@
 """Quality benchmark: which method's top motif sits on the planted instances, and how fast.
 
 Runs, side by side on the same sets and in the same process:
-- robust: zorp_miner's robust discovery given the planted length (the rule below);
+- robust: zorp_miner.find_motifs in its default, robust mode, given the planted length;
 - robust, no length: the same without the length (a row of its own, not a target);
-- exact: the exact pipeline, _zorp_cpp.Miner (the rule below);
+- exact: zorp_miner's exact mode (the rule below);
 - stumpy: STUMPY's ostinato given the planted length, then each series' nearest neighbour of
   its consensus window (stumpy.mass) as that series' match; its compilation is done before
   timing;
 - random: one random window of the planted length per series (fixed seed).
 
 Scores are per series (see scoring.py): precision, recall and F1 of the top motif's best
-matches. Then the shifted-burst example (examples/make_unaligned_data.py). With --grid, a
+matches. Then the shifted-burst example (examples/unaligned.json). With --grid, a
 sensitivity grid of the robust mode's settings is printed after the table, labelled as such:
 the rule is not chosen from it.
 
@@ -20,6 +20,7 @@ the rule is not chosen from it.
 from __future__ import annotations
 
 import argparse
+import json
 import math
 import pathlib
 import sys
@@ -29,9 +30,9 @@ from collections.abc import Callable
 import numpy as np
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-sys.path[:0] = [str(ROOT / "python"), str(ROOT / "examples"), str(pathlib.Path(__file__).parent)]
+sys.path[:0] = [str(pathlib.Path(__file__).parent)]
 
-import _zorp_cpp  # noqa: E402
+import zorp_miner  # noqa: E402
 from planted_sets import PlantedSet, benchmark_sets  # noqa: E402
 from scoring import Score, score  # noqa: E402
 
@@ -40,9 +41,27 @@ from zorp_miner._robust import discover  # noqa: E402
 Matches = dict[int, tuple[int, int]]
 
 
-def robust(series: list[np.ndarray], length: int | None, **settings: object) -> Matches:
-    """The robust rule: minsup 0.5 and the defaults of discover (see bench/README.md)."""
-    found = discover(series, length=length, minsup=0.5, top=1, **settings)  # type: ignore[arg-type]
+def top_matches(motifs: zorp_miner.Motifs) -> Matches:
+    """The best match of the top motif in each series it holds, with the motif's length."""
+    if not motifs:
+        return {}
+    top = motifs[0]
+    return {
+        i: (start, top.length)
+        for i, start in zip(top.series.tolist(), top.best_matches.tolist(), strict=True)
+    }
+
+
+def robust(series: list[np.ndarray], length: int | None) -> Matches:
+    """The robust rule: find_motifs' defaults, the planted length given (see bench/README.md)."""
+    return top_matches(zorp_miner.find_motifs(series, length=length, minsup=0.5, top=1))
+
+
+def robust_with(series: list[np.ndarray], length: int, letters: int, support: float) -> Matches:
+    """The robust mode with other proposal settings, for the sensitivity grid."""
+    found = discover(
+        series, length=length, minsup=0.5, top=1, letters=letters, proposal_support=support
+    )
     if not found:
         return {}
     return {i: (start, found[0].length) for i, start in found[0].starts.items()}
@@ -54,10 +73,11 @@ def exact_seglen(length: int) -> int:
 
 def exact(series: list[np.ndarray], length: int) -> Matches:
     """The exact rule: the demo's settings, seglen scaled so the planted length is 12 letters."""
-    motifs = _zorp_cpp.Miner(0.5, exact_seglen(length), 7, min_len=6, k=1).mine(series)
-    if not motifs:
-        return {}
-    return {i: (start, motifs[0].length) for i, start in motifs[0].best_matches.items()}
+    return top_matches(
+        zorp_miner.find_motifs(
+            series, mode="exact", seglen=exact_seglen(length), minsup=0.5, min_len=6, top=1
+        )
+    )
 
 
 def stumpy_consensus(series: list[np.ndarray], length: int) -> Matches:
@@ -123,9 +143,7 @@ def quality_table(methods: list[str]) -> None:
 
 
 def shifted_burst(with_stumpy: bool) -> None:
-    from make_unaligned_data import example_data
-
-    data = example_data()
+    data = json.loads((ROOT / "examples" / "unaligned.json").read_text())
     series = [np.array(values) for values in data["series"]]
     planted_at, length = data["planted_at"], data["shape_points"]
     aligned = sum(1 for start in planted_at if start % 8 == 0)
@@ -134,7 +152,7 @@ def shifted_burst(with_stumpy: bool) -> None:
     runs: list[tuple[str, Callable[[], Matches]]] = [
         ("robust, length 96", lambda: robust(series, length)),
         ("robust, no length", lambda: robust(series, None)),
-        ("exact Miner(0.5, 8, 7, min_len=6)", lambda: _top_exact(series)),
+        ("exact, seglen 8, min_len 6", lambda: _top_exact(series)),
     ]
     if with_stumpy:
         runs.append(("stumpy ostinato, length 96", lambda: stumpy_consensus(series, length)))
@@ -149,8 +167,7 @@ def shifted_burst(with_stumpy: bool) -> None:
 
 
 def _top_exact(series: list[np.ndarray]) -> Matches:
-    motifs = _zorp_cpp.Miner(0.5, 8, 7, min_len=6, k=1).mine(series)
-    return {i: (start, motifs[0].length) for i, start in motifs[0].best_matches.items()} if motifs else {}
+    return top_matches(zorp_miner.find_motifs(series, mode="exact", seglen=8, min_len=6, top=1))
 
 
 def sensitivity_grid() -> None:
@@ -158,8 +175,10 @@ def sensitivity_grid() -> None:
     sets = benchmark_sets()
     for letters in (6, 8, 10):
         for support in (0.15, 0.25, 0.35):
-            scores = [score(robust(c.series, c.length, letters=letters, proposal_support=support),
-                            c.planted_at, c.length).f1 for c in sets]
+            scores = [
+                score(robust_with(c.series, c.length, letters, support), c.planted_at, c.length).f1
+                for c in sets
+            ]
             print(f"  letters={letters:<3} proposal_support={support:<5} mean F1 {np.mean(scores):.3f}", flush=True)
 
 

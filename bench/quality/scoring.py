@@ -40,10 +40,10 @@ def overlaps(start: int, length: int, planted_start: int, planted_length: int) -
 
 def score(matches: dict[int, tuple[int, int]], planted_at: list[int | None], planted_length: int) -> Score:
     """matches maps a series to the (start, length) in points of the window reported there."""
-    hits = sum(
-        1
-        for series, (start, length) in matches.items()
-        if planted_at[series] is not None and overlaps(start, length, planted_at[series], planted_length)
-    )
-    planted = sum(1 for start in planted_at if start is not None)
-    return Score(hits, len(matches), planted)
+    hits = 0
+    for series, (start, length) in matches.items():
+        planted = planted_at[series]
+        if planted is not None and overlaps(start, length, planted, planted_length):
+            hits += 1
+    carriers = sum(1 for start in planted_at if start is not None)
+    return Score(hits, len(matches), carriers)

@@ -83,6 +83,8 @@ class Found:
         Mean best-match distance over the ceil(minsup x N) closest series; smaller is better.
     pattern : str
         The symbolic key that proposed the motif ("." a wildcard letter).
+    seglen : int
+        Points per letter of ``pattern`` (at the length the motif was proposed at).
     """
 
     length: int
@@ -92,6 +94,7 @@ class Found:
     support: int
     score: float
     pattern: str
+    seglen: int
 
 
 def discover(
@@ -99,7 +102,7 @@ def discover(
     *,
     length: int | None = None,
     minsup: float = 0.5,
-    top: int = 3,
+    top: int | None = 3,
     letters: int = 8,
     proposal_support: float = 0.25,
     candidates: int = 256,
@@ -118,8 +121,9 @@ def discover(
     minsup : float, default 0.5
         Fraction of the series (0 < minsup <= 1) that must hold a motif; the score averages the
         ceil(minsup x N) closest of them.
-    top : int, default 3
-        Number of motifs returned at most.
+    top : int or None, default 3
+        The motifs wanted: the best max(refined, 2 x top) screened proposals are refined (only
+        ``refined`` when None). Every motif accepted among them is returned.
     letters : int, default 8
         Letters per proposal word (each covers length // letters points).
     proposal_support : float, default 0.25
@@ -134,8 +138,9 @@ def discover(
     Returns
     -------
     list of Found
-        At most ``top`` motifs, smallest score first; empty when no shape is held by enough
-        series.
+        The motifs accepted, smallest score first (without a length, at the length each was
+        grown to; the first ``top`` are grown, the others keep the length they were found at);
+        empty when no shape is held by enough series.
     """
     _check(length, minsup, top, letters, proposal_support, candidates, refined, seglen)
     arrays = [np.asarray(s, dtype=np.float64).ravel() for s in series]
@@ -144,18 +149,24 @@ def discover(
     found: list[Found] = []
     for m in proposed_lengths(arrays, seglen, proposal_support):
         found.extend(_discover_length(arrays, m, minsup, top, letters, proposal_support, candidates, refined))
-    found.sort(key=lambda motif: motif.score)
+    found.sort(key=lambda motif: (motif.score, motif.length, motif.pattern))
     kept: list[Found] = []
     for motif in found:
         if not any(_same_places(motif, other) for other in kept):
-            kept.append(_grown(arrays, motif, minsup))
-    return kept[:top]
+            kept.append(motif)
+    grown = len(kept) if top is None else top
+    lengthened: list[Found] = []
+    for motif in [_grown(arrays, motif, minsup) for motif in kept[:grown]] + kept[grown:]:
+        # A lengthened motif may now cover a lesser one's matches.
+        if not any(_same_places(motif, other) for other in lengthened):
+            lengthened.append(motif)
+    return lengthened
 
 
 def _check(
     length: int | None,
     minsup: float,
-    top: int,
+    top: int | None,
     letters: int,
     proposal_support: float,
     candidates: int,
@@ -171,7 +182,8 @@ def _check(
     for name, fraction in (("minsup", minsup), ("proposal_support", proposal_support)):
         if not (isinstance(fraction, (int, float)) and 0.0 < fraction <= 1.0):
             raise ValueError(f"{name} must be a fraction of the series in (0, 1], got {fraction!r}")
-    whole("top", top, 1, "motifs")
+    if top is not None:
+        whole("top", top, 1, "motifs")
     whole("letters", letters, 1, "letters per word")
     whole("candidates", candidates, 1, "proposals")
     whole("refined", refined, 1, "proposals")
@@ -182,7 +194,7 @@ def _discover_length(
     series: list[FloatArray],
     m: int,
     minsup: float,
-    top: int,
+    top: int | None,
     letters: int,
     proposal_support: float,
     candidates: int,
@@ -198,7 +210,7 @@ def _discover_length(
     order = _screened(series, shapes, core_size)
     bank = SeriesBank(series, m)
     ranked: list[tuple[float, str, FloatArray, IntArray, FloatArray]] = []
-    for index in order[: max(refined, 2 * top)]:
+    for index in order[: refined if top is None else max(refined, 2 * top)]:
         shape = shapes[index]
         for _ in range(2):
             starts, best = _best_matches(bank, shape[None])
@@ -222,12 +234,11 @@ def _discover_length(
             len(held),
             score,
             name,
+            m // min(letters, m),
         )
         if any(_same_places(motif, other) for other in kept):
             continue
         kept.append(motif)
-        if len(kept) == top:
-            break
     return kept
 
 
@@ -455,13 +466,19 @@ def _grown(series: list[FloatArray], motif: Found, minsup: float) -> Found:
             len(held),
             score,
             motif.pattern,
+            motif.seglen,
         )
 
 
 def _same_places(a: Found, b: Found) -> bool:
-    """Whether most series both hold have a's and b's matches overlapping by half or more."""
+    """Whether, in most series both hold, a's and b's matches share half the shorter length."""
     shared = [i for i in a.starts if i in b.starts]
-    close = sum(1 for i in shared if abs(a.starts[i] - b.starts[i]) < min(a.length, b.length) / 2)
+    half = min(a.length, b.length) / 2
+    close = sum(
+        1
+        for i in shared
+        if min(a.starts[i] + a.length, b.starts[i] + b.length) - max(a.starts[i], b.starts[i]) >= half
+    )
     return 2 * close > len(shared)
 
 
