@@ -51,8 +51,8 @@ say "Python tests"
 # stub; the allowlist holds the two things pybind11 adds that a stub cannot say. The examples,
 # the tests and the benchmarks are checked fully strict: the few calls that are wrong on
 # purpose carry an ignore with its error code.
-say "Type checks: the stub against the module, mypy --strict over the package, examples/, docs/, tests/python, bench/"
-MYPYPATH="$root/python" "$python" -m mypy.stubtest _zorp_cpp \
+say "Type checks: the stubs against the modules, mypy --strict over the package, examples/, docs/, tests/python, bench/"
+MYPYPATH="$root/python" "$python" -m mypy.stubtest _zorp_cpp zorp_miner._native \
     --allowlist "$root/python/stubtest-allowlist.txt"
 "$python" -m mypy --strict python/zorp_miner examples docs tests/python bench
 

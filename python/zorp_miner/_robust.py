@@ -209,21 +209,37 @@ def _discover_length(
         return []
     order = _screened(series, shapes, core_size)
     bank = SeriesBank(series, m)
-    ranked: list[tuple[float, str, FloatArray, IntArray, FloatArray]] = []
-    for index in order[: refined if top is None else max(refined, 2 * top)]:
-        shape = shapes[index]
-        for _ in range(2):
-            starts, best = _best_matches(bank, shape[None])
-            core = _closest(best[0], core_size)
-            shape = realigned(series, starts[0][core], core, m)
-        if monotone_share(shape) > MONOTONE:
-            continue
-        starts, best = _best_matches(bank, shape[None])
-        ranked.append((_consensus(best[0], core_size), names[index], shape, starts[0], best[0]))
-    ranked.sort(key=lambda item: (item[0], item[1]))
+    chosen = order[: refined if top is None else max(refined, 2 * top)]
+    # The chosen proposals are refined together: one pass over the series per round.
+    current = shapes[chosen]
+    for _ in range(2):
+        starts, best = _best_matches(bank, current)
+        current = np.stack(
+            [
+                realigned(series, starts[c][core], core, m)
+                for c, core in enumerate(_closest(row, core_size) for row in best)
+            ]
+        )
+    trivial = [monotone_share(shape) > MONOTONE for shape in current]
+    kept_shapes = [c for c in range(len(chosen)) if not trivial[c]]
+    if not kept_shapes:
+        return []
+    starts, best = _best_matches(bank, current[kept_shapes])
+    ranked = sorted(
+        (
+            (_consensus(best[k], core_size), names[chosen[c]], current[c], starts[k], best[k])
+            for k, c in enumerate(kept_shapes)
+        ),
+        key=lambda item: (item[0], item[1]),
+    )
+    # The surrogates of every ranked shape, matched in one pass: (ranked, SURROGATES, N).
+    _, chance = _best_matches(
+        bank, np.concatenate([surrogates(item[2], SURROGATES) for item in ranked])
+    )
+    chance = chance.reshape(len(ranked), SURROGATES, -1)
     kept: list[Found] = []
-    for score, name, shape, starts_row, best_row in ranked:
-        held = _held(bank, shape, best_row, core_size)
+    for (score, name, shape, starts_row, best_row), chance_rows in zip(ranked, chance, strict=True):
+        held = _held(best_row, chance_rows, core_size)
         if len(held) < core_size:
             continue
         motif = Found(
@@ -380,14 +396,14 @@ def _screened(series: list[FloatArray], shapes: FloatArray, core_size: int) -> l
     return sorted(range(len(shapes)), key=lambda i: (scores[i], i))
 
 
-def _held(bank: SeriesBank, shape: FloatArray, best: FloatArray, core_size: int) -> IntArray:
+def _held(best: FloatArray, chance: FloatArray, core_size: int) -> IntArray:
     """Series whose best match is closer than MARGIN x every surrogate's best match there.
 
-    None at all when the shape's score is not below MARGIN x the score of the surrogates' best
-    matches: a shape averaged from the noise of its closest series fits those series better
-    than chance per series, but not as a whole.
+    best holds the shape's best-match distance per series, chance its surrogates' (one row
+    each). None at all when the shape's score is not below MARGIN x the score of the
+    surrogates' best matches: a shape averaged from the noise of its closest series fits those
+    series better than chance per series, but not as a whole.
     """
-    _, chance = _best_matches(bank, surrogates(shape, SURROGATES))
     chance_best = chance.min(axis=0)
     if not _consensus(best, core_size) < MARGIN * _consensus(chance_best, core_size):
         return np.zeros(0, np.int64)
@@ -455,7 +471,8 @@ def _grown(series: list[FloatArray], motif: Found, minsup: float) -> Found:
         bank = SeriesBank(series, m)
         starts_row, best_row = (row[0] for row in _best_matches(bank, shape[None]))
         score = _consensus(best_row, core_size)
-        held = _held(bank, shape, best_row, core_size)
+        _, chance = _best_matches(bank, surrogates(shape, SURROGATES))
+        held = _held(best_row, chance, core_size)
         if len(held) < core_size or not score <= SLACK * motif.score:
             return best
         best = Found(

@@ -39,6 +39,9 @@ RESOLUTION = 1e-6
 # Shapes of up to this many points are matched by direct dot products (the native module), which
 # beats the FFT's cost per window below about this length; longer ones through FFTs.
 DIRECT_POINTS = 64
+# Longer shapes are matched through FFTs a few at a time, holding at most about this many
+# products (16 bytes each) at once.
+FFT_VALUES = 1 << 22
 
 
 def fft_size(points: int) -> int:
@@ -185,15 +188,24 @@ class SeriesBank:
         if m <= DIRECT_POINTS:
             starts, top = _native.best_correlations(self.values, self.weights, shapes)
         else:
-            reversed_spectra = np.fft.rfft(shapes[:, ::-1], n=self.size, axis=1)
-            products = self.spectra[None, :, :] * reversed_spectra[:, None, :]
-            dots = np.fft.irfft(products, n=self.size, axis=2)[:, :, m - 1 : m - 1 + self.windows]
-            r = dots * self.scale
-            r += self.barrier
-            starts = r.argmax(axis=2)
-            top = np.take_along_axis(r, starts[:, :, None], axis=2)[:, :, 0]
+            # A few shapes at a time, so that the products stay within FFT_VALUES values.
+            step = max(1, FFT_VALUES // (count * self.size))
+            parts = [self._best_by_fft(shapes[i : i + step]) for i in range(0, len(shapes), step)]
+            starts = np.concatenate([part[0] for part in parts])
+            top = np.concatenate([part[1] for part in parts])
         distance = np.sqrt(2.0 * (1.0 - np.clip(top, -1.0, 1.0)))
         return starts, np.where(np.isfinite(top), distance, np.inf)
+
+    def _best_by_fft(self, shapes: FloatArray) -> tuple[npt.NDArray[np.int64], FloatArray]:
+        """Start and correlation of each shape's best match in every series, through FFTs."""
+        m = self.m
+        reversed_spectra = np.fft.rfft(shapes[:, ::-1], n=self.size, axis=1)
+        products = self.spectra[None, :, :] * reversed_spectra[:, None, :]
+        dots = np.fft.irfft(products, n=self.size, axis=2)[:, :, m - 1 : m - 1 + self.windows]
+        r = dots * self.scale
+        r += self.barrier
+        starts = r.argmax(axis=2)
+        return starts, np.take_along_axis(r, starts[:, :, None], axis=2)[:, :, 0]
 
     def correlations(self, shapes: FloatArray) -> FloatArray:
         """Pearson correlation of each shape with every window of every series.

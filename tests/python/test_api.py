@@ -218,6 +218,7 @@ def test_numpy_integers_are_accepted_as_parameters(ragged: list[list[float]]) ->
     got = zorp_miner.find_motifs(
         ragged, mode="exact", seglen=np.int64(4), alphabet=np.int32(5), top=np.uint8(2)
     )
+    assert isinstance(got.params, zorp_miner.ExactParams)
     assert len(got) == 2 and got.params.seglen == 4 and type(got.params.seglen) is int
 
 

@@ -1,5 +1,9 @@
 """The native kernels of the robust discovery against numpy and direct computations."""
 
+import pathlib
+import shutil
+import subprocess
+
 import numpy as np
 import pytest
 from hypothesis import given, settings
@@ -147,3 +151,15 @@ def test_native_kernels_refuse_tables_that_do_not_fit() -> None:
         _native.best_correlations([np.zeros(10)], [np.ones(6)], np.zeros((1, 4)))
     with pytest.raises(ValueError, match="runs past the end of series 0"):
         _native.propose([np.zeros(10)], [0], [5], np.zeros((1, 8)), 8, 3, 1.0, 1)
+
+
+def test_the_module_lives_in_the_package_and_exports_only_its_entry_point() -> None:
+    path = pathlib.Path(_native.__file__ or "")
+    assert path.parent.name == "zorp_miner"
+    nm = shutil.which("nm")
+    if nm is None:
+        pytest.skip("nm is not installed")
+    listing = subprocess.run(
+        [nm, "-D", "--defined-only", str(path)], capture_output=True, text=True, check=True
+    )
+    assert [line.split()[-1] for line in listing.stdout.splitlines()] == ["PyInit__native"]

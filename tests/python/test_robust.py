@@ -1,6 +1,9 @@
 """Robust discovery: planted shapes at any shift are found, and series order does not matter."""
 
+from typing import Any
+
 import numpy as np
+import numpy.typing as npt
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
@@ -9,18 +12,23 @@ from zorp_miner._robust import discover, monotone_share, realigned
 
 M = 48
 
+FloatArray = npt.NDArray[np.float64]
 
-def burst(m: int = M) -> np.ndarray:
+
+def burst(m: int = M) -> FloatArray:
     """A square wave of four plateaus, the shape planted in the tests."""
     quarter = m // 4
     return np.repeat([3.0, -3.0, 3.0, -3.0], quarter)
 
 
-def planted(count: int, seed: int, share: float = 1.0, points: int = 500) -> tuple[list[np.ndarray], list[int | None]]:
+def planted(
+    count: int, seed: int, share: float = 1.0, points: int = 500
+) -> tuple[list[FloatArray], list[int | None]]:
     """Noisy random walks; the burst added at an arbitrary point of round(share * count) of them."""
     rng = np.random.default_rng(seed)
     carriers = set(rng.choice(count, size=round(share * count), replace=False).tolist())
-    series, starts = [], []
+    series: list[FloatArray] = []
+    starts: list[int | None] = []
     for i in range(count):
         values = np.cumsum(rng.normal(0.0, 0.05, points)) + rng.normal(0.0, 1.0, points)
         if i in carriers:
@@ -34,16 +42,17 @@ def planted(count: int, seed: int, share: float = 1.0, points: int = 500) -> tup
 
 
 def hits(starts: dict[int, int], length: int, planted_at: list[int | None]) -> int:
-    return sum(
-        1
-        for i, s in starts.items()
-        if planted_at[i] is not None and 2 * (min(s + length, planted_at[i] + M) - max(s, planted_at[i])) >= min(length, M)
-    )
+    count = 0
+    for i, s in starts.items():
+        at = planted_at[i]
+        if at is not None and 2 * (min(s + length, at + M) - max(s, at)) >= min(length, M):
+            count += 1
+    return count
 
 
 @settings(max_examples=6, deadline=None)
 @given(st.integers(0, 2**31 - 1))
-def test_a_shape_planted_at_any_shift_is_the_top_motif(seed):
+def test_a_shape_planted_at_any_shift_is_the_top_motif(seed: int) -> None:
     series, starts = planted(12, seed)
     top = discover(series, length=M, top=1)[0]
     assert hits(top.starts, top.length, starts) >= 11
@@ -51,13 +60,16 @@ def test_a_shape_planted_at_any_shift_is_the_top_motif(seed):
     assert aligned_correlation(top.representative, burst()) > 0.9
 
 
-def aligned_correlation(a: np.ndarray, b: np.ndarray, most: int = 4) -> float:
+def aligned_correlation(a: FloatArray, b: FloatArray, most: int = 4) -> float:
     """The largest correlation of a and b over shifts of up to most points."""
     m = len(a)
-    return max(np.corrcoef(a[max(0, t) : m + min(0, t)], b[max(0, -t) : m - max(0, t)])[0, 1] for t in range(-most, most + 1))
+    return max(
+        float(np.corrcoef(a[max(0, t) : m + min(0, t)], b[max(0, -t) : m - max(0, t)])[0, 1])
+        for t in range(-most, most + 1)
+    )
 
 
-def test_series_without_the_shape_are_not_reported():
+def test_series_without_the_shape_are_not_reported() -> None:
     series, starts = planted(20, seed=5, share=0.6)
     top = discover(series, length=M, top=1)[0]
     reported_without = [i for i in top.starts if starts[i] is None]
@@ -65,7 +77,7 @@ def test_series_without_the_shape_are_not_reported():
     assert len(reported_without) <= 1
 
 
-def test_without_a_length_the_found_length_covers_the_shape():
+def test_without_a_length_the_found_length_covers_the_shape() -> None:
     series, starts = planted(12, seed=9)
     top = discover(series, top=1)[0]
     assert 0.5 * M <= top.length <= 1.5 * M
@@ -73,7 +85,7 @@ def test_without_a_length_the_found_length_covers_the_shape():
 
 
 @pytest.mark.parametrize("length", [M, None])
-def test_results_do_not_depend_on_series_order(length):
+def test_results_do_not_depend_on_series_order(length: int | None) -> None:
     series, _ = planted(10, seed=3)
     order = np.random.default_rng(0).permutation(len(series))
     forward = discover(series, length=length, top=2)
@@ -86,7 +98,7 @@ def test_results_do_not_depend_on_series_order(length):
         assert {int(order[i]): s for i, s in b.starts.items()} == a.starts
 
 
-def test_nan_and_constant_stretches_give_finite_results():
+def test_nan_and_constant_stretches_give_finite_results() -> None:
     series, starts = planted(10, seed=11)
     series[0][:100] = np.nan
     series[1][200:] = 7.0
@@ -101,7 +113,7 @@ def test_nan_and_constant_stretches_give_finite_results():
             assert np.all(np.isfinite(series[i][s : s + motif.length]))
 
 
-def test_noise_alone_yields_no_motif():
+def test_noise_alone_yields_no_motif() -> None:
     rng = np.random.default_rng(2)
     series = [rng.normal(size=400) for _ in range(20)]
     assert discover(series, length=M, top=3) == []
@@ -117,12 +129,14 @@ def test_noise_alone_yields_no_motif():
         ({"top": 0}, "top must be an integer of at least 1 motifs, got 0"),
     ],
 )
-def test_bad_arguments_are_refused_with_the_accepted_range(kwargs, message):
+def test_bad_arguments_are_refused_with_the_accepted_range(
+    kwargs: dict[str, Any], message: str
+) -> None:
     with pytest.raises(ValueError, match=message.replace("(", r"\(").replace(")", r"\)").replace(".", r"\.")):
         discover([np.zeros(100)], **kwargs)
 
 
-def test_empty_and_too_short_sets_find_nothing():
+def test_empty_and_too_short_sets_find_nothing() -> None:
     assert discover([], length=10) == []
     assert discover([np.arange(5.0)], length=10) == []
 
@@ -137,13 +151,14 @@ def test_empty_and_too_short_sets_find_nothing():
         (np.sin(np.linspace(0, 2 * np.pi, 64)), False),
     ],
 )
-def test_monotone_share_separates_trivial_shapes(shape, monotone):
+def test_monotone_share_separates_trivial_shapes(shape: FloatArray, monotone: bool) -> None:
     assert (monotone_share(shape) > 0.9) == monotone
 
 
-def test_realigned_finds_the_common_shift():
+def test_realigned_finds_the_common_shift() -> None:
     rng = np.random.default_rng(4)
-    series, starts = [], []
+    series: list[FloatArray] = []
+    starts: list[int | None] = []
     for _ in range(6):
         values = rng.normal(0.0, 0.3, 300)
         at = int(rng.integers(60, 200))

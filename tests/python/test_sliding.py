@@ -3,21 +3,31 @@
 import math
 
 import numpy as np
+import numpy.typing as npt
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from zorp_miner._sliding import FLAT_FRACTION, RESOLUTION, SeriesBank, constant_windows, window_sums, znormalised
+from zorp_miner._sliding import (
+    FLAT_FRACTION,
+    RESOLUTION,
+    SeriesBank,
+    constant_windows,
+    window_sums,
+    znormalised,
+)
+
+FloatArray = npt.NDArray[np.float64]
 
 
-def deviation(w: np.ndarray) -> float:
+def deviation(w: FloatArray) -> float:
     """Population deviation, computed on w scaled to [-1, 1] so that tiny values keep it."""
     centred = w - w.mean()
     peak = float(np.max(np.abs(centred)))
     return float(np.std(centred / peak)) * peak if peak > 0 else 0.0
 
 
-def direct_distances(series: list[np.ndarray], shape: np.ndarray) -> list[list[float]]:
+def direct_distances(series: list[FloatArray], shape: FloatArray) -> list[list[float]]:
     """Window by window: inf for a NaN or flat window, else the length-normalised distance."""
     m = len(shape)
     q = znormalised(shape)
@@ -40,7 +50,7 @@ def direct_distances(series: list[np.ndarray], shape: np.ndarray) -> list[list[f
     return out
 
 
-def tolerance(values: np.ndarray, m: int) -> np.ndarray:
+def tolerance(values: FloatArray, m: int) -> FloatArray:
     """Accuracy of a squared distance: about 1e-10 x (the series' spread / the window's deviation)."""
     finite = values[np.isfinite(values)]
     spread = float(np.max(np.abs(finite - finite.mean()))) if len(finite) else 0.0
@@ -49,7 +59,7 @@ def tolerance(values: np.ndarray, m: int) -> np.ndarray:
         return 1e-8 + 1e-9 * spread / deviations
 
 
-def assert_matches_direct(series: list[np.ndarray], shape: np.ndarray) -> None:
+def assert_matches_direct(series: list[FloatArray], shape: FloatArray) -> None:
     fast = SeriesBank(series, len(shape)).distances(znormalised(shape)[None])[0]
     for i, expected in enumerate(direct_distances(series, shape)):
         got = fast[i, : len(expected)]
@@ -79,7 +89,9 @@ series_values = st.lists(
     st.integers(0, 2**32 - 1),
     st.lists(st.tuples(st.integers(0, 59), st.integers(1, 30), st.floats(-5, 5)), max_size=3),
 )
-def test_distances_equal_the_direct_computation(values, m, seed, constant_runs):
+def test_distances_equal_the_direct_computation(
+    values: list[list[float]], m: int, seed: int, constant_runs: list[tuple[int, int, float]]
+) -> None:
     series = [np.array(v, dtype=np.float64) for v in values]
     for i, (start, run, level) in enumerate(constant_runs):
         target = series[i % len(series)]
@@ -101,7 +113,7 @@ def test_distances_equal_the_direct_computation(values, m, seed, constant_runs):
     ],
     ids=["constant", "all-nan", "plateau", "one-nan", "too-short", "below-rounding", "tiny"],
 )
-def test_degenerate_series_give_inf_or_exact_distances_never_nan(values):
+def test_degenerate_series_give_inf_or_exact_distances_never_nan(values: FloatArray) -> None:
     shape = np.sin(np.linspace(0, 3, 2))
     distances = SeriesBank([values, np.cos(np.arange(40.0))], 2).distances(znormalised(shape)[None])
     assert not np.any(np.isnan(distances))
@@ -112,7 +124,7 @@ def test_degenerate_series_give_inf_or_exact_distances_never_nan(values):
     assert_matches_direct([values], shape)
 
 
-def test_distance_is_invariant_to_offset_and_scale_of_the_window():
+def test_distance_is_invariant_to_offset_and_scale_of_the_window() -> None:
     rng = np.random.default_rng(3)
     shape = rng.normal(size=16)
     base = rng.normal(size=200)
@@ -122,7 +134,7 @@ def test_distance_is_invariant_to_offset_and_scale_of_the_window():
 
 
 @given(st.lists(st.floats(-1e6, 1e6), min_size=1, max_size=80), st.integers(1, 20))
-def test_window_sums_and_constant_windows(values, m):
+def test_window_sums_and_constant_windows(values: list[float], m: int) -> None:
     x = np.array(values)
     if len(x) < m:
         return
