@@ -232,14 +232,16 @@ def _discover_length(
         ),
         key=lambda item: (item[0], item[1]),
     )
-    # The surrogates of every ranked shape, matched in one pass: (ranked, SURROGATES, N).
-    _, chance = _best_matches(
-        bank, np.concatenate([surrogates(item[2], SURROGATES) for item in ranked])
-    )
-    chance = chance.reshape(len(ranked), SURROGATES, -1)
     kept: list[Found] = []
-    for (score, name, shape, starts_row, best_row), chance_rows in zip(ranked, chance, strict=True):
-        held = _held(best_row, chance_rows, core_size)
+    for score, name, shape, starts_row, best_row in ranked:
+        # A candidate whose matches coincide with a kept motif's, in the series that motif
+        # holds, is that motif again: it is dropped before its surrogates are matched.
+        matched = np.flatnonzero(np.isfinite(best_row))
+        places = {int(i): int(starts_row[i]) for i in matched}
+        if any(_coincide(places, m, other) for other in kept):
+            continue
+        _, chance = _best_matches(bank, surrogates(shape, SURROGATES))
+        held = _held(best_row, chance, core_size)
         if len(held) < core_size:
             continue
         motif = Found(
@@ -489,12 +491,18 @@ def _grown(series: list[FloatArray], motif: Found, minsup: float) -> Found:
 
 def _same_places(a: Found, b: Found) -> bool:
     """Whether, in most series both hold, a's and b's matches share half the shorter length."""
-    shared = [i for i in a.starts if i in b.starts]
-    half = min(a.length, b.length) / 2
+    return _coincide(a.starts, a.length, b)
+
+
+def _coincide(starts: dict[int, int], length: int, b: Found) -> bool:
+    """Whether, in most series of starts that b holds, windows of length at starts share half
+    the shorter length with b's matches."""
+    shared = [i for i in starts if i in b.starts]
+    half = min(length, b.length) / 2
     close = sum(
         1
         for i in shared
-        if min(a.starts[i] + a.length, b.starts[i] + b.length) - max(a.starts[i], b.starts[i]) >= half
+        if min(starts[i] + length, b.starts[i] + b.length) - max(starts[i], b.starts[i]) >= half
     )
     return 2 * close > len(shared)
 
