@@ -4,16 +4,16 @@ The exact pipeline finds a shape only where it reads as the same letters in ever
 letters only *propose* shapes; every proposal is then checked against the numbers:
 
 1. Proposals. Windows of the motif length m are taken from every series (a stride of about
-   m / 16 points), z-normalised one by one and turned into words of ``letters`` letters with
-   ``_zorp_cpp.sax`` (of their segment means), for each alphabet in ``ALPHABETS``. A word also counts, tolerantly, under
-   each of its one-letter wildcards ("abdc" also as ".bdc", "a.dc", ...). A key held by at least
-   ``proposal_support`` of the series proposes the medoid of its windows (the window whose
-   segment means are closest to the key's average); keys that occur once
-   in many series come first (support divided by the square root of the occurrences per
-   series), monotone shapes are skipped.
+   m / 16 points), z-normalised one by one and reduced to the means of ``letters`` segments,
+   which ``_native.propose`` turns into SAX letters for each alphabet in ``ALPHABETS``. A word
+   also counts, tolerantly, under each of its one-letter wildcards ("abdc" also as ".bdc",
+   "a.dc", ...). A key held by at least ``proposal_support`` of the series proposes the medoid
+   of its windows (the window whose segment means are closest to the key's average); keys that
+   occur once in many series come first (support divided by the square root of the
+   occurrences per series), monotone shapes are skipped.
 2. Screening. Each proposal's length-normalised z-normalised distance to every window of every
-   series (one FFT per shape for all series) gives its best match per series; the proposals are
-   ranked by the consensus score below, computed on series averaged over m / 24 points for speed.
+   series gives its best match per series (``SeriesBank.best``); the proposals are ranked by
+   the consensus score below, computed on series averaged over m / 24 points for speed.
 3. Refinement. The best proposals are refined at full resolution: take the best matches of the
    ceil(minsup x N) closest series, shift them together by the common offset (up to m / 2
    points) at which they agree best, and replace the shape by their average; twice.
@@ -25,7 +25,7 @@ letters only *propose* shapes; every proposal is then checked against the number
 5. Ranking. The score is the mean, over the ceil(minsup x N) closest series, of the best-match
    distance sqrt(2 (1 - r)) (r the Pearson correlation): the root mean square difference per
    point of the z-normalised shapes, 0 for identical, 1.41 for unrelated. Motifs whose matches
-   coincide with a better motif's are dropped.
+   coincide with a better motif's are dropped (before their surrogates are matched).
 
 Without a length, candidate lengths come from the longest frequent letter patterns of the
 detrended series (``_zorp_cpp.PatternMiner`` over two phase offsets of the segment grid); each is
@@ -33,7 +33,9 @@ searched as above, and a motif found is lengthened by a quarter at a time while 
 within ``SLACK`` of the length it was found at.
 
 Nothing depends on the order of the series: every choice is made on shapes and distances, and
-ties between equal keys fall to the key's letters.
+ties between equal keys fall to the key's letters. The work per series (window statistics and
+words, best matches) is separate from the choices made over the whole set (counting keys,
+screening, refining, accepting, ranking), so that the per-series steps can run apart.
 """
 
 from __future__ import annotations
