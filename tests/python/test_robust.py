@@ -1,5 +1,7 @@
 """Robust discovery: planted shapes at any shift are found, and series order does not matter."""
 
+import json
+import pathlib
 from typing import Any
 
 import numpy as np
@@ -167,3 +169,23 @@ def test_realigned_finds_the_common_shift() -> None:
         starts.append(at + 12)  # every window starts a quarter shape late
     shape = realigned(series, np.array(starts), np.arange(6), M)
     assert aligned_correlation(shape, burst(), most=1) > 0.95
+
+
+def test_without_a_length_no_two_motifs_sit_on_the_same_matches() -> None:
+    # The unaligned example's burst is found at 94 points, and half of it at 48: once the first
+    # is lengthened to the whole burst, the second sits inside its matches and must go rather
+    # than be reported as a second motif.
+    example = pathlib.Path(__file__).resolve().parents[2] / "examples" / "unaligned.json"
+    series = [np.array(values) for values in json.loads(example.read_text())["series"]]
+    found = discover(series, top=3)
+    assert found
+    for i, a in enumerate(found):
+        for b in found[i + 1 :]:
+            shared = [s for s in a.starts if s in b.starts]
+            ends = [min(a.starts[s] + a.length, b.starts[s] + b.length) for s in shared]
+            begins = [max(a.starts[s], b.starts[s]) for s in shared]
+            inside = sum(
+                2 * (end - begin) >= min(a.length, b.length)
+                for end, begin in zip(ends, begins, strict=True)
+            )
+            assert 2 * inside <= len(shared), (a.length, b.length)
