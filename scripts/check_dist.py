@@ -132,28 +132,44 @@ def check_links(path: Path, libs_dir: Path) -> list[str]:
     return problems
 
 
-def loaded_objects(module: str) -> tuple[str, list[Path]]:
-    """Import module in a fresh interpreter under LD_DEBUG=libs.
+# Loads one extension module from its file under its full name, without importing the package
+# it sits in, and marks the end of that on stderr: the package imports numpy, which loads the
+# system's C++ runtime for itself, and only what the module itself loads is checked. Then it
+# imports the module the usual way and prints the file the import found.
+LOAD_ONE = """
+import importlib, importlib.util, sys
+spec = importlib.util.spec_from_file_location(sys.argv[1], sys.argv[2])
+spec.loader.exec_module(importlib.util.module_from_spec(spec))
+sys.stderr.write("check_dist: loaded\\n")
+sys.stderr.flush()
+print(importlib.import_module(sys.argv[1]).__file__)
+"""
 
-    Returns the file the module was imported from and every shared object whose initialisers
-    the dynamic loader ran, in order.
+
+def loaded_objects(module: str, path: Path) -> tuple[str, list[Path]]:
+    """Load the extension module at path, named module, in a fresh interpreter under
+    LD_DEBUG=libs.
+
+    Returns the file that importing module finds, and every shared object whose initialisers
+    the dynamic loader ran, in order, while loading the module at path.
     """
     with tempfile.TemporaryDirectory() as scratch:
         run = subprocess.run(
-            [sys.executable, "-I", "-c", f"import {module}; print({module}.__file__)"],
+            [sys.executable, "-I", "-c", LOAD_ONE, module, str(path)],
             check=True,
             capture_output=True,
             text=True,
             cwd=scratch,
             env={**os.environ, "LD_DEBUG": "libs"},
         )
-    inits = re.findall(r"calling init: (.+)$", run.stderr, flags=re.MULTILINE)
+    own = run.stderr.split("check_dist: loaded\n", 1)[0]
+    inits = re.findall(r"calling init: (.+)$", own, flags=re.MULTILINE)
     return run.stdout.strip(), [Path(path).resolve() for path in inits]
 
 
 def check_loading(module: str, path: Path, libs_dir: Path) -> list[str]:
     """Problems with what the dynamic loader loads when module is imported."""
-    imported, loaded = loaded_objects(module)
+    imported, loaded = loaded_objects(module, path)
     problems = []
     if Path(imported).resolve() != path:
         problems.append(f"import {module} loaded {imported}, not {path}")

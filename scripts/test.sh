@@ -51,8 +51,8 @@ say "Python tests"
 # stub; the allowlist holds the two things pybind11 adds that a stub cannot say. The examples,
 # the tests and the benchmarks are checked fully strict: the few calls that are wrong on
 # purpose carry an ignore with its error code.
-say "Type checks: the stub against the module, mypy --strict over the package, examples/, docs/, tests/python, bench/"
-MYPYPATH="$root/python" "$python" -m mypy.stubtest _zorp_cpp \
+say "Type checks: the stubs against the modules, mypy --strict over the package, examples/, docs/, tests/python, bench/"
+MYPYPATH="$root/python" "$python" -m mypy.stubtest _zorp_cpp zorp_miner._native \
     --allowlist "$root/python/stubtest-allowlist.txt"
 "$python" -m mypy --strict python/zorp_miner examples docs tests/python bench
 
@@ -62,11 +62,19 @@ say "Fuzzing the C++ core (libFuzzer, ${FUZZ_SECONDS:-20} s per target)"
 # The interpreter itself is not instrumented, so the sanitizer runtimes are preloaded; CPython
 # keeps memory until exit by design, so leaks are not reported here.
 say "Python tests against the module built with the sanitizers"
+# The package is laid out anew beside the sanitized modules, so that zorp_miner._native is the
+# sanitized build too.
+rm -rf build/sanitize/package
+mkdir -p build/sanitize/package
+cp -r python/zorp_miner build/sanitize/package/
+cp build/sanitize/_native*.so build/sanitize/package/zorp_miner/
+cp build/sanitize/_zorp_cpp*.so build/sanitize/package/
 sanitized=(env "LD_PRELOAD=$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
     ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-    PYTHONPATH="$root/build/sanitize")
-"${sanitized[@]}" "$python" -c 'import _zorp_cpp; assert "/build/sanitize/" in _zorp_cpp.__file__'
+    PYTHONPATH="$root/build/sanitize/package")
+"${sanitized[@]}" "$python" -c 'import _zorp_cpp, zorp_miner._native as n
+assert "/build/sanitize/" in _zorp_cpp.__file__ and "/build/sanitize/" in n.__file__'
 "${sanitized[@]}" "$python" -m pytest -q -p no:cacheprovider
 
 say "Release files: the sdist and the repaired wheel, tested installed in a fresh environment"

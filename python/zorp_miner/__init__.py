@@ -3,16 +3,19 @@
 The entry point is :func:`find_motifs`; :func:`load` reads series from CSV, TSV, UCR ``.tsv``,
 JSON, ``.npy`` and ``.npz`` files; :func:`plot_motif` and :func:`plot_motifs` draw results
 (matplotlib, the ``plot`` extra); ``zorp-miner`` (or ``python -m zorp_miner``) runs it all from
-the command line. The native module underneath is ``_zorp_cpp``.
+the command line. Two modes: "robust" (the default) finds shapes wherever they sit in each
+series; "exact" mines letter patterns that recur letter for letter. The native modules
+underneath are ``_zorp_cpp`` (the exact mode) and ``zorp_miner._native`` (the robust mode's
+kernels).
 
-Importing this package imports numpy and the native module only: pandas and matplotlib are
+Importing this package imports numpy and the native modules only: pandas and matplotlib are
 imported by the functions that need them.
 """
 
 from ._version import __version__
 from .api import find_motifs
 from .files import load
-from .params import ExactParams
+from .params import ExactParams, RobustParams
 from .plot import plot_matches, plot_motif, plot_motifs, plot_occurrences
 from .results import Motif, Motifs
 
@@ -20,6 +23,7 @@ __all__ = [
     "ExactParams",
     "Motif",
     "Motifs",
+    "RobustParams",
     "__version__",
     "find_motifs",
     "load",

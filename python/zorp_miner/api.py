@@ -2,41 +2,63 @@
 
 from typing import Literal
 
+from ._robust import discover
 from .exact import mine_exact
-from .inputs import as_series_set
-from .params import RealNumber, WholeNumber, exact_params
-from .results import Motifs, motifs_from_native
+from .inputs import FloatArray, as_series_set
+from .params import ExactParams, RealNumber, RobustParams, WholeNumber, exact_params, robust_params
+from .results import Motifs, motifs_from_found, motifs_from_native
 
-MODES = ("exact",)
-Mode = Literal["exact"]
+MODES = ("robust", "exact")
+Mode = Literal["robust", "exact"]
+# The parameters only the exact mode reads, with their defaults there.
+EXACT_DEFAULTS: dict[str, object] = {"alphabet": 7, "min_len": 3, "max_len": 0, "max_overlap": 0.9}
 
 
 def find_motifs(
     data: object,
     *,
-    seglen: WholeNumber,
-    alphabet: WholeNumber = 7,
+    mode: Mode = "robust",
+    length: WholeNumber | None = None,
     minsup: RealNumber = 0.5,
-    min_len: WholeNumber = 3,
-    max_len: WholeNumber = 0,
-    max_overlap: RealNumber = 0.9,
     top: WholeNumber | None = None,
-    mode: Mode = "exact",
+    seglen: WholeNumber | None = None,
+    alphabet: WholeNumber | None = None,
+    min_len: WholeNumber | None = None,
+    max_len: WholeNumber | None = None,
+    max_overlap: RealNumber | None = None,
 ) -> Motifs:
     """Find the shapes that recur across a set of numeric series.
 
-    Each series is z-normalised (mean 0, population deviation 1) and turned into letters: one
-    letter per ``seglen`` points, the mean of those points cut into ``alphabet`` levels of the
-    normal distribution (``a`` is the lowest). Letter patterns that occur in at least
-    ``minsup`` of the series are mined, too short and redundant ones dropped, and each pattern
-    is mapped back onto the numbers: its occurrences, a representative curve, the best match in
-    each series and ``naed``, by which the motifs are ranked (smallest first).
+    Two modes. The robust mode (the default) finds a shape wherever it sits in each series,
+    whatever the series' level and spread there: letters of the series only *propose*
+    candidate shapes, and every candidate is checked against the numbers, window by window.
+    The exact mode finds letter patterns that recur letter for letter: fast, but only where the
+    copies of a shape fall on the same letters, which real data rarely arranges.
 
-    The exact mode finds a shape only where it falls on the same letters in every series: a
-    copy shifted by part of a segment, or stretched, reads as other letters.
+    **Robust mode.** Windows of ``length`` points are z-normalised and read as words of 8
+    letters; words (and their one-letter wildcards) shared by at least a quarter of the series
+    propose shapes. Each proposal's best match in every series is found by sliding
+    z-normalised distance, the best proposals are refined from their matches (averaged after
+    the common shift that lines them up), flat and monotone shapes are dropped, and a motif is
+    kept when at least ceil(``minsup`` × series) series match it better than chance (than
+    random shapes with the same spectrum). The ``score`` that ranks motifs (smallest first) is
+    the mean distance sqrt(2 (1 − r)) of the best matches of the ceil(``minsup`` × series)
+    closest series, r the Pearson correlation: the root mean square difference per point of the
+    z-normalised shapes, 0 for identical, about 1.41 for unrelated shapes. Without a length,
+    lengths are proposed by frequent letter patterns (32 points and longer) and each motif is
+    lengthened while its score stays within 10 %; give the length for shapes shorter than 32
+    points.
 
-    The whole-number parameters take Python or numpy integers (not bool), and ``minsup`` and
-    ``max_overlap`` any real number, numpy's included; the results hold plain Python numbers.
+    **Exact mode.** Each series is z-normalised (mean 0, population deviation 1) and turned
+    into letters: one letter per ``seglen`` points, the mean of those points cut into
+    ``alphabet`` levels of the normal distribution (``a`` is the lowest). Letter patterns that
+    occur in at least ``minsup`` of the series are mined, too short and redundant ones dropped,
+    and each pattern is mapped back onto the numbers: its occurrences, a representative curve,
+    the best match in each series and ``naed``, by which the motifs are ranked (smallest
+    first). A copy shifted by part of a segment, or stretched, reads as other letters.
+
+    The whole-number parameters take Python or numpy integers (not bool), and the fractions any
+    real number, numpy's included; the results hold plain Python numbers.
 
     Parameters
     ----------
@@ -45,30 +67,33 @@ def find_motifs(
         lengths, a DataFrame (one series per *column*; trailing NaN padding of shorter columns
         is dropped) or a single series (1-D array, flat list, pandas Series). See
         :func:`zorp_miner.inputs.as_series_set`.
-    seglen : int
-        Points per letter (required). Choose it from the shapes you look for: a shape of ``w``
-        points becomes ``w / seglen`` letters, and a pattern needs at least ``min_len`` of
-        them, so ``seglen`` should be at most ``w / min_len``; a quarter to a tenth of ``w``
-        is a good start. A smaller ``seglen`` keeps more detail but lets noise change letters,
-        so fewer series share a pattern; a larger one averages the shape away. For series
-        sampled every second and shapes of about a minute, try ``seglen=8``.
-    alphabet : int, default 7
-        Letters, from 2 to 10. More letters tell finer levels apart and let fewer background
-        patterns reach ``minsup``; fewer letters tolerate more noise.
+    mode : {"robust", "exact"}, default "robust"
+        The discovery mode, as described above.
+    length : int or None, default None
+        Robust mode: the motif length in points, at least 4; None lets the run propose lengths
+        and report the one it found with each motif (``Motif.length``). Not used by the exact
+        mode (a pattern's length is its letters × ``seglen``).
     minsup : float, default 0.5
-        The fraction of the series a pattern must occur in, above 0 and at most 1.
-    min_len : int, default 3
-        The shortest pattern kept, in letters (``min_len`` × ``seglen`` points).
-    max_len : int, default 0
-        The longest pattern searched, in letters; 0 for no limit. A limit also bounds the
-        time and memory of a run on data where long patterns are frequent.
-    max_overlap : float, default 0.9
-        From 0 to 1: a pattern is dropped when its longest common subsequence with a longer
-        kept pattern covers more than this share of its letters.
+        The fraction of the series, above 0 and at most 1, that must hold a motif (robust), or
+        in which a pattern must occur (exact).
     top : int or None, default None
-        Return only the best ``top`` motifs; None returns all.
-    mode : {"exact"}, default "exact"
-        The discovery mode. "exact" mines exact letter patterns as described above.
+        Return only the best ``top`` motifs; None returns all. In the robust mode a larger
+        ``top`` also refines more candidates (twice ``top``, at least 24).
+    seglen : int
+        Exact mode, required there: points per letter. A shape of ``w`` points becomes
+        ``w / seglen`` letters, and a pattern needs at least ``min_len`` of them, so
+        ``seglen`` should be at most ``w / min_len``; a quarter to a tenth of ``w`` is a good
+        start.
+    alphabet : int, default 7
+        Exact mode: letters, from 2 to 10. More letters tell finer levels apart and let fewer
+        background patterns reach ``minsup``; fewer letters tolerate more noise.
+    min_len : int, default 3
+        Exact mode: the shortest pattern kept, in letters (``min_len`` × ``seglen`` points).
+    max_len : int, default 0
+        Exact mode: the longest pattern searched, in letters; 0 for no limit.
+    max_overlap : float, default 0.9
+        Exact mode: from 0 to 1, a pattern is dropped when its longest common subsequence with
+        a longer kept pattern covers more than this share of its letters.
 
     Returns
     -------
@@ -81,36 +106,95 @@ def find_motifs(
     ------
     TypeError, ValueError
         For bad input or a bad parameter, before any work; the message names the value and
-        the accepted range.
+        the accepted range. Also for a parameter of the other mode (``seglen`` without
+        ``mode="exact"``, ``length`` with it).
     MemoryError
-        When the run would need more than half the machine's memory (the message says how
-        much): raise ``minsup``, set ``max_len`` or use a smaller ``seglen``.
+        Exact mode: when the run would need more than half the machine's memory (the message
+        says how much): raise ``minsup``, set ``max_len`` or use a smaller ``seglen``.
 
     Examples
     --------
     >>> import numpy as np, zorp_miner
     >>> rng = np.random.default_rng(0)
     >>> data = rng.normal(size=(20, 400))
-    >>> data[:, 96:192] += np.repeat([3.0, -3.0, 3.0, -3.0], 24)
-    >>> motifs = zorp_miner.find_motifs(data, seglen=8, top=3)
-    >>> motifs
-    Motifs(3 of 21 found in 20 series, mode='exact')
-    >>> motifs[0]
-    Motif(rank=1, pattern='gggaaagggaaad', support=16, length=104, naed=0.05402)
-    >>> motifs[0].best_matches[:3]
-    array([96, 96, 96])
+    >>> for row in data:
+    ...     start = rng.integers(0, 300)
+    ...     row[start : start + 96] += np.repeat([3.0, -3.0, 3.0, -3.0], 24)
+    >>> motifs = zorp_miner.find_motifs(data, length=96, top=1)
+    >>> motifs[0].support, round(motifs[0].score, 2)
+    (20, 0.28)
     """
-    if mode not in MODES:
-        raise ValueError(f"mode must be one of {', '.join(map(repr, MODES))}, got {mode!r}")
-    params = exact_params(
+    params = checked_params(
+        mode,
+        length=length,
+        minsup=minsup,
+        top=top,
         seglen=seglen,
         alphabet=alphabet,
-        minsup=minsup,
         min_len=min_len,
         max_len=max_len,
         max_overlap=max_overlap,
-        top=top,
     )
-    series = as_series_set(data)
-    natives = mine_exact(series, params)
-    return motifs_from_native(natives, [len(one) for one in series], params, mode=mode)
+    return run(as_series_set(data), params)
+
+
+def checked_params(
+    mode: object,
+    *,
+    length: object,
+    minsup: object,
+    top: object,
+    seglen: object,
+    alphabet: object,
+    min_len: object,
+    max_len: object,
+    max_overlap: object,
+) -> RobustParams | ExactParams:
+    """Check the mode and the parameters it reads; a parameter of the other mode is an error.
+
+    ``None`` stands for "not given" for every parameter but ``top``.
+    """
+    if mode not in MODES:
+        raise ValueError(f"mode must be one of {', '.join(map(repr, MODES))}, got {mode!r}")
+    exact_only = {
+        "seglen": seglen,
+        "alphabet": alphabet,
+        "min_len": min_len,
+        "max_len": max_len,
+        "max_overlap": max_overlap,
+    }
+    if mode == "robust":
+        given = [name for name, value in exact_only.items() if value is not None]
+        if given:
+            raise ValueError(
+                f"{given[0]} is a parameter of the exact mode: pass mode='exact' to use it (the "
+                "robust mode takes length, minsup and top)"
+            )
+        return robust_params(length=length, minsup=minsup, top=top)
+    if length is not None:
+        raise ValueError(
+            "length is a parameter of the robust mode; the exact mode's motifs are seglen × "
+            "their letters long"
+        )
+    if seglen is None:
+        raise ValueError("seglen (points per letter) is required in the exact mode")
+    values = {
+        name: EXACT_DEFAULTS[name] if value is None else value
+        for name, value in exact_only.items()
+        if name != "seglen"
+    }
+    return exact_params(seglen=seglen, minsup=minsup, top=top, **values)
+
+
+def run(series: list[FloatArray], params: RobustParams | ExactParams) -> Motifs:
+    """Run a mode over checked series with its checked parameters.
+
+    Raises
+    ------
+    MemoryError
+        Exact mode: when the run would need more than half the machine's memory.
+    """
+    if isinstance(params, RobustParams):
+        found = discover(series, length=params.length, minsup=params.minsup, top=params.top)
+        return motifs_from_found(found, series, params)
+    return motifs_from_native(mine_exact(series, params), series, params)

@@ -1,4 +1,4 @@
-"""The command line: ``zorp-miner FILE --seglen N [options]`` (also ``python -m zorp_miner``).
+"""The command line: ``zorp-miner FILE [--length N] [options]`` (also ``python -m zorp_miner``).
 
 Exit status: 0 on success; 2 for a usage or input error (one line on stderr); 1 when the run
 itself is refused, for instance because it would need more memory than the machine has.
@@ -16,10 +16,10 @@ from typing import NoReturn
 
 from ._extras import require
 from ._version import __version__
-from .exact import mine_exact
+from .api import MODES, checked_params, run
 from .files import FORMATS, load
-from .params import ALPHABET_MAX, ALPHABET_MIN, exact_params
-from .results import Motif, Motifs, motifs_from_native
+from .params import ALPHABET_MAX, ALPHABET_MIN, ExactParams, LENGTH_MIN
+from .results import Motif, Motifs
 
 PROG = "zorp-miner"
 OUTPUT_FORMATS = ("table", "json", "csv")
@@ -27,17 +27,22 @@ DESCRIPTION = """\
 Find the shapes (motifs) that recur across a set of numeric series read from FILE, and print
 them best first. FILE holds one series per line (CSV, TSV, space-separated .txt, the UCR
 archive's _TRAIN.tsv/_TEST.tsv), a JSON list of series, or a .npy/.npz array; lines may differ
-in length."""
+in length.
+
+Two modes: robust (the default) finds a shape wherever it sits in each series and ranks motifs
+by score, the mean distance sqrt(2 (1 - r)) of their best matches (0 the same shape, 1.41
+unrelated); give --length when you know the shape's length in points. exact (--mode exact
+--seglen N) mines letter patterns that recur letter for letter and ranks them by naed."""
 EPILOG = """\
 exit status: 0 on success, 2 for a usage or input error, 1 when the run is refused (for
-instance when it would need more memory than the machine has: raise --minsup, set --max-len or
-use a smaller --seglen).
+instance when an exact run would need more memory than the machine has: raise --minsup, set
+--max-len or use a smaller --seglen).
 
 JSON output: {"zorp_miner", "mode", "parameters", "series": {"count", "lengths"}, "found",
-"file", "motifs": [{"rank", "pattern", "letters", "seglen", "length", "support", "naed",
-"series", "best_matches", "occurrences": {"series", "letters", "starts"},
-"average_occurrences", "representative"}]}; lengths and starts in points, null for NaN. The
-README describes every field."""
+"file", "motifs": [{"rank", "mode", "pattern", "letters", "seglen", "length", "support",
+"naed", "score", "series", "best_matches", "distances", "occurrences": {"series", "letters",
+"starts"}, "average_occurrences", "representative"}]}; lengths and starts in points, null for
+NaN. The README describes every field."""
 
 
 class UsageError(Exception):
@@ -89,49 +94,58 @@ def parser() -> argparse.ArgumentParser:
     cli.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     run = cli.add_argument_group("discovery")
     run.add_argument(
-        "--seglen",
-        type=int,
-        required=True,
-        metavar="N",
-        help="points per letter (required). A shape of W points becomes W/N letters and needs "
-        "at least --min-len of them: start with a quarter to a tenth of the length of the "
-        "shapes you look for",
+        "--mode",
+        choices=MODES,
+        default="robust",
+        help="robust: shapes wherever they sit, verified on the numbers; exact: letter "
+        "patterns that recur letter for letter, needs --seglen (default: robust)",
     )
     run.add_argument(
-        "--alphabet",
+        "--length",
         type=int,
-        default=7,
         metavar="N",
-        help=f"letters, {ALPHABET_MIN} to {ALPHABET_MAX} (default: 7)",
+        help=f"robust mode: the motif length in points, at least {LENGTH_MIN} (default: found by "
+        "the run, 32 points or longer)",
     )
     run.add_argument(
         "--minsup",
         type=float,
         default=0.5,
         metavar="F",
-        help="fraction of the series a pattern must occur in, above 0 and at most 1 (default: 0.5)",
+        help="fraction of the series that must hold a motif, above 0 and at most 1 (default: 0.5)",
+    )
+    run.add_argument(
+        "--seglen",
+        type=int,
+        metavar="N",
+        help="exact mode, required there: points per letter. A shape of W points becomes W/N "
+        "letters and needs at least --min-len of them: start with a quarter to a tenth of the "
+        "length of the shapes you look for (default: none)",
+    )
+    run.add_argument(
+        "--alphabet",
+        type=int,
+        metavar="N",
+        help=f"exact mode: letters, {ALPHABET_MIN} to {ALPHABET_MAX} (default: 7)",
     )
     run.add_argument(
         "--min-len",
         type=int,
-        default=3,
         metavar="N",
-        help="shortest pattern kept, in letters (default: 3)",
+        help="exact mode: shortest pattern kept, in letters (default: 3)",
     )
     run.add_argument(
         "--max-len",
         type=int,
-        default=0,
         metavar="N",
-        help="longest pattern searched, in letters; 0 for no limit (default: 0)",
+        help="exact mode: longest pattern searched, in letters; 0 for no limit (default: 0)",
     )
     run.add_argument(
         "--max-overlap",
         type=float,
-        default=0.9,
         metavar="F",
-        help="drop a pattern whose longest common subsequence with a longer kept one covers "
-        "more than this share of it, 0 to 1 (default: 0.9)",
+        help="exact mode: drop a pattern whose longest common subsequence with a longer kept "
+        "one covers more than this share of it, 0 to 1 (default: 0.9)",
     )
     out = cli.add_argument_group("output")
     out.add_argument(
@@ -195,14 +209,31 @@ def _run(args: argparse.Namespace) -> int:
         raise UsageError(f"--top must be 0 (all) or a positive number of motifs, got {args.top}")
     if args.plot_motifs < 1:
         raise UsageError(f"--plot-motifs must be at least 1, got {args.plot_motifs}")
-    params = exact_params(
+    exact_options = {
+        "--seglen": args.seglen,
+        "--alphabet": args.alphabet,
+        "--min-len": args.min_len,
+        "--max-len": args.max_len,
+        "--max-overlap": args.max_overlap,
+    }
+    if args.mode == "robust":
+        given = [option for option, value in exact_options.items() if value is not None]
+        if given:
+            raise UsageError(f"{given[0]} is an option of the exact mode: add --mode exact")
+    elif args.length is not None:
+        raise UsageError("--length is an option of the robust mode (the default --mode)")
+    elif args.seglen is None:
+        raise UsageError("--mode exact needs --seglen, the points per letter")
+    params = checked_params(
+        args.mode,
+        length=args.length,
+        minsup=args.minsup,
+        top=args.top or None,
         seglen=args.seglen,
         alphabet=args.alphabet,
-        minsup=args.minsup,
         min_len=args.min_len,
         max_len=args.max_len,
         max_overlap=args.max_overlap,
-        top=args.top or None,
     )
     if args.plot is not None:
         require("matplotlib", "--plot")
@@ -218,12 +249,11 @@ def _run(args: argparse.Namespace) -> int:
     )
     started = time.perf_counter()
     try:
-        natives = mine_exact(series, params)
+        motifs = run(series, params)
     except (MemoryError, ValueError) as error:
         _say(f"run refused: {error}")
         return 1
     elapsed = time.perf_counter() - started
-    motifs = motifs_from_native(natives, [len(one) for one in series], params)
     name = str(args.file)
     if args.format == "json":
         result = {"file": name, **motifs.to_dict()}
@@ -242,11 +272,18 @@ def table_text(motifs: Motifs, name: str, elapsed: float | None = None) -> str:
     """The ranked table the command prints by default, with a heading and a closing line."""
     points = int(motifs.series_lengths.sum())
     params = motifs.params
+    if isinstance(params, ExactParams):
+        settings = (
+            f"mode exact, seglen {params.seglen}, alphabet {params.alphabet}, minsup "
+            f"{params.minsup:g}, min_len {params.min_len}, max_len {params.max_len or 'none'}, "
+            f"max_overlap {params.max_overlap:g}"
+        )
+    else:
+        length = "found by the run" if params.length is None else f"{params.length} points"
+        settings = f"mode robust, length {length}, minsup {params.minsup:g}"
     lines = [
         f"{name}: {motifs.series_count} series, {points} points",
-        f"seglen {params.seglen}, alphabet {params.alphabet}, minsup {params.minsup:g}, "
-        f"min_len {params.min_len}, max_len {params.max_len or 'none'}, "
-        f"max_overlap {params.max_overlap:g}",
+        settings,
         "",
         motif_table(motifs, motifs.series_count),
         "",
@@ -258,36 +295,53 @@ def table_text(motifs: Motifs, name: str, elapsed: float | None = None) -> str:
 
 
 def motif_table(motifs: Sequence[Motif], series_count: int) -> str:
-    """One line per motif: rank, pattern, support, naed and the first best matches."""
-    header = (
-        f"{'rank':>4}  {'pattern':<16} {'support':>9}  {'naed':>8}  "
-        "best match per series (series:start)"
-    )
+    """One line per motif: rank, pattern (exact) or length (robust), support, the score that
+    ranked it and the first best matches."""
+    robust = any(motif.mode == "robust" for motif in motifs)
+    if robust:
+        header = (
+            f"{'rank':>4}  {'length':>6} {'support':>9}  {'score':>8}  "
+            "best match per series (series:start)"
+        )
+    else:
+        header = (
+            f"{'rank':>4}  {'pattern':<16} {'support':>9}  {'naed':>8}  "
+            "best match per series (series:start)"
+        )
     lines = [header, "-" * len(header)]
     for motif in motifs:
-        pattern = _short(motif.pattern, 16)
         support = f"{motif.support}/{series_count}"
-        lines.append(
-            f"{motif.rank:>4}  {pattern:<16} {support:>9}  {motif.naed:>8.4f}  "
-            f"{_abbreviated(motif)}"
-        )
+        if motif.mode == "robust":
+            lines.append(
+                f"{motif.rank:>4}  {motif.length:>6} {support:>9}  {motif.score:>8.4f}  "
+                f"{_abbreviated(motif)}"
+            )
+        else:
+            lines.append(
+                f"{motif.rank:>4}  {_short(motif.pattern, 16):<16} {support:>9}  "
+                f"{motif.naed:>8.4f}  {_abbreviated(motif)}"
+            )
     return "\n".join(lines)
 
 
 def csv_text(motifs: Motifs) -> str:
-    """One CSV row per motif; series and best matches (points) as space-separated lists."""
+    """One CSV row per motif; series, best matches (points) and distances as space-separated
+    lists."""
     buffer = io.StringIO()
     writer = csv.writer(buffer, lineterminator="\n")
     writer.writerow(
         [
             "rank",
+            "mode",
             "pattern",
             "letters",
             "length",
             "support",
             "naed",
+            "score",
             "series",
             "best_matches",
+            "distances",
             "occurrences",
         ]
     )
@@ -295,13 +349,16 @@ def csv_text(motifs: Motifs) -> str:
         writer.writerow(
             [
                 motif.rank,
+                motif.mode,
                 motif.pattern,
                 motif.letters,
                 motif.length,
                 motif.support,
                 repr(motif.naed),
+                repr(motif.score),
                 " ".join(map(str, motif.series.tolist())),
                 " ".join(map(str, motif.best_matches.tolist())),
+                " ".join(map(repr, motif.distances.tolist())),
                 len(motif.occurrence_letters),
             ]
         )

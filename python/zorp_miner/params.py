@@ -54,6 +54,55 @@ class ExactParams:
         return asdict(self)
 
 
+# The shortest motif the robust mode looks for, in points.
+LENGTH_MIN = 4
+
+
+@dataclass(frozen=True)
+class RobustParams:
+    """The checked tuning values of the robust mode; see :func:`zorp_miner.find_motifs`.
+
+    Attributes
+    ----------
+    length : int or None
+        Motif length in points; None to let the run propose lengths.
+    minsup : float
+        Fraction of the series, in (0, 1], that must hold a motif.
+    top : int or None
+        Motifs returned, best first; None for all.
+    """
+
+    length: int | None
+    minsup: float
+    top: int | None
+
+    def to_dict(self) -> dict[str, int | float | None]:
+        """The values by name, ready for JSON."""
+        return asdict(self)
+
+
+def robust_params(*, length: object, minsup: object, top: object) -> RobustParams:
+    """Check the tuning values of the robust mode, in signature order, before any work.
+
+    Raises
+    ------
+    TypeError
+        For a value of the wrong type.
+    ValueError
+        For a value out of its range; the message names the value and the range.
+    """
+    checked_length = (
+        None
+        if length is None
+        else _whole(length, "length", LENGTH_MIN, INT32_MAX, "points")
+    )
+    checked_minsup = _fraction(
+        minsup, "minsup", "the fraction of the series that must hold a motif", above_zero=True
+    )
+    checked_top = None if top is None else _whole(top, "top", 1, INT32_MAX, "motifs, or None")
+    return RobustParams(length=checked_length, minsup=checked_minsup, top=checked_top)
+
+
 def exact_params(
     *,
     seglen: object,

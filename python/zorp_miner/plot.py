@@ -16,6 +16,7 @@ import numpy as np
 
 from ._extras import require
 from .inputs import FloatArray, as_series_set
+from .params import ExactParams
 from .results import Motif, Motifs
 
 if TYPE_CHECKING:
@@ -55,12 +56,16 @@ def plot_matches(
     axes = _axes(ax, (5.0, 3.6))
     series = _normalised(data, motif)
     offsets = np.arange(motif.length)
-    matches = np.array(
-        [
-            _window(series[s], int(start), motif.length)
-            for s, start in zip(motif.series, motif.best_matches, strict=True)
-        ]
-    )
+    if motif.mode == "robust":
+        # The robust mode compares each window z-normalised on its own: draw them so.
+        matches = np.array(motif.average_occurrences).reshape(-1, motif.length)
+    else:
+        matches = np.array(
+            [
+                _window(series[s], int(start), motif.length)
+                for s, start in zip(motif.series, motif.best_matches, strict=True)
+            ]
+        ).reshape(-1, motif.length)
     shown = _sample(len(matches), max_lines)
     label = "best match, each series"
     if len(shown) < len(matches):
@@ -89,15 +94,24 @@ def plot_matches(
     axes.plot(
         offsets, motif.representative, color=REPRESENTATIVE, linewidth=2.5, label="representative"
     )
-    axes.set_title(
-        f"#{motif.rank} {_short(motif.pattern)}: {motif.support} series, naed {motif.naed:.3f}"
-    )
-    axes.set_xlabel(
-        f"points from the start of the match ({motif.letters} letters × {motif.seglen})"
-    )
-    axes.set_ylabel("z-normalised value")
+    if motif.mode == "robust":
+        axes.set_title(
+            f"#{motif.rank}: {motif.length} points, {motif.support} series, "
+            f"score {motif.score:.3f}"
+        )
+        axes.set_xlabel("points from the start of the match")
+        axes.set_ylabel("z-normalised value (each window)")
+    else:
+        axes.set_title(
+            f"#{motif.rank} {_short(motif.pattern)}: {motif.support} series, "
+            f"naed {motif.naed:.3f}"
+        )
+        axes.set_xlabel(
+            f"points from the start of the match ({motif.letters} letters × {motif.seglen})"
+        )
+        axes.set_ylabel("z-normalised value")
     axes.set_xlim(0, max(motif.length - 1, 1))
-    if motif.letters <= 40:
+    if motif.mode == "exact" and motif.letters <= 40:
         for boundary in range(motif.seglen, motif.length, motif.seglen):
             axes.axvline(boundary, color="0.85", linewidth=0.6, zorder=0)
     # Headroom above the curves for the legend, so that it hides none of them.
@@ -154,8 +168,11 @@ def plot_occurrences(
         values = normalised[one]
         base = -place * lane
         axes.plot(np.arange(len(values)), values + base, color="0.25", linewidth=0.7)
-        starts = motif.occurrence_starts[motif.occurrence_series == one]
         best = motif.best_match(one) if one in motif.series else None
+        starts = motif.occurrence_starts[motif.occurrence_series == one].tolist()
+        if best is not None and best not in starts:
+            # The robust mode records no occurrences but the best match.
+            starts.append(best)
         for start in starts:
             kind = "best match" if start == best else "occurrence"
             label = kind if not labelled[kind] else None
@@ -176,11 +193,14 @@ def plot_occurrences(
     axes.set_ylim(-(len(chosen) - 0.5) * lane, 0.5 * lane)
     axes.set_xlim(0, max(len(normalised[one]) for one in chosen))
     axes.set_xlabel("time (points)")
-    axes.set_title(
-        f"#{motif.rank} {_short(motif.pattern)}: occurrences in {len(chosen)} "
-        f"of its {motif.support} series",
-        loc="left",
-    )
+    if motif.mode == "robust":
+        title = f"#{motif.rank}: best matches in {len(chosen)} of its {motif.support} series"
+    else:
+        title = (
+            f"#{motif.rank} {_short(motif.pattern)}: occurrences in {len(chosen)} "
+            f"of its {motif.support} series"
+        )
+    axes.set_title(title, loc="left")
     if any(labelled.values()):
         axes.legend(
             loc="lower right", bbox_to_anchor=(1.0, 1.0), ncols=2, fontsize="small", frameon=False
@@ -262,11 +282,21 @@ def plot_motifs(
         plot_motif(motif, data, fig=row, max_lines=max_lines, count=count)
     if isinstance(motifs, Motifs):
         params = motifs.params
+        if isinstance(params, ExactParams):
+            settings = (
+                f"exact mode, seglen {params.seglen}, alphabet {params.alphabet}, minsup "
+                f"{params.minsup:g}, min_len {params.min_len}"
+            )
+        else:
+            length = "found" if params.length is None else f"{params.length} points"
+            settings = f"robust mode, length {length}, minsup {params.minsup:g}"
+        which = (
+            f"The {'motif' if motifs.found == 1 else f'{len(shown)} motifs'} found"
+            if len(shown) == motifs.found
+            else f"The best {len(shown)} of {motifs.found} motifs"
+        )
         target.suptitle(
-            f"The best {len(shown)} of {motifs.found} motifs in {motifs.series_count} series "
-            f"(seglen {params.seglen}, alphabet {params.alphabet}, minsup {params.minsup:g}, "
-            f"min_len {params.min_len})",
-            fontsize="large",
+            f"{which} in {motifs.series_count} series ({settings})", fontsize="large"
         )
     return target
 

@@ -16,8 +16,10 @@ from numpy.typing import ArrayLike, NDArray
 import _zorp_cpp
 
 from ._extras import require
+from ._robust import Found
+from ._sliding import znormalised
 from ._version import __version__
-from .params import ExactParams
+from .params import ExactParams, RobustParams
 
 if TYPE_CHECKING:
     import pandas
@@ -35,49 +37,72 @@ FRAME_COLUMNS = [
     "length",
     "support",
     "naed",
+    "score",
     "series",
     "best_matches",
+    "distances",
     "occurrences",
 ]
 
 
 @dataclass(frozen=True, eq=False, repr=False)
 class Motif:
-    """One motif: a letter pattern found in several series, with its statistics.
+    """One motif: a shape found in several series, with its statistics.
 
     Series are numbered by their position in the input (row, item or column). All values of
-    ``average_occurrences`` and ``representative`` are in z-normalised units: each series is
-    normalised (mean 0, population deviation 1) before anything else.
+    ``average_occurrences`` and ``representative`` are in z-normalised units. In the exact mode
+    each series is normalised as a whole (mean 0, population deviation 1) before anything else;
+    in the robust mode each window is normalised on its own, so that a shape matches wherever
+    the series' level and spread happen to be.
 
     Attributes
     ----------
     rank : int
-        Position in the ranking, from 1 (the smallest ``naed``).
+        Position in the ranking, from 1 (the smallest ``score``).
     pattern : str
-        The letters, ``a`` for the lowest values.
+        Exact mode: the letters, ``a`` for the lowest values. Robust mode: the word that
+        proposed the motif, the SAX letters of its segment means, with ``.`` for a letter left
+        out; a name, not a condition the matches meet.
     seglen : int
-        Points per letter of the run.
+        Points per letter of ``pattern``.
     length : int
-        Points covered by one occurrence: ``seglen`` × ``len(pattern)``.
+        Points covered by one occurrence. Exact mode: ``seglen`` × ``len(pattern)``. Robust
+        mode: the length given, or the one the run found.
     naed : float
-        Normalised average Euclidean distance: the distance of each series' best match to
-        ``representative``, summed over the series and divided by ``support`` × ``length``.
-        Smaller is a tighter motif; motifs are ranked by it.
+        Exact mode: normalised average Euclidean distance, the distance of each series' best
+        match to ``representative``, summed over the series and divided by ``support`` ×
+        ``length``; smaller is a tighter motif, and motifs are ranked by it. NaN in the robust
+        mode.
     series : numpy.ndarray of int64, shape (support,)
-        The series the pattern occurs in, ascending.
+        The series the motif occurs in, ascending.
     best_matches : numpy.ndarray of int64, shape (support,)
-        For each of ``series``, the start (in points) of its occurrence nearest to
-        ``representative``; the earliest one on a tie.
+        For each of ``series``, the start (in points) of its match nearest to
+        ``representative``: in the exact mode among the pattern's occurrences (the earliest
+        on a tie), in the robust mode among all windows of the series.
     average_occurrences : numpy.ndarray of float64, shape (support, length)
-        For each of ``series``, the pointwise mean of its occurrences; NaN where every
-        occurrence runs past the end of the series.
+        For each of ``series``: exact mode, the pointwise mean of its occurrences (NaN where
+        every occurrence runs past the end of the series); robust mode, its best match,
+        z-normalised.
     representative : numpy.ndarray of float64, shape (length,)
-        The pointwise mean of ``average_occurrences``: every series weighs the same.
+        Exact mode: the pointwise mean of ``average_occurrences``, every series weighing the
+        same. Robust mode: the motif's shape, z-normalised, refined from the best matches.
     occurrence_series : numpy.ndarray of int64, shape (occurrences,)
-        The series of each occurrence, ascending.
+        The series of each occurrence, ascending. Exact mode only: the robust mode matches
+        each series once, at ``best_matches``, and leaves this empty.
     occurrence_letters : numpy.ndarray of int64, shape (occurrences,)
         The start of each occurrence in letters, ascending within a series; see
-        ``occurrence_starts`` for points.
+        ``occurrence_starts`` for points. Exact mode only (empty in the robust mode).
+    score : float
+        What the ranking used, smaller first. Exact mode: ``naed``. Robust mode: the mean of
+        ``distances`` over the ceil(minsup × number of series) closest series.
+    distances : numpy.ndarray of float64, shape (support,)
+        For each of ``series``, the distance of its best match to ``representative``. Exact
+        mode: the Euclidean distance divided by ``length`` (their mean is ``naed``). Robust
+        mode: sqrt(2 (1 − r)), r the Pearson correlation of the two, which is the root mean
+        square difference per point of the z-normalised shapes: 0 for the same shape, about
+        1.41 for unrelated ones, 2 for a mirror image.
+    mode : str
+        The discovery mode that found it: "robust" or "exact".
     """
 
     rank: int
@@ -91,6 +116,9 @@ class Motif:
     representative: FloatArray
     occurrence_series: IntArray
     occurrence_letters: IntArray
+    score: float
+    distances: FloatArray
+    mode: str
 
     def __post_init__(self) -> None:
         # Own read-only copies: neither the caller nor a reader can change a result.
@@ -104,7 +132,7 @@ class Motif:
 
     @property
     def support(self) -> int:
-        """The number of series the pattern occurs in."""
+        """The number of series the motif occurs in."""
         return len(self.series)
 
     @property
@@ -129,10 +157,15 @@ class Motif:
         """
         found = np.flatnonzero(self.series == series)
         if len(found) == 0:
-            raise KeyError(f"motif {self.pattern!r} does not occur in series {series}")
+            raise KeyError(f"motif {self.rank} ({self.pattern!r}) does not occur in series {series}")
         return int(self.best_matches[found[0]])
 
     def __repr__(self) -> str:
+        if self.mode == "robust":
+            return (
+                f"Motif(rank={self.rank}, support={self.support}, length={self.length}, "
+                f"score={self.score:.4g})"
+            )
         return (
             f"Motif(rank={self.rank}, pattern={self.pattern!r}, support={self.support}, "
             f"length={self.length}, naed={self.naed:.4g})"
@@ -144,22 +177,25 @@ class Motif:
         Returns
         -------
         dict
-            ``rank``, ``pattern``, ``letters``, ``seglen``, ``length`` (points), ``support``,
-            ``naed``, ``series``, ``best_matches`` (points), ``occurrences`` (a dict of three
-            equal-length lists: ``series``, ``letters`` and ``starts`` in points),
-            ``average_occurrences`` (one list per series of ``series``) and
-            ``representative``.
+            ``rank``, ``mode``, ``pattern``, ``letters``, ``seglen``, ``length`` (points),
+            ``support``, ``naed``, ``score``, ``series``, ``best_matches`` (points),
+            ``distances``, ``occurrences`` (a dict of three equal-length lists: ``series``,
+            ``letters`` and ``starts`` in points), ``average_occurrences`` (one list per
+            series of ``series``) and ``representative``.
         """
         return {
             "rank": self.rank,
+            "mode": self.mode,
             "pattern": self.pattern,
             "letters": self.letters,
             "seglen": self.seglen,
             "length": self.length,
             "support": self.support,
             "naed": _json_float(self.naed),
+            "score": _json_float(self.score),
             "series": self.series.tolist(),
             "best_matches": self.best_matches.tolist(),
+            "distances": _json_floats(self.distances),
             "occurrences": {
                 "series": self.occurrence_series.tolist(),
                 "letters": self.occurrence_letters.tolist(),
@@ -182,6 +218,7 @@ _ARRAY_FIELDS: dict[str, type[np.generic]] = {
     "representative": np.float64,
     "occurrence_series": np.int64,
     "occurrence_letters": np.int64,
+    "distances": np.float64,
 }
 
 
@@ -199,16 +236,16 @@ class Motifs(Sequence[Motif]):
     series_lengths : numpy.ndarray of int64
         The number of points of each series of the input, after dropping trailing NaN.
     mode : str
-        The discovery mode that made them ("exact").
-    params : ExactParams
-        The tuning values of the run.
+        The discovery mode that made them: "robust" or "exact".
+    params : RobustParams or ExactParams
+        The tuning values of the run (of its mode).
     """
 
     motifs: tuple[Motif, ...]
     found: int
     series_lengths: IntArray
     mode: str
-    params: ExactParams
+    params: RobustParams | ExactParams
 
     def __post_init__(self) -> None:
         lengths = np.array(self.series_lengths, dtype=np.int64)
@@ -269,50 +306,127 @@ class Motifs(Sequence[Motif]):
         -------
         pandas.DataFrame
             Columns ``rank``, ``pattern``, ``letters``, ``length`` (points), ``support``,
-            ``naed``, ``series`` and ``best_matches`` (int64 arrays, best matches in points)
-            and ``occurrences`` (their count).
+            ``naed``, ``score``, ``series`` and ``best_matches`` (int64 arrays, best matches
+            in points), ``distances`` (float64 arrays) and ``occurrences`` (their count).
         """
         return _frame(self.motifs)
 
 
 def motifs_from_native(
     natives: Sequence[_zorp_cpp.Motif],
-    series_lengths: Sequence[int],
+    series: Sequence[FloatArray],
     params: ExactParams,
-    *,
-    mode: str = "exact",
 ) -> Motifs:
-    """Build the result of a run from its ranked native motifs, cut to ``params.top``.
+    """Build the result of an exact run from its ranked native motifs, cut to ``params.top``.
 
     Parameters
     ----------
     natives : sequence of _zorp_cpp.Motif
         Every motif of the run, best first.
-    series_lengths : sequence of int
-        The points of each series of the run.
+    series : sequence of numpy.ndarray
+        The series of the run (for the distances of the best matches).
     params : ExactParams
         The tuning values of the run.
-    mode : str, default "exact"
-        The discovery mode that found them.
     """
     kept = natives if params.top is None else natives[: params.top]
+    normalised = [_normalised_series(one) for one in series]
     return Motifs(
         motifs=tuple(
-            motif_from_native(native, rank=rank, seglen=params.seglen)
+            motif_from_native(native, normalised, rank=rank, seglen=params.seglen)
             for rank, native in enumerate(kept, start=1)
         ),
         found=len(natives),
-        series_lengths=np.array(series_lengths, dtype=np.int64),
-        mode=mode,
+        series_lengths=np.array([len(one) for one in series], dtype=np.int64),
+        mode="exact",
         params=params,
     )
 
 
-def motif_from_native(native: _zorp_cpp.Motif, *, rank: int, seglen: int) -> Motif:
+def motifs_from_found(
+    found: Sequence[Found], series: Sequence[FloatArray], params: RobustParams
+) -> Motifs:
+    """Build the result of a robust run from its ranked motifs, cut to ``params.top``.
+
+    Parameters
+    ----------
+    found : sequence of Found
+        Every motif of the run, best first, as ``zorp_miner._robust.discover`` returns them.
+    series : sequence of numpy.ndarray
+        The series of the run (for the best matches' windows).
+    params : RobustParams
+        The tuning values of the run.
+    """
+    kept = found if params.top is None else found[: params.top]
+    return Motifs(
+        motifs=tuple(
+            motif_from_found(one, series, rank=rank) for rank, one in enumerate(kept, start=1)
+        ),
+        found=len(found),
+        series_lengths=np.array([len(one) for one in series], dtype=np.int64),
+        mode="robust",
+        params=params,
+    )
+
+
+def motif_from_found(found: Found, series: Sequence[FloatArray], *, rank: int) -> Motif:
+    """One robust motif as a :class:`Motif`: its best matches, in ascending series order."""
+    held = sorted(found.starts)
+    starts = [found.starts[one] for one in held]
+    windows = [
+        znormalised(series[one][start : start + found.length])
+        for one, start in zip(held, starts, strict=True)
+    ]
+    return Motif(
+        rank=rank,
+        pattern=found.pattern,
+        seglen=found.seglen,
+        length=found.length,
+        naed=math.nan,
+        series=np.array(held, dtype=np.int64),
+        best_matches=np.array(starts, dtype=np.int64),
+        average_occurrences=np.array(windows, dtype=np.float64).reshape(len(held), found.length),
+        representative=found.representative,
+        occurrence_series=np.zeros(0, dtype=np.int64),
+        occurrence_letters=np.zeros(0, dtype=np.int64),
+        score=found.score,
+        distances=np.array([found.distances[one] for one in held], dtype=np.float64),
+        mode="robust",
+    )
+
+
+def _normalised_series(values: FloatArray) -> FloatArray:
+    """A series as the exact mode normalises it: mean 0, population deviation 1 (NaN when
+    constant)."""
+    with np.errstate(invalid="ignore", divide="ignore"):
+        return np.asarray((values - values.mean()) / values.std(), dtype=np.float64)
+
+
+def _match_distance(values: FloatArray, start: int, representative: FloatArray) -> float:
+    """Euclidean distance of the window at start to the representative, divided by its
+    length; points past the end and NaN points add nothing, as in the exact mode's naed."""
+    length = len(representative)
+    window = values[start : start + length]
+    gaps = window - representative[: len(window)]
+    squares = np.where(np.isnan(window), 0.0, gaps * gaps)
+    if length == 0:
+        return 0.0
+    distance = math.sqrt(float(squares.sum()))
+    # A NaN (a representative point no occurrence reaches) counts as the cap, as in naed.
+    return (distance if distance < DISTANCE_CAP else DISTANCE_CAP) / length
+
+
+# The most one series adds to the exact mode's naed (before dividing by the length).
+DISTANCE_CAP = 1e6
+
+
+def motif_from_native(
+    native: _zorp_cpp.Motif, normalised: Sequence[FloatArray], *, rank: int, seglen: int
+) -> Motif:
     """Copy one native motif into a :class:`Motif`.
 
     Each property of the native motif is read once (every read copies it); series are put in
-    ascending order, since the native maps have none.
+    ascending order, since the native maps have none. ``normalised`` holds the series as the
+    exact mode normalised them, for each best match's distance.
     """
     indexes = native.indexes
     best_matches = native.best_matches
@@ -322,6 +436,8 @@ def motif_from_native(native: _zorp_cpp.Motif, *, rank: int, seglen: int) -> Mot
     occurrence_series = [one for one in series for _ in indexes[one]]
     occurrence_letters = [position for one in series for position in indexes[one]]
     average_rows: ArrayLike = [averages[one] for one in series]
+    representative = np.array(native.representative, dtype=np.float64)
+    starts = [best_matches[one] for one in series]
     return Motif(
         rank=rank,
         pattern=native.pattern,
@@ -329,11 +445,20 @@ def motif_from_native(native: _zorp_cpp.Motif, *, rank: int, seglen: int) -> Mot
         length=length,
         naed=native.naed,
         series=np.array(series, dtype=np.int64),
-        best_matches=np.array([best_matches[one] for one in series], dtype=np.int64),
+        best_matches=np.array(starts, dtype=np.int64),
         average_occurrences=np.array(average_rows, dtype=np.float64).reshape(len(series), length),
-        representative=np.array(native.representative, dtype=np.float64),
+        representative=representative,
         occurrence_series=np.array(occurrence_series, dtype=np.int64),
         occurrence_letters=np.array(occurrence_letters, dtype=np.int64),
+        score=native.naed,
+        distances=np.array(
+            [
+                _match_distance(normalised[one], start, representative)
+                for one, start in zip(series, starts, strict=True)
+            ],
+            dtype=np.float64,
+        ),
+        mode="exact",
     )
 
 
@@ -347,8 +472,10 @@ def _frame(motifs: Sequence[Motif]) -> "pandas.DataFrame":
             "length": motif.length,
             "support": motif.support,
             "naed": motif.naed,
+            "score": motif.score,
             "series": motif.series,
             "best_matches": motif.best_matches,
+            "distances": motif.distances,
             "occurrences": len(motif.occurrence_letters),
         }
         for motif in motifs

@@ -76,7 +76,7 @@ def test_results_equal_the_native_miner(
         native_args.pop("alphabet"),
         **native_args,
     ).mine(ragged)
-    got = zorp_miner.find_motifs([np.array(walk) for walk in ragged], **kwargs)
+    got = zorp_miner.find_motifs([np.array(walk) for walk in ragged], mode="exact", **kwargs)
     assert len(expected) > 0
     assert got.found == len(got) == len(expected)
     assert same([summary(m) for m in got], [native_summary(m) for m in expected])
@@ -90,14 +90,14 @@ def test_results_equal_the_native_miner(
 
 def test_equal_length_series_give_the_same_motifs_as_a_2d_array() -> None:
     walks = random_walks(10, 256, seed=2)
-    from_lists = zorp_miner.find_motifs(walks, seglen=4, alphabet=5)
-    from_array = zorp_miner.find_motifs(np.array(walks), seglen=4, alphabet=5)
+    from_lists = zorp_miner.find_motifs(walks, mode="exact", seglen=4, alphabet=5)
+    from_array = zorp_miner.find_motifs(np.array(walks), mode="exact", seglen=4, alphabet=5)
     assert same(from_lists.to_dict(), from_array.to_dict())
 
 
 def test_top_cuts_the_ranked_list_and_found_counts_all(ragged: list[list[float]]) -> None:
-    every = zorp_miner.find_motifs(ragged, seglen=4, alphabet=5)
-    best = zorp_miner.find_motifs(ragged, seglen=4, alphabet=5, top=3)
+    every = zorp_miner.find_motifs(ragged, mode="exact", seglen=4, alphabet=5)
+    best = zorp_miner.find_motifs(ragged, mode="exact", seglen=4, alphabet=5, top=3)
     assert len(best) == 3 and best.found == every.found > 3
     assert same([summary(m) for m in best], [summary(m) for m in every[:3]])
     assert isinstance(every[:2], zorp_miner.Motifs) and every[1:3].found == every.found
@@ -106,7 +106,7 @@ def test_top_cuts_the_ranked_list_and_found_counts_all(ragged: list[list[float]]
 def test_results_are_read_only_copies(ragged: list[list[float]]) -> None:
     data = [np.array(walk) for walk in ragged]
     before = [one.copy() for one in data]
-    motif = zorp_miner.find_motifs(data, seglen=4, alphabet=5, top=1)[0]
+    motif = zorp_miner.find_motifs(data, mode="exact", seglen=4, alphabet=5, top=1)[0]
     for name in (
         "series",
         "best_matches",
@@ -128,7 +128,9 @@ def test_results_are_read_only_copies(ragged: list[list[float]]) -> None:
 def test_to_dict_is_strict_json_with_nan_as_null() -> None:
     # Occurrences near the end of the short series run past it: their averages hold NaN.
     data = [[0, 1, 0, 1, 5, 1, 0, 1, 0, 1, 5], [0, 1, 0, 1, 5, 1, 0, 1, 0, 1, 5, 1]]
-    motifs = zorp_miner.find_motifs(data, seglen=3, alphabet=3, min_len=2, minsup=1.0)
+    motifs = zorp_miner.find_motifs(
+        data, mode="exact", seglen=3, alphabet=3, min_len=2, minsup=1.0
+    )
     assert any(np.isnan(m.average_occurrences).any() for m in motifs)
     result = json.loads(json.dumps(motifs.to_dict(), allow_nan=False))
     assert result["zorp_miner"] == zorp_miner.__version__
@@ -142,7 +144,7 @@ def test_to_dict_is_strict_json_with_nan_as_null() -> None:
 
 def test_to_frame_has_one_row_per_motif(ragged: list[list[float]]) -> None:
     pytest.importorskip("pandas")
-    motifs = zorp_miner.find_motifs(ragged, seglen=4, alphabet=5, top=4)
+    motifs = zorp_miner.find_motifs(ragged, mode="exact", seglen=4, alphabet=5, top=4)
     frame = motifs.to_frame()
     assert list(frame.columns) == [
         "rank",
@@ -151,8 +153,10 @@ def test_to_frame_has_one_row_per_motif(ragged: list[list[float]]) -> None:
         "length",
         "support",
         "naed",
+        "score",
         "series",
         "best_matches",
+        "distances",
         "occurrences",
     ]
     assert frame["rank"].tolist() == [1, 2, 3, 4]
@@ -195,7 +199,7 @@ def test_to_frame_has_one_row_per_motif(ragged: list[list[float]]) -> None:
         ({"seglen": 2**30, "max_len": 4}, ValueError, "a motif's length"),
         ({"seglen": 4, "max_overlap": 1.1}, ValueError, "max_overlap must be a number from 0 to 1"),
         ({"seglen": 4, "top": 0}, ValueError, "top must be a whole number of motifs"),
-        ({"seglen": 4, "mode": "fuzzy"}, ValueError, "mode must be one of 'exact', got 'fuzzy'"),
+        ({"seglen": 4, "mode": "fuzzy"}, ValueError, "mode must be one of 'robust', 'exact', got 'fuzzy'"),
     ],
 )
 def test_bad_parameters_are_refused_before_the_input_is_read(
@@ -206,19 +210,29 @@ def test_bad_parameters_are_refused_before_the_input_is_read(
             raise AssertionError("the input was read before the parameters were checked")
 
     with pytest.raises(error) as raised:
-        zorp_miner.find_motifs(Untouchable(), **kwargs)
+        zorp_miner.find_motifs(Untouchable(), **{"mode": "exact", **kwargs})
     assert message in str(raised.value)
 
 
 def test_numpy_integers_are_accepted_as_parameters(ragged: list[list[float]]) -> None:
-    got = zorp_miner.find_motifs(ragged, seglen=np.int64(4), alphabet=np.int32(5), top=np.uint8(2))
+    got = zorp_miner.find_motifs(
+        ragged, mode="exact", seglen=np.int64(4), alphabet=np.int32(5), top=np.uint8(2)
+    )
+    assert isinstance(got.params, zorp_miner.ExactParams)
     assert len(got) == 2 and got.params.seglen == 4 and type(got.params.seglen) is int
 
 
 def test_numpy_floats_are_accepted_as_fractions(ragged: list[list[float]]) -> None:
-    plain = zorp_miner.find_motifs(ragged, seglen=4, alphabet=5, minsup=0.25, max_overlap=0.5)
+    plain = zorp_miner.find_motifs(
+        ragged, mode="exact", seglen=4, alphabet=5, minsup=0.25, max_overlap=0.5
+    )
     got = zorp_miner.find_motifs(
-        ragged, seglen=4, alphabet=5, minsup=np.float32(0.25), max_overlap=np.float16(0.5)
+        ragged,
+        mode="exact",
+        seglen=4,
+        alphabet=5,
+        minsup=np.float32(0.25),
+        max_overlap=np.float16(0.5),
     )
     assert same(got.to_dict(), plain.to_dict()) and type(got.params.minsup) is float
 
@@ -253,7 +267,9 @@ def test_a_missing_extra_says_which_to_install(
     call: Callable[[zorp_miner.Motifs], object],
     extra: str,
 ) -> None:
-    motifs = zorp_miner.find_motifs([[0, 1, 2, 3, 0, 1, 2, 3]] * 2, seglen=1, alphabet=4)
+    motifs = zorp_miner.find_motifs(
+        [[0, 1, 2, 3, 0, 1, 2, 3]] * 2, mode="exact", seglen=1, alphabet=4
+    )
     monkeypatch.setitem(sys.modules, module, None)
     with pytest.raises(ImportError) as raised:
         call(motifs)

@@ -15,7 +15,7 @@ import zorp_miner
 from zorp_miner.cli import main, parser
 
 EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "planted.json"
-PLANTED = [str(EXAMPLE), "--seglen", "8", "--min-len", "6"]
+PLANTED = [str(EXAMPLE), "--mode", "exact", "--seglen", "8", "--min-len", "6"]
 
 
 def run(*args: object) -> subprocess.CompletedProcess[str]:
@@ -30,7 +30,7 @@ def test_table_is_the_ranked_summary(capsys: pytest.CaptureFixture[str]) -> None
     assert err == ""
     lines = out.splitlines()
     assert lines[0] == f"{EXAMPLE}: 40 series, 39629 points"
-    assert lines[1].startswith("seglen 8, alphabet 7, minsup 0.5, min_len 6")
+    assert lines[1].startswith("mode exact, seglen 8, alphabet 7, minsup 0.5, min_len 6")
     assert lines[3].split() == [
         "rank",
         "pattern",
@@ -50,7 +50,7 @@ def test_json_is_the_full_result_and_csv_one_row_per_motif(
     capsys: pytest.CaptureFixture[str]
 ) -> None:
     # Held as Any: the test reaches into the motifs it knows the result holds.
-    found = zorp_miner.find_motifs(zorp_miner.load(EXAMPLE), seglen=8, min_len=6)
+    found = zorp_miner.find_motifs(zorp_miner.load(EXAMPLE), mode="exact", seglen=8, min_len=6)
     expected: dict[str, Any] = found.to_dict()
     assert main([*PLANTED, "--top", "0", "--format", "json"]) == 0
     assert json.loads(capsys.readouterr().out) == {"file": str(EXAMPLE), **expected}
@@ -77,38 +77,58 @@ def test_plot_writes_one_png(tmp_path: pathlib.Path, capsys: pytest.CaptureFixtu
 @pytest.mark.parametrize(
     "args, status, message",
     [
-        ([EXAMPLE], 2, "zorp-miner: error: the following arguments are required: --seglen"),
+        (
+            [EXAMPLE, "--mode", "exact"],
+            2,
+            "zorp-miner: error: --mode exact needs --seglen, the points per letter",
+        ),
+        (
+            [EXAMPLE, "--seglen", "8"],
+            2,
+            "zorp-miner: error: --seglen is an option of the exact mode: add --mode exact",
+        ),
+        (
+            [EXAMPLE, "--mode", "exact", "--seglen", "8", "--length", "96"],
+            2,
+            "zorp-miner: error: --length is an option of the robust mode",
+        ),
+        (
+            [EXAMPLE, "--length", "3"],
+            2,
+            "zorp-miner: error: length must be a whole number of points, at least 4, got 3",
+        ),
+        ([EXAMPLE, "--mode", "fuzzy"], 2, "zorp-miner: error: argument --mode: invalid choice"),
         ([EXAMPLE, "--seglen", "x"], 2, "zorp-miner: error: argument --seglen: invalid int value"),
         (
-            [EXAMPLE, "--seglen", "8", "--alphabet", "11"],
+            [EXAMPLE, "--mode", "exact", "--seglen", "8", "--alphabet", "11"],
             2,
             "zorp-miner: error: alphabet must be a whole number of letters, from 2 to 10, got 11",
         ),
-        ([EXAMPLE, "--seglen", "8", "--top", "-1"], 2, "zorp-miner: error: --top must be 0"),
+        ([EXAMPLE, "--top", "-1"], 2, "zorp-miner: error: --top must be 0"),
         (
-            [EXAMPLE, "--seglen", "8", "--format", "xml"],
+            [EXAMPLE, "--mode", "exact", "--seglen", "8", "--format", "xml"],
             2,
             "zorp-miner: error: argument --format: invalid choice",
         ),
         (
-            ["{tmp}/missing.csv", "--seglen", "8"],
+            ["{tmp}/missing.csv"],
             2,
             "zorp-miner: error: {tmp}/missing.csv: no such file",
         ),
         (
-            ["{tmp}/bad.csv", "--seglen", "8"],
+            ["{tmp}/bad.csv"],
             2,
             "zorp-miner: error: {tmp}/bad.csv line 2, column 3: 'n/a' is not a number",
         ),
         (
-            [EXAMPLE, "--seglen", "8", "--plot", "{tmp}/no/such/dir/out.png"],
+            [EXAMPLE, "--plot", "{tmp}/no/such/dir/out.png"],
             2,
             "zorp-miner: error: --plot: the folder {tmp}/no/such/dir does not exist",
         ),
         # Each one-point series normalises to NaN, the letter a: the one-letter pattern's
         # statistics over 2**31 - 1 points would need far more than the machine has.
         (
-            ["{tmp}/short.csv", "--seglen", str(2**31 - 1), "--min-len", "1"],
+            ["{tmp}/short.csv", "--mode", "exact", "--seglen", str(2**31 - 1), "--min-len", "1"],
             1,
             "zorp-miner: run refused: the statistics of the motifs found (1) would need",
         ),

@@ -111,7 +111,7 @@ def test_bad_input_names_what_is_wrong(
 
 def test_find_motifs_checks_the_input_before_any_work() -> None:
     with pytest.raises(ValueError, match="empty set of series"):
-        zorp_miner.find_motifs([], seglen=4)
+        zorp_miner.find_motifs([], mode="exact", seglen=4)
 
 
 def test_native_form_is_2d_for_equal_lengths_else_a_list() -> None:

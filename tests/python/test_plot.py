@@ -35,7 +35,7 @@ def planted(count: int, seed: int = 0) -> tuple[Data, npt.NDArray[np.int64]]:
 
 
 def top_motif(data: Data) -> zorp_miner.Motifs:
-    return zorp_miner.find_motifs(data, seglen=8, alphabet=7, top=3)
+    return zorp_miner.find_motifs(data, mode="exact", seglen=8, alphabet=7, top=3)
 
 
 def legend_texts(axes: Axes) -> list[str]:

@@ -1,0 +1,246 @@
+"""Sliding z-normalised Euclidean distances between short shapes and a set of series.
+
+The z-normalised distance between a shape q and a window t of the same length m is the
+Euclidean distance between (q - mean q) / std q and (t - mean t) / std t (population
+deviations). It equals sqrt(2 m (1 - r)), r being the Pearson correlation of q and t, so this
+module computes correlations and reports the *length-normalised* distance
+
+    d = sqrt(2 (1 - r)),
+
+the root mean square difference per point of the two z-normalised shapes: 0 for the same shape,
+sqrt(2) ~ 1.41 for unrelated shapes, 2 for mirror images. Dividing by sqrt(m) is what makes
+distances of different lengths comparable.
+
+A window that holds a NaN, or that is flat (constant, or whose deviation is negligible next to
+the series' typical window or to the series' range), has no shape: its distance is +inf, so it never matches, and no NaN
+or division by zero can reach a ranking. The dot products of a shape with every window of every
+series come from one batched FFT per shape, so a shape costs O(N n log n) for N series of about
+n points. Their rounding error grows with a window's distance from its series' mean: squared
+distances are accurate to about 1e-10 x (the series' largest deviation from its mean / the
+window's deviation), which matters only for a small wiggle on a plateau far from the rest.
+"""
+
+from __future__ import annotations
+
+import numpy as np
+import numpy.typing as npt
+
+from zorp_miner import _native
+
+FloatArray = npt.NDArray[np.float64]
+BoolArray = npt.NDArray[np.bool_]
+
+# A window is flat when its deviation is at most this fraction of the median deviation of the
+# series' windows: a plateau, a constant stretch, or rounding noise on one.
+FLAT_FRACTION = 1e-3
+# A window is also flat when its deviation is at most this fraction of its series' largest
+# deviation from the series' mean: the rounding of the window sums reaches about 1e-8 of it.
+RESOLUTION = 1e-6
+# Shapes of up to this many points are matched by direct dot products (the native module), which
+# beats the FFT's cost per window below about this length; longer ones through FFTs.
+DIRECT_POINTS = 64
+# Longer shapes are matched through FFTs a few at a time, holding at most about this many
+# products (16 bytes each) at once.
+FFT_VALUES = 1 << 22
+
+
+def fft_size(points: int) -> int:
+    """The smallest product of 2, 3 and 5 that is at least points (fast sizes for the FFT)."""
+    best = 1 << max(0, (points - 1).bit_length())
+    p5 = 1
+    while p5 < best:
+        p35 = p5
+        while p35 < best:
+            size = p35
+            while size < points:
+                size *= 2
+            best = min(best, size)
+            p35 *= 3
+        p5 *= 5
+    return best
+
+
+def window_sums(values: FloatArray, m: int) -> FloatArray:
+    """The sum of every window of m points (n - m + 1 of them) of a finite 1-D array.
+
+    Cumulative sums restart every m points, so each window sum is assembled from partial sums
+    of at most 2 m terms: the rounding error does not grow with the series' length.
+    """
+    n = len(values)
+    chunks = -(-n // m) + 1
+    padded = np.zeros(chunks * m)
+    padded[:n] = values
+    partial = np.zeros((chunks, m + 1))
+    np.cumsum(padded.reshape(chunks, m), axis=1, out=partial[:, 1:])
+    sums = partial[:-1, m : m + 1] - partial[:-1, :m] + partial[1:, :m]
+    return sums.reshape(-1)[: n - m + 1]
+
+
+def constant_windows(values: FloatArray, m: int) -> BoolArray:
+    """Which windows of m points hold one value throughout (exactly, no tolerance)."""
+    n = len(values)
+    changes = np.flatnonzero(values[1:] != values[:-1]) + 1
+    # For each point, the start of the next run of equal values.
+    run_end = np.empty(n, dtype=np.int64)
+    boundaries = np.concatenate([changes, [n]])
+    starts = np.concatenate([[0], changes])
+    run_end[:] = np.repeat(boundaries, boundaries - starts)
+    return np.asarray(run_end[: n - m + 1] - np.arange(n - m + 1) >= m)
+
+
+def window_statistics(series: FloatArray, m: int) -> tuple[FloatArray, FloatArray, BoolArray]:
+    """Mean, population deviation and usability of every window of m points of one series.
+
+    A window is usable when it holds no NaN and is not flat (see FLAT_FRACTION). A series
+    shorter than m has no window. Means and deviations of unusable windows are unspecified
+    (finite).
+    """
+    mean, deviation, usable, _, _ = _scaled_statistics(series, m)
+    return mean, deviation, usable
+
+
+def _scaled_statistics(series: FloatArray, m: int) -> tuple[FloatArray, FloatArray, BoolArray, float, float]:
+    """window_statistics, plus the centre and scale that map the series into [-1, 1].
+
+    The series is centred on its mean and divided by its largest deviation from it before the
+    sums, so that neither huge nor tiny (subnormal) values lose precision.
+    """
+    n = len(series)
+    if n < m:
+        return np.zeros(0), np.ones(0), np.zeros(0, dtype=bool), 0.0, 1.0
+    missing = ~np.isfinite(series)
+    finite = np.where(missing, 0.0, series)
+    present = np.flatnonzero(~missing)
+    centre = float(finite[present].mean()) if len(present) else 0.0
+    centred = np.where(missing, 0.0, finite - centre)
+    scale = float(np.max(np.abs(centred))) if len(present) else 0.0
+    if not (scale > 0.0 and np.isfinite(scale)):
+        scale = 1.0
+    centred /= scale
+    mean = window_sums(centred, m) / m
+    variance = np.maximum(window_sums(centred * centred, m) / m - mean * mean, 0.0)
+    std = np.sqrt(variance)
+    usable = window_sums(missing.astype(np.float64), m) < 0.5
+    usable &= ~constant_windows(finite, m)
+    if usable.any():
+        typical = float(np.median(std[usable]))
+        usable &= std > FLAT_FRACTION * typical
+    usable &= std > RESOLUTION
+    std = np.where(usable, std, 1.0)
+    return mean * scale + centre, std * scale, usable, centre, scale
+
+
+class SeriesBank:
+    """A set of series prepared for sliding distances to shapes of one length m (points).
+
+    Holds each series centred and scaled (NaN set to 0), and the deviation and usability of
+    every window. Best matches of short shapes (up to DIRECT_POINTS) come from direct dot
+    products in the native module; longer ones, and the full tables of `correlations`, from
+    FFTs of the series, computed on first use. Series of different lengths share one FFT size;
+    windows past a series' end are unusable.
+    """
+
+    def __init__(self, series: list[FloatArray], m: int) -> None:
+        self.m = m
+        self.lengths = np.array([len(s) for s in series], dtype=np.int64)
+        self.windows = max(0, int(self.lengths.max(initial=0)) - m + 1)
+        self.size = fft_size(max(int(self.lengths.max(initial=1)), m, 1))
+        count = len(series)
+        self.std = np.ones((count, self.windows))
+        self.usable = np.zeros((count, self.windows), dtype=bool)
+        self.values: list[FloatArray] = []
+        self.weights: list[FloatArray] = []
+        for i, s in enumerate(series):
+            # Both the deviations and the series are kept in the series' own scale (centred on
+            # its mean, divided by its largest deviation), which cancels in the correlation.
+            _, std, usable, centre, scale = _scaled_statistics(s, m)
+            self.std[i, : len(std)] = std / scale
+            self.usable[i, : len(usable)] = usable
+            self.values.append(np.where(np.isfinite(s), (s - centre) / scale, 0.0))
+            self.weights.append(np.where(usable, 1.0 / (m * self.std[i, : len(std)]), 0.0))
+        # 1 / (m x deviation) on usable windows, 0 elsewhere; and -inf on unusable windows.
+        self.scale = np.where(self.usable, 1.0 / (m * self.std), 0.0)
+        self.barrier = np.where(self.usable, 0.0, -np.inf)
+        self._spectra: npt.NDArray[np.complex128] | None = None
+
+    @property
+    def spectra(self) -> npt.NDArray[np.complex128]:
+        """The FFT of every series (zero-padded to the common size), computed once."""
+        if self._spectra is None:
+            padded = np.zeros((len(self.values), self.size))
+            for i, values in enumerate(self.values):
+                if len(values) >= self.m:
+                    padded[i, : len(values)] = values
+            self._spectra = np.fft.rfft(padded, axis=1)
+        return self._spectra
+
+    def best(self, shapes: FloatArray) -> tuple[npt.NDArray[np.int64], FloatArray]:
+        """Start and distance of each shape's best match in every series, (C, N) each.
+
+        The same as the argmin and min of `distances` over the windows (the first window among
+        equals, up to rounding), without building the distances; a series with no usable window
+        gives start 0 and distance +inf.
+        """
+        m = self.m
+        count = len(self.lengths)
+        if self.windows == 0 or len(shapes) == 0:
+            return np.zeros((len(shapes), count), np.int64), np.full((len(shapes), count), np.inf)
+        if m <= DIRECT_POINTS:
+            starts, top = _native.best_correlations(self.values, self.weights, shapes)
+        else:
+            # A few shapes at a time, so that the products stay within FFT_VALUES values.
+            step = max(1, FFT_VALUES // (count * self.size))
+            parts = [self._best_by_fft(shapes[i : i + step]) for i in range(0, len(shapes), step)]
+            starts = np.concatenate([part[0] for part in parts])
+            top = np.concatenate([part[1] for part in parts])
+        distance = np.sqrt(2.0 * (1.0 - np.clip(top, -1.0, 1.0)))
+        return starts, np.where(np.isfinite(top), distance, np.inf)
+
+    def _best_by_fft(self, shapes: FloatArray) -> tuple[npt.NDArray[np.int64], FloatArray]:
+        """Start and correlation of each shape's best match in every series, through FFTs."""
+        m = self.m
+        reversed_spectra = np.fft.rfft(shapes[:, ::-1], n=self.size, axis=1)
+        products = self.spectra[None, :, :] * reversed_spectra[:, None, :]
+        dots = np.fft.irfft(products, n=self.size, axis=2)[:, :, m - 1 : m - 1 + self.windows]
+        r = dots * self.scale
+        r += self.barrier
+        starts = r.argmax(axis=2)
+        return starts, np.take_along_axis(r, starts[:, :, None], axis=2)[:, :, 0]
+
+    def correlations(self, shapes: FloatArray) -> FloatArray:
+        """Pearson correlation of each shape with every window of every series.
+
+        shapes is (C, m), each row z-normalised (mean 0, population deviation 1). Returns
+        (C, N, W), W the most windows of any series; unusable windows hold NaN.
+        """
+        m = self.m
+        reversed_spectra = np.fft.rfft(shapes[:, ::-1], n=self.size, axis=1)
+        products = self.spectra[None, :, :] * reversed_spectra[:, None, :]
+        dots = np.fft.irfft(products, n=self.size, axis=2)[:, :, m - 1 : m - 1 + self.windows]
+        r = dots / (m * self.std[None, :, :])
+        np.clip(r, -1.0, 1.0, out=r)
+        r[:, ~self.usable] = np.nan
+        return r
+
+    def distances(self, shapes: FloatArray) -> FloatArray:
+        """Length-normalised z-normalised distance of each shape to every window, (C, N, W).
+
+        Unusable windows (NaN, flat, past the end) hold +inf.
+        """
+        r = self.correlations(shapes)
+        d = np.sqrt(2.0 * (1.0 - np.nan_to_num(r, nan=-3.0)))
+        d[np.isnan(r)] = np.inf
+        return d
+
+
+def znormalised(shape: FloatArray) -> FloatArray:
+    """shape minus its mean, divided by its population deviation (a flat shape gives zeros).
+
+    Scaled by its largest deviation from the mean first, so that tiny values do not underflow.
+    """
+    centred = shape - shape.mean()
+    peak = float(np.max(np.abs(centred))) if len(centred) else 0.0
+    if not (peak > 0.0 and np.isfinite(peak)):
+        return np.zeros_like(shape)
+    centred = centred / peak
+    return np.asarray(centred / np.sqrt(np.mean(centred * centred)))

@@ -1,0 +1,187 @@
+#include "sliding.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+namespace zorp {
+
+namespace {
+
+// Shapes are matched four at a time, over blocks of windows whose four rows of dot products
+// stay in the first-level cache: every value read serves four shapes and four windows.
+constexpr size_t lanes = 4;
+constexpr size_t block = 256;
+
+using Dots = std::array<std::array<double, block>, lanes>;
+
+// Four doubles: the dot products of one shape with four neighbouring windows, held in registers
+// while they are summed.
+typedef double Quad __attribute__((vector_size(4 * sizeof(double))));
+
+// Sets, for each of count windows starting at values[0 .. count), the dot products with the four
+// shape rows (each of m values, one after the other in shapes). Windows are taken four at a
+// time, their sixteen sums held in registers over the whole shape; each sum takes its terms in
+// point order, from 0, whether it is computed four at a time or alone.
+template <typename Tag>
+inline __attribute__((always_inline)) void add_dots_with(const double* __restrict values,
+                                                         size_t count,
+                                                         const double* __restrict shapes, size_t m,
+                                                         Dots& __restrict dots) {
+    const double* q0 = shapes;
+    const double* q1 = shapes + m;
+    const double* q2 = shapes + 2 * m;
+    const double* q3 = shapes + 3 * m;
+    size_t j = 0;
+    for (; j + 4 <= count; j += 4) {
+        Quad a0 = {0.0, 0.0, 0.0, 0.0};
+        Quad a1 = a0;
+        Quad a2 = a0;
+        Quad a3 = a0;
+        const double* x = values + j;
+        for (size_t k = 0; k < m; ++k) {
+            Quad v;
+            std::memcpy(&v, x + k, sizeof v);
+            a0 += q0[k] * v;
+            a1 += q1[k] * v;
+            a2 += q2[k] * v;
+            a3 += q3[k] * v;
+        }
+        for (size_t t = 0; t < 4; ++t) {
+            dots[0][j + t] = a0[t];
+            dots[1][j + t] = a1[t];
+            dots[2][j + t] = a2[t];
+            dots[3][j + t] = a3[t];
+        }
+    }
+    for (; j < count; ++j) {
+        double s0 = 0.0;
+        double s1 = 0.0;
+        double s2 = 0.0;
+        double s3 = 0.0;
+        for (size_t k = 0; k < m; ++k) {
+            s0 += q0[k] * values[j + k];
+            s1 += q1[k] * values[j + k];
+            s2 += q2[k] * values[j + k];
+            s3 += q3[k] * values[j + k];
+        }
+        dots[0][j] = s0;
+        dots[1][j] = s1;
+        dots[2][j] = s2;
+        dots[3][j] = s3;
+    }
+}
+
+struct Baseline {};
+
+__attribute__((noinline)) void add_dots_baseline(const double* values, size_t count,
+                                                 const double* shapes, size_t m, Dots& dots) {
+    add_dots_with<Baseline>(values, count, shapes, m, dots);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same loop on the wider vectors of processors that have them. Without fused multiply-add
+// (not enabled here), every product and sum is rounded as in the baseline build: the results
+// are the same bit for bit on every processor.
+struct Wide {};
+
+__attribute__((noinline, target("avx2"))) void add_dots_wide(const double* values, size_t count,
+                                                             const double* shapes, size_t m,
+                                                             Dots& dots) {
+    add_dots_with<Wide>(values, count, shapes, m, dots);
+}
+
+using AddDots = void (*)(const double*, size_t, const double*, size_t, Dots&);
+
+AddDots add_dots_for_this_processor() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? add_dots_wide : add_dots_baseline;
+}
+#else
+using AddDots = void (*)(const double*, size_t, const double*, size_t, Dots&);
+
+AddDots add_dots_for_this_processor() {
+    return add_dots_baseline;
+}
+#endif
+
+}  // namespace
+
+BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
+                              const SeriesSet& shapes) {
+    const size_t series = values.size();
+    if (weights.size() != series) {
+        throw std::invalid_argument(
+            "weights must hold one row per series: " + std::to_string(weights.size()) +
+            " rows for " + std::to_string(series) + " series");
+    }
+    BestMatches best;
+    if (shapes.empty()) {
+        return best;
+    }
+    const size_t m = shapes.front().size();
+    for (const Series& shape : shapes) {
+        if (shape.size() != m) {
+            throw std::invalid_argument(
+                "shapes must all have the same length: " + std::to_string(shape.size()) +
+                " points after " + std::to_string(m));
+        }
+    }
+    for (size_t i = 0; i < series; ++i) {
+        const size_t windows = values[i].size() >= m ? values[i].size() - m + 1 : 0;
+        if (weights[i].size() != windows) {
+            throw std::invalid_argument("series " + std::to_string(i) + " has " +
+                                        std::to_string(windows) + " windows of " +
+                                        std::to_string(m) + " points but " +
+                                        std::to_string(weights[i].size()) + " weights");
+        }
+    }
+    best.starts.assign(shapes.size() * series, 0);
+    best.correlations.assign(shapes.size() * series, -std::numeric_limits<double>::infinity());
+    // The shapes one after the other, padded with zero rows to a whole number of lanes.
+    const size_t groups = (shapes.size() + lanes - 1) / lanes;
+    std::vector<double> rows(groups * lanes * m, 0.0);
+    for (size_t c = 0; c < shapes.size(); ++c) {
+        std::copy(shapes[c].begin(), shapes[c].end(), rows.begin() + static_cast<ptrdiff_t>(c * m));
+    }
+    Dots dots{};
+    const AddDots add_dots = add_dots_for_this_processor();
+    for (size_t i = 0; i < series; ++i) {
+        const size_t windows = weights[i].size();
+        const double* weight = weights[i].data();
+        for (size_t group = 0; group < groups; ++group) {
+            std::array<double, lanes> top;
+            top.fill(-std::numeric_limits<double>::infinity());
+            std::array<int64_t, lanes> at{};
+            for (size_t from = 0; from < windows; from += block) {
+                const size_t count = std::min(block, windows - from);
+                add_dots(values[i].data() + from, count, rows.data() + group * lanes * m, m, dots);
+                for (size_t lane = 0; lane < lanes; ++lane) {
+                    for (size_t j = 0; j < count; ++j) {
+                        if (weight[from + j] > 0.0) {
+                            const double r = dots[lane][j] * weight[from + j];
+                            if (r > top[lane]) {
+                                top[lane] = r;
+                                at[lane] = static_cast<int64_t>(from + j);
+                            }
+                        }
+                    }
+                }
+            }
+            for (size_t lane = 0; lane < lanes; ++lane) {
+                const size_t c = group * lanes + lane;
+                if (c < shapes.size()) {
+                    best.starts[c * series + i] = at[lane];
+                    best.correlations[c * series + i] = top[lane];
+                }
+            }
+        }
+    }
+    return best;
+}
+
+}  // namespace zorp

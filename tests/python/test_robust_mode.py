@@ -1,0 +1,220 @@
+"""find_motifs in the robust mode (the default): parameters, results, outputs and plots."""
+
+import json
+import math
+import pathlib
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+import pytest
+
+import zorp_miner
+from zorp_miner._sliding import znormalised
+from zorp_miner.cli import main
+
+EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "unaligned.json"
+WAVE = np.repeat([3.0, -3.0, 3.0, -3.0], 12)
+
+Data = npt.NDArray[np.float64]
+
+
+def planted(count: int = 16, seed: int = 0) -> tuple[Data, list[int]]:
+    """Noisy random walks with the wave added at an arbitrary point of each; the starts."""
+    rng = np.random.default_rng(seed)
+    data = np.cumsum(rng.normal(0.0, 0.05, (count, 400)), axis=1) + rng.normal(size=(count, 400))
+    starts = [int(s) for s in rng.integers(0, 400 - len(WAVE), size=count)]
+    for row, start in zip(data, starts, strict=True):
+        row[start : start + len(WAVE)] += WAVE
+    return data, starts
+
+
+@pytest.fixture(scope="module")
+def wave() -> tuple[Data, list[int], zorp_miner.Motifs]:
+    data, starts = planted()
+    return data, starts, zorp_miner.find_motifs(data, length=len(WAVE))
+
+
+def test_the_default_mode_is_robust_and_finds_the_wave_anywhere(
+    wave: tuple[Data, list[int], zorp_miner.Motifs],
+) -> None:
+    data, starts, motifs = wave
+    assert motifs.mode == "robust" and isinstance(motifs.params, zorp_miner.RobustParams)
+    assert motifs.params == zorp_miner.RobustParams(length=48, minsup=0.5, top=None)
+    top = motifs[0]
+    assert top.mode == "robust" and top.length == 48 and top.rank == 1
+    assert top.support >= 15
+    on_wave = sum(
+        abs(int(start) - starts[s]) < 24
+        for s, start in zip(top.series.tolist(), top.best_matches.tolist(), strict=True)
+    )
+    assert on_wave >= 15
+    assert repr(motifs) == f"Motifs({len(motifs)} of {motifs.found} found in 16 series, mode='robust')"
+    assert repr(top) == f"Motif(rank=1, support={top.support}, length=48, score={top.score:.4g})"
+
+
+def test_fields_say_what_the_ranking_used(wave: tuple[Data, list[int], zorp_miner.Motifs]) -> None:
+    data, _, motifs = wave
+    scores = [motif.score for motif in motifs]
+    assert scores == sorted(scores)
+    core = math.ceil(0.5 * len(data))
+    for motif in motifs:
+        assert math.isnan(motif.naed)
+        assert motif.occurrence_series.size == motif.occurrence_letters.size == 0
+        assert len(motif.pattern) == 8 and motif.seglen * 8 <= motif.length
+        assert motif.distances.shape == motif.series.shape == motif.best_matches.shape
+        assert motif.average_occurrences.shape == (motif.support, motif.length)
+        np.testing.assert_allclose(np.mean(motif.representative), 0.0, atol=1e-9)
+        np.testing.assert_allclose(np.std(motif.representative), 1.0, atol=1e-9)
+        for row, s, start, distance in zip(
+            motif.average_occurrences,
+            motif.series.tolist(),
+            motif.best_matches.tolist(),
+            motif.distances.tolist(),
+            strict=True,
+        ):
+            window = znormalised(data[s, start : start + motif.length])
+            np.testing.assert_allclose(row, window, atol=1e-9)
+            # The distance is the root mean square gap of the z-normalised shapes.
+            rms = math.sqrt(float(np.mean((window - motif.representative) ** 2)))
+            assert distance == pytest.approx(rms, abs=1e-6)
+        # The score averages the closest ceil(minsup x N) series.
+        assert motif.score == pytest.approx(float(np.mean(np.sort(motif.distances)[:core])))
+
+
+def test_results_do_not_depend_on_series_order(
+    wave: tuple[Data, list[int], zorp_miner.Motifs],
+) -> None:
+    data, _, motifs = wave
+    order = np.random.default_rng(3).permutation(len(data))
+    shuffled = zorp_miner.find_motifs(data[order], length=len(WAVE))
+    assert len(shuffled) == len(motifs) > 0
+    for a, b in zip(motifs, shuffled, strict=True):
+        assert a.score == pytest.approx(b.score, abs=1e-9)
+        np.testing.assert_allclose(a.representative, b.representative, atol=1e-9)
+        back = {int(order[s]): int(start) for s, start in zip(b.series, b.best_matches)}
+        assert back == dict(zip(a.series.tolist(), a.best_matches.tolist(), strict=True))
+
+
+def test_constant_stretches_never_match_and_give_finite_scores() -> None:
+    data, starts = planted(12, seed=4)
+    series = [row.copy() for row in data]
+    series[0][:200] = 5.0  # a plateau around the wave's own level
+    series[1][250:] = series[1][249]
+    series.append(np.full(300, 2.0))  # a constant series: no window has a shape
+    motifs = zorp_miner.find_motifs(series, length=len(WAVE), top=3)
+    assert len(motifs) > 0
+    for motif in motifs:
+        assert math.isfinite(motif.score) and np.isfinite(motif.distances).all()
+        assert len(series) - 1 not in motif.series.tolist()
+        for s, start in zip(motif.series.tolist(), motif.best_matches.tolist(), strict=True):
+            assert np.ptp(series[s][start : start + motif.length]) > 0
+
+
+def test_without_a_length_the_length_found_is_reported() -> None:
+    data, starts = planted(12, seed=9)
+    top = zorp_miner.find_motifs(data, top=1)[0]
+    assert 0.5 * len(WAVE) <= top.length <= 1.5 * len(WAVE)
+    assert top.average_occurrences.shape == (top.support, top.length)
+
+
+def test_noise_alone_yields_no_motif() -> None:
+    data = np.random.default_rng(2).normal(size=(16, 300))
+    motifs = zorp_miner.find_motifs(data, length=40)
+    assert len(motifs) == motifs.found == 0
+
+
+def test_to_dict_and_to_frame_cover_the_robust_fields(
+    wave: tuple[Data, list[int], zorp_miner.Motifs],
+) -> None:
+    _, _, motifs = wave
+    result: dict[str, Any] = json.loads(json.dumps(motifs.to_dict(), allow_nan=False))
+    assert result["mode"] == "robust"
+    assert result["parameters"] == {"length": 48, "minsup": 0.5, "top": None}
+    first = result["motifs"][0]
+    assert first["mode"] == "robust" and first["naed"] is None
+    assert first["score"] == motifs[0].score
+    assert first["distances"] == motifs[0].distances.tolist()
+    assert first["occurrences"] == {"series": [], "letters": [], "starts": []}
+    pytest.importorskip("pandas")
+    frame = motifs.to_frame()
+    assert frame["score"].tolist() == [m.score for m in motifs]
+    assert (frame["distances"][0] == motifs[0].distances).all()
+
+
+@pytest.mark.parametrize(
+    "kwargs, error, message",
+    [
+        ({"length": 3}, ValueError, "length must be a whole number of points, at least 4, got 3"),
+        ({"length": 40.0}, TypeError, "length must be a whole number of points"),
+        ({"length": True}, TypeError, "length must be a whole number of points"),
+        ({"minsup": 0}, ValueError, "minsup must be a number above 0 and at most 1"),
+        ({"top": 0}, ValueError, "top must be a whole number of motifs"),
+        ({"seglen": 8}, ValueError, "seglen is a parameter of the exact mode: pass mode='exact'"),
+        ({"max_overlap": 0.5}, ValueError, "max_overlap is a parameter of the exact mode"),
+        ({"mode": "exact", "length": 40, "seglen": 8}, ValueError, "length is a parameter of"),
+        ({"mode": "exact"}, ValueError, "seglen (points per letter) is required in the exact"),
+    ],
+)
+def test_parameters_of_each_mode_are_checked_before_the_input_is_read(
+    kwargs: dict[str, Any], error: type[Exception], message: str
+) -> None:
+    class Untouchable:
+        def __iter__(self) -> Any:
+            raise AssertionError("the input was read before the parameters were checked")
+
+    with pytest.raises(error) as raised:
+        zorp_miner.find_motifs(Untouchable(), **kwargs)
+    assert message in str(raised.value)
+
+
+def test_exact_distances_average_to_naed() -> None:
+    data, _ = planted(12, seed=1)
+    motifs = zorp_miner.find_motifs(data, mode="exact", seglen=4, alphabet=5, top=5)
+    assert len(motifs) > 0
+    for motif in motifs:
+        assert motif.mode == "exact" and motif.score == motif.naed
+        assert float(np.mean(motif.distances)) == pytest.approx(motif.naed, rel=1e-9)
+
+
+def test_the_command_runs_the_robust_mode_by_default(capsys: pytest.CaptureFixture[str]) -> None:
+    assert main([str(EXAMPLE), "--length", "96", "--top", "1"]) == 0
+    lines = capsys.readouterr().out.splitlines()
+    assert lines[1] == "mode robust, length 96 points, minsup 0.5"
+    assert lines[3].split()[:4] == ["rank", "length", "support", "score"]
+    assert lines[5].split()[:3] == ["1", "96", "40/40"]
+    assert main([str(EXAMPLE), "--length", "96", "--format", "json"]) == 0
+    expected = zorp_miner.find_motifs(zorp_miner.load(EXAMPLE), length=96, top=10).to_dict()
+    assert json.loads(capsys.readouterr().out) == {"file": str(EXAMPLE), **expected}
+    assert main([str(EXAMPLE), "--length", "96", "--format", "csv"]) == 0
+    header, row = capsys.readouterr().out.splitlines()[:2]
+    fields = dict(zip(header.split(","), row.split(","), strict=True))
+    assert fields["mode"] == "robust" and fields["naed"] == "nan"
+    assert len(fields["distances"].split()) == int(fields["support"]) == 40
+
+
+def test_plots_draw_robust_motifs(
+    tmp_path: pathlib.Path, wave: tuple[Data, list[int], zorp_miner.Motifs]
+) -> None:
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    from matplotlib.patches import Rectangle
+
+    data, _, motifs = wave
+    top = motifs[0]
+    axes = zorp_miner.plot_matches(top, data).axes[0]
+    # One line per best match (each window z-normalised), then the representative.
+    lines = axes.get_lines()
+    assert len(lines) == top.support + 1
+    np.testing.assert_allclose(
+        np.asarray(lines[0].get_ydata(), dtype=np.float64), top.average_occurrences[0]
+    )
+    assert "score" in axes.get_title()
+    axes = zorp_miner.plot_occurrences(top, data, count=3).axes[0]
+    shaded = [p for p in axes.patches if isinstance(p, Rectangle)]
+    assert len(shaded) == 3 and {p.get_width() for p in shaded} == {top.length}
+    figure = zorp_miner.plot_motifs(motifs, data, top=1)
+    assert "robust mode, length 48 points" in figure.get_suptitle()
+    out = tmp_path / "robust.png"
+    assert main([str(EXAMPLE), "--length", "96", "--plot", str(out)]) == 0
+    assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"

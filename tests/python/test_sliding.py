@@ -1,0 +1,144 @@
+"""Sliding z-normalised distances: the batched FFT equals the window-by-window computation."""
+
+import math
+
+import numpy as np
+import numpy.typing as npt
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from zorp_miner._sliding import (
+    FLAT_FRACTION,
+    RESOLUTION,
+    SeriesBank,
+    constant_windows,
+    window_sums,
+    znormalised,
+)
+
+FloatArray = npt.NDArray[np.float64]
+
+
+def deviation(w: FloatArray) -> float:
+    """Population deviation, computed on w scaled to [-1, 1] so that tiny values keep it."""
+    centred = w - w.mean()
+    peak = float(np.max(np.abs(centred)))
+    return float(np.std(centred / peak)) * peak if peak > 0 else 0.0
+
+
+def direct_distances(series: list[FloatArray], shape: FloatArray) -> list[list[float]]:
+    """Window by window: inf for a NaN or flat window, else the length-normalised distance."""
+    m = len(shape)
+    q = znormalised(shape)
+    out = []
+    for values in series:
+        windows = [values[j : j + m] for j in range(len(values) - m + 1)]
+        deviations = [deviation(w) for w in windows if np.all(np.isfinite(w)) and not np.all(w == w[0])]
+        typical = float(np.median(deviations)) if deviations else 0.0
+        finite = values[np.isfinite(values)]
+        spread = float(np.max(np.abs(finite - finite.mean()))) if len(finite) else 0.0
+        row = []
+        for w in windows:
+            if not np.all(np.isfinite(w)) or np.all(w == w[0]):
+                row.append(math.inf)
+            elif deviation(w) <= FLAT_FRACTION * typical or deviation(w) <= RESOLUTION * spread:
+                row.append(math.inf)
+            else:
+                row.append(float(np.sqrt(np.mean((znormalised(w) - q) ** 2))))
+        out.append(row)
+    return out
+
+
+def tolerance(values: FloatArray, m: int) -> FloatArray:
+    """Accuracy of a squared distance: about 1e-10 x (the series' spread / the window's deviation)."""
+    finite = values[np.isfinite(values)]
+    spread = float(np.max(np.abs(finite - finite.mean()))) if len(finite) else 0.0
+    deviations = np.array([deviation(values[j : j + m]) for j in range(len(values) - m + 1)])
+    with np.errstate(divide="ignore", invalid="ignore"):
+        return 1e-8 + 1e-9 * spread / deviations
+
+
+def assert_matches_direct(series: list[FloatArray], shape: FloatArray) -> None:
+    fast = SeriesBank(series, len(shape)).distances(znormalised(shape)[None])[0]
+    for i, expected in enumerate(direct_distances(series, shape)):
+        got = fast[i, : len(expected)]
+        assert np.array_equal(np.isinf(got), np.isinf(expected)), f"series {i}"
+        finite = np.isfinite(expected)
+        # Squared distances (2 (1 - r)) are linear in the correlation, so their error is the
+        # correlation's; a square root near 0 would magnify it.
+        error = np.abs(got[finite] ** 2 - np.asarray(expected)[finite] ** 2)
+        assert np.all(error <= tolerance(series[i], len(shape))[finite]), f"series {i}: {error.max()}"
+        assert np.all(np.isinf(fast[i, len(expected) :])), "windows past a series' end must not match"
+
+
+series_values = st.lists(
+    st.one_of(
+        st.floats(-1e3, 1e3, allow_nan=False),
+        st.just(float("nan")),
+    ),
+    min_size=1,
+    max_size=60,
+)
+
+
+@settings(max_examples=150, deadline=None)
+@given(
+    st.lists(series_values, min_size=1, max_size=4),
+    st.integers(2, 12),
+    st.integers(0, 2**32 - 1),
+    st.lists(st.tuples(st.integers(0, 59), st.integers(1, 30), st.floats(-5, 5)), max_size=3),
+)
+def test_distances_equal_the_direct_computation(
+    values: list[list[float]], m: int, seed: int, constant_runs: list[tuple[int, int, float]]
+) -> None:
+    series = [np.array(v, dtype=np.float64) for v in values]
+    for i, (start, run, level) in enumerate(constant_runs):
+        target = series[i % len(series)]
+        target[start : start + run] = level
+    shape = np.random.default_rng(seed).normal(size=m)
+    assert_matches_direct(series, shape)
+
+
+@pytest.mark.parametrize(
+    "values",
+    [
+        np.full(50, 3.0),  # a constant series: no window has a shape
+        np.full(50, np.nan),  # all missing
+        np.concatenate([np.full(20, 1e6), np.sin(np.arange(30.0))]),  # a plateau far from the rest
+        np.concatenate([np.sin(np.arange(25.0)), [np.nan], np.cos(np.arange(24.0))]),
+        np.arange(8.0),  # shorter than the shape
+        np.array([1.0, 0.0, 8e-252, 0.0] * 5),  # wiggles far below the rounding of the sums
+        np.array([0.0, 4.5e-159] * 10),  # a series of tiny values only
+    ],
+    ids=["constant", "all-nan", "plateau", "one-nan", "too-short", "below-rounding", "tiny"],
+)
+def test_degenerate_series_give_inf_or_exact_distances_never_nan(values: FloatArray) -> None:
+    shape = np.sin(np.linspace(0, 3, 2))
+    distances = SeriesBank([values, np.cos(np.arange(40.0))], 2).distances(znormalised(shape)[None])
+    assert not np.any(np.isnan(distances))
+    assert_matches_direct([values], shape)
+    shape = np.sin(np.linspace(0, 3, 10))
+    distances = SeriesBank([values, np.cos(np.arange(40.0))], 10).distances(znormalised(shape)[None])
+    assert not np.any(np.isnan(distances))
+    assert_matches_direct([values], shape)
+
+
+def test_distance_is_invariant_to_offset_and_scale_of_the_window() -> None:
+    rng = np.random.default_rng(3)
+    shape = rng.normal(size=16)
+    base = rng.normal(size=200)
+    bank = SeriesBank([base, 1e4 + 250.0 * base], 16)
+    d = bank.distances(znormalised(shape)[None])[0]
+    np.testing.assert_allclose(d[0], d[1], atol=1e-8)
+
+
+@given(st.lists(st.floats(-1e6, 1e6), min_size=1, max_size=80), st.integers(1, 20))
+def test_window_sums_and_constant_windows(values: list[float], m: int) -> None:
+    x = np.array(values)
+    if len(x) < m:
+        return
+    expected = [sum(values[j : j + m]) for j in range(len(values) - m + 1)]
+    np.testing.assert_allclose(window_sums(x, m), expected, rtol=1e-9, atol=1e-6 * m)
+    constant = [len(set(values[j : j + m])) == 1 for j in range(len(values) - m + 1)]
+    assert constant_windows(x, m).tolist() == constant
