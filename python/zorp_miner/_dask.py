@@ -18,13 +18,13 @@ from __future__ import annotations
 
 import os
 from collections.abc import Callable, Sequence
-from typing import Any, TypeVar
+from typing import Any, TypeGuard, TypeVar
 
 import numpy as np
 
 from ._extras import require
 from ._parts import split_points
-from .files import load
+from .files import is_file_list, load
 from .inputs import FloatArray, as_series_set
 
 require("distributed", "running on a Dask cluster")
@@ -65,20 +65,14 @@ def is_dask_input(data: object) -> bool:
     sequence of delayed parts, or a list of files."""
     if isinstance(data, dask.array.Array):
         return True
-    return _is_sequence_of(data, Delayed) or _is_file_list(data)
+    return _is_delayed_list(data) or is_file_list(data)
 
 
-def _is_sequence_of(data: object, kind: type) -> bool:
+def _is_delayed_list(data: object) -> TypeGuard[Sequence[Delayed]]:
     return (
         isinstance(data, (list, tuple))
         and len(data) > 0
-        and all(isinstance(item, kind) for item in data)
-    )
-
-
-def _is_file_list(data: object) -> bool:
-    return _is_sequence_of(data, (str, os.PathLike)) and not all(  # type: ignore[arg-type]
-        isinstance(item, str) and len(item) <= 1 for item in data  # type: ignore[union-attr]
+        and all(isinstance(item, Delayed) for item in data)
     )
 
 
@@ -96,16 +90,16 @@ def dask_parts(data: object, client: Client) -> DaskParts:
     """
     if isinstance(data, dask.array.Array):
         return DaskParts(client, *_array_recipes(data))
-    if _is_sequence_of(data, Delayed):
-        delayed_parts = list(data)  # type: ignore[call-overload]
+    if _is_delayed_list(data):
+        delayed_parts = list(data)
         names = [f"delayed part {i} of {len(delayed_parts)}" for i in range(len(delayed_parts))]
         return DaskParts(
             client,
             [dask.delayed(checked_part, pure=True)(part, name) for part, name in zip(delayed_parts, names)],
             names,
         )
-    if _is_file_list(data):
-        paths = [os.fspath(path) for path in data]  # type: ignore[attr-defined]
+    if is_file_list(data):
+        paths = [os.fspath(path) for path in data]
         return DaskParts(client, *file_recipes(paths, {}))
     series = as_series_set(data)
     workers = max(1, len(client.scheduler_info(n_workers=-1).get("workers", {})))
@@ -283,21 +277,10 @@ def computed_series(data: object) -> list[FloatArray]:
     """The series of a Dask input computed in this process, with dask's default scheduler."""
     if isinstance(data, dask.array.Array):
         return as_series_set(data.compute())
-    if _is_sequence_of(data, Delayed):
-        parts = dask.compute(*data)  # type: ignore[misc]
+    if _is_delayed_list(data):
+        parts = dask.compute(*data)
         names = [f"delayed part {i} of {len(parts)}" for i in range(len(parts))]
         return [one for part, name in zip(parts, names) for one in checked_part(part, name)]
-    paths = [os.fspath(path) for path in data]  # type: ignore[attr-defined]
-    return [one for path in paths for one in load(path)]
-
-
-def computed_series(data: object) -> list[FloatArray]:
-    """The series of a Dask input computed in this process, with dask's default scheduler."""
-    if isinstance(data, dask.array.Array):
-        return as_series_set(data.compute())
-    if _is_sequence_of(data, Delayed):
-        parts = dask.compute(*data)  # type: ignore[misc]
-        names = [f"delayed part {i} of {len(parts)}" for i in range(len(parts))]
-        return [one for part, name in zip(parts, names) for one in checked_part(part, name)]
-    paths = [os.fspath(path) for path in data]  # type: ignore[attr-defined]
-    return [one for path in paths for one in load(path)]
+    if not is_file_list(data):
+        raise TypeError(f"not a Dask input: {type(data).__name__}")
+    return [one for path in data for one in load(path)]

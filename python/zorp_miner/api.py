@@ -1,13 +1,12 @@
 """The entry point: :func:`find_motifs`."""
 
-import os
 import sys
 from typing import TYPE_CHECKING, Literal
 
 from ._parts import Parts
 from ._robust import RobustStore, discover
 from .exact import mine_exact
-from .files import load
+from .files import is_file_list, load
 from .inputs import FloatArray, as_series_set
 from .params import ExactParams, RealNumber, RobustParams, WholeNumber, exact_params, robust_params
 from .results import Motifs, motifs_from_found, motifs_from_native
@@ -170,23 +169,14 @@ def find_motifs(
 def local_series(data: object) -> list[FloatArray]:
     """The checked series of data in this process: files are read, Dask collections computed
     with dask's default scheduler, anything else checked by :func:`as_series_set`."""
-    if _is_file_list(data):
-        return [one for path in data for one in load(path)]  # type: ignore[attr-defined]
+    if is_file_list(data):
+        return [one for path in data for one in load(path)]
     if "dask" in sys.modules:
         from . import _dask
 
         if _dask.is_dask_input(data):
             return _dask.computed_series(data)
     return as_series_set(data)
-
-
-def _is_file_list(data: object) -> bool:
-    return (
-        isinstance(data, (list, tuple))
-        and len(data) > 0
-        and all(isinstance(item, (str, os.PathLike)) for item in data)
-        and any(isinstance(item, os.PathLike) or len(item) > 1 for item in data)
-    )
 
 
 def run_on_cluster(data: object, params: RobustParams | ExactParams, client: object) -> Motifs:
