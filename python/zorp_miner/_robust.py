@@ -321,7 +321,12 @@ def _window_words(series: list[FloatArray], m: int, letters: int) -> tuple[IntAr
 
 
 def _proposals(
-    store: RobustStore, m: int, letters: int, wanted: float, count: int
+    store: RobustStore,
+    m: int,
+    letters: int,
+    wanted: float,
+    count: int,
+    alphabets: tuple[int, ...] = ALPHABETS,
 ) -> tuple[FloatArray, list[str]]:
     """Up to count shapes proposed by frequent words, split evenly over the alphabets.
 
@@ -332,11 +337,11 @@ def _proposals(
     """
     shapes: list[FloatArray] = []
     names: list[str] = []
-    tables = store.key_counts(m, letters, ALPHABETS)
-    for a, alphabet in enumerate(ALPHABETS):
+    tables = store.key_counts(m, letters, alphabets)
+    for a, alphabet in enumerate(alphabets):
         merged = _merged_counts([table[a] for table in tables])
         projections, keys = _native.ranked_keys(merged, wanted)
-        for word, window in _medoids(store, m, letters, alphabet, projections, keys, count // len(ALPHABETS)):
+        for word, window in _medoids(store, m, letters, alphabet, projections, keys, count // len(alphabets)):
             shapes.append(znormalised(window))
             names.append(word)
     return (np.stack(shapes) if shapes else np.zeros((0, m))), names

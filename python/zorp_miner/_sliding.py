@@ -95,15 +95,18 @@ def window_statistics(series: FloatArray, m: int) -> tuple[FloatArray, FloatArra
     shorter than m has no window. Means and deviations of unusable windows are unspecified
     (finite).
     """
-    mean, deviation, usable, _, _ = _scaled_statistics(series, m)
-    return mean, deviation, usable
+    mean, deviation, usable, _, scale = _scaled_statistics(series, m)
+    return mean, deviation * scale, usable
 
 
 def _scaled_statistics(series: FloatArray, m: int) -> tuple[FloatArray, FloatArray, BoolArray, float, float]:
-    """window_statistics, plus the centre and scale that map the series into [-1, 1].
+    """The means of the windows, their deviations in the series' own scale (the deviation is
+    scale x the one returned), their usability, and the centre and scale that map the series
+    into [-1, 1].
 
     The series is centred on its mean and divided by its largest deviation from it before the
-    sums, so that neither huge nor tiny (subnormal) values lose precision.
+    sums, so that neither huge nor tiny (subnormal) values lose precision; the deviations stay
+    in that scale, where a subnormal series' deviations are not 0.
     """
     n = len(series)
     if n < m:
@@ -127,7 +130,7 @@ def _scaled_statistics(series: FloatArray, m: int) -> tuple[FloatArray, FloatArr
         usable &= std > FLAT_FRACTION * typical
     usable &= std > RESOLUTION
     std = np.where(usable, std, 1.0)
-    return mean * scale + centre, std * scale, usable, centre, scale
+    return mean * scale + centre, std, usable, centre, scale
 
 
 class SeriesBank:
@@ -158,11 +161,11 @@ class SeriesBank:
             # Both the deviations and the series are kept in the series' own scale (centred on
             # its mean, divided by its largest deviation), which cancels in the correlation.
             _, std, usable, centre, scale = _scaled_statistics(s, m)
-            self.deviations.append(std / scale)
+            self.deviations.append(std)
             self.usable.append(usable)
             self.values.append(np.where(np.isfinite(s), (s - centre) / scale, 0.0))
             # 1 / (m x deviation) on usable windows, 0 elsewhere.
-            self.weights.append(np.where(usable, 1.0 / (m * (std / scale)), 0.0))
+            self.weights.append(np.where(usable, 1.0 / (m * std), 0.0))
         self._spectra: dict[int, npt.NDArray[np.complex128]] = {}
 
     def spectrum(self, i: int) -> npt.NDArray[np.complex128]:

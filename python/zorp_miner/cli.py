@@ -454,7 +454,7 @@ def _cluster(address: str | None, workers: int | None) -> Iterator["Client"]:
             yield client
         return
     with LocalCluster(
-        n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None
+        n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=":0"
     ) as cluster, Client(cluster) as client:
         yield client
 

@@ -104,15 +104,8 @@ def test_proposals_over_parts_are_the_native_proposals(alphabet: int) -> None:
 
 
 def _proposals_of(store: RobustStore, m: int, letters: int, alphabet: int) -> tuple[FloatArray, list[str]]:
-    """The proposals of one alphabet, as `_proposals` makes them for each (20 wanted)."""
-    from zorp_miner import _robust
-
-    kept = _robust.ALPHABETS
-    try:
-        _robust.ALPHABETS = (alphabet,)
-        return _proposals(store, m, letters, 3.0, 20)
-    finally:
-        _robust.ALPHABETS = kept
+    """The proposals of one alphabet, 20 wanted."""
+    return _proposals(store, m, letters, 3.0, 20, alphabets=(alphabet,))
 
 
 def test_member_sums_add_up_over_any_parts() -> None:
