@@ -269,10 +269,15 @@ def _products(
     vector loops and their tails compute it differently); spelled out in real arithmetic, each
     value depends on its two factors alone.
     """
-    products = np.empty(spectra.shape, dtype=np.complex128)
-    products.real = spectrum.real * spectra.real - spectrum.imag * spectra.imag
-    products.imag = spectrum.real * spectra.imag + spectrum.imag * spectra.real
-    return products
+    count, size = spectra.shape
+    pairs = np.ascontiguousarray(spectra).view(np.float64).reshape(count, size, 2)
+    real, imag = np.ascontiguousarray(spectrum.real), np.ascontiguousarray(spectrum.imag)
+    products = np.empty((count, size, 2))
+    np.multiply(real, pairs[:, :, 0], out=products[:, :, 0])
+    products[:, :, 0] -= imag * pairs[:, :, 1]
+    np.multiply(real, pairs[:, :, 1], out=products[:, :, 1])
+    products[:, :, 1] += imag * pairs[:, :, 0]
+    return products.view(np.complex128).reshape(count, size)
 
 
 def znormalised(shape: FloatArray) -> FloatArray:
