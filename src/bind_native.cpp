@@ -29,8 +29,15 @@ namespace py = pybind11;
 
 namespace {
 
-using Doubles = py::array_t<double, py::array::c_style | py::array::forcecast>;
-using Integers = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
+// Arrays are read in place when they are C-contiguous and aligned, and copied otherwise: the
+// arguments of a task on a cluster's worker arrive through pickle, whose buffers may start at
+// any byte.
+constexpr int in_place =
+    py::array::c_style | py::array::forcecast | py::detail::npy_api::NPY_ARRAY_ALIGNED_;
+template <typename T>
+using Array = py::array_t<T, in_place>;
+using Doubles = Array<double>;
+using Integers = Array<int64_t>;
 
 std::vector<double> values_of(const Doubles& array) {
     if (array.ndim() != 1) {
@@ -118,7 +125,7 @@ py::array_t<T> array_of(const std::vector<T>& values) {
     return py::array_t<T>(static_cast<py::ssize_t>(values.size()), values.data());
 }
 
-using Keys = py::array_t<uint64_t, py::array::c_style | py::array::forcecast>;
+using Keys = Array<uint64_t>;
 
 std::vector<zorp::ProposalKey> keys_of(const Integers& projections, const Keys& keys) {
     if (projections.size() != keys.size()) {
@@ -203,8 +210,8 @@ py::tuple nearest_members(const Integers& owners, const Integers& starts, const 
     return py::make_tuple(array_of(nearest.squares), array_of(nearest.windows));
 }
 
-using Int32s = py::array_t<int32_t, py::array::c_style | py::array::forcecast>;
-using Int64s = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
+using Int32s = Array<int32_t>;
+using Int64s = Array<int64_t>;
 
 py::array_t<double> matrix_of(const std::vector<double>& values, size_t rows, size_t columns) {
     const std::vector<py::ssize_t> shape{static_cast<py::ssize_t>(rows),

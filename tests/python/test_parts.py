@@ -124,6 +124,37 @@ def test_member_sums_add_up_over_any_parts() -> None:
         assert (low[2] + high[2]).tolist() == whole[2].tolist()
 
 
+def misaligned(array: np.ndarray) -> np.ndarray:
+    """A copy of array whose data starts one byte past an aligned address, as the arguments of
+    a task may arrive on a worker (unpickled from a buffer)."""
+    raw = np.zeros(array.nbytes + 1, dtype=np.uint8)
+    copy = raw[1:].view(array.dtype).reshape(array.shape)
+    copy[...] = array
+    assert not copy.flags.aligned
+    return copy
+
+
+def test_the_kernels_read_misaligned_arrays_as_aligned_ones() -> None:
+    # Under the sanitizers a misaligned read of an int64 or a double is an error.
+    rng = np.random.default_rng(1)
+    means = rng.normal(size=(300, 8))
+    owners = np.repeat(np.arange(30), 10)
+    starts = np.tile(np.arange(10) * 7, 30)
+    counts = _native.count_keys(owners, starts, means, 3)
+    shifted = _native.count_keys(misaligned(owners), misaligned(starts), misaligned(means), 3)
+    assert [[a.tolist() for a in c] for c in shifted] == [[a.tolist() for a in c] for c in counts]
+    projections, keys = _native.ranked_keys(counts, 3.0)
+    again = _native.ranked_keys([(misaligned(k), misaligned(w), misaligned(s)) for k, w, s in counts], 3.0)
+    assert again[0].tolist() == projections.tolist() and again[1].tolist() == keys.tolist()
+    whole = _native.sum_members(owners, starts, means, 3, projections, keys)
+    shifted_sums = _native.sum_members(
+        owners, starts, means, 3, misaligned(projections), misaligned(keys)
+    )
+    assert all(a.tolist() == b.tolist() for a, b in zip(whole, shifted_sums, strict=True))
+    naeds = rng.normal(size=40)
+    assert _native.ranking_order(misaligned(naeds)).tolist() == _native.ranking_order(naeds).tolist()
+
+
 def test_a_series_best_matches_do_not_depend_on_the_others() -> None:
     # Series of different lengths once took one FFT size, the longest's, and their matches
     # then changed in the last bits with the set they were matched in.
