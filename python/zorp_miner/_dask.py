@@ -184,10 +184,12 @@ class DaskParts:
         self.client = client
         self.recipes = recipes
         self.names = names
-        counts = self._gather(
-            client.compute([dask.delayed(_part_lengths, pure=True)(r) for r in recipes]),
-            "counting the series of",
-        )
+        # The part each task of a step works on, by the task's key: what a lost task names.
+        self._parts_of_keys: dict[object, int] = {}
+        counting = [dask.delayed(_part_lengths, pure=True)(r) for r in recipes]
+        self._parts_of_keys.update((graph.key, i) for i, graph in enumerate(counting))
+        counts = self._gather(client.compute(counting), "counting the series of")
+        self._parts_of_keys.clear()
         self.lengths = np.array([n for part in counts for n in part], dtype=np.int64)
         if len(self.lengths) == 0:
             raise ValueError("data is an empty set of series: its parts hold no series")
@@ -199,7 +201,9 @@ class DaskParts:
         self.firsts = [int(x) for x in np.cumsum([0, *sizes[:-1]])]
 
     def _graph(self, i: int, task: Callable[..., T], args: tuple[object, ...]) -> Delayed:
-        return dask.delayed(_call, pure=True)(task, self.recipes[i], self.firsts[i], *args)
+        graph = dask.delayed(_call, pure=True)(task, self.recipes[i], self.firsts[i], *args)
+        self._parts_of_keys[graph.key] = i
+        return graph
 
     def run(
         self,
@@ -236,12 +240,12 @@ class DaskParts:
         each: Sequence[tuple[object, ...]] | None = None,
     ) -> S:
         state: object = start
-        futures = []
         for i, value in enumerate(kept):
-            state = self.client.submit(
+            future = self.client.submit(
                 task, state, value, *(() if each is None else each[i]), pure=False
             )
-            futures.append(state)
+            self._parts_of_keys[future.key] = i
+            state = future
         result: S = self._gather([state], "adding up the results of")[0]
         return result
 
@@ -251,7 +255,9 @@ class DaskParts:
     def keep_each(
         self, task: Callable[..., T], kept: Sequence[object], *shared: object
     ) -> list[object]:
-        return [self.client.submit(_apply, task, value, *shared, pure=False) for value in kept]
+        futures = [self.client.submit(_apply, task, value, *shared, pure=False) for value in kept]
+        self._parts_of_keys.update((future.key, i) for i, future in enumerate(futures))
+        return futures
 
     def part_of(self, series: int) -> int:
         return int(np.searchsorted(self.firsts, series, side="right")) - 1
@@ -266,11 +272,13 @@ class DaskParts:
             ) from None
 
     def _lost(self, error: KilledWorker) -> str:
-        key = str(getattr(error, "task", ""))
-        for i, recipe in enumerate(self.recipes):
-            if recipe.key in key or key in str(recipe.key):
-                return f"part {i} ({self.names[i]})"
-        return "a part of the set"
+        """The part whose task was lost: a step's task on it, or a task of its loading."""
+        key = getattr(error, "task", None)
+        part = self._parts_of_keys.get(key)
+        if part is None:
+            loading = (i for i, r in enumerate(self.recipes) if key in r.__dask_graph__())
+            part = next(loading, None)
+        return "a part of the set" if part is None else f"part {part} ({self.names[part]})"
 
 
 def computed_series(data: object) -> list[FloatArray]:

@@ -90,25 +90,33 @@ def test_robust_mode_on_the_cluster_is_the_run_here(
     assert_same_motifs(got, expected)
 
 
+@pytest.mark.parametrize("mode", ["robust", "exact"])
 def test_dask_arrays_files_and_series_here_are_parts_too(
-    client: Any, walks: list[FloatArray], tmp_path: pathlib.Path
+    client: Any, walks: list[FloatArray], tmp_path: pathlib.Path, mode: str
 ) -> None:
-    square = np.stack([w[:200] for w in walks])
-    expected = zorp_miner.find_motifs(square, **EXACT)
-    chunks = (tuple(np.diff(BOUNDS)), (120, 80))  # rows of unequal blocks, each cut in two
+    options: dict[str, Any] = {"length": 96} if mode == "robust" else EXACT
+    if mode == "robust":
+        square = np.stack(planted_walks(30, seed=6, ragged=False))
+    else:
+        square = np.stack([w[:200] for w in walks])
+    expected = zorp_miner.find_motifs(square, **options)
+    assert len(expected) >= 1
+    half = square.shape[1] // 2 + 7
+    chunks = (tuple(np.diff(BOUNDS)), (half, square.shape[1] - half))  # each row cut in two too
     array = dask_array.from_array(square, chunks=chunks)
-    assert_same_motifs(zorp_miner.find_motifs(array, client=client, **EXACT), expected)
+    assert_same_motifs(zorp_miner.find_motifs(array, client=client, **options), expected)
     paths = []
     for i, (a, b) in enumerate(zip(BOUNDS, BOUNDS[1:])):
         paths.append(tmp_path / f"part{i}.npy")
         np.save(paths[-1], square[a:b])
-    assert_same_motifs(zorp_miner.find_motifs(paths, client=client, **EXACT), expected)
-    assert_same_motifs(zorp_miner.find_motifs(square, client=client, **EXACT), expected)
+    assert_same_motifs(zorp_miner.find_motifs(paths, client=client, **options), expected)
+    assert_same_motifs(zorp_miner.find_motifs(square, client=client, **options), expected)
     # Without a client the same inputs are read here.
-    assert_same_motifs(zorp_miner.find_motifs(paths, **EXACT), expected)
-    assert_same_motifs(zorp_miner.find_motifs(array, **EXACT), expected)
+    assert_same_motifs(zorp_miner.find_motifs(paths, **options), expected)
+    assert_same_motifs(zorp_miner.find_motifs(array, **options), expected)
     address = client.scheduler.address
-    assert_same_motifs(zorp_miner.find_motifs([str(p) for p in paths], client=address, **EXACT), expected)
+    got = zorp_miner.find_motifs([str(p) for p in paths], client=address, **options)
+    assert_same_motifs(got, expected)
 
 
 def test_errors_name_the_part_and_the_series(client: Any, tmp_path: pathlib.Path) -> None:
@@ -124,13 +132,10 @@ def test_errors_name_the_part_and_the_series(client: Any, tmp_path: pathlib.Path
         zorp_miner.find_motifs([[1.0, 2.0]], client=3, **EXACT)
 
 
-def worker_pids(client: Any) -> list[int]:
-    return sorted(client.run(os.getpid).values())
-
-
-def kill_one_worker_during(client: Any, run: Any) -> Any:
-    """Runs run() in a thread, kills one worker process once the cluster is busy with it, and
-    returns what run() returned (or raises what it raised)."""
+def kill_one_worker_during(client: Any, run: Any, step: str = "_call") -> Any:
+    """Runs run() in a thread, kills the worker process working on a task whose key starts
+    with step (the steps after loading and counting the series are "_call-..."), and returns
+    what run() returned (or raises what it raised)."""
     result: dict[str, Any] = {}
 
     def target() -> None:
@@ -139,30 +144,39 @@ def kill_one_worker_during(client: Any, run: Any) -> Any:
         except BaseException as error:  # handed to the test's thread
             result["error"] = error
 
-    victim = worker_pids(client)[0]
+    pids = client.run(os.getpid)
     thread = threading.Thread(target=target)
     thread.start()
     deadline = time.monotonic() + 60
-    while not any(client.processing().values()) and time.monotonic() < deadline:
-        time.sleep(0.01)
-    os.kill(victim, signal.SIGKILL)
+    victim = None
+    while victim is None and thread.is_alive() and time.monotonic() < deadline:
+        for worker, keys in client.processing().items():
+            if any(str(key).startswith(step) for key in keys):
+                victim = pids[worker]
+                os.kill(victim, signal.SIGKILL)
+                break
+        time.sleep(0.005)
     thread.join(timeout=300)
     assert not thread.is_alive()
+    assert victim is not None, f"the run ended before a worker was busy with {step!r}"
     client.wait_for_workers(2, timeout=60)
-    assert victim not in worker_pids(client), "the worker was killed and started anew"
+    assert victim not in client.run(os.getpid).values(), "the worker was killed and started anew"
     if "error" in result:
         raise result["error"]
     return result["value"]
 
 
 @pytest.mark.parametrize("mode", ["robust", "exact"])
+@pytest.mark.parametrize("step", ["_part_lengths", "_call"])  # loading the parts, working on them
 def test_a_worker_killed_mid_run_does_not_change_the_answer(
-    client: Any, planted: list[FloatArray], mode: str
+    client: Any, planted: list[FloatArray], mode: str, step: str
 ) -> None:
     options: dict[str, Any] = {"length": 96} if mode == "robust" else EXACT
     expected = zorp_miner.find_motifs(planted, **options)
     got = kill_one_worker_during(
-        client, lambda: zorp_miner.find_motifs(delayed_parts(planted), client=client, **options)
+        client,
+        lambda: zorp_miner.find_motifs(delayed_parts(planted), client=client, **options),
+        step,
     )
     assert_same_motifs(got, expected)
 
@@ -174,7 +188,8 @@ def test_a_part_lost_too_often_stops_the_run_without_a_result(
     allowed = scheduler.allowed_failures
     scheduler.allowed_failures = 0
     try:
-        with pytest.raises(ClusterError, match=r"without a result: the cluster lost the workers"):
+        lost = r"without a result: the cluster lost the workers .* part \d \(delayed part \d of 5\)"
+        with pytest.raises(ClusterError, match=lost):
             kill_one_worker_during(
                 client,
                 lambda: zorp_miner.find_motifs(delayed_parts(planted), client=client, length=96),
