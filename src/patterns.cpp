@@ -234,17 +234,25 @@ void PatternMiner::refuse_unbounded_growth(const WordSet& words) const {
     }
 }
 
-void PatternMiner::mine(const WordSet& words) {
+void PatternMiner::mine(const WordSet& words, const Cancellation& cancel) {
+    reset();
+    PatternMiner run(minsup, min_len, max_len, max_overlap);
+    run.memory_budget = memory_budget;
+    run.mine_afresh(words, cancel);
+    *this = std::move(run);
+}
+
+void PatternMiner::mine_afresh(const WordSet& words, const Cancellation& cancel) {
     begin_run(words);
     refuse_oversized_index(words);
-    WordIndex index(words);
+    WordIndex index(words, cancel);
     if (support_threshold > 0.0) {
-        fill_levels(index, walk_frequent(index));
+        fill_levels(index, walk_frequent(index, cancel), cancel);
     } else {
-        accept_every_candidate(words);
+        accept_every_candidate(words, cancel);
     }
     index.keep_only_lookup();
-    enter_survivors(index);
+    enter_survivors(index, cancel);
 }
 
 void PatternMiner::begin_run(const WordSet& words) {
@@ -263,7 +271,7 @@ void PatternMiner::begin_run(const WordSet& words) {
 // previous length, in acceptance order, a extended by the last byte of every pattern that
 // joins it. The search ends when there is nothing to extend, when max_len (if not 0) is passed,
 // or when a level comes out empty.
-bool PatternMiner::mine_next_level(const WordSet& words) {
+bool PatternMiner::mine_next_level(const WordSet& words, const Cancellation& cancel) {
     const auto previous = static_cast<size_t>(level) - 1;
     if (previous >= levels.size() || levels[previous].empty()) {
         return false;
@@ -285,6 +293,7 @@ bool PatternMiner::mine_next_level(const WordSet& words) {
         for (size_t b : *joined) {
             extensions.push_back(accepted[b].back());
         }
+        cancel.count(frequent.at(a).occurrences().position_count() + extensions.size());
         extend_prefix(a, extensions, words, matches);
     }
     ++level;
@@ -523,7 +532,8 @@ void PatternMiner::refuse_oversized_index(const WordSet& words) const {
 // length receives its patterns in ascending order: the order in which the level-wise search
 // accepts them. When the threshold is positive that search accepts exactly the patterns that
 // occur in enough series, since a pattern's support never exceeds that of its parts.
-std::vector<PatternMiner::AcceptedRun> PatternMiner::walk_frequent(const WordIndex& index) {
+std::vector<PatternMiner::AcceptedRun> PatternMiner::walk_frequent(const WordIndex& index,
+                                                                   const Cancellation& cancel) {
     struct Range {
         int32_t depth;
         size_t first;
@@ -548,6 +558,7 @@ std::vector<PatternMiner::AcceptedRun> PatternMiner::walk_frequent(const WordInd
     std::vector<size_t> last_seen(index.word_count(), none);
     last_seen[static_cast<size_t>(index.series_at(0))] = 0;
     for (size_t i = 1; i <= count; ++i) {
+        cancel.count_step(i);
         const int32_t depth = i < count ? index.common_prefix_at(i) : 0;
         const int32_t shared = std::max(index.common_prefix_at(i - 1), depth);
         accept(i - 1, 1, shared + 1, index.letters_left_at(i - 1));
@@ -588,7 +599,8 @@ std::vector<PatternMiner::AcceptedRun> PatternMiner::walk_frequent(const WordInd
 
 // Sizes the levels as the level-wise search leaves them: it mines one length past the longest
 // accepted pattern, which comes out empty, unless max_len stops it first.
-void PatternMiner::fill_levels(const WordIndex& index, const std::vector<AcceptedRun>& runs) {
+void PatternMiner::fill_levels(const WordIndex& index, const std::vector<AcceptedRun>& runs,
+                               const Cancellation& cancel) {
     int32_t longest_accepted = 0;
     for (const AcceptedRun& run : runs) {
         longest_accepted = std::max(longest_accepted, run.longest);
@@ -613,9 +625,11 @@ void PatternMiner::fill_levels(const WordIndex& index, const std::vector<Accepte
         levels[length].reserve(patterns);
     }
     for (const AcceptedRun& run : runs) {
-        const Word longest_pattern = index.pattern_at(run.offset, static_cast<size_t>(run.longest));
-        for (auto length = static_cast<size_t>(run.shortest);
-             length <= static_cast<size_t>(run.longest); ++length) {
+        const auto shortest = static_cast<size_t>(run.shortest);
+        const auto longest_length = static_cast<size_t>(run.longest);
+        cancel.count((longest_length - shortest + 1) * (longest_length / 16 + 1));
+        const Word longest_pattern = index.pattern_at(run.offset, longest_length);
+        for (size_t length = shortest; length <= longest_length; ++length) {
             levels[length].emplace_back(longest_pattern, 0, length);
         }
     }
@@ -624,7 +638,7 @@ void PatternMiner::fill_levels(const WordIndex& index, const std::vector<Accepte
 // A threshold that is not positive accepts every candidate, occurring or not: level n holds
 // every word of n letters over the letters that occur, in ascending order, up to max_len
 // (begin_run has refused the run when max_len does not bound it, or bounds it too late).
-void PatternMiner::accept_every_candidate(const WordSet& words) {
+void PatternMiner::accept_every_candidate(const WordSet& words, const Cancellation& cancel) {
     std::array<bool, 256> occurs{};
     for (const Word& word : words) {
         for (char symbol : word) {
@@ -652,6 +666,7 @@ void PatternMiner::accept_every_candidate(const WordSet& words) {
         std::vector<Word> accepted;
         accepted.reserve(shorter.size() * letters.size());
         for (const Word& prefix : shorter) {
+            cancel.count(letters.size() * (static_cast<size_t>(length) / 16 + 1));
             for (char symbol : letters) {
                 count_accepted(static_cast<size_t>(length), static_cast<size_t>(length));
                 accepted.push_back(prefix + symbol);
@@ -665,9 +680,9 @@ void PatternMiner::accept_every_candidate(const WordSet& words) {
 // Applies the min_len filter and the redundancy pass to the accepted patterns, then enters the
 // survivors into the table with their occurrences, read off the index. The occurrences are
 // counted against the memory budget before any is built.
-void PatternMiner::enter_survivors(const WordIndex& index) {
+void PatternMiner::enter_survivors(const WordIndex& index, const Cancellation& cancel) {
     std::vector<Word> survivors = long_enough();
-    const std::vector<char> removed = redundant_among(survivors);
+    const std::vector<char> removed = redundant_among(survivors, cancel);
     size_t kept = 0;
     for (size_t p = 0; p < survivors.size(); ++p) {
         if (!removed[p]) {
@@ -684,6 +699,7 @@ void PatternMiner::enter_survivors(const WordIndex& index) {
     ranges.reserve(survivors.size());
     const auto words = static_cast<double>(index.word_count());
     for (const Word& pattern : survivors) {
+        cancel.count(pattern.size() * 32);
         ranges.push_back(index.range_of(pattern));
         const auto positions = static_cast<double>(ranges.back().second - ranges.back().first);
         table_bytes += entry_bytes + pattern_bytes(pattern.size()) + sizeof(int) * positions +
@@ -696,6 +712,7 @@ void PatternMiner::enter_survivors(const WordIndex& index) {
                                   " this machine can give the search; raise minsup or min_len");
     }
     for (size_t s = 0; s < survivors.size(); ++s) {
+        cancel.count(ranges[s].second - ranges[s].first + 16);
         frequent.emplace_hint(frequent.end(), survivors[s],
                               Motif(survivors[s], index.occurrences_of(ranges[s])));
     }
@@ -726,9 +743,9 @@ std::vector<Word> PatternMiner::long_enough() const {
     return kept;
 }
 
-void PatternMiner::remove_redundant() {
+void PatternMiner::remove_redundant(const Cancellation& cancel) {
     const std::vector<Word> kept = remove_short();
-    const std::vector<char> removed = redundant_among(kept);
+    const std::vector<char> removed = redundant_among(kept, cancel);
     for (size_t p = 0; p < kept.size(); ++p) {
         if (removed[p]) {
             frequent.erase(kept[p]);
@@ -741,7 +758,8 @@ void PatternMiner::remove_redundant() {
 // removed yet, so the pairs may be settled in any order within one q. The removed set is an
 // index mask, and the lcs is computed only for pairs whose common byte count could exceed the
 // threshold.
-std::vector<char> PatternMiner::redundant_among(const std::vector<Word>& kept) const {
+std::vector<char> PatternMiner::redundant_among(const std::vector<Word>& kept,
+                                                const Cancellation& cancel) const {
     std::vector<char> removed(kept.size(), 0);
     // An overlap ratio never exceeds 1, so such a threshold (or NaN) removes nothing.
     if (kept.empty() || !(max_overlap < 1.0)) {
@@ -757,6 +775,7 @@ std::vector<char> PatternMiner::redundant_among(const std::vector<Word>& kept) c
             continue;
         }
         const LcsAgainst against_q(kept[q]);
+        cancel.count(kept.size() - group_start);
         for (size_t p = group_start; p < kept.size(); ++p) {
             if (p == q || removed[p]) {
                 continue;
