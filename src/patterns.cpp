@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -26,11 +27,23 @@ size_t byte_of(char symbol) {
 // position i of the fixed word is the end of a longest match, so the zero bits count the lcs.
 class LcsAgainst {
   public:
-    explicit LcsAgainst(const Word& fixed)
-        : bits(fixed.size()),
-          blocks((fixed.size() + 63) / 64),
-          masks(256 * blocks, 0),
-          state(blocks) {
+    LcsAgainst() = default;
+    explicit LcsAgainst(const Word& fixed) { assign(fixed); }
+
+    // Fixes another word, clearing only the masks of the bytes of the one before.
+    void assign(const Word& fixed) {
+        const size_t needed = (fixed.size() + 63) / 64;
+        if (needed != blocks) {
+            blocks = needed;
+            masks.assign(256 * blocks, 0);
+            state.resize(blocks);
+        } else {
+            for (char symbol : word) {
+                std::fill_n(&masks[byte_of(symbol) * blocks], blocks, 0);
+            }
+        }
+        word = fixed;
+        bits = fixed.size();
         for (size_t i = 0; i < bits; ++i) {
             masks[byte_of(fixed[i]) * blocks + i / 64] |= uint64_t{1} << (i % 64);
         }
@@ -70,6 +83,9 @@ class LcsAgainst {
         return zeros;
     }
 
+    // The work of one length_with, in units of one step per machine word.
+    size_t cost_with(const Word& other) const { return other.size() * std::max<size_t>(blocks, 1); }
+
   private:
     static uint64_t low_bits(size_t count) {
         return count >= 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
@@ -78,8 +94,9 @@ class LcsAgainst {
         return static_cast<size_t>(__builtin_popcountll(value));
     }
 
-    size_t bits;
-    size_t blocks;
+    Word word;
+    size_t bits = 0;
+    size_t blocks = 0;
     std::vector<uint64_t> masks;
     mutable std::vector<uint64_t> state;
 };
@@ -116,10 +133,187 @@ class ByteCounts {
         return shared;
     }
 
+    // Bytes counted per pattern: the work of one common.
+    size_t letters() const { return distinct; }
+
   private:
     size_t distinct = 0;
     std::vector<uint32_t> counts;
 };
+
+// The patterns of a list that extend a given one by a letter at either end, found through
+// hashes of the patterns and of their heads (all but the last byte) and tails (all but the
+// first), filed in buckets by hash; a candidate whose hash matches is compared byte by byte.
+class Extensions {
+  public:
+    explicit Extensions(const std::vector<Word>& patterns)
+        : patterns(patterns), hashes(patterns.size()) {
+        std::vector<Link> unfiled;
+        unfiled.reserve(2 * patterns.size());
+        for (size_t j = 0; j < patterns.size(); ++j) {
+            const Word& pattern = patterns[j];
+            uint64_t hash = 0;
+            uint64_t head = 0;
+            uint64_t first_power = 1;  // the weight of the first byte
+            for (size_t i = 0; i < pattern.size(); ++i) {
+                head = hash;
+                hash = hash * base + digit(pattern[i]);
+                first_power = i > 0 ? first_power * base : 1;
+            }
+            hashes[j] = mixed(hash);
+            if (pattern.size() >= 2) {
+                const uint64_t tail = hash - digit(pattern[0]) * first_power;
+                unfiled.push_back({mixed(head), j, true});
+                unfiled.push_back({mixed(tail), j, false});
+            }
+        }
+        size_t buckets = 1;
+        shift = 64;
+        while (buckets < unfiled.size()) {
+            buckets *= 2;
+            --shift;
+        }
+        starts.assign(buckets + 1, 0);
+        for (const Link& link : unfiled) {
+            ++starts[bucket_of(link.hash) + 1];
+        }
+        for (size_t b = 0; b < buckets; ++b) {
+            starts[b + 1] += starts[b];
+        }
+        links.resize(unfiled.size());
+        std::vector<size_t> next(starts.begin(), starts.end() - 1);
+        for (const Link& link : unfiled) {
+            links[next[bucket_of(link.hash)]++] = link;
+        }
+    }
+
+    // Calls visit(j) for every pattern j of the list that is the pattern at p with one more
+    // letter at its end or at its start.
+    template <typename Visit>
+    void each(size_t p, Visit&& visit) const {
+        const Word& pattern = patterns[p];
+        const uint64_t hash = hashes[p];
+        const size_t bucket = bucket_of(hash);
+        for (size_t i = starts[bucket]; i < starts[bucket + 1]; ++i) {
+            const Link& link = links[i];
+            const Word& longer = patterns[link.pattern];
+            if (link.hash == hash && longer.size() == pattern.size() + 1 &&
+                longer.compare(link.by_head ? 0 : 1, pattern.size(), pattern) == 0) {
+                visit(link.pattern);
+            }
+        }
+    }
+
+  private:
+    // A hash of a pattern's head or tail, the pattern, and which of the two it is.
+    struct Link {
+        uint64_t hash;
+        size_t pattern;
+        bool by_head;
+    };
+
+    // Bytes count from 1, so that a leading zero byte still changes the hash.
+    static uint64_t digit(char symbol) { return byte_of(symbol) + 1; }
+    // Spreads the polynomial hash over all 64 bits (the finaliser of splitmix64), since the
+    // buckets are taken from the top bits.
+    static uint64_t mixed(uint64_t hash) {
+        hash = (hash ^ (hash >> 30)) * 0xBF58476D1CE4E5B9u;
+        hash = (hash ^ (hash >> 27)) * 0x94D049BB133111EBu;
+        return hash ^ (hash >> 31);
+    }
+    size_t bucket_of(uint64_t hash) const { return shift >= 64 ? 0 : hash >> shift; }
+    static constexpr uint64_t base = 0x9E3779B97F4A7C15u;
+
+    const std::vector<Word>& patterns;
+    std::vector<uint64_t> hashes;
+    std::vector<Link> links;
+    std::vector<size_t> starts;  // where each bucket's links start, then their end
+    unsigned shift = 64;
+};
+
+// The number of ways to pick k of length letters, C(length, k), as a double (it may be huge).
+double picks(size_t length, size_t k) {
+    if (k > length) {
+        return 0.0;
+    }
+    k = std::min(k, length - k);
+    double ways = 1.0;
+    for (size_t i = 1; i <= k; ++i) {
+        ways = ways * static_cast<double>(length - k + i) / static_cast<double>(i);
+    }
+    return ways;
+}
+
+// The subsequences of k letters (k from 1 to 8) of a set of patterns, each packed into a 64-bit
+// key and kept with the first pattern added that holds it: a pattern shares a common
+// subsequence of k letters with one of the set exactly when one of its own subsequences of k
+// letters is a key. A pattern of n letters costs C(n, k) picks to add or to test, whatever the
+// size of the set.
+class CommonSubsequences {
+  public:
+    static constexpr size_t longest_pick = 8;
+    static constexpr size_t none = static_cast<size_t>(-1);
+
+    explicit CommonSubsequences(size_t k) : k(k) {}
+
+    size_t pick_length() const { return k; }
+
+    void add(const Word& pattern, size_t id) {
+        each_pick(pattern, k, 0, 0, [&](uint64_t key) {
+            holder.try_emplace(key, id);
+            return false;
+        });
+    }
+
+    // The id of a pattern of the set that shares k letters with this one, or none.
+    size_t sharing(const Word& pattern) const {
+        size_t found = none;
+        each_pick(pattern, k, 0, 0, [&](uint64_t key) {
+            const auto at = holder.find(key);
+            found = at == holder.end() ? none : at->second;
+            return found != none;
+        });
+        return found;
+    }
+
+  private:
+    // Calls found(key) for every pick of `left` more letters from position `from` on, the picks
+    // so far packed in key, until it returns true; tells whether it did.
+    template <typename Found>
+    static bool each_pick(const Word& pattern, size_t left, size_t from, uint64_t key,
+                          const Found& found) {
+        if (left == 0) {
+            return found(key);
+        }
+        for (size_t i = from; i + left <= pattern.size(); ++i) {
+            if (each_pick(pattern, left - 1, i + 1, key << 8 | byte_of(pattern[i]), found)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    size_t k;
+    std::unordered_map<uint64_t, size_t> holder;
+};
+
+// The least lcs by which a pattern of the given length is removed: the smallest k from 0 to the
+// length for which k / length, as the ratio is computed, exceeds max_overlap; length + 1 when no
+// k does. Division is monotone, so an lcs removes the pattern exactly when it reaches this.
+size_t least_removing_lcs(size_t length, double max_overlap) {
+    const auto letters = static_cast<double>(length);
+    size_t low = 0;
+    size_t high = length + 1;
+    while (low < high) {
+        const size_t middle = low + (high - low) / 2;
+        if (static_cast<double>(middle) / letters > max_overlap) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    return low;
+}
 
 bool any_letter(const WordSet& words) {
     return std::any_of(words.begin(), words.end(), [](const Word& word) { return !word.empty(); });
@@ -753,44 +947,209 @@ void PatternMiner::remove_redundant(const Cancellation& cancel) {
     }
 }
 
-// Each surviving pattern q, in list order, removes every pattern p not longer than itself that
-// it overlaps by more than max_overlap. A removal depends only on the pair and on p not being
-// removed yet, so the pairs may be settled in any order within one q. The removed set is an
-// index mask, and the lcs is computed only for pairs whose common byte count could exceed the
-// threshold.
+namespace {
+
+// The redundancy rule as stated: each pattern q, in list order and not removed itself, removes
+// every pattern p not longer than q that it overlaps by more than max_overlap. A pattern is
+// removed only by one before it in the list: a longer one, or one of its length that comes
+// first (when both survive to meet, the first meets the second first, and the overlap is
+// symmetric between patterns of one length). So the rule is settled in one pass down the list:
+// a pattern is removed exactly when one of the survivors before it overlaps it by enough, that
+// is shares a common subsequence of least_removing_lcs(its length) letters with it.
+//
+// Most pairs need no look. A pattern that a survivor removes is usually removed by one that
+// contains it, and the pattern one letter longer that extends it, whose fate is already known,
+// leads to one: that pattern itself if it survived, else the survivor that removed it (its
+// witness). Only when no witness of an extension overlaps it by enough are the survivors
+// searched: one by one, those of its own length skipped when only a containing pattern would
+// do (two distinct patterns of one length never contain each other), and the lcs computed only
+// for survivors whose byte counts leave room for enough common letters; or, where the patterns
+// are short enough for that to cost less, through an index of the survivors' subsequences.
+class RedundancyPass {
+  public:
+    RedundancyPass(const std::vector<Word>& kept, double max_overlap, const Cancellation& cancel)
+        : kept(kept),
+          max_overlap(max_overlap),
+          cancel(cancel),
+          counts(kept),
+          extensions(kept),
+          witness(kept.size()),
+          removed(kept.size(), 0) {}
+
+    std::vector<char> run() {
+        for (size_t p = 0; p < kept.size(); ++p) {
+            if (p == 0 || kept[p].size() != kept[p - 1].size()) {
+                start_length(p);
+            }
+            work = 1;
+            fixed = false;
+            const Removal removal = removal_of(p);
+            if (removal.by == none) {
+                survivors.push_back(p);
+                witness[p] = {p, kept[p].size()};
+                if (index) {
+                    index->add(kept[p], p);
+                    work += static_cast<size_t>(picks(kept[p].size(), least));
+                }
+            } else {
+                removed[p] = 1;
+                witness[p] = removal;
+            }
+            cancel.count(work);
+        }
+        return std::move(removed);
+    }
+
+  private:
+    static constexpr size_t none = static_cast<size_t>(-1);
+
+    // The survivor that removes a pattern (none while it survives), and how many letters the
+    // two are known to have in common at least. A survivor is its own witness, sharing all.
+    struct Removal {
+        size_t by;
+        size_t shared;
+    };
+
+    void start_length(size_t first) {
+        const size_t length = kept[first].size();
+        least = least_removing_lcs(length, max_overlap);
+        longer_survivors = survivors.size();
+        group_end = first;
+        while (group_end < kept.size() && kept[group_end].size() == length) {
+            ++group_end;
+        }
+        if (index && index->pick_length() != least) {
+            index.reset();
+        }
+        search_chosen = index.has_value();
+    }
+
+    Removal removal_of(size_t p) {
+        const Word& pattern = kept[p];
+        if (least == 0) {
+            return {survivors.empty() ? none : survivors.front(), 0};
+        }
+        if (least > pattern.size()) {
+            return {none, 0};
+        }
+        // The pattern lies in each of its extensions, so it shares with an extension's witness
+        // all its letters when the extension lies in the witness, and otherwise at least one
+        // fewer than the extension is known to share.
+        Removal found{none, 0};
+        extensions.each(p, [&](size_t j) {
+            if (found.by != none) {
+                return;
+            }
+            const Removal& of_extension = witness[j];
+            size_t shared = of_extension.shared == kept[j].size() ? pattern.size()
+                            : of_extension.shared > 0             ? of_extension.shared - 1
+                                                                  : 0;
+            if (shared < least) {
+                shared = common_letters(of_extension.by, p);
+            }
+            if (shared >= least) {
+                found = {of_extension.by, shared};
+            }
+        });
+        if (found.by != none) {
+            return found;
+        }
+        if (!search_chosen) {
+            choose_search(p);
+        }
+        if (index) {
+            work += static_cast<size_t>(picks(pattern.size(), least));
+            return {index->sharing(pattern), least};
+        }
+        return first_overlapping(p);
+    }
+
+    // The first survivor, in list order, that overlaps the pattern at p by enough.
+    Removal first_overlapping(size_t p) {
+        const size_t searched = least == kept[p].size() ? longer_survivors : survivors.size();
+        for (size_t s = 0; s < searched; ++s) {
+            const size_t shared = common_letters(survivors[s], p);
+            if (shared >= least) {
+                return {survivors[s], shared};
+            }
+        }
+        return {none, 0};
+    }
+
+    // Index the survivors' subsequences when that costs less than searching them one by one
+    // for every pattern left of this length (taken as surviving, as the cost of both grows with
+    // the survivors); the index then takes in every later survivor.
+    void choose_search(size_t p) {
+        search_chosen = true;
+        if (least > CommonSubsequences::longest_pick) {
+            return;
+        }
+        const auto left = static_cast<double>(group_end - p);
+        const double searched =
+            static_cast<double>(least == kept[p].size() ? longer_survivors : survivors.size());
+        const double one_by_one =
+            left * (searched + left / 2.0) * static_cast<double>(counts.letters() + 1);
+        double indexed = 2.0 * left * picks(kept[p].size(), least);
+        for (size_t s = 0; s < survivors.size() && indexed < one_by_one; ++s) {
+            indexed += picks(kept[survivors[s]].size(), least);
+        }
+        if (!(indexed * index_weight < one_by_one)) {
+            return;
+        }
+        index.emplace(least);
+        for (size_t q : survivors) {
+            index->add(kept[q], q);
+        }
+        work += static_cast<size_t>(indexed);
+    }
+
+    // The lcs of the patterns at q and p where their byte counts leave room for least common
+    // letters, else a number below least.
+    size_t common_letters(size_t q, size_t p) {
+        work += counts.letters();
+        if (counts.common(q, p) < least) {
+            return 0;
+        }
+        if (!fixed) {
+            against_p.assign(kept[p]);
+            fixed = true;
+        }
+        work += against_p.cost_with(kept[q]);
+        return against_p.length_with(kept[q]);
+    }
+
+    // What adding or testing one pick costs against comparing the byte counts of one pair.
+    static constexpr double index_weight = 8.0;
+
+    const std::vector<Word>& kept;
+    double max_overlap;
+    const Cancellation& cancel;
+    const ByteCounts counts;
+    const Extensions extensions;
+    std::vector<Removal> witness;
+    std::vector<char> removed;
+    std::vector<size_t> survivors;  // in list order, so longest first
+    // The current length's least removing lcs, the survivors longer than it, where it ends, and
+    // whether its way of searching the survivors is settled.
+    size_t least = 0;
+    size_t longer_survivors = 0;
+    size_t group_end = 0;
+    bool search_chosen = false;
+    std::optional<CommonSubsequences> index;
+    LcsAgainst against_p;
+    bool fixed = false;  // whether against_p holds the current pattern
+    size_t work = 0;     // counted for the current pattern
+};
+
+}  // namespace
+
 std::vector<char> PatternMiner::redundant_among(const std::vector<Word>& kept,
                                                 const Cancellation& cancel) const {
-    std::vector<char> removed(kept.size(), 0);
     // An overlap ratio never exceeds 1, so such a threshold (or NaN) removes nothing.
     if (kept.empty() || !(max_overlap < 1.0)) {
-        return removed;
+        return std::vector<char>(kept.size(), 0);
     }
-    const ByteCounts counts(kept);
-    size_t group_start = 0;  // first pattern of the current length; the list runs longest first
-    for (size_t q = 0; q < kept.size(); ++q) {
-        if (kept[q].size() != kept[group_start].size()) {
-            group_start = q;
-        }
-        if (removed[q]) {
-            continue;
-        }
-        const LcsAgainst against_q(kept[q]);
-        cancel.count(kept.size() - group_start);
-        for (size_t p = group_start; p < kept.size(); ++p) {
-            if (p == q || removed[p]) {
-                continue;
-            }
-            const double length = static_cast<double>(kept[p].size());
-            if (!(static_cast<double>(counts.common(q, p)) / length > max_overlap)) {
-                continue;
-            }
-            const double ratio = static_cast<double>(against_q.length_with(kept[p])) / length;
-            if (ratio > max_overlap) {
-                removed[p] = 1;
-            }
-        }
-    }
-    return removed;
+    return RedundancyPass(kept, max_overlap, cancel).run();
 }
 
 FrequentTable PatternMiner::take_frequent() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -216,6 +217,155 @@ TEST(Lcs, EqualsTheDynamicProgramme) {
         ASSERT_EQ(lcs(a, b), lcs_table(a, b)) << a << " / " << b;
         ASSERT_EQ(lcs(b, a), lcs(a, b));
     }
+}
+
+// The redundancy rule as stated, pair by pair: each pattern q, in list order and not removed
+// itself, removes every pattern p not longer than q whose lcs with q, over p's length, exceeds
+// max_overlap.
+std::vector<char> removed_pair_by_pair(const Words& kept, double max_overlap) {
+    std::vector<char> removed(kept.size(), 0);
+    for (size_t q = 0; q < kept.size(); ++q) {
+        if (removed[q]) {
+            continue;
+        }
+        for (size_t p = 0; p < kept.size(); ++p) {
+            if (kept[q].size() < kept[p].size() || p == q || removed[p]) {
+                continue;
+            }
+            const double ratio = static_cast<double>(lcs_table(kept[q], kept[p])) /
+                                 static_cast<double>(kept[p].size());
+            if (ratio > max_overlap) {
+                removed[p] = 1;
+            }
+        }
+    }
+    return removed;
+}
+
+// A list as the miner hands it over: distinct patterns, longest first; each length in ascending
+// order, as the miner accepts them, or shuffled.
+Words longest_first(const std::set<Word, SymbolLess>& patterns, bool shuffled,
+                    std::mt19937& random) {
+    Words kept(patterns.begin(), patterns.end());
+    std::stable_sort(kept.begin(), kept.end(),
+                     [](const Word& a, const Word& b) { return a.size() > b.size(); });
+    if (shuffled) {
+        for (auto first = kept.begin(); first != kept.end();) {
+            auto last = std::find_if(first, kept.end(),
+                                     [&](const Word& w) { return w.size() != first->size(); });
+            std::shuffle(first, last, random);
+            first = last;
+        }
+    }
+    return kept;
+}
+
+Word random_word(size_t length, const std::string& letters, std::mt19937& random) {
+    Word word(length, '\0');
+    for (char& symbol : word) {
+        symbol = letters[random() % letters.size()];
+    }
+    return word;
+}
+
+// Three kinds of lists: the substrings of a few words, from min_len up (as a positive threshold
+// accepts them, each pattern's extensions listed too); every word over a few letters from
+// min_len to max_len (as a threshold that is not positive accepts them); and patterns drawn
+// independently, some past the 64 and 128 letters of the bit-vector blocks.
+std::set<Word, SymbolLess> random_patterns(std::mt19937& random) {
+    const std::string alphabets[] = {"ab", "abc", "abcd", "abcdefghij", "a\xff\x80\x01"};
+    const std::string& letters = alphabets[random() % 5];
+    std::set<Word, SymbolLess> patterns;
+    const size_t kind = random() % 3;
+    if (kind == 0) {
+        const size_t shortest = 1 + random() % 4;
+        for (size_t w = 0, words = 1 + random() % 2; w < words; ++w) {
+            const Word word = random_word(random() % 24, letters, random);
+            for (size_t at = 0; at < word.size(); ++at) {
+                for (size_t length = shortest; at + length <= word.size(); ++length) {
+                    patterns.insert(word.substr(at, length));
+                }
+            }
+        }
+    } else if (kind == 1) {
+        const std::string few = letters.substr(0, 2 + random() % 2);
+        const size_t longest = 1 + random() % (few.size() == 2 ? 6 : 4);
+        const size_t shortest = 1 + random() % longest;
+        std::vector<Word> level{""};
+        for (size_t length = 1; length <= longest; ++length) {
+            std::vector<Word> next;
+            for (const Word& prefix : level) {
+                for (char symbol : few) {
+                    next.push_back(prefix + symbol);
+                }
+            }
+            level = next;
+            if (length >= shortest) {
+                patterns.insert(level.begin(), level.end());
+            }
+        }
+    } else {
+        for (size_t count = random() % 60; patterns.size() < count;) {
+            const size_t length = random() % 4 == 0 ? 40 + random() % 120 : 1 + random() % 12;
+            patterns.insert(random_word(length, letters, random));
+        }
+    }
+    return patterns;
+}
+
+TEST(Redundancy, OnePassEqualsThePairwiseRule) {
+    const double nan_value = std::numeric_limits<double>::quiet_NaN();
+    const double overlaps[] = {-0.5, 0.0, 0.25, 0.5,  0.6,  2.0 / 3.0, 0.75,
+                               0.8,  0.9, 0.9,  0.95, 0.99, 1.0,       nan_value};
+    std::mt19937 random(13);
+    for (int trial = 0; trial < 1000; ++trial) {
+        const std::set<Word, SymbolLess> patterns = random_patterns(random);
+        const Words kept = longest_first(patterns, random() % 2 == 0, random);
+        const double max_overlap = overlaps[random() % 14];
+        SCOPED_TRACE(::testing::Message() << "trial " << trial << ": " << kept.size()
+                                          << " patterns, max_overlap " << max_overlap);
+        const PatternMiner miner(1.0, 1, 0, max_overlap);
+        ASSERT_EQ(miner.redundant_among(kept), removed_pair_by_pair(kept, max_overlap));
+    }
+}
+
+// Every word of 4 to 6 letters over three letters, as a threshold that is not positive accepts
+// them: lengths with hundreds of patterns, where the pass indexes the survivors' subsequences
+// rather than comparing them one by one.
+TEST(Redundancy, OnePassEqualsThePairwiseRuleOnWholeLevels) {
+    std::set<Word, SymbolLess> patterns;
+    std::vector<Word> level{""};
+    for (size_t length = 1; length <= 6; ++length) {
+        std::vector<Word> next;
+        for (const Word& prefix : level) {
+            for (char symbol : {'a', 'b', 'c'}) {
+                next.push_back(prefix + symbol);
+            }
+        }
+        level = next;
+        if (length >= 4) {
+            patterns.insert(level.begin(), level.end());
+        }
+    }
+    std::mt19937 random(5);
+    for (double max_overlap : {0.2, 0.34, 0.5, 0.6, 0.7, 0.8, 0.9}) {
+        for (bool shuffled : {false, true}) {
+            const Words kept = longest_first(patterns, shuffled, random);
+            SCOPED_TRACE(::testing::Message()
+                         << "max_overlap " << max_overlap << (shuffled ? ", shuffled" : ""));
+            ASSERT_EQ(PatternMiner(1.0, 1, 0, max_overlap).redundant_among(kept),
+                      removed_pair_by_pair(kept, max_overlap));
+        }
+    }
+}
+
+// An lcs of exactly max_overlap x the length does not remove; one more letter does.
+TEST(Redundancy, RatioEqualToTheThresholdKeepsThePattern) {
+    const Words kept{"abcdefghij", "abcdefghix", "abcdeyyyyy", "abcdezzzzz"};
+    EXPECT_EQ(PatternMiner(1.0, 1, 0, 0.9).redundant_among(kept), (std::vector<char>{0, 0, 0, 0}));
+    EXPECT_EQ(PatternMiner(1.0, 1, 0, 0.89).redundant_among(kept), (std::vector<char>{0, 1, 0, 0}));
+    EXPECT_EQ(PatternMiner(1.0, 1, 0, 0.5).redundant_among(kept), (std::vector<char>{0, 1, 0, 0}));
+    EXPECT_EQ(PatternMiner(1.0, 1, 0, 0.49).redundant_among(kept), (std::vector<char>{0, 1, 1, 1}));
 }
 
 TEST(IsPInVec, ExactMatchOnly) {
