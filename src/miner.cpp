@@ -39,8 +39,10 @@ std::vector<Motif> Miner::mine(SeriesSet& ts, const Cancellation& cancel) {
 void Miner::mine_patterns(const WordSet& words, const Cancellation& cancel) {
     PatternMiner miner(minsup, min_len, max_len, max_overlap);
     miner.mine(words, cancel);
-    // The local miner is discarded, so its table is moved rather than copied.
+    // The local miner is discarded, so its table is moved rather than copied, and the rest of
+    // its state is freed between checks.
     FrequentTable table = miner.take_frequent();
+    miner.clear(cancel);
     motifs.reserve(motifs.size() + table.size());
     for (auto& entry : table) {
         motifs.push_back(std::move(entry.second));

@@ -22,16 +22,22 @@ size_t byte_of(char symbol) {
     return static_cast<unsigned char>(symbol);
 }
 
+// The work of building one pattern of the given length, in the units a Cancellation counts:
+// a pattern too long to fit in the string itself takes an allocation.
+size_t copy_units(size_t length) {
+    return length > 15 ? 128 + length / 8 : 8;
+}
+
 // Longest common subsequence against one fixed word, computed a machine word of the fixed word
 // at a time (the bit-vector form of the dynamic programme): bit i of the state is cleared once
 // position i of the fixed word is the end of a longest match, so the zero bits count the lcs.
 class LcsAgainst {
   public:
     LcsAgainst() = default;
-    explicit LcsAgainst(const Word& fixed) { assign(fixed); }
+    explicit LcsAgainst(std::string_view fixed) { assign(fixed); }
 
     // Fixes another word, clearing only the masks of the bytes of the one before.
-    void assign(const Word& fixed) {
+    void assign(std::string_view fixed) {
         const size_t needed = (fixed.size() + 63) / 64;
         if (needed != blocks) {
             blocks = needed;
@@ -42,14 +48,14 @@ class LcsAgainst {
                 std::fill_n(&masks[byte_of(symbol) * blocks], blocks, 0);
             }
         }
-        word = fixed;
+        word.assign(fixed);
         bits = fixed.size();
         for (size_t i = 0; i < bits; ++i) {
             masks[byte_of(fixed[i]) * blocks + i / 64] |= uint64_t{1} << (i % 64);
         }
     }
 
-    size_t length_with(const Word& other) const {
+    size_t length_with(std::string_view other) const {
         if (blocks == 0) {
             return 0;
         }
@@ -84,7 +90,9 @@ class LcsAgainst {
     }
 
     // The work of one length_with, in units of one step per machine word.
-    size_t cost_with(const Word& other) const { return other.size() * std::max<size_t>(blocks, 1); }
+    size_t cost_with(std::string_view other) const {
+        return other.size() * std::max<size_t>(blocks, 1);
+    }
 
   private:
     static uint64_t low_bits(size_t count) {
@@ -105,10 +113,10 @@ class LcsAgainst {
 // bytes bounds the lcs from above, which settles most pairs without computing it.
 class ByteCounts {
   public:
-    explicit ByteCounts(const std::vector<Word>& patterns) {
-        std::array<int, 256> ids;
+    ByteCounts(const std::vector<std::string_view>& patterns, const Cancellation& cancel) {
         ids.fill(-1);
-        for (const Word& pattern : patterns) {
+        for (std::string_view pattern : patterns) {
+            cancel.count(pattern.size() + 1);
             for (char symbol : pattern) {
                 if (ids[byte_of(symbol)] < 0) {
                     ids[byte_of(symbol)] = static_cast<int>(distinct++);
@@ -117,6 +125,7 @@ class ByteCounts {
         }
         counts.assign(patterns.size() * distinct, 0);
         for (size_t p = 0; p < patterns.size(); ++p) {
+            cancel.count(patterns[p].size() + distinct);
             for (char symbol : patterns[p]) {
                 ++counts[p * distinct + static_cast<size_t>(ids[byte_of(symbol)])];
             }
@@ -135,8 +144,11 @@ class ByteCounts {
 
     // Bytes counted per pattern: the work of one common.
     size_t letters() const { return distinct; }
+    // The number of a byte among them, from 0 in order of first appearance.
+    size_t id_of(char symbol) const { return static_cast<size_t>(ids[byte_of(symbol)]); }
 
   private:
+    std::array<int, 256> ids;
     size_t distinct = 0;
     std::vector<uint32_t> counts;
 };
@@ -146,12 +158,13 @@ class ByteCounts {
 // first), filed in buckets by hash; a candidate whose hash matches is compared byte by byte.
 class Extensions {
   public:
-    explicit Extensions(const std::vector<Word>& patterns)
+    Extensions(const std::vector<std::string_view>& patterns, const Cancellation& cancel)
         : patterns(patterns), hashes(patterns.size()) {
         std::vector<Link> unfiled;
         unfiled.reserve(2 * patterns.size());
         for (size_t j = 0; j < patterns.size(); ++j) {
-            const Word& pattern = patterns[j];
+            const std::string_view pattern = patterns[j];
+            cancel.count(pattern.size() + 8);
             uint64_t hash = 0;
             uint64_t head = 0;
             uint64_t first_power = 1;  // the weight of the first byte
@@ -173,30 +186,39 @@ class Extensions {
             buckets *= 2;
             --shift;
         }
+        cancel.count(4 * buckets);
         starts.assign(buckets + 1, 0);
-        for (const Link& link : unfiled) {
-            ++starts[bucket_of(link.hash) + 1];
-        }
-        for (size_t b = 0; b < buckets; ++b) {
-            starts[b + 1] += starts[b];
-        }
+        in_blocks(unfiled.size(), 16, cancel, [&](size_t first, size_t last) {
+            for (size_t i = first; i < last; ++i) {
+                ++starts[bucket_of(unfiled[i].hash) + 1];
+            }
+        });
+        in_blocks(buckets, 2, cancel, [&](size_t first, size_t last) {
+            for (size_t b = first; b < last; ++b) {
+                starts[b + 1] += starts[b];
+            }
+        });
+        cancel.count(4 * buckets + 2 * unfiled.size());
         links.resize(unfiled.size());
         std::vector<size_t> next(starts.begin(), starts.end() - 1);
-        for (const Link& link : unfiled) {
-            links[next[bucket_of(link.hash)]++] = link;
-        }
+        in_blocks(unfiled.size(), 16, cancel, [&](size_t first, size_t last) {
+            for (size_t i = first; i < last; ++i) {
+                const Link& link = unfiled[i];
+                links[next[bucket_of(link.hash)]++] = link;
+            }
+        });
     }
 
     // Calls visit(j) for every pattern j of the list that is the pattern at p with one more
     // letter at its end or at its start.
     template <typename Visit>
     void each(size_t p, Visit&& visit) const {
-        const Word& pattern = patterns[p];
+        const std::string_view pattern = patterns[p];
         const uint64_t hash = hashes[p];
         const size_t bucket = bucket_of(hash);
         for (size_t i = starts[bucket]; i < starts[bucket + 1]; ++i) {
             const Link& link = links[i];
-            const Word& longer = patterns[link.pattern];
+            const std::string_view longer = patterns[link.pattern];
             if (link.hash == hash && longer.size() == pattern.size() + 1 &&
                 longer.compare(link.by_head ? 0 : 1, pattern.size(), pattern) == 0) {
                 visit(link.pattern);
@@ -224,7 +246,7 @@ class Extensions {
     size_t bucket_of(uint64_t hash) const { return shift >= 64 ? 0 : hash >> shift; }
     static constexpr uint64_t base = 0x9E3779B97F4A7C15u;
 
-    const std::vector<Word>& patterns;
+    const std::vector<std::string_view>& patterns;
     std::vector<uint64_t> hashes;
     std::vector<Link> links;
     std::vector<size_t> starts;  // where each bucket's links start, then their end
@@ -244,21 +266,34 @@ double picks(size_t length, size_t k) {
     return ways;
 }
 
-// The subsequences of k letters (k from 1 to 8) of a set of patterns, each packed into a 64-bit
-// key and kept with the first pattern added that holds it: a pattern shares a common
+// The subsequences of k letters of a set of patterns, each packed into a 64-bit key (a letter
+// takes as many bits as numbering the list's distinct bytes needs, so k of them must fit in 64
+// bits) and kept with the first pattern added that holds it: a pattern shares a common
 // subsequence of k letters with one of the set exactly when one of its own subsequences of k
 // letters is a key. A pattern of n letters costs C(n, k) picks to add or to test, whatever the
 // size of the set.
 class CommonSubsequences {
   public:
-    static constexpr size_t longest_pick = 8;
     static constexpr size_t none = static_cast<size_t>(-1);
 
-    explicit CommonSubsequences(size_t k) : k(k) {}
+    // The bits a letter takes among the given number of distinct bytes.
+    static unsigned bits_per_letter(size_t distinct) {
+        unsigned bits = 0;
+        while ((size_t{1} << bits) < distinct) {
+            ++bits;
+        }
+        return bits;
+    }
+
+    // Whether picks of k letters among the given number of distinct bytes fit in a key.
+    static bool fits(size_t k, size_t distinct) { return k * bits_per_letter(distinct) <= 64; }
+
+    CommonSubsequences(size_t k, const ByteCounts& letters)
+        : k(k), letters(letters), bits(bits_per_letter(letters.letters())) {}
 
     size_t pick_length() const { return k; }
 
-    void add(const Word& pattern, size_t id) {
+    void add(std::string_view pattern, size_t id) {
         each_pick(pattern, k, 0, 0, [&](uint64_t key) {
             holder.try_emplace(key, id);
             return false;
@@ -266,7 +301,7 @@ class CommonSubsequences {
     }
 
     // The id of a pattern of the set that shares k letters with this one, or none.
-    size_t sharing(const Word& pattern) const {
+    size_t sharing(std::string_view pattern) const {
         size_t found = none;
         each_pick(pattern, k, 0, 0, [&](uint64_t key) {
             const auto at = holder.find(key);
@@ -280,13 +315,14 @@ class CommonSubsequences {
     // Calls found(key) for every pick of `left` more letters from position `from` on, the picks
     // so far packed in key, until it returns true; tells whether it did.
     template <typename Found>
-    static bool each_pick(const Word& pattern, size_t left, size_t from, uint64_t key,
-                          const Found& found) {
+    bool each_pick(std::string_view pattern, size_t left, size_t from, uint64_t key,
+                   const Found& found) const {
         if (left == 0) {
             return found(key);
         }
         for (size_t i = from; i + left <= pattern.size(); ++i) {
-            if (each_pick(pattern, left - 1, i + 1, key << 8 | byte_of(pattern[i]), found)) {
+            const uint64_t longer = key << bits | letters.id_of(pattern[i]);
+            if (each_pick(pattern, left - 1, i + 1, longer, found)) {
                 return true;
             }
         }
@@ -294,6 +330,8 @@ class CommonSubsequences {
     }
 
     size_t k;
+    const ByteCounts& letters;
+    unsigned bits;
     std::unordered_map<uint64_t, size_t> holder;
 };
 
@@ -313,6 +351,210 @@ size_t least_removing_lcs(size_t length, double max_overlap) {
         }
     }
     return low;
+}
+
+// The redundancy rule as stated: each pattern q, in list order and not removed itself, removes
+// every pattern p not longer than q that it overlaps by more than max_overlap. A pattern is
+// removed only by one before it in the list: a longer one, or one of its length that comes
+// first (when both survive to meet, the first meets the second first, and the overlap is
+// symmetric between patterns of one length). So the rule is settled in one pass down the list:
+// a pattern is removed exactly when one of the survivors before it overlaps it by enough, that
+// is shares a common subsequence of least_removing_lcs(its length) letters with it.
+//
+// Most pairs need no look. A pattern that a survivor removes is usually removed by one that
+// contains it, and the pattern one letter longer that extends it, whose fate is already known,
+// leads to one: that pattern itself if it survived, else the survivor that removed it (its
+// witness). Only when no witness of an extension overlaps it by enough are the survivors
+// searched: one by one, those of its own length skipped when only a containing pattern would
+// do (two distinct patterns of one length never contain each other), and the lcs computed only
+// for survivors whose byte counts leave room for enough common letters; or, where the patterns
+// are short enough for that to cost less, through an index of the survivors' subsequences.
+class RedundancyPass {
+  public:
+    RedundancyPass(const std::vector<std::string_view>& kept, double max_overlap,
+                   const Cancellation& cancel)
+        : kept(kept),
+          max_overlap(max_overlap),
+          cancel(cancel),
+          counts(kept, cancel),
+          extensions(kept, cancel),
+          witness(kept.size()),
+          removed(kept.size(), 0) {}
+
+    std::vector<char> run() {
+        for (size_t p = 0; p < kept.size(); ++p) {
+            if (p == 0 || kept[p].size() != kept[p - 1].size()) {
+                start_length(p);
+            }
+            // Looking up the extensions, most patterns' only step, takes a few cache misses.
+            work = 256 + kept[p].size();
+            fixed = false;
+            const Removal removal = removal_of(p);
+            if (removal.by == none) {
+                survivors.push_back(p);
+                witness[p] = {p, kept[p].size()};
+                if (index) {
+                    index->add(kept[p], p);
+                    work += static_cast<size_t>(picks(kept[p].size(), least));
+                }
+            } else {
+                removed[p] = 1;
+                witness[p] = removal;
+            }
+            cancel.count(work);
+        }
+        return std::move(removed);
+    }
+
+  private:
+    static constexpr size_t none = static_cast<size_t>(-1);
+
+    // The survivor that removes a pattern (none while it survives), and how many letters the
+    // two are known to have in common at least. A survivor is its own witness, sharing all.
+    struct Removal {
+        size_t by;
+        size_t shared;
+    };
+
+    void start_length(size_t first) {
+        const size_t length = kept[first].size();
+        least = least_removing_lcs(length, max_overlap);
+        longer_survivors = survivors.size();
+        group_end = first;
+        while (group_end < kept.size() && kept[group_end].size() == length) {
+            ++group_end;
+        }
+        if (index && index->pick_length() != least) {
+            index.reset();
+        }
+        search_chosen = index.has_value();
+    }
+
+    Removal removal_of(size_t p) {
+        const std::string_view pattern = kept[p];
+        if (least == 0) {
+            return {survivors.empty() ? none : survivors.front(), 0};
+        }
+        if (least > pattern.size()) {
+            return {none, 0};
+        }
+        // The pattern lies in each of its extensions, so it shares with an extension's witness
+        // all its letters when the extension lies in the witness, and otherwise at least one
+        // fewer than the extension is known to share.
+        Removal found{none, 0};
+        extensions.each(p, [&](size_t j) {
+            if (found.by != none) {
+                return;
+            }
+            const Removal& of_extension = witness[j];
+            size_t shared = of_extension.shared == kept[j].size() ? pattern.size()
+                            : of_extension.shared > 0             ? of_extension.shared - 1
+                                                                  : 0;
+            if (shared < least) {
+                shared = common_letters(of_extension.by, p);
+            }
+            if (shared >= least) {
+                found = {of_extension.by, shared};
+            }
+        });
+        if (found.by != none) {
+            return found;
+        }
+        if (!search_chosen) {
+            choose_search(p);
+        }
+        if (index) {
+            work += static_cast<size_t>(picks(pattern.size(), least));
+            return {index->sharing(pattern), least};
+        }
+        return first_overlapping(p);
+    }
+
+    // The first survivor, in list order, that overlaps the pattern at p by enough.
+    Removal first_overlapping(size_t p) {
+        const size_t searched = least == kept[p].size() ? longer_survivors : survivors.size();
+        for (size_t s = 0; s < searched; ++s) {
+            const size_t shared = common_letters(survivors[s], p);
+            if (shared >= least) {
+                return {survivors[s], shared};
+            }
+        }
+        return {none, 0};
+    }
+
+    // Index the survivors' subsequences when that costs less than searching them one by one
+    // for every pattern left of this length (taken as surviving, as the cost of both grows with
+    // the survivors); the index then takes in every later survivor.
+    void choose_search(size_t p) {
+        search_chosen = true;
+        if (!CommonSubsequences::fits(least, counts.letters())) {
+            return;
+        }
+        const auto left = static_cast<double>(group_end - p);
+        const double searched =
+            static_cast<double>(least == kept[p].size() ? longer_survivors : survivors.size());
+        const double one_by_one =
+            left * (searched + left / 2.0) * static_cast<double>(counts.letters() + 1);
+        double indexed = 2.0 * left * picks(kept[p].size(), least);
+        for (size_t s = 0; s < survivors.size() && indexed < one_by_one; ++s) {
+            indexed += picks(kept[survivors[s]].size(), least);
+        }
+        if (!(indexed * index_weight < one_by_one)) {
+            return;
+        }
+        index.emplace(least, counts);
+        for (size_t q : survivors) {
+            index->add(kept[q], q);
+        }
+        work += static_cast<size_t>(indexed);
+    }
+
+    // The lcs of the patterns at q and p where their byte counts leave room for least common
+    // letters, else a number below least.
+    size_t common_letters(size_t q, size_t p) {
+        work += counts.letters();
+        if (counts.common(q, p) < least) {
+            return 0;
+        }
+        if (!fixed) {
+            against_p.assign(kept[p]);
+            fixed = true;
+        }
+        work += against_p.cost_with(kept[q]);
+        return against_p.length_with(kept[q]);
+    }
+
+    // What adding or testing one pick costs against comparing the byte counts of one pair.
+    static constexpr double index_weight = 8.0;
+
+    const std::vector<std::string_view>& kept;
+    double max_overlap;
+    const Cancellation& cancel;
+    const ByteCounts counts;
+    const Extensions extensions;
+    std::vector<Removal> witness;
+    std::vector<char> removed;
+    std::vector<size_t> survivors;  // in list order, so longest first
+    // The current length's least removing lcs, the survivors longer than it, where it ends, and
+    // whether its way of searching the survivors is settled.
+    size_t least = 0;
+    size_t longer_survivors = 0;
+    size_t group_end = 0;
+    bool search_chosen = false;
+    std::optional<CommonSubsequences> index;
+    LcsAgainst against_p;
+    bool fixed = false;  // whether against_p holds the current pattern
+    size_t work = 0;     // counted for the current pattern
+};
+
+// Which patterns of a list of distinct patterns, longest first, the redundancy rule removes.
+std::vector<char> redundancy_removals(const std::vector<std::string_view>& kept, double max_overlap,
+                                      const Cancellation& cancel) {
+    // An overlap ratio never exceeds 1, so such a threshold (or NaN) removes nothing.
+    if (kept.empty() || !(max_overlap < 1.0)) {
+        return std::vector<char>(kept.size(), 0);
+    }
+    return RedundancyPass(kept, max_overlap, cancel).run();
 }
 
 bool any_letter(const WordSet& words) {
@@ -359,12 +601,20 @@ PatternMiner::PatternMiner(double minsup, int min_len, int max_len, double max_o
       memory_budget(static_cast<double>(memory_budget_bytes())),
       levels(2) {}
 
-void PatternMiner::reset() {
+void PatternMiner::reset(const Cancellation& cancel) {
+    while (levels.size() > 2) {
+        cancel.count(levels.back().size() * copy_units(levels.size() - 1));
+        levels.pop_back();
+    }
     frequent.clear();
     levels.assign(2, {});
     level = 2;
     support_threshold = 0.0;
     table_bytes = 0.0;
+}
+
+void PatternMiner::clear(const Cancellation& cancel) {
+    reset(cancel);
 }
 
 namespace {
@@ -429,7 +679,7 @@ void PatternMiner::refuse_unbounded_growth(const WordSet& words) const {
 }
 
 void PatternMiner::mine(const WordSet& words, const Cancellation& cancel) {
-    reset();
+    reset(cancel);
     PatternMiner run(minsup, min_len, max_len, max_overlap);
     run.memory_budget = memory_budget;
     run.mine_afresh(words, cancel);
@@ -683,8 +933,9 @@ double heap_bytes_of_lengths(size_t shortest, size_t longest) {
 
 }  // namespace
 
-// Each accepted pattern is held in its level and once more in the list the redundancy pass
-// reads.
+// Each accepted pattern is held in its level, and counted a second time for what the redundancy
+// pass holds per pattern (its view of the pattern, byte counts, hashes and links), which this
+// count covers.
 void PatternMiner::count_accepted(size_t shortest, size_t longest) {
     const auto patterns = static_cast<double>(longest - shortest + 1);
     table_bytes += 2.0 * (patterns * static_cast<double>(sizeof(Word)) +
@@ -821,7 +1072,7 @@ void PatternMiner::fill_levels(const WordIndex& index, const std::vector<Accepte
     for (const AcceptedRun& run : runs) {
         const auto shortest = static_cast<size_t>(run.shortest);
         const auto longest_length = static_cast<size_t>(run.longest);
-        cancel.count((longest_length - shortest + 1) * (longest_length / 16 + 1));
+        cancel.count((longest_length - shortest + 1) * copy_units(longest_length));
         const Word longest_pattern = index.pattern_at(run.offset, longest_length);
         for (size_t length = shortest; length <= longest_length; ++length) {
             levels[length].emplace_back(longest_pattern, 0, length);
@@ -860,7 +1111,7 @@ void PatternMiner::accept_every_candidate(const WordSet& words, const Cancellati
         std::vector<Word> accepted;
         accepted.reserve(shorter.size() * letters.size());
         for (const Word& prefix : shorter) {
-            cancel.count(letters.size() * (static_cast<size_t>(length) / 16 + 1));
+            cancel.count(letters.size() * copy_units(static_cast<size_t>(length)));
             for (char symbol : letters) {
                 count_accepted(static_cast<size_t>(length), static_cast<size_t>(length));
                 accepted.push_back(prefix + symbol);
@@ -875,18 +1126,19 @@ void PatternMiner::accept_every_candidate(const WordSet& words, const Cancellati
 // survivors into the table with their occurrences, read off the index. The occurrences are
 // counted against the memory budget before any is built.
 void PatternMiner::enter_survivors(const WordIndex& index, const Cancellation& cancel) {
-    std::vector<Word> survivors = long_enough();
-    const std::vector<char> removed = redundant_among(survivors, cancel);
-    size_t kept = 0;
-    for (size_t p = 0; p < survivors.size(); ++p) {
+    std::vector<std::string_view> listed;  // as long_enough lists them, without copies
+    for (size_t i = levels.size(); i-- > 1 && static_cast<int64_t>(i) >= min_len;) {
+        cancel.count(levels[i].size());
+        listed.insert(listed.end(), levels[i].begin(), levels[i].end());
+    }
+    const std::vector<char> removed = redundancy_removals(listed, max_overlap, cancel);
+    std::vector<Word> survivors;
+    for (size_t p = 0; p < listed.size(); ++p) {
+        cancel.count_step(p);
         if (!removed[p]) {
-            if (kept != p) {
-                survivors[kept] = std::move(survivors[p]);
-            }
-            ++kept;
+            survivors.emplace_back(listed[p]);
         }
     }
-    survivors.resize(kept);
     std::sort(survivors.begin(), survivors.end(), SymbolLess());
 
     std::vector<std::pair<size_t, size_t>> ranges;
@@ -947,209 +1199,10 @@ void PatternMiner::remove_redundant(const Cancellation& cancel) {
     }
 }
 
-namespace {
-
-// The redundancy rule as stated: each pattern q, in list order and not removed itself, removes
-// every pattern p not longer than q that it overlaps by more than max_overlap. A pattern is
-// removed only by one before it in the list: a longer one, or one of its length that comes
-// first (when both survive to meet, the first meets the second first, and the overlap is
-// symmetric between patterns of one length). So the rule is settled in one pass down the list:
-// a pattern is removed exactly when one of the survivors before it overlaps it by enough, that
-// is shares a common subsequence of least_removing_lcs(its length) letters with it.
-//
-// Most pairs need no look. A pattern that a survivor removes is usually removed by one that
-// contains it, and the pattern one letter longer that extends it, whose fate is already known,
-// leads to one: that pattern itself if it survived, else the survivor that removed it (its
-// witness). Only when no witness of an extension overlaps it by enough are the survivors
-// searched: one by one, those of its own length skipped when only a containing pattern would
-// do (two distinct patterns of one length never contain each other), and the lcs computed only
-// for survivors whose byte counts leave room for enough common letters; or, where the patterns
-// are short enough for that to cost less, through an index of the survivors' subsequences.
-class RedundancyPass {
-  public:
-    RedundancyPass(const std::vector<Word>& kept, double max_overlap, const Cancellation& cancel)
-        : kept(kept),
-          max_overlap(max_overlap),
-          cancel(cancel),
-          counts(kept),
-          extensions(kept),
-          witness(kept.size()),
-          removed(kept.size(), 0) {}
-
-    std::vector<char> run() {
-        for (size_t p = 0; p < kept.size(); ++p) {
-            if (p == 0 || kept[p].size() != kept[p - 1].size()) {
-                start_length(p);
-            }
-            work = 1;
-            fixed = false;
-            const Removal removal = removal_of(p);
-            if (removal.by == none) {
-                survivors.push_back(p);
-                witness[p] = {p, kept[p].size()};
-                if (index) {
-                    index->add(kept[p], p);
-                    work += static_cast<size_t>(picks(kept[p].size(), least));
-                }
-            } else {
-                removed[p] = 1;
-                witness[p] = removal;
-            }
-            cancel.count(work);
-        }
-        return std::move(removed);
-    }
-
-  private:
-    static constexpr size_t none = static_cast<size_t>(-1);
-
-    // The survivor that removes a pattern (none while it survives), and how many letters the
-    // two are known to have in common at least. A survivor is its own witness, sharing all.
-    struct Removal {
-        size_t by;
-        size_t shared;
-    };
-
-    void start_length(size_t first) {
-        const size_t length = kept[first].size();
-        least = least_removing_lcs(length, max_overlap);
-        longer_survivors = survivors.size();
-        group_end = first;
-        while (group_end < kept.size() && kept[group_end].size() == length) {
-            ++group_end;
-        }
-        if (index && index->pick_length() != least) {
-            index.reset();
-        }
-        search_chosen = index.has_value();
-    }
-
-    Removal removal_of(size_t p) {
-        const Word& pattern = kept[p];
-        if (least == 0) {
-            return {survivors.empty() ? none : survivors.front(), 0};
-        }
-        if (least > pattern.size()) {
-            return {none, 0};
-        }
-        // The pattern lies in each of its extensions, so it shares with an extension's witness
-        // all its letters when the extension lies in the witness, and otherwise at least one
-        // fewer than the extension is known to share.
-        Removal found{none, 0};
-        extensions.each(p, [&](size_t j) {
-            if (found.by != none) {
-                return;
-            }
-            const Removal& of_extension = witness[j];
-            size_t shared = of_extension.shared == kept[j].size() ? pattern.size()
-                            : of_extension.shared > 0             ? of_extension.shared - 1
-                                                                  : 0;
-            if (shared < least) {
-                shared = common_letters(of_extension.by, p);
-            }
-            if (shared >= least) {
-                found = {of_extension.by, shared};
-            }
-        });
-        if (found.by != none) {
-            return found;
-        }
-        if (!search_chosen) {
-            choose_search(p);
-        }
-        if (index) {
-            work += static_cast<size_t>(picks(pattern.size(), least));
-            return {index->sharing(pattern), least};
-        }
-        return first_overlapping(p);
-    }
-
-    // The first survivor, in list order, that overlaps the pattern at p by enough.
-    Removal first_overlapping(size_t p) {
-        const size_t searched = least == kept[p].size() ? longer_survivors : survivors.size();
-        for (size_t s = 0; s < searched; ++s) {
-            const size_t shared = common_letters(survivors[s], p);
-            if (shared >= least) {
-                return {survivors[s], shared};
-            }
-        }
-        return {none, 0};
-    }
-
-    // Index the survivors' subsequences when that costs less than searching them one by one
-    // for every pattern left of this length (taken as surviving, as the cost of both grows with
-    // the survivors); the index then takes in every later survivor.
-    void choose_search(size_t p) {
-        search_chosen = true;
-        if (least > CommonSubsequences::longest_pick) {
-            return;
-        }
-        const auto left = static_cast<double>(group_end - p);
-        const double searched =
-            static_cast<double>(least == kept[p].size() ? longer_survivors : survivors.size());
-        const double one_by_one =
-            left * (searched + left / 2.0) * static_cast<double>(counts.letters() + 1);
-        double indexed = 2.0 * left * picks(kept[p].size(), least);
-        for (size_t s = 0; s < survivors.size() && indexed < one_by_one; ++s) {
-            indexed += picks(kept[survivors[s]].size(), least);
-        }
-        if (!(indexed * index_weight < one_by_one)) {
-            return;
-        }
-        index.emplace(least);
-        for (size_t q : survivors) {
-            index->add(kept[q], q);
-        }
-        work += static_cast<size_t>(indexed);
-    }
-
-    // The lcs of the patterns at q and p where their byte counts leave room for least common
-    // letters, else a number below least.
-    size_t common_letters(size_t q, size_t p) {
-        work += counts.letters();
-        if (counts.common(q, p) < least) {
-            return 0;
-        }
-        if (!fixed) {
-            against_p.assign(kept[p]);
-            fixed = true;
-        }
-        work += against_p.cost_with(kept[q]);
-        return against_p.length_with(kept[q]);
-    }
-
-    // What adding or testing one pick costs against comparing the byte counts of one pair.
-    static constexpr double index_weight = 8.0;
-
-    const std::vector<Word>& kept;
-    double max_overlap;
-    const Cancellation& cancel;
-    const ByteCounts counts;
-    const Extensions extensions;
-    std::vector<Removal> witness;
-    std::vector<char> removed;
-    std::vector<size_t> survivors;  // in list order, so longest first
-    // The current length's least removing lcs, the survivors longer than it, where it ends, and
-    // whether its way of searching the survivors is settled.
-    size_t least = 0;
-    size_t longer_survivors = 0;
-    size_t group_end = 0;
-    bool search_chosen = false;
-    std::optional<CommonSubsequences> index;
-    LcsAgainst against_p;
-    bool fixed = false;  // whether against_p holds the current pattern
-    size_t work = 0;     // counted for the current pattern
-};
-
-}  // namespace
-
 std::vector<char> PatternMiner::redundant_among(const std::vector<Word>& kept,
                                                 const Cancellation& cancel) const {
-    // An overlap ratio never exceeds 1, so such a threshold (or NaN) removes nothing.
-    if (kept.empty() || !(max_overlap < 1.0)) {
-        return std::vector<char>(kept.size(), 0);
-    }
-    return RedundancyPass(kept, max_overlap, cancel).run();
+    return redundancy_removals(std::vector<std::string_view>(kept.begin(), kept.end()), max_overlap,
+                               cancel);
 }
 
 FrequentTable PatternMiner::take_frequent() {

@@ -59,6 +59,11 @@ class PatternMiner {
     std::vector<char> redundant_among(const std::vector<Word>& kept,
                                       const Cancellation& cancel = Cancellation()) const;
 
+    // Drops the last run's state, as a run starts: the table, and the levels a length at a
+    // time between checks (a large run holds millions of patterns there, and freeing them takes
+    // a noticeable time of its own).
+    void clear(const Cancellation& cancel = Cancellation());
+
     FrequentTable get_frequent() const { return frequent; }
     // Hands the table over without copying it; the miner is left with an empty table.
     FrequentTable take_frequent();
@@ -80,7 +85,7 @@ class PatternMiner {
         int32_t longest;
     };
 
-    void reset();
+    void reset(const Cancellation& cancel = Cancellation());
     // The steps of mine, on a miner of the run's own.
     void mine_afresh(const WordSet& words, const Cancellation& cancel);
     bool meets_support(size_t support) const;
