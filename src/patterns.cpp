@@ -427,7 +427,8 @@ class RedundancyPass {
         if (index && index->pick_length() != least) {
             index.reset();
         }
-        search_chosen = index.has_value();
+        searches = 0;
+        search_units = 0.0;
     }
 
     Removal removal_of(size_t p) {
@@ -460,14 +461,16 @@ class RedundancyPass {
         if (found.by != none) {
             return found;
         }
-        if (!search_chosen) {
-            choose_search(p);
-        }
+        consider_index(p);
         if (index) {
             work += static_cast<size_t>(picks(pattern.size(), least));
             return {index->sharing(pattern), least};
         }
-        return first_overlapping(p);
+        const size_t before = work;
+        const Removal found_by_search = first_overlapping(p);
+        search_units += static_cast<double>(work - before);
+        ++searches;
+        return found_by_search;
     }
 
     // The first survivor, in list order, that overlaps the pattern at p by enough.
@@ -482,31 +485,31 @@ class RedundancyPass {
         return {none, 0};
     }
 
-    // Index the survivors' subsequences when that costs less than searching them one by one
-    // for every pattern left of this length (taken as surviving, as the cost of both grows with
-    // the survivors); the index then takes in every later survivor.
-    void choose_search(size_t p) {
-        search_chosen = true;
-        if (!CommonSubsequences::fits(least, counts.letters())) {
+    // Searches the survivors go one by one until they have cost more per pattern than an index
+    // of the survivors' subsequences would (adding and testing every pick of the pattern's
+    // letters), by enough over the patterns left of this length to pay for indexing the
+    // survivors so far; then the index takes over, and takes in every later survivor. Most
+    // searches end at one of a few survivors, so the index is seldom worth its picks.
+    void consider_index(size_t p) {
+        if (index || searches == 0 || searches % searches_between_reviews != 0 ||
+            !CommonSubsequences::fits(least, counts.letters())) {
             return;
         }
-        const auto left = static_cast<double>(group_end - p);
-        const double searched =
-            static_cast<double>(least == kept[p].size() ? longer_survivors : survivors.size());
-        const double one_by_one =
-            left * (searched + left / 2.0) * static_cast<double>(counts.letters() + 1);
-        double indexed = 2.0 * left * picks(kept[p].size(), least);
-        for (size_t s = 0; s < survivors.size() && indexed < one_by_one; ++s) {
-            indexed += picks(kept[survivors[s]].size(), least);
-        }
-        if (!(indexed * index_weight < one_by_one)) {
-            return;
+        const double one_by_one = search_units / static_cast<double>(searches);
+        const double indexed = index_weight * 2.0 * picks(kept[p].size(), least);
+        const double saved = static_cast<double>(group_end - p) * (one_by_one - indexed);
+        double building = 0.0;
+        for (size_t q : survivors) {
+            building += index_weight * picks(kept[q].size(), least);
+            if (!(building < saved)) {
+                return;
+            }
         }
         index.emplace(least, counts);
         for (size_t q : survivors) {
             index->add(kept[q], q);
         }
-        work += static_cast<size_t>(indexed);
+        work += static_cast<size_t>(building);
     }
 
     // The lcs of the patterns at q and p where their byte counts leave room for least common
@@ -526,6 +529,7 @@ class RedundancyPass {
 
     // What adding or testing one pick costs against comparing the byte counts of one pair.
     static constexpr double index_weight = 8.0;
+    static constexpr size_t searches_between_reviews = 64;
 
     const std::vector<std::string_view>& kept;
     double max_overlap;
@@ -536,11 +540,12 @@ class RedundancyPass {
     std::vector<char> removed;
     std::vector<size_t> survivors;  // in list order, so longest first
     // The current length's least removing lcs, the survivors longer than it, where it ends, and
-    // whether its way of searching the survivors is settled.
+    // what searching its patterns has cost.
     size_t least = 0;
     size_t longer_survivors = 0;
     size_t group_end = 0;
-    bool search_chosen = false;
+    size_t searches = 0;        // of the survivors one by one, at this length
+    double search_units = 0.0;  // the work they took
     std::optional<CommonSubsequences> index;
     LcsAgainst against_p;
     bool fixed = false;  // whether against_p holds the current pattern

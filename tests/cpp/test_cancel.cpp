@@ -89,7 +89,7 @@ std::map<Word, IndexTable> table_of(const FrequentTable& table) {
 // Stops a run at each of its checks in turn: the stop leaves the call as the check's exception,
 // the miner holds the empty state of a fresh one, and a later run equals a fresh miner's.
 TEST(Cancellation, StopsPatternMinerAtEveryCheck) {
-    SeriesSet ts = random_walks(40, 4000, 3);
+    SeriesSet ts = random_walks(20, 2000, 3);
     znorm(ts);
     const WordSet words = sax(ts, 2, 6);
     PatternMiner fresh(0.2, 1, 0, 0.9);
@@ -120,7 +120,7 @@ TEST(Cancellation, StopsPatternMinerAtEveryCheck) {
 // Stopped at each check, a Miner keeps what a failed run keeps, readable; a later run equals a
 // fresh Miner's.
 TEST(Cancellation, StopsMinerAtEveryCheck) {
-    const SeriesSet ts = random_walks(30, 3000, 5);
+    const SeriesSet ts = random_walks(16, 1500, 5);
     SeriesSet copy = ts;
     const std::vector<Motif> expected = Miner(0.3, 2, 5, 3, 0, 0.9, 0).mine(copy);
     ASSERT_FALSE(expected.empty());
