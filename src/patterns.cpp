@@ -650,7 +650,8 @@ void PatternMiner::count_table_entry(size_t pattern_length, const Occurrences& o
 
 // With a threshold that is not positive every candidate is kept, occurring or not, so level n
 // holds every word of n letters over the letters that occur. That count is known before the
-// search starts, and a search that could not hold it is refused at once.
+// search starts, and a search that could not hold them, or that would take more than a few
+// seconds to sift them, is refused at once.
 void PatternMiner::refuse_unbounded_growth(const WordSet& words) const {
     if (support_threshold > 0.0) {
         return;
@@ -681,12 +682,45 @@ void PatternMiner::refuse_unbounded_growth(const WordSet& words) const {
             std::to_string(max_len) + ", more than the " + gibibytes(budget) +
             " this machine can give the search; give a positive minsup or a smaller max_len");
     }
+
+    // Nor a run whose patterns would take more than a few seconds to build and sift: the pass
+    // settles most patterns through the one letter longer, at about a million a second.
+    double patterns = 0.0;
+    patterns_at_length = 1.0;
+    int within = 0;  // the longest max_len whose patterns stay within the budget
+    for (int length = 1; length <= longest && patterns <= sifting_budget; ++length) {
+        patterns_at_length *= letters;
+        patterns += patterns_at_length;
+        if (patterns <= sifting_budget) {
+            within = length;
+        }
+        if (patterns_at_length == 0.0) {
+            break;
+        }
+    }
+    if (patterns > sifting_budget) {
+        // Counts in whole numbers: the loop stops within 256 times the budget.
+        auto whole = [](double count) {
+            return count >= 0.0 && count < 9e18 ? std::to_string(static_cast<int64_t>(count))
+                                                : decimal(count);
+        };
+        throw std::invalid_argument(
+            "support threshold (minsup x number of words) is " + decimal(support_threshold) +
+            ", not positive, so every candidate is kept: " + decimal(letters) + " letters give " +
+            whole(patterns) + " patterns of 1 to " + std::to_string(longest) + " letters, and " +
+            decimal(patterns * (patterns - 1.0) / 2.0) +
+            " pairs of them for the redundancy pass to weigh, more than the " +
+            whole(sifting_budget) + " patterns a run may sift in a few seconds; give a " +
+            "positive minsup" +
+            (within > 0 ? " or a max_len of at most " + std::to_string(within) : std::string()));
+    }
 }
 
 void PatternMiner::mine(const WordSet& words, const Cancellation& cancel) {
     reset(cancel);
     PatternMiner run(minsup, min_len, max_len, max_overlap);
     run.memory_budget = memory_budget;
+    run.sifting_budget = sifting_budget;
     run.mine_afresh(words, cancel);
     *this = std::move(run);
 }

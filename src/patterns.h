@@ -23,8 +23,9 @@ class PatternMiner {
 
     // One whole mining run; every run starts from a fresh state. Refuses, before doing any work,
     // a run that could never end: a threshold that is not positive accepts every candidate,
-    // so without a max_len bound the levels would grow until memory runs out (and with one, the
-    // run is refused when those patterns would take too long to sift; see begin_run).
+    // so without a max_len bound the levels would grow until memory runs out; with one, the run
+    // is refused when those patterns would not fit in memory or would take more than a few
+    // seconds to sift (set_sifting_budget).
     //
     // The run leaves the table, the levels and the level exactly as the level-wise steps below
     // would, but finds the frequent patterns on a suffix array of the words, in time near-linear
@@ -73,6 +74,9 @@ class PatternMiner {
     double get_table_bytes() const { return table_bytes; }
     // The memory a run may plan to hold: half the machine's physical memory unless set.
     void set_memory_budget(double bytes) { memory_budget = bytes; }
+    // The patterns a run whose threshold is not positive may plan to build and sift: four
+    // million unless set, a few seconds' work.
+    void set_sifting_budget(double patterns) { sifting_budget = patterns; }
     int get_level() const { return level; }
     std::vector<std::vector<Word>> get_levels() const { return levels; }
 
@@ -127,6 +131,7 @@ class PatternMiner {
     int level = 2;
     double table_bytes = 0.0;
     double memory_budget;
+    double sifting_budget = 4e6;
     // Entry n lists the accepted patterns of length n, in acceptance order.
     std::vector<std::vector<Word>> levels;
 };

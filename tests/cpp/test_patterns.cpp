@@ -513,6 +513,46 @@ TEST(Mine, KeepingEveryCandidateBeyondMemoryIsRefusedUpFront) {
     EXPECT_EQ(small.get_frequent().size(), 14u);
 }
 
+// Every candidate kept over two letters up to length 3: 2 + 4 + 8 = 14 patterns, 91 pairs.
+TEST(Mine, SiftingEveryCandidateBeyondAFewSecondsIsRefusedUpFront) {
+    PatternMiner at_budget(0.0, 1, 3, 0.9);
+    at_budget.set_sifting_budget(14.0);
+    at_budget.mine({"ab"});
+    EXPECT_EQ(at_budget.get_levels().at(3).size(), 8u);
+
+    PatternMiner beyond(0.0, 1, 3, 0.9);
+    beyond.set_sifting_budget(13.0);
+    try {
+        beyond.mine({"ab"});
+        FAIL() << "not refused";
+    } catch (const std::invalid_argument& error) {
+        const std::string message = error.what();
+        for (const char* part : {"2 letters give 14 patterns of 1 to 3 letters", "91 pairs",
+                                 "more than the 13 patterns", "a max_len of at most 2"}) {
+            EXPECT_NE(message.find(part), std::string::npos) << part << " in " << message;
+        }
+    }
+    EXPECT_TRUE(beyond.get_frequent().empty());
+
+    // By default four million: every binary word up to 20 letters is sifted (2^21 - 2 of
+    // them), up to 21 is refused; so are words of 7 letters over ten.
+    try {
+        PatternMiner(-1.0, 3, 21, 0.9).mine({"ab"});
+        FAIL() << "not refused";
+    } catch (const std::invalid_argument& error) {
+        EXPECT_NE(std::string(error.what()).find("4194302 patterns of 1 to 21 letters"),
+                  std::string::npos);
+        EXPECT_NE(std::string(error.what()).find("max_len of at most 20"), std::string::npos);
+    }
+    EXPECT_THROW(PatternMiner(0.0, 3, 7, 0.9).mine({"abcdefghij"}), std::invalid_argument);
+
+    // A positive threshold is never refused for time.
+    PatternMiner positive(0.5, 1, 0, 0.9);
+    positive.set_sifting_budget(0.0);
+    positive.mine({"abab", "ab"});
+    EXPECT_EQ(keys_of(positive.get_frequent()), Words{"abab"});
+}
+
 TEST(Mine, TableBytesCountEveryAcceptedPatternOfTheRun) {
     PatternMiner miner(0.5, 1, 0, 1.0);
     miner.mine({"abab", "abba"});
