@@ -462,6 +462,9 @@ py::object item_of(py::handle sequence, Py_ssize_t i) {
 // The items of a sequence one by one, as many as its length when the reading starts. A float
 // in a list or tuple is read where it lies: nothing runs meanwhile that could change the list
 // (the signal check, which may run a handler, comes before the list is looked at again).
+// The work units of converting one item through its type, rather than reading a float.
+constexpr size_t object_units = 256;
+
 bool load_values(py::handle sequence, bool convert, zorp::Series& series,
                  const zorp::Cancellation& cancel) {
     PyObject* object = sequence.ptr();
@@ -478,6 +481,8 @@ bool load_values(py::handle sequence, bool convert, zorp::Series& series,
                 continue;
             }
         }
+        // Any other item is converted through its type, which may take a microsecond or more.
+        cancel.count(object_units);
         if (!load_value(item_of(sequence, i), convert, value)) {
             return false;
         }
