@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "cancel.h"
 #include "sax.h"
 
 namespace zorp {
@@ -116,8 +117,9 @@ class Motif {
     void record_indexes(int series, const std::vector<int>& positions);
 
     // Computes every statistic of the motif over the series set the words were made from.
-    // Refuses, before allocating, statistics that would not fit in memory.
-    void map(const SeriesSet& ts, int seglen);
+    // Refuses, before allocating, statistics that would not fit in memory. A cancelled mapping
+    // leaves the motif as it was.
+    void map(const SeriesSet& ts, int seglen, const Cancellation& cancel = Cancellation());
     // Points one occurrence covers with the given seglen; a length error when that does not fit
     // in 32 bits.
     int length_for(int seglen) const;
@@ -149,9 +151,11 @@ class Motif {
 
   private:
     // The steps of map, in order, each filling its part of the block being built.
-    void set_average_occurrences(const SeriesSet& ts, MotifStatistics& built) const;
+    void set_average_occurrences(const SeriesSet& ts, MotifStatistics& built,
+                                 const Cancellation& cancel) const;
     void set_representative(MotifStatistics& built) const;
-    void set_best_matches_and_naed(const SeriesSet& ts, MotifStatistics& built) const;
+    void set_best_matches_and_naed(const SeriesSet& ts, MotifStatistics& built,
+                                   const Cancellation& cancel) const;
 
     Word pattern;
     Occurrences indexes;
