@@ -60,13 +60,17 @@ def example_data(
     }
 
 
-def main() -> None:
-    parser = argparse.ArgumentParser(description="Writes the example data set.")
-    parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path(__file__).with_name("planted.json"))
+def write(data: dict[str, Any], name: str, title: str) -> None:
+    """Writes data as JSON to --out (by default ``name`` beside this script)."""
+    parser = argparse.ArgumentParser(description=title)
+    parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path(__file__).with_name(name))
     out = parser.parse_args().out
-    data = example_data()
     out.write_text(json.dumps(data, separators=(",", ":")) + "\n")
     print(f"wrote {out.name}: {len(data['series'])} series, a shape of {data['shape_points']} points in each")
+
+
+def main() -> None:
+    write(example_data(), "planted.json", "Writes the example data set.")
 
 
 if __name__ == "__main__":

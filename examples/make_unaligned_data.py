@@ -7,9 +7,6 @@ a shape sits in data as users have it; the exact pipeline's letters then differ 
 series, so it needs the robust mode. The seed is fixed, so the same file comes out every time.
 """
 
-import argparse
-import json
-import pathlib
 from typing import Any
 
 import make_example_data
@@ -26,12 +23,7 @@ def example_data() -> dict[str, Any]:
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser(description="Writes the unaligned example data set.")
-    parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path(__file__).with_name("unaligned.json"))
-    out = parser.parse_args().out
-    data = example_data()
-    out.write_text(json.dumps(data, separators=(",", ":")) + "\n")
-    print(f"wrote {out.name}: {len(data['series'])} series, a shape of {data['shape_points']} points in each")
+    make_example_data.write(example_data(), "unaligned.json", "Writes the unaligned example data set.")
 
 
 if __name__ == "__main__":
