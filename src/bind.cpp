@@ -282,6 +282,28 @@ struct HalfReader {
     }
 };
 
+// Calls read with the reader of integers of itemsize bytes, I8 to I64 by size, and returns
+// true, or returns false for any other size.
+template <bool Swapped, typename I8, typename I16, typename I32, typename I64, typename Read>
+bool with_integer_reader(Py_ssize_t itemsize, Read&& read) {
+    switch (itemsize) {
+        case 1:
+            read(NumberReader<I8, uint8_t, Swapped>{});
+            return true;
+        case 2:
+            read(NumberReader<I16, uint16_t, Swapped>{});
+            return true;
+        case 4:
+            read(NumberReader<I32, uint32_t, Swapped>{});
+            return true;
+        case 8:
+            read(NumberReader<I64, uint64_t, Swapped>{});
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Calls read with the reader of the buffer's items and returns true, or returns false when the
 // items are not stored in a way that is read directly.
 template <bool Swapped, typename Read>
@@ -294,39 +316,10 @@ bool with_reader(const ItemFormat& item, Py_ssize_t itemsize, Read&& read) {
             read(BooleanReader{});
             return true;
         case ItemType::signed_integer:
-            switch (itemsize) {
-                case 1:
-                    read(NumberReader<int8_t, uint8_t, Swapped>{});
-                    return true;
-                case 2:
-                    read(NumberReader<int16_t, uint16_t, Swapped>{});
-                    return true;
-                case 4:
-                    read(NumberReader<int32_t, uint32_t, Swapped>{});
-                    return true;
-                case 8:
-                    read(NumberReader<int64_t, uint64_t, Swapped>{});
-                    return true;
-                default:
-                    return false;
-            }
+            return with_integer_reader<Swapped, int8_t, int16_t, int32_t, int64_t>(itemsize, read);
         case ItemType::unsigned_integer:
-            switch (itemsize) {
-                case 1:
-                    read(NumberReader<uint8_t, uint8_t, Swapped>{});
-                    return true;
-                case 2:
-                    read(NumberReader<uint16_t, uint16_t, Swapped>{});
-                    return true;
-                case 4:
-                    read(NumberReader<uint32_t, uint32_t, Swapped>{});
-                    return true;
-                case 8:
-                    read(NumberReader<uint64_t, uint64_t, Swapped>{});
-                    return true;
-                default:
-                    return false;
-            }
+            return with_integer_reader<Swapped, uint8_t, uint16_t, uint32_t, uint64_t>(itemsize,
+                                                                                       read);
         case ItemType::floating:
             if (item.code == 'e' && itemsize == 2) {
                 read(HalfReader<Swapped>{});
