@@ -6,7 +6,8 @@
 //
 // Options (all "--name value"): --series --points --seglen --alphabet --minsup --min-len
 // --max-len --max-overlap --seed, --raw 1 (search and mining: words of the series as they are,
-// not normalised), and --k for miner. The figures are printed, never checked. Only the
+// not normalised), --words W1,W2,... (search and mining: these words instead of random walks'),
+// and --k for miner. The figures are printed, never checked. Only the
 // library's public operations are used, so the same file builds against earlier versions of
 // the core for before-and-after figures (bench/compare.py).
 #include <sys/resource.h>
@@ -31,7 +32,8 @@ namespace {
 const char* const usage =
     "usage: bench_phases (search | mining | miner) [--series N] [--points P] [--seglen S]\n"
     "           [--alphabet A] [--minsup M] [--min-len 3] [--max-len 0] [--max-overlap 0.9]\n"
-    "           [--seed 42] [--raw 0 (search, mining)] [--k 0 (miner)]\n"
+    "           [--seed 42] [--raw 0 (search, mining)] [--words W1,W2,... (search, mining)]\n"
+    "           [--k 0 (miner)]\n"
     "defaults: 1000 series, 10000 points, seglen 10, alphabet 6, minsup 0.5\n";
 
 struct Options {
@@ -46,6 +48,7 @@ struct Options {
     double max_overlap = 0.9;
     int k = 0;
     bool raw = false;
+    std::string words;  // comma-separated, in place of the random walks' words
     unsigned long long seed = 42;
 };
 
@@ -103,6 +106,8 @@ void set_option(Options& options, const std::string& name, const std::string& va
         options.k = parse_int(name, value);
     } else if (name == "raw" && options.command != "miner") {
         options.raw = parse_int(name, value) != 0;
+    } else if (name == "words" && options.command != "miner") {
+        options.words = value;
     } else if (name == "seed") {
         options.seed = static_cast<unsigned long long>(parse_int(name, value));
     } else {
@@ -166,6 +171,12 @@ double peak_rss_mib() {
 }
 
 void print_parameters(const Options& options) {
+    if (!options.words.empty()) {
+        std::printf("%s: the words %s, minsup %g, min_len %d, max_len %d, max_overlap %g\n",
+                    options.command.c_str(), options.words.c_str(), options.minsup, options.min_len,
+                    options.max_len, options.max_overlap);
+        return;
+    }
     std::printf(
         "%s: %d series x %d points (seed %llu), seglen %d, alphabet %d, minsup %g, "
         "min_len %d, max_len %d, max_overlap %g",
@@ -250,6 +261,14 @@ size_t accepted_from(const std::vector<std::vector<zorp::Word>>& levels, int min
 // run so that the peak memory is the run's own.
 zorp::WordSet build_words(const Options& options) {
     zorp::WordSet words;
+    if (!options.words.empty()) {
+        size_t from = 0;
+        for (size_t comma = 0; comma != std::string::npos; from = comma + 1) {
+            comma = options.words.find(',', from);
+            words.push_back(options.words.substr(from, comma - from));
+        }
+        return words;
+    }
     const double build = seconds_of([&] {
         zorp::SeriesSet ts = random_walks(options);
         if (!options.raw) {

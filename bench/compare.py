@@ -35,7 +35,8 @@ class Case:
 
 
 def cases(quick: bool) -> list[Case]:
-    """The issue's cases: the pipeline at two lengths, the long runs and the redundancy pass."""
+    """The pipeline at two lengths, the long runs, and two redundancy passes: a heavy one over
+    walks and every candidate kept over two short words."""
     scale = 10 if quick else 1
     walks = ("--series", "1000", "--seglen", "10", "--alphabet", "6", "--minsup", "0.5")
     pipeline = ("mine", "map", "total", "peak RSS", "peak RSS, returned")
@@ -53,6 +54,14 @@ def cases(quick: bool) -> list[Case]:
             "PatternMiner.mine, heavy redundancy (100 x 20000, alphabet 10, minsup 0.05, min_len 1)",
             ("search", "--series", "100", "--points", str(20000 // scale), "--seglen", "10",
              "--alphabet", "10", "--minsup", "0.05", "--min-len", "1"),
+            ("search", "peak RSS"),
+        ),
+        # Every word of 1 to 5 letters over the ten letters of two short words is accepted: the
+        # redundancy pass sifts 111,110 patterns.
+        Case(
+            "PatternMiner(-1e308, 0, 5).mine, two words of 30 and 4 letters over a to j",
+            ("search", "--words", "eecdcdccbideagcjaecbehgcefdhij,gfgf", "--minsup", "-1e308",
+             "--min-len", "0", "--max-len", "5"),
             ("search", "peak RSS"),
         ),
     ]

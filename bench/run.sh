@@ -34,9 +34,17 @@ say "pattern search over long runs, 1000 series x 40000 points, not normalised"
 say "pattern search with a heavy redundancy pass"
 "$phases" search --series 100 --points 20000 --seglen 10 --alphabet 10 --minsup 0.05 --min-len 1
 
+# A threshold that is not positive accepts every word of 1 to 5 letters over the ten letters.
+say "every candidate kept over two short words: 111,110 patterns to sift"
+"$phases" search --words eecdcdccbideagcjaecbehgcefdhij,gfgf --minsup -1e308 --min-len 0 \
+    --max-len 5
+
 say "Miner phases, 1000 series x 10000 and x 40000 points"
 "$phases" miner --series 1000 --points 10000
 "$phases" miner --series 1000 --points 40000
 
 say "Miner.mine against sax, from Python, and the C++ phase split"
 "$python" bench/bench_miner.py
+
+say "how soon Ctrl-C stops sax, PatternMiner.mine and Miner.mine"
+"$python" bench/bench_interrupt.py

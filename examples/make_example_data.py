@@ -29,39 +29,48 @@ def planted_shape() -> list[float]:
     return [level for level in PLATEAUS for _ in range(SEGMENT)]
 
 
-def make_series(rng: random.Random, shape: list[float]) -> tuple[list[float], int]:
+def make_series(rng: random.Random, shape: list[float], grid: int = SEGMENT) -> tuple[list[float], int]:
+    """One noisy walk with shape added at a random multiple of grid points (1: anywhere)."""
     length = rng.randint(SHORTEST, LONGEST)
     level = 0.0
     series = []
     for _ in range(length):
         level += rng.gauss(0.0, STEP)
         series.append(level + rng.gauss(0.0, NOISE))
-    start = SEGMENT * rng.randint(0, (length - len(shape)) // SEGMENT)
+    start = grid * rng.randint(0, (length - len(shape)) // grid)
     for i, value in enumerate(shape):
         series[start + i] += value
     return [round(value, 5) for value in series], start
 
 
-def example_data() -> dict[str, Any]:
-    rng = random.Random(SEED)
+def example_data(
+    seed: int = SEED,
+    grid: int = SEGMENT,
+    description: str = "noisy random walks, each with one planted square-wave burst",
+) -> dict[str, Any]:
+    rng = random.Random(seed)
     shape = planted_shape()
-    series, starts = zip(*(make_series(rng, shape) for _ in range(SERIES)))
+    series, starts = zip(*(make_series(rng, shape, grid) for _ in range(SERIES)))
     return {
-        "description": "noisy random walks, each with one planted square-wave burst",
-        "seed": SEED,
+        "description": description,
+        "seed": seed,
         "shape_points": len(shape),
         "planted_at": list(starts),
         "series": list(series),
     }
 
 
-def main() -> None:
-    parser = argparse.ArgumentParser(description="Writes the example data set.")
-    parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path(__file__).with_name("planted.json"))
+def write(data: dict[str, Any], name: str, title: str) -> None:
+    """Writes data as JSON to --out (by default ``name`` beside this script)."""
+    parser = argparse.ArgumentParser(description=title)
+    parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path(__file__).with_name(name))
     out = parser.parse_args().out
-    data = example_data()
     out.write_text(json.dumps(data, separators=(",", ":")) + "\n")
     print(f"wrote {out.name}: {len(data['series'])} series, a shape of {data['shape_points']} points in each")
+
+
+def main() -> None:
+    write(example_data(), "planted.json", "Writes the example data set.")
 
 
 if __name__ == "__main__":

@@ -7,50 +7,23 @@ a shape sits in data as users have it; the exact pipeline's letters then differ 
 series, so it needs the robust mode. The seed is fixed, so the same file comes out every time.
 """
 
-import argparse
-import json
-import pathlib
-import random
 from typing import Any
 
-from make_example_data import LONGEST, NOISE, SERIES, SHORTEST, STEP, planted_shape
+import make_example_data
 
 SEED = 20261208
 
 
-def make_series(rng: random.Random, shape: list[float]) -> tuple[list[float], int]:
-    length = rng.randint(SHORTEST, LONGEST)
-    level = 0.0
-    series = []
-    for _ in range(length):
-        level += rng.gauss(0.0, STEP)
-        series.append(level + rng.gauss(0.0, NOISE))
-    start = rng.randint(0, length - len(shape))
-    for i, value in enumerate(shape):
-        series[start + i] += value
-    return [round(value, 5) for value in series], start
-
-
 def example_data() -> dict[str, Any]:
-    rng = random.Random(SEED)
-    shape = planted_shape()
-    series, starts = zip(*(make_series(rng, shape) for _ in range(SERIES)))
-    return {
-        "description": "noisy random walks, each with one square-wave burst planted at an arbitrary position",
-        "seed": SEED,
-        "shape_points": len(shape),
-        "planted_at": list(starts),
-        "series": list(series),
-    }
+    return make_example_data.example_data(
+        seed=SEED,
+        grid=1,
+        description="noisy random walks, each with one square-wave burst planted at an arbitrary position",
+    )
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser(description="Writes the unaligned example data set.")
-    parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path(__file__).with_name("unaligned.json"))
-    out = parser.parse_args().out
-    data = example_data()
-    out.write_text(json.dumps(data, separators=(",", ":")) + "\n")
-    print(f"wrote {out.name}: {len(data['series'])} series, a shape of {data['shape_points']} points in each")
+    make_example_data.write(example_data(), "unaligned.json", "Writes the unaligned example data set.")
 
 
 if __name__ == "__main__":

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "cancel.h"
 #include "miner.h"
 #include "motif.h"
 #include "patterns.h"
@@ -81,7 +82,24 @@ struct HostSeriesSet {
     zorp::SeriesSet series;
 };
 
+// A word set as the host hands it in: one list of symbols per word.
+struct HostWordSet {
+    zorp::WordSet words;
+};
+
 namespace {
+
+// The interpreter's signal check, as the check of the library's long loops: a pending signal
+// runs its handler there, as between two steps of a Python loop, and a handler that raises
+// (Ctrl-C's raises KeyboardInterrupt) stops the call with its exception. Every call holds the
+// interpreter lock, which the check needs.
+zorp::Cancellation signal_check() {
+    return zorp::Cancellation([] {
+        if (PyErr_CheckSignals() != 0) {
+            throw py::error_already_set();
+        }
+    });
+}
 
 // A strided buffer of an object with its item format, held until this goes out of scope, so
 // that it is released on every way out. An object that cannot give one holds nothing, and the
@@ -264,6 +282,28 @@ struct HalfReader {
     }
 };
 
+// Calls read with the reader of integers of itemsize bytes, I8 to I64 by size, and returns
+// true, or returns false for any other size.
+template <bool Swapped, typename I8, typename I16, typename I32, typename I64, typename Read>
+bool with_integer_reader(Py_ssize_t itemsize, Read&& read) {
+    switch (itemsize) {
+        case 1:
+            read(NumberReader<I8, uint8_t, Swapped>{});
+            return true;
+        case 2:
+            read(NumberReader<I16, uint16_t, Swapped>{});
+            return true;
+        case 4:
+            read(NumberReader<I32, uint32_t, Swapped>{});
+            return true;
+        case 8:
+            read(NumberReader<I64, uint64_t, Swapped>{});
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Calls read with the reader of the buffer's items and returns true, or returns false when the
 // items are not stored in a way that is read directly.
 template <bool Swapped, typename Read>
@@ -276,39 +316,10 @@ bool with_reader(const ItemFormat& item, Py_ssize_t itemsize, Read&& read) {
             read(BooleanReader{});
             return true;
         case ItemType::signed_integer:
-            switch (itemsize) {
-                case 1:
-                    read(NumberReader<int8_t, uint8_t, Swapped>{});
-                    return true;
-                case 2:
-                    read(NumberReader<int16_t, uint16_t, Swapped>{});
-                    return true;
-                case 4:
-                    read(NumberReader<int32_t, uint32_t, Swapped>{});
-                    return true;
-                case 8:
-                    read(NumberReader<int64_t, uint64_t, Swapped>{});
-                    return true;
-                default:
-                    return false;
-            }
+            return with_integer_reader<Swapped, int8_t, int16_t, int32_t, int64_t>(itemsize, read);
         case ItemType::unsigned_integer:
-            switch (itemsize) {
-                case 1:
-                    read(NumberReader<uint8_t, uint8_t, Swapped>{});
-                    return true;
-                case 2:
-                    read(NumberReader<uint16_t, uint16_t, Swapped>{});
-                    return true;
-                case 4:
-                    read(NumberReader<uint32_t, uint32_t, Swapped>{});
-                    return true;
-                case 8:
-                    read(NumberReader<uint64_t, uint64_t, Swapped>{});
-                    return true;
-                default:
-                    return false;
-            }
+            return with_integer_reader<Swapped, uint8_t, uint16_t, uint32_t, uint64_t>(itemsize,
+                                                                                       read);
         case ItemType::floating:
             if (item.code == 'e' && itemsize == 2) {
                 read(HalfReader<Swapped>{});
@@ -331,17 +342,25 @@ bool with_reader(const ItemFormat& item, Py_ssize_t itemsize, Read&& read) {
 // count items from first, stride bytes apart (the stride may be 0 or negative). A row of
 // doubles side by side in machine order is copied as it is.
 template <typename Reader>
-zorp::Series read_items(const char* first, Py_ssize_t count, Py_ssize_t stride) {
+zorp::Series read_items(const char* first, Py_ssize_t count, Py_ssize_t stride,
+                        const zorp::Cancellation& cancel) {
     const auto size = static_cast<size_t>(count);
     if (std::is_same<Reader, NumberReader<double, uint64_t, false>>::value &&
         stride == sizeof(double) && reinterpret_cast<uintptr_t>(first) % alignof(double) == 0) {
         const auto* values = reinterpret_cast<const double*>(first);
-        return zorp::Series(values, values + size);
+        zorp::Series series;
+        series.reserve(size);
+        zorp::in_blocks(size, 1, cancel, [&](size_t from, size_t to) {
+            series.insert(series.end(), values + from, values + to);
+        });
+        return series;
     }
     zorp::Series series(size);
-    for (size_t i = 0; i < size; ++i) {
-        series[i] = Reader::read(first + static_cast<Py_ssize_t>(i) * stride);
-    }
+    zorp::in_blocks(size, 1, cancel, [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i) {
+            series[i] = Reader::read(first + static_cast<Py_ssize_t>(i) * stride);
+        }
+    });
     return series;
 }
 
@@ -434,13 +453,19 @@ py::object item_of(py::handle sequence, Py_ssize_t i) {
 }
 
 // The items of a sequence one by one, as many as its length when the reading starts. A float
-// in a list or tuple is read where it lies: nothing runs meanwhile that could change the list.
-bool load_values(py::handle sequence, bool convert, zorp::Series& series) {
+// in a list or tuple is read where it lies: nothing runs meanwhile that could change the list
+// (the signal check, which may run a handler, comes before the list is looked at again).
+// The work units of converting one item through its type, rather than reading a float.
+constexpr size_t object_units = 256;
+
+bool load_values(py::handle sequence, bool convert, zorp::Series& series,
+                 const zorp::Cancellation& cancel) {
     PyObject* object = sequence.ptr();
     const bool in_place = is_list_or_tuple(object);
     const Py_ssize_t count = length_of(sequence);
     series.resize(static_cast<size_t>(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
+        cancel.count_step(static_cast<size_t>(i));
         double& value = series[static_cast<size_t>(i)];
         if (in_place && i < PySequence_Fast_GET_SIZE(object)) {
             PyObject* item = PySequence_Fast_GET_ITEM(object, i);
@@ -449,6 +474,8 @@ bool load_values(py::handle sequence, bool convert, zorp::Series& series) {
                 continue;
             }
         }
+        // Any other item is converted through its type, which may take a microsecond or more.
+        cancel.count(object_units);
         if (!load_value(item_of(sequence, i), convert, value)) {
             return false;
         }
@@ -458,7 +485,8 @@ bool load_values(py::handle sequence, bool convert, zorp::Series& series) {
 
 // One series: a sequence (not a str or bytes object) of numbers, read from a 1-D buffer when it
 // has one of numbers.
-bool load_series(py::handle source, bool convert, zorp::Series& series) {
+bool load_series(py::handle source, bool convert, zorp::Series& series,
+                 const zorp::Cancellation& cancel) {
     PyObject* object = source.ptr();
     if (!is_list_or_tuple(object)) {
         if (!is_sequence(object)) {
@@ -466,7 +494,7 @@ bool load_series(py::handle source, bool convert, zorp::Series& series) {
         }
         const auto store = [&](const Py_buffer& view, auto reader) {
             series = read_items<decltype(reader)>(static_cast<const char*>(view.buf), view.shape[0],
-                                                  view.strides[0]);
+                                                  view.strides[0], cancel);
         };
         switch (read_buffer(object, 1, convert, store)) {
             case BufferRead::done:
@@ -477,7 +505,7 @@ bool load_series(py::handle source, bool convert, zorp::Series& series) {
                 break;
         }
     }
-    return load_values(source, convert, series);
+    return load_values(source, convert, series, cancel);
 }
 
 // A series set: a sequence (not a str or bytes object) of series, read row by row from a 2-D
@@ -487,12 +515,14 @@ bool load_series_set(py::handle source, bool convert, zorp::SeriesSet& set) {
     if (!is_sequence(object)) {
         return false;
     }
+    const zorp::Cancellation cancel = signal_check();
     const auto store = [&](const Py_buffer& view, auto reader) {
         const char* first_row = static_cast<const char*>(view.buf);
         set.reserve(static_cast<size_t>(view.shape[0]));
         for (Py_ssize_t row = 0; row < view.shape[0]; ++row) {
+            cancel.count(1);
             set.push_back(read_items<decltype(reader)>(first_row + row * view.strides[0],
-                                                       view.shape[1], view.strides[1]));
+                                                       view.shape[1], view.strides[1], cancel));
         }
     };
     switch (read_buffer(object, 2, convert, store)) {
@@ -506,9 +536,35 @@ bool load_series_set(py::handle source, bool convert, zorp::SeriesSet& set) {
     const Py_ssize_t count = length_of(source);
     set.reserve(static_cast<size_t>(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
-        if (!load_series(item_of(source, i), convert, set.emplace_back())) {
+        cancel.count(1);
+        if (!load_series(item_of(source, i), convert, set.emplace_back(), cancel)) {
             return false;
         }
+    }
+    return true;
+}
+
+// A sequence (not a str or bytes object) of items that load_item converts into a container,
+// read exactly as pybind11 reads a list argument: its length taken once to reserve room and
+// once to iterate, each item fetched by its index.
+template <typename Container, typename LoadItem>
+bool load_list(py::handle source, Container& into, const zorp::Cancellation& cancel,
+               LoadItem&& load_item) {
+    if (!py::isinstance<py::sequence>(source) || py::isinstance<py::bytes>(source) ||
+        py::isinstance<py::str>(source)) {
+        return false;
+    }
+    const auto sequence = py::reinterpret_borrow<py::sequence>(source);
+    into.clear();
+    into.reserve(sequence.size());
+    size_t index = 0;
+    for (const auto& item : sequence) {
+        cancel.count_step(index++);
+        typename Container::value_type value{};
+        if (!load_item(item, value)) {
+            return false;
+        }
+        into.push_back(std::move(value));
     }
     return true;
 }
@@ -529,6 +585,27 @@ struct type_caster<HostSeriesSet> {
         return load_series_set(source, convert, value.series);
     }
 };
+
+// The word-set argument of PatternMiner.mine: accepted and refused as pybind11's conversion of
+// a list of lists of symbols does, with the same errors, converted straight into words.
+template <>
+struct type_caster<HostWordSet> {
+    PYBIND11_TYPE_CASTER(HostWordSet, const_name("list[list[str]]"));
+
+    bool load(handle source, bool convert) {
+        const zorp::Cancellation cancel = signal_check();
+        return load_list(source, value.words, cancel, [&](handle word, zorp::Word& letters) {
+            return load_list(word, letters, cancel, [&](handle symbol, char& byte) {
+                make_caster<Symbol> converted;
+                if (!converted.load(symbol, convert)) {
+                    return false;
+                }
+                byte = cast_op<Symbol&>(converted).byte;
+                return true;
+            });
+        });
+    }
+};
 }  // namespace pybind11::detail
 
 using zorp::Miner;
@@ -540,8 +617,6 @@ using zorp::WordSet;
 namespace {
 
 using HostWords = py::typing::List<py::typing::List<py::str>>;
-// A word set as the host hands it in: one list of symbols per word.
-using SymbolLists = std::vector<std::vector<Symbol>>;
 
 // Every byte becomes the character of the same code point, so any byte the miner accepts
 // comes back as the symbol it was given.
@@ -554,10 +629,11 @@ py::str text_of(const Word& word) {
     return py::reinterpret_steal<py::str>(text);
 }
 
-HostWords host_words(const WordSet& words) {
+HostWords host_words(const WordSet& words, const zorp::Cancellation& cancel) {
     py::list result(words.size());
     for (size_t i = 0; i < words.size(); ++i) {
         const Word& word = words[i];
+        cancel.count(word.size() + 1);
         py::list letters(word.size());
         for (size_t j = 0; j < word.size(); ++j) {
             PyObject* letter = PyUnicode_FromOrdinal(static_cast<unsigned char>(word[j]));
@@ -571,21 +647,11 @@ HostWords host_words(const WordSet& words) {
     return result;
 }
 
-WordSet native_words(const SymbolLists& symbols) {
-    WordSet words;
-    words.reserve(symbols.size());
-    for (const std::vector<Symbol>& symbols_of_word : symbols) {
-        Word& word = words.emplace_back(symbols_of_word.size(), '\0');
-        for (size_t i = 0; i < word.size(); ++i) {
-            word[i] = symbols_of_word[i].byte;
-        }
-    }
-    return words;
-}
-
 py::typing::Dict<py::str, Motif> host_table(zorp::FrequentTable table) {
+    const zorp::Cancellation cancel = signal_check();
     py::dict result;
     for (auto& [pattern, motif] : table) {
+        cancel.count(pattern.size() + 64);
         result[text_of(pattern)] = py::cast(std::move(motif));
     }
     return result;
@@ -622,21 +688,23 @@ PYBIND11_MODULE(_zorp_cpp, m) {
         .def(py::init<double, int, int, int, int, double, int>(), py::arg("minsup"),
              py::arg("seglen"), py::arg("alphabet"), py::arg("min_len") = 3, py::arg("max_len") = 0,
              py::arg("max_overlap") = 0.9, py::arg("k") = 0)
-        .def("mine", [](Miner& miner, HostSeriesSet ts) { return miner.mine(ts.series); })
+        .def("mine",
+             [](Miner& miner, HostSeriesSet ts) { return miner.mine(ts.series, signal_check()); })
         .def_property_readonly("motifs", &Miner::get_motifs);
 
     py::class_<PatternMiner>(m, "PatternMiner")
         .def(py::init<double, int, int, double>(), py::arg("minsup"), py::arg("min_len") = 3,
              py::arg("max_len") = 0, py::arg("max_overlap") = 0.9)
-        .def("mine",
-             [](PatternMiner& miner, const SymbolLists& words) { miner.mine(native_words(words)); })
+        .def("mine", [](PatternMiner& miner,
+                        const HostWordSet& words) { miner.mine(words.words, signal_check()); })
         .def_property_readonly(
             "frequent", [](const PatternMiner& miner) { return host_table(miner.get_frequent()); });
 
     m.def(
         "sax",
         [](const HostSeriesSet& ts, int seglen, int alphabet) {
-            return host_words(zorp::sax(ts.series, seglen, alphabet));
+            const zorp::Cancellation cancel = signal_check();
+            return host_words(zorp::sax(ts.series, seglen, alphabet, cancel), cancel);
         },
         py::arg("ts"), py::arg("seglen"), py::arg("alphabet"));
 }

@@ -20,13 +20,13 @@ Miner::Miner(double minsup, int seglen, int alphabet, int min_len, int max_len, 
       max_overlap(max_overlap),
       k(k) {}
 
-std::vector<Motif> Miner::mine(SeriesSet& ts) {
+std::vector<Motif> Miner::mine(SeriesSet& ts, const Cancellation& cancel) {
     // A later run never maps an earlier run's motifs over series they do not belong to.
     motifs.clear();
-    znorm(ts);
-    const WordSet words = sax(ts, seglen, alphabet);
-    mine_patterns(words);
-    map_patterns(ts);
+    znorm(ts, cancel);
+    const WordSet words = sax(ts, seglen, alphabet, cancel);
+    mine_patterns(words, cancel);
+    map_patterns(ts, cancel);
     sort_patterns();
     if (k < 0) {
         // The ranked list is stored whole before the cut fails.
@@ -36,11 +36,13 @@ std::vector<Motif> Miner::mine(SeriesSet& ts) {
     return std::vector<Motif>(motifs.begin(), motifs.begin() + static_cast<std::ptrdiff_t>(count));
 }
 
-void Miner::mine_patterns(const WordSet& words) {
+void Miner::mine_patterns(const WordSet& words, const Cancellation& cancel) {
     PatternMiner miner(minsup, min_len, max_len, max_overlap);
-    miner.mine(words);
-    // The local miner is discarded, so its table is moved rather than copied.
+    miner.mine(words, cancel);
+    // The local miner is discarded, so its table is moved rather than copied, and the rest of
+    // its state is freed between checks.
     FrequentTable table = miner.take_frequent();
+    miner.clear(cancel);
     motifs.reserve(motifs.size() + table.size());
     for (auto& entry : table) {
         motifs.push_back(std::move(entry.second));
@@ -49,7 +51,12 @@ void Miner::mine_patterns(const WordSet& words) {
 
 // All the statistics are held at once, so their total is checked before any is computed; a
 // length that does not fit is refused first, whatever the machine's memory.
-void Miner::map_patterns(const SeriesSet& ts) {
+//
+// The list is held aside while it is mapped and put back however the mapping ends. The check
+// of cancel may run the caller's code (a signal handler), which may read this Miner's list or
+// even start a new run on it: it then finds an empty list, and its run cannot pull a motif from
+// under the mapping.
+void Miner::map_patterns(const SeriesSet& ts, const Cancellation& cancel) {
     double needed = 0.0;
     for (const Motif& motif : motifs) {
         motif.length_for(seglen);
@@ -63,8 +70,14 @@ void Miner::map_patterns(const SeriesSet& ts) {
                                   " this machine can give them; use a smaller seglen or raise "
                                   "minsup or min_len");
     }
-    for (Motif& motif : motifs) {
-        motif.map(ts, seglen);
+    struct PutBack {
+        std::vector<Motif>& list;
+        std::vector<Motif> aside;
+        ~PutBack() { list = std::move(aside); }
+    } held{motifs, std::move(motifs)};
+    motifs.clear();
+    for (Motif& motif : held.aside) {
+        motif.map(ts, seglen, cancel);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "cancel.h"
 #include "motif.h"
 #include "sax.h"
 
@@ -15,10 +16,12 @@ class Miner {
 
     // Normalises ts in place and returns copies of the best k motifs (all when k is 0). Every
     // run starts from an empty motif list; the whole ranked list stays readable afterwards.
-    std::vector<Motif> mine(SeriesSet& ts);
+    // Every step checks cancel as it goes (see Cancellation); a cancelled run leaves the list
+    // as a failed one does: the motifs found so far, mapped or not.
+    std::vector<Motif> mine(SeriesSet& ts, const Cancellation& cancel = Cancellation());
 
-    void mine_patterns(const WordSet& words);
-    void map_patterns(const SeriesSet& ts);
+    void mine_patterns(const WordSet& words, const Cancellation& cancel = Cancellation());
+    void map_patterns(const SeriesSet& ts, const Cancellation& cancel = Cancellation());
     void sort_patterns();
 
     std::vector<Motif> get_motifs() const { return motifs; }

@@ -225,9 +225,9 @@ class OccurrenceSummer {
           reaching(this->length + 1) {}
 
     // Fills sums and counts for the occurrences at positions first to last.
-    void sum(const Series& series, const int* first, const int* last) {
+    void sum(const Series& series, const int* first, const int* last, const Cancellation& cancel) {
         if (!has_long_run(first, last)) {
-            sum_one_by_one(series, first, last);
+            sum_one_by_one(series, first, last, cancel);
             return;
         }
         std::fill(sums.begin(), sums.end(), 0.0);
@@ -237,6 +237,7 @@ class OccurrenceSummer {
             while (end != last && *end == end[-1] + 1) {
                 ++end;
             }
+            cancel.count(static_cast<size_t>(end - run) * length);
             if (static_cast<size_t>(end - run) >= window_run) {
                 add_run(series, *run, static_cast<size_t>(end - run));
             } else {
@@ -275,14 +276,18 @@ class OccurrenceSummer {
     // all: their values are summed without the NaN test and each count is the number of
     // occurrences that reach that far. A sum that comes out NaN reveals a NaN (or opposite
     // infinities) among its terms, and the series is summed again with NaN skipped.
-    void sum_one_by_one(const Series& series, const int* first, const int* last) {
+    void sum_one_by_one(const Series& series, const int* first, const int* last,
+                        const Cancellation& cancel) {
         // Calls visit(values, present) with the points of each occurrence that lie in the series.
         auto each_occurrence = [&](auto&& visit) {
-            for (const int* at = first; at != last; ++at) {
-                const int64_t start = static_cast<int64_t>(*at) * static_cast<int64_t>(seglen);
-                const size_t present = points_present(series, start, static_cast<int>(length));
-                visit(present > 0 ? series.data() + start : nullptr, present);
-            }
+            const auto count = static_cast<size_t>(last - first);
+            in_blocks(count, length, cancel, [&](size_t from, size_t to) {
+                for (const int* at = first + from; at != first + to; ++at) {
+                    const int64_t start = static_cast<int64_t>(*at) * static_cast<int64_t>(seglen);
+                    const size_t present = points_present(series, start, static_cast<int>(length));
+                    visit(present > 0 ? series.data() + start : nullptr, present);
+                }
+            });
         };
         std::fill(sums.begin(), sums.end(), 0.0);
         std::fill(reaching.begin(), reaching.end(), 0);
@@ -374,7 +379,7 @@ class OccurrenceSummer {
 OccurrenceSums sum_occurrences(const Series& series, const std::vector<int>& positions, int seglen,
                                int length, size_t window_run) {
     OccurrenceSummer summer(seglen, length, window_run);
-    summer.sum(series, positions.data(), positions.data() + positions.size());
+    summer.sum(series, positions.data(), positions.data() + positions.size(), Cancellation());
     return {summer.get_sums(), summer.get_counts()};
 }
 
@@ -393,9 +398,10 @@ void fill_average(const std::vector<double>& sums, const std::vector<double>& co
 }  // namespace
 
 std::vector<double> average_occurrence(const Series& series, const int* first, const int* last,
-                                       int seglen, int length, size_t letters) {
+                                       int seglen, int length, size_t letters,
+                                       const Cancellation& cancel) {
     OccurrenceSummer summer(seglen, length, window_run_for(letters));
-    summer.sum(series, first, last);
+    summer.sum(series, first, last, cancel);
     std::vector<double> average;
     fill_average(summer.get_sums(), summer.get_counts(), static_cast<size_t>(std::max(length, 0)),
                  average);
@@ -442,7 +448,7 @@ int Motif::length_for(int seglen) const {
 
 // The statistics are built in a block of their own and take the place of the old block only
 // once complete, so the copies that share the old block keep it.
-void Motif::map(const SeriesSet& ts, int seglen) {
+void Motif::map(const SeriesSet& ts, int seglen, const Cancellation& cancel) {
     const int new_length = length_for(seglen);
     const double needed = statistics_bytes(seglen);
     if (needed > static_cast<double>(memory_budget_bytes())) {
@@ -457,9 +463,9 @@ void Motif::map(const SeriesSet& ts, int seglen) {
     built.length = new_length;
     built.representative.assign(static_cast<size_t>(std::max(new_length, 0)), 0.0);
     built.naed = 0.0;
-    set_average_occurrences(ts, built);
+    set_average_occurrences(ts, built, cancel);
     set_representative(built);
-    set_best_matches_and_naed(ts, built);
+    set_best_matches_and_naed(ts, built, cancel);
     statistics = std::make_shared<const MotifStatistics>(std::move(built));
 }
 
@@ -476,13 +482,14 @@ std::vector<double> Motif::get_occurrence(const Series& series, int position) co
 
 // Sums run over the occurrences in recorded order, as one list per occurrence would give, but
 // for long runs of consecutive occurrences (see sum_occurrences).
-void Motif::set_average_occurrences(const SeriesSet& ts, MotifStatistics& built) const {
+void Motif::set_average_occurrences(const SeriesSet& ts, MotifStatistics& built,
+                                    const Cancellation& cancel) const {
     const auto points = static_cast<size_t>(std::max(built.length, 0));
     OccurrenceSummer summer(built.seglen, built.length, window_run_for(pattern.size()));
     for (size_t group = 0; group < indexes.series_count(); ++group) {
         const int series_index = indexes.series_at(group);
         summer.sum(ts.at(static_cast<size_t>(series_index)), indexes.begin_of(group),
-                   indexes.end_of(group));
+                   indexes.end_of(group), cancel);
         fill_average(summer.get_sums(), summer.get_counts(), points,
                      built.average_occurrences[series_index]);
     }
@@ -553,15 +560,17 @@ class NearestOccurrence {
     }
 
     // The best match among the occurrences at first to last: its position and its distance.
-    std::pair<int, double> in(const Series& series, const int* first, const int* last) {
+    std::pair<int, double> in(const Series& series, const int* first, const int* last,
+                              const Cancellation& cancel) {
         double best = distance_cap;
         int best_position = 0;
         double beyond_known = std::numeric_limits<double>::infinity();
+        cancel.count(static_cast<size_t>(last - first) * letters);
         if (bounded(series, first, last, beyond_known)) {
-            measure(series, candidates.data(), candidates.data() + candidates.size(), beyond_known,
-                    best, best_position);
+            measure_counted(series, candidates.data(), candidates.data() + candidates.size(),
+                            beyond_known, best, best_position, cancel);
         } else {
-            measure(series, first, last, beyond_known, best, best_position);
+            measure_counted(series, first, last, beyond_known, best, best_position, cancel);
         }
         return {best_position, best};
     }
@@ -689,6 +698,22 @@ class NearestOccurrence {
         return squares;
     }
 
+    // measure over ranges of a few thousand points each, counted before each range. The ranges
+    // hold whole batches of lanes, so the batches, and the result, are those of one call.
+    void measure_counted(const Series& series, const int* first, const int* last,
+                         double beyond_known, double& best, int& best_position,
+                         const Cancellation& cancel) const {
+        const size_t per_range =
+            lanes *
+            std::max<size_t>(1, Cancellation::block / (lanes * std::max<size_t>(1, length)));
+        for (const int* from = first; from != last;) {
+            const int* to = from + std::min(per_range, static_cast<size_t>(last - from));
+            cancel.count(static_cast<size_t>(to - from) * length);
+            measure(series, from, to, beyond_known, best, best_position);
+            from = to;
+        }
+    }
+
     void measure(const Series& series, const int* first, const int* last, double beyond_known,
                  double& best, int& best_position) const {
         for (const int* batch = first; batch != last;) {
@@ -756,20 +781,21 @@ class NearestOccurrence {
 
 std::pair<int, double> nearest_occurrence(const Series& series, const int* first, const int* last,
                                           const std::vector<double>& representative, int seglen,
-                                          size_t letters) {
+                                          size_t letters, const Cancellation& cancel) {
     NearestOccurrence nearest(representative, seglen, static_cast<int>(representative.size()),
                               letters);
-    return nearest.in(series, first, last);
+    return nearest.in(series, first, last, cancel);
 }
 
 // naed adds the series in ascending index order.
-void Motif::set_best_matches_and_naed(const SeriesSet& ts, MotifStatistics& built) const {
+void Motif::set_best_matches_and_naed(const SeriesSet& ts, MotifStatistics& built,
+                                      const Cancellation& cancel) const {
     NearestOccurrence nearest(built.representative, built.seglen, built.length, pattern.size());
     for (size_t group : indexes.groups_by_series()) {
         const int series_index = indexes.series_at(group);
         const auto [best_position, best] =
             nearest.in(ts.at(static_cast<size_t>(series_index)), indexes.begin_of(group),
-                       indexes.end_of(group));
+                       indexes.end_of(group), cancel);
         built.best_matches[series_index] =
             checked_int(static_cast<int64_t>(best_position) * built.seglen, "best match start");
         built.naed += best;

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "cancel.h"
 #include "sax.h"
 
 namespace zorp {
@@ -99,9 +100,11 @@ OccurrenceSums sum_occurrences(const Series& series, const std::vector<int>& pos
 //
 // The pointwise mean of one series' occurrences at the letter positions first to last (in the
 // order given) of a pattern of the given letters, each covering length points from position x
-// seglen on; NaN where no occurrence has a point. As Motif::map averages them.
+// seglen on; NaN where no occurrence has a point. As Motif::map averages them. Both steps count
+// their work on cancel.
 std::vector<double> average_occurrence(const Series& series, const int* first, const int* last,
-                                       int seglen, int length, size_t letters);
+                                       int seglen, int length, size_t letters,
+                                       const Cancellation& cancel = Cancellation());
 // Adds one series' average into the representative's sums and counts (its NaN add nothing).
 void add_to_representative(const std::vector<double>& average, std::vector<double>& sums,
                            std::vector<double>& counts);
@@ -115,7 +118,8 @@ std::vector<double> representative_from(const std::vector<double>& sums,
 // Motif::map finds the best match and adds the distance to naed.
 std::pair<int, double> nearest_occurrence(const Series& series, const int* first, const int* last,
                                           const std::vector<double>& representative, int seglen,
-                                          size_t letters);
+                                          size_t letters,
+                                          const Cancellation& cancel = Cancellation());
 
 // What mapping a motif computes. A mapped motif holds it through a shared pointer: copies of the
 // motif share one block, and mapping again replaces the block rather than changing it, so a
@@ -142,8 +146,9 @@ class Motif {
     void record_indexes(int series, const std::vector<int>& positions);
 
     // Computes every statistic of the motif over the series set the words were made from.
-    // Refuses, before allocating, statistics that would not fit in memory.
-    void map(const SeriesSet& ts, int seglen);
+    // Refuses, before allocating, statistics that would not fit in memory. A cancelled mapping
+    // leaves the motif as it was.
+    void map(const SeriesSet& ts, int seglen, const Cancellation& cancel = Cancellation());
     // Points one occurrence covers with the given seglen; a length error when that does not fit
     // in 32 bits.
     int length_for(int seglen) const;
@@ -175,9 +180,11 @@ class Motif {
 
   private:
     // The steps of map, in order, each filling its part of the block being built.
-    void set_average_occurrences(const SeriesSet& ts, MotifStatistics& built) const;
+    void set_average_occurrences(const SeriesSet& ts, MotifStatistics& built,
+                                 const Cancellation& cancel) const;
     void set_representative(MotifStatistics& built) const;
-    void set_best_matches_and_naed(const SeriesSet& ts, MotifStatistics& built) const;
+    void set_best_matches_and_naed(const SeriesSet& ts, MotifStatistics& built,
+                                   const Cancellation& cancel) const;
 
     Word pattern;
     Occurrences indexes;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -21,22 +22,40 @@ size_t byte_of(char symbol) {
     return static_cast<unsigned char>(symbol);
 }
 
+// The work of building one pattern of the given length, in the units a Cancellation counts:
+// a pattern too long to fit in the string itself takes an allocation.
+size_t copy_units(size_t length) {
+    return length > 15 ? 128 + length / 8 : 8;
+}
+
 // Longest common subsequence against one fixed word, computed a machine word of the fixed word
 // at a time (the bit-vector form of the dynamic programme): bit i of the state is cleared once
 // position i of the fixed word is the end of a longest match, so the zero bits count the lcs.
 class LcsAgainst {
   public:
-    explicit LcsAgainst(const Word& fixed)
-        : bits(fixed.size()),
-          blocks((fixed.size() + 63) / 64),
-          masks(256 * blocks, 0),
-          state(blocks) {
+    LcsAgainst() = default;
+    explicit LcsAgainst(std::string_view fixed) { assign(fixed); }
+
+    // Fixes another word, clearing only the masks of the bytes of the one before.
+    void assign(std::string_view fixed) {
+        const size_t needed = (fixed.size() + 63) / 64;
+        if (needed != blocks) {
+            blocks = needed;
+            masks.assign(256 * blocks, 0);
+            state.resize(blocks);
+        } else {
+            for (char symbol : word) {
+                std::fill_n(&masks[byte_of(symbol) * blocks], blocks, 0);
+            }
+        }
+        word.assign(fixed);
+        bits = fixed.size();
         for (size_t i = 0; i < bits; ++i) {
             masks[byte_of(fixed[i]) * blocks + i / 64] |= uint64_t{1} << (i % 64);
         }
     }
 
-    size_t length_with(const Word& other) const {
+    size_t length_with(std::string_view other) const {
         if (blocks == 0) {
             return 0;
         }
@@ -70,6 +89,11 @@ class LcsAgainst {
         return zeros;
     }
 
+    // The work of one length_with, in units of one step per machine word.
+    size_t cost_with(std::string_view other) const {
+        return other.size() * std::max<size_t>(blocks, 1);
+    }
+
   private:
     static uint64_t low_bits(size_t count) {
         return count >= 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
@@ -78,8 +102,9 @@ class LcsAgainst {
         return static_cast<size_t>(__builtin_popcountll(value));
     }
 
-    size_t bits;
-    size_t blocks;
+    Word word;
+    size_t bits = 0;
+    size_t blocks = 0;
     std::vector<uint64_t> masks;
     mutable std::vector<uint64_t> state;
 };
@@ -88,10 +113,10 @@ class LcsAgainst {
 // bytes bounds the lcs from above, which settles most pairs without computing it.
 class ByteCounts {
   public:
-    explicit ByteCounts(const std::vector<Word>& patterns) {
-        std::array<int, 256> ids;
+    ByteCounts(const std::vector<std::string_view>& patterns, const Cancellation& cancel) {
         ids.fill(-1);
-        for (const Word& pattern : patterns) {
+        for (std::string_view pattern : patterns) {
+            cancel.count(pattern.size() + 1);
             for (char symbol : pattern) {
                 if (ids[byte_of(symbol)] < 0) {
                     ids[byte_of(symbol)] = static_cast<int>(distinct++);
@@ -100,6 +125,7 @@ class ByteCounts {
         }
         counts.assign(patterns.size() * distinct, 0);
         for (size_t p = 0; p < patterns.size(); ++p) {
+            cancel.count(patterns[p].size() + distinct);
             for (char symbol : patterns[p]) {
                 ++counts[p * distinct + static_cast<size_t>(ids[byte_of(symbol)])];
             }
@@ -116,10 +142,425 @@ class ByteCounts {
         return shared;
     }
 
+    // Bytes counted per pattern: the work of one common.
+    size_t letters() const { return distinct; }
+    // The number of a byte among them, from 0 in order of first appearance.
+    size_t id_of(char symbol) const { return static_cast<size_t>(ids[byte_of(symbol)]); }
+
   private:
+    std::array<int, 256> ids;
     size_t distinct = 0;
     std::vector<uint32_t> counts;
 };
+
+// The patterns of a list that extend a given one by a letter at either end, found through
+// hashes of the patterns and of their heads (all but the last byte) and tails (all but the
+// first), filed in buckets by hash; a candidate whose hash matches is compared byte by byte.
+class Extensions {
+  public:
+    Extensions(const std::vector<std::string_view>& patterns, const Cancellation& cancel)
+        : patterns(patterns), hashes(patterns.size()) {
+        std::vector<Link> unfiled;
+        unfiled.reserve(2 * patterns.size());
+        for (size_t j = 0; j < patterns.size(); ++j) {
+            const std::string_view pattern = patterns[j];
+            cancel.count(pattern.size() + 8);
+            uint64_t hash = 0;
+            uint64_t head = 0;
+            uint64_t first_power = 1;  // the weight of the first byte
+            for (size_t i = 0; i < pattern.size(); ++i) {
+                head = hash;
+                hash = hash * base + digit(pattern[i]);
+                first_power = i > 0 ? first_power * base : 1;
+            }
+            hashes[j] = mixed(hash);
+            if (pattern.size() >= 2) {
+                const uint64_t tail = hash - digit(pattern[0]) * first_power;
+                unfiled.push_back({mixed(head), j, true});
+                unfiled.push_back({mixed(tail), j, false});
+            }
+        }
+        size_t buckets = 1;
+        shift = 64;
+        while (buckets < unfiled.size()) {
+            buckets *= 2;
+            --shift;
+        }
+        cancel.count(4 * buckets);
+        starts.assign(buckets + 1, 0);
+        in_blocks(unfiled.size(), 16, cancel, [&](size_t first, size_t last) {
+            for (size_t i = first; i < last; ++i) {
+                ++starts[bucket_of(unfiled[i].hash) + 1];
+            }
+        });
+        in_blocks(buckets, 2, cancel, [&](size_t first, size_t last) {
+            for (size_t b = first; b < last; ++b) {
+                starts[b + 1] += starts[b];
+            }
+        });
+        cancel.count(4 * buckets + 2 * unfiled.size());
+        links.resize(unfiled.size());
+        std::vector<size_t> next(starts.begin(), starts.end() - 1);
+        in_blocks(unfiled.size(), 16, cancel, [&](size_t first, size_t last) {
+            for (size_t i = first; i < last; ++i) {
+                const Link& link = unfiled[i];
+                links[next[bucket_of(link.hash)]++] = link;
+            }
+        });
+    }
+
+    // Calls visit(j) for every pattern j of the list that is the pattern at p with one more
+    // letter at its end or at its start.
+    template <typename Visit>
+    void each(size_t p, Visit&& visit) const {
+        const std::string_view pattern = patterns[p];
+        const uint64_t hash = hashes[p];
+        const size_t bucket = bucket_of(hash);
+        for (size_t i = starts[bucket]; i < starts[bucket + 1]; ++i) {
+            const Link& link = links[i];
+            const std::string_view longer = patterns[link.pattern];
+            if (link.hash == hash && longer.size() == pattern.size() + 1 &&
+                longer.compare(link.by_head ? 0 : 1, pattern.size(), pattern) == 0) {
+                visit(link.pattern);
+            }
+        }
+    }
+
+  private:
+    // A hash of a pattern's head or tail, the pattern, and which of the two it is.
+    struct Link {
+        uint64_t hash;
+        size_t pattern;
+        bool by_head;
+    };
+
+    // Bytes count from 1, so that a leading zero byte still changes the hash.
+    static uint64_t digit(char symbol) { return byte_of(symbol) + 1; }
+    // Spreads the polynomial hash over all 64 bits (the finaliser of splitmix64), since the
+    // buckets are taken from the top bits.
+    static uint64_t mixed(uint64_t hash) {
+        hash = (hash ^ (hash >> 30)) * 0xBF58476D1CE4E5B9u;
+        hash = (hash ^ (hash >> 27)) * 0x94D049BB133111EBu;
+        return hash ^ (hash >> 31);
+    }
+    size_t bucket_of(uint64_t hash) const { return shift >= 64 ? 0 : hash >> shift; }
+    static constexpr uint64_t base = 0x9E3779B97F4A7C15u;
+
+    const std::vector<std::string_view>& patterns;
+    std::vector<uint64_t> hashes;
+    std::vector<Link> links;
+    std::vector<size_t> starts;  // where each bucket's links start, then their end
+    unsigned shift = 64;
+};
+
+// The number of ways to pick k of length letters, C(length, k), as a double (it may be huge).
+double picks(size_t length, size_t k) {
+    if (k > length) {
+        return 0.0;
+    }
+    k = std::min(k, length - k);
+    double ways = 1.0;
+    for (size_t i = 1; i <= k; ++i) {
+        ways = ways * static_cast<double>(length - k + i) / static_cast<double>(i);
+    }
+    return ways;
+}
+
+// The subsequences of k letters of a set of patterns, each packed into a 64-bit key (a letter
+// takes as many bits as numbering the list's distinct bytes needs, so k of them must fit in 64
+// bits) and kept with the first pattern added that holds it: a pattern shares a common
+// subsequence of k letters with one of the set exactly when one of its own subsequences of k
+// letters is a key. A pattern of n letters costs C(n, k) picks to add or to test, whatever the
+// size of the set.
+class CommonSubsequences {
+  public:
+    static constexpr size_t none = static_cast<size_t>(-1);
+
+    // The bits a letter takes among the given number of distinct bytes.
+    static unsigned bits_per_letter(size_t distinct) {
+        unsigned bits = 0;
+        while ((size_t{1} << bits) < distinct) {
+            ++bits;
+        }
+        return bits;
+    }
+
+    // Whether picks of k letters among the given number of distinct bytes fit in a key.
+    static bool fits(size_t k, size_t distinct) { return k * bits_per_letter(distinct) <= 64; }
+
+    CommonSubsequences(size_t k, const ByteCounts& letters)
+        : k(k), letters(letters), bits(bits_per_letter(letters.letters())) {}
+
+    size_t pick_length() const { return k; }
+
+    void add(std::string_view pattern, size_t id) {
+        each_pick(pattern, k, 0, 0, [&](uint64_t key) {
+            holder.try_emplace(key, id);
+            return false;
+        });
+    }
+
+    // The id of a pattern of the set that shares k letters with this one, or none.
+    size_t sharing(std::string_view pattern) const {
+        size_t found = none;
+        each_pick(pattern, k, 0, 0, [&](uint64_t key) {
+            const auto at = holder.find(key);
+            found = at == holder.end() ? none : at->second;
+            return found != none;
+        });
+        return found;
+    }
+
+  private:
+    // Calls found(key) for every pick of `left` more letters from position `from` on, the picks
+    // so far packed in key, until it returns true; tells whether it did.
+    template <typename Found>
+    bool each_pick(std::string_view pattern, size_t left, size_t from, uint64_t key,
+                   const Found& found) const {
+        if (left == 0) {
+            return found(key);
+        }
+        for (size_t i = from; i + left <= pattern.size(); ++i) {
+            const uint64_t longer = key << bits | letters.id_of(pattern[i]);
+            if (each_pick(pattern, left - 1, i + 1, longer, found)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    size_t k;
+    const ByteCounts& letters;
+    unsigned bits;
+    std::unordered_map<uint64_t, size_t> holder;
+};
+
+// The least lcs by which a pattern of the given length is removed: the smallest k from 0 to the
+// length for which k / length, as the ratio is computed, exceeds max_overlap; length + 1 when no
+// k does. Division is monotone, so an lcs removes the pattern exactly when it reaches this.
+size_t least_removing_lcs(size_t length, double max_overlap) {
+    const auto letters = static_cast<double>(length);
+    size_t low = 0;
+    size_t high = length + 1;
+    while (low < high) {
+        const size_t middle = low + (high - low) / 2;
+        if (static_cast<double>(middle) / letters > max_overlap) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    return low;
+}
+
+// The redundancy rule as stated: each pattern q, in list order and not removed itself, removes
+// every pattern p not longer than q that it overlaps by more than max_overlap. A pattern is
+// removed only by one before it in the list: a longer one, or one of its length that comes
+// first (when both survive to meet, the first meets the second first, and the overlap is
+// symmetric between patterns of one length). So the rule is settled in one pass down the list:
+// a pattern is removed exactly when one of the survivors before it overlaps it by enough, that
+// is shares a common subsequence of least_removing_lcs(its length) letters with it.
+//
+// Most pairs need no look. A pattern that a survivor removes is usually removed by one that
+// contains it, and the pattern one letter longer that extends it, whose fate is already known,
+// leads to one: that pattern itself if it survived, else the survivor that removed it (its
+// witness). Only when no witness of an extension overlaps it by enough are the survivors
+// searched: one by one, those of its own length skipped when only a containing pattern would
+// do (two distinct patterns of one length never contain each other), and the lcs computed only
+// for survivors whose byte counts leave room for enough common letters; or, where the patterns
+// are short enough for that to cost less, through an index of the survivors' subsequences.
+class RedundancyPass {
+  public:
+    RedundancyPass(const std::vector<std::string_view>& kept, double max_overlap,
+                   const Cancellation& cancel)
+        : kept(kept),
+          max_overlap(max_overlap),
+          cancel(cancel),
+          counts(kept, cancel),
+          extensions(kept, cancel),
+          witness(kept.size()),
+          removed(kept.size(), 0) {}
+
+    std::vector<char> run() {
+        for (size_t p = 0; p < kept.size(); ++p) {
+            if (p == 0 || kept[p].size() != kept[p - 1].size()) {
+                start_length(p);
+            }
+            // Looking up the extensions, most patterns' only step, takes a few cache misses.
+            work = 256 + kept[p].size();
+            fixed = false;
+            const Removal removal = removal_of(p);
+            if (removal.by == none) {
+                survivors.push_back(p);
+                witness[p] = {p, kept[p].size()};
+                if (index) {
+                    index->add(kept[p], p);
+                    work += static_cast<size_t>(picks(kept[p].size(), least));
+                }
+            } else {
+                removed[p] = 1;
+                witness[p] = removal;
+            }
+            cancel.count(work);
+        }
+        return std::move(removed);
+    }
+
+  private:
+    static constexpr size_t none = static_cast<size_t>(-1);
+
+    // The survivor that removes a pattern (none while it survives), and how many letters the
+    // two are known to have in common at least. A survivor is its own witness, sharing all.
+    struct Removal {
+        size_t by;
+        size_t shared;
+    };
+
+    void start_length(size_t first) {
+        const size_t length = kept[first].size();
+        least = least_removing_lcs(length, max_overlap);
+        longer_survivors = survivors.size();
+        group_end = first;
+        while (group_end < kept.size() && kept[group_end].size() == length) {
+            ++group_end;
+        }
+        if (index && index->pick_length() != least) {
+            index.reset();
+        }
+        searches = 0;
+        search_units = 0.0;
+    }
+
+    Removal removal_of(size_t p) {
+        const std::string_view pattern = kept[p];
+        if (least == 0) {
+            return {survivors.empty() ? none : survivors.front(), 0};
+        }
+        if (least > pattern.size()) {
+            return {none, 0};
+        }
+        // The pattern lies in each of its extensions, so it shares with an extension's witness
+        // all its letters when the extension lies in the witness, and otherwise at least one
+        // fewer than the extension is known to share.
+        Removal found{none, 0};
+        extensions.each(p, [&](size_t j) {
+            if (found.by != none) {
+                return;
+            }
+            const Removal& of_extension = witness[j];
+            size_t shared = of_extension.shared == kept[j].size() ? pattern.size()
+                            : of_extension.shared > 0             ? of_extension.shared - 1
+                                                                  : 0;
+            if (shared < least) {
+                shared = common_letters(of_extension.by, p);
+            }
+            if (shared >= least) {
+                found = {of_extension.by, shared};
+            }
+        });
+        if (found.by != none) {
+            return found;
+        }
+        consider_index(p);
+        if (index) {
+            work += static_cast<size_t>(picks(pattern.size(), least));
+            return {index->sharing(pattern), least};
+        }
+        const size_t before = work;
+        const Removal found_by_search = first_overlapping(p);
+        search_units += static_cast<double>(work - before);
+        ++searches;
+        return found_by_search;
+    }
+
+    // The first survivor, in list order, that overlaps the pattern at p by enough.
+    Removal first_overlapping(size_t p) {
+        const size_t searched = least == kept[p].size() ? longer_survivors : survivors.size();
+        for (size_t s = 0; s < searched; ++s) {
+            const size_t shared = common_letters(survivors[s], p);
+            if (shared >= least) {
+                return {survivors[s], shared};
+            }
+        }
+        return {none, 0};
+    }
+
+    // Searches the survivors go one by one until they have cost more per pattern than an index
+    // of the survivors' subsequences would (adding and testing every pick of the pattern's
+    // letters), by enough over the patterns left of this length to pay for indexing the
+    // survivors so far; then the index takes over, and takes in every later survivor. Most
+    // searches end at one of a few survivors, so the index is seldom worth its picks.
+    void consider_index(size_t p) {
+        if (index || searches == 0 || searches % searches_between_reviews != 0 ||
+            !CommonSubsequences::fits(least, counts.letters())) {
+            return;
+        }
+        const double one_by_one = search_units / static_cast<double>(searches);
+        const double indexed = index_weight * 2.0 * picks(kept[p].size(), least);
+        const double saved = static_cast<double>(group_end - p) * (one_by_one - indexed);
+        double building = 0.0;
+        for (size_t q : survivors) {
+            building += index_weight * picks(kept[q].size(), least);
+            if (!(building < saved)) {
+                return;
+            }
+        }
+        index.emplace(least, counts);
+        for (size_t q : survivors) {
+            index->add(kept[q], q);
+        }
+        work += static_cast<size_t>(building);
+    }
+
+    // The lcs of the patterns at q and p where their byte counts leave room for least common
+    // letters, else a number below least.
+    size_t common_letters(size_t q, size_t p) {
+        work += counts.letters();
+        if (counts.common(q, p) < least) {
+            return 0;
+        }
+        if (!fixed) {
+            against_p.assign(kept[p]);
+            fixed = true;
+        }
+        work += against_p.cost_with(kept[q]);
+        return against_p.length_with(kept[q]);
+    }
+
+    // What adding or testing one pick costs against comparing the byte counts of one pair.
+    static constexpr double index_weight = 8.0;
+    static constexpr size_t searches_between_reviews = 64;
+
+    const std::vector<std::string_view>& kept;
+    double max_overlap;
+    const Cancellation& cancel;
+    const ByteCounts counts;
+    const Extensions extensions;
+    std::vector<Removal> witness;
+    std::vector<char> removed;
+    std::vector<size_t> survivors;  // in list order, so longest first
+    // The current length's least removing lcs, the survivors longer than it, where it ends, and
+    // what searching its patterns has cost.
+    size_t least = 0;
+    size_t longer_survivors = 0;
+    size_t group_end = 0;
+    size_t searches = 0;        // of the survivors one by one, at this length
+    double search_units = 0.0;  // the work they took
+    std::optional<CommonSubsequences> index;
+    LcsAgainst against_p;
+    bool fixed = false;  // whether against_p holds the current pattern
+    size_t work = 0;     // counted for the current pattern
+};
+
+// Which patterns of a list of distinct patterns, longest first, the redundancy rule removes.
+std::vector<char> redundancy_removals(const std::vector<std::string_view>& kept, double max_overlap,
+                                      const Cancellation& cancel) {
+    // An overlap ratio never exceeds 1, so such a threshold (or NaN) removes nothing.
+    if (kept.empty() || !(max_overlap < 1.0)) {
+        return std::vector<char>(kept.size(), 0);
+    }
+    return RedundancyPass(kept, max_overlap, cancel).run();
+}
 
 bool any_letter(const WordSet& words) {
     return std::any_of(words.begin(), words.end(), [](const Word& word) { return !word.empty(); });
@@ -165,12 +606,20 @@ PatternMiner::PatternMiner(double minsup, int min_len, int max_len, double max_o
       memory_budget(static_cast<double>(memory_budget_bytes())),
       levels(2) {}
 
-void PatternMiner::reset() {
+void PatternMiner::reset(const Cancellation& cancel) {
+    while (levels.size() > 2) {
+        cancel.count(levels.back().size() * copy_units(levels.size() - 1));
+        levels.pop_back();
+    }
     frequent.clear();
     levels.assign(2, {});
     level = 2;
     support_threshold = 0.0;
     table_bytes = 0.0;
+}
+
+void PatternMiner::clear(const Cancellation& cancel) {
+    reset(cancel);
 }
 
 namespace {
@@ -201,7 +650,8 @@ void PatternMiner::count_table_entry(size_t pattern_length, const Occurrences& o
 
 // With a threshold that is not positive every candidate is kept, occurring or not, so level n
 // holds every word of n letters over the letters that occur. That count is known before the
-// search starts, and a search that could not hold it is refused at once.
+// search starts, and a search that could not hold them, or that would take more than a few
+// seconds to sift them, is refused at once.
 void PatternMiner::refuse_unbounded_growth(const WordSet& words) const {
     if (support_threshold > 0.0) {
         return;
@@ -232,19 +682,60 @@ void PatternMiner::refuse_unbounded_growth(const WordSet& words) const {
             std::to_string(max_len) + ", more than the " + gibibytes(budget) +
             " this machine can give the search; give a positive minsup or a smaller max_len");
     }
+
+    // Nor a run whose patterns would take more than a few seconds to build and sift: the pass
+    // settles most patterns through the one letter longer, at about a million a second.
+    double patterns = 0.0;
+    patterns_at_length = 1.0;
+    int within = 0;  // the longest max_len whose patterns stay within the budget
+    for (int length = 1; length <= longest && patterns <= sifting_budget; ++length) {
+        patterns_at_length *= letters;
+        patterns += patterns_at_length;
+        if (patterns <= sifting_budget) {
+            within = length;
+        }
+        if (patterns_at_length == 0.0) {
+            break;
+        }
+    }
+    if (patterns > sifting_budget) {
+        // Counts in whole numbers: the loop stops within 256 times the budget.
+        auto whole = [](double count) {
+            return count >= 0.0 && count < 9e18 ? std::to_string(static_cast<int64_t>(count))
+                                                : decimal(count);
+        };
+        throw std::invalid_argument(
+            "support threshold (minsup x number of words) is " + decimal(support_threshold) +
+            ", not positive, so every candidate is kept: " + decimal(letters) + " letters give " +
+            whole(patterns) + " patterns of 1 to " + std::to_string(longest) + " letters, and " +
+            decimal(patterns * (patterns - 1.0) / 2.0) +
+            " pairs of them for the redundancy pass to weigh, more than the " +
+            whole(sifting_budget) + " patterns a run may sift in a few seconds; give a " +
+            "positive minsup" +
+            (within > 0 ? " or a max_len of at most " + std::to_string(within) : std::string()));
+    }
 }
 
-void PatternMiner::mine(const WordSet& words) {
+void PatternMiner::mine(const WordSet& words, const Cancellation& cancel) {
+    reset(cancel);
+    PatternMiner run(minsup, min_len, max_len, max_overlap);
+    run.memory_budget = memory_budget;
+    run.sifting_budget = sifting_budget;
+    run.mine_afresh(words, cancel);
+    *this = std::move(run);
+}
+
+void PatternMiner::mine_afresh(const WordSet& words, const Cancellation& cancel) {
     begin_run(words);
     refuse_oversized_index(words);
-    WordIndex index(words);
+    WordIndex index(words, cancel);
     if (support_threshold > 0.0) {
-        fill_levels(index, walk_frequent(index));
+        fill_levels(index, walk_frequent(index, cancel), cancel);
     } else {
-        accept_every_candidate(words);
+        accept_every_candidate(words, cancel);
     }
     index.keep_only_lookup();
-    enter_survivors(index);
+    enter_survivors(index, cancel);
 }
 
 void PatternMiner::begin_run(const WordSet& words) {
@@ -263,7 +754,7 @@ void PatternMiner::begin_run(const WordSet& words) {
 // previous length, in acceptance order, a extended by the last byte of every pattern that
 // joins it. The search ends when there is nothing to extend, when max_len (if not 0) is passed,
 // or when a level comes out empty.
-bool PatternMiner::mine_next_level(const WordSet& words) {
+bool PatternMiner::mine_next_level(const WordSet& words, const Cancellation& cancel) {
     const auto previous = static_cast<size_t>(level) - 1;
     if (previous >= levels.size() || levels[previous].empty()) {
         return false;
@@ -285,6 +776,7 @@ bool PatternMiner::mine_next_level(const WordSet& words) {
         for (size_t b : *joined) {
             extensions.push_back(accepted[b].back());
         }
+        cancel.count(frequent.at(a).occurrences().position_count() + extensions.size());
         extend_prefix(a, extensions, words, matches);
     }
     ++level;
@@ -480,8 +972,9 @@ double heap_bytes_of_lengths(size_t shortest, size_t longest) {
 
 }  // namespace
 
-// Each accepted pattern is held in its level and once more in the list the redundancy pass
-// reads.
+// Each accepted pattern is held in its level, and counted a second time for what the redundancy
+// pass holds per pattern (its view of the pattern, byte counts, hashes and links), which this
+// count covers.
 void PatternMiner::count_accepted(size_t shortest, size_t longest) {
     const auto patterns = static_cast<double>(longest - shortest + 1);
     table_bytes += 2.0 * (patterns * static_cast<double>(sizeof(Word)) +
@@ -523,7 +1016,8 @@ void PatternMiner::refuse_oversized_index(const WordSet& words) const {
 // length receives its patterns in ascending order: the order in which the level-wise search
 // accepts them. When the threshold is positive that search accepts exactly the patterns that
 // occur in enough series, since a pattern's support never exceeds that of its parts.
-std::vector<PatternMiner::AcceptedRun> PatternMiner::walk_frequent(const WordIndex& index) {
+std::vector<PatternMiner::AcceptedRun> PatternMiner::walk_frequent(const WordIndex& index,
+                                                                   const Cancellation& cancel) {
     struct Range {
         int32_t depth;
         size_t first;
@@ -548,6 +1042,7 @@ std::vector<PatternMiner::AcceptedRun> PatternMiner::walk_frequent(const WordInd
     std::vector<size_t> last_seen(index.word_count(), none);
     last_seen[static_cast<size_t>(index.series_at(0))] = 0;
     for (size_t i = 1; i <= count; ++i) {
+        cancel.count_step(i);
         const int32_t depth = i < count ? index.common_prefix_at(i) : 0;
         const int32_t shared = std::max(index.common_prefix_at(i - 1), depth);
         accept(i - 1, 1, shared + 1, index.letters_left_at(i - 1));
@@ -588,7 +1083,8 @@ std::vector<PatternMiner::AcceptedRun> PatternMiner::walk_frequent(const WordInd
 
 // Sizes the levels as the level-wise search leaves them: it mines one length past the longest
 // accepted pattern, which comes out empty, unless max_len stops it first.
-void PatternMiner::fill_levels(const WordIndex& index, const std::vector<AcceptedRun>& runs) {
+void PatternMiner::fill_levels(const WordIndex& index, const std::vector<AcceptedRun>& runs,
+                               const Cancellation& cancel) {
     int32_t longest_accepted = 0;
     for (const AcceptedRun& run : runs) {
         longest_accepted = std::max(longest_accepted, run.longest);
@@ -613,9 +1109,11 @@ void PatternMiner::fill_levels(const WordIndex& index, const std::vector<Accepte
         levels[length].reserve(patterns);
     }
     for (const AcceptedRun& run : runs) {
-        const Word longest_pattern = index.pattern_at(run.offset, static_cast<size_t>(run.longest));
-        for (auto length = static_cast<size_t>(run.shortest);
-             length <= static_cast<size_t>(run.longest); ++length) {
+        const auto shortest = static_cast<size_t>(run.shortest);
+        const auto longest_length = static_cast<size_t>(run.longest);
+        cancel.count((longest_length - shortest + 1) * copy_units(longest_length));
+        const Word longest_pattern = index.pattern_at(run.offset, longest_length);
+        for (size_t length = shortest; length <= longest_length; ++length) {
             levels[length].emplace_back(longest_pattern, 0, length);
         }
     }
@@ -624,7 +1122,7 @@ void PatternMiner::fill_levels(const WordIndex& index, const std::vector<Accepte
 // A threshold that is not positive accepts every candidate, occurring or not: level n holds
 // every word of n letters over the letters that occur, in ascending order, up to max_len
 // (begin_run has refused the run when max_len does not bound it, or bounds it too late).
-void PatternMiner::accept_every_candidate(const WordSet& words) {
+void PatternMiner::accept_every_candidate(const WordSet& words, const Cancellation& cancel) {
     std::array<bool, 256> occurs{};
     for (const Word& word : words) {
         for (char symbol : word) {
@@ -652,6 +1150,7 @@ void PatternMiner::accept_every_candidate(const WordSet& words) {
         std::vector<Word> accepted;
         accepted.reserve(shorter.size() * letters.size());
         for (const Word& prefix : shorter) {
+            cancel.count(letters.size() * copy_units(static_cast<size_t>(length)));
             for (char symbol : letters) {
                 count_accepted(static_cast<size_t>(length), static_cast<size_t>(length));
                 accepted.push_back(prefix + symbol);
@@ -665,25 +1164,27 @@ void PatternMiner::accept_every_candidate(const WordSet& words) {
 // Applies the min_len filter and the redundancy pass to the accepted patterns, then enters the
 // survivors into the table with their occurrences, read off the index. The occurrences are
 // counted against the memory budget before any is built.
-void PatternMiner::enter_survivors(const WordIndex& index) {
-    std::vector<Word> survivors = long_enough();
-    const std::vector<char> removed = redundant_among(survivors);
-    size_t kept = 0;
-    for (size_t p = 0; p < survivors.size(); ++p) {
+void PatternMiner::enter_survivors(const WordIndex& index, const Cancellation& cancel) {
+    std::vector<std::string_view> listed;  // as long_enough lists them, without copies
+    for (size_t i = levels.size(); i-- > 1 && static_cast<int64_t>(i) >= min_len;) {
+        cancel.count(levels[i].size());
+        listed.insert(listed.end(), levels[i].begin(), levels[i].end());
+    }
+    const std::vector<char> removed = redundancy_removals(listed, max_overlap, cancel);
+    std::vector<Word> survivors;
+    for (size_t p = 0; p < listed.size(); ++p) {
+        cancel.count_step(p);
         if (!removed[p]) {
-            if (kept != p) {
-                survivors[kept] = std::move(survivors[p]);
-            }
-            ++kept;
+            survivors.emplace_back(listed[p]);
         }
     }
-    survivors.resize(kept);
     std::sort(survivors.begin(), survivors.end(), SymbolLess());
 
     std::vector<std::pair<size_t, size_t>> ranges;
     ranges.reserve(survivors.size());
     const auto words = static_cast<double>(index.word_count());
     for (const Word& pattern : survivors) {
+        cancel.count(pattern.size() * 32);
         ranges.push_back(index.range_of(pattern));
         const auto positions = static_cast<double>(ranges.back().second - ranges.back().first);
         table_bytes += entry_bytes + pattern_bytes(pattern.size()) + sizeof(int) * positions +
@@ -696,6 +1197,7 @@ void PatternMiner::enter_survivors(const WordIndex& index) {
                                   " this machine can give the search; raise minsup or min_len");
     }
     for (size_t s = 0; s < survivors.size(); ++s) {
+        cancel.count(ranges[s].second - ranges[s].first + 16);
         frequent.emplace_hint(frequent.end(), survivors[s],
                               Motif(survivors[s], index.occurrences_of(ranges[s])));
     }
@@ -726,9 +1228,9 @@ std::vector<Word> PatternMiner::long_enough() const {
     return kept;
 }
 
-void PatternMiner::remove_redundant() {
+void PatternMiner::remove_redundant(const Cancellation& cancel) {
     const std::vector<Word> kept = remove_short();
-    const std::vector<char> removed = redundant_among(kept);
+    const std::vector<char> removed = redundant_among(kept, cancel);
     for (size_t p = 0; p < kept.size(); ++p) {
         if (removed[p]) {
             frequent.erase(kept[p]);
@@ -736,42 +1238,10 @@ void PatternMiner::remove_redundant() {
     }
 }
 
-// Each surviving pattern q, in list order, removes every pattern p not longer than itself that
-// it overlaps by more than max_overlap. A removal depends only on the pair and on p not being
-// removed yet, so the pairs may be settled in any order within one q. The removed set is an
-// index mask, and the lcs is computed only for pairs whose common byte count could exceed the
-// threshold.
-std::vector<char> PatternMiner::redundant_among(const std::vector<Word>& kept) const {
-    std::vector<char> removed(kept.size(), 0);
-    // An overlap ratio never exceeds 1, so such a threshold (or NaN) removes nothing.
-    if (kept.empty() || !(max_overlap < 1.0)) {
-        return removed;
-    }
-    const ByteCounts counts(kept);
-    size_t group_start = 0;  // first pattern of the current length; the list runs longest first
-    for (size_t q = 0; q < kept.size(); ++q) {
-        if (kept[q].size() != kept[group_start].size()) {
-            group_start = q;
-        }
-        if (removed[q]) {
-            continue;
-        }
-        const LcsAgainst against_q(kept[q]);
-        for (size_t p = group_start; p < kept.size(); ++p) {
-            if (p == q || removed[p]) {
-                continue;
-            }
-            const double length = static_cast<double>(kept[p].size());
-            if (!(static_cast<double>(counts.common(q, p)) / length > max_overlap)) {
-                continue;
-            }
-            const double ratio = static_cast<double>(against_q.length_with(kept[p])) / length;
-            if (ratio > max_overlap) {
-                removed[p] = 1;
-            }
-        }
-    }
-    return removed;
+std::vector<char> PatternMiner::redundant_among(const std::vector<Word>& kept,
+                                                const Cancellation& cancel) const {
+    return redundancy_removals(std::vector<std::string_view>(kept.begin(), kept.end()), max_overlap,
+                               cancel);
 }
 
 FrequentTable PatternMiner::take_frequent() {

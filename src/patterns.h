@@ -4,6 +4,7 @@
 #include <map>
 #include <vector>
 
+#include "cancel.h"
 #include "motif.h"
 #include "sax.h"
 
@@ -22,13 +23,19 @@ class PatternMiner {
 
     // One whole mining run; every run starts from a fresh state. Refuses, before doing any work,
     // a run that could never end: a threshold that is not positive accepts every candidate,
-    // so without a max_len bound the levels would grow until memory runs out.
+    // so without a max_len bound the levels would grow until memory runs out; with one, the run
+    // is refused when those patterns would not fit in memory or would take more than a few
+    // seconds to sift (set_sifting_budget).
     //
     // The run leaves the table, the levels and the level exactly as the level-wise steps below
     // would, but finds the frequent patterns on a suffix array of the words, in time near-linear
     // in the letters, and builds occurrence lists only for the patterns that survive the
     // min_len filter and the redundancy pass.
-    void mine(const WordSet& words);
+    //
+    // The run builds its state apart and puts it in place once complete: until then, and after
+    // a run that fails or is cancelled, the miner holds the empty state a run starts from. The
+    // check of cancel may run the caller's code, which thus never sees a half-built table.
+    void mine(const WordSet& words, const Cancellation& cancel = Cancellation());
 
     // The level-wise search, step by step: begin_run, mine_1_patterns, mine_next_level until it
     // returns false, remove_redundant. It gives what mine gives, but records every accepted
@@ -37,20 +44,26 @@ class PatternMiner {
     // mine_next_level mines one more length and tells whether the search goes on.
     void begin_run(const WordSet& words);
     void mine_1_patterns(const WordSet& words);
-    bool mine_next_level(const WordSet& words);
+    bool mine_next_level(const WordSet& words, const Cancellation& cancel = Cancellation());
     void prune_infrequent(const Word& pattern);
     std::vector<Word> get_candidates() const;
     // Enters a candidate into the table with an empty record; a pattern already there is kept.
     void insert_candidate(const Word& candidate);
     void find_candidate(const Word& candidate, const WordSet& words);
     std::vector<Word> remove_short();
-    void remove_redundant();
+    void remove_redundant(const Cancellation& cancel = Cancellation());
     // The accepted patterns from min_len on, longest first, each length in acceptance order.
     std::vector<Word> long_enough() const;
-    // Which patterns of such a list the redundancy rule removes: each pattern q, in list order
-    // and not removed itself, removes every pattern p not longer than q that it overlaps by
-    // more than max_overlap.
-    std::vector<char> redundant_among(const std::vector<Word>& kept) const;
+    // Which patterns of such a list (distinct patterns, longest first) the redundancy rule
+    // removes: each pattern q, in list order and not removed itself, removes every pattern p not
+    // longer than q that it overlaps by more than max_overlap.
+    std::vector<char> redundant_among(const std::vector<Word>& kept,
+                                      const Cancellation& cancel = Cancellation()) const;
+
+    // Drops the last run's state, as a run starts: the table, and the levels a length at a
+    // time between checks (a large run holds millions of patterns there, and freeing them takes
+    // a noticeable time of its own).
+    void clear(const Cancellation& cancel = Cancellation());
 
     FrequentTable get_frequent() const { return frequent; }
     // Hands the table over without copying it; the miner is left with an empty table.
@@ -61,6 +74,9 @@ class PatternMiner {
     double get_table_bytes() const { return table_bytes; }
     // The memory a run may plan to hold: half the machine's physical memory unless set.
     void set_memory_budget(double bytes) { memory_budget = bytes; }
+    // The patterns a run whose threshold is not positive may plan to build and sift: four
+    // million unless set, a few seconds' work.
+    void set_sifting_budget(double patterns) { sifting_budget = patterns; }
     int get_level() const { return level; }
     std::vector<std::vector<Word>> get_levels() const { return levels; }
 
@@ -73,14 +89,17 @@ class PatternMiner {
         int32_t longest;
     };
 
-    void reset();
+    void reset(const Cancellation& cancel = Cancellation());
+    // The steps of mine, on a miner of the run's own.
+    void mine_afresh(const WordSet& words, const Cancellation& cancel);
     bool meets_support(size_t support) const;
     void refuse_oversized_index(const WordSet& words) const;
-    std::vector<AcceptedRun> walk_frequent(const WordIndex& index);
+    std::vector<AcceptedRun> walk_frequent(const WordIndex& index, const Cancellation& cancel);
     void count_accepted(size_t shortest, size_t longest);
-    void fill_levels(const WordIndex& index, const std::vector<AcceptedRun>& runs);
-    void accept_every_candidate(const WordSet& words);
-    void enter_survivors(const WordIndex& index);
+    void fill_levels(const WordIndex& index, const std::vector<AcceptedRun>& runs,
+                     const Cancellation& cancel);
+    void accept_every_candidate(const WordSet& words, const Cancellation& cancel);
+    void enter_survivors(const WordIndex& index, const Cancellation& cancel);
     int longest_allowed() const;
     // Counts a pattern entering the table and refuses the run once the table outgrows the
     // memory budget.
@@ -112,6 +131,7 @@ class PatternMiner {
     int level = 2;
     double table_bytes = 0.0;
     double memory_budget;
+    double sifting_budget = 4e6;
     // Entry n lists the accepted patterns of length n, in acceptance order.
     std::vector<std::vector<Word>> levels;
 };

@@ -61,30 +61,37 @@ char letter_for(const std::vector<double>& cuts, double value) {
 
 }  // namespace
 
-void znorm(SeriesSet& ts) {
+void znorm(SeriesSet& ts, const Cancellation& cancel) {
     for (Series& series : ts) {
         if (series.empty()) {
             continue;
         }
         const double n = static_cast<double>(series.size());
+        double* values = series.data();
         double sum = 0.0;
-        for (double value : series) {
-            sum += value;
-        }
+        in_blocks(series.size(), 1, cancel, [&](size_t first, size_t last) {
+            for (size_t i = first; i < last; ++i) {
+                sum += values[i];
+            }
+        });
         const double mean = sum / n;
         double squares = 0.0;
-        for (double& value : series) {
-            value -= mean;
-            squares += value * value;
-        }
+        in_blocks(series.size(), 1, cancel, [&](size_t first, size_t last) {
+            for (size_t i = first; i < last; ++i) {
+                values[i] -= mean;
+                squares += values[i] * values[i];
+            }
+        });
         const double deviation = std::sqrt(squares / n);
-        for (double& value : series) {
-            value /= deviation;
-        }
+        in_blocks(series.size(), 1, cancel, [&](size_t first, size_t last) {
+            for (size_t i = first; i < last; ++i) {
+                values[i] /= deviation;
+            }
+        });
     }
 }
 
-Word get_row(const Series& series, int seglen, int alphabet) {
+Word get_row(const Series& series, int seglen, int alphabet, const Cancellation& cancel) {
     const std::vector<double>& cuts = breakpoint_row(alphabet);
     const size_t n = series.size();
     // The letter count is taken in floating point: seglen 0 gives infinity (NaN for an empty
@@ -99,17 +106,19 @@ Word get_row(const Series& series, int seglen, int alphabet) {
     const auto letters = static_cast<size_t>(count);
     Word word(letters, 'a');
     const auto step = static_cast<size_t>(seglen > 0 ? seglen : 0);
-    for (size_t i = 0; i < letters; ++i) {
-        const size_t start = i * step;
-        const size_t end = n - start < step ? n : start + step;
-        double sum = 0.0;
-        for (size_t j = start; j < end; ++j) {
-            sum += series[j];
+    in_blocks(letters, step, cancel, [&](size_t first, size_t last) {
+        for (size_t i = first; i < last; ++i) {
+            const size_t start = i * step;
+            const size_t end = n - start < step ? n : start + step;
+            double sum = 0.0;
+            for (size_t j = start; j < end; ++j) {
+                sum += series[j];
+            }
+            // Divides by seglen, not by the points present, so a short last segment is pulled
+            // towards 0.
+            word[i] = letter_for(cuts, sum / seglen);
         }
-        // Divides by seglen, not by the points present, so a short last segment is pulled
-        // towards 0.
-        word[i] = letter_for(cuts, sum / seglen);
-    }
+    });
     return word;
 }
 
@@ -117,11 +126,12 @@ int get_discrete_value(int alphabet, double value) {
     return letter_for(breakpoint_row(alphabet), value);
 }
 
-WordSet sax(const SeriesSet& ts, int seglen, int alphabet) {
+WordSet sax(const SeriesSet& ts, int seglen, int alphabet, const Cancellation& cancel) {
     breakpoint_row(alphabet);  // refuse a bad alphabet before any word is built
     WordSet words(ts.size());
     for (size_t i = 0; i < ts.size(); ++i) {
-        words[i] = get_row(ts[i], seglen, alphabet);
+        cancel.count(1);
+        words[i] = get_row(ts[i], seglen, alphabet, cancel);
     }
     return words;
 }

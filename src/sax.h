@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "cancel.h"
+
 namespace zorp {
 
 // One numeric time series, and the set of series a run works on; a series' index in the set
@@ -30,16 +32,19 @@ constexpr int max_alphabet = 10;
 const std::vector<double>& breakpoint_row(int alphabet);
 
 // Z-normalises every series in place with the population deviation. A constant or one-point
-// series becomes NaN throughout: nothing guards against a zero deviation.
-void znorm(SeriesSet& ts);
+// series becomes NaN throughout: nothing guards against a zero deviation. A cancelled call
+// leaves the series partly normalised.
+void znorm(SeriesSet& ts, const Cancellation& cancel = Cancellation());
 
 // PAA of one series into ceil(n / seglen) segment means, each turned into a letter.
-Word get_row(const Series& series, int seglen, int alphabet);
+Word get_row(const Series& series, int seglen, int alphabet,
+             const Cancellation& cancel = Cancellation());
 
 // 'a' plus the number of cut points of the alphabet's row that lie strictly below the value.
 int get_discrete_value(int alphabet, double value);
 
 // One word per series, in the order of ts. Does not normalise.
-WordSet sax(const SeriesSet& ts, int seglen, int alphabet);
+WordSet sax(const SeriesSet& ts, int seglen, int alphabet,
+            const Cancellation& cancel = Cancellation());
 
 }  // namespace zorp

@@ -29,8 +29,9 @@ char byte_of_symbol(int32_t symbol) {
 // every L-type suffix and one pass from the right every S-type suffix.
 class InducedSort {
   public:
-    InducedSort(const std::vector<int32_t>& text, int32_t alphabet)
+    InducedSort(const std::vector<int32_t>& text, int32_t alphabet, const Cancellation& cancel)
         : text(text),
+          cancel(cancel),
           n(text.size()),
           s_type(n, 0),
           counts(static_cast<size_t>(alphabet), 0),
@@ -42,6 +43,7 @@ class InducedSort {
         for (int32_t symbol : text) {
             ++counts[static_cast<size_t>(symbol)];
         }
+        cancel.count(2 * n);
     }
 
     std::vector<int32_t> run() {
@@ -57,6 +59,7 @@ class InducedSort {
                 order[static_cast<size_t>(--bucket[symbol_at(i)])] = static_cast<int32_t>(i);
             }
         }
+        cancel.count(n);
         induce(order);
 
         // Name the LMS substrings in sorted order; equal substrings share a name.
@@ -70,6 +73,7 @@ class InducedSort {
         int32_t names = 0;
         size_t previous = n;
         for (size_t j = 0; j < lms_count; ++j) {
+            cancel.count_step(j);
             const auto position = static_cast<size_t>(order[j]);
             if (previous == n || !same_lms_substring(previous, position)) {
                 ++names;
@@ -88,12 +92,13 @@ class InducedSort {
             }
         }
         name_of_half = std::vector<int32_t>();
+        cancel.count(2 * n);
 
         // The order of the LMS suffixes: from the names alone when they are all different,
         // otherwise from the suffix array of the string of names.
         std::vector<int32_t> reduced_order;
         if (static_cast<size_t>(names) < lms_count) {
-            reduced_order = InducedSort(reduced, names).run();
+            reduced_order = InducedSort(reduced, names, cancel).run();
         } else {
             reduced_order.resize(lms_count);
             for (size_t i = 0; i < lms_count; ++i) {
@@ -111,6 +116,7 @@ class InducedSort {
             order[static_cast<size_t>(--bucket[symbol_at(position)])] =
                 static_cast<int32_t>(position);
         }
+        cancel.count(n + lms_count);
         induce(order);
         return order;
     }
@@ -137,6 +143,7 @@ class InducedSort {
     void induce(std::vector<int32_t>& order) {
         to_bucket_starts();
         for (size_t j = 0; j < n; ++j) {
+            cancel.count_step(j);
             if (order[j] > 0) {
                 const auto before = static_cast<size_t>(order[j]) - 1;
                 if (!s_type[before]) {
@@ -147,6 +154,7 @@ class InducedSort {
         }
         to_bucket_ends();
         for (size_t j = n; j-- > 0;) {
+            cancel.count_step(j);
             if (order[j] > 0) {
                 const auto before = static_cast<size_t>(order[j]) - 1;
                 if (s_type[before]) {
@@ -172,6 +180,7 @@ class InducedSort {
     }
 
     const std::vector<int32_t>& text;
+    const Cancellation& cancel;
     size_t n;
     std::vector<uint8_t> s_type;
     std::vector<int32_t> counts;
@@ -180,14 +189,15 @@ class InducedSort {
 
 }  // namespace
 
-std::vector<int32_t> suffix_array(const std::vector<int32_t>& text, int32_t alphabet) {
+std::vector<int32_t> suffix_array(const std::vector<int32_t>& text, int32_t alphabet,
+                                  const Cancellation& cancel) {
     if (text.empty()) {
         return {};
     }
-    return InducedSort(text, alphabet).run();
+    return InducedSort(text, alphabet, cancel).run();
 }
 
-WordIndex::WordIndex(const WordSet& words) {
+WordIndex::WordIndex(const WordSet& words, const Cancellation& cancel) {
     size_t length = 1;
     for (const Word& word : words) {
         length += word.size() + 1;
@@ -207,8 +217,9 @@ WordIndex::WordIndex(const WordSet& words) {
     }
     word_starts.push_back(static_cast<int32_t>(text.size()));
     text.push_back(end_of_text);
+    cancel.count(length);
 
-    std::vector<int32_t> order = suffix_array(text, alphabet_size);
+    std::vector<int32_t> order = suffix_array(text, alphabet_size, cancel);
     // The end of the text and the ends of the words sort first; the letters follow.
     const size_t skipped = words.size() + 1;
     const size_t letters = order.size() - skipped;
@@ -220,11 +231,13 @@ WordIndex::WordIndex(const WordSet& words) {
     for (size_t j = 0; j < order.size(); ++j) {
         rank[static_cast<size_t>(order[j])] = static_cast<int32_t>(j);
     }
+    cancel.count(order.size());
     common_prefix.assign(letters, 0);
     series.assign(letters, 0);
     size_t shared = 0;
     int32_t word = 0;
     for (size_t i = 0; i + 1 < text.size(); ++i) {
+        cancel.count_step(i);
         if (text[i] == end_of_word) {
             ++word;
             shared = 0;

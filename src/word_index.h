@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "cancel.h"
 #include "motif.h"
 #include "sax.h"
 
@@ -21,7 +22,7 @@ class WordIndex {
     // words' ends.
     static constexpr double bytes_per_letter = 64.0;
 
-    explicit WordIndex(const WordSet& words);
+    explicit WordIndex(const WordSet& words, const Cancellation& cancel = Cancellation());
 
     // Number of letter positions, that is of sorted suffixes.
     size_t size() const { return suffixes.size(); }
@@ -62,6 +63,7 @@ class WordIndex {
 // The suffix array of text: the offsets of its suffixes in ascending order. The text's last
 // symbol must be 0 and occur nowhere else; every symbol lies in [0, alphabet). Linear in the
 // length of the text (induced sorting).
-std::vector<int32_t> suffix_array(const std::vector<int32_t>& text, int32_t alphabet);
+std::vector<int32_t> suffix_array(const std::vector<int32_t>& text, int32_t alphabet,
+                                  const Cancellation& cancel = Cancellation());
 
 }  // namespace zorp

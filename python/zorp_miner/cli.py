@@ -21,7 +21,7 @@ from ._version import __version__
 from .api import MODES, checked_params, run, run_parts
 from .files import FORMATS, load
 from .params import ALPHABET_MAX, ALPHABET_MIN, ExactParams, LENGTH_MIN
-from .results import Motif, Motifs
+from .results import FRAME_COLUMNS, Motif, Motifs
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -375,22 +375,8 @@ def csv_text(motifs: Motifs) -> str:
     lists."""
     buffer = io.StringIO()
     writer = csv.writer(buffer, lineterminator="\n")
-    writer.writerow(
-        [
-            "rank",
-            "mode",
-            "pattern",
-            "letters",
-            "length",
-            "support",
-            "naed",
-            "score",
-            "series",
-            "best_matches",
-            "distances",
-            "occurrences",
-        ]
-    )
+    # The columns of to_frame(), with the mode after the rank; occurrences are counted.
+    writer.writerow([FRAME_COLUMNS[0], "mode", *FRAME_COLUMNS[1:]])
     for motif in motifs:
         writer.writerow(
             [

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -218,6 +219,174 @@ TEST(Lcs, EqualsTheDynamicProgramme) {
     }
 }
 
+// The redundancy rule as stated, pair by pair: each pattern q, in list order and not removed
+// itself, removes every pattern p not longer than q whose lcs with q, over p's length, exceeds
+// max_overlap.
+std::vector<char> removed_pair_by_pair(const Words& kept, double max_overlap) {
+    // The dynamic programme of lcs_table, a row at a time.
+    std::vector<int> above;
+    std::vector<int> row;
+    auto lcs_of = [&](const Word& a, const Word& b) {
+        above.assign(b.size() + 1, 0);
+        row.assign(b.size() + 1, 0);
+        for (size_t i = 1; i <= a.size(); ++i) {
+            for (size_t j = 1; j <= b.size(); ++j) {
+                row[j] = a[i - 1] == b[j - 1] ? above[j - 1] + 1 : std::max(row[j - 1], above[j]);
+            }
+            std::swap(above, row);
+        }
+        return above[b.size()];
+    };
+    std::vector<char> removed(kept.size(), 0);
+    for (size_t q = 0; q < kept.size(); ++q) {
+        if (removed[q]) {
+            continue;
+        }
+        for (size_t p = 0; p < kept.size(); ++p) {
+            if (kept[q].size() < kept[p].size() || p == q || removed[p]) {
+                continue;
+            }
+            const double ratio =
+                static_cast<double>(lcs_of(kept[q], kept[p])) / static_cast<double>(kept[p].size());
+            if (ratio > max_overlap) {
+                removed[p] = 1;
+            }
+        }
+    }
+    return removed;
+}
+
+// A list as the miner hands it over: distinct patterns, longest first; each length in ascending
+// order, as the miner accepts them, or shuffled.
+Words longest_first(const std::set<Word, SymbolLess>& patterns, bool shuffled,
+                    std::mt19937& random) {
+    Words kept(patterns.begin(), patterns.end());
+    std::stable_sort(kept.begin(), kept.end(),
+                     [](const Word& a, const Word& b) { return a.size() > b.size(); });
+    if (shuffled) {
+        for (auto first = kept.begin(); first != kept.end();) {
+            auto last = std::find_if(first, kept.end(),
+                                     [&](const Word& w) { return w.size() != first->size(); });
+            std::shuffle(first, last, random);
+            first = last;
+        }
+    }
+    return kept;
+}
+
+Word random_word(size_t length, const std::string& letters, std::mt19937& random) {
+    Word word(length, '\0');
+    for (char& symbol : word) {
+        symbol = letters[random() % letters.size()];
+    }
+    return word;
+}
+
+// Three kinds of lists: the substrings of a few words, from min_len up (as a positive threshold
+// accepts them, each pattern's extensions listed too); every word over a few letters from
+// min_len to max_len (as a threshold that is not positive accepts them); and patterns drawn
+// independently, some past the 64 and 128 letters of the bit-vector blocks.
+std::set<Word, SymbolLess> random_patterns(std::mt19937& random) {
+    const std::string alphabets[] = {"ab", "abc", "abcd", "abcdefghij", "a\xff\x80\x01"};
+    const std::string& letters = alphabets[random() % 5];
+    std::set<Word, SymbolLess> patterns;
+    const size_t kind = random() % 3;
+    if (kind == 0) {
+        const size_t shortest = 1 + random() % 4;
+        for (size_t w = 0, words = 1 + random() % 2; w < words; ++w) {
+            const Word word = random_word(random() % 24, letters, random);
+            for (size_t at = 0; at < word.size(); ++at) {
+                for (size_t length = shortest; at + length <= word.size(); ++length) {
+                    patterns.insert(word.substr(at, length));
+                }
+            }
+        }
+    } else if (kind == 1) {
+        const std::string few = letters.substr(0, 2 + random() % 2);
+        const size_t longest = 1 + random() % (few.size() == 2 ? 6 : 4);
+        const size_t shortest = 1 + random() % longest;
+        std::vector<Word> level{""};
+        for (size_t length = 1; length <= longest; ++length) {
+            std::vector<Word> next;
+            for (const Word& prefix : level) {
+                for (char symbol : few) {
+                    next.push_back(prefix + symbol);
+                }
+            }
+            level = next;
+            if (length >= shortest) {
+                patterns.insert(level.begin(), level.end());
+            }
+        }
+    } else {
+        for (size_t count = random() % 60; patterns.size() < count;) {
+            const size_t length = random() % 4 == 0 ? 40 + random() % 120 : 1 + random() % 12;
+            patterns.insert(random_word(length, letters, random));
+        }
+    }
+    return patterns;
+}
+
+TEST(Redundancy, OnePassEqualsThePairwiseRule) {
+    const double nan_value = std::numeric_limits<double>::quiet_NaN();
+    const double overlaps[] = {-0.5, 0.0, 0.25, 0.5,  0.6,  2.0 / 3.0, 0.75,
+                               0.8,  0.9, 0.9,  0.95, 0.99, 1.0,       nan_value};
+    std::mt19937 random(13);
+    for (int trial = 0; trial < 1000; ++trial) {
+        const std::set<Word, SymbolLess> patterns = random_patterns(random);
+        const Words kept = longest_first(patterns, random() % 2 == 0, random);
+        const double max_overlap = overlaps[random() % 14];
+        SCOPED_TRACE(::testing::Message() << "trial " << trial << ": " << kept.size()
+                                          << " patterns, max_overlap " << max_overlap);
+        const PatternMiner miner(1.0, 1, 0, max_overlap);
+        ASSERT_EQ(miner.redundant_among(kept), removed_pair_by_pair(kept, max_overlap));
+    }
+}
+
+// Every word of 4 to 6 letters over three letters, or of 4 and 5 over four, as a threshold
+// that is not positive accepts them: lengths with hundreds of patterns and, at the lower
+// thresholds, dozens of survivors, past which the pass indexes the survivors' subsequences
+// rather than comparing them one by one.
+TEST(Redundancy, OnePassEqualsThePairwiseRuleOnWholeLevels) {
+    for (const std::string& letters : {std::string("abc"), std::string("abcd")}) {
+        const size_t shortest = 4;
+        const size_t longest = letters.size() == 3 ? 6 : 5;
+        std::set<Word, SymbolLess> patterns;
+        std::vector<Word> level{""};
+        for (size_t length = 1; length <= longest; ++length) {
+            std::vector<Word> next;
+            for (const Word& prefix : level) {
+                for (char symbol : letters) {
+                    next.push_back(prefix + symbol);
+                }
+            }
+            level = next;
+            if (length >= shortest) {
+                patterns.insert(level.begin(), level.end());
+            }
+        }
+        std::mt19937 random(5);
+        for (double max_overlap : {0.2, 0.34, 0.5, 0.6, 0.7, 0.8, 0.9}) {
+            for (bool shuffled : {false, true}) {
+                const Words kept = longest_first(patterns, shuffled, random);
+                SCOPED_TRACE(::testing::Message() << letters << ", max_overlap " << max_overlap
+                                                  << (shuffled ? ", shuffled" : ""));
+                ASSERT_EQ(PatternMiner(1.0, 1, 0, max_overlap).redundant_among(kept),
+                          removed_pair_by_pair(kept, max_overlap));
+            }
+        }
+    }
+}
+
+// An lcs of exactly max_overlap x the length does not remove; one more letter does.
+TEST(Redundancy, RatioEqualToTheThresholdKeepsThePattern) {
+    const Words kept{"abcdefghij", "abcdefghix", "abcdeyyyyy", "abcdezzzzz"};
+    EXPECT_EQ(PatternMiner(1.0, 1, 0, 0.9).redundant_among(kept), (std::vector<char>{0, 0, 0, 0}));
+    EXPECT_EQ(PatternMiner(1.0, 1, 0, 0.89).redundant_among(kept), (std::vector<char>{0, 1, 0, 0}));
+    EXPECT_EQ(PatternMiner(1.0, 1, 0, 0.5).redundant_among(kept), (std::vector<char>{0, 1, 0, 0}));
+    EXPECT_EQ(PatternMiner(1.0, 1, 0, 0.49).redundant_among(kept), (std::vector<char>{0, 1, 1, 1}));
+}
+
 TEST(IsPInVec, ExactMatchOnly) {
     EXPECT_FALSE(is_p_in_vec("a", {}));
     EXPECT_TRUE(is_p_in_vec("ab", {"a", "ab"}));
@@ -342,6 +511,46 @@ TEST(Mine, KeepingEveryCandidateBeyondMemoryIsRefusedUpFront) {
     PatternMiner small(0.0, 1, 3, 1.0);
     small.mine({"ab"});
     EXPECT_EQ(small.get_frequent().size(), 14u);
+}
+
+// Every candidate kept over two letters up to length 3: 2 + 4 + 8 = 14 patterns, 91 pairs.
+TEST(Mine, SiftingEveryCandidateBeyondAFewSecondsIsRefusedUpFront) {
+    PatternMiner at_budget(0.0, 1, 3, 0.9);
+    at_budget.set_sifting_budget(14.0);
+    at_budget.mine({"ab"});
+    EXPECT_EQ(at_budget.get_levels().at(3).size(), 8u);
+
+    PatternMiner beyond(0.0, 1, 3, 0.9);
+    beyond.set_sifting_budget(13.0);
+    try {
+        beyond.mine({"ab"});
+        FAIL() << "not refused";
+    } catch (const std::invalid_argument& error) {
+        const std::string message = error.what();
+        for (const char* part : {"2 letters give 14 patterns of 1 to 3 letters", "91 pairs",
+                                 "more than the 13 patterns", "a max_len of at most 2"}) {
+            EXPECT_NE(message.find(part), std::string::npos) << part << " in " << message;
+        }
+    }
+    EXPECT_TRUE(beyond.get_frequent().empty());
+
+    // By default four million: every binary word up to 20 letters is sifted (2^21 - 2 of
+    // them), up to 21 is refused; so are words of 7 letters over ten.
+    try {
+        PatternMiner(-1.0, 3, 21, 0.9).mine({"ab"});
+        FAIL() << "not refused";
+    } catch (const std::invalid_argument& error) {
+        EXPECT_NE(std::string(error.what()).find("4194302 patterns of 1 to 21 letters"),
+                  std::string::npos);
+        EXPECT_NE(std::string(error.what()).find("max_len of at most 20"), std::string::npos);
+    }
+    EXPECT_THROW(PatternMiner(0.0, 3, 7, 0.9).mine({"abcdefghij"}), std::invalid_argument);
+
+    // A positive threshold is never refused for time.
+    PatternMiner positive(0.5, 1, 0, 0.9);
+    positive.set_sifting_budget(0.0);
+    positive.mine({"abab", "ab"});
+    EXPECT_EQ(keys_of(positive.get_frequent()), Words{"abab"});
 }
 
 TEST(Mine, TableBytesCountEveryAcceptedPatternOfTheRun) {

@@ -188,3 +188,32 @@ def test_search_that_would_keep_every_candidate_is_refused_at_once(
     with pytest.raises(ValueError, match="every candidate is kept"):
         miner.mine(words(*texts))
     assert miner.frequent == {}
+
+
+def test_every_word_of_up_to_five_letters_over_ten_is_sifted_at_once() -> None:
+    # A threshold that is not positive accepts every word of 1 to 5 letters over the ten
+    # letters that occur, 111,110 patterns; each shorter one lies in a longer one.
+    miner = mined(("eecdcdccbideagcjaecbehgcefdhij", "gfgf"), -1e308, 0, 5)
+    frequent = miner.frequent
+    assert len(frequent) == 10**5
+    assert {len(pattern) for pattern in frequent} == {5}
+
+
+@pytest.mark.parametrize(
+    "max_len, texts, counted",
+    [
+        (7, ("abcdefghij",), "10 letters give 11111110 patterns of 1 to 7 letters, and 6.17284e+13"),
+        (21, ("ab", "ba"), "2 letters give 4194302 patterns of 1 to 21 letters, and 8.79608e+12"),
+    ],
+)
+def test_sifting_every_candidate_beyond_a_few_seconds_is_refused_at_once(
+    max_len: int, texts: tuple[str, ...], counted: str
+) -> None:
+    miner = mined(("aaa",), 0.0, 3, max_len)  # one letter: one pattern per length
+    assert miner.frequent
+    with pytest.raises(ValueError) as refused:
+        miner.mine(words(*texts))
+    message = str(refused.value)
+    assert counted + " pairs of them for the redundancy pass to weigh, more than the 4000000" in message
+    assert message.endswith(f"give a positive minsup or a max_len of at most {max_len - 1}")
+    assert miner.frequent == {}
