@@ -39,6 +39,19 @@ using Array = py::array_t<T, in_place>;
 using Doubles = Array<double>;
 using Integers = Array<int64_t>;
 
+// The interpreter's signal check, as the check of the core's long loops, which run without the
+// interpreter lock: the check takes it, and a pending signal runs its handler there; a handler
+// that raises (Ctrl-C's raises KeyboardInterrupt) stops the call with its exception. Outside the
+// main thread (a cluster worker's tasks) there is never a signal to handle.
+zorp::Cancellation signal_check() {
+    return zorp::Cancellation([] {
+        py::gil_scoped_acquire locked;
+        if (PyErr_CheckSignals() != 0) {
+            throw py::error_already_set();
+        }
+    });
+}
+
 std::vector<double> values_of(const Doubles& array) {
     if (array.ndim() != 1) {
         throw py::value_error("expected a 1-D array, got " + std::to_string(array.ndim()) +
@@ -80,8 +93,13 @@ std::vector<int> ints_of(const Integers& array) {
 py::tuple best_correlations(const std::vector<Doubles>& values, const std::vector<Doubles>& weights,
                             const Doubles& shapes) {
     const zorp::SeriesSet shape_rows = rows_of(shapes);
-    const zorp::BestMatches best =
-        zorp::best_correlations(rows_of(values), rows_of(weights), shape_rows);
+    const zorp::SeriesSet value_rows = rows_of(values);
+    const zorp::SeriesSet weight_rows = rows_of(weights);
+    zorp::BestMatches best;
+    {
+        py::gil_scoped_release unlocked;
+        best = zorp::best_correlations(value_rows, weight_rows, shape_rows, signal_check());
+    }
     const std::vector<py::ssize_t> shape{static_cast<py::ssize_t>(shape_rows.size()),
                                          static_cast<py::ssize_t>(values.size())};
     py::array_t<int64_t> starts(shape, best.starts.data());
@@ -113,8 +131,14 @@ std::vector<std::tuple<int, int, std::string>> propose(const std::vector<Doubles
     settings.alphabet = alphabet;
     settings.support = support;
     settings.count = count;
+    const zorp::SeriesSet rows = rows_of(series);
+    std::vector<zorp::Proposal> proposals;
+    {
+        py::gil_scoped_release unlocked;
+        proposals = zorp::propose(rows, windows, settings, signal_check());
+    }
     std::vector<std::tuple<int, int, std::string>> out;
-    for (const zorp::Proposal& proposal : zorp::propose(rows_of(series), windows, settings)) {
+    for (const zorp::Proposal& proposal : proposals) {
         out.emplace_back(proposal.series, proposal.start, proposal.word);
     }
     return out;
@@ -144,7 +168,7 @@ py::list count_keys(const Integers& owners, const Integers& starts, const Double
     std::vector<zorp::KeyCounts> counts;
     {
         py::gil_scoped_release unlocked;
-        counts = zorp::count_keys(windows, alphabet);
+        counts = zorp::count_keys(windows, alphabet, signal_check());
     }
     py::list out;
     for (const zorp::KeyCounts& projected : counts) {
@@ -183,7 +207,7 @@ py::tuple sum_members(const Integers& owners, const Integers& starts, const Doub
     zorp::MemberSums sums;
     {
         py::gil_scoped_release unlocked;
-        sums = zorp::sum_members(windows, alphabet, wanted);
+        sums = zorp::sum_members(windows, alphabet, wanted, signal_check());
     }
     const auto count = static_cast<py::ssize_t>(wanted.size());
     const std::vector<py::ssize_t> pairs{count, 2};
@@ -205,7 +229,7 @@ py::tuple nearest_members(const Integers& owners, const Integers& starts, const 
     zorp::NearestMembers nearest;
     {
         py::gil_scoped_release unlocked;
-        nearest = zorp::nearest_members(windows, alphabet, wanted, centres);
+        nearest = zorp::nearest_members(windows, alphabet, wanted, centres, signal_check());
     }
     return py::make_tuple(array_of(nearest.squares), array_of(nearest.windows));
 }
@@ -225,8 +249,9 @@ std::vector<py::bytes> normalised_words(const std::vector<Doubles>& series, int 
     {
         zorp::SeriesSet rows = rows_of(series);
         py::gil_scoped_release unlocked;
-        zorp::znorm(rows);
-        words = zorp::sax(rows, seglen, alphabet);
+        const zorp::Cancellation cancel = signal_check();
+        zorp::znorm(rows, cancel);
+        words = zorp::sax(rows, seglen, alphabet, cancel);
     }
     std::vector<py::bytes> out;
     out.reserve(words.size());
@@ -245,7 +270,7 @@ py::list mine_words(const std::vector<std::string>& words, double minsup, int mi
     {
         py::gil_scoped_release unlocked;
         zorp::PatternMiner miner(minsup, min_len, max_len, max_overlap);
-        miner.mine(words);
+        miner.mine(words, signal_check());
         table = miner.take_frequent();
     }
     py::list out;
@@ -332,14 +357,15 @@ py::list part_averages(const std::vector<Doubles>& series, int first, const py::
     }
     {
         py::gil_scoped_release unlocked;
-        zorp::znorm(rows);
+        const zorp::Cancellation cancel = signal_check();
+        zorp::znorm(rows, cancel);
         for (size_t k = 0; k < parts.size(); ++k) {
             const PartOccurrences& part = parts[k];
             averages[k].reserve(part.series.size() * static_cast<size_t>(lengths[k]));
             for (size_t group = 0; group < part.series.size(); ++group) {
                 const std::vector<double> average = zorp::average_occurrence(
                     rows[static_cast<size_t>(part.series[group])], part.begin_of(group),
-                    part.end_of(group), seglen, lengths[k], part.letters);
+                    part.end_of(group), seglen, lengths[k], part.letters, cancel);
                 averages[k].insert(averages[k].end(), average.begin(), average.end());
             }
         }
@@ -376,13 +402,14 @@ py::list part_best_matches(const std::vector<Doubles>& series, int first, const 
     std::vector<std::vector<double>> distances(parts.size());
     {
         py::gil_scoped_release unlocked;
-        zorp::znorm(rows);
+        const zorp::Cancellation cancel = signal_check();
+        zorp::znorm(rows, cancel);
         for (size_t k = 0; k < parts.size(); ++k) {
             const PartOccurrences& part = parts[k];
             for (size_t group = 0; group < part.series.size(); ++group) {
                 const auto [position, distance] = zorp::nearest_occurrence(
                     rows[static_cast<size_t>(part.series[group])], part.begin_of(group),
-                    part.end_of(group), centres[k], seglen, part.letters);
+                    part.end_of(group), centres[k], seglen, part.letters, cancel);
                 const int64_t start = static_cast<int64_t>(position) * seglen;
                 if (start > std::numeric_limits<int>::max()) {
                     throw std::length_error("best match start of " + std::to_string(start) +

@@ -240,7 +240,7 @@ uint64_t mixed(uint64_t value) {
 // order for each key.
 template <typename Visit>
 void each_member(const ProposalWindows& windows, int alphabet, const std::vector<ProposalKey>& keys,
-                 Visit&& visit) {
+                 const Cancellation& cancel, Visit&& visit) {
     check_windows(windows);
     const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
     const std::vector<uint8_t> codes = codes_of(windows, alphabet);
@@ -258,6 +258,7 @@ void each_member(const ProposalWindows& windows, int alphabet, const std::vector
         const std::vector<uint64_t> window_keys =
             keys_of(codes, width, base_of(alphabet), static_cast<size_t>(projection));
         for (size_t w = 0; w < window_keys.size(); ++w) {
+            cancel.count(width + 1);
             const auto found = wanted.find(window_keys[w]);
             if (found != wanted.end()) {
                 for (size_t e : found->second) {
@@ -270,12 +271,14 @@ void each_member(const ProposalWindows& windows, int alphabet, const std::vector
 
 }  // namespace
 
-std::vector<KeyCounts> count_keys(const ProposalWindows& windows, int alphabet) {
+std::vector<KeyCounts> count_keys(const ProposalWindows& windows, int alphabet,
+                                  const Cancellation& cancel) {
     check_windows(windows);
     const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
     const std::vector<uint8_t> codes = codes_of(windows, alphabet);
     std::vector<KeyCounts> counts;
     for (size_t projection = 0; projection <= width; ++projection) {
+        cancel.count(windows.series.size() * (width + 1));
         const std::vector<uint64_t> keys = keys_of(codes, width, base_of(alphabet), projection);
         const Groups groups = grouped(keys, key_count_of(width, base_of(alphabet), projection));
         KeyCounts& projected = counts.emplace_back();
@@ -322,13 +325,13 @@ std::vector<ProposalKey> ranked_keys(const std::vector<KeyCounts>& counts, doubl
 }
 
 MemberSums sum_members(const ProposalWindows& windows, int alphabet,
-                       const std::vector<ProposalKey>& keys) {
+                       const std::vector<ProposalKey>& keys, const Cancellation& cancel) {
     const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
     MemberSums sums;
     sums.counts.assign(keys.size(), 0);
     sums.fingerprints.assign(2 * keys.size(), 0);
     sums.sums.assign(width * keys.size(), 0);
-    each_member(windows, alphabet, keys, [&](size_t e, size_t w) {
+    each_member(windows, alphabet, keys, cancel, [&](size_t e, size_t w) {
         ++sums.counts[e];
         const uint64_t place = static_cast<uint64_t>(static_cast<uint32_t>(windows.series[w]))
                                    << 32 |
@@ -360,7 +363,7 @@ std::vector<double> member_average(const int64_t* sums, size_t letters, int64_t 
 
 NearestMembers nearest_members(const ProposalWindows& windows, int alphabet,
                                const std::vector<ProposalKey>& keys,
-                               const std::vector<double>& averages) {
+                               const std::vector<double>& averages, const Cancellation& cancel) {
     const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
     if (averages.size() != keys.size() * width) {
         throw std::invalid_argument("nearest members need " + std::to_string(width) +
@@ -369,7 +372,7 @@ NearestMembers nearest_members(const ProposalWindows& windows, int alphabet,
     NearestMembers nearest;
     nearest.squares.assign(keys.size(), std::numeric_limits<double>::infinity());
     nearest.windows.assign(keys.size(), -1);
-    each_member(windows, alphabet, keys, [&](size_t e, size_t w) {
+    each_member(windows, alphabet, keys, cancel, [&](size_t e, size_t w) {
         double squares = 0.0;
         for (size_t j = 0; j < width; ++j) {
             const double gap = windows.means[w * width + j] - averages[e * width + j];
@@ -399,11 +402,11 @@ std::string word_of(const ProposalWindows& windows, size_t window, int alphabet,
 }
 
 std::vector<Proposal> propose(const SeriesSet& ts, const ProposalWindows& windows,
-                              const ProposalSettings& settings) {
+                              const ProposalSettings& settings, const Cancellation& cancel) {
     check_windows(windows);
     const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
     const std::vector<ProposalKey> ranked =
-        ranked_keys(count_keys(windows, settings.alphabet), settings.support);
+        ranked_keys(count_keys(windows, settings.alphabet, cancel), settings.support);
     std::vector<Proposal> proposals;
     std::set<std::tuple<int64_t, uint64_t, uint64_t>> seen;
     const size_t m = static_cast<size_t>(std::max(settings.length, 0));
@@ -414,7 +417,7 @@ std::vector<Proposal> propose(const SeriesSet& ts, const ProposalWindows& window
         const std::vector<ProposalKey> keys(
             ranked.begin() + static_cast<ptrdiff_t>(from),
             ranked.begin() + static_cast<ptrdiff_t>(std::min(ranked.size(), from + batch)));
-        const MemberSums sums = sum_members(windows, settings.alphabet, keys);
+        const MemberSums sums = sum_members(windows, settings.alphabet, keys, cancel);
         std::vector<double> averages;
         averages.reserve(keys.size() * width);
         for (size_t e = 0; e < keys.size(); ++e) {
@@ -422,7 +425,8 @@ std::vector<Proposal> propose(const SeriesSet& ts, const ProposalWindows& window
                 member_average(sums.sums.data() + e * width, width, sums.counts[e]);
             averages.insert(averages.end(), average.begin(), average.end());
         }
-        const NearestMembers nearest = nearest_members(windows, settings.alphabet, keys, averages);
+        const NearestMembers nearest =
+            nearest_members(windows, settings.alphabet, keys, averages, cancel);
         for (size_t e = 0; e < keys.size() && proposals.size() < settings.count; ++e) {
             if (!seen.emplace(sums.counts[e], sums.fingerprints[2 * e],
                               sums.fingerprints[2 * e + 1])

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cancel.h"
 #include "sax.h"
 
 namespace zorp {
@@ -46,7 +47,8 @@ struct KeyCounts {
     std::vector<int64_t> windows;
     std::vector<int64_t> series;
 };
-std::vector<KeyCounts> count_keys(const ProposalWindows& windows, int alphabet);
+std::vector<KeyCounts> count_keys(const ProposalWindows& windows, int alphabet,
+                                  const Cancellation& cancel = Cancellation());
 
 // A key of one projection.
 struct ProposalKey {
@@ -68,7 +70,8 @@ struct MemberSums {
     std::vector<int64_t> sums;           // letters per key
 };
 MemberSums sum_members(const ProposalWindows& windows, int alphabet,
-                       const std::vector<ProposalKey>& keys);
+                       const std::vector<ProposalKey>& keys,
+                       const Cancellation& cancel = Cancellation());
 
 // The average of a key's members: its sums over count windows, in segment-mean units.
 std::vector<double> member_average(const int64_t* sums, size_t letters, int64_t count);
@@ -82,7 +85,8 @@ struct NearestMembers {
 };
 NearestMembers nearest_members(const ProposalWindows& windows, int alphabet,
                                const std::vector<ProposalKey>& keys,
-                               const std::vector<double>& averages);
+                               const std::vector<double>& averages,
+                               const Cancellation& cancel = Cancellation());
 
 // The keys of every projection held by at least support series, in the order proposals are
 // made from them: by support / sqrt(occurrences per series), highest first, then by the
@@ -104,8 +108,10 @@ std::string word_of(const ProposalWindows& windows, size_t window, int alphabet,
 // trivial. Stops at settings.count proposals. ts are the series the windows were taken from.
 // Nothing depends on the order of the series but the choice between windows at exactly equal
 // distances from an average.
+// The steps above count a unit per letter of a window they read on cancel.
 std::vector<Proposal> propose(const SeriesSet& ts, const ProposalWindows& windows,
-                              const ProposalSettings& settings);
+                              const ProposalSettings& settings,
+                              const Cancellation& cancel = Cancellation());
 
 // The share (0 to 1) of a shape's variance that the best monotone curve (non-decreasing or
 // non-increasing) explains, computed on the means of min(points, size) blocks of the shape (the
