@@ -3,9 +3,17 @@
 :class:`DaskParts` is the cluster's side of ``zorp_miner._parts.Parts``. Each part is a
 recipe the workers follow to load it (a chunk of a Dask array, a delayed object of the user's,
 a file read with :func:`zorp_miner.load`, or series this process scattered); every step of a
-run is a graph of pure tasks, each loading its part and working on it, so that a worker holds
-one part at a time plus what its step needs, and the raw series never come to this process.
-Results a later step needs stay on the workers (Dask futures) until it has used them.
+run is a graph of pure tasks, each loading its part and working on it, so that a worker needs
+to hold only one part at a time plus what its step needs, and the raw series never come to this
+process. Results a later step needs stay on the workers (Dask futures) until it has used them.
+
+Each part's tasks go to the same worker from step to step (a preference, which the scheduler
+drops when that worker is gone), and the worker keeps what a task prepared from the part (the
+robust mode's matching tables and proposal windows, about six times the part's size) for the
+later steps of the run, as a run in this process does, for as many parts as fit in a share of
+its memory limit (``WORKER_KEEP``, a quarter by default; the Dask setting
+``zorp-miner.worker-keep`` changes it, and 0 keeps nothing). Parts beyond it are prepared again
+at every step: the same results, at up to twice the work.
 
 When a worker is lost, the scheduler runs its tasks again elsewhere from their recipes; when
 that is not possible (a task lost with too many workers), the run stops with a
@@ -17,6 +25,8 @@ Importing this module imports dask; ``zorp_miner`` imports it only for a run giv
 from __future__ import annotations
 
 import os
+import threading
+import uuid
 from collections.abc import Callable, Sequence
 from typing import Any, TypeGuard, TypeVar
 
@@ -32,10 +42,40 @@ require("distributed", "running on a Dask cluster")
 import dask  # noqa: E402
 import dask.array  # noqa: E402
 from dask.delayed import Delayed  # noqa: E402
-from distributed import Client, Future, KilledWorker  # noqa: E402
+from distributed import Client, Future, KilledWorker, get_worker  # noqa: E402
 
 T = TypeVar("T")
 S = TypeVar("S")
+
+
+# The share of a worker's memory limit that the prepared parts it keeps may take (see the module).
+WORKER_KEEP = 0.25
+# What a task prepares from a part, against the part's own size: the matching tables at full
+# resolution with the series' spectra (about four times), the averaged ones, the proposal windows.
+PREPARED_FACTOR = 6
+
+
+# Dask settings for the worker processes of a cluster started here (``zorp-miner --workers``).
+# Dask's workers return freed memory to the system at once (a trim threshold of 64 KiB, which
+# also makes every allocation above 128 KiB a fresh mapping); the matching's arrays of a few
+# to 64 MiB then fault their pages in anew at every step, and a robust run takes two to three
+# times as long as in one process. Mappings from 64 MiB on, trimming from 128 MiB on, and no
+# sampling profiler (a sample every 10 ms) bring it back to the speed of one process.
+WORKER_SETTINGS: dict[str, object] = {
+    "distributed.nanny.pre-spawn-environ.MALLOC_MMAP_THRESHOLD_": str(64 << 20),
+    "distributed.nanny.pre-spawn-environ.MALLOC_TRIM_THRESHOLD_": str(128 << 20),
+    "distributed.worker.profile.enabled": False,
+}
+
+
+def local_cluster(workers: int) -> Any:
+    """A cluster of workers local worker processes, one thread each, with WORKER_SETTINGS."""
+    from distributed import LocalCluster
+
+    with dask.config.set(WORKER_SETTINGS):
+        return LocalCluster(
+            n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=":0"
+        )
 
 
 class ClusterError(RuntimeError):
@@ -154,8 +194,67 @@ def loaded_part(path: str, options: dict[str, Any]) -> list[FloatArray]:
     return load(path, **options)
 
 
-def _call(task: Callable[..., T], series: list[FloatArray], first: int, *args: object) -> T:
-    return task(series, first, *args)
+class _KeptParts:
+    """What one worker process keeps, during one run, of the parts it worked on: each part's
+    cache (a task's ``cache=``), for as many parts as fit in its budget, first come first kept.
+
+    A task of another run starts afresh; a run ends by forgetting its parts on every worker.
+    """
+
+    def __init__(self) -> None:
+        self.lock = threading.Lock()
+        self.run: str | None = None
+        self.caches: dict[int, dict[object, object]] = {}
+        self.taken = 0
+
+    def cache_for(self, run: str, part: int, size: int, budget: float) -> dict[object, object] | None:
+        with self.lock:
+            if run != self.run:
+                self.run, self.caches, self.taken = run, {}, 0
+            if part not in self.caches:
+                if self.taken + size > budget:
+                    return None
+                self.taken += size
+                self.caches[part] = {}
+            return self.caches[part]
+
+    def forget(self, run: str) -> None:
+        with self.lock:
+            if run == self.run:
+                self.run, self.caches, self.taken = None, {}, 0
+
+
+_kept = _KeptParts()
+
+
+def _keep_budget(share: float) -> float:
+    """share of this worker's memory limit (of the machine's memory per core without one)."""
+    if share <= 0.0:
+        return 0.0
+    try:
+        limit = float(get_worker().memory_manager.memory_limit or 0)
+    except (ValueError, AttributeError):
+        limit = 0.0
+    if limit <= 0.0:
+        limit = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / (os.cpu_count() or 1)
+    return share * limit
+
+
+def _call(
+    task: Callable[..., T],
+    series: list[FloatArray],
+    first: int,
+    run: str,
+    part: int,
+    share: float,
+    *args: object,
+) -> T:
+    size = PREPARED_FACTOR * sum(one.nbytes for one in series)
+    return task(series, first, *args, cache=_kept.cache_for(run, part, size, _keep_budget(share)))
+
+
+def _forget(run: str) -> None:
+    _kept.forget(run)
 
 
 def _part_lengths(series: list[FloatArray]) -> list[int]:
@@ -184,6 +283,8 @@ class DaskParts:
         self.client = client
         self.recipes = recipes
         self.names = names
+        self.run_id = uuid.uuid4().hex
+        self.share = float(dask.config.get("zorp-miner.worker-keep", WORKER_KEEP))
         # The part each task of a step works on, by the task's key: what a lost task names.
         self._parts_of_keys: dict[object, int] = {}
         counting = [dask.delayed(_part_lengths, pure=True)(r) for r in recipes]
@@ -201,9 +302,37 @@ class DaskParts:
         self.firsts = [int(x) for x in np.cumsum([0, *sizes[:-1]])]
 
     def _graph(self, i: int, task: Callable[..., T], args: tuple[object, ...]) -> Delayed:
-        graph = dask.delayed(_call, pure=True)(task, self.recipes[i], self.firsts[i], *args)
+        graph = dask.delayed(_call, pure=True)(
+            task, self.recipes[i], self.firsts[i], self.run_id, i, self.share, *args
+        )
         self._parts_of_keys[graph.key] = i
         return graph
+
+    def _compute(self, graphs: dict[int, Delayed]) -> list[Future]:
+        """Each part's graph on its own worker (part i on the i-th of the workers in address
+        order, cyclically), or on another when that one is gone."""
+        workers = sorted(self.client.scheduler_info(n_workers=-1).get("workers", {}))
+        return [
+            self.client.compute(
+                graph,
+                workers=[workers[i % len(workers)]] if workers else None,
+                allow_other_workers=True,
+            )
+            for i, graph in graphs.items()
+        ]
+
+    def close(self) -> None:
+        """Drops what the workers kept of the parts for this run."""
+        try:
+            self.client.run(_forget, self.run_id)
+        except (OSError, TimeoutError):
+            pass  # a worker gone keeps nothing
+
+    def __enter__(self) -> DaskParts:
+        return self
+
+    def __exit__(self, *exception: object) -> None:
+        self.close()
 
     def run(
         self,
@@ -217,7 +346,7 @@ class DaskParts:
         self, task: Callable[..., T], each: dict[int, tuple[object, ...]], *shared: object
     ) -> dict[int, T]:
         parts = sorted(each)
-        futures = self.client.compute([self._graph(i, task, (*each[i], *shared)) for i in parts])
+        futures = self._compute({i: self._graph(i, task, (*each[i], *shared)) for i in parts})
         return dict(zip(parts, self._gather(futures, "working on")))
 
     def keep(
@@ -226,11 +355,11 @@ class DaskParts:
         *shared: object,
         each: Sequence[tuple[object, ...]] | None = None,
     ) -> list[object]:
-        graphs = [
-            self._graph(i, task, (*(() if each is None else each[i]), *shared))
+        graphs = {
+            i: self._graph(i, task, (*(() if each is None else each[i]), *shared))
             for i in range(len(self.recipes))
-        ]
-        return list(self.client.compute(graphs))
+        }
+        return list(self._compute(graphs))
 
     def fold(
         self,

@@ -185,7 +185,8 @@ def run_on_cluster(data: object, params: RobustParams | ExactParams, client: obj
 
     cluster, opened = _dask.client_of(client)
     try:
-        return run_parts(_dask.dask_parts(data, cluster), params)
+        with _dask.dask_parts(data, cluster) as parts:
+            return run_parts(parts, params)
     finally:
         if opened:
             cluster.close()

@@ -287,7 +287,8 @@ def _run(args: argparse.Namespace) -> int:
         with _cluster(args.scheduler, args.workers) as client:
             started = time.perf_counter()
             try:
-                motifs = run_parts(DaskParts(client, *file_recipes(names, options)), params)
+                with DaskParts(client, *file_recipes(names, options)) as parts:
+                    motifs = run_parts(parts, params)
             except (MemoryError, ClusterError) as error:
                 _say(f"run refused: {error}")
                 return 1
@@ -433,15 +434,15 @@ def _write_plot(motifs: Motifs, series: object, out: Path, count: int) -> None:
 @contextmanager
 def _cluster(address: str | None, workers: int | None) -> Iterator["Client"]:
     """A client of the scheduler at address, or of a cluster of local worker processes."""
-    from distributed import Client, LocalCluster
+    from distributed import Client
+
+    from ._dask import local_cluster
 
     if address is not None:
         with Client(address) as client:
             yield client
         return
-    with LocalCluster(
-        n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=":0"
-    ) as cluster, Client(cluster) as client:
+    with local_cluster(workers or 1) as cluster, Client(cluster) as client:
         yield client
 
 

@@ -80,11 +80,15 @@ def test_exact_mode_on_the_cluster_is_the_native_miner_bit_for_bit(
         assert motif.average_occurrences.tobytes() == rows.tobytes()
 
 
-@pytest.mark.parametrize("length", [96, None])
+# Workers keep what they prepared from their parts by default; with a share of 0 they prepare
+# every part anew at every step.
+@pytest.mark.parametrize(("length", "keep"), [(96, None), (None, None), (96, 0.0)])
 def test_robust_mode_on_the_cluster_is_the_run_here(
-    client: Any, planted: list[FloatArray], length: int | None
+    client: Any, planted: list[FloatArray], length: int | None, keep: float | None
 ) -> None:
-    got = zorp_miner.find_motifs(delayed_parts(planted), client=client, length=length)
+    settings = {} if keep is None else {"zorp-miner.worker-keep": keep}
+    with dask.config.set(settings):
+        got = zorp_miner.find_motifs(delayed_parts(planted), client=client, length=length)
     expected = zorp_miner.find_motifs(planted, length=length)
     assert len(expected) >= 1 and expected[0].support >= 25
     assert_same_motifs(got, expected)
