@@ -8,15 +8,9 @@ SIGINT 0.3 s after the call starts; the delay allowed until the exception is gen
 checks is that the call stops long before it would end.
 """
 
-import json
-import signal
-import subprocess
-import sys
-import textwrap
-import time
-from typing import Any
-
 import pytest
+
+from test_interrupt import run_child
 
 CHILD = """
 import json, random, sys, time
@@ -53,32 +47,9 @@ print(json.dumps({"outcome": outcome, "raised": raised, "works_on": small() == e
 GENEROUS_DELAY = 5.0
 
 
-def interrupted(entry: str) -> tuple[dict[str, Any], float]:
-    """The child's report, and when the parent sent SIGINT (time.monotonic, as the child's)."""
-    child = subprocess.Popen(
-        [sys.executable, "-c", textwrap.dedent(CHILD), entry],
-        stdout=subprocess.PIPE,
-        stderr=subprocess.PIPE,
-        text=True,
-    )
-    assert child.stdout is not None
-    try:
-        assert child.stdout.readline().strip() == "calling"
-        time.sleep(0.3)
-        sent = time.monotonic()
-        child.send_signal(signal.SIGINT)
-        out, err = child.communicate(timeout=120)
-    finally:
-        if child.poll() is None:
-            child.kill()
-            child.communicate()
-    assert child.returncode == 0, err[-2000:]
-    return json.loads(out.strip().splitlines()[-1]), sent
-
-
 @pytest.mark.parametrize("entry", ["best_correlations", "mine_words"])
 def test_sigint_stops_a_long_native_call(entry: str) -> None:
-    report, sent = interrupted(entry)
+    report, sent = run_child(entry, interrupt_after=0.3, script=CHILD)
     assert report["outcome"] == "KeyboardInterrupt"
     assert report["raised"] - sent < GENEROUS_DELAY
     assert report["works_on"]

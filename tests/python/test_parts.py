@@ -108,11 +108,14 @@ def _proposals_of(store: RobustStore, m: int, letters: int, alphabet: int) -> tu
     return _proposals(store, m, letters, 3.0, 20, alphabets=(alphabet,))
 
 
+def proposal_windows(seed: int) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """Owners, starts and segment means of 10 windows in each of 30 series."""
+    means = np.random.default_rng(seed).normal(size=(300, 8))
+    return np.repeat(np.arange(30), 10), np.tile(np.arange(10) * 7, 30), means
+
+
 def test_member_sums_add_up_over_any_parts() -> None:
-    rng = np.random.default_rng(0)
-    means = rng.normal(size=(300, 8))
-    owners = np.repeat(np.arange(30), 10)
-    starts = np.tile(np.arange(10) * 7, 30)
+    owners, starts, means = proposal_windows(0)
     counts = _native.count_keys(owners, starts, means, 3)
     projections, keys = _native.ranked_keys(counts, 3.0)
     whole = _native.sum_members(owners, starts, means, 3, projections, keys)
@@ -136,10 +139,7 @@ def misaligned(array: np.ndarray) -> np.ndarray:
 
 def test_the_kernels_read_misaligned_arrays_as_aligned_ones() -> None:
     # Under the sanitizers a misaligned read of an int64 or a double is an error.
-    rng = np.random.default_rng(1)
-    means = rng.normal(size=(300, 8))
-    owners = np.repeat(np.arange(30), 10)
-    starts = np.tile(np.arange(10) * 7, 30)
+    owners, starts, means = proposal_windows(1)
     counts = _native.count_keys(owners, starts, means, 3)
     shifted = _native.count_keys(misaligned(owners), misaligned(starts), misaligned(means), 3)
     assert [[a.tolist() for a in c] for c in shifted] == [[a.tolist() for a in c] for c in counts]
@@ -151,7 +151,7 @@ def test_the_kernels_read_misaligned_arrays_as_aligned_ones() -> None:
         owners, starts, means, 3, misaligned(projections), misaligned(keys)
     )
     assert all(a.tolist() == b.tolist() for a, b in zip(whole, shifted_sums, strict=True))
-    naeds = rng.normal(size=40)
+    naeds = np.random.default_rng(2).normal(size=40)
     assert _native.ranking_order(misaligned(naeds)).tolist() == _native.ranking_order(naeds).tolist()
 
 
