@@ -2,6 +2,7 @@
 
     .venv/bin/python bench/bench_cluster.py speed [--series 4000] [--points 10000] [--repeat 2]
     .venv/bin/python bench/bench_cluster.py memory [--files 40] [--series 500] [--points 10000]
+        [--top 3] [--modes robust,exact,exact-all]
 
 speed: random walks (--series x --points), written as .npy files of 500 series each into a
 scratch directory. The single-process run reads them all and runs here; the cluster runs give
@@ -14,7 +15,10 @@ memory: --files files of --series random walks of --points points (40 x 500 x 10
 doubles), generated into a scratch directory by a process of their own. Then, for each mode, a
 fresh process runs find_motifs over the file names on a LocalCluster of 2 worker processes and
 reports its own peak resident memory (the client's, which holds the scheduler too) and each
-worker's, from getrusage; the workers have WORKER_SETTINGS. The
+worker's, from getrusage, and the size of the result's arrays; the workers have
+WORKER_SETTINGS. The modes run with --top (the per-series statistics of the motifs returned
+come to the client: average occurrences alone are series x length doubles per motif), and
+"exact-all" runs the exact mode with every motif returned. The
 scratch directory (--scratch, default a temporary one) is removed at the end.
 
 Figures are printed, never asserted.
@@ -129,7 +133,8 @@ def peak_mib() -> float:
 def memory_run(args: argparse.Namespace) -> None:
     """One mode over the files of a folder, in this (fresh) process; prints JSON figures."""
     names = sorted(str(p) for p in pathlib.Path(args.folder).glob("*.npy"))
-    options = ROBUST if args.mode == "robust" else EXACT_LARGE
+    options = dict(ROBUST if args.mode == "robust" else EXACT_LARGE)
+    options["top"] = None if args.mode == "exact-all" else args.top
     from distributed import Client
 
     before = peak_mib()
@@ -150,6 +155,12 @@ def memory_run(args: argparse.Namespace) -> None:
                 "seconds": elapsed,
                 "motifs": len(motifs),
                 "found": motifs.found,
+                "result_mib": sum(
+                    getattr(motif, name).nbytes
+                    for motif in motifs
+                    for name in ("average_occurrences", "occurrence_series", "occurrence_letters",
+                                 "series", "best_matches", "distances", "representative")
+                ) / 2**20,
                 "series": motifs.series_count,
                 "client_peak_mib": peak_mib(),
                 "client_before_mib": before,
@@ -173,20 +184,27 @@ def memory(args: argparse.Namespace) -> None:
             f"{args.files * args.series} series, {size / 2**30:.2f} GiB as doubles "
             f"(a tenth: {size / 10 / 2**20:.0f} MiB); 2 worker processes\n"
         )
-        print(f"{'mode':<24}{'time':>9}{'motifs':>8}{'client peak':>13}{'  worker peaks'}")
-        for mode in ("robust", "exact"):
+        print(
+            f"{'mode':<28}{'time':>9}{'motifs':>12}{'result':>10}{'client peak':>13}"
+            f"{'  worker peaks'}"
+        )
+        for mode in args.modes.split(","):
             shown = subprocess.run(
-                [sys.executable, script, "memory-run", str(folder), mode],
+                [sys.executable, script, "memory-run", str(folder), mode, str(args.top)],
                 check=True,
                 capture_output=True,
                 text=True,
             )
             figures = json.loads(shown.stdout.strip().splitlines()[-1])
-            label = "robust (length 100)" if mode == "robust" else "exact (seglen 100)"
+            label = {
+                "robust": f"robust (length 100, top {args.top})",
+                "exact": f"exact (seglen 100, top {args.top})",
+                "exact-all": "exact (seglen 100, all)",
+            }[mode]
             peaks = " ".join(f"{w:.0f} MiB" for w in figures["worker_peak_mib"])
             print(
-                f"{label:<24}{figures['seconds']:>7.1f} s{figures['motifs']:>8}"
-                f"{figures['client_peak_mib']:>9.0f} MiB  {peaks}"
+                f"{label:<28}{figures['seconds']:>7.1f} s{figures['motifs']:>5} of {figures['found']:<4}"
+                f"{figures['result_mib']:>6.0f} MiB{figures['client_peak_mib']:>9.0f} MiB  {peaks}"
                 f"   (client before the run: {figures['client_before_mib']:.0f} MiB)"
             )
     finally:
@@ -206,12 +224,15 @@ def main() -> int:
     two.add_argument("--series", type=int, default=500)
     two.add_argument("--points", type=int, default=10000)
     two.add_argument("--scratch", help="the folder for the files (default: a temporary one)")
+    two.add_argument("--top", type=int, default=3, help="motifs returned (default 3)")
+    two.add_argument("--modes", default="robust,exact,exact-all")
     generate = sub.add_parser("generate")
     for name in ("folder", "files", "series", "points"):
         generate.add_argument(name)
     run = sub.add_parser("memory-run")
     run.add_argument("folder")
-    run.add_argument("mode", choices=("robust", "exact"))
+    run.add_argument("mode", choices=("robust", "exact", "exact-all"))
+    run.add_argument("top", type=int)
     args = parser.parse_args()
     if args.command == "speed":
         speed(args)

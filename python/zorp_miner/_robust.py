@@ -338,8 +338,7 @@ def _proposals(
     shapes: list[FloatArray] = []
     names: list[str] = []
     tables = store.key_counts(m, letters, alphabets)
-    for a, alphabet in enumerate(alphabets):
-        merged = _merged_counts([table[a] for table in tables])
+    for alphabet, merged in zip(alphabets, tables):
         projections, keys = _native.ranked_keys(merged, wanted)
         for word, window in _medoids(store, m, letters, alphabet, projections, keys, count // len(alphabets)):
             shapes.append(znormalised(window))
@@ -350,8 +349,16 @@ def _proposals(
 KeyTable = list[tuple[npt.NDArray[np.uint64], IntArray, IntArray]]
 
 
+def _added_counts(total: list[KeyTable] | None, part: list[KeyTable]) -> list[KeyTable] | None:
+    """A part's key counts (one table per alphabet) added to the total of the parts before."""
+    if total is None:
+        return part
+    return [_merged_counts([a, b]) for a, b in zip(total, part)]
+
+
 def _merged_counts(tables: list[KeyTable]) -> KeyTable:
-    """The key counts of every part added up, per projection (keys ascending)."""
+    """The key counts of the tables added up, per projection (keys ascending): integer sums,
+    the same in any order and grouping."""
     merged: KeyTable = []
     for projection in range(len(tables[0])):
         keys = np.concatenate([table[projection][0] for table in tables])
@@ -682,9 +689,15 @@ class RobustStore:
                 out[k] = window
         return out
 
-    def key_counts(self, m: int, letters: int, alphabets: tuple[int, ...]) -> list[list[KeyTable]]:
-        """Per part, per alphabet, the key counts of the proposal windows (``_native.count_keys``)."""
-        return self.parts.run(_count_task, m, letters, alphabets)
+    def key_counts(self, m: int, letters: int, alphabets: tuple[int, ...]) -> list[KeyTable]:
+        """Per alphabet, the key counts of the proposal windows (``_native.count_keys``) of
+        every part, added up part after part where the parts are (this process then receives
+        one table per alphabet, not one per part)."""
+        start: list[KeyTable] | None = None
+        total = self.parts.fold(_added_counts, start, self.parts.keep(_count_task, m, letters, alphabets))
+        if total is None:
+            raise ValueError("no part to count keys in")
+        return total
 
     def member_averages(
         self, m: int, letters: int, alphabet: int, projections: IntArray, keys: npt.NDArray[np.uint64]
