@@ -67,8 +67,8 @@ def find_motifs(
     **On a Dask cluster** (``client=``), the steps that read the series run on the workers,
     part by part, and the result is the same as this process would find, bit for bit: see
     "Running on a Dask cluster" in the README for which steps run where and what crosses the
-    network. The series then never come to this process: give ``data`` as parts the workers
-    load (a Dask array chunked along its rows, a list of delayed parts, or a list of files).
+    network. The series then never come to this process whole (the robust mode's refinement
+    reads the windows around the best matches): give ``data`` as parts the workers load (a Dask array chunked along its rows, a list of delayed parts, or a list of files).
 
     The whole-number parameters take Python or numpy integers (not bool), and the fractions any
     real number, numpy's included; the results hold plain Python numbers.
