@@ -386,12 +386,13 @@ class DaskParts:
     ) -> list[object]:
         futures = [self.client.submit(_apply, task, value, *shared, pure=False) for value in kept]
         self._parts_of_keys.update((future.key, i) for i, future in enumerate(futures))
-        return futures
+        handles: list[object] = list(futures)
+        return handles
 
     def part_of(self, series: int) -> int:
         return int(np.searchsorted(self.firsts, series, side="right")) - 1
 
-    def _gather(self, futures: list[Future], doing: str) -> list[Any]:
+    def _gather(self, futures: list[Any], doing: str) -> list[Any]:
         try:
             return list(self.client.gather(futures))
         except KilledWorker as error:
