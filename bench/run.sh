@@ -48,3 +48,9 @@ say "Miner.mine against sax, from Python, and the C++ phase split"
 
 say "how soon Ctrl-C stops sax, PatternMiner.mine and Miner.mine"
 "$python" bench/bench_interrupt.py
+
+say "two local worker processes against one process, 4000 series x 10000 points, both modes"
+"$python" bench/bench_cluster.py speed
+
+say "the client's and the workers' peak memory over 40 files of 500 x 10000 points (1.6 GB)"
+"$python" bench/bench_cluster.py memory

@@ -86,12 +86,24 @@ void Miner::sort_patterns() {
 }
 
 bool ranks_before(const Motif& a, const Motif& b) {
-    const double x = a.get_naed();
-    const double y = b.get_naed();
+    return naed_ranks_before(a.get_naed(), b.get_naed());
+}
+
+bool naed_ranks_before(double x, double y) {
     if (std::isnan(x)) {
         return false;
     }
     return std::isnan(y) || x < y;
+}
+
+std::vector<size_t> ranking_order(const std::vector<double>& naeds) {
+    std::vector<size_t> order(naeds.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::sort(order.begin(), order.end(),
+              [&naeds](size_t a, size_t b) { return naed_ranks_before(naeds[a], naeds[b]); });
+    return order;
 }
 
 }  // namespace zorp

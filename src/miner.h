@@ -40,5 +40,13 @@ class Miner {
 // Ranking order: ascending naed, with NaN after every number (infinity included), so that the
 // relation stays a strict weak order.
 bool ranks_before(const Motif& a, const Motif& b);
+// The same order on the naed values themselves.
+bool naed_ranks_before(double x, double y);
+
+// The order in which sort_patterns leaves motifs whose naed values, in list order, are naeds:
+// entry r is the list position of the motif ranked r. std::sort takes the same steps whatever
+// it sorts, as they follow from the comparisons' answers alone, so sorting positions by
+// naed_ranks_before gives the permutation sort_patterns makes, ties included.
+std::vector<size_t> ranking_order(const std::vector<double>& naeds);
 
 }  // namespace zorp

@@ -208,6 +208,10 @@ constexpr size_t window_run_length = 64;
 // Nor for patterns this short, which cover few points beyond the run itself.
 constexpr size_t window_pattern_letters = 4;
 
+size_t window_run_for(size_t letters) {
+    return letters >= window_pattern_letters ? window_run_length : size_t{0};
+}
+
 // Sums the points of one series' occurrences at each offset, with buffers reused from series to
 // series.
 class OccurrenceSummer {
@@ -379,6 +383,44 @@ OccurrenceSums sum_occurrences(const Series& series, const std::vector<int>& pos
     return {summer.get_sums(), summer.get_counts()};
 }
 
+namespace {
+
+// The average at each offset of an occurrence: the sum over the points counted there, NaN where
+// there are none.
+void fill_average(const std::vector<double>& sums, const std::vector<double>& counts, size_t points,
+                  std::vector<double>& average) {
+    average.resize(points);
+    for (size_t i = 0; i < points; ++i) {
+        average[i] = counts[i] > 0.0 ? sums[i] / counts[i] : no_point;
+    }
+}
+
+}  // namespace
+
+std::vector<double> average_occurrence(const Series& series, const int* first, const int* last,
+                                       int seglen, int length, size_t letters,
+                                       const Cancellation& cancel) {
+    OccurrenceSummer summer(seglen, length, window_run_for(letters));
+    summer.sum(series, first, last, cancel);
+    std::vector<double> average;
+    fill_average(summer.get_sums(), summer.get_counts(), static_cast<size_t>(std::max(length, 0)),
+                 average);
+    return average;
+}
+
+void add_to_representative(const std::vector<double>& average, std::vector<double>& sums,
+                           std::vector<double>& counts) {
+    const size_t points = std::min({sums.size(), counts.size(), average.size()});
+    add_points(average.data(), points, sums.data(), counts.data());
+}
+
+std::vector<double> representative_from(const std::vector<double>& sums,
+                                        const std::vector<double>& counts) {
+    std::vector<double> representative;
+    fill_average(sums, counts, std::min(sums.size(), counts.size()), representative);
+    return representative;
+}
+
 Motif::Motif(Word pattern) : pattern(std::move(pattern)) {}
 
 Motif::Motif(Word pattern, Occurrences indexes)
@@ -443,20 +485,13 @@ std::vector<double> Motif::get_occurrence(const Series& series, int position) co
 void Motif::set_average_occurrences(const SeriesSet& ts, MotifStatistics& built,
                                     const Cancellation& cancel) const {
     const auto points = static_cast<size_t>(std::max(built.length, 0));
-    const size_t window_run =
-        pattern.size() >= window_pattern_letters ? window_run_length : size_t{0};
-    OccurrenceSummer summer(built.seglen, built.length, window_run);
+    OccurrenceSummer summer(built.seglen, built.length, window_run_for(pattern.size()));
     for (size_t group = 0; group < indexes.series_count(); ++group) {
         const int series_index = indexes.series_at(group);
         summer.sum(ts.at(static_cast<size_t>(series_index)), indexes.begin_of(group),
                    indexes.end_of(group), cancel);
-        const std::vector<double>& sums = summer.get_sums();
-        const std::vector<double>& counts = summer.get_counts();
-        std::vector<double>& average = built.average_occurrences[series_index];
-        average.resize(points);
-        for (size_t i = 0; i < points; ++i) {
-            average[i] = counts[i] > 0.0 ? sums[i] / counts[i] : no_point;
-        }
+        fill_average(summer.get_sums(), summer.get_counts(), points,
+                     built.average_occurrences[series_index]);
     }
 }
 
@@ -476,12 +511,9 @@ void Motif::set_representative(MotifStatistics& built) const {
     std::vector<double> sums(points, 0.0);
     std::vector<double> counts(points, 0.0);
     for (int series_index : order) {
-        const std::vector<double>& average = built.average_occurrences.at(series_index);
-        add_points(average.data(), std::min(points, average.size()), sums.data(), counts.data());
+        add_to_representative(built.average_occurrences.at(series_index), sums, counts);
     }
-    for (size_t i = 0; i < points; ++i) {
-        built.representative[i] = counts[i] > 0.0 ? sums[i] / counts[i] : no_point;
-    }
+    built.representative = representative_from(sums, counts);
 }
 
 namespace {
@@ -746,6 +778,14 @@ class NearestOccurrence {
 };
 
 }  // namespace
+
+std::pair<int, double> nearest_occurrence(const Series& series, const int* first, const int* last,
+                                          const std::vector<double>& representative, int seglen,
+                                          size_t letters, const Cancellation& cancel) {
+    NearestOccurrence nearest(representative, seglen, static_cast<int>(representative.size()),
+                              letters);
+    return nearest.in(series, first, last, cancel);
+}
 
 // naed adds the series in ascending index order.
 void Motif::set_best_matches_and_naed(const SeriesSet& ts, MotifStatistics& built,

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "cancel.h"
@@ -91,6 +92,34 @@ struct OccurrenceSums {
 };
 OccurrenceSums sum_occurrences(const Series& series, const std::vector<int>& positions, int seglen,
                                int length, size_t window_run);
+
+// The steps of mapping a motif that each read one series, and the sums that gather the series'
+// averages into the representative, callable on their own: a caller that holds the series in
+// parts computes its parts of a mapping with them, and gets what Motif::map gets when it hands
+// the sums on from part to part in ascending series order. Motif::map runs these same steps.
+//
+// The pointwise mean of one series' occurrences at the letter positions first to last (in the
+// order given) of a pattern of the given letters, each covering length points from position x
+// seglen on; NaN where no occurrence has a point. As Motif::map averages them. Both steps count
+// their work on cancel.
+std::vector<double> average_occurrence(const Series& series, const int* first, const int* last,
+                                       int seglen, int length, size_t letters,
+                                       const Cancellation& cancel = Cancellation());
+// Adds one series' average into the representative's sums and counts (its NaN add nothing).
+void add_to_representative(const std::vector<double>& average, std::vector<double>& sums,
+                           std::vector<double>& counts);
+// The representative from the sums and counts of every series' average: NaN where no series
+// has a point.
+std::vector<double> representative_from(const std::vector<double>& sums,
+                                        const std::vector<double>& counts);
+// The occurrence of one series nearest to the representative, among those at first to last:
+// its letter position (the first in the order given of those at the smallest distance, 0 when
+// none comes closer than the cap) and its Euclidean distance (the cap when none does), as
+// Motif::map finds the best match and adds the distance to naed.
+std::pair<int, double> nearest_occurrence(const Series& series, const int* first, const int* last,
+                                          const std::vector<double>& representative, int seglen,
+                                          size_t letters,
+                                          const Cancellation& cancel = Cancellation());
 
 // What mapping a motif computes. A mapped motif holds it through a shared pointer: copies of the
 // motif share one block, and mapping again replaces the block rather than changing it, so a

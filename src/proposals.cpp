@@ -8,7 +8,10 @@
 #include <set>
 #include <stdexcept>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
+
+#include "motif.h"
 
 namespace zorp {
 
@@ -168,122 +171,283 @@ double monotone_share(const std::vector<double>& shape, int points) {
     return best;
 }
 
-std::vector<Proposal> propose(const SeriesSet& ts, const ProposalWindows& windows,
-                              const ProposalSettings& settings) {
+namespace {
+
+void check_windows(const ProposalWindows& windows) {
     const size_t count = windows.series.size();
     const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
     if (windows.starts.size() != count || windows.means.size() != count * width) {
         throw std::invalid_argument("proposal windows need one series, one start and " +
                                     std::to_string(width) + " means each");
     }
-    const std::vector<double>& cuts = breakpoint_row(settings.alphabet);
-    const uint64_t alphabet = static_cast<uint64_t>(std::max(settings.alphabet, 1));
-    std::vector<uint8_t> codes(count * width);
+}
+
+// Each window's letters as codes 0 to alphabet - 1: as get_discrete_value, the number of cut
+// points strictly below the mean.
+std::vector<uint8_t> codes_of(const ProposalWindows& windows, int alphabet) {
+    const std::vector<double>& cuts = breakpoint_row(alphabet);
+    std::vector<uint8_t> codes(windows.means.size());
     for (size_t i = 0; i < codes.size(); ++i) {
-        // As get_discrete_value: the number of cut points strictly below the mean.
         const double mean = windows.means[i];
         codes[i] = static_cast<uint8_t>(
             std::count_if(cuts.begin(), cuts.end(), [mean](double cut) { return cut < mean; }));
     }
-    std::vector<Groups> projections;
-    std::vector<Entry> entries;
-    std::vector<uint64_t> keys(count);
-    for (size_t projection = 0; projection <= width; ++projection) {
-        // Projection 0 keeps every letter; projection p leaves letter p - 1 out.
-        uint64_t key_count = 1;
+    return codes;
+}
+
+uint64_t base_of(int alphabet) {
+    return static_cast<uint64_t>(std::max(alphabet, 1));
+}
+
+// The number of keys a projection can take.
+uint64_t key_count_of(size_t width, uint64_t alphabet, size_t projection) {
+    uint64_t key_count = 1;
+    for (size_t j = 0; j < width; ++j) {
+        if (j + 1 != projection) {
+            key_count *= alphabet;
+        }
+    }
+    return key_count;
+}
+
+// Every window's key under a projection.
+std::vector<uint64_t> keys_of(const std::vector<uint8_t>& codes, size_t width, uint64_t alphabet,
+                              size_t projection) {
+    const size_t count = width == 0 ? 0 : codes.size() / width;
+    std::vector<uint64_t> keys(width == 0 ? 0 : count);
+    for (size_t w = 0; w < keys.size(); ++w) {
+        uint64_t key = 0;
+        uint64_t place = 1;
         for (size_t j = 0; j < width; ++j) {
             if (j + 1 != projection) {
-                key_count *= alphabet;
+                key += codes[w * width + j] * place;
+                place *= alphabet;
             }
         }
-        for (size_t w = 0; w < count; ++w) {
-            uint64_t key = 0;
-            uint64_t place = 1;
-            for (size_t j = 0; j < width; ++j) {
-                if (j + 1 != projection) {
-                    key += codes[w * width + j] * place;
-                    place *= alphabet;
+        keys[w] = key;
+    }
+    return keys;
+}
+
+uint64_t mixed(uint64_t value) {
+    value += 0x9e3779b97f4a7c15u;
+    value = (value ^ (value >> 30)) * 0xbf58476d1ce4e5b9u;
+    value = (value ^ (value >> 27)) * 0x94d049bb133111ebu;
+    return value ^ (value >> 31);
+}
+
+// Calls visit(entry, window) for every window holding one of the keys, windows in ascending
+// order for each key.
+template <typename Visit>
+void each_member(const ProposalWindows& windows, int alphabet, const std::vector<ProposalKey>& keys,
+                 const Cancellation& cancel, Visit&& visit) {
+    check_windows(windows);
+    const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
+    const std::vector<uint8_t> codes = codes_of(windows, alphabet);
+    std::set<int> projections;
+    for (const ProposalKey& key : keys) {
+        projections.insert(key.projection);
+    }
+    for (int projection : projections) {
+        std::unordered_map<uint64_t, std::vector<size_t>> wanted;
+        for (size_t e = 0; e < keys.size(); ++e) {
+            if (keys[e].projection == projection) {
+                wanted[keys[e].key].push_back(e);
+            }
+        }
+        const std::vector<uint64_t> window_keys =
+            keys_of(codes, width, base_of(alphabet), static_cast<size_t>(projection));
+        for (size_t w = 0; w < window_keys.size(); ++w) {
+            cancel.count(width + 1);
+            const auto found = wanted.find(window_keys[w]);
+            if (found != wanted.end()) {
+                for (size_t e : found->second) {
+                    visit(e, w);
                 }
             }
-            keys[w] = key;
         }
-        Groups groups = grouped(keys, key_count);
+    }
+}
+
+}  // namespace
+
+std::vector<KeyCounts> count_keys(const ProposalWindows& windows, int alphabet,
+                                  const Cancellation& cancel) {
+    check_windows(windows);
+    const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
+    const std::vector<uint8_t> codes = codes_of(windows, alphabet);
+    std::vector<KeyCounts> counts;
+    for (size_t projection = 0; projection <= width; ++projection) {
+        cancel.count(windows.series.size() * (width + 1));
+        const std::vector<uint64_t> keys = keys_of(codes, width, base_of(alphabet), projection);
+        const Groups groups = grouped(keys, key_count_of(width, base_of(alphabet), projection));
+        KeyCounts& projected = counts.emplace_back();
         for (size_t g = 0; g < groups.keys.size(); ++g) {
-            size_t support = 0;
+            int64_t support = 0;
             int last = -1;
             for (size_t p = groups.bounds[g]; p < groups.bounds[g + 1]; ++p) {
                 const int owner = windows.series[static_cast<size_t>(groups.order[p])];
                 support += owner != last ? 1 : 0;
                 last = owner;
             }
-            if (static_cast<double>(support) >= settings.support) {
-                const double occurrences =
-                    static_cast<double>(groups.bounds[g + 1] - groups.bounds[g]);
-                const double held = static_cast<double>(support);
+            projected.keys.push_back(groups.keys[g]);
+            projected.windows.push_back(
+                static_cast<int64_t>(groups.bounds[g + 1] - groups.bounds[g]));
+            projected.series.push_back(support);
+        }
+    }
+    return counts;
+}
+
+std::vector<ProposalKey> ranked_keys(const std::vector<KeyCounts>& counts, double support) {
+    std::vector<Entry> entries;
+    for (size_t projection = 0; projection < counts.size(); ++projection) {
+        const KeyCounts& projected = counts[projection];
+        for (size_t k = 0; k < projected.keys.size(); ++k) {
+            if (static_cast<double>(projected.series[k]) >= support) {
+                const double occurrences = static_cast<double>(projected.windows[k]);
+                const double held = static_cast<double>(projected.series[k]);
                 entries.push_back({held / std::sqrt(occurrences / held),
-                                   static_cast<int>(projection), groups.keys[g], g});
+                                   static_cast<int>(projection), projected.keys[k], k});
             }
         }
-        projections.push_back(std::move(groups));
     }
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
         return std::make_tuple(-a.priority, a.projection, a.key) <
                std::make_tuple(-b.priority, b.projection, b.key);
     });
-    std::vector<Proposal> proposals;
-    std::set<std::vector<int>> seen;
-    const size_t m = static_cast<size_t>(std::max(settings.length, 0));
+    std::vector<ProposalKey> ranked;
+    ranked.reserve(entries.size());
     for (const Entry& entry : entries) {
-        if (proposals.size() >= settings.count) {
-            break;
-        }
-        const Groups& groups = projections[static_cast<size_t>(entry.projection)];
-        std::vector<int> members(
-            groups.order.begin() + static_cast<ptrdiff_t>(groups.bounds[entry.group]),
-            groups.order.begin() + static_cast<ptrdiff_t>(groups.bounds[entry.group + 1]));
-        if (!seen.insert(members).second) {
-            continue;
-        }
-        std::vector<double> average(width, 0.0);
-        for (int w : members) {
-            for (size_t j = 0; j < width; ++j) {
-                average[j] += windows.means[static_cast<size_t>(w) * width + j];
-            }
-        }
-        for (double& value : average) {
-            value /= static_cast<double>(members.size());
-        }
-        int closest = members.front();
-        double nearest = std::numeric_limits<double>::infinity();
-        for (int w : members) {
-            double squares = 0.0;
-            for (size_t j = 0; j < width; ++j) {
-                const double gap = windows.means[static_cast<size_t>(w) * width + j] - average[j];
-                squares += gap * gap;
-            }
-            if (squares < nearest) {
-                nearest = squares;
-                closest = w;
-            }
-        }
-        const size_t owner = static_cast<size_t>(windows.series[static_cast<size_t>(closest)]);
-        const size_t start = static_cast<size_t>(windows.starts[static_cast<size_t>(closest)]);
-        if (owner >= ts.size() || start + m > ts[owner].size()) {
-            throw std::invalid_argument("a proposal window runs past the end of series " +
-                                        std::to_string(owner));
-        }
-        const std::vector<double> medoid(ts[owner].begin() + static_cast<ptrdiff_t>(start),
-                                         ts[owner].begin() + static_cast<ptrdiff_t>(start + m));
-        if (monotone_share(znormalised(medoid)) > monotone_limit) {
-            continue;
-        }
-        std::string word(width, '.');
+        ranked.push_back({entry.projection, entry.key});
+    }
+    return ranked;
+}
+
+MemberSums sum_members(const ProposalWindows& windows, int alphabet,
+                       const std::vector<ProposalKey>& keys, const Cancellation& cancel) {
+    const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
+    MemberSums sums;
+    sums.counts.assign(keys.size(), 0);
+    sums.fingerprints.assign(2 * keys.size(), 0);
+    sums.sums.assign(width * keys.size(), 0);
+    each_member(windows, alphabet, keys, cancel, [&](size_t e, size_t w) {
+        ++sums.counts[e];
+        const uint64_t place = static_cast<uint64_t>(static_cast<uint32_t>(windows.series[w]))
+                                   << 32 |
+                               static_cast<uint32_t>(windows.starts[w]);
+        sums.fingerprints[2 * e] += mixed(place);
+        sums.fingerprints[2 * e + 1] += mixed(place ^ 0x5851f42d4c957f2du);
         for (size_t j = 0; j < width; ++j) {
-            if (j + 1 != static_cast<size_t>(entry.projection)) {
-                word[j] = static_cast<char>('a' + codes[static_cast<size_t>(closest) * width + j]);
+            const double scaled = windows.means[w * width + j] / member_sum_unit;
+            if (!(std::fabs(scaled) < 0x1p62)) {
+                throw std::invalid_argument("proposal windows need finite segment means, got " +
+                                            decimal(windows.means[w * width + j]));
+            }
+            int64_t& sum = sums.sums[e * width + j];
+            if (__builtin_add_overflow(sum, std::llround(scaled), &sum)) {
+                throw std::overflow_error("the segment means of one key's windows overflow");
             }
         }
-        proposals.push_back({static_cast<int>(owner), static_cast<int>(start), std::move(word)});
+    });
+    return sums;
+}
+
+std::vector<double> member_average(const int64_t* sums, size_t letters, int64_t count) {
+    std::vector<double> average(letters);
+    for (size_t j = 0; j < letters; ++j) {
+        average[j] = static_cast<double>(sums[j]) * member_sum_unit / static_cast<double>(count);
+    }
+    return average;
+}
+
+NearestMembers nearest_members(const ProposalWindows& windows, int alphabet,
+                               const std::vector<ProposalKey>& keys,
+                               const std::vector<double>& averages, const Cancellation& cancel) {
+    const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
+    if (averages.size() != keys.size() * width) {
+        throw std::invalid_argument("nearest members need " + std::to_string(width) +
+                                    " average means per key");
+    }
+    NearestMembers nearest;
+    nearest.squares.assign(keys.size(), std::numeric_limits<double>::infinity());
+    nearest.windows.assign(keys.size(), -1);
+    each_member(windows, alphabet, keys, cancel, [&](size_t e, size_t w) {
+        double squares = 0.0;
+        for (size_t j = 0; j < width; ++j) {
+            const double gap = windows.means[w * width + j] - averages[e * width + j];
+            squares += gap * gap;
+        }
+        if (squares < nearest.squares[e] || nearest.windows[e] < 0) {
+            nearest.squares[e] = squares;
+            nearest.windows[e] = static_cast<int64_t>(w);
+        }
+    });
+    return nearest;
+}
+
+std::string word_of(const ProposalWindows& windows, size_t window, int alphabet, int projection) {
+    const std::vector<double>& cuts = breakpoint_row(alphabet);
+    const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
+    std::string word(width, '.');
+    for (size_t j = 0; j < width; ++j) {
+        if (j + 1 != static_cast<size_t>(projection)) {
+            const double mean = windows.means[window * width + j];
+            word[j] =
+                static_cast<char>('a' + std::count_if(cuts.begin(), cuts.end(),
+                                                      [mean](double cut) { return cut < mean; }));
+        }
+    }
+    return word;
+}
+
+std::vector<Proposal> propose(const SeriesSet& ts, const ProposalWindows& windows,
+                              const ProposalSettings& settings, const Cancellation& cancel) {
+    check_windows(windows);
+    const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
+    const std::vector<ProposalKey> ranked =
+        ranked_keys(count_keys(windows, settings.alphabet, cancel), settings.support);
+    std::vector<Proposal> proposals;
+    std::set<std::tuple<int64_t, uint64_t, uint64_t>> seen;
+    const size_t m = static_cast<size_t>(std::max(settings.length, 0));
+    // Keys are taken a batch at a time: each batch costs one pass over the windows.
+    const size_t batch = std::max<size_t>(64, 2 * settings.count);
+    for (size_t from = 0; from < ranked.size() && proposals.size() < settings.count;
+         from += batch) {
+        const std::vector<ProposalKey> keys(
+            ranked.begin() + static_cast<ptrdiff_t>(from),
+            ranked.begin() + static_cast<ptrdiff_t>(std::min(ranked.size(), from + batch)));
+        const MemberSums sums = sum_members(windows, settings.alphabet, keys, cancel);
+        std::vector<double> averages;
+        averages.reserve(keys.size() * width);
+        for (size_t e = 0; e < keys.size(); ++e) {
+            const std::vector<double> average =
+                member_average(sums.sums.data() + e * width, width, sums.counts[e]);
+            averages.insert(averages.end(), average.begin(), average.end());
+        }
+        const NearestMembers nearest =
+            nearest_members(windows, settings.alphabet, keys, averages, cancel);
+        for (size_t e = 0; e < keys.size() && proposals.size() < settings.count; ++e) {
+            if (!seen.emplace(sums.counts[e], sums.fingerprints[2 * e],
+                              sums.fingerprints[2 * e + 1])
+                     .second) {
+                continue;
+            }
+            const auto closest = static_cast<size_t>(nearest.windows[e]);
+            const size_t owner = static_cast<size_t>(windows.series[closest]);
+            const size_t start = static_cast<size_t>(windows.starts[closest]);
+            if (owner >= ts.size() || start + m > ts[owner].size()) {
+                throw std::invalid_argument("a proposal window runs past the end of series " +
+                                            std::to_string(owner));
+            }
+            const std::vector<double> medoid(ts[owner].begin() + static_cast<ptrdiff_t>(start),
+                                             ts[owner].begin() + static_cast<ptrdiff_t>(start + m));
+            if (monotone_share(znormalised(medoid)) > monotone_limit) {
+                continue;
+            }
+            proposals.push_back({static_cast<int>(owner), static_cast<int>(start),
+                                 word_of(windows, closest, settings.alphabet, keys[e].projection)});
+        }
     }
     return proposals;
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "cancel.h"
 #include "sax.h"
 
 namespace zorp {
@@ -33,19 +35,83 @@ struct ProposalSettings {
     size_t count = 0;      // proposals wanted at most
 };
 
+// The proposals' steps, for windows held in parts (each part the windows of some of the series):
+// counting the keys, the sums and the nearest window of a key's members can each be computed
+// part by part and added up, whatever the parts, into what one part holding every window gives.
+//
+// The keys of every projection of one alphabet's words (projection 0 keeps every letter,
+// projection p leaves letter p - 1 out), ascending, each with the windows that hold it and the
+// series those windows belong to.
+struct KeyCounts {
+    std::vector<uint64_t> keys;
+    std::vector<int64_t> windows;
+    std::vector<int64_t> series;
+};
+std::vector<KeyCounts> count_keys(const ProposalWindows& windows, int alphabet,
+                                  const Cancellation& cancel = Cancellation());
+
+// A key of one projection.
+struct ProposalKey {
+    int projection = 0;
+    uint64_t key = 0;
+};
+
+// Segment means are summed in fixed point, as multiples of 2^-32, so that sums over parts add up
+// exactly in any grouping.
+constexpr double member_sum_unit = 1.0 / 4294967296.0;
+
+// For each key: the windows that hold it, two fingerprints of which windows they are (sums,
+// modulo 2^64, of two hashes of each window's series and start), and the sums of their
+// segment means in units of member_sum_unit, letters per key. Sets of windows with equal
+// counts and fingerprints are taken to be the same set.
+struct MemberSums {
+    std::vector<int64_t> counts;
+    std::vector<uint64_t> fingerprints;  // two per key
+    std::vector<int64_t> sums;           // letters per key
+};
+MemberSums sum_members(const ProposalWindows& windows, int alphabet,
+                       const std::vector<ProposalKey>& keys,
+                       const Cancellation& cancel = Cancellation());
+
+// The average of a key's members: its sums over count windows, in segment-mean units.
+std::vector<double> member_average(const int64_t* sums, size_t letters, int64_t count);
+
+// For each key, its member window whose means are nearest the key's average (letters values per
+// key, one key after the other): the sum of squared differences (infinity when the key has no
+// window here) and the window (-1 then); the first window in order on a tie.
+struct NearestMembers {
+    std::vector<double> squares;
+    std::vector<int64_t> windows;
+};
+NearestMembers nearest_members(const ProposalWindows& windows, int alphabet,
+                               const std::vector<ProposalKey>& keys,
+                               const std::vector<double>& averages,
+                               const Cancellation& cancel = Cancellation());
+
+// The keys of every projection held by at least support series, in the order proposals are
+// made from them: by support / sqrt(occurrences per series), highest first, then by the
+// projection and the key.
+std::vector<ProposalKey> ranked_keys(const std::vector<KeyCounts>& counts, double support);
+
+// The word of a window under a key's projection: its letters, '.' for the one left out.
+std::string word_of(const ProposalWindows& windows, size_t window, int alphabet, int projection);
+
 // Shapes proposed by words that many series share. Each window's means become letters (SAX cut
 // points of the alphabet). A window counts under its whole word and, tolerantly, under each of
 // its one-letter wildcards; every such key held by at least settings.support series is ranked
 // by support / sqrt(occurrences per series), highest first (keys that occur once in many series
 // come first), ties by the position left out (none first) and then by the key's letters. In that
 // order, each key whose set of windows was not proposed before proposes its medoid: the window
-// whose means are closest to the average of the key's windows (the first of them on a tie).
+// whose means are closest to the average of the key's windows (the first of them on a tie; see
+// sum_members for how windows are told apart and summed).
 // Medoids whose shape a monotone curve explains (monotone_share above 0.9) are skipped as
 // trivial. Stops at settings.count proposals. ts are the series the windows were taken from.
 // Nothing depends on the order of the series but the choice between windows at exactly equal
 // distances from an average.
+// The steps above count a unit per letter of a window they read on cancel.
 std::vector<Proposal> propose(const SeriesSet& ts, const ProposalWindows& windows,
-                              const ProposalSettings& settings);
+                              const ProposalSettings& settings,
+                              const Cancellation& cancel = Cancellation());
 
 // The share (0 to 1) of a shape's variance that the best monotone curve (non-decreasing or
 // non-increasing) explains, computed on the means of min(points, size) blocks of the shape (the

@@ -112,7 +112,7 @@ AddDots add_dots_for_this_processor() {
 }  // namespace
 
 BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
-                              const SeriesSet& shapes) {
+                              const SeriesSet& shapes, const Cancellation& cancel) {
     const size_t series = values.size();
     if (weights.size() != series) {
         throw std::invalid_argument(
@@ -159,6 +159,7 @@ BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
             std::array<int64_t, lanes> at{};
             for (size_t from = 0; from < windows; from += block) {
                 const size_t count = std::min(block, windows - from);
+                cancel.count(count * lanes * m);
                 add_dots(values[i].data() + from, count, rows.data() + group * lanes * m, m, dots);
                 for (size_t lane = 0; lane < lanes; ++lane) {
                     for (size_t j = 0; j < count; ++j) {

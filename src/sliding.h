@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "cancel.h"
 #include "sax.h"
 
 namespace zorp {
@@ -23,8 +24,8 @@ struct BestMatches {
 // for one that must never match (a NaN, a flat stretch), and there are values[i].size() - m + 1
 // of them (none when the series is shorter than m). The first window among equals wins.
 // Throws std::invalid_argument when the shapes differ in length, or when a series' weights do
-// not number its windows.
+// not number its windows. Counts a unit per product of a point and a shape on cancel.
 BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
-                              const SeriesSet& shapes);
+                              const SeriesSet& shapes, const Cancellation& cancel = Cancellation());
 
 }  // namespace zorp

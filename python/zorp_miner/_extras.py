@@ -4,7 +4,7 @@ import importlib
 from types import ModuleType
 
 # The extra of the wheel that brings each optional module.
-EXTRAS = {"pandas": "pandas", "matplotlib": "plot"}
+EXTRAS = {"pandas": "pandas", "matplotlib": "plot", "distributed": "dask", "dask": "dask"}
 
 
 def require(module: str, needed_for: str) -> ModuleType:
@@ -13,7 +13,7 @@ def require(module: str, needed_for: str) -> ModuleType:
     Parameters
     ----------
     module : str
-        The module to import ("pandas" or "matplotlib").
+        The module to import ("pandas", "matplotlib", "dask" or "distributed").
     needed_for : str
         What needs it, for the message ("to_frame()", "plotting").
 

@@ -1,4 +1,5 @@
-# The native kernels of the robust discovery (src/bind_native.cpp), for the package's own use.
+# The native kernels of the robust discovery and the steps of an exact run over series held in
+# parts (src/bind_native.cpp), for the package's own use.
 from collections.abc import Sequence
 
 import numpy as np
@@ -18,3 +19,52 @@ def propose(
     count: int,
 ) -> list[tuple[int, int, str]]: ...
 def monotone_share(shape: npt.ArrayLike, points: int = 32) -> float: ...
+def count_keys(
+    owners: npt.ArrayLike, starts: npt.ArrayLike, means: npt.ArrayLike, alphabet: int
+) -> list[tuple[npt.NDArray[np.uint64], npt.NDArray[np.int64], npt.NDArray[np.int64]]]: ...
+def ranked_keys(
+    counts: Sequence[tuple[npt.ArrayLike, npt.ArrayLike, npt.ArrayLike]], support: float
+) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.uint64]]: ...
+def sum_members(
+    owners: npt.ArrayLike,
+    starts: npt.ArrayLike,
+    means: npt.ArrayLike,
+    alphabet: int,
+    projections: npt.ArrayLike,
+    keys: npt.ArrayLike,
+) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.uint64], npt.NDArray[np.int64]]: ...
+def nearest_members(
+    owners: npt.ArrayLike,
+    starts: npt.ArrayLike,
+    means: npt.ArrayLike,
+    alphabet: int,
+    projections: npt.ArrayLike,
+    keys: npt.ArrayLike,
+    averages: npt.ArrayLike,
+) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.int64]]: ...
+def proposal_word(means: npt.ArrayLike, alphabet: int, projection: int) -> str: ...
+def znormalised(shape: npt.ArrayLike) -> npt.NDArray[np.float64]: ...
+def normalised_words(series: Sequence[npt.ArrayLike], seglen: int, alphabet: int) -> list[bytes]: ...
+def mine_words(
+    words: Sequence[bytes], minsup: float, min_len: int, max_len: int, max_overlap: float
+) -> list[
+    tuple[bytes, npt.NDArray[np.int32], npt.NDArray[np.int64], npt.NDArray[np.int32]]
+]: ...
+def part_averages(
+    series: Sequence[npt.ArrayLike],
+    first: int,
+    motifs: Sequence[tuple[int, npt.ArrayLike, npt.ArrayLike, npt.ArrayLike]],
+    seglen: int,
+) -> list[npt.NDArray[np.float64]]: ...
+def add_to_representative(
+    sums: npt.ArrayLike, counts: npt.ArrayLike, averages: npt.ArrayLike
+) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]: ...
+def representative_from(sums: npt.ArrayLike, counts: npt.ArrayLike) -> npt.NDArray[np.float64]: ...
+def part_best_matches(
+    series: Sequence[npt.ArrayLike],
+    first: int,
+    motifs: Sequence[tuple[int, npt.ArrayLike, npt.ArrayLike, npt.ArrayLike]],
+    representatives: Sequence[npt.ArrayLike],
+    seglen: int,
+) -> list[tuple[npt.NDArray[np.int64], npt.NDArray[np.float64]]]: ...
+def ranking_order(naeds: npt.ArrayLike) -> npt.NDArray[np.int64]: ...

@@ -34,14 +34,20 @@ within ``SLACK`` of the length it was found at.
 
 Nothing depends on the order of the series: every choice is made on shapes and distances, and
 ties between equal keys fall to the key's letters. The work per series (window statistics and
-words, best matches) is separate from the choices made over the whole set (counting keys,
-screening, refining, accepting, ranking), so that the per-series steps can run apart.
+words, key counts, best matches, the windows at given places) is separate from the choices made
+over the whole set (ranking keys, screening, refining, accepting, ranking motifs): the series
+are read only through a `RobustStore`, whose per-series steps run part by part over a set held
+in parts (see ``zorp_miner._parts``), each from its own series alone, and whose results add up
+the same whatever the parts. A run over a Dask cluster is this same run over parts loaded on
+the workers, and gives the same motifs bit for bit.
 """
 
 from __future__ import annotations
 
 import dataclasses
 import math
+from collections.abc import Callable
+from typing import TypeVar, cast
 
 import numpy as np
 import numpy.typing as npt
@@ -49,9 +55,11 @@ import numpy.typing as npt
 import _zorp_cpp
 
 from zorp_miner import _native
+from zorp_miner._parts import LocalParts, Parts
 from zorp_miner._sliding import FloatArray, SeriesBank, window_statistics, znormalised
 
 IntArray = npt.NDArray[np.int64]
+T = TypeVar("T")
 
 # Fixed rules of the method (not tuned per data set; see bench/README.md).
 ALPHABETS = (3, 4)  # letters per position of the proposal words
@@ -100,7 +108,7 @@ class Found:
 
 
 def discover(
-    series: list[FloatArray],
+    series: list[FloatArray] | Parts | RobustStore,
     *,
     length: int | None = None,
     minsup: float = 0.5,
@@ -115,8 +123,9 @@ def discover(
 
     Parameters
     ----------
-    series : list of 1-D float64 arrays
+    series : list of 1-D float64 arrays, or Parts
         The series, of any lengths; NaN marks missing points (windows holding one never match).
+        Or a set held in parts (``zorp_miner._parts``), which gives the same motifs.
     length : int or None, default None
         Motif length in points (at least 4). None: lengths proposed from frequent letter
         patterns (see the module's description), the length found is reported per motif.
@@ -145,12 +154,12 @@ def discover(
         empty when no shape is held by enough series.
     """
     _check(length, minsup, top, letters, proposal_support, candidates, refined, seglen)
-    arrays = [np.asarray(s, dtype=np.float64).ravel() for s in series]
+    store = as_store(series)
     if length is not None:
-        return _discover_length(arrays, length, minsup, top, letters, proposal_support, candidates, refined)
+        return _discover_length(store, length, minsup, top, letters, proposal_support, candidates, refined)
     found: list[Found] = []
-    for m in proposed_lengths(arrays, seglen, proposal_support):
-        found.extend(_discover_length(arrays, m, minsup, top, letters, proposal_support, candidates, refined))
+    for m in proposed_lengths(store, seglen, proposal_support):
+        found.extend(_discover_length(store, m, minsup, top, letters, proposal_support, candidates, refined))
     found.sort(key=lambda motif: (motif.score, motif.length, motif.pattern))
     kept: list[Found] = []
     for motif in found:
@@ -158,7 +167,7 @@ def discover(
             kept.append(motif)
     grown = len(kept) if top is None else top
     lengthened: list[Found] = []
-    for motif in [_grown(arrays, motif, minsup) for motif in kept[:grown]] + kept[grown:]:
+    for motif in [_grown(store, motif, minsup) for motif in kept[:grown]] + kept[grown:]:
         # A lengthened motif may now cover a lesser one's matches.
         if not any(_same_places(motif, other) for other in lengthened):
             lengthened.append(motif)
@@ -193,7 +202,7 @@ def _check(
 
 
 def _discover_length(
-    series: list[FloatArray],
+    store: RobustStore,
     m: int,
     minsup: float,
     top: int | None,
@@ -202,31 +211,26 @@ def _discover_length(
     candidates: int,
     refined: int,
 ) -> list[Found]:
-    count = len(series)
-    if count == 0 or m > max(len(s) for s in series):
+    count = store.count
+    if count == 0 or m > int(store.lengths.max()):
         return []
     core_size = max(1, math.ceil(minsup * count))
-    shapes, names = _proposals(series, m, letters, proposal_support * count, candidates)
+    shapes, names = _proposals(store, m, letters, proposal_support * count, candidates)
     if len(shapes) == 0:
         return []
-    order = _screened(series, shapes, core_size)
-    bank = SeriesBank(series, m)
+    order = _screened(store, shapes, core_size)
     chosen = order[: refined if top is None else max(refined, 2 * top)]
     # The chosen proposals are refined together: one pass over the series per round.
     current = shapes[chosen]
     for _ in range(2):
-        starts, best = _best_matches(bank, current)
-        current = np.stack(
-            [
-                realigned(series, starts[c][core], core, m)
-                for c, core in enumerate(_closest(row, core_size) for row in best)
-            ]
-        )
+        starts, best = store.best(m, current)
+        cores = [_closest(row, core_size) for row in best]
+        current = np.stack(realigned_each(store, [(starts[c][core], core) for c, core in enumerate(cores)], m))
     trivial = [monotone_share(shape) > MONOTONE for shape in current]
     kept_shapes = [c for c in range(len(chosen)) if not trivial[c]]
     if not kept_shapes:
         return []
-    starts, best = _best_matches(bank, current[kept_shapes])
+    starts, best = store.best(m, current[kept_shapes])
     ranked = sorted(
         (
             (_consensus(best[k], core_size), names[chosen[c]], current[c], starts[k], best[k])
@@ -235,15 +239,26 @@ def _discover_length(
         key=lambda item: (item[0], item[1]),
     )
     kept: list[Found] = []
-    for score, name, shape, starts_row, best_row in ranked:
+    chances: dict[int, FloatArray] = {}
+    for place, (score, name, shape, starts_row, best_row) in enumerate(ranked):
         # A candidate whose matches coincide with a kept motif's, in the series that motif
         # holds, is that motif again: it is dropped before its surrogates are matched.
-        matched = np.flatnonzero(np.isfinite(best_row))
-        places = {int(i): int(starts_row[i]) for i in matched}
-        if any(_coincide(places, m, other) for other in kept):
+        if _repeats(kept, m, starts_row, best_row):
             continue
-        _, chance = _best_matches(bank, surrogates(shape, SURROGATES))
-        held = _held(best_row, chance, core_size)
+        if place not in chances:
+            # Every pass over the series costs as much as loading them: parts away from this
+            # process match the surrogates of the next few candidates that may need them at
+            # once (one of them may yet repeat a motif kept meanwhile, and go unused).
+            batch = [place]
+            for later in range(place + 1, len(ranked)):
+                if len(batch) == store.surrogate_batch:
+                    break
+                if not _repeats(kept, m, ranked[later][3], ranked[later][4]):
+                    batch.append(later)
+            _, matched = store.best(m, np.concatenate([surrogates(ranked[k][2], SURROGATES) for k in batch]))
+            for j, k in enumerate(batch):
+                chances[k] = matched[j * SURROGATES : (j + 1) * SURROGATES]
+        held = _held(best_row, chances[place], core_size)
         if len(held) < core_size:
             continue
         motif = Found(
@@ -260,6 +275,13 @@ def _discover_length(
             continue
         kept.append(motif)
     return kept
+
+
+def _repeats(kept: list[Found], m: int, starts_row: IntArray, best_row: FloatArray) -> bool:
+    """Whether a candidate's matches coincide with those of a kept motif."""
+    matched = np.flatnonzero(np.isfinite(best_row))
+    places = {int(i): int(starts_row[i]) for i in matched}
+    return any(_coincide(places, m, other) for other in kept)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -299,28 +321,96 @@ def _window_words(series: list[FloatArray], m: int, letters: int) -> tuple[IntAr
 
 
 def _proposals(
-    series: list[FloatArray], m: int, letters: int, wanted: float, count: int
+    store: RobustStore,
+    m: int,
+    letters: int,
+    wanted: float,
+    count: int,
+    alphabets: tuple[int, ...] = ALPHABETS,
 ) -> tuple[FloatArray, list[str]]:
     """Up to count shapes proposed by frequent words, split evenly over the alphabets.
 
-    The words, their ranking and the choice of each key's medoid are the native module's
-    (``_native.propose``); see the module's description.
+    The keys are counted part by part and added up; their ranking, the sums of their windows'
+    means and each key's medoid are the native module's steps (``_native.ranked_keys``,
+    ``sum_members``, ``nearest_members``), which give, over parts, what ``_native.propose``
+    gives over one part holding every window; see the module's description.
     """
-    owners, starts, means = _window_words(series, m, letters)
     shapes: list[FloatArray] = []
     names: list[str] = []
-    if len(owners) == 0:
-        return np.zeros((0, m)), names
-    for alphabet in ALPHABETS:
-        for owner, start, word in _native.propose(
-            series, owners, starts, means, m, alphabet, wanted, count // len(ALPHABETS)
-        ):
-            shapes.append(znormalised(series[owner][start : start + m]))
+    tables = store.key_counts(m, letters, alphabets)
+    for alphabet, merged in zip(alphabets, tables):
+        projections, keys = _native.ranked_keys(merged, wanted)
+        for word, window in _medoids(store, m, letters, alphabet, projections, keys, count // len(alphabets)):
+            shapes.append(znormalised(window))
             names.append(word)
     return (np.stack(shapes) if shapes else np.zeros((0, m))), names
 
 
-def proposed_lengths(series: list[FloatArray], seglen: int, support: float, most: int = 3) -> list[int]:
+KeyTable = list[tuple[npt.NDArray[np.uint64], IntArray, IntArray]]
+
+
+def _added_counts(total: list[KeyTable] | None, part: list[KeyTable]) -> list[KeyTable] | None:
+    """A part's key counts (one table per alphabet) added to the total of the parts before."""
+    if total is None:
+        return part
+    return [_merged_counts([a, b]) for a, b in zip(total, part)]
+
+
+def _merged_counts(tables: list[KeyTable]) -> KeyTable:
+    """The key counts of the tables added up, per projection (keys ascending): integer sums,
+    the same in any order and grouping."""
+    merged: KeyTable = []
+    for projection in range(len(tables[0])):
+        keys = np.concatenate([table[projection][0] for table in tables])
+        unique, inverse = np.unique(keys, return_inverse=True)
+        windows = np.zeros(len(unique), np.int64)
+        series = np.zeros(len(unique), np.int64)
+        np.add.at(windows, inverse, np.concatenate([table[projection][1] for table in tables]))
+        np.add.at(series, inverse, np.concatenate([table[projection][2] for table in tables]))
+        merged.append((unique.astype(np.uint64), windows, series))
+    return merged
+
+
+def _medoids(
+    store: RobustStore,
+    m: int,
+    letters: int,
+    alphabet: int,
+    projections: IntArray,
+    keys: npt.NDArray[np.uint64],
+    count: int,
+) -> list[tuple[str, FloatArray]]:
+    """The proposals of the ranked keys, as ``_native.propose`` makes them: each key whose
+    windows no earlier key held proposes its medoid unless that is monotone, until count. Each
+    as its word and its window."""
+    proposals: list[tuple[str, FloatArray]] = []
+    seen: set[tuple[int, int, int]] = set()
+    batch = max(64, 2 * count)
+    for first in range(0, len(keys), batch):
+        if len(proposals) >= count:
+            break
+        chosen = (projections[first : first + batch], keys[first : first + batch])
+        counts, prints, averages = store.member_averages(m, letters, alphabet, *chosen)
+        nearest = store.nearest_members(m, letters, alphabet, *chosen, averages)
+        fresh: list[int] = []
+        for e in range(len(counts)):
+            identity = (int(counts[e]), int(prints[e, 0]), int(prints[e, 1]))
+            if identity not in seen:
+                seen.add(identity)
+                fresh.append(e)
+        places = [(nearest[e][0], nearest[e][1], nearest[e][1] + m) for e in fresh]
+        medoids = dict(zip(fresh, store.windows(places)))
+        for e in fresh:
+            if len(proposals) >= count:
+                break
+            shape = _native.znormalised(medoids[e])
+            if _native.monotone_share(shape) > MONOTONE:
+                continue
+            proposals.append((nearest[e][2], medoids[e]))
+    return proposals
+
+
+def proposed_lengths(store: RobustStore, seglen: int, support: float, most: int = 3) -> list[int]:
     """Motif lengths (points) of the longest frequent letter patterns of the detrended series.
 
     Each series is detrended over 32 segments, z-normalised and turned into letters (alphabet 4)
@@ -328,16 +418,7 @@ def proposed_lengths(series: list[FloatArray], seglen: int, support: float, most
     pattern may cross. Patterns of at least 4 letters held by ``support`` of the series are
     ranked by support times length; up to ``most`` lengths at least 20 % apart are returned.
     """
-    seglen = max(1, seglen)
-    words = []
-    for values in series:
-        flat = detrended(values, 32 * seglen)
-        parts = []
-        for offset in (0, seglen // 2):
-            part = flat[offset:]
-            if len(part) >= seglen:
-                parts.append("".join(_zorp_cpp.sax(part[None, :], seglen, 4)[0]))
-        words.append(list("#".join(parts)))
+    words = store.length_words(max(1, seglen))
     miner = _zorp_cpp.PatternMiner(support, min_len=4, max_len=256)
     miner.mine(words)
     ranked = sorted(
@@ -353,6 +434,17 @@ def proposed_lengths(series: list[FloatArray], seglen: int, support: float, most
         if len(lengths) == most:
             break
     return lengths
+
+
+def length_word(values: FloatArray, seglen: int) -> list[str]:
+    """The letters of one series that the length proposals mine (see `proposed_lengths`)."""
+    flat = detrended(values, 32 * seglen)
+    parts = []
+    for offset in (0, seglen // 2):
+        part = flat[offset:]
+        if len(part) >= seglen:
+            parts.append("".join(_zorp_cpp.sax(part[None, :], seglen, 4)[0]))
+    return list("#".join(parts))
 
 
 def detrended(values: FloatArray, width: int) -> FloatArray:
@@ -371,11 +463,6 @@ def detrended(values: FloatArray, width: int) -> FloatArray:
 # Verification
 
 
-def _best_matches(bank: SeriesBank, shapes: FloatArray) -> tuple[IntArray, FloatArray]:
-    """Start (points) and distance of each shape's best match in every series, (C, N) each."""
-    return bank.best(shapes)
-
-
 def _closest(best: FloatArray, size: int) -> IntArray:
     """The size series with the smallest best-match distances (ties: lower index)."""
     return np.argsort(best, kind="stable")[:size]
@@ -387,16 +474,13 @@ def _consensus(best: FloatArray, size: int) -> float:
     return float(smallest.mean()) if np.all(np.isfinite(smallest)) else math.inf
 
 
-def _screened(series: list[FloatArray], shapes: FloatArray, core_size: int) -> list[int]:
+def _screened(store: RobustStore, shapes: FloatArray, core_size: int) -> list[int]:
     """Proposal indexes by consensus score on series averaged over m // COARSE_POINTS points."""
     m = shapes.shape[1]
     factor = max(1, m // COARSE_POINTS)
-    bank = SeriesBank([paa(s, factor) for s in series], m // factor)
-    scores: list[float] = []
-    for first in range(0, len(shapes), 32):
-        chunk = np.stack([znormalised(paa(shape, factor)) for shape in shapes[first : first + 32]])
-        _, best = _best_matches(bank, chunk)
-        scores.extend(_consensus(row, core_size) for row in best)
+    coarse = np.stack([znormalised(paa(shape, factor)) for shape in shapes])
+    _, best = store.best(m // factor, coarse, factor=factor)
+    scores = [_consensus(row, core_size) for row in best]
     return sorted(range(len(shapes)), key=lambda i: (scores[i], i))
 
 
@@ -428,7 +512,9 @@ def surrogates(shape: FloatArray, count: int) -> FloatArray:
     return np.stack(copies)
 
 
-def realigned(series: list[FloatArray], starts: IntArray, members: IntArray, m: int) -> FloatArray:
+def realigned(
+    series: list[FloatArray] | RobustStore, starts: IntArray, members: IntArray, m: int
+) -> FloatArray:
     """Average of the members' windows after the common shift that makes them agree best.
 
     Shifts of -m/2 to m/2 points (steps of m/32) are tried; agreement is the squared norm of the
@@ -436,14 +522,33 @@ def realigned(series: list[FloatArray], starts: IntArray, members: IntArray, m: 
     off its series, onto a NaN or a flat stretch, or whose average is monotone, are skipped;
     among equal agreements the smallest shift wins.
     """
+    return realigned_each(as_store(series), [(starts, members)], m)[0]
+
+
+def realigned_each(store: RobustStore, groups: list[tuple[IntArray, IntArray]], m: int) -> list[FloatArray]:
+    """`realigned` for each (starts, members) of groups, their windows read in one pass."""
+    half = m // 2
+    places = [
+        (index, start - half, start + m + half)
+        for starts, members in groups
+        for index, start in zip(members.tolist(), starts.tolist())
+    ]
+    windows = store.windows(places)
+    shapes = []
+    taken = 0
+    for _, members in groups:
+        block = np.full((len(members), m + 2 * half), np.nan)
+        for row in range(len(members)):
+            block[row] = windows[taken + row]
+        taken += len(members)
+        shapes.append(_realigned_block(block, m))
+    return shapes
+
+
+def _realigned_block(block: FloatArray, m: int) -> FloatArray:
+    """`realigned` of the members' windows, each widened by m // 2 points on both sides."""
     half = m // 2
     step = max(1, m // 32)
-    block = np.full((len(members), m + 2 * half), np.nan)
-    for row, (index, start) in enumerate(zip(members.tolist(), starts.tolist())):
-        lo, hi = start - half, start + m + half
-        a, b = max(lo, 0), min(hi, len(series[index]))
-        if b > a:
-            block[row, a - lo : b - lo] = series[index][a:b]
     views = np.lib.stride_tricks.sliding_window_view(block, m, axis=1)[:, ::step, :]
     deviation = views.std(axis=2, keepdims=True)
     valid = np.all(np.isfinite(deviation[:, :, 0]) & (deviation[:, :, 0] > 0.0), axis=0)
@@ -459,23 +564,24 @@ def realigned(series: list[FloatArray], starts: IntArray, members: IntArray, m: 
     return znormalised(centres[half // step] if len(centres) > half // step else np.zeros(m))
 
 
-def _grown(series: list[FloatArray], motif: Found, minsup: float) -> Found:
+def _grown(store: RobustStore, motif: Found, minsup: float) -> Found:
     """motif lengthened by GROWTH at a time while its score stays within SLACK of the start."""
-    core_size = max(1, math.ceil(minsup * len(series)))
+    core_size = max(1, math.ceil(minsup * store.count))
     best = motif
     while True:
         m = int(round(best.length * GROWTH))
         members = np.array(sorted(best.starts), dtype=np.int64)
-        if m > min(len(series[i]) for i in members.tolist()):
+        if m > int(store.lengths[members].min()):
             return best
         starts = np.array([best.starts[i] for i in members.tolist()]) - (m - best.length) // 2
-        shape = realigned(series, starts, members, m)
+        shape = realigned(store, starts, members, m)
         if monotone_share(shape) > MONOTONE:
             return best
-        bank = SeriesBank(series, m)
-        starts_row, best_row = (row[0] for row in _best_matches(bank, shape[None]))
+        # The shape and its surrogates in one pass: each shape's matches are its own.
+        starts_all, best_all = store.best(m, np.concatenate([shape[None], surrogates(shape, SURROGATES)]))
+        starts_row, best_row = starts_all[0], best_all[0]
         score = _consensus(best_row, core_size)
-        _, chance = _best_matches(bank, surrogates(shape, SURROGATES))
+        chance = best_all[1:]
         held = _held(best_row, chance, core_size)
         if len(held) < core_size or not score <= SLACK * motif.score:
             return best
@@ -525,3 +631,225 @@ def monotone_share(shape: FloatArray, points: int = 32) -> float:
     Computed on the shape's means over ``points`` blocks; a flat shape counts as monotone (1).
     """
     return float(_native.monotone_share(np.ascontiguousarray(shape, dtype=np.float64), points))
+
+
+# ---------------------------------------------------------------------------------------------
+# The series, part by part
+
+
+class RobustStore:
+    """The series of a robust run, read only through the per-series steps below.
+
+    Each step runs as a task on every part of a set held in parts (``zorp_miner._parts``),
+    reads that part's series alone, and its results are put together in series order (tables
+    of best matches side by side, key counts and member sums added up, nearest members taken in
+    part order): the same whatever the parts. Parts held in this process keep what a task
+    prepared from their series (the matching bank of the current length, the proposal
+    windows) for the next task that needs it.
+
+    Attributes
+    ----------
+    lengths : numpy.ndarray of int64
+        Points of every series.
+    count : int
+        The number of series.
+    surrogate_batch : int
+        How many candidates' surrogates one pass matches (see `_discover_length`): 1 for
+        parts in this process, more for parts elsewhere, for which every pass loads the series.
+    """
+
+    def __init__(self, parts: Parts) -> None:
+        self.parts = parts
+        self.lengths = parts.lengths
+        self.count = len(parts.lengths)
+        self.surrogate_batch = 1 if parts.local else 8
+
+    def best(self, m: int, shapes: FloatArray, *, factor: int = 1) -> tuple[IntArray, FloatArray]:
+        """Start (points) and distance of each shape's best match in every series, (C, N)
+        each; with ``factor``, on the series averaged over blocks of factor points (the
+        starts then count blocks)."""
+        if len(shapes) == 0:
+            return np.zeros((0, self.count), np.int64), np.zeros((0, self.count))
+        shapes = np.ascontiguousarray(shapes, dtype=np.float64)
+        found = self.parts.run(_best_task, m, factor, shapes)
+        return np.concatenate([part[0] for part in found], axis=1), np.concatenate([part[1] for part in found], axis=1)
+
+    def windows(self, places: list[tuple[int, int, int]]) -> list[FloatArray]:
+        """The points lo to hi of series i for each (i, lo, hi), NaN where the series has none."""
+        wanted: list[list[tuple[int, int, int, int]]] = [[] for _ in self.parts.firsts]
+        for k, (index, lo, hi) in enumerate(places):
+            wanted[self.parts.part_of(index)].append((k, index, lo, hi))
+        out: list[FloatArray] = [np.zeros(0)] * len(places)
+        if not places:
+            return out
+        # Parts without a window wanted are not read.
+        found = self.parts.run_on(_windows_task, {i: (part,) for i, part in enumerate(wanted) if part})
+        for i, values in found.items():
+            for (k, _, _, _), window in zip(wanted[i], values):
+                out[k] = window
+        return out
+
+    def key_counts(self, m: int, letters: int, alphabets: tuple[int, ...]) -> list[KeyTable]:
+        """Per alphabet, the key counts of the proposal windows (``_native.count_keys``) of
+        every part, added up part after part where the parts are (this process then receives
+        one table per alphabet, not one per part)."""
+        start: list[KeyTable] | None = None
+        total = self.parts.fold(_added_counts, start, self.parts.keep(_count_task, m, letters, alphabets))
+        if total is None:
+            raise ValueError("no part to count keys in")
+        return total
+
+    def member_averages(
+        self, m: int, letters: int, alphabet: int, projections: IntArray, keys: npt.NDArray[np.uint64]
+    ) -> tuple[IntArray, npt.NDArray[np.uint64], FloatArray]:
+        """For each key: its windows, their fingerprints and the average of their means."""
+        found = self.parts.run(_members_task, m, letters, alphabet, projections, keys)
+        counts = np.sum([part[0] for part in found], axis=0, dtype=np.int64)
+        # Fingerprints add modulo 2^64; the fixed-point sums exactly, as Python integers.
+        prints = np.zeros((len(keys), 2), np.uint64)
+        for part in found:
+            prints += part[1]
+        sums = [[sum(values) for values in zip(*rows)] for rows in zip(*(part[2].tolist() for part in found))]
+        averages = np.array(
+            [[float(total) * MEMBER_UNIT / float(counts[e]) for total in sums[e]] for e in range(len(keys))],
+            dtype=np.float64,
+        ).reshape(len(keys), -1)
+        return counts, prints, averages
+
+    def nearest_members(
+        self,
+        m: int,
+        letters: int,
+        alphabet: int,
+        projections: IntArray,
+        keys: npt.NDArray[np.uint64],
+        averages: FloatArray,
+    ) -> list[tuple[int, int, str]]:
+        """For each key, the window of its members nearest its average (the first on a tie,
+        in series order): its series, its start and its word under the key's projection."""
+        found = self.parts.run(_nearest_task, m, letters, alphabet, projections, keys, averages)
+        nearest: list[tuple[int, int, str]] = []
+        for e in range(len(keys)):
+            best = math.inf
+            chosen: tuple[int, int, str] | None = None
+            for squares, places in found:
+                place = places[e]
+                if place is not None and (chosen is None or squares[e] < best):
+                    best, chosen = float(squares[e]), place
+            if chosen is None:
+                raise ValueError(f"key {int(keys[e])} of projection {int(projections[e])} has no window")
+            nearest.append(chosen)
+        return nearest
+
+    def length_words(self, seglen: int) -> list[list[str]]:
+        """The words of every series that the length proposals mine (`length_word`)."""
+        return [word for part in self.parts.run(_length_words_task, seglen) for word in part]
+
+
+MEMBER_UNIT = 2.0**-32  # the fixed-point unit of the members' sums (the native module's)
+
+
+def as_store(series: list[FloatArray] | Parts | RobustStore) -> RobustStore:
+    """A store over series held in this process (one part), over parts, or the store given."""
+    if isinstance(series, RobustStore):
+        return series
+    if isinstance(series, list):
+        return RobustStore(LocalParts([np.asarray(s, dtype=np.float64).ravel() for s in series]))
+    return RobustStore(series)
+
+
+Cache = dict[object, object] | None
+
+
+def _cached(cache: Cache, key: tuple[object, ...], make: Callable[[], T]) -> T:
+    """What make() gives, kept in cache under key[0] while the rest of key stays the same."""
+    if cache is None:
+        return make()
+    held = cache.get(key[0])
+    if isinstance(held, tuple) and held[0] == key[1:]:
+        return cast(T, held[1])
+    value = make()
+    cache[key[0]] = (key[1:], value)
+    return value
+
+
+def _best_task(
+    series: list[FloatArray], first: int, m: int, factor: int, shapes: FloatArray, cache: Cache = None
+) -> tuple[IntArray, FloatArray]:
+    def bank() -> SeriesBank:
+        return SeriesBank([paa(s, factor) for s in series] if factor > 1 else series, m)
+
+    return _cached(cache, (("bank", factor), m), bank).best(shapes)
+
+
+def _windows_task(
+    series: list[FloatArray], first: int, places: list[tuple[int, int, int, int]], cache: Cache = None
+) -> list[FloatArray]:
+    out = []
+    for _, index, lo, hi in places:
+        values = series[index - first]
+        window = np.full(hi - lo, np.nan)
+        a, b = max(lo, 0), min(hi, len(values))
+        if b > a:
+            window[a - lo : b - lo] = values[a:b]
+        out.append(window)
+    return out
+
+
+def _proposal_windows(
+    series: list[FloatArray], first: int, m: int, letters: int, cache: Cache
+) -> tuple[IntArray, IntArray, FloatArray]:
+    def windows() -> tuple[IntArray, IntArray, FloatArray]:
+        owners, starts, means = _window_words(series, m, letters)
+        return owners + first, starts, means
+
+    return _cached(cache, ("windows", m, letters), windows)
+
+
+def _count_task(
+    series: list[FloatArray], first: int, m: int, letters: int, alphabets: tuple[int, ...], cache: Cache = None
+) -> list[KeyTable]:
+    owners, starts, means = _proposal_windows(series, first, m, letters, cache)
+    return [_native.count_keys(owners, starts, means, alphabet) for alphabet in alphabets]
+
+
+def _members_task(
+    series: list[FloatArray],
+    first: int,
+    m: int,
+    letters: int,
+    alphabet: int,
+    projections: IntArray,
+    keys: npt.NDArray[np.uint64],
+    cache: Cache = None,
+) -> tuple[IntArray, npt.NDArray[np.uint64], IntArray]:
+    owners, starts, means = _proposal_windows(series, first, m, letters, cache)
+    return _native.sum_members(owners, starts, means, alphabet, projections, keys)
+
+
+def _nearest_task(
+    series: list[FloatArray],
+    first: int,
+    m: int,
+    letters: int,
+    alphabet: int,
+    projections: IntArray,
+    keys: npt.NDArray[np.uint64],
+    averages: FloatArray,
+    cache: Cache = None,
+) -> tuple[FloatArray, list[tuple[int, int, str] | None]]:
+    owners, starts, means = _proposal_windows(series, first, m, letters, cache)
+    squares, windows = _native.nearest_members(owners, starts, means, alphabet, projections, keys, averages)
+    places: list[tuple[int, int, str] | None] = [
+        None
+        if w < 0
+        else (int(owners[w]), int(starts[w]), _native.proposal_word(means[w], alphabet, int(projections[e])))
+        for e, w in enumerate(windows.tolist())
+    ]
+    return squares, places
+
+
+def _length_words_task(
+    series: list[FloatArray], first: int, seglen: int, cache: Cache = None
+) -> list[list[str]]:
+    return [length_word(values, seglen) for values in series]

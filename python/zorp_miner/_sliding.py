@@ -95,15 +95,18 @@ def window_statistics(series: FloatArray, m: int) -> tuple[FloatArray, FloatArra
     shorter than m has no window. Means and deviations of unusable windows are unspecified
     (finite).
     """
-    mean, deviation, usable, _, _ = _scaled_statistics(series, m)
-    return mean, deviation, usable
+    mean, deviation, usable, _, scale = _scaled_statistics(series, m)
+    return mean, deviation * scale, usable
 
 
 def _scaled_statistics(series: FloatArray, m: int) -> tuple[FloatArray, FloatArray, BoolArray, float, float]:
-    """window_statistics, plus the centre and scale that map the series into [-1, 1].
+    """The means of the windows, their deviations in the series' own scale (the deviation is
+    scale x the one returned), their usability, and the centre and scale that map the series
+    into [-1, 1].
 
     The series is centred on its mean and divided by its largest deviation from it before the
-    sums, so that neither huge nor tiny (subnormal) values lose precision.
+    sums, so that neither huge nor tiny (subnormal) values lose precision; the deviations stay
+    in that scale, where a subnormal series' deviations are not 0.
     """
     n = len(series)
     if n < m:
@@ -127,7 +130,7 @@ def _scaled_statistics(series: FloatArray, m: int) -> tuple[FloatArray, FloatArr
         usable &= std > FLAT_FRACTION * typical
     usable &= std > RESOLUTION
     std = np.where(usable, std, 1.0)
-    return mean * scale + centre, std * scale, usable, centre, scale
+    return mean * scale + centre, std, usable, centre, scale
 
 
 class SeriesBank:
@@ -136,43 +139,40 @@ class SeriesBank:
     Holds each series centred and scaled (NaN set to 0), and the deviation and usability of
     every window. Best matches of short shapes (up to DIRECT_POINTS) come from direct dot
     products in the native module; longer ones, and the full tables of `correlations`, from
-    FFTs of the series, computed on first use. Series of different lengths share one FFT size;
-    windows past a series' end are unusable.
+    FFTs of the series, computed on first use.
+
+    Everything is computed series by series, from that series alone: each series has its own
+    FFT size (from its own length), and shapes are transformed in batches whose size depends on
+    that size only. A series' best matches are therefore the same bit for bit in any set and
+    whatever series are prepared with it, which lets a set held in parts be matched part by
+    part.
     """
 
     def __init__(self, series: list[FloatArray], m: int) -> None:
         self.m = m
         self.lengths = np.array([len(s) for s in series], dtype=np.int64)
         self.windows = max(0, int(self.lengths.max(initial=0)) - m + 1)
-        self.size = fft_size(max(int(self.lengths.max(initial=1)), m, 1))
-        count = len(series)
-        self.std = np.ones((count, self.windows))
-        self.usable = np.zeros((count, self.windows), dtype=bool)
+        self.sizes = [fft_size(max(len(s), m, 1)) for s in series]
         self.values: list[FloatArray] = []
         self.weights: list[FloatArray] = []
-        for i, s in enumerate(series):
+        self.deviations: list[FloatArray] = []
+        self.usable: list[BoolArray] = []
+        for s in series:
             # Both the deviations and the series are kept in the series' own scale (centred on
             # its mean, divided by its largest deviation), which cancels in the correlation.
             _, std, usable, centre, scale = _scaled_statistics(s, m)
-            self.std[i, : len(std)] = std / scale
-            self.usable[i, : len(usable)] = usable
+            self.deviations.append(std)
+            self.usable.append(usable)
             self.values.append(np.where(np.isfinite(s), (s - centre) / scale, 0.0))
-            self.weights.append(np.where(usable, 1.0 / (m * self.std[i, : len(std)]), 0.0))
-        # 1 / (m x deviation) on usable windows, 0 elsewhere; and -inf on unusable windows.
-        self.scale = np.where(self.usable, 1.0 / (m * self.std), 0.0)
-        self.barrier = np.where(self.usable, 0.0, -np.inf)
-        self._spectra: npt.NDArray[np.complex128] | None = None
+            # 1 / (m x deviation) on usable windows, 0 elsewhere.
+            self.weights.append(np.where(usable, 1.0 / (m * std), 0.0))
+        self._spectra: dict[int, npt.NDArray[np.complex128]] = {}
 
-    @property
-    def spectra(self) -> npt.NDArray[np.complex128]:
-        """The FFT of every series (zero-padded to the common size), computed once."""
-        if self._spectra is None:
-            padded = np.zeros((len(self.values), self.size))
-            for i, values in enumerate(self.values):
-                if len(values) >= self.m:
-                    padded[i, : len(values)] = values
-            self._spectra = np.fft.rfft(padded, axis=1)
-        return self._spectra
+    def spectrum(self, i: int) -> npt.NDArray[np.complex128]:
+        """The FFT of series i (zero-padded to its own size), computed once."""
+        if i not in self._spectra:
+            self._spectra[i] = np.fft.rfft(self.values[i], n=self.sizes[i])
+        return self._spectra[i]
 
     def best(self, shapes: FloatArray) -> tuple[npt.NDArray[np.int64], FloatArray]:
         """Start and distance of each shape's best match in every series, (C, N) each.
@@ -183,43 +183,70 @@ class SeriesBank:
         """
         m = self.m
         count = len(self.lengths)
+        starts = np.zeros((len(shapes), count), np.int64)
+        top = np.full((len(shapes), count), -np.inf)
         if self.windows == 0 or len(shapes) == 0:
-            return np.zeros((len(shapes), count), np.int64), np.full((len(shapes), count), np.inf)
+            return starts, np.full((len(shapes), count), np.inf)
         if m <= DIRECT_POINTS:
             starts, top = _native.best_correlations(self.values, self.weights, shapes)
         else:
-            # A few shapes at a time, so that the products stay within FFT_VALUES values.
-            step = max(1, FFT_VALUES // (count * self.size))
-            parts = [self._best_by_fft(shapes[i : i + step]) for i in range(0, len(shapes), step)]
-            starts = np.concatenate([part[0] for part in parts])
-            top = np.concatenate([part[1] for part in parts])
+            reversed_shapes: dict[int, npt.NDArray[np.complex128]] = {}
+            for i in range(count):
+                if self.lengths[i] < m:
+                    continue
+                size = self.sizes[i]
+                if size not in reversed_shapes:
+                    reversed_shapes[size] = np.fft.rfft(shapes[:, ::-1], n=size, axis=1)
+                starts[:, i], top[:, i] = self._best_by_fft(i, reversed_shapes[size])
         distance = np.sqrt(2.0 * (1.0 - np.clip(top, -1.0, 1.0)))
         return starts, np.where(np.isfinite(top), distance, np.inf)
 
-    def _best_by_fft(self, shapes: FloatArray) -> tuple[npt.NDArray[np.int64], FloatArray]:
-        """Start and correlation of each shape's best match in every series, through FFTs."""
+    def _best_by_fft(
+        self, i: int, reversed_shapes: npt.NDArray[np.complex128]
+    ) -> tuple[npt.NDArray[np.int64], FloatArray]:
+        """Start and correlation of each shape's best match in series i, through FFTs.
+
+        The shapes are transformed a few at a time, so that the products stay within
+        FFT_VALUES values; how many depends on the series' FFT size alone.
+        """
         m = self.m
-        reversed_spectra = np.fft.rfft(shapes[:, ::-1], n=self.size, axis=1)
-        products = self.spectra[None, :, :] * reversed_spectra[:, None, :]
-        dots = np.fft.irfft(products, n=self.size, axis=2)[:, :, m - 1 : m - 1 + self.windows]
-        r = dots * self.scale
-        r += self.barrier
-        starts = r.argmax(axis=2)
-        return starts, np.take_along_axis(r, starts[:, :, None], axis=2)[:, :, 0]
+        size = self.sizes[i]
+        windows = int(self.lengths[i]) - m + 1
+        weights = self.weights[i]
+        barrier = np.where(self.usable[i], 0.0, -np.inf)
+        step = max(1, FFT_VALUES // size)
+        starts = np.zeros(len(reversed_shapes), np.int64)
+        top = np.full(len(reversed_shapes), -np.inf)
+        for first in range(0, len(reversed_shapes), step):
+            products = _products(self.spectrum(i), reversed_shapes[first : first + step])
+            dots = np.fft.irfft(products, n=size, axis=1)[:, m - 1 : m - 1 + windows]
+            r = dots * weights
+            r += barrier
+            best = r.argmax(axis=1)
+            starts[first : first + step] = best
+            top[first : first + step] = np.take_along_axis(r, best[:, None], axis=1)[:, 0]
+        return starts, top
 
     def correlations(self, shapes: FloatArray) -> FloatArray:
         """Pearson correlation of each shape with every window of every series.
 
         shapes is (C, m), each row z-normalised (mean 0, population deviation 1). Returns
-        (C, N, W), W the most windows of any series; unusable windows hold NaN.
+        (C, N, W), W the most windows of any series; unusable windows, and windows past a
+        series' end, hold NaN.
         """
         m = self.m
-        reversed_spectra = np.fft.rfft(shapes[:, ::-1], n=self.size, axis=1)
-        products = self.spectra[None, :, :] * reversed_spectra[:, None, :]
-        dots = np.fft.irfft(products, n=self.size, axis=2)[:, :, m - 1 : m - 1 + self.windows]
-        r = dots / (m * self.std[None, :, :])
-        np.clip(r, -1.0, 1.0, out=r)
-        r[:, ~self.usable] = np.nan
+        r = np.full((len(shapes), len(self.lengths), self.windows), np.nan)
+        for i in range(len(self.lengths)):
+            windows = int(self.lengths[i]) - m + 1
+            if windows <= 0:
+                continue
+            size = self.sizes[i]
+            reversed_spectra = np.fft.rfft(shapes[:, ::-1], n=size, axis=1)
+            dots = np.fft.irfft(_products(self.spectrum(i), reversed_spectra), n=size, axis=1)
+            row = dots[:, m - 1 : m - 1 + windows] / (m * self.deviations[i])
+            np.clip(row, -1.0, 1.0, out=row)
+            row[:, ~self.usable[i]] = np.nan
+            r[:, i, :windows] = row
         return r
 
     def distances(self, shapes: FloatArray) -> FloatArray:
@@ -231,6 +258,26 @@ class SeriesBank:
         d = np.sqrt(2.0 * (1.0 - np.nan_to_num(r, nan=-3.0)))
         d[np.isnan(r)] = np.inf
         return d
+
+
+def _products(
+    spectrum: npt.NDArray[np.complex128], spectra: npt.NDArray[np.complex128]
+) -> npt.NDArray[np.complex128]:
+    """spectrum times each row of spectra, with one rounding per real product and sum.
+
+    numpy's complex product may round differently from one stretch of an array to another (its
+    vector loops and their tails compute it differently); spelled out in real arithmetic, each
+    value depends on its two factors alone.
+    """
+    count, size = spectra.shape
+    pairs = np.ascontiguousarray(spectra).view(np.float64).reshape(count, size, 2)
+    real, imag = np.ascontiguousarray(spectrum.real), np.ascontiguousarray(spectrum.imag)
+    products = np.empty((count, size, 2))
+    np.multiply(real, pairs[:, :, 0], out=products[:, :, 0])
+    products[:, :, 0] -= imag * pairs[:, :, 1]
+    np.multiply(real, pairs[:, :, 1], out=products[:, :, 1])
+    products[:, :, 1] += imag * pairs[:, :, 0]
+    return products.view(np.complex128).reshape(count, size)
 
 
 def znormalised(shape: FloatArray) -> FloatArray:

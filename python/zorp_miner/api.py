@@ -1,12 +1,18 @@
 """The entry point: :func:`find_motifs`."""
 
-from typing import Literal
+import sys
+from typing import TYPE_CHECKING, Literal
 
-from ._robust import discover
+from ._parts import Parts
+from ._robust import RobustStore, discover
 from .exact import mine_exact
+from .files import is_file_list, load
 from .inputs import FloatArray, as_series_set
 from .params import ExactParams, RealNumber, RobustParams, WholeNumber, exact_params, robust_params
 from .results import Motifs, motifs_from_found, motifs_from_native
+
+if TYPE_CHECKING:
+    from distributed import Client
 
 MODES = ("robust", "exact")
 Mode = Literal["robust", "exact"]
@@ -26,6 +32,7 @@ def find_motifs(
     min_len: WholeNumber | None = None,
     max_len: WholeNumber | None = None,
     max_overlap: RealNumber | None = None,
+    client: "Client | str | None" = None,
 ) -> Motifs:
     """Find the shapes that recur across a set of numeric series.
 
@@ -57,6 +64,12 @@ def find_motifs(
     the best match in each series and ``naed``, by which the motifs are ranked (smallest
     first). A copy shifted by part of a segment, or stretched, reads as other letters.
 
+    **On a Dask cluster** (``client=``), the steps that read the series run on the workers,
+    part by part, and the result is the same as this process would find, bit for bit: see
+    "Running on a Dask cluster" in the README for which steps run where and what crosses the
+    network. The series then never come to this process whole (the robust mode's refinement
+    reads the windows around the best matches): give ``data`` as parts the workers load (a Dask array chunked along its rows, a list of delayed parts, or a list of files).
+
     The whole-number parameters take Python or numpy integers (not bool), and the fractions any
     real number, numpy's included; the results hold plain Python numbers.
 
@@ -66,7 +79,11 @@ def find_motifs(
         The series: a 2-D array (one series per row), a list of 1-D arrays or lists of any
         lengths, a DataFrame (one series per *column*; trailing NaN padding of shorter columns
         is dropped) or a single series (1-D array, flat list, pandas Series). See
-        :func:`zorp_miner.inputs.as_series_set`.
+        :func:`zorp_miner.inputs.as_series_set`. Also a list of files (paths; each read with
+        :func:`zorp_miner.load`, defaults as there), a 1-D or 2-D Dask array (rows are
+        series), or a list of ``dask.delayed`` parts each giving any of the forms above:
+        with ``client``, each file, block of rows or delayed part is loaded on a worker;
+        without, they are loaded here. Series are numbered across the parts in order.
     mode : {"robust", "exact"}, default "robust"
         The discovery mode, as described above.
     length : int or None, default None
@@ -94,6 +111,12 @@ def find_motifs(
     max_overlap : float, default 0.9
         Exact mode: from 0 to 1, a pattern is dropped when its longest common subsequence with
         a longer kept pattern covers more than this share of its letters.
+    client : dask.distributed.Client or str, optional
+        Run on this Dask cluster: a client, or a scheduler's address ("tcp://10.0.0.5:8786",
+        for which a client is opened and closed again). Needs the ``dask`` extra
+        (``pip install 'zorp_miner[dask]'``), on the workers too. Only the motifs returned
+        (``top``) fetch their per-series statistics from the workers. None (the default)
+        runs in this process, which starts no threads or processes.
 
     Returns
     -------
@@ -111,6 +134,9 @@ def find_motifs(
     MemoryError
         Exact mode: when the run would need more than half the machine's memory (the message
         says how much): raise ``minsup``, set ``max_len`` or use a smaller ``seglen``.
+    zorp_miner._dask.ClusterError
+        On a cluster: when a part could not be worked on, even on other workers, after the
+        workers running it were lost; the message names the part. Never a partial result.
 
     Examples
     --------
@@ -135,7 +161,46 @@ def find_motifs(
         max_len=max_len,
         max_overlap=max_overlap,
     )
-    return run(as_series_set(data), params)
+    if client is not None:
+        return run_on_cluster(data, params, client)
+    return run(local_series(data), params)
+
+
+def local_series(data: object) -> list[FloatArray]:
+    """The checked series of data in this process: files are read, Dask collections computed
+    with dask's default scheduler, anything else checked by :func:`as_series_set`."""
+    if is_file_list(data):
+        return [one for path in data for one in load(path)]
+    if "dask" in sys.modules:
+        from . import _dask
+
+        if _dask.is_dask_input(data):
+            return _dask.computed_series(data)
+    return as_series_set(data)
+
+
+def run_on_cluster(data: object, params: RobustParams | ExactParams, client: object) -> Motifs:
+    """Run a mode on a Dask cluster over the parts of data (see :func:`find_motifs`)."""
+    from . import _dask
+
+    cluster, opened = _dask.client_of(client)
+    try:
+        with _dask.dask_parts(data, cluster) as parts:
+            return run_parts(parts, params)
+    finally:
+        if opened:
+            cluster.close()
+
+
+def run_parts(parts: Parts, params: RobustParams | ExactParams) -> Motifs:
+    """Run a mode over a set held in parts; the result is that of one part holding it all."""
+    if isinstance(params, RobustParams):
+        store = RobustStore(parts)
+        found = discover(store, length=params.length, minsup=params.minsup, top=params.top)
+        return motifs_from_found(found, store, params)
+    from ._exact_parts import mine_exact_parts
+
+    return mine_exact_parts(parts, params)
 
 
 def checked_params(

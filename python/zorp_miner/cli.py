@@ -1,7 +1,8 @@
-"""The command line: ``zorp-miner FILE [--length N] [options]`` (also ``python -m zorp_miner``).
+"""The command line: ``zorp-miner FILE... [--length N] [options]`` (also ``python -m zorp_miner``).
 
 Exit status: 0 on success; 2 for a usage or input error (one line on stderr); 1 when the run
-itself is refused, for instance because it would need more memory than the machine has.
+itself is refused, for instance because it would need more memory than the machine has, or
+fails on a cluster.
 """
 
 import argparse
@@ -10,16 +11,20 @@ import io
 import json
 import sys
 import time
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
+from contextlib import contextmanager
 from pathlib import Path
-from typing import NoReturn
+from typing import TYPE_CHECKING, Any, NoReturn
 
 from ._extras import require
 from ._version import __version__
-from .api import MODES, checked_params, run
+from .api import MODES, checked_params, run, run_parts
 from .files import FORMATS, load
 from .params import ALPHABET_MAX, ALPHABET_MIN, ExactParams, LENGTH_MIN
 from .results import FRAME_COLUMNS, Motif, Motifs
+
+if TYPE_CHECKING:
+    from distributed import Client
 
 PROG = "zorp-miner"
 OUTPUT_FORMATS = ("table", "json", "csv")
@@ -27,7 +32,8 @@ DESCRIPTION = """\
 Find the shapes (motifs) that recur across a set of numeric series read from FILE, and print
 them best first. FILE holds one series per line (CSV, TSV, space-separated .txt, the UCR
 archive's _TRAIN.tsv/_TEST.tsv), a JSON list of series, or a .npy/.npz array; lines may differ
-in length.
+in length. Several files are one set, their series numbered in file order; with --scheduler or
+--workers each file is read and worked on by the workers of a Dask cluster.
 
 Two modes: robust (the default) finds a shape wherever it sits in each series and ranks motifs
 by score, the mean distance sqrt(2 (1 - r)) of their best matches (0 the same shape, 1.41
@@ -36,10 +42,10 @@ unrelated); give --length when you know the shape's length in points. exact (--m
 EPILOG = """\
 exit status: 0 on success, 2 for a usage or input error, 1 when the run is refused (for
 instance when an exact run would need more memory than the machine has: raise --minsup, set
---max-len or use a smaller --seglen).
+--max-len or use a smaller --seglen) or fails on a cluster.
 
 JSON output: {"zorp_miner", "mode", "parameters", "series": {"count", "lengths"}, "found",
-"file", "motifs": [{"rank", "mode", "pattern", "letters", "seglen", "length", "support",
+"file" (a list with several files), "motifs": [{"rank", "mode", "pattern", "letters", "seglen", "length", "support",
 "naed", "score", "series", "best_matches", "distances", "occurrences": {"series", "letters",
 "starts"}, "average_occurrences", "representative"}]}; lengths and starts in points, null for
 NaN. The README describes every field."""
@@ -90,7 +96,9 @@ def parser() -> argparse.ArgumentParser:
         epilog=EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    cli.add_argument("file", metavar="FILE", type=Path, help="the file of series")
+    cli.add_argument(
+        "file", metavar="FILE", type=Path, nargs="+", help="the file of series, or several"
+    )
     cli.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     run = cli.add_argument_group("discovery")
     run.add_argument(
@@ -176,6 +184,23 @@ def parser() -> argparse.ArgumentParser:
         metavar="N",
         help="how many of the best motifs --plot draws (default: 3)",
     )
+    cluster = cli.add_argument_group(
+        "running on a Dask cluster (needs the dask extra: pip install 'zorp_miner[dask]')"
+    )
+    where = cluster.add_mutually_exclusive_group()
+    where.add_argument(
+        "--scheduler",
+        metavar="ADDRESS",
+        help="run on the cluster of this scheduler (tcp://HOST:PORT); each FILE is read by a "
+        "worker, so the paths must be readable there (default: run in this process)",
+    )
+    where.add_argument(
+        "--workers",
+        type=int,
+        metavar="N",
+        help="run on a cluster of N worker processes started on this machine for the run "
+        "(default: run in this process)",
+    )
     read = cli.add_argument_group("reading FILE")
     read.add_argument(
         "--input-format",
@@ -209,6 +234,14 @@ def _run(args: argparse.Namespace) -> int:
         raise UsageError(f"--top must be 0 (all) or a positive number of motifs, got {args.top}")
     if args.plot_motifs < 1:
         raise UsageError(f"--plot-motifs must be at least 1, got {args.plot_motifs}")
+    if args.workers is not None and args.workers < 1:
+        raise UsageError(f"--workers must be at least 1 worker process, got {args.workers}")
+    on_cluster = args.scheduler is not None or args.workers is not None
+    if on_cluster and args.plot is not None:
+        raise UsageError(
+            "--plot draws the series here, which a cluster run never reads: leave out "
+            "--plot, or --scheduler and --workers"
+        )
     exact_options = {
         "--seglen": args.seglen,
         "--alphabet": args.alphabet,
@@ -239,24 +272,38 @@ def _run(args: argparse.Namespace) -> int:
         require("matplotlib", "--plot")
         if not args.plot.parent.is_dir():
             raise UsageError(f"--plot: the folder {args.plot.parent} does not exist")
-    series = load(
-        args.file,
-        format=args.input_format,
-        layout="columns" if args.columns else "rows",
-        header=args.header,
-        label=args.label,
-        key=args.key,
-    )
-    started = time.perf_counter()
-    try:
-        motifs = run(series, params)
-    except (MemoryError, ValueError) as error:
-        _say(f"run refused: {error}")
-        return 1
+    options: dict[str, Any] = {
+        "format": args.input_format,
+        "layout": "columns" if args.columns else "rows",
+        "header": args.header,
+        "label": args.label,
+        "key": args.key,
+    }
+    names = [str(path) for path in args.file]
+    series: list[Any] = []
+    if on_cluster:
+        from ._dask import ClusterError, DaskParts, file_recipes
+
+        with _cluster(args.scheduler, args.workers) as client:
+            started = time.perf_counter()
+            try:
+                with DaskParts(client, *file_recipes(names, options)) as parts:
+                    motifs = run_parts(parts, params)
+            except (MemoryError, ClusterError) as error:
+                _say(f"run refused: {error}")
+                return 1
+    else:
+        series = [one for path in args.file for one in load(path, **options)]
+        started = time.perf_counter()
+        try:
+            motifs = run(series, params)
+        except (MemoryError, ValueError) as error:
+            _say(f"run refused: {error}")
+            return 1
     elapsed = time.perf_counter() - started
-    name = str(args.file)
+    name = names[0] if len(names) == 1 else f"{names[0]} and {len(names) - 1} more files"
     if args.format == "json":
-        result = {"file": name, **motifs.to_dict()}
+        result = {"file": names[0] if len(names) == 1 else names, **motifs.to_dict()}
         sys.stdout.write(json.dumps(result) + "\n")
     elif args.format == "csv":
         sys.stdout.write(csv_text(motifs))
@@ -382,6 +429,21 @@ def _write_plot(motifs: Motifs, series: object, out: Path, count: int) -> None:
     else:
         figure = plot_motifs(motifs, series, top=count)
     figure.savefig(out, dpi=100)
+
+
+@contextmanager
+def _cluster(address: str | None, workers: int | None) -> Iterator["Client"]:
+    """A client of the scheduler at address, or of a cluster of local worker processes."""
+    from distributed import Client
+
+    from ._dask import local_cluster
+
+    if address is not None:
+        with Client(address) as client:
+            yield client
+        return
+    with local_cluster(workers or 1) as cluster, Client(cluster) as client:
+        yield client
 
 
 def _os_message(error: OSError) -> str:

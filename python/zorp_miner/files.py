@@ -5,7 +5,8 @@ import json
 import os
 import zipfile
 from pathlib import Path
-from typing import Any, Literal, get_args
+from collections.abc import Sequence
+from typing import Any, Literal, TypeGuard, get_args
 
 import numpy as np
 from numpy.typing import NDArray
@@ -360,3 +361,14 @@ def _checked(name: str, data: object) -> list[FloatArray]:
         return as_series_set(data)
     except (TypeError, ValueError) as error:
         raise LoadError(f"{name}: {error}") from None
+
+
+def is_file_list(data: object) -> TypeGuard[Sequence[str | os.PathLike[str]]]:
+    """Whether data is a list (or tuple) of paths: strs or path objects, not all of them strings
+    of one character (which are letters, not names)."""
+    return (
+        isinstance(data, (list, tuple))
+        and len(data) > 0
+        and all(isinstance(item, (str, os.PathLike)) for item in data)
+        and any(not isinstance(item, str) or len(item) > 1 for item in data)
+    )

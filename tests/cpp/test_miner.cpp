@@ -57,6 +57,32 @@ TEST(Ranking, AscendingNaedWithNaNLast) {
     EXPECT_TRUE(std::isnan(ranked[3]) && std::isnan(ranked[4]));
 }
 
+TEST(Ranking, TheOrderOfNaedValuesIsTheSortOfTheirMotifs) {
+    // Many ties, NaN and infinities, more than std::sort's insertion-sort threshold: the
+    // positions sorted by naed alone must come out in the order the motifs do.
+    std::mt19937 random(7);
+    const std::vector<double> pool{0.5, 0.25, 0.5, infinity, nan_value, 0.0, 0.25, 1.0};
+    for (size_t count : {0u, 1u, 5u, 17u, 40u, 200u}) {
+        std::vector<Motif> motifs;
+        std::vector<double> values;
+        for (size_t i = 0; i < count; ++i) {
+            const double naed = pool[random() % pool.size()];
+            Motif motif = motif_with_naed(naed);
+            // Patterns tell the motifs apart after sorting.
+            motif = Motif(std::to_string(i), motif.occurrences());
+            motif.map({{naed}, {-naed}}, 1);
+            motifs.push_back(motif);
+            values.push_back(motif.get_naed());
+        }
+        const std::vector<size_t> order = ranking_order(values);
+        std::sort(motifs.begin(), motifs.end(), ranks_before);
+        ASSERT_EQ(order.size(), motifs.size());
+        for (size_t r = 0; r < order.size(); ++r) {
+            EXPECT_EQ(motifs[r].get_pattern(), std::to_string(order[r])) << count << " " << r;
+        }
+    }
+}
+
 TEST(Ranking, IsAStrictWeakOrder) {
     const std::vector<double> values{nan_value, -infinity, 0.0, -0.0, 1.0, infinity, nan_value};
     for (double x : values) {

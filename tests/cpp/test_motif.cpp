@@ -389,5 +389,61 @@ TEST(MotifRecord, CopiesShareTheStatisticsOfAMapping) {
     EXPECT_NE(motif.get_representative(), before);
 }
 
+TEST(MotifParts, ThePerSeriesStepsGiveWhatMapGives) {
+    // Long runs of consecutive positions (sliding sums, bounded nearest search), short runs,
+    // repeats, NaN and occurrences past the end, over series of different lengths.
+    std::mt19937 random(11);
+    std::normal_distribution<double> noise;
+    SeriesSet ts(7);
+    for (size_t s = 0; s < ts.size(); ++s) {
+        ts[s].resize(300 + 40 * s);
+        for (double& value : ts[s]) {
+            value = noise(random);
+        }
+    }
+    ts[2][17] = nan_value;
+    const int seglen = 3;
+    for (const Word& pattern : {Word("abcde"), Word("ab")}) {
+        Motif motif(pattern);
+        for (int s : {5, 0, 2, 6}) {
+            std::vector<int> positions;
+            for (int p = 0; p < 90; ++p) {
+                positions.push_back(s == 2 ? (p * 7) % 110 : p);
+            }
+            positions.push_back(140);  // past the end of the shorter series' letters
+            positions.push_back(3);
+            motif.record_indexes(s, positions);
+        }
+        motif.map(ts, seglen);
+        const int length = motif.get_length();
+        const Occurrences& occurrences = motif.occurrences();
+        std::vector<double> sums(static_cast<size_t>(length), 0.0);
+        std::vector<double> counts(static_cast<size_t>(length), 0.0);
+        double naed = 0.0;
+        std::vector<size_t> groups = occurrences.groups_by_series();
+        for (size_t group : groups) {
+            const Series& series = ts[static_cast<size_t>(occurrences.series_at(group))];
+            const std::vector<double> average =
+                average_occurrence(series, occurrences.begin_of(group), occurrences.end_of(group),
+                                   seglen, length, pattern.size());
+            EXPECT_TRUE(same_bits(
+                average, motif.get_average_occurrences().at(occurrences.series_at(group))));
+            add_to_representative(average, sums, counts);
+        }
+        const std::vector<double> representative = representative_from(sums, counts);
+        EXPECT_TRUE(same_bits(representative, motif.get_representative()));
+        for (size_t group : groups) {
+            const int series = occurrences.series_at(group);
+            const auto [position, distance] = nearest_occurrence(
+                ts[static_cast<size_t>(series)], occurrences.begin_of(group),
+                occurrences.end_of(group), representative, seglen, pattern.size());
+            EXPECT_EQ(position * seglen, motif.get_best_matches().at(series));
+            naed += distance;
+        }
+        naed /= static_cast<double>(groups.size()) * static_cast<double>(length);
+        EXPECT_TRUE(same_bits({naed}, {motif.get_naed()}));
+    }
+}
+
 }  // namespace
 }  // namespace zorp

@@ -91,10 +91,14 @@ print(json.dumps({
 GENEROUS_DELAY = {"sax": 2.0, "PatternMiner.mine": 5.0, "Miner.mine": 5.0}
 
 
-def run_child(*arguments: str, interrupt_after: float | None) -> tuple[dict[str, Any], float]:
-    """The child's report, and when the parent sent SIGINT (time.monotonic, as the child's)."""
+def run_child(
+    *arguments: str, interrupt_after: float | None, script: str = CHILD
+) -> tuple[dict[str, Any], float]:
+    """The child's report, and when the parent sent SIGINT (time.monotonic, as the child's).
+
+    The child (script) prints "calling" as it starts the call, and its report as JSON last."""
     child = subprocess.Popen(
-        [sys.executable, "-c", textwrap.dedent(CHILD), *arguments],
+        [sys.executable, "-c", textwrap.dedent(script), *arguments],
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,
         text=True,

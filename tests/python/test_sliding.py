@@ -142,3 +142,11 @@ def test_window_sums_and_constant_windows(values: list[float], m: int) -> None:
     np.testing.assert_allclose(window_sums(x, m), expected, rtol=1e-9, atol=1e-6 * m)
     constant = [len(set(values[j : j + m])) == 1 for j in range(len(values) - m + 1)]
     assert constant_windows(x, m).tolist() == constant
+
+
+def test_a_subnormal_series_keeps_its_window_deviations() -> None:
+    # Its deviations, brought back to its own scale and divided again, underflowed to 0, and
+    # the weights divided by them.
+    with np.errstate(divide="raise", invalid="raise"):
+        bank = SeriesBank([np.array([0.0, 5e-324, 0.0, 1e-323])], 2)
+    assert np.all(np.isfinite(bank.weights[0])) and bank.weights[0].max() > 0.0

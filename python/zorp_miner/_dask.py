@@ -1,0 +1,424 @@
+"""Runs on a Dask cluster: the parts of a set loaded and worked on by the workers.
+
+:class:`DaskParts` is the cluster's side of ``zorp_miner._parts.Parts``. Each part is a
+recipe the workers follow to load it (a chunk of a Dask array, a delayed object of the user's,
+a file read with :func:`zorp_miner.load`, or series this process scattered); every step of a
+run is a graph of pure tasks, each loading its part and working on it, so that a worker needs
+to hold only one part at a time plus what its step needs, and the raw series never come to this
+process. Results a later step needs stay on the workers (Dask futures) until it has used them.
+
+Each part's tasks go to the same worker from step to step (a preference, which the scheduler
+drops when that worker is gone), and the worker keeps what a task prepared from the part (the
+robust mode's matching tables and proposal windows, about six times the part's size) for the
+later steps of the run, as a run in this process does, for as many parts as fit in a share of
+its memory limit (``WORKER_KEEP``, a quarter by default; the Dask setting
+``zorp-miner.worker-keep`` changes it, and 0 keeps nothing). Parts beyond it are prepared again
+at every step: the same results, at up to twice the work.
+
+When a worker is lost, the scheduler runs its tasks again elsewhere from their recipes; when
+that is not possible (a task lost with too many workers), the run stops with a
+:class:`ClusterError` that names the part, and no result.
+
+Importing this module imports dask; ``zorp_miner`` imports it only for a run given a cluster.
+"""
+
+from __future__ import annotations
+
+import os
+import threading
+import uuid
+from collections.abc import Callable, Sequence
+from typing import Any, TypeGuard, TypeVar
+
+import numpy as np
+
+from ._extras import require
+from ._parts import split_points
+from .files import is_file_list, load
+from .inputs import FloatArray, as_series_set
+
+require("distributed", "running on a Dask cluster")
+
+import dask  # noqa: E402
+import dask.array  # noqa: E402
+from dask.delayed import Delayed  # noqa: E402
+from distributed import Client, Future, KilledWorker, get_worker  # noqa: E402
+
+T = TypeVar("T")
+S = TypeVar("S")
+
+
+# The share of a worker's memory limit that the prepared parts it keeps may take (see the module).
+WORKER_KEEP = 0.25
+# What a task prepares from a part, against the part's own size: the matching tables at full
+# resolution with the series' spectra (about four times), the averaged ones, the proposal windows.
+PREPARED_FACTOR = 6
+
+
+# Dask settings for the worker processes of a cluster started here (``zorp-miner --workers``).
+# Dask's workers return freed memory to the system at once (a trim threshold of 64 KiB, which
+# also makes every allocation above 128 KiB a fresh mapping); the matching's arrays of a few
+# to 64 MiB then fault their pages in anew at every step, and a robust run takes two to three
+# times as long as in one process. Mappings from 64 MiB on, trimming from 128 MiB on, and no
+# sampling profiler (a sample every 10 ms) bring it back to the speed of one process.
+WORKER_SETTINGS: dict[str, object] = {
+    "distributed.nanny.pre-spawn-environ.MALLOC_MMAP_THRESHOLD_": str(64 << 20),
+    "distributed.nanny.pre-spawn-environ.MALLOC_TRIM_THRESHOLD_": str(128 << 20),
+    "distributed.worker.profile.enabled": False,
+}
+
+
+def local_cluster(workers: int) -> Any:
+    """A cluster of workers local worker processes, one thread each, with WORKER_SETTINGS."""
+    from distributed import LocalCluster
+
+    with dask.config.set(WORKER_SETTINGS):
+        return LocalCluster(
+            n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=":0"
+        )
+
+
+class ClusterError(RuntimeError):
+    """A run on a cluster that could not complete: it gives no result, not a partial one."""
+
+
+def client_of(client: object) -> tuple[Client, bool]:
+    """The client to run on, and whether it was opened here (and is to be closed after).
+
+    Parameters
+    ----------
+    client : dask.distributed.Client or str
+        A client, or the address of a scheduler ("tcp://10.0.0.5:8786").
+    """
+    if isinstance(client, Client):
+        return client, False
+    if isinstance(client, str):
+        return Client(client), True
+    raise TypeError(
+        "client must be a dask.distributed.Client or a scheduler's address such as "
+        f"'tcp://10.0.0.5:8786', got {type(client).__name__}"
+    )
+
+
+def is_dask_input(data: object) -> bool:
+    """Whether data is one of the inputs only a cluster run reads as parts: a Dask array, a
+    sequence of delayed parts, or a list of files."""
+    if isinstance(data, dask.array.Array):
+        return True
+    return _is_delayed_list(data) or is_file_list(data)
+
+
+def _is_delayed_list(data: object) -> TypeGuard[Sequence[Delayed]]:
+    return (
+        isinstance(data, (list, tuple))
+        and len(data) > 0
+        and all(isinstance(item, Delayed) for item in data)
+    )
+
+
+def dask_parts(data: object, client: Client) -> DaskParts:
+    """The parts of data for a run on the client's cluster.
+
+    Parameters
+    ----------
+    data : dask.array.Array, sequence of dask.delayed.Delayed, list of paths, or series
+        A 1-D or 2-D Dask array (rows are series; each block of rows is a part, and a block
+        cut across a row is joined first), delayed parts (each gives what
+        :func:`zorp_miner.find_motifs` takes: a 2-D array, a list of series, ...), files (each a
+        part, read by :func:`zorp_miner.load` on a worker), or series held here, which are cut
+        into two parts per worker and scattered to the workers.
+    """
+    if isinstance(data, dask.array.Array):
+        return DaskParts(client, *_array_recipes(data))
+    if _is_delayed_list(data):
+        delayed_parts = list(data)
+        names = [f"delayed part {i} of {len(delayed_parts)}" for i in range(len(delayed_parts))]
+        return DaskParts(
+            client,
+            [dask.delayed(checked_part, pure=True)(part, name) for part, name in zip(delayed_parts, names)],
+            names,
+        )
+    if is_file_list(data):
+        paths = [os.fspath(path) for path in data]
+        return DaskParts(client, *file_recipes(paths, {}))
+    series = as_series_set(data)
+    workers = max(1, len(client.scheduler_info(n_workers=-1).get("workers", {})))
+    bounds = split_points(len(series), 2 * workers)
+    futures = [client.scatter(series[a:b], hash=True) for a, b in zip(bounds, bounds[1:])]
+    names = [f"series {a} to {b - 1}" for a, b in zip(bounds, bounds[1:])]
+    return DaskParts(client, [dask.delayed(_identity, pure=True)(f) for f in futures], names)
+
+
+def file_recipes(
+    paths: Sequence[str], options: dict[str, Any]
+) -> tuple[list[Delayed], list[str]]:
+    """Recipes that read each file on a worker, with :func:`zorp_miner.load`'s options."""
+    recipes = [dask.delayed(loaded_part, pure=True)(path, options) for path in paths]
+    return recipes, list(paths)
+
+
+def _array_recipes(array: Any) -> tuple[list[Delayed], list[str]]:
+    if array.ndim == 1:
+        array = array[None, :]
+    if array.ndim != 2:
+        raise ValueError(
+            f"a Dask array of series must have 1 or 2 dimensions (one series per row), got "
+            f"{array.ndim} with shape {array.shape}"
+        )
+    if array.shape[0] == 0:
+        raise ValueError("data is an empty set of series (a Dask array of 0 rows)")
+    if len(array.chunks[1]) > 1:
+        array = array.rechunk({1: -1})
+    blocks = array.to_delayed()[:, 0].tolist()
+    edges = np.cumsum([0, *array.chunks[0]])
+    names = [f"rows {a} to {b - 1} of the array" for a, b in zip(edges, edges[1:])]
+    return [
+        dask.delayed(checked_part, pure=True)(block, name) for block, name in zip(blocks, names)
+    ], names
+
+
+def _identity(value: T) -> T:
+    return value
+
+
+def checked_part(data: object, name: str) -> list[FloatArray]:
+    """One part's series, checked as find_motifs checks its input; errors name the part."""
+    try:
+        return as_series_set(data)
+    except (TypeError, ValueError) as error:
+        raise type(error)(f"{name}: {error}") from None
+
+
+def loaded_part(path: str, options: dict[str, Any]) -> list[FloatArray]:
+    """One file's series, read by :func:`zorp_miner.load` (whose errors name the file)."""
+    return load(path, **options)
+
+
+class _KeptParts:
+    """What one worker process keeps, during one run, of the parts it worked on: each part's
+    cache (a task's ``cache=``), for as many parts as fit in its budget, first come first kept.
+
+    A task of another run starts afresh; a run ends by forgetting its parts on every worker.
+    """
+
+    def __init__(self) -> None:
+        self.lock = threading.Lock()
+        self.run: str | None = None
+        self.caches: dict[int, dict[object, object]] = {}
+        self.taken = 0
+
+    def cache_for(self, run: str, part: int, size: int, budget: float) -> dict[object, object] | None:
+        with self.lock:
+            if run != self.run:
+                self.run, self.caches, self.taken = run, {}, 0
+            if part not in self.caches:
+                if self.taken + size > budget:
+                    return None
+                self.taken += size
+                self.caches[part] = {}
+            return self.caches[part]
+
+    def forget(self, run: str) -> None:
+        with self.lock:
+            if run == self.run:
+                self.run, self.caches, self.taken = None, {}, 0
+
+
+_kept = _KeptParts()
+
+
+def _keep_budget(share: float) -> float:
+    """share of this worker's memory limit (of the machine's memory per core without one)."""
+    if share <= 0.0:
+        return 0.0
+    try:
+        limit = float(get_worker().memory_manager.memory_limit or 0)
+    except (ValueError, AttributeError):
+        limit = 0.0
+    if limit <= 0.0:
+        limit = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / (os.cpu_count() or 1)
+    return share * limit
+
+
+def _call(
+    task: Callable[..., T],
+    series: list[FloatArray],
+    first: int,
+    run: str,
+    part: int,
+    share: float,
+    *args: object,
+) -> T:
+    size = PREPARED_FACTOR * sum(one.nbytes for one in series)
+    return task(series, first, *args, cache=_kept.cache_for(run, part, size, _keep_budget(share)))
+
+
+def _forget(run: str) -> None:
+    _kept.forget(run)
+
+
+def _part_lengths(series: list[FloatArray]) -> list[int]:
+    return [len(one) for one in series]
+
+
+def _apply(task: Callable[..., T], value: object, *args: object) -> T:
+    return task(value, *args)
+
+
+class DaskParts:
+    """A set of series whose parts the workers of a Dask cluster load (see the module).
+
+    Parameters
+    ----------
+    client : dask.distributed.Client
+    recipes : list of dask.delayed.Delayed
+        Each part's loading, giving its list of checked series.
+    names : list of str
+        What each part is, for messages ("data/sensors-07.npy", "rows 0 to 499 of the array").
+    """
+
+    local = False
+
+    def __init__(self, client: Client, recipes: list[Delayed], names: list[str]) -> None:
+        self.client = client
+        self.recipes = recipes
+        self.names = names
+        self.run_id = uuid.uuid4().hex
+        self.share = float(dask.config.get("zorp-miner.worker-keep", WORKER_KEEP))
+        # The part each task of a step works on, by the task's key: what a lost task names.
+        self._parts_of_keys: dict[object, int] = {}
+        counting = [dask.delayed(_part_lengths, pure=True)(r) for r in recipes]
+        self._parts_of_keys.update((graph.key, i) for i, graph in enumerate(counting))
+        counts = self._gather(client.compute(counting), "counting the series of")
+        self._parts_of_keys.clear()
+        self.lengths = np.array([n for part in counts for n in part], dtype=np.int64)
+        if len(self.lengths) == 0:
+            raise ValueError("data is an empty set of series: its parts hold no series")
+        # Parts without series take no part in the run.
+        held = [i for i, part in enumerate(counts) if part]
+        self.recipes = [recipes[i] for i in held]
+        self.names = [names[i] for i in held]
+        sizes = [len(counts[i]) for i in held]
+        self.firsts = [int(x) for x in np.cumsum([0, *sizes[:-1]])]
+
+    def _graph(self, i: int, task: Callable[..., T], args: tuple[object, ...]) -> Delayed:
+        graph = dask.delayed(_call, pure=True)(
+            task, self.recipes[i], self.firsts[i], self.run_id, i, self.share, *args
+        )
+        self._parts_of_keys[graph.key] = i
+        return graph
+
+    def _compute(self, graphs: dict[int, Delayed]) -> list[Future]:
+        """Each part's graph on its own worker (part i on the i-th of the workers in address
+        order, cyclically), or on another when that one is gone."""
+        workers = sorted(self.client.scheduler_info(n_workers=-1).get("workers", {}))
+        return [
+            self.client.compute(
+                graph,
+                workers=[workers[i % len(workers)]] if workers else None,
+                allow_other_workers=True,
+            )
+            for i, graph in graphs.items()
+        ]
+
+    def close(self) -> None:
+        """Drops what the workers kept of the parts for this run."""
+        try:
+            self.client.run(_forget, self.run_id)
+        except (OSError, TimeoutError):
+            pass  # a worker gone keeps nothing
+
+    def __enter__(self) -> DaskParts:
+        return self
+
+    def __exit__(self, *exception: object) -> None:
+        self.close()
+
+    def run(
+        self,
+        task: Callable[..., T],
+        *shared: object,
+        each: Sequence[tuple[object, ...]] | None = None,
+    ) -> list[T]:
+        return self.fetch(self.keep(task, *shared, each=each))
+
+    def run_on(
+        self, task: Callable[..., T], each: dict[int, tuple[object, ...]], *shared: object
+    ) -> dict[int, T]:
+        parts = sorted(each)
+        futures = self._compute({i: self._graph(i, task, (*each[i], *shared)) for i in parts})
+        return dict(zip(parts, self._gather(futures, "working on")))
+
+    def keep(
+        self,
+        task: Callable[..., T],
+        *shared: object,
+        each: Sequence[tuple[object, ...]] | None = None,
+    ) -> list[object]:
+        graphs = {
+            i: self._graph(i, task, (*(() if each is None else each[i]), *shared))
+            for i in range(len(self.recipes))
+        }
+        return list(self._compute(graphs))
+
+    def fold(
+        self,
+        task: Callable[..., S],
+        start: S,
+        kept: Sequence[object],
+        each: Sequence[tuple[object, ...]] | None = None,
+    ) -> S:
+        state: object = start
+        for i, value in enumerate(kept):
+            future = self.client.submit(
+                task, state, value, *(() if each is None else each[i]), pure=False
+            )
+            self._parts_of_keys[future.key] = i
+            state = future
+        result: S = self._gather([state], "adding up the results of")[0]
+        return result
+
+    def fetch(self, kept: Sequence[object]) -> list[Any]:
+        return self._gather(list(kept), "working on")
+
+    def keep_each(
+        self, task: Callable[..., T], kept: Sequence[object], *shared: object
+    ) -> list[object]:
+        futures = [self.client.submit(_apply, task, value, *shared, pure=False) for value in kept]
+        self._parts_of_keys.update((future.key, i) for i, future in enumerate(futures))
+        handles: list[object] = list(futures)
+        return handles
+
+    def part_of(self, series: int) -> int:
+        return int(np.searchsorted(self.firsts, series, side="right")) - 1
+
+    def _gather(self, futures: list[Any], doing: str) -> list[Any]:
+        try:
+            return list(self.client.gather(futures))
+        except KilledWorker as error:
+            raise ClusterError(
+                f"the run stopped without a result: the cluster lost the workers {doing} "
+                f"{self._lost(error)} too many times ({error})"
+            ) from None
+
+    def _lost(self, error: KilledWorker) -> str:
+        """The part whose task was lost: a step's task on it, or a task of its loading."""
+        key = getattr(error, "task", None)
+        part = self._parts_of_keys.get(key)
+        if part is None:
+            loading = (i for i, r in enumerate(self.recipes) if key in r.__dask_graph__())
+            part = next(loading, None)
+        return "a part of the set" if part is None else f"part {part} ({self.names[part]})"
+
+
+def computed_series(data: object) -> list[FloatArray]:
+    """The series of a Dask input computed in this process, with dask's default scheduler."""
+    if isinstance(data, dask.array.Array):
+        return as_series_set(data.compute())
+    if _is_delayed_list(data):
+        parts = dask.compute(*data)
+        names = [f"delayed part {i} of {len(parts)}" for i in range(len(parts))]
+        return [one for part, name in zip(parts, names) for one in checked_part(part, name)]
+    if not is_file_list(data):
+        raise TypeError(f"not a Dask input: {type(data).__name__}")
+    return [one for path in data for one in load(path)]

@@ -1,0 +1,233 @@
+"""Runs on a Dask cluster (a LocalCluster of two worker processes, started here) give the
+answers of the run in this process, bit for bit, also when a worker is killed mid-run."""
+
+import json
+import os
+import pathlib
+import signal
+import subprocess
+import sys
+import threading
+import time
+from collections.abc import Iterator
+from typing import Any
+
+import numpy as np
+import pytest
+
+import _zorp_cpp
+import zorp_miner
+from conftest import assert_same_motifs, planted_walks, random_walks
+from zorp_miner.cli import main
+from zorp_miner.inputs import FloatArray, as_series_set
+
+dask = pytest.importorskip("dask")
+dask_array = pytest.importorskip("dask.array")
+distributed = pytest.importorskip("distributed")
+
+from zorp_miner._dask import ClusterError  # noqa: E402
+
+# Parts of unequal sizes, one of them a single series.
+BOUNDS = [0, 2, 9, 10, 22, 30]
+
+
+@pytest.fixture(scope="module")
+def client() -> Iterator[Any]:
+    # Worker processes run their tasks one at a time; no memory limit, since under the
+    # sanitizers a worker's memory holds the shadow memory too.
+    with distributed.LocalCluster(
+        n_workers=2,
+        threads_per_worker=1,
+        processes=True,
+        dashboard_address=":0",
+        memory_limit=0,
+    ) as cluster, distributed.Client(cluster) as client:
+        yield client
+
+
+@pytest.fixture(scope="module")
+def planted() -> list[FloatArray]:
+    return as_series_set(planted_walks(30, seed=5))
+
+
+@pytest.fixture(scope="module")
+def walks() -> list[FloatArray]:
+    return as_series_set([w[: 200 + 13 * (i % 7)] for i, w in enumerate(random_walks(30, 300, seed=8))])
+
+
+def delayed_parts(series: list[FloatArray]) -> list[Any]:
+    return [dask.delayed(list)(series[a:b]) for a, b in zip(BOUNDS, BOUNDS[1:])]
+
+
+EXACT: dict[str, Any] = {"mode": "exact", "seglen": 8, "alphabet": 5}
+
+
+@pytest.mark.parametrize("top", [None, 4])
+def test_exact_mode_on_the_cluster_is_the_native_miner_bit_for_bit(
+    client: Any, walks: list[FloatArray], top: int | None
+) -> None:
+    got = zorp_miner.find_motifs(delayed_parts(walks), client=client, top=top, **EXACT)
+    assert_same_motifs(got, zorp_miner.find_motifs(walks, top=top, **EXACT))
+    natives = _zorp_cpp.Miner(0.5, 8, 5, k=top or 0).mine([w.tolist() for w in walks])
+    assert len(got) == len(natives) > 3
+    for motif, native in zip(got, natives, strict=True):
+        series = sorted(native.indexes)
+        assert (motif.pattern, motif.naed, motif.length) == (native.pattern, native.naed, native.length)
+        assert motif.series.tolist() == series
+        assert motif.best_matches.tolist() == [native.best_matches[s] for s in series]
+        assert motif.representative.tobytes() == np.array(native.representative).tobytes()
+        rows = np.array([native.average_occurrences[s] for s in series])
+        assert motif.average_occurrences.tobytes() == rows.tobytes()
+
+
+# Workers keep what they prepared from their parts by default; with a share of 0 they prepare
+# every part anew at every step.
+@pytest.mark.parametrize(("length", "keep"), [(96, None), (None, None), (96, 0.0)])
+def test_robust_mode_on_the_cluster_is_the_run_here(
+    client: Any, planted: list[FloatArray], length: int | None, keep: float | None
+) -> None:
+    settings = {} if keep is None else {"zorp-miner.worker-keep": keep}
+    with dask.config.set(settings):
+        got = zorp_miner.find_motifs(delayed_parts(planted), client=client, length=length)
+    expected = zorp_miner.find_motifs(planted, length=length)
+    assert len(expected) >= 1 and expected[0].support >= 25
+    assert_same_motifs(got, expected)
+
+
+@pytest.mark.parametrize("mode", ["robust", "exact"])
+def test_dask_arrays_files_and_series_here_are_parts_too(
+    client: Any, walks: list[FloatArray], tmp_path: pathlib.Path, mode: str
+) -> None:
+    options: dict[str, Any] = {"length": 96} if mode == "robust" else EXACT
+    if mode == "robust":
+        square = np.stack(planted_walks(30, seed=6, ragged=False))
+    else:
+        square = np.stack([w[:200] for w in walks])
+    expected = zorp_miner.find_motifs(square, **options)
+    assert len(expected) >= 1
+    half = square.shape[1] // 2 + 7
+    chunks = (tuple(np.diff(BOUNDS)), (half, square.shape[1] - half))  # each row cut in two too
+    array = dask_array.from_array(square, chunks=chunks)
+    assert_same_motifs(zorp_miner.find_motifs(array, client=client, **options), expected)
+    paths = []
+    for i, (a, b) in enumerate(zip(BOUNDS, BOUNDS[1:])):
+        paths.append(tmp_path / f"part{i}.npy")
+        np.save(paths[-1], square[a:b])
+    assert_same_motifs(zorp_miner.find_motifs(paths, client=client, **options), expected)
+    assert_same_motifs(zorp_miner.find_motifs(square, client=client, **options), expected)
+    # Without a client the same inputs are read here.
+    assert_same_motifs(zorp_miner.find_motifs(paths, **options), expected)
+    assert_same_motifs(zorp_miner.find_motifs(array, **options), expected)
+    address = client.scheduler.address
+    got = zorp_miner.find_motifs([str(p) for p in paths], client=address, **options)
+    assert_same_motifs(got, expected)
+
+
+def test_errors_name_the_part_and_the_series(client: Any, tmp_path: pathlib.Path) -> None:
+    bad = np.ones((3, 50))
+    bad[1, 10] = np.nan
+    parts = [dask.delayed(np.ones)((2, 50)), dask.delayed(lambda: bad)()]
+    with pytest.raises(ValueError, match=r"delayed part 1 of 2: series 1, point 10: nan"):
+        zorp_miner.find_motifs(parts, client=client, **EXACT)
+    missing = tmp_path / "missing.npy"
+    with pytest.raises(FileNotFoundError, match="missing.npy"):
+        zorp_miner.find_motifs([missing], client=client, **EXACT)
+    with pytest.raises(TypeError, match="scheduler's address"):
+        zorp_miner.find_motifs([[1.0, 2.0]], client=3, **EXACT)
+
+
+def kill_one_worker_during(client: Any, run: Any, step: str = "_call") -> Any:
+    """Runs run() in a thread, kills the worker process working on a task whose key starts
+    with step (the steps after loading and counting the series are "_call-..."), and returns
+    what run() returned (or raises what it raised)."""
+    result: dict[str, Any] = {}
+
+    def target() -> None:
+        try:
+            result["value"] = run()
+        except BaseException as error:  # handed to the test's thread
+            result["error"] = error
+
+    pids = client.run(os.getpid)
+    thread = threading.Thread(target=target)
+    thread.start()
+    deadline = time.monotonic() + 60
+    victim = None
+    while victim is None and thread.is_alive() and time.monotonic() < deadline:
+        for worker, keys in client.processing().items():
+            if any(str(key).startswith(step) for key in keys):
+                victim = pids[worker]
+                os.kill(victim, signal.SIGKILL)
+                break
+        time.sleep(0.005)
+    thread.join(timeout=300)
+    assert not thread.is_alive()
+    assert victim is not None, f"the run ended before a worker was busy with {step!r}"
+    client.wait_for_workers(2, timeout=60)
+    assert victim not in client.run(os.getpid).values(), "the worker was killed and started anew"
+    if "error" in result:
+        raise result["error"]
+    return result["value"]
+
+
+@pytest.mark.parametrize("mode", ["robust", "exact"])
+@pytest.mark.parametrize("step", ["_part_lengths", "_call"])  # loading the parts, working on them
+def test_a_worker_killed_mid_run_does_not_change_the_answer(
+    client: Any, planted: list[FloatArray], mode: str, step: str
+) -> None:
+    options: dict[str, Any] = {"length": 96} if mode == "robust" else EXACT
+    expected = zorp_miner.find_motifs(planted, **options)
+    got = kill_one_worker_during(
+        client,
+        lambda: zorp_miner.find_motifs(delayed_parts(planted), client=client, **options),
+        step,
+    )
+    assert_same_motifs(got, expected)
+
+
+def test_a_part_lost_too_often_stops_the_run_without_a_result(
+    client: Any, planted: list[FloatArray]
+) -> None:
+    scheduler = client.cluster.scheduler
+    allowed = scheduler.allowed_failures
+    scheduler.allowed_failures = 0
+    try:
+        lost = r"without a result: the cluster lost the workers .* part \d \(delayed part \d of 5\)"
+        with pytest.raises(ClusterError, match=lost):
+            kill_one_worker_during(
+                client,
+                lambda: zorp_miner.find_motifs(delayed_parts(planted), client=client, length=96),
+            )
+    finally:
+        scheduler.allowed_failures = allowed
+
+
+def test_the_command_line_runs_files_on_local_workers(
+    walks: list[FloatArray], tmp_path: pathlib.Path, capsys: pytest.CaptureFixture[str]
+) -> None:
+    paths = []
+    for i, (a, b) in enumerate(zip(BOUNDS, BOUNDS[1:])):
+        paths.append(str(tmp_path / f"part{i}.json"))
+        pathlib.Path(paths[-1]).write_text(json.dumps([w.tolist() for w in walks[a:b]]))
+    options = ["--mode", "exact", "--seglen", "8", "--alphabet", "5", "--format", "json", "--top", "0"]
+    assert main([*paths, *options]) == 0
+    here = json.loads(capsys.readouterr().out)
+    assert main([*paths, *options, "--workers", "2"]) == 0
+    there = json.loads(capsys.readouterr().out)
+    assert here == there and here["file"] == paths and here["series"]["count"] == 30
+    assert main([paths[0], "--workers", "2", "--plot", str(tmp_path / "p.png")]) == 2
+    assert "--plot draws the series here" in capsys.readouterr().err
+
+
+def test_importing_the_package_imports_no_dask() -> None:
+    code = "import sys, zorp_miner; print(sorted(m for m in sys.modules if m.split('.')[0] in ('dask', 'distributed')))"
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert out.stdout.strip() == "[]"
+
+
+def test_without_the_extra_a_cluster_run_says_what_to_install(monkeypatch: pytest.MonkeyPatch) -> None:
+    monkeypatch.setitem(sys.modules, "distributed", None)
+    monkeypatch.delitem(sys.modules, "zorp_miner._dask", raising=False)
+    monkeypatch.delattr(zorp_miner, "_dask", raising=False)
+    with pytest.raises(ImportError, match=r"pip install 'zorp_miner\[dask\]'"):
+        zorp_miner.find_motifs([[1.0, 2.0, 3.0]], client="tcp://127.0.0.1:1")

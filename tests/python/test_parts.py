@@ -1,0 +1,175 @@
+"""Runs over series held in parts give the run over one part, bit for bit, whatever the cuts."""
+
+import numpy as np
+import pytest
+
+import _zorp_cpp
+import zorp_miner
+from conftest import assert_same_motifs, planted_walks, random_walks
+from zorp_miner import _native
+from zorp_miner._parts import LocalParts, split_points
+from zorp_miner._robust import ALPHABETS, RobustStore, _proposals, _window_words
+from zorp_miner._sliding import SeriesBank, znormalised
+from zorp_miner.api import run, run_parts
+from zorp_miner.inputs import FloatArray, as_series_set
+from zorp_miner.params import exact_params, robust_params
+
+# Parts of unequal sizes, one of a single series; and every series a part of its own.
+CUTS = [(2, 9, 10, 22), tuple(range(1, 30))]
+
+
+def exact(top: int | None = None, seglen: int = 8, alphabet: int = 5) -> zorp_miner.ExactParams:
+    return exact_params(
+        seglen=seglen, alphabet=alphabet, minsup=0.5, min_len=3, max_len=0, max_overlap=0.9, top=top
+    )
+
+
+@pytest.fixture(scope="module")
+def walks() -> list[FloatArray]:
+    return as_series_set([walk[: 200 + 13 * (i % 7)] for i, walk in enumerate(random_walks(30, 300, seed=8))])
+
+
+@pytest.mark.parametrize("cuts", CUTS)
+@pytest.mark.parametrize("top", [None, 3])
+def test_exact_parts_give_the_run_in_one_part(walks: list[FloatArray], cuts: tuple[int, ...], top: int | None) -> None:
+    params = exact(top)
+    assert_same_motifs(run_parts(LocalParts(walks, cuts), params), run(walks, params))
+
+
+def test_exact_parts_give_what_the_native_miner_gives(walks: list[FloatArray]) -> None:
+    got = run_parts(LocalParts(walks, CUTS[0]), exact())
+    natives = _zorp_cpp.Miner(0.5, 8, 5, k=0).mine([w.tolist() for w in walks])
+    assert [m.pattern for m in got] == [m.pattern for m in natives] and len(got) > 10
+    for motif, native in zip(got, natives, strict=True):
+        series = sorted(native.indexes)
+        assert motif.series.tolist() == series
+        assert motif.naed == native.naed and motif.length == native.length
+        assert motif.best_matches.tolist() == [native.best_matches[s] for s in series]
+        assert motif.occurrence_letters.tolist() == [p for s in series for p in native.indexes[s]]
+        assert motif.representative.tobytes() == np.array(native.representative).tobytes()
+        rows = np.array([native.average_occurrences[s] for s in series])
+        assert motif.average_occurrences.tobytes() == rows.tobytes()
+
+
+def tied_series(count: int, seed: int) -> list[list[float]]:
+    """Series that each hold the same 20 chunks of three levels (4 points each) in their own
+    order: every occurrence of a pattern holds the same numbers, normalised alike, since the
+    series share one multiset of values summing to 0. Most motifs' naed is 0 (averaging
+    occurrences rounds the others' a little away from it)."""
+    rng = np.random.default_rng(seed)
+    triples = rng.choice(64, size=10, replace=False)
+    levels = np.array([-3.0, -1.0, 1.0, 3.0])
+    chunks = [levels[[t // 16, t // 4 % 4, t % 4]] for t in triples.tolist()]
+    chunks += [-chunk for chunk in chunks]
+    return [
+        np.repeat(np.concatenate([chunks[i] for i in rng.permutation(20)]), 4).tolist()
+        for _ in range(count)
+    ]
+
+
+def test_equal_naed_values_keep_the_miners_order() -> None:
+    series = tied_series(8, seed=3)
+    params = exact(seglen=4, alphabet=4)
+    got = run_parts(LocalParts(as_series_set(series), (1, 3, 4)), params)
+    natives = _zorp_cpp.Miner(0.5, 4, 4, k=0).mine(series)
+    # More than 16 ties: std::sort then leaves insertion sort for its partitioning steps.
+    assert sum(m.naed == 0.0 for m in got) > 16
+    assert [m.pattern for m in got] == [m.pattern for m in natives]
+    assert [m.pattern for m in got] != sorted(m.pattern for m in got)
+
+
+@pytest.mark.parametrize("cuts", CUTS)
+@pytest.mark.parametrize("length", [96, None])
+def test_robust_parts_give_the_run_in_one_part(cuts: tuple[int, ...], length: int | None) -> None:
+    series = as_series_set(planted_walks(30, seed=5))
+    params = robust_params(length=length, minsup=0.5, top=None)
+    one = run(series, params)
+    assert len(one) >= 1 and one[0].support >= 15
+    assert_same_motifs(run_parts(LocalParts(series, cuts), params), one)
+
+
+@pytest.mark.parametrize("alphabet", ALPHABETS)
+def test_proposals_over_parts_are_the_native_proposals(alphabet: int) -> None:
+    series = as_series_set(planted_walks(12, seed=2))
+    m, letters = 48, 8
+    owners, starts, means = _window_words(series, m, letters)
+    native = _native.propose(series, owners, starts, means, m, alphabet, 3.0, 20)
+    assert len(native) >= 5
+    for cuts in [(), (3, 4, 9)]:
+        store = RobustStore(LocalParts(series, cuts))
+        shapes, names = _proposals_of(store, m, letters, alphabet)
+        assert names == [word for _, _, word in native]
+        expected = [znormalised(series[owner][start : start + m]) for owner, start, _ in native]
+        assert np.array(shapes).tobytes() == np.array(expected).tobytes()
+
+
+def _proposals_of(store: RobustStore, m: int, letters: int, alphabet: int) -> tuple[FloatArray, list[str]]:
+    """The proposals of one alphabet, 20 wanted."""
+    return _proposals(store, m, letters, 3.0, 20, alphabets=(alphabet,))
+
+
+def proposal_windows(seed: int) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """Owners, starts and segment means of 10 windows in each of 30 series."""
+    means = np.random.default_rng(seed).normal(size=(300, 8))
+    return np.repeat(np.arange(30), 10), np.tile(np.arange(10) * 7, 30), means
+
+
+def test_member_sums_add_up_over_any_parts() -> None:
+    owners, starts, means = proposal_windows(0)
+    counts = _native.count_keys(owners, starts, means, 3)
+    projections, keys = _native.ranked_keys(counts, 3.0)
+    whole = _native.sum_members(owners, starts, means, 3, projections, keys)
+    for cut in (1, 7, 150, 299):
+        low = _native.sum_members(owners[:cut], starts[:cut], means[:cut], 3, projections, keys)
+        high = _native.sum_members(owners[cut:], starts[cut:], means[cut:], 3, projections, keys)
+        assert (low[0] + high[0]).tolist() == whole[0].tolist()
+        assert (low[1] + high[1]).tolist() == whole[1].tolist()
+        assert (low[2] + high[2]).tolist() == whole[2].tolist()
+
+
+def misaligned(array: np.ndarray) -> np.ndarray:
+    """A copy of array whose data starts one byte past an aligned address, as the arguments of
+    a task may arrive on a worker (unpickled from a buffer)."""
+    raw = np.zeros(array.nbytes + 1, dtype=np.uint8)
+    copy = raw[1:].view(array.dtype).reshape(array.shape)
+    copy[...] = array
+    assert not copy.flags.aligned
+    return copy
+
+
+def test_the_kernels_read_misaligned_arrays_as_aligned_ones() -> None:
+    # Under the sanitizers a misaligned read of an int64 or a double is an error.
+    owners, starts, means = proposal_windows(1)
+    counts = _native.count_keys(owners, starts, means, 3)
+    shifted = _native.count_keys(misaligned(owners), misaligned(starts), misaligned(means), 3)
+    assert [[a.tolist() for a in c] for c in shifted] == [[a.tolist() for a in c] for c in counts]
+    projections, keys = _native.ranked_keys(counts, 3.0)
+    again = _native.ranked_keys([(misaligned(k), misaligned(w), misaligned(s)) for k, w, s in counts], 3.0)
+    assert again[0].tolist() == projections.tolist() and again[1].tolist() == keys.tolist()
+    whole = _native.sum_members(owners, starts, means, 3, projections, keys)
+    shifted_sums = _native.sum_members(
+        owners, starts, means, 3, misaligned(projections), misaligned(keys)
+    )
+    assert all(a.tolist() == b.tolist() for a, b in zip(whole, shifted_sums, strict=True))
+    naeds = np.random.default_rng(2).normal(size=40)
+    assert _native.ranking_order(misaligned(naeds)).tolist() == _native.ranking_order(naeds).tolist()
+
+
+def test_a_series_best_matches_do_not_depend_on_the_others() -> None:
+    # Series of different lengths once took one FFT size, the longest's, and their matches
+    # then changed in the last bits with the set they were matched in.
+    series = planted_walks(6, seed=9)
+    shapes = np.stack([znormalised(series[0][10:110]), znormalised(series[3][50:150])])
+    together = SeriesBank(series, 100).best(shapes)
+    for i, one in enumerate(series):
+        alone = SeriesBank([one], 100).best(shapes)
+        assert alone[0][:, 0].tolist() == together[0][:, i].tolist()
+        assert alone[1][:, 0].tobytes() == together[1][:, i].tobytes()
+
+
+@pytest.mark.parametrize(("count", "parts"), [(10, 3), (3, 8), (1, 1), (100, 7)])
+def test_split_points_cut_near_equal_parts(count: int, parts: int) -> None:
+    points = split_points(count, parts)
+    assert points[0] == 0 and points[-1] == count
+    sizes = np.diff(points)
+    assert sizes.min() >= 1 and sizes.max() - sizes.min() <= 1
