@@ -7,7 +7,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 import pytest
-from hypothesis import given, settings
+from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 from zorp_miner._robust import discover, monotone_share, realigned
@@ -53,13 +53,22 @@ def hits(starts: dict[int, int], length: int, planted_at: list[int | None]) -> i
 
 
 @settings(max_examples=6, deadline=None)
+@example(11311)
 @given(st.integers(0, 2**31 - 1))
 def test_a_shape_planted_at_any_shift_is_the_top_motif(seed: int) -> None:
     series, starts = planted(12, seed)
     top = discover(series, length=M, top=1)[0]
     assert hits(top.starts, top.length, starts) >= 11
     assert top.support >= 11
-    assert aligned_correlation(top.representative, burst()) > 0.9
+    # The motif's window may sit a few points off the planted one, by the same offset in every
+    # series: with seed 11311 the closest half of the series agree best 6 points early (score
+    # 0.256, against 0.276 on the planted window). The representative is then the burst at that
+    # offset, never a different shape.
+    offsets = {top.starts[i] - at for i, at in enumerate(starts) if at is not None and i in top.starts}
+    assert len(offsets) == 1
+    offset = abs(offsets.pop())
+    assert offset <= M // 4
+    assert aligned_correlation(top.representative, burst(), most=max(4, offset)) > 0.9
 
 
 def aligned_correlation(a: FloatArray, b: FloatArray, most: int = 4) -> float:
