@@ -32,6 +32,7 @@ from typing import Any, TypeGuard, TypeVar
 
 import numpy as np
 
+from ._errors import ClusterError as ClusterError  # also where it was defined before
 from ._extras import require
 from ._parts import split_points
 from .files import is_file_list, load
@@ -76,10 +77,6 @@ def local_cluster(workers: int) -> Any:
         return LocalCluster(
             n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=":0"
         )
-
-
-class ClusterError(RuntimeError):
-    """A run on a cluster that could not complete: it gives no result, not a partial one."""
 
 
 def client_of(client: object) -> tuple[Client, bool]:
