@@ -26,6 +26,7 @@ from __future__ import annotations
 
 import os
 import threading
+from concurrent.futures import CancelledError
 import uuid
 from collections.abc import Callable, Sequence
 from typing import Any, TypeGuard, TypeVar
@@ -34,7 +35,7 @@ import numpy as np
 
 from ._errors import ClusterError as ClusterError  # also where it was defined before
 from ._extras import require
-from ._parts import split_points
+from ._parts import LaterRows, put_rows, split_points
 from .files import is_file_list, load
 from .inputs import FloatArray, as_series_set
 
@@ -43,7 +44,8 @@ require("distributed", "running on a Dask cluster")
 import dask  # noqa: E402
 import dask.array  # noqa: E402
 from dask.delayed import Delayed  # noqa: E402
-from distributed import Client, Future, KilledWorker, get_worker  # noqa: E402
+from distributed import Client, Future, KilledWorker, as_completed, get_worker  # noqa: E402
+from distributed.client import ClosedClientError  # noqa: E402
 
 T = TypeVar("T")
 S = TypeVar("S")
@@ -389,6 +391,12 @@ class DaskParts:
     def part_of(self, series: int) -> int:
         return int(np.searchsorted(self.firsts, series, side="right")) - 1
 
+    def rows(
+        self, kept: Sequence[object], index: int, counts: Sequence[int], width: int
+    ) -> LaterRows:
+        held = [(future, count) for future, count in zip(kept, counts, strict=True) if count > 0]
+        return _LaterRows(self.client, held, index, width)
+
     def _gather(self, futures: list[Any], doing: str) -> list[Any]:
         try:
             return list(self.client.gather(futures))
@@ -406,6 +414,72 @@ class DaskParts:
             loading = (i for i, r in enumerate(self.recipes) if key in r.__dask_graph__())
             part = next(loading, None)
         return "a part of the set" if part is None else f"part {part} ({self.names[part]})"
+
+
+# Rows left on the cluster (see DaskParts.rows)
+
+
+def _pick(values: Sequence[T], index: int) -> T:
+    return values[index]
+
+
+class _LaterRows:
+    """Item ``index`` of the values of futures on the cluster, fetched when asked for.
+
+    It holds the futures and the client, not the parts: the futures are released, and the
+    workers drop the values, when the last holder of this object lets it go.
+
+    Parameters
+    ----------
+    client : dask.distributed.Client
+    held : list of (Future, int)
+        Each part's future (its value a list of arrays) and its number of rows, in part
+        order; parts without rows left out.
+    index : int
+        The item of each list.
+    width : int
+        Points per row.
+    """
+
+    def __init__(self, client: Client, held: list[tuple[object, int]], index: int, width: int) -> None:
+        self.client = client
+        self.held = held
+        self.index = index
+        self.width = width
+
+    def fetch(self) -> FloatArray:
+        """The rows, each part's written into place as it arrives (so that they are held here
+        once, plus the parts on their way).
+
+        Raises
+        ------
+        ClusterError
+            When the client was closed, or the cluster lost the values for good.
+        """
+        closed = "they were left on the Dask cluster, and the client of the run is closed"
+        if self.client.status in ("closing", "closed"):
+            raise ClusterError(closed)
+        counts = [count for _, count in self.held]
+        firsts = np.cumsum([0, *counts]).tolist()
+        out = np.empty((firsts[-1], self.width), dtype=np.float64)
+        try:
+            picks = {
+                self.client.submit(_pick, future, self.index, pure=False): i
+                for i, (future, _) in enumerate(self.held)
+            }
+            for pick, block in as_completed(list(picks), with_results=True):
+                if isinstance(block, BaseException):  # a value lost: handed over, not raised
+                    raise block
+                i = picks.pop(pick)
+                put_rows(out, firsts[i], block, counts[i], self.width)
+        except ClosedClientError:
+            raise ClusterError(closed) from None
+        except (CancelledError, KilledWorker) as error:
+            raise ClusterError(
+                f"they were left on the Dask cluster, which lost them ({type(error).__name__}: "
+                f"{error})"
+            ) from None
+        return out
 
 
 def computed_series(data: object) -> list[FloatArray]:

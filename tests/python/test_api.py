@@ -200,6 +200,7 @@ def test_to_frame_has_one_row_per_motif(ragged: list[list[float]]) -> None:
         ({"seglen": 4, "max_overlap": 1.1}, ValueError, "max_overlap must be a number from 0 to 1"),
         ({"seglen": 4, "top": 0}, ValueError, "top must be a whole number of motifs"),
         ({"seglen": 4, "mode": "fuzzy"}, ValueError, "mode must be one of 'robust', 'exact', got 'fuzzy'"),
+        ({"seglen": 4, "lazy": 1}, TypeError, "lazy must be True or False, got 1"),
     ],
 )
 def test_bad_parameters_are_refused_before_the_input_is_read(
