@@ -44,7 +44,7 @@ require("distributed", "running on a Dask cluster")
 import dask  # noqa: E402
 import dask.array  # noqa: E402
 from dask.delayed import Delayed  # noqa: E402
-from distributed import Client, Future, KilledWorker, as_completed, get_worker  # noqa: E402
+from distributed import Client, Future, KilledWorker, get_worker  # noqa: E402
 from distributed.client import ClosedClientError  # noqa: E402
 
 T = TypeVar("T")
@@ -418,6 +418,10 @@ class DaskParts:
 
 # Rows left on the cluster (see DaskParts.rows)
 
+# The rounds in which rows left on the cluster come over: each round's parts are held here at
+# once, beside the rows already in place.
+FETCH_ROUNDS = 8
+
 
 def _pick(values: Sequence[T], index: int) -> T:
     return values[index]
@@ -448,8 +452,8 @@ class _LaterRows:
         self.width = width
 
     def fetch(self) -> FloatArray:
-        """The rows, each part's written into place as it arrives (so that they are held here
-        once, plus the parts on their way).
+        """The rows, fetched in FETCH_ROUNDS rounds of parts, each part's rows written into
+        place as they come, so that they are held here once (plus one round's parts).
 
         Raises
         ------
@@ -462,16 +466,17 @@ class _LaterRows:
         counts = [count for _, count in self.held]
         firsts = np.cumsum([0, *counts]).tolist()
         out = np.empty((firsts[-1], self.width), dtype=np.float64)
+        step = max(1, -(-len(self.held) // FETCH_ROUNDS))
         try:
-            picks = {
-                self.client.submit(_pick, future, self.index, pure=False): i
-                for i, (future, _) in enumerate(self.held)
-            }
-            for pick, block in as_completed(list(picks), with_results=True):
-                if isinstance(block, BaseException):  # a value lost: handed over, not raised
-                    raise block
-                i = picks.pop(pick)
-                put_rows(out, firsts[i], block, counts[i], self.width)
+            picks = [
+                self.client.submit(_pick, future, self.index, pure=False)
+                for future, _ in self.held
+            ]
+            for start in range(0, len(picks), step):
+                blocks = self.client.gather(picks[start : start + step])
+                for i, block in enumerate(blocks, start=start):
+                    put_rows(out, firsts[i], block, counts[i], self.width)
+                del blocks
         except ClosedClientError:
             raise ClusterError(closed) from None
         except (CancelledError, KilledWorker) as error:
