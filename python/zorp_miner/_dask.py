@@ -5,7 +5,8 @@ recipe the workers follow to load it (a chunk of a Dask array, a delayed object 
 a file read with :func:`zorp_miner.load`, or series this process scattered); every step of a
 run is a graph of pure tasks, each loading its part and working on it, so that a worker needs
 to hold only one part at a time plus what its step needs, and the raw series never come to this
-process. Results a later step needs stay on the workers (Dask futures) until it has used them.
+process. Results a later step needs stay on the workers (Dask futures) until it has used them,
+and rows a result reads later (``DaskParts.rows``) until it reads or drops them.
 
 Each part's tasks go to the same worker from step to step (a preference, which the scheduler
 drops when that worker is gone), and the worker keeps what a task prepared from the part (the
