@@ -156,6 +156,14 @@ class Motif:
             state["average_occurrences"] = _fetched(self, later)
         return state
 
+    def __setstate__(self, state: dict[str, object]) -> None:
+        # Unpickled and deep-copied arrays are fresh and writable: read-only, as built.
+        self.__dict__.update(state)
+        for field in _ARRAY_FIELDS:
+            array = self.__dict__.get(field)
+            if isinstance(array, np.ndarray):
+                array.setflags(write=False)
+
     def _average_rows(self) -> FloatArray:
         """average_occurrences, fetched for the caller alone when still on the cluster."""
         later = self.__dict__.get(_LATER)
@@ -316,6 +324,11 @@ class Motifs(Sequence[Motif]):
         lengths.setflags(write=False)
         object.__setattr__(self, "series_lengths", lengths)
         object.__setattr__(self, "motifs", tuple(self.motifs))
+
+    def __setstate__(self, state: dict[str, object]) -> None:
+        # Unpickled and deep-copied arrays are fresh and writable: read-only, as built.
+        self.__dict__.update(state)
+        self.series_lengths.setflags(write=False)
 
     @property
     def series_count(self) -> int:

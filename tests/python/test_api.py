@@ -1,8 +1,10 @@
 """zorp_miner.find_motifs and its results: the same motifs as _zorp_cpp.Miner, as numpy."""
 
+import copy
 import doctest
 import json
 import math
+import pickle
 import subprocess
 import sys
 from collections.abc import Callable, Iterator
@@ -123,6 +125,18 @@ def test_results_are_read_only_copies(ragged: list[list[float]]) -> None:
     with pytest.raises(AttributeError):
         motif.naed = 0.0  # type: ignore[misc]
     assert all((a == b).all() for a, b in zip(data, before, strict=True))
+
+
+@pytest.mark.parametrize("copied", [lambda m: pickle.loads(pickle.dumps(m)), copy.deepcopy, copy.copy])
+def test_copies_and_pickles_stay_read_only(
+    ragged: list[list[float]], copied: Callable[[zorp_miner.Motifs], zorp_miner.Motifs]
+) -> None:
+    motifs = copied(zorp_miner.find_motifs(ragged, mode="exact", seglen=4, alphabet=5, top=2))
+    assert not motifs.series_lengths.flags.writeable
+    for motif in [*motifs, *map(copied, motifs)]:  # type: ignore[arg-type]
+        for name in ("series", "best_matches", "average_occurrences", "representative",
+                     "occurrence_series", "occurrence_letters", "distances"):
+            assert not getattr(motif, name).flags.writeable, name
 
 
 def test_to_dict_is_strict_json_with_nan_as_null() -> None:
