@@ -15,11 +15,13 @@ memory: --files files of --series random walks of --points points (40 x 500 x 10
 doubles), generated into a scratch directory by a process of their own. Then, for each mode, a
 fresh process runs find_motifs over the file names on a LocalCluster of 2 worker processes and
 reports its own peak resident memory (the client's, which holds the scheduler too) and each
-worker's, from getrusage, and the size of the result's arrays; the workers have
-WORKER_SETTINGS. The modes run with --top (the per-series statistics of the motifs returned
-come to the client: average occurrences alone are series x length doubles per motif), and
-"exact-all" runs the exact mode with every motif returned. The
-scratch directory (--scratch, default a temporary one) is removed at the end.
+worker's, from getrusage; the size of the arrays the result holds ("result") and of the average
+occurrences the exact mode leaves on the cluster until read ("on cluster": series x length
+doubles per motif); then the time and the client's peak reading every motif's average
+occurrences one motif at a time, none kept ("reading all", as writing the result out does).
+The workers have WORKER_SETTINGS. The modes run with --top, and "exact-all" runs the exact mode
+with every motif returned. The scratch directory (--scratch, default a temporary one) is
+removed at the end.
 
 Figures are printed, never asserted.
 """
@@ -27,6 +29,7 @@ Figures are printed, never asserted.
 from __future__ import annotations
 
 import argparse
+import copy
 import json
 import pathlib
 import resource
@@ -130,6 +133,23 @@ def peak_mib() -> float:
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0
 
 
+def resident_mib() -> float:
+    """This process's resident memory now."""
+    pages = int(pathlib.Path("/proc/self/statm").read_text().split()[1])
+    return pages * resource.getpagesize() / 2**20
+
+
+RESULT_ARRAYS = (
+    "average_occurrences",
+    "occurrence_series",
+    "occurrence_letters",
+    "series",
+    "best_matches",
+    "distances",
+    "representative",
+)
+
+
 def memory_run(args: argparse.Namespace) -> None:
     """One mode over the files of a folder, in this (fresh) process; prints JSON figures."""
     names = sorted(str(p) for p in pathlib.Path(args.folder).glob("*.npy"))
@@ -141,10 +161,27 @@ def memory_run(args: argparse.Namespace) -> None:
     cluster = local_cluster(2)
     client = Client(cluster)
     try:
+        ready = resident_mib()
         started = time.perf_counter()
         motifs = zorp_miner.find_motifs(names, client=client, **options)
         elapsed = time.perf_counter() - started
         workers = sorted(client.run(peak_mib).values())
+        after_run = peak_mib()
+        # What the result holds here; average occurrences still on the cluster are not read.
+        held = sum(
+            vars(motif)[name].nbytes for motif in motifs for name in RESULT_ARRAYS if name in vars(motif)
+        )
+        on_cluster = [
+            8 * motif.support * motif.length
+            for motif in motifs
+            if "average_occurrences" not in vars(motif)
+        ]
+        # Then every motif's average occurrences, one motif at a time (a copy fetches them
+        # and is dropped), as writing the result out does.
+        started = time.perf_counter()
+        for motif in motifs:
+            copy.copy(motif)
+        reading = time.perf_counter() - started
     finally:
         client.close()
         cluster.close()
@@ -155,15 +192,15 @@ def memory_run(args: argparse.Namespace) -> None:
                 "seconds": elapsed,
                 "motifs": len(motifs),
                 "found": motifs.found,
-                "result_mib": sum(
-                    getattr(motif, name).nbytes
-                    for motif in motifs
-                    for name in ("average_occurrences", "occurrence_series", "occurrence_letters",
-                                 "series", "best_matches", "distances", "representative")
-                ) / 2**20,
+                "result_mib": held / 2**20,
+                "on_cluster_mib": sum(on_cluster) / 2**20,
+                "largest_mib": max(on_cluster, default=0) / 2**20,
                 "series": motifs.series_count,
-                "client_peak_mib": peak_mib(),
+                "client_peak_mib": after_run,
                 "client_before_mib": before,
+                "client_ready_mib": ready,
+                "reading_seconds": reading,
+                "reading_peak_mib": peak_mib(),
                 "worker_peak_mib": workers,
             }
         )
@@ -185,9 +222,10 @@ def memory(args: argparse.Namespace) -> None:
             f"(a tenth: {size / 10 / 2**20:.0f} MiB); 2 worker processes\n"
         )
         print(
-            f"{'mode':<28}{'time':>9}{'motifs':>12}{'result':>10}{'client peak':>13}"
-            f"{'  worker peaks'}"
+            f"{'mode':<28}{'time':>9}{'motifs':>12}{'result':>10}{'on cluster':>12}"
+            f"{'client peak':>13}{'  worker peaks':<22}{'reading all':>20}"
         )
+        notes = []
         for mode in args.modes.split(","):
             shown = subprocess.run(
                 [sys.executable, script, "memory-run", str(folder), mode, str(args.top)],
@@ -204,9 +242,16 @@ def memory(args: argparse.Namespace) -> None:
             peaks = " ".join(f"{w:.0f} MiB" for w in figures["worker_peak_mib"])
             print(
                 f"{label:<28}{figures['seconds']:>7.1f} s{figures['motifs']:>5} of {figures['found']:<4}"
-                f"{figures['result_mib']:>6.0f} MiB{figures['client_peak_mib']:>9.0f} MiB  {peaks}"
-                f"   (client before the run: {figures['client_before_mib']:.0f} MiB)"
+                f"{figures['result_mib']:>6.0f} MiB{figures['on_cluster_mib']:>8.0f} MiB"
+                f"{figures['client_peak_mib']:>9.0f} MiB  {peaks:<20}"
+                f"{figures['reading_seconds']:>6.1f} s, {figures['reading_peak_mib']:>5.0f} MiB"
             )
+            notes.append(
+                f"{label}: client {figures['client_before_mib']:.0f} MiB before the cluster, "
+                f"{figures['client_ready_mib']:.0f} MiB with the scheduler and the client; the "
+                f"largest motif's average occurrences {figures['largest_mib']:.0f} MiB"
+            )
+        print("\n" + "\n".join(notes))
     finally:
         if args.scratch is None:
             shutil.rmtree(folder, ignore_errors=True)

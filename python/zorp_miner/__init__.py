@@ -12,6 +12,7 @@ Importing this package imports numpy and the native modules only: pandas and mat
 imported by the functions that need them.
 """
 
+from ._errors import ClusterError
 from ._version import __version__
 from .api import find_motifs
 from .files import load
@@ -20,6 +21,7 @@ from .plot import plot_matches, plot_motif, plot_motifs, plot_occurrences
 from .results import Motif, Motifs
 
 __all__ = [
+    "ClusterError",
     "ExactParams",
     "Motif",
     "Motifs",

@@ -5,7 +5,8 @@ recipe the workers follow to load it (a chunk of a Dask array, a delayed object 
 a file read with :func:`zorp_miner.load`, or series this process scattered); every step of a
 run is a graph of pure tasks, each loading its part and working on it, so that a worker needs
 to hold only one part at a time plus what its step needs, and the raw series never come to this
-process. Results a later step needs stay on the workers (Dask futures) until it has used them.
+process. Results a later step needs stay on the workers (Dask futures) until it has used them,
+and rows a result reads later (``DaskParts.rows``) until it reads or drops them.
 
 Each part's tasks go to the same worker from step to step (a preference, which the scheduler
 drops when that worker is gone), and the worker keeps what a task prepared from the part (the
@@ -26,14 +27,16 @@ from __future__ import annotations
 
 import os
 import threading
+from concurrent.futures import CancelledError
 import uuid
 from collections.abc import Callable, Sequence
 from typing import Any, TypeGuard, TypeVar
 
 import numpy as np
 
+from ._errors import ClusterError as ClusterError  # also where it was defined before
 from ._extras import require
-from ._parts import split_points
+from ._parts import LaterRows, put_rows, split_points
 from .files import is_file_list, load
 from .inputs import FloatArray, as_series_set
 
@@ -43,6 +46,7 @@ import dask  # noqa: E402
 import dask.array  # noqa: E402
 from dask.delayed import Delayed  # noqa: E402
 from distributed import Client, Future, KilledWorker, get_worker  # noqa: E402
+from distributed.client import ClosedClientError  # noqa: E402
 
 T = TypeVar("T")
 S = TypeVar("S")
@@ -76,10 +80,6 @@ def local_cluster(workers: int) -> Any:
         return LocalCluster(
             n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=":0"
         )
-
-
-class ClusterError(RuntimeError):
-    """A run on a cluster that could not complete: it gives no result, not a partial one."""
 
 
 def client_of(client: object) -> tuple[Client, bool]:
@@ -392,6 +392,12 @@ class DaskParts:
     def part_of(self, series: int) -> int:
         return int(np.searchsorted(self.firsts, series, side="right")) - 1
 
+    def rows(
+        self, kept: Sequence[object], index: int, counts: Sequence[int], width: int
+    ) -> LaterRows:
+        held = [(future, count) for future, count in zip(kept, counts, strict=True) if count > 0]
+        return _LaterRows(self.client, held, index, width)
+
     def _gather(self, futures: list[Any], doing: str) -> list[Any]:
         try:
             return list(self.client.gather(futures))
@@ -409,6 +415,77 @@ class DaskParts:
             loading = (i for i, r in enumerate(self.recipes) if key in r.__dask_graph__())
             part = next(loading, None)
         return "a part of the set" if part is None else f"part {part} ({self.names[part]})"
+
+
+# Rows left on the cluster (see DaskParts.rows)
+
+# The rounds in which rows left on the cluster come over: each round's parts are held here at
+# once, beside the rows already in place.
+FETCH_ROUNDS = 8
+
+
+def _pick(values: Sequence[T], index: int) -> T:
+    return values[index]
+
+
+class _LaterRows:
+    """Item ``index`` of the values of futures on the cluster, fetched when asked for.
+
+    It holds the futures and the client, not the parts: the futures are released, and the
+    workers drop the values, when the last holder of this object lets it go.
+
+    Parameters
+    ----------
+    client : dask.distributed.Client
+    held : list of (Future, int)
+        Each part's future (its value a list of arrays) and its number of rows, in part
+        order; parts without rows left out.
+    index : int
+        The item of each list.
+    width : int
+        Points per row.
+    """
+
+    def __init__(self, client: Client, held: list[tuple[object, int]], index: int, width: int) -> None:
+        self.client = client
+        self.held = held
+        self.index = index
+        self.width = width
+
+    def fetch(self) -> FloatArray:
+        """The rows, fetched in FETCH_ROUNDS rounds of parts, each part's rows written into
+        place as they come, so that they are held here once (plus one round's parts).
+
+        Raises
+        ------
+        ClusterError
+            When the client was closed, or the cluster lost the values for good.
+        """
+        closed = "they were left on the Dask cluster, and the client of the run is closed"
+        if self.client.status in ("closing", "closed"):
+            raise ClusterError(closed)
+        counts = [count for _, count in self.held]
+        firsts = np.cumsum([0, *counts]).tolist()
+        out = np.empty((firsts[-1], self.width), dtype=np.float64)
+        step = max(1, -(-len(self.held) // FETCH_ROUNDS))
+        try:
+            picks = [
+                self.client.submit(_pick, future, self.index, pure=False)
+                for future, _ in self.held
+            ]
+            for start in range(0, len(picks), step):
+                blocks = self.client.gather(picks[start : start + step])
+                for i, block in enumerate(blocks, start=start):
+                    put_rows(out, firsts[i], block, counts[i], self.width)
+                del blocks
+        except ClosedClientError:
+            raise ClusterError(closed) from None
+        except (CancelledError, KilledWorker) as error:
+            raise ClusterError(
+                f"they were left on the Dask cluster, which lost them ({type(error).__name__}: "
+                f"{error})"
+            ) from None
+        return out
 
 
 def computed_series(data: object) -> list[FloatArray]:

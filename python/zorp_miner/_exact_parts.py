@@ -13,7 +13,9 @@ The steps of ``Miner::mine`` that read the series run part by part, with the sam
 5. Best matches (on the parts): each series' occurrence nearest the representative, and its
    distance; naed adds the distances here, in ascending series order.
 6. Ranking (here): the permutation ``Miner::sort_patterns`` makes, from the naed values alone,
-   then the cut to ``top``. Only the motifs kept fetch their averages from the parts.
+   then the cut to ``top``. The parts keep the averages of the motifs kept, and drop the
+   others; each motif fetches its own when they are first read (parts held here hand them
+   over at once).
 """
 
 from __future__ import annotations
@@ -28,7 +30,7 @@ from . import _native
 from ._parts import Parts
 from .inputs import FloatArray
 from .params import INT32_MAX, ExactParams
-from .results import Motif, Motifs, _match_distance, _normalised_series
+from .results import Motif, Motifs, _match_distance, _normalised_series, later_averages
 
 IntArray = npt.NDArray[np.int64]
 Cache = dict[object, object] | None
@@ -37,6 +39,8 @@ Cache = dict[object, object] | None
 Groups = tuple[npt.NDArray[np.int32], IntArray, npt.NDArray[np.int32]]
 # The occurrences of one motif in one part, as the native steps take them.
 PartMotif = tuple[int, npt.NDArray[np.int32], IntArray, npt.NDArray[np.int32]]
+# What a motif is built with when its averages stay with the parts until read.
+_NOT_YET = np.zeros(0, dtype=np.float64)
 
 
 def mine_exact_parts(parts: Parts, params: ExactParams) -> Motifs:
@@ -86,9 +90,12 @@ def mine_exact_parts(parts: Parts, params: ExactParams) -> Motifs:
     order = _native.ranking_order(np.array(naeds, dtype=np.float64)).tolist()
     kept = order if params.top is None else order[: params.top]
     _check_memory(kept, groups, lengths)
-    rows = parts.fetch(parts.keep_each(_chosen_task, averages, kept))
+    chosen = parts.keep_each(_chosen_task, averages, kept)
+    del averages  # the parts keep the averages of the motifs kept only
     motifs = []
     for rank, k in enumerate(kept, start=1):
+        counts = [len(motifs_of_part[k][1]) for (motifs_of_part,) in each]
+        rows = parts.rows(chosen, rank - 1, counts, lengths[k])
         series, ends, positions = groups[k]
         ordered = np.argsort(series, kind="stable")
         starts = np.concatenate([[0], ends[:-1]])
@@ -96,24 +103,23 @@ def mine_exact_parts(parts: Parts, params: ExactParams) -> Motifs:
         occurrence_letters = np.concatenate(
             [positions[starts[g] : ends[g]] for g in ordered.tolist()]
         )
-        motifs.append(
-            Motif(
-                rank=rank,
-                pattern=patterns[k],
-                seglen=params.seglen,
-                length=lengths[k],
-                naed=naeds[k],
-                series=np.sort(series),
-                best_matches=np.concatenate([part[k][0] for part in matches]),
-                average_occurrences=np.concatenate([part[rank - 1] for part in rows]),
-                representative=representatives[k],
-                occurrence_series=occurrence_series,
-                occurrence_letters=occurrence_letters,
-                score=naeds[k],
-                distances=np.concatenate([part[k][2] for part in matches]),
-                mode="exact",
-            )
+        motif = Motif(
+            rank=rank,
+            pattern=patterns[k],
+            seglen=params.seglen,
+            length=lengths[k],
+            naed=naeds[k],
+            series=np.sort(series),
+            best_matches=np.concatenate([part[k][0] for part in matches]),
+            average_occurrences=rows if isinstance(rows, np.ndarray) else _NOT_YET,
+            representative=representatives[k],
+            occurrence_series=occurrence_series,
+            occurrence_letters=occurrence_letters,
+            score=naeds[k],
+            distances=np.concatenate([part[k][2] for part in matches]),
+            mode="exact",
         )
+        motifs.append(motif if isinstance(rows, np.ndarray) else later_averages(motif, rows))
     return _motifs(motifs, len(patterns), parts, params)
 
 

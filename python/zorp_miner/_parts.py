@@ -27,6 +27,15 @@ S = TypeVar("S")
 IntArray = npt.NDArray[np.int64]
 
 
+class LaterRows(Protocol):
+    """Rows of numbers left where the parts computed them, fetched when asked for."""
+
+    def fetch(self) -> FloatArray:
+        """The rows, a float64 array of shape (rows, width), in part order; a fresh array at
+        every call."""
+        ...
+
+
 class Parts(Protocol):
     """Series held in parts, each part whole series, in ascending series order.
 
@@ -94,6 +103,15 @@ class Parts(Protocol):
 
     def part_of(self, series: int) -> int:
         """The part holding a series."""
+        ...
+
+    def rows(
+        self, kept: Sequence[object], index: int, counts: Sequence[int], width: int
+    ) -> FloatArray | LaterRows:
+        """Item ``index`` of each handle's value (each value a list of arrays), stacked in part
+        order into rows of ``width`` points, ``counts[i]`` rows from part i: an array, or, for
+        parts not held in this process, what fetches it when asked (the values stay where
+        they are until then)."""
         ...
 
 
@@ -187,3 +205,34 @@ class LocalParts:
 
     def part_of(self, series: int) -> int:
         return int(np.searchsorted(self.firsts, series, side="right")) - 1
+
+    def rows(
+        self, kept: Sequence[object], index: int, counts: Sequence[int], width: int
+    ) -> FloatArray:
+        return stacked_rows([_item(values, index) for values in kept], counts, width)
+
+
+def _item(values: object, index: int) -> object:
+    if not isinstance(values, Sequence):
+        raise TypeError(f"a kept value is not a sequence: {type(values).__name__}")
+    return values[index]
+
+
+def stacked_rows(blocks: Sequence[Any], counts: Sequence[int], width: int) -> FloatArray:
+    """Blocks of counts[i] rows of width points each (any shape holding them), one after the
+    other in a new float64 array of shape (sum(counts), width)."""
+    out = np.empty((sum(counts), width), dtype=np.float64)
+    offset = 0
+    for block, count in zip(blocks, counts, strict=True):
+        offset = put_rows(out, offset, block, count, width)
+    return out
+
+
+def put_rows(out: FloatArray, offset: int, block: Any, count: int, width: int) -> int:
+    """Writes a block of count rows of width points (any shape holding them) into the rows of
+    out from row offset; the row after them."""
+    values = np.asarray(block, dtype=np.float64).reshape(-1)
+    if len(values) != count * width:
+        raise ValueError(f"a block of {len(values)} values is not {count} rows of {width} points")
+    out.reshape(-1)[offset * width : (offset + count) * width] = values
+    return offset + count

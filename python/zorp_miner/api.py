@@ -9,7 +9,7 @@ from .exact import mine_exact
 from .files import is_file_list, load
 from .inputs import FloatArray, as_series_set
 from .params import ExactParams, RealNumber, RobustParams, WholeNumber, exact_params, robust_params
-from .results import Motifs, motifs_from_found, motifs_from_native
+from .results import Motifs, fetch_all, motifs_from_found, motifs_from_native
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -33,6 +33,7 @@ def find_motifs(
     max_len: WholeNumber | None = None,
     max_overlap: RealNumber | None = None,
     client: "Client | str | None" = None,
+    lazy: bool = True,
 ) -> Motifs:
     """Find the shapes that recur across a set of numeric series.
 
@@ -117,6 +118,15 @@ def find_motifs(
         (``pip install 'zorp_miner[dask]'``), on the workers too. Only the motifs returned
         (``top``) fetch their per-series statistics from the workers. None (the default)
         runs in this process, which starts no threads or processes.
+    lazy : bool, default True
+        On a cluster, exact mode: leave each motif's ``average_occurrences`` (support ×
+        length numbers, the bulk of a result) on the workers until it is first read, which
+        fetches and keeps them (``to_dict()`` fetches each motif's for the call only, one
+        motif at a time; a copy or a pickle fetches them all). Reading them after the client
+        is closed raises ``ClusterError``. False fetches them all, one motif at a time, before
+        returning. A client opened here from an address is closed at the end of the run, so
+        with an address they are always fetched. Not used without a cluster or in the robust
+        mode, whose results hold everything.
 
     Returns
     -------
@@ -134,7 +144,7 @@ def find_motifs(
     MemoryError
         Exact mode: when the run would need more than half the machine's memory (the message
         says how much): raise ``minsup``, set ``max_len`` or use a smaller ``seglen``.
-    zorp_miner._dask.ClusterError
+    zorp_miner.ClusterError
         On a cluster: when a part could not be worked on, even on other workers, after the
         workers running it were lost; the message names the part. Never a partial result.
 
@@ -161,8 +171,10 @@ def find_motifs(
         max_len=max_len,
         max_overlap=max_overlap,
     )
+    if not isinstance(lazy, bool):
+        raise TypeError(f"lazy must be True or False, got {lazy!r}")
     if client is not None:
-        return run_on_cluster(data, params, client)
+        return run_on_cluster(data, params, client, lazy=lazy)
     return run(local_series(data), params)
 
 
@@ -179,14 +191,18 @@ def local_series(data: object) -> list[FloatArray]:
     return as_series_set(data)
 
 
-def run_on_cluster(data: object, params: RobustParams | ExactParams, client: object) -> Motifs:
+def run_on_cluster(
+    data: object, params: RobustParams | ExactParams, client: object, *, lazy: bool = True
+) -> Motifs:
     """Run a mode on a Dask cluster over the parts of data (see :func:`find_motifs`)."""
     from . import _dask
 
     cluster, opened = _dask.client_of(client)
     try:
         with _dask.dask_parts(data, cluster) as parts:
-            return run_parts(parts, params)
+            motifs = run_parts(parts, params)
+        # A client opened here is closed below: nothing can be fetched through it after.
+        return motifs if lazy and not opened else fetch_all(motifs)
     finally:
         if opened:
             cluster.close()

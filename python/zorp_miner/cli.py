@@ -292,19 +292,31 @@ def _run(args: argparse.Namespace) -> int:
             except (MemoryError, ClusterError) as error:
                 _say(f"run refused: {error}")
                 return 1
-    else:
-        series = [one for path in args.file for one in load(path, **options)]
-        started = time.perf_counter()
-        try:
-            motifs = run(series, params)
-        except (MemoryError, ValueError) as error:
-            _say(f"run refused: {error}")
-            return 1
-    elapsed = time.perf_counter() - started
+            # The motifs' average occurrences come from the cluster as they are written out.
+            try:
+                _write(args, motifs, names, time.perf_counter() - started, series)
+            except ClusterError as error:
+                _say(f"run failed: {error}")
+                return 1
+        return 0
+    series = [one for path in args.file for one in load(path, **options)]
+    started = time.perf_counter()
+    try:
+        motifs = run(series, params)
+    except (MemoryError, ValueError) as error:
+        _say(f"run refused: {error}")
+        return 1
+    _write(args, motifs, names, time.perf_counter() - started, series)
+    return 0
+
+
+def _write(
+    args: argparse.Namespace, motifs: Motifs, names: list[str], elapsed: float, series: list[Any]
+) -> None:
+    """Prints the result in the format asked for, and draws the plot asked for."""
     name = names[0] if len(names) == 1 else f"{names[0]} and {len(names) - 1} more files"
     if args.format == "json":
-        result = {"file": names[0] if len(names) == 1 else names, **motifs.to_dict()}
-        sys.stdout.write(json.dumps(result) + "\n")
+        _write_json({"file": names[0] if len(names) == 1 else names}, motifs)
     elif args.format == "csv":
         sys.stdout.write(csv_text(motifs))
     else:
@@ -312,7 +324,18 @@ def _run(args: argparse.Namespace) -> int:
     if args.plot is not None:
         _write_plot(motifs, series, args.plot, args.plot_motifs)
         _say(f"wrote {args.plot}")
-    return 0
+
+
+def _write_json(head: dict[str, Any], motifs: Motifs) -> None:
+    """``json.dumps({**head, **motifs.to_dict()})`` on a line, written one motif at a time, so
+    that the motifs' values (fetched from a cluster, when left there) are never all held at
+    once."""
+    whole = {**head, **motifs[:0].to_dict()}
+    del whole["motifs"]  # the last key: written after the others
+    sys.stdout.write(json.dumps(whole)[:-1] + ', "motifs": [')
+    for i, motif in enumerate(motifs):
+        sys.stdout.write((", " if i else "") + json.dumps(motif.to_dict()))
+    sys.stdout.write("]}\n")
 
 
 def table_text(motifs: Motifs, name: str, elapsed: float | None = None) -> str:

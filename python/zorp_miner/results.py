@@ -8,14 +8,16 @@ import dataclasses
 import math
 from collections.abc import Iterator, Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, TypeAlias, overload
+from typing import TYPE_CHECKING, Any, TypeAlias, overload
 
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 import _zorp_cpp
 
+from ._errors import ClusterError
 from ._extras import require
+from ._parts import LaterRows
 from ._robust import Found, RobustStore, as_store
 from ._sliding import znormalised
 from ._version import __version__
@@ -82,7 +84,8 @@ class Motif:
     average_occurrences : numpy.ndarray of float64, shape (support, length)
         For each of ``series``: exact mode, the pointwise mean of its occurrences (NaN where
         every occurrence runs past the end of the series); robust mode, its best match,
-        z-normalised.
+        z-normalised. After an exact run on a Dask cluster they stay on the cluster until
+        first read, which fetches them (see :func:`zorp_miner.find_motifs`).
     representative : numpy.ndarray of float64, shape (length,)
         Exact mode: the pointwise mean of ``average_occurrences``, every series weighing the
         same. Robust mode: the motif's shape, z-normalised, refined from the best matches.
@@ -129,6 +132,42 @@ class Motif:
         if self.length > 0:
             averages = self.average_occurrences.reshape(-1, self.length)
             object.__setattr__(self, "average_occurrences", averages)
+
+    if not TYPE_CHECKING:  # mypy would read every misspelt attribute as Any
+
+        def __getattr__(self, name: str) -> Any:
+            # Reached only for an attribute not set: average_occurrences left on the cluster.
+            later = self.__dict__.get(_LATER)
+            if name != "average_occurrences" or later is None:
+                if name in self.__dict__:  # fetched meanwhile by another thread
+                    return self.__dict__[name]
+                raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
+            rows = self.__dict__.setdefault(name, _fetched(self, later))
+            # Dropping the handle releases this motif's share of the cluster's memory.
+            self.__dict__.pop(_LATER, None)
+            return rows
+
+    def __getstate__(self) -> dict[str, object]:
+        # A copy or a pickle is complete: values left on the cluster come with it (without
+        # being kept in this motif).
+        state = dict(self.__dict__)
+        later = state.pop(_LATER, None)
+        if later is not None:
+            state["average_occurrences"] = _fetched(self, later)
+        return state
+
+    def __setstate__(self, state: dict[str, object]) -> None:
+        # Unpickled and deep-copied arrays are fresh and writable: read-only, as built.
+        self.__dict__.update(state)
+        for field in _ARRAY_FIELDS:
+            array = self.__dict__.get(field)
+            if isinstance(array, np.ndarray):
+                array.setflags(write=False)
+
+    def _average_rows(self) -> FloatArray:
+        """average_occurrences, fetched for the caller alone when still on the cluster."""
+        later = self.__dict__.get(_LATER)
+        return self.average_occurrences if later is None else _fetched(self, later)
 
     @property
     def support(self) -> int:
@@ -201,7 +240,7 @@ class Motif:
                 "letters": self.occurrence_letters.tolist(),
                 "starts": self.occurrence_starts.tolist(),
             },
-            "average_occurrences": [_json_floats(row) for row in self.average_occurrences],
+            "average_occurrences": [_json_floats(row) for row in self._average_rows()],
             "representative": _json_floats(self.representative),
         }
 
@@ -209,6 +248,39 @@ class Motif:
         """This motif as a one-row pandas DataFrame, with the columns of
         :meth:`Motifs.to_frame`. Needs pandas (``pip install 'zorp_miner[pandas]'``)."""
         return _frame([self])
+
+
+# The attribute of a Motif whose average_occurrences are still on a cluster: what fetches them.
+_LATER = "_later_averages"
+
+
+def later_averages(motif: Motif, later: LaterRows) -> Motif:
+    """motif, its average_occurrences left where they are until first read, then fetched by
+    later and kept; whatever it was built with is dropped."""
+    object.__delattr__(motif, "average_occurrences")
+    object.__setattr__(motif, _LATER, later)
+    return motif
+
+
+def fetch_all(motifs: "Motifs") -> "Motifs":
+    """motifs, each motif's average_occurrences fetched from the cluster, one motif at a time."""
+    for motif in motifs:
+        motif.average_occurrences  # noqa: B018 (reading fetches and keeps them)
+    return motifs
+
+
+def _fetched(motif: Motif, later: LaterRows) -> FloatArray:
+    try:
+        rows = later.fetch()
+    except ClusterError as error:
+        raise ClusterError(
+            f"cannot read the average occurrences of motif {motif.rank} ({motif.pattern!r}): "
+            f"{error}. Read average_occurrences (or copy or pickle the result) before closing "
+            "the client, or run with lazy=False to fetch them with the result"
+        ) from None
+    rows = rows.reshape(len(motif.series), motif.length)
+    rows.setflags(write=False)
+    return rows
 
 
 _ARRAY_FIELDS: dict[str, type[np.generic]] = {
@@ -252,6 +324,11 @@ class Motifs(Sequence[Motif]):
         lengths.setflags(write=False)
         object.__setattr__(self, "series_lengths", lengths)
         object.__setattr__(self, "motifs", tuple(self.motifs))
+
+    def __setstate__(self, state: dict[str, object]) -> None:
+        # Unpickled and deep-copied arrays are fresh and writable: read-only, as built.
+        self.__dict__.update(state)
+        self.series_lengths.setflags(write=False)
 
     @property
     def series_count(self) -> int:

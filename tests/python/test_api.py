@@ -1,8 +1,10 @@
 """zorp_miner.find_motifs and its results: the same motifs as _zorp_cpp.Miner, as numpy."""
 
+import copy
 import doctest
 import json
 import math
+import pickle
 import subprocess
 import sys
 from collections.abc import Callable, Iterator
@@ -125,6 +127,18 @@ def test_results_are_read_only_copies(ragged: list[list[float]]) -> None:
     assert all((a == b).all() for a, b in zip(data, before, strict=True))
 
 
+@pytest.mark.parametrize("copied", [lambda m: pickle.loads(pickle.dumps(m)), copy.deepcopy, copy.copy])
+def test_copies_and_pickles_stay_read_only(
+    ragged: list[list[float]], copied: Callable[[zorp_miner.Motifs], zorp_miner.Motifs]
+) -> None:
+    motifs = copied(zorp_miner.find_motifs(ragged, mode="exact", seglen=4, alphabet=5, top=2))
+    assert not motifs.series_lengths.flags.writeable
+    for motif in [*motifs, *map(copied, motifs)]:  # type: ignore[arg-type]
+        for name in ("series", "best_matches", "average_occurrences", "representative",
+                     "occurrence_series", "occurrence_letters", "distances"):
+            assert not getattr(motif, name).flags.writeable, name
+
+
 def test_to_dict_is_strict_json_with_nan_as_null() -> None:
     # Occurrences near the end of the short series run past it: their averages hold NaN.
     data = [[0, 1, 0, 1, 5, 1, 0, 1, 0, 1, 5], [0, 1, 0, 1, 5, 1, 0, 1, 0, 1, 5, 1]]
@@ -200,6 +214,7 @@ def test_to_frame_has_one_row_per_motif(ragged: list[list[float]]) -> None:
         ({"seglen": 4, "max_overlap": 1.1}, ValueError, "max_overlap must be a number from 0 to 1"),
         ({"seglen": 4, "top": 0}, ValueError, "top must be a whole number of motifs"),
         ({"seglen": 4, "mode": "fuzzy"}, ValueError, "mode must be one of 'robust', 'exact', got 'fuzzy'"),
+        ({"seglen": 4, "lazy": 1}, TypeError, "lazy must be True or False, got 1"),
     ],
 )
 def test_bad_parameters_are_refused_before_the_input_is_read(

@@ -53,7 +53,10 @@ def test_json_is_the_full_result_and_csv_one_row_per_motif(
     found = zorp_miner.find_motifs(zorp_miner.load(EXAMPLE), mode="exact", seglen=8, min_len=6)
     expected: dict[str, Any] = found.to_dict()
     assert main([*PLANTED, "--top", "0", "--format", "json"]) == 0
-    assert json.loads(capsys.readouterr().out) == {"file": str(EXAMPLE), **expected}
+    out = capsys.readouterr().out
+    assert json.loads(out) == {"file": str(EXAMPLE), **expected}
+    # Written a motif at a time, the same text as the whole dict dumped at once.
+    assert out == json.dumps({"file": str(EXAMPLE), **expected}) + "\n"
     assert main([*PLANTED, "--top", "2", "--format", "csv"]) == 0
     rows = list(csv.DictReader(io.StringIO(capsys.readouterr().out)))
     assert [row["pattern"] for row in rows] == [m["pattern"] for m in expected["motifs"][:2]]

@@ -1,9 +1,12 @@
 """Runs on a Dask cluster (a LocalCluster of two worker processes, started here) give the
 answers of the run in this process, bit for bit, also when a worker is killed mid-run."""
 
+import copy
+import gc
 import json
 import os
 import pathlib
+import pickle
 import signal
 import subprocess
 import sys
@@ -78,6 +81,99 @@ def test_exact_mode_on_the_cluster_is_the_native_miner_bit_for_bit(
         assert motif.representative.tobytes() == np.array(native.representative).tobytes()
         rows = np.array([native.average_occurrences[s] for s in series])
         assert motif.average_occurrences.tobytes() == rows.tobytes()
+
+
+# What a motif holds while its average occurrences are still on the cluster.
+LATER = "_later_averages"
+
+
+def on_cluster(motif: zorp_miner.Motif) -> bool:
+    """Whether the motif's average occurrences are on the cluster only, none of them here."""
+    return LATER in vars(motif) and "average_occurrences" not in vars(motif)
+
+
+def test_exact_averages_stay_on_the_cluster_until_read(
+    client: Any, walks: list[FloatArray]
+) -> None:
+    expected = zorp_miner.find_motifs(walks, **EXACT)
+    got = zorp_miner.find_motifs(delayed_parts(walks), client=client, **EXACT)
+    assert not any(on_cluster(m) for m in expected)  # a run here holds plain arrays
+    assert len(got) > 3 and all(on_cluster(m) for m in got)
+    # Writing out, pickling and copying fetch the values for themselves; got keeps none.
+    assert json.dumps(got.to_dict()) == json.dumps(expected.to_dict())
+    assert_same_motifs(pickle.loads(pickle.dumps(got)), expected)
+    assert_same_motifs(copy.deepcopy(got), expected)
+    single = copy.copy(got[2])
+    assert not on_cluster(single)
+    assert single.average_occurrences.tobytes() == expected[2].average_occurrences.tobytes()
+    assert all(on_cluster(m) for m in got)
+    # Reading fetches once, and keeps them: read-only, the same array at every read.
+    rows = got[1].average_occurrences
+    assert rows is got[1].average_occurrences and not rows.flags.writeable
+    assert not on_cluster(got[1]) and on_cluster(got[0])
+    assert_same_motifs(got, expected)
+    assert not any(on_cluster(m) for m in got)
+    eager = zorp_miner.find_motifs(delayed_parts(walks), client=client, top=2, lazy=False, **EXACT)
+    assert not any(on_cluster(m) for m in eager)
+    assert_same_motifs(eager, zorp_miner.find_motifs(walks, top=2, **EXACT))
+
+
+def in_memory(keys: list[str], dask_scheduler: Any) -> list[str]:
+    """The keys whose values the cluster holds (run on the scheduler)."""
+    return [k for k in keys if k in dask_scheduler.tasks and dask_scheduler.tasks[k].state == "memory"]
+
+
+@pytest.mark.parametrize("how", ["read", "dropped"])
+def test_the_cluster_drops_the_averages_once_read_or_dropped(
+    client: Any, walks: list[FloatArray], how: str
+) -> None:
+    got = zorp_miner.find_motifs(delayed_parts(walks), client=client, top=2, **EXACT)
+    futures = {future.key: future for motif in got for future, _ in vars(motif)[LATER].held}
+    keys = sorted(futures)
+    assert len(keys) == len(BOUNDS) - 1  # one per part, for both motifs
+    distributed.wait(list(futures.values()))
+    del futures
+    assert client.run_on_scheduler(in_memory, keys) == keys
+    if how == "read":
+        assert got[0].average_occurrences.shape == (got[0].support, got[0].length)
+        # The parts hold both motifs' averages: the other motif still needs them.
+        assert client.run_on_scheduler(in_memory, keys) == keys
+        assert got[1].average_occurrences.shape == (got[1].support, got[1].length)
+    else:
+        del got
+        gc.collect()
+    deadline = time.monotonic() + 30
+    while client.run_on_scheduler(in_memory, keys) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    assert client.run_on_scheduler(in_memory, keys) == []
+
+
+@pytest.mark.parametrize("how", ["closed", "lost"])
+def test_averages_the_cluster_no_longer_holds_raise_a_cluster_error(
+    client: Any, walks: list[FloatArray], how: str
+) -> None:
+    expected = zorp_miner.find_motifs(walks, top=2, **EXACT)
+    other = distributed.Client(client.cluster)  # a client of this test's own, to close
+    try:
+        got = zorp_miner.find_motifs(delayed_parts(walks), client=other, top=2, **EXACT)
+        if how == "closed":
+            other.close()
+            why = "they were left on the Dask cluster, and the client of the run is closed"
+        else:
+            other.cancel([future for future, _ in vars(got[0])[LATER].held])
+            why = "they were left on the Dask cluster, which lost them"
+        message = (
+            rf"cannot read the average occurrences of motif 1 \('{expected[0].pattern}'\): {why}"
+            r".*\. Read average_occurrences \(or copy or pickle the result\) before closing the "
+            r"client, or run with lazy=False to fetch them with the result"
+        )
+        for read in (lambda: got[0].average_occurrences, got.to_dict, lambda: pickle.dumps(got)):
+            with pytest.raises(zorp_miner.ClusterError, match=message):
+                read()
+        assert got[0].distances.tobytes() == expected[0].distances.tobytes()
+    finally:
+        other.close()
+    assert zorp_miner.ClusterError is ClusterError
 
 
 # Workers keep what they prepared from their parts by default; with a share of 0 they prepare

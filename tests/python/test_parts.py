@@ -51,6 +51,15 @@ def test_exact_parts_give_what_the_native_miner_gives(walks: list[FloatArray]) -
         assert motif.average_occurrences.tobytes() == rows.tobytes()
 
 
+def test_rows_stack_each_parts_block_and_refuse_a_block_of_another_size() -> None:
+    parts = LocalParts(as_series_set([[1.0, 2.0, 3.0]] * 4), (3,))
+    kept = [[np.zeros(1), np.arange(6.0)], [np.zeros(1), np.arange(6.0, 8.0).reshape(1, 2)]]
+    rows = parts.rows(kept, 1, [3, 1], 2)
+    assert rows.dtype == np.float64 and rows.tolist() == [[0, 1], [2, 3], [4, 5], [6, 7]]
+    with pytest.raises(ValueError, match="a block of 2 values is not 2 rows of 2 points"):
+        parts.rows(kept, 1, [3, 2], 2)
+
+
 def tied_series(count: int, seed: int) -> list[list[float]]:
     """Series that each hold the same 20 chunks of three levels (4 points each) in their own
     order: every occurrence of a pattern holds the same numbers, normalised alike, since the

@@ -1,0 +1,6 @@
+"""Errors of the package that need no optional dependency to be raised or caught."""
+
+
+class ClusterError(RuntimeError):
+    """A run on a cluster that could not complete (it gives no result, not a partial one), or
+    a result whose values were left on the cluster and can no longer be read from it."""
