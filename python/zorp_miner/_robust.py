@@ -526,34 +526,44 @@ def realigned(
 
 
 def realigned_each(store: RobustStore, groups: list[tuple[IntArray, IntArray]], m: int) -> list[FloatArray]:
-    """`realigned` for each (starts, members) of groups, their windows read in one pass."""
-    half = m // 2
-    places = [
-        (index, start - half, start + m + half)
-        for starts, members in groups
-        for index, start in zip(members.tolist(), starts.tolist())
+    """`realigned` for each (starts, members) of groups, in one pass over the parts.
+
+    The parts add up their members' z-normalised windows at every shift in fixed point
+    (`RobustStore.realignment_sums`), so that only one sum per group and shift reaches this
+    process, and the sums are exact: the same whatever the parts and the order of the members.
+    """
+    sums = store.realignment_sums(groups, m)
+    return [
+        _realigned_shape(total, valid, len(members), _fixed_scale(len(members), m), m)
+        for (_, members), (total, valid) in zip(groups, sums)
     ]
-    windows = store.windows(places)
-    shapes = []
-    taken = 0
-    for _, members in groups:
-        block = np.full((len(members), m + 2 * half), np.nan)
-        for row in range(len(members)):
-            block[row] = windows[taken + row]
-        taken += len(members)
-        shapes.append(_realigned_block(block, m))
-    return shapes
 
 
-def _realigned_block(block: FloatArray, m: int) -> FloatArray:
-    """`realigned` of the members' windows, each widened by m // 2 points on both sides."""
-    half = m // 2
+def _fixed_scale(count: int, m: int) -> float:
+    """The fixed-point scale (a power of two, at most 2^40) of the sums of count z-normalised
+    windows of m points: every point lies within sqrt(m) of 0, so that the sum of count of them
+    stays below 2^62 in magnitude."""
+    bits = 62 - math.ceil(math.log2(max(1, count) * (math.sqrt(m) + 1.0)))
+    return math.ldexp(1.0, min(40, bits))
+
+
+def _shifted_rows(block: FloatArray, m: int) -> tuple[FloatArray, npt.NDArray[np.bool_]]:
+    """The rows' windows of m points at every shift (steps of m // 32), each z-normalised (0
+    where it is flat or holds a NaN), (rows, shifts, m); and whether every row's window at a
+    shift is usable (finite and not flat)."""
     step = max(1, m // 32)
     views = np.lib.stride_tricks.sliding_window_view(block, m, axis=1)[:, ::step, :]
     deviation = views.std(axis=2, keepdims=True)
-    valid = np.all(np.isfinite(deviation[:, :, 0]) & (deviation[:, :, 0] > 0.0), axis=0)
-    safe = np.where(np.isfinite(deviation) & (deviation > 0.0), deviation, 1.0)
-    centres = np.nan_to_num((views - views.mean(axis=2, keepdims=True)) / safe).mean(axis=0)
+    usable = np.isfinite(deviation) & (deviation > 0.0)
+    safe = np.where(usable, deviation, 1.0)
+    return np.nan_to_num((views - views.mean(axis=2, keepdims=True)) / safe), np.all(usable[:, :, 0], axis=0)
+
+
+def _realigned_shape(total: IntArray, valid: npt.NDArray[np.bool_], count: int, scale: float, m: int) -> FloatArray:
+    """`realigned` from the members' fixed-point sums at every shift (see `_shifted_rows`)."""
+    half = m // 2
+    step = max(1, m // 32)
+    centres = total.astype(np.float64) / (scale * float(count))
     agreement = np.where(valid, np.einsum("ij,ij->i", centres, centres) / m, -1.0)
     shifts = np.arange(-half, half + 1, step)[: len(agreement)]
     for j in np.lexsort((np.abs(shifts), -agreement)).tolist():
@@ -689,6 +699,28 @@ class RobustStore:
                 out[k] = window
         return out
 
+    def realignment_sums(
+        self, groups: list[tuple[IntArray, IntArray]], m: int
+    ) -> list[tuple[IntArray, npt.NDArray[np.bool_]]]:
+        """For each (starts, members) of groups: the fixed-point sums (at `_fixed_scale`) of the
+        members' z-normalised windows of m points at every shift of -m/2 to m/2 points from
+        their starts (steps of m // 32), (shifts, m); and whether every member's window at a
+        shift is usable. Each part adds up its own members; the parts' sums are added up part
+        after part where the parts are, exactly, so this process receives one sum per group."""
+        ends = [*self.parts.firsts[1:], self.count]
+        each = []
+        for first, end in zip(self.parts.firsts, ends):
+            part_groups = []
+            for starts, members in groups:
+                inside = (members >= first) & (members < end)
+                part_groups.append((members[inside], starts[inside], _fixed_scale(len(members), m)))
+            each.append((part_groups,))
+        start: list[tuple[IntArray, npt.NDArray[np.bool_]] | None] | None = None
+        total = self.parts.fold(_added_sums, start, self.parts.keep(_realignment_task, m, each=each))
+        if total is None or any(group is None for group in total):
+            raise ValueError("a group to realign has no members")
+        return cast(list[tuple[IntArray, npt.NDArray[np.bool_]]], total)
+
     def key_counts(self, m: int, letters: int, alphabets: tuple[int, ...]) -> list[KeyTable]:
         """Per alphabet, the key counts of the proposal windows (``_native.count_keys``) of
         every part, added up part after part where the parts are (this process then receives
@@ -780,6 +812,52 @@ def _best_task(
         return SeriesBank([paa(s, factor) for s in series] if factor > 1 else series, m)
 
     return _cached(cache, (("bank", factor), m), bank).best(shapes)
+
+
+# Rows of windows z-normalised at once when realigning: about 32 MiB of them.
+REALIGN_BYTES = 32 << 20
+
+RealignSums = list[tuple[IntArray, npt.NDArray[np.bool_]] | None]
+
+
+def _realignment_task(
+    series: list[FloatArray],
+    first: int,
+    groups: list[tuple[IntArray, IntArray, float]],
+    m: int,
+    cache: Cache = None,
+) -> RealignSums:
+    half = m // 2
+    out: RealignSums = []
+    for members, starts, scale in groups:
+        if len(members) == 0:
+            out.append(None)
+            continue
+        places = [(0, index, start - half, start + m + half) for index, start in zip(members.tolist(), starts.tolist())]
+        shifts = (2 * half) // max(1, m // 32) + 1
+        chunk = max(1, REALIGN_BYTES // (8 * shifts * m))
+        total: IntArray | None = None
+        valid: npt.NDArray[np.bool_] | None = None
+        bound = math.sqrt(m)
+        for lo in range(0, len(places), chunk):
+            block = np.stack(_windows_task(series, first, places[lo : lo + chunk]))
+            rows, usable = _shifted_rows(block, m)
+            fixed = np.rint(np.clip(rows, -bound, bound) * scale).astype(np.int64).sum(axis=0)
+            total = fixed if total is None else total + fixed
+            valid = usable if valid is None else valid & usable
+        assert total is not None and valid is not None
+        out.append((total, valid))
+    return out
+
+
+def _added_sums(total: RealignSums | None, part: RealignSums) -> RealignSums:
+    """A part's realignment sums added to those of the parts before (integers: exact)."""
+    if total is None:
+        return part
+    return [
+        b if a is None else a if b is None else (a[0] + b[0], a[1] & b[1])
+        for a, b in zip(total, part)
+    ]
 
 
 def _windows_task(
