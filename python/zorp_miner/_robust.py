@@ -255,7 +255,9 @@ def _discover_length(
                     break
                 if not _repeats(kept, m, ranked[later][3], ranked[later][4]):
                     batch.append(later)
-            _, matched = store.best(m, np.concatenate([surrogates(ranked[k][2], SURROGATES) for k in batch]))
+            _, matched = store.best(
+                m, np.concatenate([surrogates(ranked[k][2], SURROGATES) for k in batch]), starts=False
+            )
             for j, k in enumerate(batch):
                 chances[k] = matched[j * SURROGATES : (j + 1) * SURROGATES]
         held = _held(best_row, chances[place], core_size)
@@ -479,7 +481,7 @@ def _screened(store: RobustStore, shapes: FloatArray, core_size: int) -> list[in
     m = shapes.shape[1]
     factor = max(1, m // COARSE_POINTS)
     coarse = np.stack([znormalised(paa(shape, factor)) for shape in shapes])
-    _, best = store.best(m // factor, coarse, factor=factor)
+    _, best = store.best(m // factor, coarse, factor=factor, starts=False)
     scores = [_consensus(row, core_size) for row in best]
     return sorted(range(len(shapes)), key=lambda i: (scores[i], i))
 
@@ -674,15 +676,26 @@ class RobustStore:
         self.count = len(parts.lengths)
         self.surrogate_batch = 1 if parts.local else 8
 
-    def best(self, m: int, shapes: FloatArray, *, factor: int = 1) -> tuple[IntArray, FloatArray]:
+    def best(
+        self, m: int, shapes: FloatArray, *, factor: int = 1, starts: bool = True
+    ) -> tuple[IntArray, FloatArray]:
         """Start (points) and distance of each shape's best match in every series, (C, N)
         each; with ``factor``, on the series averaged over blocks of factor points (the
-        starts then count blocks)."""
-        if len(shapes) == 0:
-            return np.zeros((0, self.count), np.int64), np.zeros((0, self.count))
+        starts then count blocks). Without ``starts``, the distances only ((C, 0) starts)."""
         shapes = np.ascontiguousarray(shapes, dtype=np.float64)
-        found = self.parts.run(_best_task, m, factor, shapes)
-        return np.concatenate([part[0] for part in found], axis=1), np.concatenate([part[1] for part in found], axis=1)
+        found_starts = np.zeros((len(shapes), self.count if starts else 0), np.int64)
+        found_best = np.zeros((len(shapes), self.count))
+        if len(shapes) == 0:
+            return found_starts, found_best
+        # Each part's columns are put in place as it comes and dropped: this process holds
+        # the table once, not once more in pieces.
+        ends = [*self.parts.firsts[1:], self.count]
+        for i, (part_starts, part_best) in self.parts.run_unordered(_best_task, m, factor, shapes, starts):
+            columns = slice(self.parts.firsts[i], ends[i])
+            found_best[:, columns] = part_best
+            if part_starts is not None:
+                found_starts[:, columns] = part_starts
+        return found_starts, found_best
 
     def windows(self, places: list[tuple[int, int, int]]) -> list[FloatArray]:
         """The points lo to hi of series i for each (i, lo, hi), NaN where the series has none."""
@@ -806,12 +819,19 @@ def _cached(cache: Cache, key: tuple[object, ...], make: Callable[[], T]) -> T:
 
 
 def _best_task(
-    series: list[FloatArray], first: int, m: int, factor: int, shapes: FloatArray, cache: Cache = None
-) -> tuple[IntArray, FloatArray]:
+    series: list[FloatArray],
+    first: int,
+    m: int,
+    factor: int,
+    shapes: FloatArray,
+    starts: bool,
+    cache: Cache = None,
+) -> tuple[IntArray | None, FloatArray]:
     def bank() -> SeriesBank:
         return SeriesBank([paa(s, factor) for s in series] if factor > 1 else series, m)
 
-    return _cached(cache, (("bank", factor), m), bank).best(shapes)
+    found_starts, found_best = _cached(cache, (("bank", factor), m), bank).best(shapes)
+    return (found_starts if starts else None), found_best
 
 
 # Rows of windows z-normalised at once when realigning: about 32 MiB of them.
