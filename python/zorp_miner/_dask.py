@@ -29,8 +29,8 @@ import os
 import threading
 from concurrent.futures import CancelledError
 import uuid
-from collections.abc import Callable, Sequence
-from typing import Any, TypeGuard, TypeVar
+from collections.abc import Callable, Iterator, Sequence
+from typing import Any, TypeGuard, TypeVar, cast
 
 import numpy as np
 
@@ -45,7 +45,7 @@ require("distributed", "running on a Dask cluster")
 import dask  # noqa: E402
 import dask.array  # noqa: E402
 from dask.delayed import Delayed  # noqa: E402
-from distributed import Client, Future, KilledWorker, get_worker  # noqa: E402
+from distributed import Client, Future, KilledWorker, as_completed, get_worker  # noqa: E402
 from distributed.client import ClosedClientError  # noqa: E402
 
 T = TypeVar("T")
@@ -348,6 +348,13 @@ class DaskParts:
         parts = sorted(each)
         futures = self._compute({i: self._graph(i, task, (*each[i], *shared)) for i in parts})
         return dict(zip(parts, self._gather(futures, "working on")))
+
+    def run_unordered(self, task: Callable[..., T], *shared: object) -> Iterator[tuple[int, T]]:
+        futures = self.keep(task, *shared)
+        parts = {cast(Future, future).key: i for i, future in enumerate(futures)}
+        for future in as_completed(futures):
+            result: T = self._gather([future], "working on")[0]
+            yield parts[future.key], result
 
     def keep(
         self,

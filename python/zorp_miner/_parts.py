@@ -14,7 +14,7 @@ local part); ``zorp_miner._dask.DaskParts`` loads each part on a worker of a Das
 
 from __future__ import annotations
 
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from typing import Any, Protocol, TypeVar
 
 import numpy as np
@@ -69,6 +69,11 @@ class Parts(Protocol):
         self, task: Callable[..., T], each: dict[int, tuple[object, ...]], *shared: object
     ) -> dict[int, T]:
         """As ``run``, on the parts given only (by their number), with their arguments."""
+        ...
+
+    def run_unordered(self, task: Callable[..., T], *shared: object) -> Iterator[tuple[int, T]]:
+        """As ``run``, but (part, result) for each part as soon as it is done, in any order:
+        a caller that puts each result away and drops it never holds them all."""
         ...
 
     def keep(
@@ -160,6 +165,10 @@ class LocalParts:
             )
             for i, (first, end) in enumerate(zip(self.firsts, self._ends))
         ]
+
+    def run_unordered(self, task: Callable[..., T], *shared: object) -> Iterator[tuple[int, T]]:
+        for i, (first, end) in enumerate(zip(self.firsts, self._ends)):
+            yield i, task(self.series[first:end], first, *shared, cache=self._caches[i])
 
     def run_on(
         self, task: Callable[..., T], each: dict[int, tuple[object, ...]], *shared: object

@@ -255,7 +255,9 @@ def _discover_length(
                     break
                 if not _repeats(kept, m, ranked[later][3], ranked[later][4]):
                     batch.append(later)
-            _, matched = store.best(m, np.concatenate([surrogates(ranked[k][2], SURROGATES) for k in batch]))
+            _, matched = store.best(
+                m, np.concatenate([surrogates(ranked[k][2], SURROGATES) for k in batch]), starts=False
+            )
             for j, k in enumerate(batch):
                 chances[k] = matched[j * SURROGATES : (j + 1) * SURROGATES]
         held = _held(best_row, chances[place], core_size)
@@ -479,7 +481,7 @@ def _screened(store: RobustStore, shapes: FloatArray, core_size: int) -> list[in
     m = shapes.shape[1]
     factor = max(1, m // COARSE_POINTS)
     coarse = np.stack([znormalised(paa(shape, factor)) for shape in shapes])
-    _, best = store.best(m // factor, coarse, factor=factor)
+    _, best = store.best(m // factor, coarse, factor=factor, starts=False)
     scores = [_consensus(row, core_size) for row in best]
     return sorted(range(len(shapes)), key=lambda i: (scores[i], i))
 
@@ -526,34 +528,44 @@ def realigned(
 
 
 def realigned_each(store: RobustStore, groups: list[tuple[IntArray, IntArray]], m: int) -> list[FloatArray]:
-    """`realigned` for each (starts, members) of groups, their windows read in one pass."""
-    half = m // 2
-    places = [
-        (index, start - half, start + m + half)
-        for starts, members in groups
-        for index, start in zip(members.tolist(), starts.tolist())
+    """`realigned` for each (starts, members) of groups, in one pass over the parts.
+
+    The parts add up their members' z-normalised windows at every shift in fixed point
+    (`RobustStore.realignment_sums`), so that only one sum per group and shift reaches this
+    process, and the sums are exact: the same whatever the parts and the order of the members.
+    """
+    sums = store.realignment_sums(groups, m)
+    return [
+        _realigned_shape(total, valid, len(members), _fixed_scale(len(members), m), m)
+        for (_, members), (total, valid) in zip(groups, sums)
     ]
-    windows = store.windows(places)
-    shapes = []
-    taken = 0
-    for _, members in groups:
-        block = np.full((len(members), m + 2 * half), np.nan)
-        for row in range(len(members)):
-            block[row] = windows[taken + row]
-        taken += len(members)
-        shapes.append(_realigned_block(block, m))
-    return shapes
 
 
-def _realigned_block(block: FloatArray, m: int) -> FloatArray:
-    """`realigned` of the members' windows, each widened by m // 2 points on both sides."""
-    half = m // 2
+def _fixed_scale(count: int, m: int) -> float:
+    """The fixed-point scale (a power of two, at most 2^40) of the sums of count z-normalised
+    windows of m points: every point lies within sqrt(m) of 0, so that the sum of count of them
+    stays below 2^62 in magnitude."""
+    bits = 62 - math.ceil(math.log2(max(1, count) * (math.sqrt(m) + 1.0)))
+    return math.ldexp(1.0, min(40, bits))
+
+
+def _shifted_rows(block: FloatArray, m: int) -> tuple[FloatArray, npt.NDArray[np.bool_]]:
+    """The rows' windows of m points at every shift (steps of m // 32), each z-normalised (0
+    where it is flat or holds a NaN), (rows, shifts, m); and whether every row's window at a
+    shift is usable (finite and not flat)."""
     step = max(1, m // 32)
     views = np.lib.stride_tricks.sliding_window_view(block, m, axis=1)[:, ::step, :]
     deviation = views.std(axis=2, keepdims=True)
-    valid = np.all(np.isfinite(deviation[:, :, 0]) & (deviation[:, :, 0] > 0.0), axis=0)
-    safe = np.where(np.isfinite(deviation) & (deviation > 0.0), deviation, 1.0)
-    centres = np.nan_to_num((views - views.mean(axis=2, keepdims=True)) / safe).mean(axis=0)
+    usable = np.isfinite(deviation) & (deviation > 0.0)
+    safe = np.where(usable, deviation, 1.0)
+    return np.nan_to_num((views - views.mean(axis=2, keepdims=True)) / safe), np.all(usable[:, :, 0], axis=0)
+
+
+def _realigned_shape(total: IntArray, valid: npt.NDArray[np.bool_], count: int, scale: float, m: int) -> FloatArray:
+    """`realigned` from the members' fixed-point sums at every shift (see `_shifted_rows`)."""
+    half = m // 2
+    step = max(1, m // 32)
+    centres = total.astype(np.float64) / (scale * float(count))
     agreement = np.where(valid, np.einsum("ij,ij->i", centres, centres) / m, -1.0)
     shifts = np.arange(-half, half + 1, step)[: len(agreement)]
     for j in np.lexsort((np.abs(shifts), -agreement)).tolist():
@@ -664,15 +676,26 @@ class RobustStore:
         self.count = len(parts.lengths)
         self.surrogate_batch = 1 if parts.local else 8
 
-    def best(self, m: int, shapes: FloatArray, *, factor: int = 1) -> tuple[IntArray, FloatArray]:
+    def best(
+        self, m: int, shapes: FloatArray, *, factor: int = 1, starts: bool = True
+    ) -> tuple[IntArray, FloatArray]:
         """Start (points) and distance of each shape's best match in every series, (C, N)
         each; with ``factor``, on the series averaged over blocks of factor points (the
-        starts then count blocks)."""
-        if len(shapes) == 0:
-            return np.zeros((0, self.count), np.int64), np.zeros((0, self.count))
+        starts then count blocks). Without ``starts``, the distances only ((C, 0) starts)."""
         shapes = np.ascontiguousarray(shapes, dtype=np.float64)
-        found = self.parts.run(_best_task, m, factor, shapes)
-        return np.concatenate([part[0] for part in found], axis=1), np.concatenate([part[1] for part in found], axis=1)
+        found_starts = np.zeros((len(shapes), self.count if starts else 0), np.int64)
+        found_best = np.zeros((len(shapes), self.count))
+        if len(shapes) == 0:
+            return found_starts, found_best
+        # Each part's columns are put in place as it comes and dropped: this process holds
+        # the table once, not once more in pieces.
+        ends = [*self.parts.firsts[1:], self.count]
+        for i, (part_starts, part_best) in self.parts.run_unordered(_best_task, m, factor, shapes, starts):
+            columns = slice(self.parts.firsts[i], ends[i])
+            found_best[:, columns] = part_best
+            if part_starts is not None:
+                found_starts[:, columns] = part_starts
+        return found_starts, found_best
 
     def windows(self, places: list[tuple[int, int, int]]) -> list[FloatArray]:
         """The points lo to hi of series i for each (i, lo, hi), NaN where the series has none."""
@@ -688,6 +711,28 @@ class RobustStore:
             for (k, _, _, _), window in zip(wanted[i], values):
                 out[k] = window
         return out
+
+    def realignment_sums(
+        self, groups: list[tuple[IntArray, IntArray]], m: int
+    ) -> list[tuple[IntArray, npt.NDArray[np.bool_]]]:
+        """For each (starts, members) of groups: the fixed-point sums (at `_fixed_scale`) of the
+        members' z-normalised windows of m points at every shift of -m/2 to m/2 points from
+        their starts (steps of m // 32), (shifts, m); and whether every member's window at a
+        shift is usable. Each part adds up its own members; the parts' sums are added up part
+        after part where the parts are, exactly, so this process receives one sum per group."""
+        ends = [*self.parts.firsts[1:], self.count]
+        each = []
+        for first, end in zip(self.parts.firsts, ends):
+            part_groups = []
+            for starts, members in groups:
+                inside = (members >= first) & (members < end)
+                part_groups.append((members[inside], starts[inside], _fixed_scale(len(members), m)))
+            each.append((part_groups,))
+        start: list[tuple[IntArray, npt.NDArray[np.bool_]] | None] | None = None
+        total = self.parts.fold(_added_sums, start, self.parts.keep(_realignment_task, m, each=each))
+        if total is None or any(group is None for group in total):
+            raise ValueError("a group to realign has no members")
+        return cast(list[tuple[IntArray, npt.NDArray[np.bool_]]], total)
 
     def key_counts(self, m: int, letters: int, alphabets: tuple[int, ...]) -> list[KeyTable]:
         """Per alphabet, the key counts of the proposal windows (``_native.count_keys``) of
@@ -774,12 +819,65 @@ def _cached(cache: Cache, key: tuple[object, ...], make: Callable[[], T]) -> T:
 
 
 def _best_task(
-    series: list[FloatArray], first: int, m: int, factor: int, shapes: FloatArray, cache: Cache = None
-) -> tuple[IntArray, FloatArray]:
+    series: list[FloatArray],
+    first: int,
+    m: int,
+    factor: int,
+    shapes: FloatArray,
+    starts: bool,
+    cache: Cache = None,
+) -> tuple[IntArray | None, FloatArray]:
     def bank() -> SeriesBank:
         return SeriesBank([paa(s, factor) for s in series] if factor > 1 else series, m)
 
-    return _cached(cache, (("bank", factor), m), bank).best(shapes)
+    found_starts, found_best = _cached(cache, (("bank", factor), m), bank).best(shapes)
+    return (found_starts if starts else None), found_best
+
+
+# Rows of windows z-normalised at once when realigning: about 32 MiB of them.
+REALIGN_BYTES = 32 << 20
+
+RealignSums = list[tuple[IntArray, npt.NDArray[np.bool_]] | None]
+
+
+def _realignment_task(
+    series: list[FloatArray],
+    first: int,
+    groups: list[tuple[IntArray, IntArray, float]],
+    m: int,
+    cache: Cache = None,
+) -> RealignSums:
+    half = m // 2
+    out: RealignSums = []
+    for members, starts, scale in groups:
+        if len(members) == 0:
+            out.append(None)
+            continue
+        places = [(0, index, start - half, start + m + half) for index, start in zip(members.tolist(), starts.tolist())]
+        shifts = (2 * half) // max(1, m // 32) + 1
+        chunk = max(1, REALIGN_BYTES // (8 * shifts * m))
+        total: IntArray | None = None
+        valid: npt.NDArray[np.bool_] | None = None
+        bound = math.sqrt(m)
+        for lo in range(0, len(places), chunk):
+            block = np.stack(_windows_task(series, first, places[lo : lo + chunk]))
+            rows, usable = _shifted_rows(block, m)
+            fixed = np.rint(np.clip(rows, -bound, bound) * scale).astype(np.int64).sum(axis=0)
+            total = fixed if total is None else total + fixed
+            valid = usable if valid is None else valid & usable
+        assert total is not None and valid is not None
+        out.append((total, valid))
+    return out
+
+
+def _added_sums(total: RealignSums | None, part: RealignSums) -> RealignSums:
+    """A part's realignment sums added to those of the parts before (integers: exact)."""
+    if total is None:
+        return part
+    return [
+        b if a is None else a if b is None else (a[0] + b[0], a[1] & b[1])
+        for a, b in zip(total, part)
+    ]
 
 
 def _windows_task(

@@ -1,14 +1,27 @@
 """Runs over series held in parts give the run over one part, bit for bit, whatever the cuts."""
 
+import math
+from unittest import mock
+
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import _zorp_cpp
 import zorp_miner
 from conftest import assert_same_motifs, planted_walks, random_walks
 from zorp_miner import _native
 from zorp_miner._parts import LocalParts, split_points
-from zorp_miner._robust import ALPHABETS, RobustStore, _proposals, _window_words
+from zorp_miner._robust import (
+    ALPHABETS,
+    REALIGN_BYTES,
+    RobustStore,
+    _fixed_scale,
+    _proposals,
+    _window_words,
+    realigned_each,
+)
 from zorp_miner._sliding import SeriesBank, znormalised
 from zorp_miner.api import run, run_parts
 from zorp_miner.inputs import FloatArray, as_series_set
@@ -182,3 +195,62 @@ def test_split_points_cut_near_equal_parts(count: int, parts: int) -> None:
     assert points[0] == 0 and points[-1] == count
     sizes = np.diff(points)
     assert sizes.min() >= 1 and sizes.max() - sizes.min() <= 1
+
+
+@settings(max_examples=30, deadline=None)
+@given(
+    seed=st.integers(0, 2**16),
+    m=st.sampled_from([4, 20, 33, 64]),
+    cuts=st.sampled_from([(1,), (3, 4, 9), tuple(range(1, 12))]),
+    chunk_bytes=st.sampled_from([1, REALIGN_BYTES]),
+)
+def test_realigned_shapes_do_not_depend_on_the_parts_nor_the_members_order(
+    seed: int, m: int, cuts: tuple[int, ...], chunk_bytes: int
+) -> None:
+    rng = np.random.default_rng(seed)
+    series = as_series_set([np.cumsum(rng.normal(size=int(rng.integers(m, 4 * m)))) for _ in range(12)])
+    # Starts anywhere, the windows widened by m // 2 often running off the series.
+    groups = []
+    for _ in range(3):
+        members = rng.choice(12, size=int(rng.integers(1, 13)), replace=False).astype(np.int64)
+        starts = np.array([int(rng.integers(-m, len(series[i]))) for i in members.tolist()], dtype=np.int64)
+        groups.append((starts, members))
+    one = realigned_each(RobustStore(LocalParts(series)), groups, m)
+    shuffled = []
+    for starts, members in groups:
+        order = rng.permutation(len(members))
+        shuffled.append((starts[order], members[order]))
+    with mock.patch("zorp_miner._robust.REALIGN_BYTES", chunk_bytes):
+        split = realigned_each(RobustStore(LocalParts(series, cuts)), shuffled, m)
+    for a, b, (starts, members) in zip(one, split, groups, strict=True):
+        assert a.tobytes() == b.tobytes()
+        # And the shape is the plain mean of the members' windows at some shift.
+        half, step = m // 2, max(1, m // 32)
+        block = np.stack([window(series[i], s - half, s + m + half) for i, s in zip(members, starts)])
+        views = np.lib.stride_tricks.sliding_window_view(block, m, axis=1)[:, ::step, :]
+        means = np.array([_plain_mean_of_znormalised(views[:, j]) for j in range(views.shape[1])])
+        assert np.min(np.abs(means - znormalised(a)).max(axis=1)) < 1e-6
+
+
+def window(values: FloatArray, lo: int, hi: int) -> FloatArray:
+    out = np.full(hi - lo, np.nan)
+    a, b = max(lo, 0), min(hi, len(values))
+    if b > a:
+        out[a - lo : b - lo] = values[a:b]
+    return out
+
+
+def _plain_mean_of_znormalised(rows: FloatArray) -> FloatArray:
+    deviation = rows.std(axis=1, keepdims=True)
+    usable = np.isfinite(deviation) & (deviation > 0.0)
+    centred = np.where(usable, (rows - rows.mean(axis=1, keepdims=True)) / np.where(usable, deviation, 1.0), 0.0)
+    return znormalised(centred.mean(axis=0))
+
+
+@pytest.mark.parametrize("count", [1, 1000, 10**7])
+@pytest.mark.parametrize("m", [4, 10**4, 10**6])
+def test_fixed_point_sums_of_windows_cannot_overflow(count: int, m: int) -> None:
+    scale = _fixed_scale(count, m)
+    # Every point of a z-normalised window lies within sqrt(m) of 0.
+    assert count * (math.sqrt(m) * scale + 0.5) < 2.0**63
+    assert scale >= 2.0**20
