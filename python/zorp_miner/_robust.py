@@ -34,7 +34,8 @@ within ``SLACK`` of the length it was found at.
 
 Nothing depends on the order of the series: every choice is made on shapes and distances, and
 ties between equal keys fall to the key's letters. The work per series (window statistics and
-words, key counts, best matches, the windows at given places) is separate from the choices made
+words, key counts, best matches, the sums of the members' windows that refining averages, the
+windows at given places) is separate from the choices made
 over the whole set (ranking keys, screening, refining, accepting, ranking motifs): the series
 are read only through a `RobustStore`, whose per-series steps run part by part over a set held
 in parts (see ``zorp_miner._parts``), each from its own series alone, and whose results add up
@@ -654,8 +655,8 @@ class RobustStore:
 
     Each step runs as a task on every part of a set held in parts (``zorp_miner._parts``),
     reads that part's series alone, and its results are put together in series order (tables
-    of best matches side by side, key counts and member sums added up, nearest members taken in
-    part order): the same whatever the parts. Parts held in this process keep what a task
+    of best matches side by side, key counts, member sums and realignment sums added up,
+    nearest members taken in part order): the same whatever the parts. Parts held in this process keep what a task
     prepared from their series (the matching bank of the current length, the proposal
     windows) for the next task that needs it.
 
