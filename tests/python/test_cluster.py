@@ -135,9 +135,17 @@ def test_the_cluster_drops_the_averages_once_read_or_dropped(
     del futures
     assert client.run_on_scheduler(in_memory, keys) == keys
     if how == "read":
+        second = sorted(future.key for future, _ in vars(got[1])[LATER].held)
         assert got[0].average_occurrences.shape == (got[0].support, got[0].length)
-        # The parts hold both motifs' averages: the other motif still needs them.
-        assert client.run_on_scheduler(in_memory, keys) == keys
+        # The parts the second motif occurs in keep their values for it; a part only the first
+        # one occurs in drops them once the first is read (the release reaches the scheduler a
+        # moment later).
+        deadline = time.monotonic() + 30
+        while client.run_on_scheduler(in_memory, keys) != second and time.monotonic() < deadline:
+            time.sleep(0.05)
+        assert client.run_on_scheduler(in_memory, keys) == second
+        time.sleep(0.2)
+        assert client.run_on_scheduler(in_memory, keys) == second
         assert got[1].average_occurrences.shape == (got[1].support, got[1].length)
     else:
         del got
