@@ -532,14 +532,10 @@ def realigned_each(store: RobustStore, groups: list[tuple[IntArray, IntArray]], 
     """`realigned` for each (starts, members) of groups, in one pass over the parts.
 
     The parts add up their members' z-normalised windows at every shift in fixed point
-    (`RobustStore.realignment_sums`), so that only one sum per group and shift reaches this
-    process, and the sums are exact: the same whatever the parts and the order of the members.
+    (`RobustStore.realignment_means`), so that only one mean per group and shift reaches this
+    process, and it is exact: the same whatever the parts and the order of the members.
     """
-    sums = store.realignment_sums(groups, m)
-    return [
-        _realigned_shape(total, valid, len(members), _fixed_scale(len(members), m), m)
-        for (_, members), (total, valid) in zip(groups, sums)
-    ]
+    return [_realigned_shape(centres, valid, m) for centres, valid in store.realignment_means(groups, m)]
 
 
 def _fixed_scale(count: int, m: int) -> float:
@@ -562,11 +558,11 @@ def _shifted_rows(block: FloatArray, m: int) -> tuple[FloatArray, npt.NDArray[np
     return np.nan_to_num((views - views.mean(axis=2, keepdims=True)) / safe), np.all(usable[:, :, 0], axis=0)
 
 
-def _realigned_shape(total: IntArray, valid: npt.NDArray[np.bool_], count: int, scale: float, m: int) -> FloatArray:
-    """`realigned` from the members' fixed-point sums at every shift (see `_shifted_rows`)."""
+def _realigned_shape(centres: FloatArray, valid: npt.NDArray[np.bool_], m: int) -> FloatArray:
+    """`realigned` from the members' mean z-normalised windows at every shift (see
+    `_shifted_rows`) and whether every member's window is usable there."""
     half = m // 2
     step = max(1, m // 32)
-    centres = total.astype(np.float64) / (scale * float(count))
     agreement = np.where(valid, np.einsum("ij,ij->i", centres, centres) / m, -1.0)
     shifts = np.arange(-half, half + 1, step)[: len(agreement)]
     for j in np.lexsort((np.abs(shifts), -agreement)).tolist():
@@ -655,7 +651,7 @@ class RobustStore:
 
     Each step runs as a task on every part of a set held in parts (``zorp_miner._parts``),
     reads that part's series alone, and its results are put together in series order (tables
-    of best matches side by side, key counts, member sums and realignment sums added up,
+    of best matches side by side, key counts, member sums and the sums of realigned windows added up,
     nearest members taken in part order): the same whatever the parts. Parts held in this process keep what a task
     prepared from their series (the matching bank of the current length, the proposal
     windows) for the next task that needs it.
@@ -713,27 +709,33 @@ class RobustStore:
                 out[k] = window
         return out
 
-    def realignment_sums(
+    def realignment_means(
         self, groups: list[tuple[IntArray, IntArray]], m: int
-    ) -> list[tuple[IntArray, npt.NDArray[np.bool_]]]:
-        """For each (starts, members) of groups: the fixed-point sums (at `_fixed_scale`) of the
-        members' z-normalised windows of m points at every shift of -m/2 to m/2 points from
-        their starts (steps of m // 32), (shifts, m); and whether every member's window at a
-        shift is usable. Each part adds up its own members; the parts' sums are added up part
+    ) -> list[tuple[FloatArray, npt.NDArray[np.bool_]]]:
+        """For each (starts, members) of groups: the mean of the members' z-normalised windows
+        of m points at every shift of -m/2 to m/2 points from their starts (steps of m // 32),
+        (shifts, m); and whether every member's window at a shift is usable. Each part adds up
+        its own members in fixed point (at `_fixed_scale`); the parts' sums are added up part
         after part where the parts are, exactly, so this process receives one sum per group."""
         ends = [*self.parts.firsts[1:], self.count]
+        scales = [_fixed_scale(len(members), m) for _, members in groups]
         each = []
         for first, end in zip(self.parts.firsts, ends):
             part_groups = []
-            for starts, members in groups:
+            for (starts, members), scale in zip(groups, scales):
                 inside = (members >= first) & (members < end)
-                part_groups.append((members[inside], starts[inside], _fixed_scale(len(members), m)))
+                part_groups.append((members[inside], starts[inside], scale))
             each.append((part_groups,))
-        start: list[tuple[IntArray, npt.NDArray[np.bool_]] | None] | None = None
+        start: RealignSums | None = None
         total = self.parts.fold(_added_sums, start, self.parts.keep(_realignment_task, m, each=each))
         if total is None or any(group is None for group in total):
             raise ValueError("a group to realign has no members")
-        return cast(list[tuple[IntArray, npt.NDArray[np.bool_]]], total)
+        return [
+            (sums.astype(np.float64) / (scale * float(len(members))), valid)
+            for (sums, valid), scale, (_, members) in zip(
+                cast(list[tuple[IntArray, npt.NDArray[np.bool_]]], total), scales, groups
+            )
+        ]
 
     def key_counts(self, m: int, letters: int, alphabets: tuple[int, ...]) -> list[KeyTable]:
         """Per alphabet, the key counts of the proposal windows (``_native.count_keys``) of
