@@ -171,13 +171,18 @@ std::vector<size_t> Occurrences::groups_by_series() const {
     return order;
 }
 
+// Worked out in 64 bits: where size_t has 32, half of a machine of 8 GiB or more would wrap
+// around to any size, none included. A process of 32-bit pointers addresses 4 GiB at most
+// whatever the machine holds, so its budget is half of that at most.
 size_t memory_budget_bytes() {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long page_size = sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || page_size <= 0) {
-        return size_t{8} << 30;
-    }
-    return static_cast<size_t>(pages) / 2 * static_cast<size_t>(page_size);
+    const uint64_t half_the_machine =
+        pages > 0 && page_size > 0
+            ? static_cast<uint64_t>(pages) / 2 * static_cast<uint64_t>(page_size)
+            : uint64_t{8} << 30;
+    const uint64_t half_the_address_space = std::numeric_limits<size_t>::max() / 2;
+    return static_cast<size_t>(std::min(half_the_machine, half_the_address_space));
 }
 
 namespace {

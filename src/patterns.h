@@ -72,7 +72,7 @@ class PatternMiner {
     double get_support_threshold() const { return support_threshold; }
     // What the table and the levels hold, as counted against the memory budget.
     double get_table_bytes() const { return table_bytes; }
-    // The memory a run may plan to hold: half the machine's physical memory unless set.
+    // The memory a run may plan to hold: memory_budget_bytes() unless set.
     void set_memory_budget(double bytes) { memory_budget = bytes; }
     // The patterns a run whose threshold is not positive may plan to build and sift: four
     // million unless set, a few seconds' work.

@@ -1,0 +1,119 @@
+// Limits that differ where size_t and pointers are 32 bits (the i686 musl build): lengths near
+// 2^31 and 2^32, and the memory budget. The same tests run in every build; the few that only
+// mean something in a 32-bit address space skip elsewhere.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "motif.h"
+#include "patterns.h"
+
+namespace zorp {
+namespace {
+
+constexpr int int_max = std::numeric_limits<int>::max();
+constexpr bool small_address_space = sizeof(void*) == 4;
+
+// Half the machine's memory, as a process that can address it all would take, but never more
+// than half of what this process can address: a larger figure is no budget it could keep, and
+// taken modulo 2^32 it would come out as any size, none at all included.
+TEST(MemoryBudget, HalfThePhysicalMemoryWithinHalfTheAddressSpace) {
+    const auto pages = static_cast<uint64_t>(sysconf(_SC_PHYS_PAGES));
+    const auto page_size = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    ASSERT_GT(pages, 0u);
+    const uint64_t half_the_machine = pages * page_size / 2;
+    const uint64_t half_the_address_space = uint64_t{std::numeric_limits<size_t>::max()} / 2;
+    const auto budget = static_cast<uint64_t>(memory_budget_bytes());
+    EXPECT_LE(budget, half_the_address_space);
+    EXPECT_LE(budget, half_the_machine);
+    EXPECT_GE(budget + page_size, std::min(half_the_machine, half_the_address_space));
+}
+
+// Lengths of seglen x letters up to 2^31 - 1 points are kept whole; beyond they are refused,
+// also where the product taken modulo 2^32 would be small (65537 x 65536 = 2^32 + 2^16).
+TEST(Lengths, MotifLengthsUpTo2To31PointsAndNoFurther) {
+    EXPECT_EQ(Motif("a").length_for(int_max), int_max);
+    EXPECT_EQ(Motif(Word(2, 'a')).length_for((1 << 30) - 1), int_max - 1);
+    EXPECT_EQ(Motif(Word(65535, 'a')).length_for(32768), 2147450880);
+    for (const auto& [letters, seglen] : std::vector<std::pair<size_t, int>>{
+             {2, 1 << 30}, {65536, 32768}, {65537, 65536}, {131072, 32768}, {4, int_max}}) {
+        EXPECT_THROW(Motif(Word(letters, 'a')).length_for(seglen), std::length_error)
+            << letters << " letters of " << seglen;
+    }
+}
+
+// A best match whose start in points passes 2^31 - 1 is refused, wherever it lies modulo 2^32.
+TEST(Lengths, BestMatchStartsPast2To31AreRefused) {
+    const SeriesSet ts{{1.0, 2.0, 3.0}};
+    for (int position : {32768, 65537, 1 << 20}) {
+        Motif motif("a");
+        motif.record_index(0, position);  // past the series' end: no points, distance 0
+        try {
+            motif.map(ts, 65536);
+            FAIL() << "position " << position << " mapped";
+        } catch (const std::length_error& error) {
+            EXPECT_NE(std::string(error.what()).find("best match start"), std::string::npos);
+        }
+        EXPECT_EQ(motif.get_length(), 0);
+    }
+    Motif within("a");
+    within.record_index(0, 32767);
+    within.map(ts, 65536);
+    EXPECT_EQ(within.get_best_matches().at(0), 32767 * 65536);
+}
+
+// Occurrences whose start in points lies at or past 2^31 or 2^32 hold no points of the series.
+TEST(Lengths, OccurrencesStartingPast2To31HoldNoPoints) {
+    const Series series{1.0, 2.0, 3.0, 4.0};
+    Motif motif("aa");
+    motif.record_index(0, 0);
+    motif.map({series}, 2);
+    const std::vector<double> last = motif.get_occurrence(series, 1);
+    ASSERT_EQ(last.size(), 4u);
+    EXPECT_EQ(last[0], 3.0);
+    EXPECT_EQ(last[1], 4.0);
+    EXPECT_TRUE(std::isnan(last[2]) && std::isnan(last[3]));
+    for (int position : {1 << 30, (1 << 30) + 1, int_max}) {
+        const std::vector<double> occurrence = motif.get_occurrence(series, position);
+        ASSERT_EQ(occurrence.size(), 4u);
+        EXPECT_TRUE(std::all_of(occurrence.begin(), occurrence.end(), [](double value) {
+            return std::isnan(value);
+        })) << position;
+    }
+}
+
+// In a 32-bit process no run may plan on more than 2 GiB: what would need more is refused
+// before it is built, with the refusal that names what to change, never attempted until an
+// allocation fails. The figures below lie between 2 GiB and 4 GiB.
+TEST(MemoryBudget, RunsBeyondA32BitAddressSpaceAreRefusedUpFront) {
+    if (!small_address_space) {
+        GTEST_SKIP() << "only a 32-bit process is bounded by its address space here";
+    }
+    // The statistics of a motif of 187,500,000 points in one series: its average and the
+    // representative, 3 GB.
+    Motif motif("a");
+    motif.record_index(0, 0);
+    EXPECT_THROW(motif.map({{1.0, 2.0}}, 187500000), MemoryLimitExceeded);
+    EXPECT_EQ(motif.get_length(), 0);
+
+    // The index of 40 million letters, at 64 bytes each: 2.6 GB.
+    PatternMiner miner(1.0, 1, 0, 1.0);
+    try {
+        miner.mine({Word(40000000, 'a')});
+        FAIL() << "not refused";
+    } catch (const MemoryLimitExceeded& error) {
+        EXPECT_NE(std::string(error.what()).find("indexing"), std::string::npos) << error.what();
+    }
+    EXPECT_TRUE(miner.get_frequent().empty());
+}
+
+}  // namespace
+}  // namespace zorp
