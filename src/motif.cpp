@@ -217,6 +217,12 @@ size_t window_run_for(size_t letters) {
     return letters >= window_pattern_letters ? window_run_length : size_t{0};
 }
 
+// Whether a position is the one after another; the sum is taken wider than int, since nothing
+// follows 2^31 - 1.
+bool follows(int before, int position) {
+    return int64_t{before} + 1 == position;
+}
+
 // Sums the points of one series' occurrences at each offset, with buffers reused from series to
 // series.
 class OccurrenceSummer {
@@ -239,7 +245,7 @@ class OccurrenceSummer {
         std::fill(counts.begin(), counts.end(), 0.0);
         for (const int* run = first; run != last;) {
             const int* end = run + 1;
-            while (end != last && *end == end[-1] + 1) {
+            while (end != last && follows(end[-1], *end)) {
                 ++end;
             }
             cancel.count(static_cast<size_t>(end - run) * length);
@@ -268,7 +274,7 @@ class OccurrenceSummer {
         }
         size_t run = 1;
         for (const int* at = first + 1; at < last; ++at) {
-            run = *at == at[-1] + 1 ? run + 1 : 1;
+            run = follows(at[-1], *at) ? run + 1 : 1;
             if (run >= window_run) {
                 return true;
             }

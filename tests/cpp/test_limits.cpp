@@ -90,6 +90,21 @@ TEST(Lengths, OccurrencesStartingPast2To31HoldNoPoints) {
     }
 }
 
+// Positions up to 2^31 - 1 are letter positions like any other: the runs of consecutive
+// positions end there, without an int overflowing into the next position.
+TEST(Lengths, RunsOfPositionsEndAt2To31) {
+    const Series series{1.0, 2.0, 3.0, 4.0, 5.0, 6.0};
+    const std::vector<int> positions{int_max - 2, int_max - 1, int_max, 0, 1, 2, int_max};
+    const OccurrenceSums one_by_one = sum_occurrences(series, positions, 2, 4, 0);
+    EXPECT_EQ(one_by_one.sums, (std::vector<double>{9.0, 12.0, 8.0, 10.0}));
+    EXPECT_EQ(one_by_one.counts, (std::vector<double>{3.0, 3.0, 2.0, 2.0}));
+    for (size_t window_run : {1, 2, 3}) {
+        const OccurrenceSums runs = sum_occurrences(series, positions, 2, 4, window_run);
+        EXPECT_EQ(runs.sums, one_by_one.sums) << window_run;
+        EXPECT_EQ(runs.counts, one_by_one.counts) << window_run;
+    }
+}
+
 // In a 32-bit process no run may plan on more than 2 GiB: what would need more is refused
 // before it is built, with the refusal that names what to change, never attempted until an
 // allocation fails. The figures below lie between 2 GiB and 4 GiB.
