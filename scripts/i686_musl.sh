@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the C++ core and its unit tests for 32-bit x86 Linux with musl, the platform the module
 # is made for, and runs them on this machine under the kernel's IA-32 emulation: there size_t
-# and pointers are 32 bits, which the x86_64 builds never check. The cross compiler is zig
-# (ZIG_VERSION below, from PyPI, installed into .venv); GoogleTest is built from the sources
-# libgtest-dev installs in /usr/src/googletest; the tests are linked against musl's shared C
-# library and run through the musl loader of Debian 13's i386 package, which this script
-# fetches by name into build/i686-musl without changing the system's apt configuration. On a
-# machine that cannot run 32-bit x86 programs it says so in one line and skips the tests.
-# Exits non-zero when a build step or a test fails.
+# and pointers are 32 bits, which the x86_64 builds never check. The tests are linked against
+# musl's shared C library and run through the loader of Debian 13's i386 musl package, which
+# this script fetches by name into build/i686-musl without changing the system's apt
+# configuration. The cross compiler is zig (zig_version below, from PyPI, installed into the
+# user's cache); GoogleTest is built from the sources libgtest-dev installs in
+# /usr/src/googletest. On a machine that cannot run 32-bit x86 programs it says so in one line
+# and skips the tests. Exits non-zero when a step or a test fails.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -18,8 +18,8 @@ say() { printf '[i686-musl] %s\n' "$*" >&2; }
 . "$root/scripts/packages.sh"
 
 # Pinned, so that every run builds with the same compiler and C++ runtime. zig's default x86
-# target has SSE2 floating point, as the musllinux i686 wheels do; its -march=i686 (x87) would
-# test zig's own math functions (its std::ceil rounds wrongly there), not this code.
+# target is the Pentium 4, with SSE2 floating point; under -march=i686 (x87) zig's own std::ceil
+# has been seen to give ceil(7.0 / 3) as 2.33349609375, which would test zig, not this code.
 zig_version=0.17.1
 target=x86-linux-musl
 # musl 1.2.5 or later: Debian 12's 1.2.3 lacks symbols (statx) that zig's musl programs use.
@@ -33,33 +33,6 @@ jobs=$(nproc 2>/dev/null || echo 2)
 if [ ! -x "$python" ]; then
     say "no .venv here: run scripts/setup.sh first"
     exit 1
-fi
-
-say "zig $zig_version (PyPI package ziglang)"
-"$python" -m pip install --quiet --disable-pip-version-check "ziglang==$zig_version"
-zig=$("$python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
-
-# CMake takes a compiler as one program: these name zig's C++ compiler for the target and its
-# archiver.
-mkdir -p "$work/bin"
-printf '#!/bin/sh\nexec "%s" c++ -target %s "$@"\n' "$zig" "$target" >"$work/bin/c++"
-printf '#!/bin/sh\nexec "%s" ar "$@"\n' "$zig" >"$work/bin/ar"
-printf '#!/bin/sh\nexec "%s" ranlib "$@"\n' "$zig" >"$work/bin/ranlib"
-chmod +x "$work/bin/c++" "$work/bin/ar" "$work/bin/ranlib"
-
-# A static program needs no loader: whether it runs tells whether this machine runs 32-bit x86
-# programs at all. Only its build may fail the stage.
-printf 'int main(void) { return 0; }\n' >"$work/probe.c"
-"$zig" cc -target "$target" -static "$work/probe.c" -o "$work/probe"
-if ! "$work/probe" 2>/dev/null; then
-    say "SKIPPED: this machine cannot run 32-bit x86 programs (no IA-32 emulation), so the core was not tested for i686 musl"
-    exit 0
-fi
-
-# GoogleTest's sources come with libgtest-dev (in its dependency googletest).
-if [ ! -f /usr/src/googletest/CMakeLists.txt ]; then
-    say "installing GoogleTest's sources (libgtest-dev)"
-    install_packages libgtest-dev
 fi
 
 # The mirror this machine's own Debian packages come from.
@@ -118,7 +91,50 @@ if ! dpkg --compare-versions "$musl_version" ge "$musl_least"; then
     exit 1
 fi
 loader="$work/musl/usr/lib/ld-musl-i386.so.1"
+
+# The loader is itself a 32-bit x86 program, which says who it is when run alone (and exits
+# with 1): whether the kernel will run it tells whether this machine runs such programs at all,
+# before anything is built. The shell's status 126 is the kernel's refusal; anything else that
+# goes wrong is a failure.
+status=0
+banner=$("$loader" 2>&1) || status=$?
+if [ "$status" -eq 126 ]; then
+    say "SKIPPED: this machine cannot run 32-bit x86 programs (no IA-32 emulation), so the core was not tested for i686 musl"
+    exit 0
+fi
+if [[ "$banner" != "musl libc (i386)"* ]]; then
+    say "the loader ${loader#"$root"/} did not run as it should (status $status): $banner"
+    exit 1
+fi
 say "musl $musl_version's loader: ${loader#"$root"/}"
+
+# zig keeps what it builds for a target (its C++ runtime and musl, minutes of work) in
+# ~/.cache/zig, keyed on its own files: a zig installed afresh, as into the .venv of every fresh
+# clone, builds them all again. So it is installed once per version into the user's cache,
+# beside pip's and zig's own, and used from there.
+zig_home="${XDG_CACHE_HOME:-$HOME/.cache}/zorp_miner/ziglang-$zig_version"
+zig="$zig_home/ziglang/zig"
+if [ "$("$zig" version 2>/dev/null || true)" != "$zig_version" ]; then
+    say "installing zig $zig_version (PyPI package ziglang) into $zig_home"
+    rm -rf "$zig_home"
+    "$python" -m pip install --quiet --disable-pip-version-check --no-deps --target "$zig_home" \
+        "ziglang==$zig_version"
+fi
+say "zig $("$zig" version): $zig"
+
+# CMake takes a compiler as one program: these name zig's C++ compiler for the target and its
+# archiver.
+mkdir -p "$work/bin"
+printf '#!/bin/sh\nexec "%s" c++ -target %s "$@"\n' "$zig" "$target" >"$work/bin/c++"
+printf '#!/bin/sh\nexec "%s" ar "$@"\n' "$zig" >"$work/bin/ar"
+printf '#!/bin/sh\nexec "%s" ranlib "$@"\n' "$zig" >"$work/bin/ranlib"
+chmod +x "$work/bin/c++" "$work/bin/ar" "$work/bin/ranlib"
+
+# GoogleTest's sources come with libgtest-dev (in its dependency googletest).
+if [ ! -f /usr/src/googletest/CMakeLists.txt ]; then
+    say "installing GoogleTest's sources (libgtest-dev)"
+    install_packages libgtest-dev
+fi
 
 # Every program the build runs (GoogleTest's listing of the tests, then CTest's runs) goes
 # through the loader: the tests are linked against musl's shared C library (zig links musl
