@@ -56,7 +56,9 @@ class PatternMiner {
     std::vector<Word> long_enough() const;
     // Which patterns of such a list (distinct patterns, longest first) the redundancy rule
     // removes: each pattern q, in list order and not removed itself, removes every pattern p not
-    // longer than q that it overlaps by more than max_overlap.
+    // longer than q that it overlaps by more than max_overlap. Refuses a list whose table of
+    // letter counts (4 bytes per pattern and distinct letter) would not fit in what the budget
+    // leaves.
     std::vector<char> redundant_among(const std::vector<Word>& kept,
                                       const Cancellation& cancel = Cancellation()) const;
 

@@ -105,6 +105,40 @@ TEST(Lengths, RunsOfPositionsEndAt2To31) {
     }
 }
 
+// The redundancy pass holds a count per pattern and distinct letter: 256 patterns over 256
+// letters take 262,144 bytes. Beyond the budget they are refused before they are allocated,
+// weighed where no size_t wraps around (2^24 patterns would need 2^32 counts).
+TEST(MemoryBudget, TheRedundancyPassRefusesLetterCountsBeyondTheBudget) {
+    Word every_byte;
+    std::vector<Word> patterns;
+    for (int byte = 0; byte < 256; ++byte) {
+        every_byte.push_back(static_cast<char>(byte));
+        patterns.emplace_back(1, static_cast<char>(byte));
+    }
+    PatternMiner exact(1.0, 1, 1, 0.9);
+    exact.set_memory_budget(262144.0);
+    EXPECT_EQ(exact.redundant_among(patterns), std::vector<char>(256, 0));
+    PatternMiner short_by_a_byte(1.0, 1, 1, 0.9);
+    short_by_a_byte.set_memory_budget(262143.0);
+    EXPECT_THROW(short_by_a_byte.redundant_among(patterns), MemoryLimitExceeded);
+
+    // A run: its patterns, their index and their occurrences fit in 110,000 bytes, the counts
+    // of its redundancy pass do not.
+    PatternMiner run(1.0, 1, 1, 0.9);
+    run.set_memory_budget(110000.0);
+    try {
+        run.mine({every_byte});
+        FAIL() << "not refused";
+    } catch (const MemoryLimitExceeded& error) {
+        EXPECT_NE(std::string(error.what()).find("for redundancy"), std::string::npos)
+            << error.what();
+    }
+    PatternMiner without_the_pass(1.0, 1, 1, 1.0);
+    without_the_pass.set_memory_budget(110000.0);
+    without_the_pass.mine({every_byte});
+    EXPECT_EQ(without_the_pass.get_frequent().size(), 256u);
+}
+
 // In a 32-bit process no run may plan on more than 2 GiB: what would need more is refused
 // before it is built, with the refusal that names what to change, never attempted until an
 // allocation fails. The figures below lie between 2 GiB and 4 GiB.
