@@ -87,7 +87,7 @@ if [ "${#debs[@]}" -ne 1 ] || [ ! -e "$work/musl/usr/lib/ld-musl-i386.so.1" ]; t
 fi
 musl_version=$(dpkg-deb -f "$work"/musl_*_i386.deb Version)
 if ! dpkg --compare-versions "$musl_version" ge "$musl_least"; then
-    say "Debian's $musl_suite has musl $musl_version for i386; these programs need $musl_least or later"
+    say "Debian's $musl_suite has musl $musl_version for i386; zig needs $musl_least or later"
     exit 1
 fi
 loader="$work/musl/usr/lib/ld-musl-i386.so.1"
@@ -99,7 +99,7 @@ loader="$work/musl/usr/lib/ld-musl-i386.so.1"
 status=0
 banner=$("$loader" 2>&1) || status=$?
 if [ "$status" -eq 126 ]; then
-    say "SKIPPED: this machine cannot run 32-bit x86 programs (no IA-32 emulation), so the core was not tested for i686 musl"
+    say "SKIPPED: this machine cannot run 32-bit x86 programs; the core is not tested for i686 musl"
     exit 0
 fi
 if [[ "$banner" != "musl libc (i386)"* ]]; then
