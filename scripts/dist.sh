@@ -29,7 +29,7 @@ set +e
 "$python" -m build --outdir build/dist . 2>&1 | tee build/dist.log | {
     grep --line-buffered -E '^\* |Building CXX object|Linking CXX' |
         sed -u -e 's/^\* //' -e 's/^.*Building CXX object .*\/\([^/]*\)\.o$/compiling \1/' \
-            -e 's/^.*Linking CXX shared module \([^ ]*\).*/linking \1/' -e 's/^/[dist]   /' >&2
+            -e 's/^.*Linking CXX [a-z ]* \([^ ]*\)$/linking \1/' -e 's/^/[dist]   /' >&2
     true
 }
 built=${PIPESTATUS[0]}
