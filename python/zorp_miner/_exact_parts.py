@@ -28,7 +28,7 @@ import numpy.typing as npt
 
 from . import _native
 from ._parts import Parts
-from .inputs import FloatArray
+from .inputs import FloatArray, refuse_missing
 from .params import INT32_MAX, ExactParams
 from .results import Motif, Motifs, _match_distance, _normalised_series, later_averages
 
@@ -184,6 +184,7 @@ def _native_budget() -> float:
 def _words_task(
     series: list[FloatArray], first: int, seglen: int, alphabet: int, cache: Cache = None
 ) -> list[bytes]:
+    refuse_missing(series, first)
     return _native.normalised_words(series, seglen, alphabet)
 
 
