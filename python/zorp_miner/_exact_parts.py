@@ -26,7 +26,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from . import _native
+from . import _native, progress
 from ._parts import Parts
 from .inputs import FloatArray, refuse_missing
 from .params import INT32_MAX, ExactParams
@@ -54,9 +54,12 @@ def mine_exact_parts(parts: Parts, params: ExactParams) -> Motifs:
         When the statistics of the motifs returned would need more than half this machine's
         memory.
     """
+    progress.plan(5)  # progress: the steps below
+    progress.step("letters of the series")
     words = [
         word for part in parts.run(_words_task, params.seglen, params.alphabet) for word in part
     ]
+    progress.step("mining the letter patterns")
     mined = _native.mine_words(
         words, params.minsup, params.min_len, params.max_len, params.max_overlap
     )
@@ -73,11 +76,14 @@ def mine_exact_parts(parts: Parts, params: ExactParams) -> Motifs:
         (_part_motifs(patterns, groups, first, end),)
         for first, end in zip(parts.firsts, [*parts.firsts[1:], len(parts.lengths)])
     ]
+    progress.step(f"averaging the occurrences of {len(patterns)} patterns")
     averages = parts.keep(_averages_task, params.seglen, each=each)
     lengths = [params.seglen * len(pattern) for pattern in patterns]
     start = [(np.zeros(length), np.zeros(length)) for length in lengths]
+    progress.step("representatives")
     sums = parts.fold(_representatives_task, start, averages)
     representatives = [_native.representative_from(total, count) for total, count in sums]
+    progress.step("best matches and ranking")
     matches = parts.run(_matches_task, representatives, params.seglen, each=each)
     naeds = []
     for k, length in enumerate(lengths):
