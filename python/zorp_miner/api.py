@@ -9,7 +9,7 @@ from typing import TYPE_CHECKING, Literal
 import numpy as np
 
 from . import progress as _progress
-from ._errors import RunRefused
+from ._errors import ClusterError, RunRefused
 from ._interface import option
 from ._parts import Parts
 from ._robust import LENGTH_LETTERS_MIN, LENGTH_SEGLEN, RobustStore, discover
@@ -176,6 +176,7 @@ def find_motifs(
     zorp_miner.ClusterError
         On a cluster: when a part could not be worked on, even on other workers, after the
         workers running it were lost; the message names the part. Never a partial result.
+        Also when no scheduler answers at an address given as ``client`` within 10 seconds.
 
     Examples
     --------
@@ -228,7 +229,7 @@ def run_on_cluster(
     """Run a mode on a Dask cluster over the parts of data (see :func:`find_motifs`)."""
     from . import _dask
 
-    cluster, opened = _dask.client_of(client)
+    cluster, opened = connected(client)
     try:
         with _dask.dask_parts(data, cluster) as parts:
             motifs = run_parts(parts, params)
@@ -237,6 +238,31 @@ def run_on_cluster(
     finally:
         if opened:
             cluster.close()
+
+
+# How long a client opened here from a scheduler's address tries to reach it, in seconds.
+CONNECT_SECONDS = 10
+
+
+def connected(client: object) -> "tuple[Client, bool]":
+    """The client to run on, and whether it was opened here (from an address, which must
+    answer within CONNECT_SECONDS).
+
+    Raises
+    ------
+    ClusterError
+        When no scheduler answers at the address in time; the message names it.
+    """
+    from . import _dask  # first: importing distributed sets its defaults
+
+    try:
+        with _dask.dask.config.set({"distributed.comm.timeouts.connect": f"{CONNECT_SECONDS}s"}):
+            return _dask.client_of(client)
+    except OSError as error:
+        raise ClusterError(
+            f"no scheduler answered at {client} within {CONNECT_SECONDS} s ({error}); check "
+            "the address, and that the scheduler runs and is reachable from here"
+        ) from None
 
 
 def run_parts(parts: Parts, params: RobustParams | ExactParams) -> Motifs:

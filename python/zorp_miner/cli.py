@@ -19,11 +19,11 @@ from pathlib import Path
 from typing import TYPE_CHECKING, Any, NoReturn
 
 from . import progress
-from ._errors import RunRefused
+from ._errors import ClusterError, RunRefused
 from ._extras import require
 from ._interface import COMMAND_LINE
 from ._version import __version__
-from .api import MODES, checked_params, run, run_parts
+from .api import MODES, checked_params, connected, run, run_parts
 from .files import FORMATS, MAX_JSON_BYTES, MAX_LINE_BYTES, load
 from .inputs import refuse_missing
 from .params import ALPHABET_MAX, ALPHABET_MIN, LENGTH_MIN, ExactParams, RobustParams
@@ -94,6 +94,9 @@ def main(argv: list[str] | None = None) -> int:
         return 2
     except RunRefused as error:
         _say(f"run refused: {error}")
+        return 1
+    except ClusterError as error:
+        _say(f"run failed: {error}")
         return 1
     except (ValueError, TypeError, ImportError) as error:
         _say(f"error: {error}")
@@ -363,7 +366,7 @@ def _run_on_cluster(
     names: list[str],
     options: dict[str, Any],
 ) -> int:
-    from ._dask import ClusterError, DaskParts, file_recipes
+    from ._dask import DaskParts, file_recipes
 
     with _cluster(args.scheduler, args.workers) as client:
         started = time.perf_counter()
@@ -416,6 +419,8 @@ def _write(
         _write_json({"file": names[0] if len(names) == 1 else names}, motifs)
     elif args.format == "csv":
         sys.stdout.write(csv_text(motifs))
+        if not motifs.found:
+            _say(f"0 motifs found: {motifs.reason}")
     else:
         sys.stdout.write(table_body(motifs, elapsed))
     if args.plot is not None:
@@ -577,7 +582,7 @@ def _cluster(address: str | None, workers: int | None) -> Iterator["Client"]:
     from ._dask import local_cluster
 
     if address is not None:
-        with Client(address) as client:
+        with connected(address)[0] as client:
             yield client
         return
     with local_cluster(workers or 1) as cluster, Client(cluster) as client:

@@ -380,3 +380,16 @@ def test_the_demo_says_how_to_reach_the_package_from_a_python_without_it() -> No
     assert done.returncode == 1 and done.stdout == ""
     assert "run .venv/bin/python examples/demo.py, or source .venv/bin/activate" in done.stderr
     assert "Traceback" not in done.stderr
+
+
+def test_an_unreachable_scheduler_fails_in_one_line_within_the_time_out(
+    monkeypatch: pytest.MonkeyPatch, capsys: pytest.CaptureFixture[str]
+) -> None:
+    pytest.importorskip("distributed")
+    monkeypatch.setattr(zorp_miner.api, "CONNECT_SECONDS", 1)
+    assert main([*PLANTED, "--scheduler", "tcp://127.0.0.1:1"]) == 1
+    err = capsys.readouterr().err
+    assert err.startswith("zorp-miner: run failed: no scheduler answered at tcp://127.0.0.1:1 within 1 s")
+    assert err.count("\n") == 1
+    with pytest.raises(zorp_miner.ClusterError, match="no scheduler answered at tcp://127.0.0.1:1"):
+        zorp_miner.find_motifs([[1.0, 2.0, 3.0]], client="tcp://127.0.0.1:1", length=4)
