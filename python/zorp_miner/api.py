@@ -255,8 +255,10 @@ def connected(client: object) -> "tuple[Client, bool]":
     """
     from . import _dask  # first: importing distributed sets its defaults
 
+    import dask
+
     try:
-        with _dask.dask.config.set({"distributed.comm.timeouts.connect": f"{CONNECT_SECONDS}s"}):
+        with dask.config.set({"distributed.comm.timeouts.connect": f"{CONNECT_SECONDS}s"}):
             return _dask.client_of(client)
     except OSError as error:
         raise ClusterError(

@@ -307,8 +307,16 @@ class _Table:
         """The header and index column of a table, given or detected from its first lines."""
         rows = [_split(line, delimiter, name, number) for number, line in sample]
         if index_col is None and len(rows) > 1 and rows[0] and not rows[0][0]:
-            if any(rows[0][1:]) and all(cells and cells[0] for cells in rows[1:]):
-                return cls(name, True, True)  # DataFrame.to_csv(): names over an index
+            # DataFrame.to_csv(): names over an index. Told from a series whose first point is
+            # missing by the names (not numbers) or the index (labels, or 0, 1, 2, ...).
+            firsts = [cells[0] if cells else "" for cells in rows[1:]]
+            names = [cell for cell in rows[0][1:] if cell]
+            if names and all(firsts) and (
+                not all(map(_is_number, names))
+                or not any(map(_is_number, firsts))
+                or _counts_up(firsts)
+            ):
+                return cls(name, True, True)
         if not header and len(rows) > 1 and len(rows[0]) >= 3 and _counts_up(rows[0]):
             # Column names 0, 1, 2, ... over other values: DataFrame.to_csv(index=False).
             header = not _counts_up(rows[1])
@@ -341,6 +349,14 @@ class _Table:
         if len(present) == 0:
             raise LoadError(f"{self.name}: row {number + 1} holds its index only, no values")
         return values[: present[-1] + 1]
+
+
+def _is_number(cell: str) -> bool:
+    try:
+        float(cell)
+    except ValueError:
+        return False
+    return True
 
 
 def _counts_up(cells: list[str]) -> bool:

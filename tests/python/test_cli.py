@@ -363,7 +363,9 @@ def test_ctrl_c_stops_the_run_with_one_line_and_status_130(tmp_path: pathlib.Pat
     assert err == "zorp-miner: interrupted\n"
 
 
-def test_separator_and_index_options(tmp_path: pathlib.Path, capsys: pytest.CaptureFixture[str]) -> None:
+def test_separator_and_index_options(
+    tmp_path: pathlib.Path, capsys: pytest.CaptureFixture[str]
+) -> None:
     rows = np.random.default_rng(1).normal(size=(6, 40)).round(3)
     text = "\n".join(f"r{i}|" + "|".join(map(str, row)) for i, row in enumerate(rows))
     (tmp_path / "bars.txt").write_text(text.replace("|", " "))
@@ -389,7 +391,9 @@ def test_an_unreachable_scheduler_fails_in_one_line_within_the_time_out(
     monkeypatch.setattr(zorp_miner.api, "CONNECT_SECONDS", 1)
     assert main([*PLANTED, "--scheduler", "tcp://127.0.0.1:1"]) == 1
     err = capsys.readouterr().err
-    assert err.startswith("zorp-miner: run failed: no scheduler answered at tcp://127.0.0.1:1 within 1 s")
+    assert err.startswith(
+        "zorp-miner: run failed: no scheduler answered at tcp://127.0.0.1:1 within 1 s"
+    )
     assert err.count("\n") == 1
     with pytest.raises(zorp_miner.ClusterError, match="no scheduler answered at tcp://127.0.0.1:1"):
         zorp_miner.find_motifs([[1.0, 2.0, 3.0]], client="tcp://127.0.0.1:1", length=4)

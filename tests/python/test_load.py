@@ -249,7 +249,10 @@ HOSTILE_TEXT: dict[str, tuple[str, str | bytes]] = {
     [
         ("sparse csv", "{path} line 1: holds NUL bytes, so it is not a text file"),
         ("sparse txt", "{path} line 1: holds NUL bytes, so it is not a text file"),
-        ("npy claiming 10^11 points", "{path}: its header announces an array of shape (100000000000,)"),
+        (
+            "npy claiming 10^11 points",
+            "{path}: its header announces an array of shape (100000000000,)",
+        ),
         (
             "npz of 500 arrays",
             "{path}: holds several arrays (array_000, array_001, array_002, array_003, array_004 "
@@ -284,7 +287,9 @@ def test_an_endless_device_is_refused(format: Any) -> None:
         load("/dev/zero", format=format)
 
 
-def frame_csv(tmp_path: pathlib.Path, name: str, write_frame: Callable[[Any, pathlib.Path], None]) -> pathlib.Path:
+def frame_csv(
+    tmp_path: pathlib.Path, name: str, write_frame: Callable[[Any, pathlib.Path], None]
+) -> pathlib.Path:
     pd = pytest.importorskip("pandas")
     frame = pd.DataFrame({"a": [1.5, 2.5, 3.5, 4.5], "b": [5.0, 6.0, 7.0, 8.0], "c": [9, 8, 7, 6]})
     path = tmp_path / name
@@ -302,7 +307,10 @@ ROWS = [list(row) for row in zip(*COLUMNS, strict=True)]
         ("index.csv", lambda frame, path: frame.to_csv(path)),
         ("no_index.csv", lambda frame, path: frame.to_csv(path, index=False)),
         ("named_index.csv", lambda frame, path: frame.rename_axis("t").to_csv(path)),
-        ("int_names.csv", lambda frame, path: frame.set_axis([0, 1, 2], axis=1).to_csv(path, index=False)),
+        (
+            "int_names.csv",
+            lambda frame, path: frame.set_axis([0, 1, 2], axis=1).to_csv(path, index=False),
+        ),
         ("int_names_index.csv", lambda frame, path: frame.set_axis([0, 1, 2], axis=1).to_csv(path)),
         ("semicolons.csv", lambda frame, path: frame.to_csv(path, sep=";")),
         ("tabs.txt", lambda frame, path: frame.to_csv(path, sep="\t")),
@@ -314,7 +322,8 @@ def test_what_pandas_writes_is_read_without_its_index_and_names(
     path = frame_csv(tmp_path, name, write_frame)
     # Named columns need the header skipped; the others are recognised.
     header = name.startswith(("no_index", "named_index"))
-    assert lists(load(path, layout="columns", header=header)) == lists([np.array(c, float) for c in COLUMNS])
+    columns = [np.array(values, dtype=np.float64) for values in COLUMNS]
+    assert lists(load(path, layout="columns", header=header)) == lists(columns)
     assert lists(load(path, header=header)) == lists([np.array(r, float) for r in ROWS])
 
 
@@ -365,3 +374,9 @@ def test_a_one_channel_3d_npy_is_its_rows(tmp_path: pathlib.Path) -> None:
     cube = np.arange(24.0).reshape(4, 1, 6)
     np.save(tmp_path / "aeon.npy", cube)
     assert lists(load(tmp_path / "aeon.npy")) == lists(list(cube[:, 0, :]))
+
+
+def test_a_first_line_missing_its_first_point_is_no_header(tmp_path: pathlib.Path) -> None:
+    path = write(tmp_path, "gap_first.csv", ",2.5,3.5\n4.5,5.5,6.5\n7.5,8.5,9.5\n")
+    rows = ([np.nan, 2.5, 3.5], [4.5, 5.5, 6.5], [7.5, 8.5, 9.5])
+    assert lists(load(path)) == lists([np.array(row) for row in rows])
