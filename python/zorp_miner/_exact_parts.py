@@ -28,7 +28,7 @@ import numpy.typing as npt
 
 from . import _native, progress
 from ._parts import Parts
-from .inputs import FloatArray, refuse_missing
+from .inputs import FloatArray, first_missing, missing_error
 from .params import INT32_MAX, ExactParams
 from .results import Motif, Motifs, _match_distance, _normalised_series, later_averages
 
@@ -56,9 +56,15 @@ def mine_exact_parts(parts: Parts, params: ExactParams) -> Motifs:
     """
     progress.plan(5)  # progress: the steps below
     progress.step("letters of the series")
-    words = [
-        word for part in parts.run(_words_task, params.seglen, params.alphabet) for word in part
-    ]
+    words: list[bytes] = []
+    for i, found in enumerate(parts.run(_words_task, params.seglen, params.alphabet)):
+        if isinstance(found, tuple):
+            # A missing point: named in the part that holds it, when the parts have names.
+            names = getattr(parts, "names", None)
+            if names is None:
+                raise missing_error(parts.firsts[i] + found[0], found[1])
+            raise missing_error(found[0], found[1], where=str(names[i]))
+        words.extend(found)
     progress.step("mining the letter patterns")
     mined = _native.mine_words(
         words, params.minsup, params.min_len, params.max_len, params.max_overlap
@@ -189,8 +195,12 @@ def _native_budget() -> float:
 
 def _words_task(
     series: list[FloatArray], first: int, seglen: int, alphabet: int, cache: Cache = None
-) -> list[bytes]:
-    refuse_missing(series, first)
+) -> list[bytes] | tuple[int, int]:
+    """The words of the part's series, or the first missing point (series in the part, point),
+    which the exact mode refuses."""
+    missing = first_missing(series)
+    if missing is not None:
+        return missing
     return _native.normalised_words(series, seglen, alphabet)
 
 

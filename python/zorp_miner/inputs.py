@@ -91,7 +91,7 @@ def as_series_set(data: object) -> list[FloatArray]:
     return [_series(_as_array(item, f"series {i}"), f"series {i}") for i, item in enumerate(items)]
 
 
-def refuse_missing(series: Sequence[FloatArray], first: int = 0) -> None:
+def refuse_missing(series: Sequence[FloatArray]) -> None:
     """Refuse a missing point (NaN) inside a series, as the exact mode must.
 
     The exact mode normalises each series as a whole, which one missing point would make
@@ -101,24 +101,35 @@ def refuse_missing(series: Sequence[FloatArray], first: int = 0) -> None:
     ----------
     series : sequence of numpy.ndarray
         Series as :func:`as_series_set` returns them (trailing NaN already dropped).
-    first : int, default 0
-        The index of ``series[0]`` in the whole set, for the message.
 
     Raises
     ------
     ValueError
-        Naming the first series holding a NaN, and the point.
+        Naming the first series holding a NaN, and the point (see :func:`missing_error`).
     """
+    missing = first_missing(series)
+    if missing is not None:
+        raise missing_error(*missing)
+
+
+def first_missing(series: Sequence[FloatArray]) -> tuple[int, int] | None:
+    """The first series holding a missing point (NaN), and that point; None when none does."""
     for i, values in enumerate(series):
         missing = np.isnan(values)
         if missing.any():
-            point = int(np.argmax(missing))
-            raise ValueError(
-                f"series {first + i}, point {point}: nan is not a finite number (only NaN at "
-                "the end of a series is dropped as padding); the exact mode normalises each "
-                "series as a whole, which one missing point would make missing: fill or drop "
-                "missing values first, or use the robust mode, which reads NaN as a missing point"
-            )
+            return i, int(np.argmax(missing))
+    return None
+
+
+def missing_error(series: int, point: int, where: str = "") -> ValueError:
+    """The exact mode's refusal of a missing point; ``where`` names the part holding it."""
+    return ValueError(
+        f"{where}{': ' if where else ''}series {series}, point {point}: nan is not a finite "
+        "number (only NaN at the end of a series is dropped as padding); the exact mode "
+        "normalises each series as a whole, which one missing point would make missing: fill "
+        "or drop missing values first, or use the robust mode, which reads NaN as a missing "
+        "point"
+    )
 
 
 def native_series_set(series: Sequence[FloatArray]) -> FloatArray | list[FloatArray]:
