@@ -57,10 +57,11 @@ never matches and the exact mode refuses. Text files are read a line at a time, 
 most {MAX_LINE_BYTES >> 20} MiB; JSON files whole, at most {MAX_JSON_BYTES >> 20} MiB.
 
 JSON output: {{"zorp_miner", "mode", "parameters", "series": {{"count", "lengths"}}, "found",
-"reason" (why no motif was found, or null), "file" (a list with several files), "motifs": [{{"rank", "mode", "pattern", "letters", "seglen", "length", "support",
-"naed", "score", "series", "best_matches", "distances", "occurrences": {{"series", "letters",
-"starts"}}, "average_occurrences", "representative"}}]}}; lengths and starts in points, null for
-NaN. The README describes every field."""
+"reason" (why no motif was found, or null), "file" (a list with several files), "motifs":
+[{{"rank", "mode", "pattern", "letters", "seglen", "length", "support", "naed", "score",
+"series", "best_matches", "distances", "occurrences": {{"series", "letters", "starts"}},
+"average_occurrences", "representative"}}]}}; lengths and starts in points, null for NaN. The
+README describes every field."""
 
 
 class UsageError(Exception):
@@ -114,7 +115,7 @@ def main(argv: list[str] | None = None) -> int:
         return 130
     except SystemExit as exit:  # --help and --version
         return exit.code if isinstance(exit.code, int) else 0
-    except Exception as error:  # noqa: BLE001 (one line, never a traceback)
+    except Exception as error:  # anything else: one line too, never a traceback
         _say(f"failed: {type(error).__name__}: {error}")
         return 1
     finally:
