@@ -56,6 +56,7 @@ import numpy.typing as npt
 import _zorp_cpp
 
 from zorp_miner import _native
+from zorp_miner import progress as _progress
 from zorp_miner._parts import LocalParts, Parts
 from zorp_miner._sliding import FloatArray, SeriesBank, window_statistics, znormalised
 
@@ -72,6 +73,9 @@ SLACK = 1.1  # a longer motif is kept while its score is at most this times the 
 COARSE_POINTS = 24  # points per shape when screening proposals on averaged series
 WINDOWS_PER_SERIES = 4096  # at most this many proposal windows per series
 SEED = 20261208  # of the surrogate phases
+PHASES = 4  # progress steps per length: proposals, screening, refinement, acceptance
+LENGTH_SEGLEN = 8  # points per letter of the length proposals, by default
+LENGTH_LETTERS_MIN = 4  # the shortest length proposed, in letters (32 points by default)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -118,7 +122,7 @@ def discover(
     proposal_support: float = 0.25,
     candidates: int = 256,
     refined: int = 24,
-    seglen: int = 8,
+    seglen: int = LENGTH_SEGLEN,
 ) -> list[Found]:
     """The best motifs shared by a set of series, best first.
 
@@ -157,9 +161,14 @@ def discover(
     _check(length, minsup, top, letters, proposal_support, candidates, refined, seglen)
     store = as_store(series)
     if length is not None:
+        _progress.plan(PHASES)  # progress: the phases of one length
         return _discover_length(store, length, minsup, top, letters, proposal_support, candidates, refined)
+    _progress.plan(1)  # progress: proposing the lengths
+    _progress.step("proposing motif lengths")
+    lengths = proposed_lengths(store, seglen, proposal_support)
+    _progress.plan(PHASES * len(lengths) + 1)  # progress: each length's phases, then growing
     found: list[Found] = []
-    for m in proposed_lengths(store, seglen, proposal_support):
+    for m in lengths:
         found.extend(_discover_length(store, m, minsup, top, letters, proposal_support, candidates, refined))
     found.sort(key=lambda motif: (motif.score, motif.length, motif.pattern))
     kept: list[Found] = []
@@ -167,6 +176,7 @@ def discover(
         if not any(_same_places(motif, other) for other in kept):
             kept.append(motif)
     grown = len(kept) if top is None else top
+    _progress.step(f"lengthening {min(grown, len(kept))} motifs")  # progress
     lengthened: list[Found] = []
     for motif in [_grown(store, motif, minsup) for motif in kept[:grown]] + kept[grown:]:
         # A lengthened motif may now cover a lesser one's matches.
@@ -216,13 +226,16 @@ def _discover_length(
     if count == 0 or m > int(store.lengths.max()):
         return []
     core_size = max(1, math.ceil(minsup * count))
+    _progress.step(f"length {m}: proposing shapes")  # progress: phase 1 of PHASES
     shapes, names = _proposals(store, m, letters, proposal_support * count, candidates)
     if len(shapes) == 0:
         return []
+    _progress.step(f"length {m}: screening {len(shapes)} proposals")  # progress: phase 2
     order = _screened(store, shapes, core_size)
     chosen = order[: refined if top is None else max(refined, 2 * top)]
     # The chosen proposals are refined together: one pass over the series per round.
     current = shapes[chosen]
+    _progress.step(f"length {m}: refining {len(chosen)} shapes")  # progress: phase 3
     for _ in range(2):
         starts, best = store.best(m, current)
         cores = [_closest(row, core_size) for row in best]
@@ -231,6 +244,7 @@ def _discover_length(
     kept_shapes = [c for c in range(len(chosen)) if not trivial[c]]
     if not kept_shapes:
         return []
+    _progress.step(f"length {m}: accepting motifs")  # progress: phase 4
     starts, best = store.best(m, current[kept_shapes])
     ranked = sorted(
         (
@@ -422,7 +436,7 @@ def proposed_lengths(store: RobustStore, seglen: int, support: float, most: int 
     ranked by support times length; up to ``most`` lengths at least 20 % apart are returned.
     """
     words = store.length_words(max(1, seglen))
-    miner = _zorp_cpp.PatternMiner(support, min_len=4, max_len=256)
+    miner = _zorp_cpp.PatternMiner(support, min_len=LENGTH_LETTERS_MIN, max_len=256)
     miner.mine(words)
     ranked = sorted(
         ((len(motif.indexes) * len(pattern), len(pattern), pattern) for pattern, motif in miner.frequent.items()
@@ -467,8 +481,11 @@ def detrended(values: FloatArray, width: int) -> FloatArray:
 
 
 def _closest(best: FloatArray, size: int) -> IntArray:
-    """The size series with the smallest best-match distances (ties: lower index)."""
-    return np.argsort(best, kind="stable")[:size]
+    """The size series with the smallest best-match distances (ties: lower index), less those
+    without a match (no window whole and not flat: refining averages whole windows only)."""
+    closest = np.argsort(best, kind="stable")[:size]
+    matched = closest[np.isfinite(best[closest])]
+    return matched if len(matched) else closest
 
 
 def _consensus(best: FloatArray, size: int) -> float:
