@@ -18,6 +18,7 @@
 
 #include "miner.h"
 #include "motif.h"
+#include "nearest_occurrence.h"
 #include "patterns.h"
 #include "proposals.h"
 #include "sax.h"
