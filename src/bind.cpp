@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "bind_errors.h"
 #include "cancel.h"
 #include "miner.h"
 #include "motif.h"
@@ -660,16 +661,7 @@ py::typing::Dict<py::str, Motif> host_table(zorp::FrequentTable table) {
 }  // namespace
 
 PYBIND11_MODULE(_zorp_cpp, m) {
-    // A run refused for want of memory is a MemoryError that says why.
-    py::register_exception_translator([](std::exception_ptr raised) {
-        try {
-            if (raised) {
-                std::rethrow_exception(raised);
-            }
-        } catch (const zorp::MemoryLimitExceeded& error) {
-            PyErr_SetString(PyExc_MemoryError, error.what());
-        }
-    });
+    translate_memory_refusals();
 
     py::class_<Motif>(m, "Motif")
         .def_property_readonly("pattern",

@@ -285,16 +285,33 @@ void Motif::record_indexes(int series, const std::vector<int>& positions) {
     indexes.add(series, positions);
 }
 
-double Motif::statistics_bytes(int seglen) const {
-    const double points = static_cast<double>(seglen) * static_cast<double>(pattern.size());
-    const double series = static_cast<double>(indexes.series_count());
-    // The representative and one average per series, plus the maps' own entries.
+int motif_length(int seglen, size_t letters) {
+    return checked_int(static_cast<int64_t>(seglen) * static_cast<int64_t>(letters),
+                       "motif length");
+}
+
+double statistics_bytes(double points, double series) {
     return sizeof(double) * std::max(points, 0.0) * (series + 1.0) + 96.0 * series;
 }
 
+void refuse_statistics_beyond_budget(size_t motifs, double bytes) {
+    const auto budget = static_cast<double>(memory_budget_bytes());
+    if (bytes > budget) {
+        throw MemoryLimitExceeded("the statistics of the motifs found (" + std::to_string(motifs) +
+                                  ") would need " + gibibytes(bytes) + ", more than the " +
+                                  gibibytes(budget) +
+                                  " this machine can give them; use a smaller seglen or raise "
+                                  "minsup or min_len");
+    }
+}
+
+double Motif::statistics_bytes(int seglen) const {
+    return zorp::statistics_bytes(static_cast<double>(seglen) * static_cast<double>(pattern.size()),
+                                  static_cast<double>(indexes.series_count()));
+}
+
 int Motif::length_for(int seglen) const {
-    return checked_int(static_cast<int64_t>(seglen) * static_cast<int64_t>(pattern.size()),
-                       "motif length");
+    return motif_length(seglen, pattern.size());
 }
 
 // The statistics are built in a block of their own and take the place of the old block only

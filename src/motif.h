@@ -48,6 +48,16 @@ void add_to_representative(const std::vector<double>& average, std::vector<doubl
 std::vector<double> representative_from(const std::vector<double>& sums,
                                         const std::vector<double>& counts);
 
+// Points one occurrence of a pattern of the given letters covers, seglen points per letter; a
+// length error when that does not fit in 32 bits.
+int motif_length(int seglen, size_t letters);
+// Bytes the statistics of a motif of the given points over the given series take once mapped:
+// the representative and one average per series, plus the maps' own entries.
+double statistics_bytes(double points, double series);
+// Refuses (MemoryLimitExceeded) the statistics of the given motifs, which together need the
+// given bytes, when they would not fit in the memory budget: before any of them is computed.
+void refuse_statistics_beyond_budget(size_t motifs, double bytes);
+
 // What mapping a motif computes. A mapped motif holds it through a shared pointer: copies of the
 // motif share one block, and mapping again replaces the block rather than changing it, so a
 // copy never sees another copy's mapping.

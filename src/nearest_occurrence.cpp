@@ -242,4 +242,19 @@ std::pair<int, double> nearest_occurrence(const Series& series, const int* first
     return nearest.in(series, first, last, cancel);
 }
 
+double match_distance(const Series& normalised, int64_t start,
+                      const std::vector<double>& representative) {
+    const size_t length = representative.size();
+    if (length == 0) {
+        return 0.0;
+    }
+    const size_t present = points_present(normalised, start, static_cast<int>(length));
+    const double* window = present > 0 ? normalised.data() + start : nullptr;
+    const double squares =
+        0.0 + pairwise_sum([&](size_t i) { return square_of_point(window[i], representative[i]); },
+                           0, present);
+    const double distance = std::sqrt(squares);
+    return (distance < distance_cap ? distance : distance_cap) / static_cast<double>(length);
+}
+
 }  // namespace zorp

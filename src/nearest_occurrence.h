@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -96,5 +97,14 @@ std::pair<int, double> nearest_occurrence(const Series& series, const int* first
                                           const std::vector<double>& representative, int seglen,
                                           size_t letters,
                                           const Cancellation& cancel = Cancellation());
+
+// The distance a result reports for a best match: the Euclidean distance of the window of
+// representative.size() points at start to the representative, divided by that length, in the
+// series z-normalised with pairwise sums (znorm with Summation::pairwise), its squares added
+// pairwise, as the results have always measured it. Points past the series' end and missing
+// points add nothing; a distance of the cap or more, or NaN (a representative point no
+// occurrence reaches), counts as the cap, as in naed. 0 for an empty representative.
+double match_distance(const Series& normalised, int64_t start,
+                      const std::vector<double>& representative);
 
 }  // namespace zorp

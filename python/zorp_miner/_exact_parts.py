@@ -242,7 +242,7 @@ def _matches_task(
         return normalised_series[index]
 
     out = []
-    for (_, groups, _, _), representative, (starts, distances) in zip(
+    for (_, groups, _, _), representative, (starts, distances, _) in zip(
         motifs, representatives, found
     ):
         # Each best match's distance to the representative, as a single run reports it.
