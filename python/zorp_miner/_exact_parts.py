@@ -29,11 +29,11 @@ import numpy.typing as npt
 
 from . import _native, progress
 from ._parts import Parts
-from .inputs import FloatArray, first_missing, missing_error
+from ._types import FloatArray, IntArray
+from .inputs import first_missing, missing_error
 from .params import INT32_MAX, ExactParams
 from .results import Motif, Motifs, _match_distance, _normalised_series, later_averages
 
-IntArray = npt.NDArray[np.int64]
 Cache = dict[object, object] | None
 # One motif's occurrences: the series of each group, the end of each group in the positions,
 # and the letter positions.

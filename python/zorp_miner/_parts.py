@@ -18,13 +18,11 @@ from collections.abc import Callable, Iterator, Sequence
 from typing import Any, Protocol, TypeVar
 
 import numpy as np
-import numpy.typing as npt
 
-from .inputs import FloatArray
+from ._types import FloatArray, IntArray
 
 T = TypeVar("T")
 S = TypeVar("S")
-IntArray = npt.NDArray[np.int64]
 
 
 class LaterRows(Protocol):

@@ -15,9 +15,10 @@ from ._parts import Parts
 from ._robust import LENGTH_LETTERS_MIN, LENGTH_SEGLEN, RobustStore, discover
 from .exact import hopeless, mine_exact
 from .files import is_file_list, load
-from .inputs import FloatArray, as_series_set, refuse_missing
+from ._types import FloatArray, IntArray
+from .inputs import as_series_set, refuse_missing
 from .params import ExactParams, RealNumber, RobustParams, WholeNumber, exact_params, robust_params
-from .results import IntArray, Motifs, fetch_all, motifs_from_found, motifs_from_native
+from .results import Motifs, fetch_all, motifs_from_found, motifs_from_native
 
 if TYPE_CHECKING:
     from distributed import Client

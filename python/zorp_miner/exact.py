@@ -8,7 +8,8 @@ import numpy.typing as npt
 import _zorp_cpp
 
 from ._interface import option
-from .inputs import FloatArray, native_series_set
+from ._types import FloatArray
+from .inputs import native_series_set
 from .params import ExactParams
 
 # When a pattern held by one series is frequent, the miner weighs every stretch of every word,

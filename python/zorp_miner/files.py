@@ -15,7 +15,8 @@ import numpy as np
 from numpy.typing import NDArray
 
 from ._interface import option
-from .inputs import FloatArray, as_series_set
+from ._types import FloatArray
+from .inputs import as_series_set
 
 Format = Literal["csv", "tsv", "txt", "ucr", "json", "npy", "npz"]
 Layout = Literal["rows", "columns"]

@@ -15,7 +15,8 @@ from typing import TYPE_CHECKING
 import numpy as np
 
 from ._extras import require
-from .inputs import FloatArray, as_series_set
+from ._types import FloatArray
+from .inputs import as_series_set
 from .params import ExactParams
 from .results import Motif, Motifs
 

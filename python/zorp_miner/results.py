@@ -11,7 +11,7 @@ from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, TypeAlias, overload
 
 import numpy as np
-from numpy.typing import ArrayLike, NDArray
+from numpy.typing import ArrayLike
 
 import _zorp_cpp
 
@@ -20,14 +20,13 @@ from ._extras import require
 from ._parts import LaterRows
 from ._robust import Found, RobustStore, as_store
 from ._sliding import znormalised
+from ._types import FloatArray, IntArray
 from ._version import __version__
 from .params import ExactParams, RobustParams
 
 if TYPE_CHECKING:
     import pandas
 
-IntArray: TypeAlias = NDArray[np.int64]
-FloatArray: TypeAlias = NDArray[np.float64]
 # JSON values: what json.dumps writes without help (NaN is written as null).
 JSONValue: TypeAlias = None | bool | int | float | str | list["JSONValue"] | dict[str, "JSONValue"]
 
