@@ -32,7 +32,8 @@ from ._parts import Parts
 from ._types import FloatArray, IntArray
 from .inputs import first_missing, missing_error
 from .params import INT32_MAX, ExactParams
-from .results import Motif, Motifs, _match_distance, _normalised_series, later_averages
+from ._later import later_averages
+from .results import Motif, Motifs, _match_distance, _normalised_series
 
 Cache = dict[object, object] | None
 # One motif's occurrences: the series of each group, the end of each group in the positions,

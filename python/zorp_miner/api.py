@@ -18,7 +18,8 @@ from .files import is_file_list, load
 from ._types import FloatArray, IntArray
 from .inputs import as_series_set, refuse_missing
 from .params import ExactParams, RealNumber, RobustParams, WholeNumber, exact_params, robust_params
-from .results import Motifs, fetch_all, motifs_from_found, motifs_from_native
+from ._later import fetch_all
+from .results import Motifs, motifs_from_found, motifs_from_native
 
 if TYPE_CHECKING:
     from distributed import Client

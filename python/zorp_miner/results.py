@@ -17,7 +17,7 @@ import _zorp_cpp
 
 from ._errors import ClusterError
 from ._extras import require
-from ._parts import LaterRows
+from ._later import LATER, fetched
 from ._robust import Found, RobustStore, as_store
 from ._sliding import znormalised
 from ._types import FloatArray, IntArray
@@ -136,23 +136,23 @@ class Motif:
 
         def __getattr__(self, name: str) -> Any:
             # Reached only for an attribute not set: average_occurrences left on the cluster.
-            later = self.__dict__.get(_LATER)
+            later = self.__dict__.get(LATER)
             if name != "average_occurrences" or later is None:
                 if name in self.__dict__:  # fetched meanwhile by another thread
                     return self.__dict__[name]
                 raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
-            rows = self.__dict__.setdefault(name, _fetched(self, later))
+            rows = self.__dict__.setdefault(name, fetched(self, later))
             # Dropping the handle releases this motif's share of the cluster's memory.
-            self.__dict__.pop(_LATER, None)
+            self.__dict__.pop(LATER, None)
             return rows
 
     def __getstate__(self) -> dict[str, object]:
         # A copy or a pickle is complete: values left on the cluster come with it (without
         # being kept in this motif).
         state = dict(self.__dict__)
-        later = state.pop(_LATER, None)
+        later = state.pop(LATER, None)
         if later is not None:
-            state["average_occurrences"] = _fetched(self, later)
+            state["average_occurrences"] = fetched(self, later)
         return state
 
     def __setstate__(self, state: dict[str, object]) -> None:
@@ -165,8 +165,8 @@ class Motif:
 
     def _average_rows(self) -> FloatArray:
         """average_occurrences, fetched for the caller alone when still on the cluster."""
-        later = self.__dict__.get(_LATER)
-        return self.average_occurrences if later is None else _fetched(self, later)
+        later = self.__dict__.get(LATER)
+        return self.average_occurrences if later is None else fetched(self, later)
 
     @property
     def support(self) -> int:
@@ -247,39 +247,6 @@ class Motif:
         """This motif as a one-row pandas DataFrame, with the columns of
         :meth:`Motifs.to_frame`. Needs pandas (``pip install 'zorp_miner[pandas]'``)."""
         return _frame([self])
-
-
-# The attribute of a Motif whose average_occurrences are still on a cluster: what fetches them.
-_LATER = "_later_averages"
-
-
-def later_averages(motif: Motif, later: LaterRows) -> Motif:
-    """motif, its average_occurrences left where they are until first read, then fetched by
-    later and kept; whatever it was built with is dropped."""
-    object.__delattr__(motif, "average_occurrences")
-    object.__setattr__(motif, _LATER, later)
-    return motif
-
-
-def fetch_all(motifs: "Motifs") -> "Motifs":
-    """motifs, each motif's average_occurrences fetched from the cluster, one motif at a time."""
-    for motif in motifs:
-        motif.average_occurrences  # noqa: B018 (reading fetches and keeps them)
-    return motifs
-
-
-def _fetched(motif: Motif, later: LaterRows) -> FloatArray:
-    try:
-        rows = later.fetch()
-    except ClusterError as error:
-        raise ClusterError(
-            f"cannot read the average occurrences of motif {motif.rank} ({motif.pattern!r}): "
-            f"{error}. Read average_occurrences (or copy or pickle the result) before closing "
-            "the client, or run with lazy=False to fetch them with the result"
-        ) from None
-    rows = rows.reshape(len(motif.series), motif.length)
-    rows.setflags(write=False)
-    return rows
 
 
 _ARRAY_FIELDS: dict[str, type[np.generic]] = {
