@@ -19,7 +19,8 @@ from ._types import FloatArray, IntArray
 from .inputs import as_series_set, refuse_missing
 from .params import ExactParams, RealNumber, RobustParams, WholeNumber, exact_params, robust_params
 from ._later import fetch_all
-from .results import Motifs, motifs_from_found, motifs_from_native
+from ._robust_results import motifs_from_found
+from .results import Motifs, motifs_from_native
 
 if TYPE_CHECKING:
     from distributed import Client
