@@ -4,9 +4,9 @@ The entry point is :func:`find_motifs`; :func:`load` reads series from CSV, TSV,
 JSON, ``.npy`` and ``.npz`` files; :func:`plot_motif` and :func:`plot_motifs` draw results
 (matplotlib, the ``plot`` extra); ``zorp-miner`` (or ``python -m zorp_miner``) runs it all from
 the command line. Two modes: "robust" (the default) finds shapes wherever they sit in each
-series; "exact" mines letter patterns that recur letter for letter. The native modules
-underneath are ``_zorp_cpp`` (the exact mode) and ``zorp_miner._native`` (the robust mode's
-kernels).
+series; "exact" mines letter patterns that recur letter for letter. The native module
+underneath is ``zorp_miner._native`` (the robust mode's kernels and the exact mode's steps);
+``_zorp_cpp``, beside the package, runs the exact mode's whole pipeline in one call.
 
 Importing this package imports numpy and the native modules only: pandas and matplotlib are
 imported by the functions that need them.

@@ -6,21 +6,19 @@ import sys
 from collections.abc import Callable
 from typing import TYPE_CHECKING, Literal
 
-import numpy as np
-
 from . import progress as _progress
-from ._errors import ClusterError, RunRefused
+from ._exact_parts import mine_exact_parts
+from ._exact_results import motifs_from_exact
 from ._interface import option
-from ._parts import Parts
+from ._later import fetch_all
+from ._parts import LocalParts, Parts
 from ._robust import LENGTH_LETTERS_MIN, LENGTH_SEGLEN, RobustStore, discover
-from .exact import hopeless, mine_exact
-from .files import is_file_list, load
+from ._robust_results import motifs_from_found
 from ._types import FloatArray, IntArray
+from .files import is_file_list, load
 from .inputs import as_series_set, refuse_missing
 from .params import ExactParams, RealNumber, RobustParams, WholeNumber, exact_params, robust_params
-from ._later import fetch_all
-from ._robust_results import motifs_from_found
-from .results import Motifs, motifs_from_native
+from .results import Motifs
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -155,7 +153,8 @@ def find_motifs(
         ``elapsed`` in seconds) and once at the end (``finished``). The steps are coarse: in
         the robust mode, proposing the lengths (without ``length``), then for each length its
         proposals, screening, refinement and acceptance, then lengthening the motifs; in the
-        exact mode, one step for mining and mapping the patterns (its steps over parts on a
+        exact mode, the letters of the series, mining the patterns, averaging their
+        occurrences, the representatives, and the best matches with the ranking (here as on a
         cluster). None or False (the default) reports nothing.
 
     Returns
@@ -251,16 +250,15 @@ def run_parts(parts: Parts, params: RobustParams | ExactParams) -> Motifs:
     Raises
     ------
     RunRefused
-        Exact mode: for hopeless parameters (see :func:`zorp_miner.exact.hopeless`).
+        Exact mode: for hopeless parameters (see :func:`zorp_miner._exact_parts.hopeless`).
+    MemoryError, ValueError
+        Exact mode: see :func:`zorp_miner._exact_parts.mine_exact_parts`.
     """
     if isinstance(params, RobustParams):
         store = RobustStore(parts)
         found = discover(store, length=params.length, minsup=params.minsup, top=params.top)
         return explained(motifs_from_found(found, store, params))
-    from ._exact_parts import mine_exact_parts
-
-    _refuse_hopeless(params, parts.lengths)
-    return explained(mine_exact_parts(parts, params))
+    return explained(motifs_from_exact(mine_exact_parts(parts, params), parts.lengths, params))
 
 
 def checked_params(
@@ -314,29 +312,23 @@ def checked_params(
 def run(series: list[FloatArray], params: RobustParams | ExactParams) -> Motifs:
     """Run a mode over checked series with its checked parameters.
 
+    The exact mode runs over the series as one local part: the run a cluster makes over its
+    parts, step by step, in this process.
+
     Raises
     ------
     MemoryError
         Exact mode: when the run would need more than half the machine's memory.
     ValueError
-        Exact mode: for a missing point (NaN) inside a series.
+        Exact mode: for a missing point (NaN) inside a series, an input error refused first.
     RunRefused
-        Exact mode: for hopeless parameters (see :func:`zorp_miner.exact.hopeless`).
+        Exact mode: for hopeless parameters (see :func:`zorp_miner._exact_parts.hopeless`).
     """
     if isinstance(params, RobustParams):
         found = discover(series, length=params.length, minsup=params.minsup, top=params.top)
         return explained(motifs_from_found(found, series, params))
     refuse_missing(series)
-    _refuse_hopeless(params, np.array([len(one) for one in series], dtype=np.int64))
-    _progress.plan(1)
-    _progress.step("mining and mapping the letter patterns")  # progress: one native call
-    return explained(motifs_from_native(mine_exact(series, params), series, params))
-
-
-def _refuse_hopeless(params: ExactParams, lengths: IntArray) -> None:
-    why = hopeless(params, lengths)
-    if why:
-        raise RunRefused(why)
+    return run_parts(LocalParts(series), params)
 
 
 def explained(motifs: Motifs) -> Motifs:

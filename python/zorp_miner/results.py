@@ -11,11 +11,7 @@ from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, TypeAlias, overload
 
 import numpy as np
-from numpy.typing import ArrayLike
 
-import _zorp_cpp
-
-from ._errors import ClusterError
 from ._extras import require
 from ._later import LATER, fetched
 from ._types import FloatArray, IntArray
@@ -358,104 +354,6 @@ class Motifs(Sequence[Motif]):
             in points), ``distances`` (float64 arrays) and ``occurrences`` (their count).
         """
         return _frame(self.motifs)
-
-
-def motifs_from_native(
-    natives: Sequence[_zorp_cpp.Motif],
-    series: Sequence[FloatArray],
-    params: ExactParams,
-) -> Motifs:
-    """Build the result of an exact run from its ranked native motifs, cut to ``params.top``.
-
-    Parameters
-    ----------
-    natives : sequence of _zorp_cpp.Motif
-        Every motif of the run, best first.
-    series : sequence of numpy.ndarray
-        The series of the run (for the distances of the best matches).
-    params : ExactParams
-        The tuning values of the run.
-    """
-    kept = natives if params.top is None else natives[: params.top]
-    normalised = [_normalised_series(one) for one in series]
-    return Motifs(
-        motifs=tuple(
-            motif_from_native(native, normalised, rank=rank, seglen=params.seglen)
-            for rank, native in enumerate(kept, start=1)
-        ),
-        found=len(natives),
-        series_lengths=np.array([len(one) for one in series], dtype=np.int64),
-        mode="exact",
-        params=params,
-    )
-
-
-def _normalised_series(values: FloatArray) -> FloatArray:
-    """A series as the exact mode normalises it: mean 0, population deviation 1 (NaN when
-    constant)."""
-    with np.errstate(invalid="ignore", divide="ignore"):
-        return np.asarray((values - values.mean()) / values.std(), dtype=np.float64)
-
-
-def _match_distance(values: FloatArray, start: int, representative: FloatArray) -> float:
-    """Euclidean distance of the window at start to the representative, divided by its
-    length; points past the end and NaN points add nothing, as in the exact mode's naed."""
-    length = len(representative)
-    window = values[start : start + length]
-    gaps = window - representative[: len(window)]
-    squares = np.where(np.isnan(window), 0.0, gaps * gaps)
-    if length == 0:
-        return 0.0
-    distance = math.sqrt(float(squares.sum()))
-    # A NaN (a representative point no occurrence reaches) counts as the cap, as in naed.
-    return (distance if distance < DISTANCE_CAP else DISTANCE_CAP) / length
-
-
-# The most one series adds to the exact mode's naed (before dividing by the length).
-DISTANCE_CAP = 1e6
-
-
-def motif_from_native(
-    native: _zorp_cpp.Motif, normalised: Sequence[FloatArray], *, rank: int, seglen: int
-) -> Motif:
-    """Copy one native motif into a :class:`Motif`.
-
-    Each property of the native motif is read once (every read copies it); series are put in
-    ascending order, since the native maps have none. ``normalised`` holds the series as the
-    exact mode normalised them, for each best match's distance.
-    """
-    indexes = native.indexes
-    best_matches = native.best_matches
-    averages = native.average_occurrences
-    length = native.length
-    series = sorted(indexes)
-    occurrence_series = [one for one in series for _ in indexes[one]]
-    occurrence_letters = [position for one in series for position in indexes[one]]
-    average_rows: ArrayLike = [averages[one] for one in series]
-    representative = np.array(native.representative, dtype=np.float64)
-    starts = [best_matches[one] for one in series]
-    return Motif(
-        rank=rank,
-        pattern=native.pattern,
-        seglen=seglen,
-        length=length,
-        naed=native.naed,
-        series=np.array(series, dtype=np.int64),
-        best_matches=np.array(starts, dtype=np.int64),
-        average_occurrences=np.array(average_rows, dtype=np.float64).reshape(len(series), length),
-        representative=representative,
-        occurrence_series=np.array(occurrence_series, dtype=np.int64),
-        occurrence_letters=np.array(occurrence_letters, dtype=np.int64),
-        score=native.naed,
-        distances=np.array(
-            [
-                _match_distance(normalised[one], start, representative)
-                for one, start in zip(series, starts, strict=True)
-            ],
-            dtype=np.float64,
-        ),
-        mode="exact",
-    )
 
 
 def _frame(motifs: Sequence[Motif]) -> "pandas.DataFrame":

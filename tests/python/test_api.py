@@ -442,7 +442,7 @@ class Recorder:
     [
         ({"length": 96}, ["length 96: proposing shapes", "length 96: screening"]),
         ({}, ["proposing motif lengths", "length "]),
-        ({"mode": "exact", "seglen": 8}, ["mining and mapping the letter patterns"]),
+        ({"mode": "exact", "seglen": 8}, ["letters of the series", "mining the letter patterns"]),
     ],
 )
 def test_progress_reports_each_step_then_the_end(options: dict[str, Any], first: list[str]) -> None:
