@@ -12,7 +12,7 @@ Importing this package imports numpy and the native modules only: pandas and mat
 imported by the functions that need them.
 """
 
-from ._errors import ClusterError, RunRefused
+from ._errors import ClusterError, LoadError, RunRefused
 from ._version import __version__
 from .api import find_motifs
 from .files import load
@@ -23,6 +23,7 @@ from .results import Motif, Motifs
 __all__ = [
     "ClusterError",
     "ExactParams",
+    "LoadError",
     "Motif",
     "Motifs",
     "RobustParams",
