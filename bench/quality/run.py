@@ -153,6 +153,12 @@ def run_cases(runs: Runs, cases: Iterable[Case], methods: list[str], top: int, l
     return kept, results
 
 
+def lengths(cases: list[Case]) -> str:
+    """The lengths given to the methods over the cases: one, or the range (points)."""
+    low, high = min(c.length for c in cases), max(c.length for c in cases)
+    return str(low) if low == high else f"{low}-{high}"
+
+
 def mean(values: list[float]) -> float:
     return float(np.mean(values)) if values else float("nan")
 
@@ -166,7 +172,9 @@ def f1s(results: Results, cases: list[Case], name: str, shape: int = 0) -> list[
 
 
 def seconds(results: Results, cases: list[Case], name: str) -> float:
-    return sum(results[c.key][name].seconds for c in cases if name in results[c.key])
+    """The method's total time over the cases it has results for (NaN for none)."""
+    times = [results[c.key][name].seconds for c in cases if name in results[c.key]]
+    return float(sum(times)) if times else float("nan")
 
 
 def present(results: Results, cases: list[Case], name: str) -> int:
@@ -193,21 +201,21 @@ def footer(results: Results, cases: list[Case], methods: list[str], width: int, 
         for name in methods:
             both = [c for c in cases if "stumpy" in results[c.key] and name in results[c.key]]
             own = seconds(results, both, name)
-            if name != "stumpy" and own > 0:
+            if name != "stumpy" and own > 0 and both:
                 ratio = seconds(results, both, "stumpy") / own
                 print(f"  stumpy's time / {name}'s: {ratio:.0f}x (over {len(both)} sets)")
 
 
 def support_table(title: str, cases: list[Case], results: Results, methods: list[str], detail: bool) -> None:
     """Rows per data set and host: mean F1, F1 at each support, total time per method."""
-    width, block = 30, 32
+    width, block = 38, 32
     print(f"\n{title}")
     print(f"{'data set, host':<{width}}" + "".join(f"{name:>{block}}" for name in methods))
     columns = "F1" + "".join(f"{percent(s):>5}%" for s in SUPPORTS) + "    time"
     print(f"{'':<{width}}" + "".join(f"{columns:>{block}}" for _ in methods))
     print("-" * (width + block * len(methods)))
     for row, members in grouped(cases, lambda c: f"{c.dataset} {c.host}").items():
-        line = f"{row + f' (L={members[0].length})':<{width}}"
+        line = f"{row + f' (L={lengths(members)})':<{width}}"
         for name in methods:
             by_support = [
                 mean(f1s(results, [c for c in members if c.support == s], name)) for s in SUPPORTS
@@ -238,7 +246,7 @@ def detail_cells(outcomes: dict[str, Outcome], methods: list[str]) -> str:
 
 
 def class_table(cases: list[Case], results: Results, methods: list[str], detail: bool) -> None:
-    width, block = 30, 18
+    width, block = 36, 18
     print("\nRULE B: every class in turn (20 series, 60 % support, minsup 0.5); mean F1 over the classes, total time")
     print(f"{'data set, host':<{width}}" + "".join(f"{name:>{block}}" for name in methods))
     print(f"{'':<{width}}" + "".join(f"{'F1    time':>{block}}" for _ in methods))
@@ -296,7 +304,7 @@ def pair_table(cases: list[Case], results: Results, methods: list[str]) -> None:
 
 
 def long_table(cases: list[Case], results: Results, methods: list[str], stumpy_estimate: str) -> None:
-    width, block = 30, 18
+    width, block = 36, 18
     print(f"\nLONG SERIES: {LONG_SERIES} series of {LONG_POINTS:,} points, walk hosts, the most frequent class in every series")
     print(f"{'data set':<{width}}" + "".join(f"{name:>{block}}" for name in methods))
     print(f"{'':<{width}}" + "".join(f"{'F1    time':>{block}}" for _ in methods))
