@@ -12,8 +12,9 @@ before any method ran on them) and is scored series by series (scoring.py). Sect
 - unaligned: the bundled examples/unaligned.json, a 96-point burst in 40 noisy walks.
 
 The cached methods (exact, stumpy, random) are computed once per set and kept under
-build/quality-cache/<rules version>/, so a rerun computes only what is asked (``--methods``)
-and prints the cached peers beside it. A method that raises reports nothing on that set (F1 0)
+build/quality-cache/<rules version>/ (``--cache`` reads another folder, e.g. another worktree's
+build/quality-cache), so a rerun computes only what is asked (``--methods``) and prints the
+cached peers beside it. A method that raises reports nothing on that set (F1 0)
 and the error is listed under the table.
 
     .venv/bin/python bench/quality/run.py                              # everything
@@ -78,6 +79,7 @@ class Runs:
 
     asked: list[str]
     recompute: bool
+    cache: pathlib.Path = CACHE
     errors: list[str] = dataclasses.field(default_factory=list)
     warmed: set[str] = dataclasses.field(default_factory=set)
 
@@ -88,7 +90,7 @@ class Runs:
         return [name for name in names if METHODS[name].ranked or not ranked_only]
 
     def path(self, method: str, key: str, top: int) -> pathlib.Path:
-        return CACHE / method / (key.replace("/", "__") + f"__top{top}.json")
+        return self.cache / method / (key.replace("/", "__") + f"__top{top}.json")
 
     def motifs(
         self, method: Method, key: str, series: list[FloatArray], length: int, minsup: float, top: int
@@ -366,6 +368,9 @@ def main(argv: list[str] | None = None) -> int:
                         help="development subset: the main section at 20 series only, and the unaligned example")
     parser.add_argument("--detail", action="store_true", help="also print every set's row")
     parser.add_argument("--recompute", action="store_true", help="recompute the cached methods asked, ignoring the cache")
+    parser.add_argument("--cache", type=pathlib.Path, default=CACHE.parent,
+                        help="the cache's folder, e.g. another worktree's, to read the peers it holds "
+                        "(default build/quality-cache; the rules' version is a folder inside)")
     parser.add_argument("--long-stumpy", action="store_true", help="also run STUMPY on the long sets (hours)")
     args = parser.parse_args(argv)
     asked = [name for name in args.methods.split(",") if name]
@@ -380,7 +385,7 @@ def main(argv: list[str] | None = None) -> int:
         print("QUICK SUBSET (main section at 20 series only, and the unaligned example): "
               "for development, not the benchmark's figures")
     check_wheel()
-    runs = Runs(asked, args.recompute)
+    runs = Runs(asked, args.recompute, args.cache / RULES_VERSION)
     methods = runs.columns()
     print(f"rules {RULES_VERSION}; computed: {', '.join(asked)}; from the cache: "
           f"{', '.join(m for m in methods if m not in asked) or 'none'}")

@@ -118,7 +118,6 @@ def test_the_best_score_picks_the_motif_on_the_shape() -> None:
 
 
 def test_cached_results_read_back_as_computed(tmp_path: pathlib.Path, monkeypatch: pytest.MonkeyPatch) -> None:
-    monkeypatch.setattr(run, "CACHE", tmp_path)
     calls: list[int] = []
 
     def counted(series: list[np.ndarray], length: int, minsup: float, top: int) -> list[dict[int, tuple[int, int]]]:
@@ -127,14 +126,14 @@ def test_cached_results_read_back_as_computed(tmp_path: pathlib.Path, monkeypatc
 
     monkeypatch.setitem(methods.METHODS, "counted", methods.Method("counted", counted, cached=True))
     series = [np.zeros(50)] * 3
-    first = run.Runs(["counted"], recompute=False).motifs(methods.METHODS["counted"], "a/b", series, 9, 0.5, 2)
-    again = run.Runs(["counted"], recompute=False).motifs(methods.METHODS["counted"], "a/b", series, 9, 0.5, 2)
-    peer = run.Runs([], recompute=False).motifs(methods.METHODS["counted"], "a/b", series, 9, 0.5, 2)
-    absent = run.Runs([], recompute=False).motifs(methods.METHODS["counted"], "a/c", series, 9, 0.5, 2)
+    first = run.Runs(["counted"], False, tmp_path).motifs(methods.METHODS["counted"], "a/b", series, 9, 0.5, 2)
+    again = run.Runs(["counted"], False, tmp_path).motifs(methods.METHODS["counted"], "a/b", series, 9, 0.5, 2)
+    peer = run.Runs([], False, tmp_path).motifs(methods.METHODS["counted"], "a/b", series, 9, 0.5, 2)
+    absent = run.Runs([], False, tmp_path).motifs(methods.METHODS["counted"], "a/c", series, 9, 0.5, 2)
     assert first is not None and again is not None and peer is not None
     assert again[0] == first[0] == peer[0] == [{0: (3, 9), 2: (7, 9)}, {1: (0, 9)}]
     assert (first[2], again[2], peer[2]) == (False, True, True)
     assert absent is None
     assert calls == [9]
-    run.Runs(["counted"], recompute=True).motifs(methods.METHODS["counted"], "a/b", series, 9, 0.5, 2)
+    run.Runs(["counted"], True, tmp_path).motifs(methods.METHODS["counted"], "a/b", series, 9, 0.5, 2)
     assert calls == [9, 9]
