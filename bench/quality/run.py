@@ -31,14 +31,14 @@ import pathlib
 import sys
 import time
 from collections import defaultdict
-from collections.abc import Callable, Iterable
+from collections.abc import Callable, Iterable, Iterator
 
 import numpy as np
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path[:0] = [str(pathlib.Path(__file__).parent)]
 
-from labelled_data import FloatArray, check_wheel  # noqa: E402
+from labelled_data import DATASETS, FloatArray, check_wheel  # noqa: E402
 from methods import METHODS, Method  # noqa: E402
 from planted_sets import (  # noqa: E402
     LONG_POINTS,
@@ -366,6 +366,8 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--sections", default=",".join(SECTIONS), help=f"comma-separated, of {','.join(SECTIONS)}")
     parser.add_argument("--quick", action="store_true",
                         help="development subset: the main section at 20 series only, and the unaligned example")
+    parser.add_argument("--datasets", default="",
+                        help="only these data sets, comma-separated (default: all; a subset is not the benchmark's figures)")
     parser.add_argument("--detail", action="store_true", help="also print every set's row")
     parser.add_argument("--recompute", action="store_true", help="recompute the cached methods asked, ignoring the cache")
     parser.add_argument("--cache", type=pathlib.Path, default=CACHE.parent,
@@ -385,6 +387,15 @@ def main(argv: list[str] | None = None) -> int:
         print("QUICK SUBSET (main section at 20 series only, and the unaligned example): "
               "for development, not the benchmark's figures")
     check_wheel()
+    chosen = [name for name in args.datasets.split(",") if name]
+    if any(name not in DATASETS for name in chosen):
+        parser.error(f"--datasets takes some of {', '.join(DATASETS)}, got {args.datasets!r}")
+    if chosen:
+        print(f"SUBSET of the data sets ({', '.join(chosen)}): not the benchmark's figures")
+
+    def only(cases: Iterable[Case]) -> Iterator[Case]:
+        return (case for case in cases if not chosen or case.dataset in chosen)
+
     runs = Runs(asked, args.recompute, args.cache / RULES_VERSION)
     methods = runs.columns()
     print(f"rules {RULES_VERSION}; computed: {', '.join(asked)}; from the cache: "
@@ -393,21 +404,21 @@ def main(argv: list[str] | None = None) -> int:
     main_results: Results = {}
     if "main" in sections:
         sizes = QUICK_SIZES if args.quick else SIZES
-        main_sets, main_results = run_cases(runs, main_cases(sizes), methods, 1, "main")
+        main_sets, main_results = run_cases(runs, only(main_cases(sizes)), methods, 1, "main")
         support_table(
             f"RULE A: each data set's most frequent class; {' and '.join(map(str, sizes))} series; top motif's F1",
             main_sets, main_results, methods, args.detail,
         )
     if "class" in sections:
-        cases, results = run_cases(runs, class_cases(), methods, 1, "class")
+        cases, results = run_cases(runs, only(class_cases()), methods, 1, "class")
         class_table(cases, results, methods, args.detail)
     if "pair" in sections:
         ranked = runs.columns(ranked_only=True)
-        cases, results = run_cases(runs, pair_cases(), ranked, 2, "pair")
+        cases, results = run_cases(runs, only(pair_cases()), ranked, 2, "pair")
         pair_table(cases, results, ranked)
     if "long" in sections:
         long_methods = [m for m in methods if args.long_stumpy or m != "stumpy"]
-        cases, results = run_cases(runs, long_cases(), long_methods, 1, "long")
+        cases, results = run_cases(runs, only(long_cases()), long_methods, 1, "long")
         estimate = "" if args.long_stumpy else stumpy_long_estimate(main_sets, main_results, LONG_SERIES)
         long_table(cases, results, long_methods, estimate)
     if "unaligned" in sections:
