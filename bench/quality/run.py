@@ -28,6 +28,7 @@ import argparse
 import dataclasses
 import json
 import pathlib
+import subprocess
 import sys
 import time
 from collections import defaultdict
@@ -80,6 +81,7 @@ class Runs:
     asked: list[str]
     recompute: bool
     cache: pathlib.Path = CACHE
+    commit: str = ""  # with --keep: the commit the package was built from; its own results are kept too
     errors: list[str] = dataclasses.field(default_factory=list)
     warmed: set[str] = dataclasses.field(default_factory=set)
 
@@ -90,7 +92,12 @@ class Runs:
         return [name for name in names if METHODS[name].ranked or not ranked_only]
 
     def path(self, method: str, key: str, top: int) -> pathlib.Path:
-        return self.cache / method / (key.replace("/", "__") + f"__top{top}.json")
+        folder = method if METHODS[method].cached else f"{method}@{self.commit}"
+        return self.cache / folder / (key.replace("/", "__") + f"__top{top}.json")
+
+    def kept(self, method: Method) -> bool:
+        """Whether the method's results are kept on disk: the peers, and with --keep all."""
+        return method.cached or bool(self.commit)
 
     def motifs(
         self, method: Method, key: str, series: list[FloatArray], length: int, minsup: float, top: int
@@ -98,7 +105,7 @@ class Runs:
         """The method's motifs, time, whether cached, error; None for a peer not in the cache."""
         path = self.path(method.name, key, top)
         asked = method.name in self.asked
-        if method.cached and path.is_file() and not (asked and self.recompute):
+        if self.kept(method) and path.is_file() and not (asked and self.recompute):
             stored = json.loads(path.read_text())
             motifs = [{int(i): (int(s), int(n)) for i, s, n in rows} for rows in stored["motifs"]]
             return motifs, float(stored["seconds"]), True, stored["error"]
@@ -114,7 +121,7 @@ class Runs:
         except (ValueError, MemoryError, RuntimeError) as exc:
             found, error = [], f"{type(exc).__name__}: {exc}"
         seconds = time.perf_counter() - started
-        if method.cached:
+        if self.kept(method):
             path.parent.mkdir(parents=True, exist_ok=True)
             rows = [[[i, s, n] for i, (s, n) in sorted(m.items())] for m in found]
             path.write_text(json.dumps({"motifs": rows, "seconds": seconds, "error": error}))
@@ -136,6 +143,18 @@ class Runs:
 
 
 Results = dict[str, dict[str, Outcome]]  # case key -> method -> outcome
+
+
+def package_commit() -> str:
+    """The commit the package's code is at, refusing when python/ or src/ differ from it (the
+    kept results would then not belong to that commit). The installed build must be fresh:
+    rerun scripts/setup.sh after a change."""
+    def git(*args: str) -> str:
+        return subprocess.run(["git", "-C", str(ROOT), *args], capture_output=True, text=True, check=True).stdout
+
+    if git("status", "--porcelain", "--", "python", "src", "CMakeLists.txt", "pyproject.toml").strip():
+        raise SystemExit("--keep needs python/ and src/ committed: their results are kept by commit")
+    return git("rev-parse", "--short=12", "HEAD").strip()
 
 
 def run_cases(runs: Runs, cases: Iterable[Case], methods: list[str], top: int, label: str) -> tuple[list[Case], Results]:
@@ -198,6 +217,10 @@ def footer(results: Results, cases: list[Case], methods: list[str], width: int, 
         note = "" if n == len(cases) else f" ({n}/{len(cases)} sets)"
         line += f"{fmt(mean(f1s(results, cases, name)), block - len(note), 3)}{note}"
     print(line)
+    common = [c for c in cases if all(name in results[c.key] for name in methods)]
+    if len(common) < len(cases):
+        print(f"{f'mean F1, the {len(common)} sets all have':<{width}}"
+              + "".join(fmt(mean(f1s(results, common, n)), block, 3) for n in methods))
     print(f"{'total time (s)':<{width}}" + "".join(fmt(seconds(results, cases, n), block, 1) for n in methods))
     if "stumpy" in methods:
         for name in methods:
@@ -373,6 +396,9 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--cache", type=pathlib.Path, default=CACHE.parent,
                         help="the cache's folder, e.g. another worktree's, to read the peers it holds "
                         "(default build/quality-cache; the rules' version is a folder inside)")
+    parser.add_argument("--keep", action="store_true",
+                        help="also keep the robust methods' results, by the commit the package is at, "
+                        "so that a later --keep run at the same commit reads them instead of running again")
     parser.add_argument("--long-stumpy", action="store_true", help="also run STUMPY on the long sets (hours)")
     args = parser.parse_args(argv)
     asked = [name for name in args.methods.split(",") if name]
@@ -396,9 +422,10 @@ def main(argv: list[str] | None = None) -> int:
     def only(cases: Iterable[Case]) -> Iterator[Case]:
         return (case for case in cases if not chosen or case.dataset in chosen)
 
-    runs = Runs(asked, args.recompute, args.cache / RULES_VERSION)
+    runs = Runs(asked, args.recompute, args.cache / RULES_VERSION, package_commit() if args.keep else "")
     methods = runs.columns()
-    print(f"rules {RULES_VERSION}; computed: {', '.join(asked)}; from the cache: "
+    print(f"rules {RULES_VERSION}; asked: {', '.join(asked)} (from the cache where kept"
+          f"{f', own results by commit {runs.commit}' if runs.commit else ''}); peers from the cache: "
           f"{', '.join(m for m in methods if m not in asked) or 'none'}")
     main_sets: list[Case] = []
     main_results: Results = {}

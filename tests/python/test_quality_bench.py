@@ -137,3 +137,20 @@ def test_cached_results_read_back_as_computed(tmp_path: pathlib.Path, monkeypatc
     assert calls == [9]
     run.Runs(["counted"], True, tmp_path).motifs(methods.METHODS["counted"], "a/b", series, 9, 0.5, 2)
     assert calls == [9, 9]
+
+
+def test_own_results_are_kept_only_by_commit(tmp_path: pathlib.Path, monkeypatch: pytest.MonkeyPatch) -> None:
+    calls: list[int] = []
+
+    def counted(series: list[np.ndarray], length: int, minsup: float, top: int) -> list[dict[int, tuple[int, int]]]:
+        calls.append(length)
+        return [{0: (1, length)}]
+
+    monkeypatch.setitem(methods.METHODS, "own", methods.Method("own", counted))
+    own, series = methods.METHODS["own"], [np.zeros(50)]
+    for commit in ("", "", "abc", "abc", "def"):
+        got = run.Runs(["own"], False, tmp_path, commit).motifs(own, "a/b", series, 5, 0.5, 1)
+        assert got is not None and got[0] == [{0: (1, 5)}]
+    assert len(calls) == 4
+    assert run.Runs([], False, tmp_path, "abc").motifs(own, "a/b", series, 5, 0.5, 1) is not None
+    assert run.Runs([], False, tmp_path, "").motifs(own, "a/b", series, 5, 0.5, 1) is None
