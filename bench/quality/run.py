@@ -188,6 +188,11 @@ def fmt(value: float, width: int = 5, digits: int = 2) -> str:
     return f"{'-':>{width}}" if np.isnan(value) else f"{value:>{width}.{digits}f}"
 
 
+def time_cell(value: float, width: int) -> str:
+    """Seconds with their unit, or a dash for none."""
+    return f"{'-':>{width}}" if np.isnan(value) else f"{value:>{width - 1}.1f}s"
+
+
 def f1s(results: Results, cases: list[Case], name: str, shape: int = 0) -> list[float]:
     return [results[c.key][name].scores[shape].f1 for c in cases if name in results[c.key]]
 
@@ -246,7 +251,7 @@ def support_table(title: str, cases: list[Case], results: Results, methods: list
                 mean(f1s(results, [c for c in members if c.support == s], name)) for s in SUPPORTS
             ]
             line += f"{fmt(mean(f1s(results, members, name)), 8)}" + "".join(fmt(v, 6) for v in by_support)
-            line += f"{fmt(seconds(results, members, name), 7, 1)}s"
+            line += time_cell(seconds(results, members, name), 8)
         print(line)
         if detail:
             for case in members:
@@ -279,7 +284,7 @@ def class_table(cases: list[Case], results: Results, methods: list[str], detail:
     for row, members in grouped(cases, lambda c: f"{c.dataset} {c.host}").items():
         line = f"{row + f' ({len(members)} cl.)':<{width}}"
         for name in methods:
-            line += f"{fmt(mean(f1s(results, members, name)), 9)}{fmt(seconds(results, members, name), 8, 1)}s"
+            line += f"{fmt(mean(f1s(results, members, name)), 9)}{time_cell(seconds(results, members, name), 9)}"
         print(line)
         if detail:
             for case in members:
