@@ -146,15 +146,16 @@ Results = dict[str, dict[str, Outcome]]  # case key -> method -> outcome
 
 
 def package_commit() -> str:
-    """The commit the package's code is at, refusing when python/ or src/ differ from it (the
-    kept results would then not belong to that commit). The installed build must be fresh:
-    rerun scripts/setup.sh after a change."""
+    """The last commit that changed the package's code (python/, src/ and their build files),
+    refusing when the worktree differs from it (the kept results would then not belong to that
+    commit). The installed build must be fresh: rerun scripts/setup.sh after a change."""
     def git(*args: str) -> str:
         return subprocess.run(["git", "-C", str(ROOT), *args], capture_output=True, text=True, check=True).stdout
 
-    if git("status", "--porcelain", "--", "python", "src", "CMakeLists.txt", "pyproject.toml").strip():
+    package = ("python", "src", "CMakeLists.txt", "pyproject.toml")
+    if git("status", "--porcelain", "--", *package).strip():
         raise SystemExit("--keep needs python/ and src/ committed: their results are kept by commit")
-    return git("rev-parse", "--short=12", "HEAD").strip()
+    return git("log", "-1", "--format=%h", "--abbrev=12", "--", *package).strip()
 
 
 def run_cases(runs: Runs, cases: Iterable[Case], methods: list[str], top: int, label: str) -> tuple[list[Case], Results]:
@@ -402,7 +403,7 @@ def main(argv: list[str] | None = None) -> int:
                         help="the cache's folder, e.g. another worktree's, to read the peers it holds "
                         "(default build/quality-cache; the rules' version is a folder inside)")
     parser.add_argument("--keep", action="store_true",
-                        help="also keep the robust methods' results, by the commit the package is at, "
+                        help="also keep the robust methods' results, by the last commit that changed the package, "
                         "so that a later --keep run at the same commit reads them instead of running again")
     parser.add_argument("--long-stumpy", action="store_true", help="also run STUMPY on the long sets (hours)")
     args = parser.parse_args(argv)
