@@ -221,7 +221,7 @@ def footer(results: Results, cases: list[Case], methods: list[str], width: int, 
     for name in methods:
         n = present(results, cases, name)
         note = "" if n == len(cases) else f" ({n}/{len(cases)} sets)"
-        line += f"{fmt(mean(f1s(results, cases, name)), block - len(note), 3)}{note}"
+        line += f"{fmt(mean(f1s(results, cases, name)), max(7, block - len(note)), 3)}{note}"
     print(line)
     common = [c for c in cases if all(name in results[c.key] for name in methods)]
     if len(common) < len(cases):
@@ -299,7 +299,7 @@ def class_table(cases: list[Case], results: Results, methods: list[str], detail:
 
 
 def pair_table(cases: list[Case], results: Results, methods: list[str]) -> None:
-    width, block = 44, 22
+    width, block = 52, 22
     print("\nTWO SHAPES: the two most frequent classes in the same 20 series, top 2; each shape's best F1 "
           "over the returned motifs, 'both' when both reach 0.5")
     print(f"{'data set, host, layout (classes)':<{width}}" + "".join(f"{name:>{block}}" for name in methods))
