@@ -239,7 +239,7 @@ def footer(results: Results, cases: list[Case], methods: list[str], width: int, 
 
 def support_table(title: str, cases: list[Case], results: Results, methods: list[str], detail: bool) -> None:
     """Rows per data set and host: mean F1, F1 at each support, total time per method."""
-    width, block = 38, 32
+    width, block = 40, 32
     print(f"\n{title}")
     print(f"{'data set, host':<{width}}" + "".join(f"{name:>{block}}" for name in methods))
     columns = "F1" + "".join(f"{percent(s):>5}%" for s in SUPPORTS) + "    time"
