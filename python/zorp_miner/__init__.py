@@ -19,7 +19,7 @@ from .api import find_motifs
 from .files import load
 from .matches import Matches, find_matches
 from .params import ExactParams, RobustParams
-from .plot import plot_matches, plot_motif, plot_motifs, plot_occurrences
+from .plot import plot_matches, plot_motif, plot_motifs, plot_occurrences, plot_search
 from .results import Motif, Motifs
 
 __all__ = [
@@ -38,4 +38,5 @@ __all__ = [
     "plot_motif",
     "plot_motifs",
     "plot_occurrences",
+    "plot_search",
 ]

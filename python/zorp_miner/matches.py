@@ -242,7 +242,7 @@ def find_matches(
         Run on this Dask cluster, as :func:`zorp_miner.find_motifs` does: each part of the
         data is matched on a worker, and the result is the one-process result, bit for bit.
     progress : bool or callable, optional
-        Report the steps (matching the scrambled shapes for the default radius, then the
+        Report the steps (matching the shapes like the query for the default radius, then the
         query), as :func:`zorp_miner.find_motifs` does.
 
     Returns
@@ -398,18 +398,11 @@ def search(
         When the query is longer than every series.
     """
     m = len(query)
-    longest = int(parts.lengths.max(initial=0))
-    if m > longest:
-        raise ValueError(
-            f"query has {m} points, more than every series of data (the longest has {longest}): "
-            "a match is a window of a series as long as the query"
-        )
+    refuse_longer(m, parts.lengths)
     shape = znormalised(query)
     if max_distance is None:
-        _progress.plan(2)  # progress: the scrambled shapes, then the query
-        _progress.step(
-            f"matching {CHANCE_SHAPES} scrambled shapes of {m} points for the default radius"
-        )
+        _progress.plan(2)  # progress: the shapes like the query, then the query
+        _progress.step(f"matching {CHANCE_SHAPES} shapes like the query, for the default radius")
         closest = min(parts.run(_chance_task, scrambled(shape, CHANCE_SHAPES)))
         max_distance = CHANCE_FACTOR * closest
     else:
@@ -432,6 +425,22 @@ def search(
         series_lengths=parts.lengths,
         closest=closest,
     )
+
+
+def refuse_longer(m: int, lengths: IntArray) -> None:
+    """Refuse a query of m points longer than every series (of these lengths, points).
+
+    Raises
+    ------
+    ValueError
+        Naming both lengths.
+    """
+    longest = int(lengths.max(initial=0))
+    if m > longest:
+        raise ValueError(
+            f"query has {m} points, more than every series of data (the longest has {longest}): "
+            "a match is a window of a series as long as the query"
+        )
 
 
 def scrambled(shape: FloatArray, count: int) -> FloatArray:
