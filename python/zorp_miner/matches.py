@@ -499,10 +499,14 @@ def _best_first(series: IntArray, starts: IntArray, distances: FloatArray) -> In
 Cache = dict[object, object] | None
 
 
+def _bank_key(m: int) -> tuple[str, int]:
+    return ("matches bank", m)
+
+
 def _bank(series: list[FloatArray], m: int, cache: Cache) -> SeriesBank:
     """The part's series prepared for matching shapes of m points, kept in the cache for the
     run's next step."""
-    key = ("matches bank", m)
+    key = _bank_key(m)
     held = None if cache is None else cache.get(key)
     if isinstance(held, SeriesBank):
         return held
@@ -532,7 +536,10 @@ def _match_task(
     """Series, start and distance of the part's matches, its best ``top``; and the smallest
     distance of any of its windows."""
     m = len(shape)
-    bank = _bank(series, m, cache)
+    # The part's bank when the chance pass prepared it; else each series is prepared alone
+    # and dropped after (the same distances, bit for bit), so that a part of many series is
+    # not held prepared at once.
+    held = None if cache is None else cache.get(_bank_key(m))
     found: list[tuple[IntArray, IntArray, FloatArray]] = [
         (np.zeros(0, np.int64), np.zeros(0, np.int64), np.zeros(0))
     ]
@@ -540,7 +547,10 @@ def _match_task(
     for i, values in enumerate(series):
         if len(values) < m:
             continue
-        distances = bank.series_distances(i, shape[None, :])[0]
+        if isinstance(held, SeriesBank):
+            distances = held.series_distances(i, shape[None, :])[0]
+        else:
+            distances = SeriesBank([values], m).series_distances(0, shape[None, :])[0]
         closest = min(closest, float(distances.min()))
         starts = greedy(distances, radius, exclusion, top)
         found.append((np.full(len(starts), first + i, np.int64), starts, distances[starts]))
