@@ -14,7 +14,10 @@ as numpy's FFTs do.
 Then each search with its own defaults: STUMPY's radius, max(mean − 2 std, min) of each
 series' distance profile, with its exclusion zone; find_matches' chance radius with matches
 that never overlap: how many matches, how many of them fall on a planted copy, and how many of
-the copies are found.
+the copies are found. Last, ``--absent`` searches in data that does not hold the query (20,000
+points of a random walk, or of a slow sine under white noise; queries of 32, 96 or 200 points:
+a stretch of random walk, a few cycles of a sine, white noise, four random steps, a bump):
+how many of the searches return a match with each default.
 
     .venv/bin/python bench/bench_matches.py [--sizes 1x10000,1x100000,1x1000000,100x10000]
 """
@@ -97,6 +100,39 @@ def on_plants(windows: list[Window], places: list[Window], m: int) -> tuple[int,
     return len(hits), len(found)
 
 
+def absent_query(kind: int, m: int, rng: np.random.Generator) -> FloatArray:
+    """A query of m points: a stretch of random walk, a few cycles of a sine, white noise,
+    four random steps or a bump (kind 0 to 4)."""
+    if kind == 0:
+        return np.cumsum(rng.normal(size=m))
+    if kind == 1:
+        return np.sin(np.linspace(0.0, rng.uniform(1.0, 6.0) * np.pi, m))
+    if kind == 2:
+        return rng.normal(size=m)
+    if kind == 3:
+        return np.repeat(rng.normal(size=4), m // 4 + 1)[:m]
+    return np.exp(-(((np.arange(m) - m / 2) / (m / 10)) ** 2))
+
+
+def absent(trials: int, seed: int) -> tuple[int, int, int, int]:
+    """Searches with each default in data without the query: how many return a match (ours,
+    STUMPY's), and how many matches they return in all."""
+    rng = np.random.default_rng(seed)
+    ours_any = ours_all = theirs_any = theirs_all = 0
+    for trial in range(trials):
+        n, m = 20000, int(rng.choice([32, 96, 200]))
+        if trial % 2:
+            data = np.cumsum(rng.normal(size=n))
+        else:
+            data = rng.normal(size=n) + 3.0 * np.sin(np.arange(n) / 50.0)
+        query = absent_query(trial % 5, m, rng)
+        ours = len(zorp_miner.find_matches(query, data))
+        theirs = len(stumpy_search(query, data[None, :], None))
+        ours_any, ours_all = ours_any + (ours > 0), ours_all + ours
+        theirs_any, theirs_all = theirs_any + (theirs > 0), theirs_all + theirs
+    return ours_any, ours_all, theirs_any, theirs_all
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument(
@@ -108,6 +144,9 @@ def main() -> None:
     parser.add_argument("--radius", type=float, default=0.8, help="the radius (0.8)")
     parser.add_argument("--rounds", type=int, default=3, help="rounds of timing (3)")
     parser.add_argument("--seed", type=int, default=7, help="random seed (7)")
+    parser.add_argument(
+        "--absent", type=int, default=60, help="searches in data without the query (60)"
+    )
     args = parser.parse_args()
     m = args.length
     zone = math.ceil(m / 4)
@@ -160,6 +199,15 @@ def main() -> None:
             f"{name:<16} {planted_count:>7}   "
             f"{f'{len(windows)}, {ours_on}, {ours_found} ({default_ours.max_distance:.3f})':<36} "
             f"{len(default_theirs)}, {theirs_on}, {theirs_found}"
+        )
+
+    if args.absent:
+        ours_any, ours_all, theirs_any, theirs_all = absent(args.absent, args.seed)
+        print()
+        print(
+            f"{args.absent} searches in data without the query, each with its own defaults: "
+            f"ours found a match in {ours_any} ({ours_all} matches in all), STUMPY in "
+            f"{theirs_any} ({theirs_all} in all)"
         )
 
 

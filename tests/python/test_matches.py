@@ -1,8 +1,12 @@
 """Search by example: find_matches against a window-by-window computation (reference.py)."""
 
+import importlib
 import json
 import math
+import pathlib
 import pickle
+import re
+import sys
 
 import numpy as np
 import numpy.typing as npt
@@ -297,3 +301,28 @@ def test_the_plot_shades_each_match_of_the_series_and_lays_the_query_over_it() -
     assert spans(own) == [4100 - 3000]
     with pytest.raises(ValueError, match="pass the data the matches were found in"):
         zorp_miner.plot_search(found, series)
+
+
+def test_the_readme_example_gives_what_it_says_and_the_figure_draws_it(
+    tmp_path: pathlib.Path, monkeypatch: pytest.MonkeyPatch
+) -> None:
+    pytest.importorskip("matplotlib")
+    root = pathlib.Path(__file__).resolve().parents[2]
+    readme = (root / "README.md").read_text()
+    block = re.search(r"## Search by example\n.*?```python\n(.*?)```", readme, re.S)
+    assert block is not None
+    claims = re.findall(r"^(\w+)\s+# (Matches\(.*\))$", block.group(1), re.M)
+    assert [name for name, _ in claims] == ["found"]
+    monkeypatch.chdir(tmp_path)
+    namespace: dict[str, object] = {}
+    exec(compile(block.group(1), "README.md", "exec"), namespace)
+    assert repr(namespace["found"]) == claims[0][1]
+    assert (tmp_path / "matches.png").exists()
+    sys.path.insert(0, str(root / "docs"))
+    try:
+        figure_script = importlib.import_module("make_search_figure")
+    finally:
+        sys.path.remove(str(root / "docs"))
+    shape, walks = figure_script.example()
+    assert np.array_equal(walks, np.asarray(namespace["walks"]), equal_nan=True)
+    assert np.array_equal(shape, np.asarray(namespace["shape"]))
