@@ -138,3 +138,20 @@ def test_plot_writes_a_png(
     assert main(["match", "query.csv", "data.csv", "--plot", "out.png", "--format", "csv"]) == 0
     assert capsys.readouterr().err == "zorp-miner: wrote out.png\n"
     assert (files / "out.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+@pytest.mark.parametrize("quiet", [False, True])
+def test_progress_is_drawn_on_a_terminal_unless_quiet(
+    files: pathlib.Path, monkeypatch: pytest.MonkeyPatch, quiet: bool
+) -> None:
+    import zorp_miner.progress
+    from test_cli import Terminal
+
+    terminal = Terminal()
+    monkeypatch.chdir(files)
+    monkeypatch.setattr(sys, "stderr", terminal)
+    monkeypatch.setattr(sys, "stdout", io.StringIO())
+    monkeypatch.setattr(zorp_miner.progress.Bar, "DELAY", 0.0)
+    assert main(["match", "query.csv", "data.csv", *(["--quiet"] if quiet else [])]) == 0
+    drawn = terminal.getvalue()
+    assert drawn == "" if quiet else "matching the query of 60 points" in drawn
