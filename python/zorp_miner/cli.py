@@ -1,4 +1,5 @@
-"""The command line: ``zorp-miner FILE... [--length N] [options]`` (also ``python -m zorp_miner``).
+"""The command line: ``zorp-miner FILE... [--length N] [options]`` (also ``python -m zorp_miner``),
+and ``zorp-miner match QUERY DATA... [options]``, the search by example (``zorp_miner._match_cli``).
 
 Exit status: 0 on success; 2 for a usage or input error (one line on stderr); 1 when the run
 itself is refused, for instance because it would need more memory than the machine has, or
@@ -33,6 +34,8 @@ if TYPE_CHECKING:
     from distributed import Client
 
 PROG = "zorp-miner"
+# The first argument that makes the command a search by example (see zorp_miner._match_cli).
+MATCH = "match"
 OUTPUT_FORMATS = ("table", "json", "csv")
 DESCRIPTION = """\
 Find the shapes (motifs) that recur across a set of numeric series read from FILE, and print
@@ -44,7 +47,9 @@ in length. Several files are one set, their series numbered in file order; with 
 Two modes: robust (the default) finds a shape wherever it sits in each series and ranks motifs
 by score, the mean distance sqrt(2 (1 - r)) of their best matches (0 the same shape, 1.41
 unrelated); give --length when you know the shape's length in points. exact (--mode exact
---seglen N) mines letter patterns that recur letter for letter and ranks them by naed."""
+--seglen N) mines letter patterns that recur letter for letter and ranks them by naed.
+
+zorp-miner match QUERY DATA finds where one given shape occurs instead (zorp-miner match --help)."""
 EPILOG = f"""\
 exit status: 0 on success, 2 for a usage or input error, 1 when the run is refused (for
 instance when an exact run would need more memory than the machine has: raise --minsup, set
@@ -88,10 +93,16 @@ def main(argv: list[str] | None = None) -> int:
         failed run, 130 when interrupted.
     """
     token = COMMAND_LINE.set(True)
+    arguments = sys.argv[1:] if argv is None else argv
     try:
-        return _run(parser().parse_args(argv))
+        if arguments[:1] == [MATCH]:
+            from ._match_cli import run_match
+
+            return run_match(arguments[1:])
+        return _run(parser().parse_args(arguments))
     except UsageError as error:
-        _say(f"error: {error} (see {PROG} --help)")
+        command = f"{PROG} {MATCH}" if arguments[:1] == [MATCH] else PROG
+        _say(f"error: {error} (see {command} --help)")
         return 2
     except RunRefused as error:
         _say(f"run refused: {error}")
@@ -241,7 +252,13 @@ def parser() -> argparse.ArgumentParser:
         help="run on a cluster of N worker processes started on this machine for the run "
         "(default: run in this process)",
     )
-    read = cli.add_argument_group("reading FILE")
+    add_reading_options(cli, "reading FILE")
+    return cli
+
+
+def add_reading_options(cli: argparse.ArgumentParser, title: str) -> None:
+    """The options of :func:`zorp_miner.load`, as a group of the parser."""
+    read = cli.add_argument_group(title)
     read.add_argument(
         "--input-format",
         choices=FORMATS,
@@ -283,7 +300,19 @@ def parser() -> argparse.ArgumentParser:
         metavar="NAME",
         help=".npz files: the array to read (default: the only one, or every 1-D array)",
     )
-    return cli
+
+
+def reading_options(args: argparse.Namespace) -> dict[str, Any]:
+    """The keyword arguments of :func:`zorp_miner.load` that the reading options ask for."""
+    return {
+        "format": args.input_format,
+        "layout": "columns" if args.columns else "rows",
+        "header": args.header,
+        "label": args.label,
+        "key": args.key,
+        "sep": args.sep,
+        "index_col": args.index_col,
+    }
 
 
 def _run(args: argparse.Namespace) -> int:
@@ -329,15 +358,7 @@ def _run(args: argparse.Namespace) -> int:
         require("matplotlib", "--plot")
         if not args.plot.parent.is_dir():
             raise UsageError(f"--plot: the folder {args.plot.parent} does not exist")
-    options: dict[str, Any] = {
-        "format": args.input_format,
-        "layout": "columns" if args.columns else "rows",
-        "header": args.header,
-        "label": args.label,
-        "key": args.key,
-        "sep": args.sep,
-        "index_col": args.index_col,
-    }
+    options = reading_options(args)
     names = [str(path) for path in args.file]
     shown = progress.Bar(sys.stderr) if sys.stderr.isatty() and not args.quiet else None
     with progress.reporting(shown):
