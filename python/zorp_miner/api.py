@@ -8,7 +8,15 @@ from ._robust import RobustStore, discover
 from .exact import mine_exact
 from .files import is_file_list, load
 from .inputs import FloatArray, as_series_set
-from .params import ExactParams, RealNumber, RobustParams, WholeNumber, exact_params, robust_params
+from .params import (
+    ExactParams,
+    Keep,
+    RealNumber,
+    RobustParams,
+    WholeNumber,
+    exact_params,
+    robust_params,
+)
 from .results import Motifs, fetch_all, motifs_from_found, motifs_from_native
 
 if TYPE_CHECKING:
@@ -27,6 +35,7 @@ def find_motifs(
     length: WholeNumber | None = None,
     minsup: RealNumber = 0.5,
     top: WholeNumber | None = None,
+    keep: Keep = "all",
     seglen: WholeNumber | None = None,
     alphabet: WholeNumber | None = None,
     min_len: WholeNumber | None = None,
@@ -165,6 +174,7 @@ def find_motifs(
         length=length,
         minsup=minsup,
         top=top,
+        keep=keep,
         seglen=seglen,
         alphabet=alphabet,
         min_len=min_len,
@@ -212,7 +222,7 @@ def run_parts(parts: Parts, params: RobustParams | ExactParams) -> Motifs:
     """Run a mode over a set held in parts; the result is that of one part holding it all."""
     if isinstance(params, RobustParams):
         store = RobustStore(parts)
-        found = discover(store, length=params.length, minsup=params.minsup, top=params.top)
+        found = discover(store, length=params.length, minsup=params.minsup, top=params.top, keep=params.keep)
         return motifs_from_found(found, store, params)
     from ._exact_parts import mine_exact_parts
 
@@ -230,6 +240,7 @@ def checked_params(
     min_len: object,
     max_len: object,
     max_overlap: object,
+    keep: object = "all",
 ) -> RobustParams | ExactParams:
     """Check the mode and the parameters it reads; a parameter of the other mode is an error.
 
@@ -251,7 +262,12 @@ def checked_params(
                 f"{given[0]} is a parameter of the exact mode: pass mode='exact' to use it (the "
                 "robust mode takes length, minsup and top)"
             )
-        return robust_params(length=length, minsup=minsup, top=top)
+        return robust_params(length=length, minsup=minsup, top=top, keep=keep)
+    if keep != "all":
+        raise ValueError(
+            "keep is a parameter of the robust mode, which marks each motif by its evidence; "
+            "the exact mode keeps every pattern frequent enough"
+        )
     if length is not None:
         raise ValueError(
             "length is a parameter of the robust mode; the exact mode's motifs are seglen × "
@@ -276,6 +292,6 @@ def run(series: list[FloatArray], params: RobustParams | ExactParams) -> Motifs:
         Exact mode: when the run would need more than half the machine's memory.
     """
     if isinstance(params, RobustParams):
-        found = discover(series, length=params.length, minsup=params.minsup, top=params.top)
+        found = discover(series, length=params.length, minsup=params.minsup, top=params.top, keep=params.keep)
         return motifs_from_found(found, series, params)
     return motifs_from_native(mine_exact(series, params), series, params)

@@ -20,7 +20,7 @@ from ._extras import require
 from ._version import __version__
 from .api import MODES, checked_params, run, run_parts
 from .files import FORMATS, load
-from .params import ALPHABET_MAX, ALPHABET_MIN, ExactParams, LENGTH_MIN
+from .params import ALPHABET_MAX, ALPHABET_MIN, KEEPS, LENGTH_MIN, ExactParams
 from .results import FRAME_COLUMNS, Motif, Motifs
 
 if TYPE_CHECKING:
@@ -35,10 +35,12 @@ archive's _TRAIN.tsv/_TEST.tsv), a JSON list of series, or a .npy/.npz array; li
 in length. Several files are one set, their series numbered in file order; with --scheduler or
 --workers each file is read and worked on by the workers of a Dask cluster.
 
-Two modes: robust (the default) finds a shape wherever it sits in each series and ranks motifs
-by score, the mean distance sqrt(2 (1 - r)) of their best matches (0 the same shape, 1.41
-unrelated); give --length when you know the shape's length in points. exact (--mode exact
---seglen N) mines letter patterns that recur letter for letter and ranks them by naed."""
+Two modes: robust (the default) finds a shape wherever it sits in each series, scores it by the
+mean distance sqrt(2 (1 - r)) of its best matches (0 the same shape, 1.41 unrelated) and ranks
+motifs by their evidence, how unlikely they are to be chance in this data (3 and more: likely;
+--keep likely prints only those); give --length when you know the shape's length in points.
+exact (--mode exact --seglen N) mines letter patterns that recur letter for letter and ranks
+them by naed."""
 EPILOG = """\
 exit status: 0 on success, 2 for a usage or input error, 1 when the run is refused (for
 instance when an exact run would need more memory than the machine has: raise --minsup, set
@@ -46,7 +48,8 @@ instance when an exact run would need more memory than the machine has: raise --
 
 JSON output: {"zorp_miner", "mode", "parameters", "series": {"count", "lengths"}, "found",
 "file" (a list with several files), "motifs": [{"rank", "mode", "pattern", "letters", "seglen", "length", "support",
-"naed", "score", "series", "best_matches", "distances", "occurrences": {"series", "letters",
+"naed", "score", "evidence", "likely", "series", "best_matches", "distances", "occurrences":
+{"series", "letters",
 "starts"}, "average_occurrences", "representative"}]}; lengths and starts in points, null for
 NaN. The README describes every field."""
 
@@ -113,7 +116,14 @@ def parser() -> argparse.ArgumentParser:
         type=int,
         metavar="N",
         help=f"robust mode: the motif length in points, at least {LENGTH_MIN} (default: found by "
-        "the run, 32 points or longer)",
+        "the run, 8 points or longer)",
+    )
+    run.add_argument(
+        "--keep",
+        choices=KEEPS,
+        default="all",
+        help="robust mode: all: every motif found, each with its evidence; likely: only the "
+        "motifs likely not to be chance (default: all)",
     )
     run.add_argument(
         "--minsup",
@@ -255,6 +265,8 @@ def _run(args: argparse.Namespace) -> int:
             raise UsageError(f"{given[0]} is an option of the exact mode: add --mode exact")
     elif args.length is not None:
         raise UsageError("--length is an option of the robust mode (the default --mode)")
+    elif args.keep != "all":
+        raise UsageError("--keep is an option of the robust mode (the default --mode)")
     elif args.seglen is None:
         raise UsageError("--mode exact needs --seglen, the points per letter")
     params = checked_params(
@@ -262,6 +274,7 @@ def _run(args: argparse.Namespace) -> int:
         length=args.length,
         minsup=args.minsup,
         top=args.top or None,
+        keep=args.keep,
         seglen=args.seglen,
         alphabet=args.alphabet,
         min_len=args.min_len,
@@ -350,7 +363,8 @@ def table_text(motifs: Motifs, name: str, elapsed: float | None = None) -> str:
         )
     else:
         length = "found by the run" if params.length is None else f"{params.length} points"
-        settings = f"mode robust, length {length}, minsup {params.minsup:g}"
+        kept = "" if params.keep == "all" else ", likely motifs only"
+        settings = f"mode robust, length {length}, minsup {params.minsup:g}{kept}"
     lines = [
         f"{name}: {motifs.series_count} series, {points} points",
         settings,
@@ -365,13 +379,13 @@ def table_text(motifs: Motifs, name: str, elapsed: float | None = None) -> str:
 
 
 def motif_table(motifs: Sequence[Motif], series_count: int) -> str:
-    """One line per motif: rank, pattern (exact) or length (robust), support, the score that
-    ranked it and the first best matches."""
+    """One line per motif: rank, pattern (exact) or length (robust), support, the score (naed)
+    and, robust, the evidence that ranked it, and the first best matches."""
     robust = any(motif.mode == "robust" for motif in motifs)
     if robust:
         header = (
-            f"{'rank':>4}  {'length':>6} {'support':>9}  {'score':>8}  "
-            "best match per series (series:start)"
+            f"{'rank':>4}  {'length':>6} {'support':>9}  {'score':>8}  {'evidence':>8}  "
+            f"{'':<6}  best match per series (series:start)"
         )
     else:
         header = (
@@ -382,9 +396,10 @@ def motif_table(motifs: Sequence[Motif], series_count: int) -> str:
     for motif in motifs:
         support = f"{motif.support}/{series_count}"
         if motif.mode == "robust":
+            verdict = "likely" if motif.likely else "chance"
             lines.append(
                 f"{motif.rank:>4}  {motif.length:>6} {support:>9}  {motif.score:>8.4f}  "
-                f"{_abbreviated(motif)}"
+                f"{motif.evidence:>8.2f}  {verdict:<6}  {_abbreviated(motif)}"
             )
         else:
             lines.append(
@@ -412,6 +427,8 @@ def csv_text(motifs: Motifs) -> str:
                 motif.support,
                 repr(motif.naed),
                 repr(motif.score),
+                repr(motif.evidence),
+                "" if motif.likely is None else str(motif.likely),
                 " ".join(map(str, motif.series.tolist())),
                 " ".join(map(str, motif.best_matches.tolist())),
                 " ".join(map(repr, motif.distances.tolist())),

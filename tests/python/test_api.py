@@ -168,6 +168,8 @@ def test_to_frame_has_one_row_per_motif(ragged: list[list[float]]) -> None:
         "support",
         "naed",
         "score",
+        "evidence",
+        "likely",
         "series",
         "best_matches",
         "distances",
