@@ -9,33 +9,35 @@ SAMPLE series (all of them in smaller sets: the ones of smallest content key oth
 on the series and on their null (``zorp_miner._evidence``: the same series with their segments
 of a quarter of m shuffled), in the same steps:
 
-1. Seeds. Every window of a few *seed* series of the sample (enough of them that a shape held
-   by minsup of the series is in at least one with probability 1 - SEED_MISS), averaged over
-   blocks of m / SEED_POINTS points, is a candidate; its coarse score is its consensus score
-   on the sample's series averaged the same way. At most SEED_WINDOWS windows are taken (a
-   stride between them otherwise).
-2. Choice. The best ``refined`` candidates are taken, best coarse score first, each unless its
-   best matches coincide with those of one taken before (sharing half their length in most of
-   the series both have among their ceil(minsup x S) closest): variants of one shape cannot
-   take every place.
+1. Candidates. Every window of a few *seed* series of the sample (enough of them that a shape
+   held by minsup of the series is in at least one with probability 1 - SEED_MISS), and up to
+   PROPOSALS shapes proposed by frequent words (`_proposals`: the medoid window of a SAX key,
+   or of one of its one-letter wildcards, held by PROPOSAL_SUPPORT of the sample).
+2. Screening, coarse to fine. Every candidate's consensus score on the sample's series
+   averaged over blocks of m / SEED_POINTS points (at most SEED_WINDOWS seed windows, strided
+   beyond); the best SCREENED x ``refined`` again over blocks of m / SCREEN_POINTS points; of
+   those the best ``refined`` are taken, each unless its best matches coincide with those of
+   one taken before (sharing half the length in most of the series both have among their
+   ceil(minsup x S) closest): variants of one shape cannot take every place.
 3. Refinement, twice: take the best matches of the ceil(minsup x S) closest series, shift them
    together by the common offset (up to m / 2 points) at which they agree best, and replace
    the shape by their average. Shapes that a monotone curve explains beyond MONOTONE (ramps and
    steps, which every series holds) are dropped.
-4. Evidence. Each refined shape of the series is matched in the null, each of the null in the
-   series: a shape's gain is how much closer its matches are where it was found, and its
+4. Evidence. Each refined shape, of the series and of the null, is matched in a second null:
+   a shape's gain is how much closer its matches are where it was found, and a motif's
    evidence how far its gain exceeds the largest gain of the null's shapes, in standard errors
    (``zorp_miner._evidence``).
 5. Motifs. The shapes are matched in every series; a series *holds* a motif when its best
-   match is closer than all but MEMBER_RATE of the motif's best matches in the null's series
-   (a shape no series holds is no motif).
-   A motif is *likely* when its evidence is at least LIKELY and at least ceil(minsup x N)
-   series hold it. Motifs go by evidence, highest first; one whose matches coincide with a
-   better one's in most of the series both hold is that motif again, and is left out.
+   match is closer than all but MEMBER_RATE of the motif's best matches in the second null
+   (a shape no series holds is no motif). A motif is *likely* when its evidence is at least
+   LIKELY and at least ceil(minsup x N) series hold it. Likely motifs go first, then the
+   highest evidence; one whose matches coincide with a better one's (`_same_places`) is that
+   motif again, and is left out.
 
-Without a length, candidate lengths come from the longest frequent letter patterns of the
-detrended series (``_zorp_cpp.PatternMiner`` over two phase offsets of the segment grid); each is
-searched as above.
+Without a length, the lengths SHORTEST, LENGTH_STEP times that, ... up to half the median
+length of the series are searched; motifs of several lengths whose matches coincide are one
+motif, at the longest length at which it is likely (`_merged`), and the best are searched again
+at their extent, the span over which their matches agree (`_trimmed`, `extent`).
 
 Nothing depends on the order of the series: every choice is made on shapes, distances and the
 series' content keys, ties fall to the keys. The work per series (window statistics, best
@@ -244,7 +246,7 @@ def extent(windows: list[FloatArray]) -> int:
     excess = np.maximum(len(shapes) * shapes.mean(axis=0) ** 2 - 1.0, 0.0)
     total = float(excess.sum())
     if not total > 0.0:
-        return shapes.shape[1]
+        return int(shapes.shape[1])
     cumulative = np.concatenate([[0.0], np.cumsum(excess)])
     # For each first point, the first end past which the span holds enough.
     ends = np.searchsorted(cumulative, cumulative[:-1] + (1.0 - EXTENT_REST) * total, side="left")
@@ -836,7 +838,7 @@ class RobustStore:
             where.setdefault(part, []).append(column)
         found_starts = np.zeros((len(shapes), len(rows) if starts else 0), np.int64)
         found_best = np.zeros((len(shapes), len(rows)))
-        each = {part: (indexes,) for part, indexes in wanted.items()}
+        each: dict[int, tuple[object, ...]] = {part: (indexes,) for part, indexes in wanted.items()}
         for part, (part_starts, part_best) in self.parts.run_on(
             _best_task, each, m, factor, shapes, starts, null
         ).items():

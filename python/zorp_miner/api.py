@@ -52,19 +52,20 @@ def find_motifs(
     The exact mode finds letter patterns that recur letter for letter: fast, but only where the
     copies of a shape fall on the same letters, which real data rarely arranges.
 
-    **Robust mode.** Windows of ``length`` points are z-normalised and read as words of 8
-    letters; words (and their one-letter wildcards) shared by at least a quarter of the series
-    propose shapes. Each proposal's best match in every series is found by sliding
-    z-normalised distance, the best proposals are refined from their matches (averaged after
-    the common shift that lines them up), flat and monotone shapes are dropped, and a motif is
-    kept when at least ceil(``minsup`` × series) series match it better than chance (than
-    random shapes with the same spectrum). The ``score`` that ranks motifs (smallest first) is
-    the mean distance sqrt(2 (1 − r)) of the best matches of the ceil(``minsup`` × series)
-    closest series, r the Pearson correlation: the root mean square difference per point of the
-    z-normalised shapes, 0 for identical, about 1.41 for unrelated shapes. Without a length,
-    lengths are proposed by frequent letter patterns (32 points and longer) and each motif is
-    lengthened while its score stays within 10 %; give the length for shapes shorter than 32
-    points.
+    **Robust mode.** Windows of ``length`` points of a few seed series, and shapes proposed
+    by frequent words of 8 letters, are candidate shapes; each candidate's best match in every
+    series is found by sliding z-normalised distance, the best candidates are refined from their
+    matches (averaged after the common shift that lines them up), and flat and monotone shapes
+    are dropped. The ``score`` of a motif is the mean distance sqrt(2 (1 − r)) of the best
+    matches of the ceil(``minsup`` × series) closest series, r the Pearson correlation: the root
+    mean square difference per point of the z-normalised shapes, 0 for identical, about 1.41
+    for unrelated shapes. Every motif carries its ``evidence``: how much more closely it matches
+    the series than the same series with their segments shuffled, beyond what the shapes the
+    same search finds in shuffled series gain, in standard errors; it is ``likely`` from 3 on
+    when ceil(``minsup`` × series) series hold it (a series holds it when its best match beats
+    all but 5 % of the motif's matches in the shuffled series). Motifs go likely first, then by
+    evidence. Without a length, lengths from 8 points to half the median series length are
+    searched and each motif is reported at the length over which its matches agree.
 
     **Exact mode.** Each series is z-normalised (mean 0, population deviation 1) and turned
     into letters: one letter per ``seglen`` points, the mean of those points cut into
@@ -106,6 +107,10 @@ def find_motifs(
     top : int or None, default None
         Return only the best ``top`` motifs; None returns all. In the robust mode a larger
         ``top`` also refines more candidates (twice ``top``, at least 24).
+    keep : {"all", "likely"}, default "all"
+        Robust mode: "all" returns every distinct motif found, each marked by its
+        ``evidence`` and ``likely``, so that no recurring shape is hidden; "likely" only the
+        likely ones (an empty result when none is).
     seglen : int
         Exact mode, required there: points per letter. A shape of ``w`` points becomes
         ``w / seglen`` letters, and a pattern needs at least ``min_len`` of them, so
@@ -149,7 +154,7 @@ def find_motifs(
     TypeError, ValueError
         For bad input or a bad parameter, before any work; the message names the value and
         the accepted range. Also for a parameter of the other mode (``seglen`` without
-        ``mode="exact"``, ``length`` with it).
+        ``mode="exact"``, ``length`` or ``keep`` with it).
     MemoryError
         Exact mode: when the run would need more than half the machine's memory (the message
         says how much): raise ``minsup``, set ``max_len`` or use a smaller ``seglen``.
@@ -166,8 +171,8 @@ def find_motifs(
     ...     start = rng.integers(0, 300)
     ...     row[start : start + 96] += np.repeat([3.0, -3.0, 3.0, -3.0], 24)
     >>> motifs = zorp_miner.find_motifs(data, length=96, top=1)
-    >>> motifs[0].support, round(motifs[0].score, 2)
-    (20, 0.28)
+    >>> motifs[0].support, round(motifs[0].score, 2), motifs[0].likely
+    (20, 0.29, True)
     """
     params = checked_params(
         mode,
