@@ -36,6 +36,7 @@ from zorp_miner._sliding import FloatArray
 IntArray = npt.NDArray[np.int64]
 
 NULL_PIECES = 4  # the null cuts a series into segments of ceil(m / NULL_PIECES) points
+SHORTEST_SEGMENT = 4  # and of at least this many
 BOOTSTRAP = 200  # resamples of the series for the standard errors
 SEED = 20261208  # of the null's shuffles and of the resamples
 
@@ -49,8 +50,10 @@ def content_key(values: FloatArray) -> int:
 
 
 def segment_points(m: int) -> int:
-    """Points per segment of the null at motif length m (points): ceil(m / NULL_PIECES), at least 2."""
-    return max(2, -(-m // NULL_PIECES))
+    """Points per segment of the null at motif length m (points): ceil(m / NULL_PIECES), and at
+    least SHORTEST_SEGMENT: a shape of a few points is not told from noise anyway, and finer
+    cuts scatter a long shape's values over the null as spikes the series do not have."""
+    return max(SHORTEST_SEGMENT, -(-m // NULL_PIECES))
 
 
 def autocorrelation(values: FloatArray, lags: int) -> FloatArray:

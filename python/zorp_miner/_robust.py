@@ -36,8 +36,8 @@ of a quarter of m shuffled), in the same steps:
 
 Without a length, the lengths SHORTEST, LENGTH_STEP times that, ... up to half the median
 length of the series are searched; motifs of several lengths whose matches coincide are one
-motif, at the longest length at which it is likely (`_merged`), and the best are searched again
-at their extent, the span over which their matches agree (`_trimmed`, `extent`).
+motif, at the longest length at which it is likely (`_merged`), and the best likely ones are
+searched again at their extent, the span over which their matches agree (`_trimmed`, `extent`).
 
 Nothing depends on the order of the series: every choice is made on shapes, distances and the
 series' content keys, ties fall to the keys. The work per series (window statistics, best
@@ -100,7 +100,7 @@ WINDOWS_PER_SERIES = 4096  # at most this many proposal windows per series
 SHORTEST = 8  # the shortest length searched without a length (points)
 LENGTH_STEP = 2.0  # the ratio of one length searched without a length to the next
 STEADY_SERIES = 3  # series in which two motifs must stand at one offset to be one motif
-TRIMMED = 3  # motifs found without a length that are searched again at their extent (top: that many)
+TRIMMED = 3  # likely motifs found without a length searched again at their extent (top: that many)
 EXTENT_REST = 0.05  # the share of a motif's agreement left outside its extent
 PATTERN_LETTERS = 8  # letters of a motif's name
 PATTERN_ALPHABET = 4
@@ -194,7 +194,11 @@ def discover(
     else:
         found = _merged([motif for m in searched_lengths(store) for motif in _discover_length(store, m, minsup, wanted)])
         ends = TRIMMED if top is None else top
-        trimmed = sorted([_trimmed(store, motif, minsup, wanted) for motif in found[:ends]] + found[ends:], key=_rank)
+        trimmed = sorted(
+            [_trimmed(store, motif, minsup, wanted) if motif.likely else motif for motif in found[:ends]]
+            + found[ends:],
+            key=_rank,
+        )
         found = []
         for motif in trimmed:
             if not any(_same_places(motif, other) or _same_places(other, motif) for other in found):
@@ -218,23 +222,24 @@ def searched_lengths(store: RobustStore) -> list[int]:
 
 def _trimmed(store: RobustStore, motif: Found, minsup: float, refined: int) -> Found:
     """A motif found without a length, searched again at the length of its extent (see
-    `extent`) when that is shorter: the motif found there whose matches coincide with its own
-    and that holds most of its series, the most evident of those (the motif as it is when none
-    does)."""
+    `extent`: over windows twice its length, centred on its matches in the closest series)
+    when that differs from its length by more than an eighth: the motif found there whose
+    matches coincide with its own and that holds most of its series, the most evident of
+    those (the motif as it is when none does)."""
     core = max(1, math.ceil(minsup * store.count))
+    m = motif.length
     closest = sorted(motif.distances, key=lambda i: (motif.distances[i], i))[:core]
-    windows = store.windows([(i, motif.starts[i], motif.starts[i] + motif.length) for i in closest])
-    points = extent(windows)
-    if points >= motif.length or not windows:
+    around = store.windows([(i, motif.starts[i] - m // 2, motif.starts[i] + m + m // 2) for i in closest])
+    windows = [window for window in around if np.all(np.isfinite(window))]
+    if len(windows) < 2:
         return motif
-    shorter = [
-        found
-        for found in _discover_length(store, max(SHORTEST, points), minsup, refined)
-        if _same_places(found, motif)
-    ]
+    points = max(SHORTEST, extent(windows))
+    if 8 * abs(points - m) <= m or points > int(np.median(store.lengths)) // 2:
+        return motif
+    again = [found for found in _discover_length(store, points, minsup, refined) if _same_places(found, motif)]
     # The one that holds most of the motif's series (a part it shares with another shape
     # holds some of that shape's series instead), the most evident of those.
-    return min(shorter, key=lambda found: (-len(found.starts.keys() & motif.starts.keys()), _rank(found)), default=motif)
+    return min(again, key=lambda found: (-len(found.starts.keys() & motif.starts.keys()), _rank(found)), default=motif)
 
 
 def extent(windows: list[FloatArray]) -> int:

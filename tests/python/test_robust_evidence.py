@@ -98,8 +98,9 @@ def test_two_planted_shapes_are_two_motifs(seed: int, together: bool, length: in
     first, second = (order, order) if together else (order[:10], order[10:])
     starts = [plant(series, burst(), first, rng), plant(series, wave(), second, rng)]
     found = discover(series, length=length, minsup=0.5 if together else 0.4, top=2)[:2]
+    # Each is the top motif or the second, on its shape in most of the series holding it.
     for planted, carriers in zip(starts, (first, second), strict=True):
-        assert any(on_shape(motif, planted, M) >= len(carriers) - 1 for motif in found)
+        assert any(3 * on_shape(motif, planted, M) >= 2 * len(carriers) for motif in found)
 
 
 @settings(max_examples=3, deadline=None)
