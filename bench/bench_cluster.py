@@ -1,15 +1,16 @@
 """Runs on a Dask cluster of local worker processes against the run in one process.
 
     .venv/bin/python bench/bench_cluster.py speed [--series 4000] [--points 10000] [--repeat 2]
+        [--per-file 500] [--modes exact,robust]
     .venv/bin/python bench/bench_cluster.py memory [--files 40] [--series 500] [--points 10000]
         [--top 3] [--modes robust,exact,exact-all]
 
-speed: random walks (--series x --points), written as .npy files of 500 series each into a
-scratch directory. The single-process run reads them all and runs here; the cluster runs give
+speed: random walks (--series x --points), written as .npy files of --per-file series each
+(500) into a scratch directory. The single-process run reads them all and runs here; the cluster runs give
 the file names to a LocalCluster of 2 worker processes (one thread each), whose workers read
 them: once with Dask's default worker settings, once with zorp_miner._dask.WORKER_SETTINGS (the
 settings of `zorp-miner --workers`), one cluster at a time. Both modes, the best of --repeat
-runs each; the results are checked to be the same bit for bit.
+runs each (--modes, both by default); the results are checked to be the same bit for bit.
 
 memory: --files files of --series random walks of --points points (40 x 500 x 10,000: 1.6 GB as
 doubles), generated into a scratch directory by a process of their own. Then, for each mode, a
@@ -85,16 +86,21 @@ def best_of(repeat: int, run: Any) -> tuple[float, Any]:
 def speed(args: argparse.Namespace) -> None:
     folder = pathlib.Path(tempfile.mkdtemp(prefix="zorp-bench-"))
     try:
-        files = -(-args.series // PER_FILE)
-        names = write_walks(folder, files, PER_FILE, args.points)
+        files = -(-args.series // args.per_file)
+        names = write_walks(folder, files, args.per_file, args.points)
         print(
-            f"{files * PER_FILE} random walks of {args.points} points in {files} files "
-            f"({files * PER_FILE * args.points * 8 / 1e9:.2f} GB as doubles); best of "
+            f"{files * args.per_file} random walks of {args.points} points in {files} files "
+            f"({files * args.per_file * args.points * 8 / 1e9:.2f} GB as doubles); best of "
             f"{args.repeat}\n"
         )
         from distributed import Client, LocalCluster
 
-        modes = (("exact (seglen 20)", EXACT), ("robust (length 100)", ROBUST))
+        wanted = args.modes.split(",")
+        modes = tuple(
+            (label, options)
+            for name, label, options in (("exact", "exact (seglen 20)", EXACT), ("robust", "robust (length 100)", ROBUST))
+            if name in wanted
+        )
         here: dict[str, tuple[float, Any]] = {}
         for label, options in modes:
             here[label] = best_of(
@@ -272,6 +278,8 @@ def main() -> int:
     one.add_argument("--series", type=int, default=4000)
     one.add_argument("--points", type=int, default=10000)
     one.add_argument("--repeat", type=int, default=2)
+    one.add_argument("--per-file", type=int, default=PER_FILE, help=f"series per file ({PER_FILE})")
+    one.add_argument("--modes", default="exact,robust", help="exact, robust or both (both)")
     two = sub.add_parser("memory")
     two.add_argument("--files", type=int, default=40)
     two.add_argument("--series", type=int, default=500)

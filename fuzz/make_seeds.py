@@ -64,6 +64,30 @@ def miner(seglen, alphabet, minsup, min_len, max_len, overlap, k, ts):
             in_range(k, -2) + series_set(ts))
 
 
+SUPPORTS = [0.0, 1.0, 2.0, 3.0, 0.5, "nan", "inf", -1.0]
+
+
+def proposals(alphabet, letters, support, count, length, flags, ts, windows):
+    """windows: (series step, start, means) each, the means letters long."""
+    out = (in_range(alphabet, 0) + in_range(letters, 0) + bytes([SUPPORTS.index(support)]) +
+           in_range(count, 0) + in_range(length, 0) + bytes([flags]) + series_set(ts))
+    out += bytes([len(windows)])
+    for step, start, means in windows:
+        assert len(means) == letters
+        out += bytes([step, start]) + b"".join(value(v) for v in means)
+    return out
+
+
+def shared_words(letters, series, per_series, start_step=4):
+    """Windows of the same few words in every series, one series after the other."""
+    words = [[((k + j) % 3 - 1) * 1.5 for j in range(letters)] for k in range(per_series)]
+    out = []
+    for i in range(series):
+        for k, word in enumerate(words):
+            out.append((1 if i and k == 0 else 0, k * start_step, word))
+    return out
+
+
 def wave(n, period, phase=0.0, scale=2.0):
     return [round(scale * math.sin(2 * math.pi * (i + phase) / period) * 16) / 16 for i in range(n)]
 
@@ -114,6 +138,28 @@ SEEDS = {
         "long-words": patterns(0.25, 2, 6, 0.5,
                                ["abcdabcdabcdabcdabcdabcd", "dcbadcbadcbadcbadcbadcba",
                                 "aabbccddaabbccddaabbccdd", "abababababababababababab"]),
+    },
+    "proposals": {
+        "normal": proposals(3, 4, 2.0, 5, 8, 0, [wave(40, 8)] * 3, shared_words(4, 3, 3)),
+        "alphabet-10": proposals(10, 5, 1.0, 3, 16, 0, [wave(60, 16), wave(60, 12)],
+                                 shared_words(5, 2, 4)),
+        "largest-key-space-4": proposals(4, 31, 1.0, 2, 8, 0, [wave(40, 8)] * 2,
+                                         shared_words(31, 2, 1)),
+        "key-space-beyond-64-bits-4": proposals(4, 32, 1.0, 2, 8, 0, [wave(40, 8)],
+                                                shared_words(32, 1, 1)),
+        "key-space-beyond-64-bits-8": proposals(8, 22, 1.0, 2, 8, 0, [wave(40, 8)],
+                                                shared_words(22, 1, 1)),
+        "alphabet-11": proposals(11, 3, 1.0, 2, 8, 0, [wave(40, 8)], shared_words(3, 1, 2)),
+        "no-letters": proposals(4, 0, 1.0, 2, 8, 0, [wave(40, 8)], shared_words(0, 1, 2)),
+        "series-out-of-order": proposals(3, 3, 1.0, 2, 8, 1, [wave(40, 8)] * 2,
+                                         shared_words(3, 2, 2)),
+        "negative-start": proposals(3, 3, 1.0, 2, 8, 2, [wave(40, 8)], shared_words(3, 1, 2)),
+        "nan-mean": proposals(3, 3, 1.0, 2, 8, 0, [wave(40, 8)], [(0, 0, ["nan", 1, 2])]),
+        "window-past-the-end": proposals(3, 2, 1.0, 2, 30, 0, [wave(20, 8)],
+                                         shared_words(2, 1, 2)),
+        "length-0": proposals(3, 2, 1.0, 2, 0, 0, [wave(20, 8)], shared_words(2, 1, 2)),
+        "support-nan": proposals(3, 3, "nan", 2, 8, 0, [wave(40, 8)] * 2, shared_words(3, 2, 2)),
+        "no-windows": proposals(4, 4, 0.0, 3, 8, 0, [wave(40, 8)], []),
     },
     "miner": {
         "normal": miner(4, 4, 0.5, 2, 0, 0.9, 3,

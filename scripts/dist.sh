@@ -19,14 +19,25 @@ python="$root/.venv/bin/python"
 say "installing the packaging tools (scripts/dist-requirements.txt)"
 "$python" -m pip install --quiet --disable-pip-version-check -r scripts/dist-requirements.txt
 
-say "building the sdist, then the wheel from it"
+# The build takes a few minutes (an isolated environment, then both modules compiled with
+# link-time optimisation): its steps are shown as they start, the whole log is kept.
+say "building the sdist, then the wheel from it (a few minutes; log: build/dist.log)"
 export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc 2>/dev/null || echo 2)}"
 rm -rf build/dist dist
 mkdir -p build
-"$python" -m build --outdir build/dist . >build/dist.log 2>&1 || {
+set +e
+"$python" -m build --outdir build/dist . 2>&1 | tee build/dist.log | {
+    grep --line-buffered -E '^\* |Building CXX object|Linking CXX' |
+        sed -u -e 's/^\* //' -e 's/^.*Building CXX object .*\/\([^/]*\)\.o$/compiling \1/' \
+            -e 's/^.*Linking CXX [a-z ]* \([^ ]*\)$/linking \1/' -e 's/^/[dist]   /' >&2
+    true
+}
+built=${PIPESTATUS[0]}
+set -e
+if [ "$built" -ne 0 ]; then
     cat build/dist.log >&2
     exit 1
-}
+fi
 
 say "bundling the C++ runtime into the wheel"
 mkdir -p dist

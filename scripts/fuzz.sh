@@ -15,7 +15,7 @@ say() { printf '[fuzz] %s\n' "$*" >&2; }
 # shellcheck source=packages.sh
 . "$root/scripts/packages.sh"
 
-targets=(sax patterns miner)
+targets=(sax patterns miner proposals)
 build=build/fuzz
 seconds=${FUZZ_SECONDS:-20}
 export ASAN_OPTIONS=detect_leaks=1

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up, then runs every test: the C++ unit tests (warnings as errors), the same
-# tests under AddressSanitizer and UndefinedBehaviorSanitizer, the type checks (the stub against
+# tests under AddressSanitizer and UndefinedBehaviorSanitizer, the same tests built for 32-bit
+# x86 Linux with musl and run under IA-32 emulation, the type checks (the stub against
 # the module; the package, examples, tests and benchmarks under mypy --strict), the Python tests
 # against the installed module, a short libFuzzer run over the core, the Python tests again
 # against the module built with the sanitizers, and the release files: the sdist and the
@@ -43,6 +44,11 @@ cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZORP_BUILD_TESTS=ON -DZO
 cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+
+# The core where size_t and pointers are 32 bits and the C library is musl, the platform the
+# module is made for (skipped, saying so, on a machine that cannot run 32-bit x86 programs).
+say "C++ unit tests for 32-bit x86 Linux with musl (zig c++, run under IA-32 emulation)"
+"$root/scripts/i686_musl.sh"
 
 say "Python tests"
 "$python" -m pytest -q

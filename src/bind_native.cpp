@@ -5,6 +5,8 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -52,27 +54,65 @@ zorp::Cancellation signal_check() {
     });
 }
 
-std::vector<double> values_of(const Doubles& array) {
-    if (array.ndim() != 1) {
-        throw py::value_error("expected a 1-D array, got " + std::to_string(array.ndim()) +
-                              " dimensions");
+// ---------------------------------------------------------------------------------------------
+// Checks of the arguments, made before any work, with the interpreter lock held: each names the
+// argument as Python passes it and the range it accepts (ValueError); pybind11 has already
+// refused a value of the wrong type (TypeError).
+
+[[noreturn]] void refuse(const std::string& wanted, const std::string& got) {
+    throw py::value_error(wanted + ", got " + got);
+}
+
+// A C int argument cannot exceed the largest int (pybind11 refuses it first): "at least" says
+// it all there.
+std::string range_text(int64_t low, int64_t high, bool int_argument = true) {
+    return int_argument && high >= std::numeric_limits<int>::max()
+               ? "at least " + std::to_string(low)
+               : "from " + std::to_string(low) + " to " + std::to_string(high);
+}
+
+int whole(const std::string& name, int value, int low, int high, const std::string& unit) {
+    if (value < low || value > high) {
+        refuse(name + " must be a whole number of " + unit + ", " + range_text(low, high),
+               std::to_string(value));
     }
+    return value;
+}
+
+int checked_alphabet(int alphabet) {
+    return whole("alphabet", alphabet, zorp::min_proposal_alphabet, zorp::max_proposal_alphabet,
+                 "letters");
+}
+
+double fraction(const std::string& name, double value, bool above_zero) {
+    if (!(above_zero ? value > 0.0 : value >= 0.0) || !(value <= 1.0)) {
+        refuse(name + " must be a number " +
+                   (above_zero ? std::string("above 0 and at most 1") : "from 0 to 1"),
+               zorp::decimal(value));
+    }
+    return value;
+}
+
+void dimensions(const std::string& name, const py::array& array, py::ssize_t wanted) {
+    if (array.ndim() != wanted) {
+        refuse(name + " must be a " + std::to_string(wanted) + "-D array",
+               std::to_string(array.ndim()) + " dimensions");
+    }
+}
+
+// The values of a 1-D array.
+std::vector<double> values_of(const std::string& name, const Doubles& array) {
+    dimensions(name, array, 1);
     return std::vector<double>(array.data(), array.data() + array.size());
 }
 
-zorp::SeriesSet rows_of(const std::vector<Doubles>& arrays) {
-    zorp::SeriesSet rows;
-    rows.reserve(arrays.size());
-    for (const Doubles& array : arrays) {
-        rows.push_back(values_of(array));
-    }
-    return rows;
-}
-
-zorp::SeriesSet rows_of(const Doubles& matrix) {
-    if (matrix.ndim() != 2) {
-        throw py::value_error("expected a 2-D array, got " + std::to_string(matrix.ndim()) +
-                              " dimensions");
+// The rows of a 2-D array, each of at least least_columns values.
+zorp::SeriesSet rows_of(const std::string& name, const Doubles& matrix,
+                        py::ssize_t least_columns = 0) {
+    dimensions(name, matrix, 2);
+    if (matrix.shape(1) < least_columns) {
+        refuse(name + " must have at least " + std::to_string(least_columns) + " columns",
+               std::to_string(matrix.shape(1)));
     }
     const size_t width = static_cast<size_t>(matrix.shape(1));
     zorp::SeriesSet rows(static_cast<size_t>(matrix.shape(0)));
@@ -82,19 +122,90 @@ zorp::SeriesSet rows_of(const Doubles& matrix) {
     return rows;
 }
 
-std::vector<int> ints_of(const Integers& array) {
+std::string item(const std::string& name, size_t index) {
+    return name + "[" + std::to_string(index) + "]";
+}
+
+// One row per array of a list, each 1-D.
+zorp::SeriesSet rows_of(const std::string& name, const std::vector<Doubles>& arrays) {
+    zorp::SeriesSet rows;
+    rows.reserve(arrays.size());
+    for (size_t i = 0; i < arrays.size(); ++i) {
+        rows.push_back(values_of(item(name, i), arrays[i]));
+    }
+    return rows;
+}
+
+// Refuses a value at or beyond limit in magnitude, NaN included.
+void below(const std::string& name, const std::vector<double>& values, double limit,
+           const std::string& wanted) {
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (!(std::fabs(values[i]) < limit)) {
+            refuse(name + " must hold " + wanted,
+                   zorp::decimal(values[i]) + " at " + std::to_string(i));
+        }
+    }
+}
+
+void finite(const std::string& name, const std::vector<double>& values) {
+    below(name, values, std::numeric_limits<double>::infinity(), "finite numbers");
+}
+
+void finite(const std::string& name, const zorp::SeriesSet& rows) {
+    for (size_t r = 0; r < rows.size(); ++r) {
+        finite(item(name, r), rows[r]);
+    }
+}
+
+void not_negative(const std::string& name, const std::vector<double>& values) {
+    finite(name, values);
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (values[i] < 0.0) {
+            refuse(name + " must hold numbers of at least 0",
+                   zorp::decimal(values[i]) + " at " + std::to_string(i));
+        }
+    }
+}
+
+// A 1-D array of 64-bit integers as ints from low to high.
+std::vector<int> ints_of(const std::string& name, const Integers& array, int64_t low, int64_t high,
+                         const std::string& unit) {
+    dimensions(name, array, 1);
     std::vector<int> out(static_cast<size_t>(array.size()));
     for (size_t i = 0; i < out.size(); ++i) {
-        out[i] = static_cast<int>(array.data()[i]);
+        const int64_t value = array.data()[i];
+        if (value < low || value > high) {
+            refuse(name + " must hold " + unit + " " + range_text(low, high, false),
+                   std::to_string(value) + " at " + std::to_string(i));
+        }
+        out[i] = static_cast<int>(value);
     }
     return out;
 }
 
+void same_length(const std::string& name, size_t length, const std::string& other, size_t wanted) {
+    if (length != wanted) {
+        refuse(name + " must have one value per entry of " + other + " (" + std::to_string(wanted) +
+                   ")",
+               std::to_string(length));
+    }
+}
+
+constexpr int int_max = std::numeric_limits<int>::max();
+
+// ---------------------------------------------------------------------------------------------
+// The robust discovery's kernels
+
 py::tuple best_correlations(const std::vector<Doubles>& values, const std::vector<Doubles>& weights,
                             const Doubles& shapes) {
-    const zorp::SeriesSet shape_rows = rows_of(shapes);
-    const zorp::SeriesSet value_rows = rows_of(values);
-    const zorp::SeriesSet weight_rows = rows_of(weights);
+    const zorp::SeriesSet shape_rows = rows_of("shapes", shapes, 1);
+    finite("shapes", shape_rows);
+    const zorp::SeriesSet value_rows = rows_of("values", values);
+    finite("values", value_rows);
+    const zorp::SeriesSet weight_rows = rows_of("weights", weights);
+    for (size_t i = 0; i < weight_rows.size(); ++i) {
+        not_negative(item("weights", i), weight_rows[i]);
+    }
     zorp::BestMatches best;
     {
         py::gil_scoped_release unlocked;
@@ -107,16 +218,34 @@ py::tuple best_correlations(const std::vector<Doubles>& values, const std::vecto
     return py::make_tuple(starts, correlations);
 }
 
+// The proposal windows of owners, starts and means, for an alphabet already checked.
 zorp::ProposalWindows windows_of(const Integers& owners, const Integers& starts,
-                                 const Doubles& means) {
+                                 const Doubles& means, int alphabet) {
     zorp::ProposalWindows windows;
-    windows.series = ints_of(owners);
-    windows.starts = ints_of(starts);
-    const zorp::SeriesSet rows = rows_of(means);
-    windows.letters = means.ndim() == 2 ? static_cast<int>(means.shape(1)) : 0;
-    for (const std::vector<double>& row : rows) {
-        windows.means.insert(windows.means.end(), row.begin(), row.end());
+    windows.series = ints_of("owners", owners, 0, int_max, "series indexes");
+    for (size_t w = 1; w < windows.series.size(); ++w) {
+        if (windows.series[w] < windows.series[w - 1]) {
+            refuse("owners must be in ascending order",
+                   std::to_string(windows.series[w]) + " after " +
+                       std::to_string(windows.series[w - 1]) + " at " + std::to_string(w));
+        }
     }
+    windows.starts = ints_of("starts", starts, 0, int_max, "window starts (points)");
+    same_length("starts", windows.starts.size(), "owners", windows.series.size());
+    const int most = zorp::most_key_letters(alphabet);
+    dimensions("means", means, 2);
+    if (means.shape(1) < 1 || means.shape(1) > most) {
+        refuse("means must have 1 to " + std::to_string(most) +
+                   " columns (letters per window) with alphabet " + std::to_string(alphabet) +
+                   ", so that every key fits in 64 bits",
+               std::to_string(means.shape(1)));
+    }
+    same_length("means' rows", static_cast<size_t>(means.shape(0)), "owners",
+                windows.series.size());
+    windows.letters = static_cast<int>(means.shape(1));
+    windows.means.assign(means.data(), means.data() + means.size());
+    below("means", windows.means, zorp::max_segment_mean,
+          "finite segment means below " + zorp::decimal(zorp::max_segment_mean) + " in magnitude");
     return windows;
 }
 
@@ -125,13 +254,33 @@ std::vector<std::tuple<int, int, std::string>> propose(const std::vector<Doubles
                                                        const Integers& starts, const Doubles& means,
                                                        int length, int alphabet, double support,
                                                        size_t count) {
-    const zorp::ProposalWindows windows = windows_of(owners, starts, means);
+    const zorp::ProposalWindows windows =
+        windows_of(owners, starts, means, checked_alphabet(alphabet));
     zorp::ProposalSettings settings;
-    settings.length = length;
+    settings.length = whole("length", length, 1, int_max, "points");
     settings.alphabet = alphabet;
+    if (!std::isfinite(support) || support < 0.0) {
+        refuse("support must be a finite number of series of at least 0", zorp::decimal(support));
+    }
     settings.support = support;
     settings.count = count;
-    const zorp::SeriesSet rows = rows_of(series);
+    const zorp::SeriesSet rows = rows_of("series", series);
+    const std::string wanted =
+        "owners, starts and length must place every window inside its series";
+    for (size_t w = 0; w < windows.series.size(); ++w) {
+        const auto owner = static_cast<size_t>(windows.series[w]);
+        if (owner >= rows.size()) {
+            refuse(wanted, "a window in series " + std::to_string(owner) + " of " +
+                               std::to_string(rows.size()));
+        }
+        if (static_cast<size_t>(windows.starts[w]) + static_cast<size_t>(length) >
+            rows[owner].size()) {
+            refuse(wanted, "a window of " + std::to_string(length) + " points at " +
+                               std::to_string(windows.starts[w]) +
+                               " that runs past the end of series " + std::to_string(owner) + " (" +
+                               std::to_string(rows[owner].size()) + " points)");
+        }
+    }
     std::vector<zorp::Proposal> proposals;
     {
         py::gil_scoped_release unlocked;
@@ -151,20 +300,24 @@ py::array_t<T> array_of(const std::vector<T>& values) {
 
 using Keys = Array<uint64_t>;
 
-std::vector<zorp::ProposalKey> keys_of(const Integers& projections, const Keys& keys) {
-    if (projections.size() != keys.size()) {
-        throw py::value_error("one projection per key is needed");
-    }
-    std::vector<zorp::ProposalKey> out(static_cast<size_t>(keys.size()));
+// The keys asked for, each of projection 0 (every letter) to letters (letter letters - 1 left
+// out).
+std::vector<zorp::ProposalKey> keys_of(const Integers& projections, const Keys& keys, int letters) {
+    const std::vector<int> projected =
+        ints_of("projections", projections, 0, letters, "letters left out (0 for none)");
+    dimensions("keys", keys, 1);
+    same_length("keys", static_cast<size_t>(keys.size()), "projections", projected.size());
+    std::vector<zorp::ProposalKey> out(projected.size());
     for (size_t e = 0; e < out.size(); ++e) {
-        out[e] = {static_cast<int>(projections.data()[e]), keys.data()[e]};
+        out[e] = {projected[e], keys.data()[e]};
     }
     return out;
 }
 
 py::list count_keys(const Integers& owners, const Integers& starts, const Doubles& means,
                     int alphabet) {
-    const zorp::ProposalWindows windows = windows_of(owners, starts, means);
+    const zorp::ProposalWindows windows =
+        windows_of(owners, starts, means, checked_alphabet(alphabet));
     std::vector<zorp::KeyCounts> counts;
     {
         py::gil_scoped_release unlocked;
@@ -182,15 +335,36 @@ py::tuple ranked_keys(const std::vector<std::tuple<Keys, Integers, Integers>>& c
                       double support) {
     std::vector<zorp::KeyCounts> native(counts.size());
     for (size_t p = 0; p < counts.size(); ++p) {
+        const std::string name = item("counts", p);
         const auto& [keys, windows, series] = counts[p];
-        if (windows.size() != keys.size() || series.size() != keys.size()) {
-            throw py::value_error("key counts need one window count and one series count per key");
-        }
+        dimensions(name + "'s keys", keys, 1);
+        dimensions(name + "'s window counts", windows, 1);
+        dimensions(name + "'s series counts", series, 1);
+        same_length(name + "'s window counts", static_cast<size_t>(windows.size()), "its keys",
+                    static_cast<size_t>(keys.size()));
+        same_length(name + "'s series counts", static_cast<size_t>(series.size()), "its keys",
+                    static_cast<size_t>(keys.size()));
         native[p].keys.assign(keys.data(), keys.data() + keys.size());
         native[p].windows.assign(windows.data(), windows.data() + windows.size());
         native[p].series.assign(series.data(), series.data() + series.size());
+        for (size_t k = 0; k < native[p].keys.size(); ++k) {
+            if (native[p].series[k] < 1 || native[p].windows[k] < native[p].series[k]) {
+                refuse(name +
+                           " must count at least 1 series per key and at least as many "
+                           "windows as series",
+                       std::to_string(native[p].windows[k]) + " windows in " +
+                           std::to_string(native[p].series[k]) + " series at " + std::to_string(k));
+            }
+        }
     }
-    const std::vector<zorp::ProposalKey> ranked = zorp::ranked_keys(native, support);
+    if (std::isnan(support)) {
+        refuse("support must be a number of series", "nan");
+    }
+    std::vector<zorp::ProposalKey> ranked;
+    {
+        py::gil_scoped_release unlocked;
+        ranked = zorp::ranked_keys(native, support);
+    }
     std::vector<int64_t> projections;
     std::vector<uint64_t> keys;
     for (const zorp::ProposalKey& key : ranked) {
@@ -202,8 +376,9 @@ py::tuple ranked_keys(const std::vector<std::tuple<Keys, Integers, Integers>>& c
 
 py::tuple sum_members(const Integers& owners, const Integers& starts, const Doubles& means,
                       int alphabet, const Integers& projections, const Keys& keys) {
-    const zorp::ProposalWindows windows = windows_of(owners, starts, means);
-    const std::vector<zorp::ProposalKey> wanted = keys_of(projections, keys);
+    const zorp::ProposalWindows windows =
+        windows_of(owners, starts, means, checked_alphabet(alphabet));
+    const std::vector<zorp::ProposalKey> wanted = keys_of(projections, keys, windows.letters);
     zorp::MemberSums sums;
     {
         py::gil_scoped_release unlocked;
@@ -220,12 +395,18 @@ py::tuple sum_members(const Integers& owners, const Integers& starts, const Doub
 py::tuple nearest_members(const Integers& owners, const Integers& starts, const Doubles& means,
                           int alphabet, const Integers& projections, const Keys& keys,
                           const Doubles& averages) {
-    const zorp::ProposalWindows windows = windows_of(owners, starts, means);
-    const std::vector<zorp::ProposalKey> wanted = keys_of(projections, keys);
-    std::vector<double> centres;
-    for (const std::vector<double>& row : rows_of(averages)) {
-        centres.insert(centres.end(), row.begin(), row.end());
+    const zorp::ProposalWindows windows =
+        windows_of(owners, starts, means, checked_alphabet(alphabet));
+    const std::vector<zorp::ProposalKey> wanted = keys_of(projections, keys, windows.letters);
+    dimensions("averages", averages, 2);
+    if (static_cast<size_t>(averages.shape(0)) != wanted.size() ||
+        averages.shape(1) != windows.letters) {
+        refuse("averages must have one row per key and one column per letter (" +
+                   std::to_string(wanted.size()) + " x " + std::to_string(windows.letters) + ")",
+               std::to_string(averages.shape(0)) + " x " + std::to_string(averages.shape(1)));
     }
+    std::vector<double> centres(averages.data(), averages.data() + averages.size());
+    finite("averages", centres);
     zorp::NearestMembers nearest;
     {
         py::gil_scoped_release unlocked;
@@ -233,6 +414,39 @@ py::tuple nearest_members(const Integers& owners, const Integers& starts, const 
     }
     return py::make_tuple(array_of(nearest.squares), array_of(nearest.windows));
 }
+
+double monotone_share(const Doubles& shape, int points) {
+    const std::vector<double> values = values_of("shape", shape);
+    finite("shape", values);
+    whole("points", points, 1, int_max, "blocks");
+    py::gil_scoped_release unlocked;
+    return zorp::monotone_share(values, points);
+}
+
+std::string proposal_word(const Doubles& means, int alphabet, int projection) {
+    checked_alphabet(alphabet);
+    zorp::ProposalWindows window;
+    window.means = values_of("means", means);
+    finite("means", window.means);
+    window.letters = static_cast<int>(window.means.size());
+    whole("projection", projection, 0, window.letters, "letters (0 for the whole word)");
+    window.series = {0};
+    window.starts = {0};
+    return zorp::word_of(window, 0, alphabet, projection);
+}
+
+py::array_t<double> znormalised(const Doubles& shape) {
+    const std::vector<double> values = values_of("shape", shape);
+    std::vector<double> out;
+    {
+        py::gil_scoped_release unlocked;
+        out = zorp::znormalised(values);
+    }
+    return array_of(out);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The steps of an exact run over series held in parts
 
 using Int32s = Array<int32_t>;
 using Int64s = Array<int64_t>;
@@ -245,9 +459,11 @@ py::array_t<double> matrix_of(const std::vector<double>& values, size_t rows, si
 
 std::vector<py::bytes> normalised_words(const std::vector<Doubles>& series, int seglen,
                                         int alphabet) {
+    zorp::SeriesSet rows = rows_of("series", series);
+    whole("seglen", seglen, 1, int_max, "points per letter");
+    checked_alphabet(alphabet);
     zorp::WordSet words;
     {
-        zorp::SeriesSet rows = rows_of(series);
         py::gil_scoped_release unlocked;
         const zorp::Cancellation cancel = signal_check();
         zorp::znorm(rows, cancel);
@@ -266,6 +482,14 @@ std::vector<py::bytes> normalised_words(const std::vector<Doubles>& series, int 
 // positions, in the order Miner::mine_patterns lists the patterns.
 py::list mine_words(const std::vector<std::string>& words, double minsup, int min_len, int max_len,
                     double max_overlap) {
+    fraction("minsup", minsup, true);
+    whole("min_len", min_len, 1, int_max, "letters");
+    if (max_len != 0 && max_len < min_len) {
+        refuse("max_len must be 0 (no limit) or at least min_len (" + std::to_string(min_len) +
+                   ") letters",
+               std::to_string(max_len));
+    }
+    fraction("max_overlap", max_overlap, false);
     zorp::FrequentTable table;
     {
         py::gil_scoped_release unlocked;
@@ -293,10 +517,12 @@ py::list mine_words(const std::vector<std::string>& words, double minsup, int mi
     return out;
 }
 
-// The occurrences of one motif in one part of the set: the series of each group (indexes into
-// the part), where each group ends in positions, and the letter positions.
+// The occurrences of one motif in one part of the set: its letters and length (points), the
+// series of each group (indexes into the part), where each group ends in positions, and the
+// letter positions.
 struct PartOccurrences {
     size_t letters = 0;
+    int length = 0;
     std::vector<int32_t> series;
     std::vector<int64_t> ends;
     std::vector<int32_t> positions;
@@ -307,97 +533,156 @@ struct PartOccurrences {
     const int* end_of(size_t group) const { return positions.data() + ends[group]; }
 };
 
-std::vector<PartOccurrences> part_occurrences(const py::list& motifs, size_t part_size, int first) {
+using PartMotif = std::tuple<int64_t, Int32s, Int64s, Int32s>;
+
+// The motifs' occurrences in the part of the set whose first series is first: each group of a
+// motif holds at least one occurrence, in a series of the part, that lies inside the series'
+// word (ceil(points / seglen) letters).
+std::vector<PartOccurrences> part_occurrences(const std::vector<PartMotif>& motifs,
+                                              const zorp::SeriesSet& rows, int first, int seglen) {
+    whole("first", first, 0, int_max - static_cast<int>(std::min<size_t>(rows.size(), int_max)),
+          "series (the index of the part's first series)");
+    whole("seglen", seglen, 1, int_max, "points per letter");
     std::vector<PartOccurrences> parts;
     parts.reserve(motifs.size());
-    for (const py::handle item : motifs) {
-        const auto fields = item.cast<std::tuple<size_t, Int32s, Int64s, Int32s>>();
+    for (size_t k = 0; k < motifs.size(); ++k) {
+        const std::string name = item("motifs", k);
+        const auto& [letters, series, ends, positions] = motifs[k];
         PartOccurrences& part = parts.emplace_back();
-        part.letters = std::get<0>(fields);
-        const Int32s& series = std::get<1>(fields);
-        const Int64s& ends = std::get<2>(fields);
-        const Int32s& positions = std::get<3>(fields);
-        if (series.size() != ends.size()) {
-            throw py::value_error("occurrences need one end per group");
+        if (letters < 1 || letters > int_max / seglen) {
+            refuse(name + "'s letters must be at least 1, and at most " +
+                       std::to_string(int_max / seglen) + " with seglen " + std::to_string(seglen) +
+                       " (a motif's length must fit in 32 bits)",
+                   std::to_string(letters));
         }
+        part.letters = static_cast<size_t>(letters);
+        part.length = static_cast<int>(letters * seglen);
+        dimensions(name + "'s series", series, 1);
+        dimensions(name + "'s ends", ends, 1);
+        dimensions(name + "'s positions", positions, 1);
+        same_length(name + "'s ends", static_cast<size_t>(ends.size()), "its series",
+                    static_cast<size_t>(series.size()));
         part.series.assign(series.data(), series.data() + series.size());
         part.ends.assign(ends.data(), ends.data() + ends.size());
         part.positions.assign(positions.data(), positions.data() + positions.size());
         int64_t previous = 0;
         for (size_t group = 0; group < part.series.size(); ++group) {
-            part.series[group] -= first;
-            if (part.series[group] < 0 || static_cast<size_t>(part.series[group]) >= part_size ||
-                part.ends[group] < previous ||
-                part.ends[group] > static_cast<int64_t>(part.positions.size())) {
-                throw py::value_error("occurrences outside the part of the set given");
+            const int64_t index = static_cast<int64_t>(part.series[group]) - first;
+            if (index < 0 || static_cast<size_t>(index) >= rows.size()) {
+                refuse(name + "'s series must be indexes of the part's series, " +
+                           range_text(first, first + static_cast<int64_t>(rows.size()) - 1),
+                       std::to_string(part.series[group]) + " at " + std::to_string(group));
             }
-            previous = part.ends[group];
+            part.series[group] = static_cast<int32_t>(index);
+            const int64_t end = part.ends[group];
+            if (end <= previous || end > static_cast<int64_t>(part.positions.size()) ||
+                (group + 1 == part.series.size() &&
+                 end != static_cast<int64_t>(part.positions.size()))) {
+                refuse(name +
+                           "'s ends must rise from group to group (each group holds a "
+                           "position) up to the number of positions (" +
+                           std::to_string(part.positions.size()) + ")",
+                       std::to_string(end) + " at " + std::to_string(group));
+            }
+            const size_t points = rows[static_cast<size_t>(index)].size();
+            const int64_t word = static_cast<int64_t>((points + static_cast<size_t>(seglen) - 1) /
+                                                      static_cast<size_t>(seglen));
+            const int64_t last_start = word - letters;
+            for (int64_t at = previous; at < end; ++at) {
+                const int32_t position = part.positions[static_cast<size_t>(at)];
+                if (position < 0 || position > last_start) {
+                    refuse(name + "'s positions must be letter positions from 0 to " +
+                               std::to_string(last_start) + " in series " +
+                               std::to_string(part.series[group] + first) + " (a word of " +
+                               std::to_string(word) + " letters)",
+                           std::to_string(position) + " at " + std::to_string(at));
+                }
+            }
+            previous = end;
+        }
+        if (part.series.empty() && !part.positions.empty()) {
+            refuse(name + "'s positions must belong to groups", "none");
         }
     }
     return parts;
 }
 
-int motif_length(int seglen, size_t letters) {
-    const int64_t length = static_cast<int64_t>(seglen) * static_cast<int64_t>(letters);
-    if (length > std::numeric_limits<int>::max()) {
-        throw std::length_error("motif length of " + std::to_string(length) +
-                                " points does not fit in a 32-bit integer");
-    }
-    return static_cast<int>(length);
-}
-
-py::list part_averages(const std::vector<Doubles>& series, int first, const py::list& motifs,
-                       int seglen) {
-    zorp::SeriesSet rows = rows_of(series);
-    const std::vector<PartOccurrences> parts = part_occurrences(motifs, rows.size(), first);
+py::list part_averages(const std::vector<Doubles>& series, int first,
+                       const std::vector<PartMotif>& motifs, int seglen) {
+    zorp::SeriesSet rows = rows_of("series", series);
+    const std::vector<PartOccurrences> parts = part_occurrences(motifs, rows, first, seglen);
     std::vector<std::vector<double>> averages(parts.size());
-    std::vector<int> lengths(parts.size());
-    for (size_t k = 0; k < parts.size(); ++k) {
-        lengths[k] = motif_length(seglen, parts[k].letters);
-    }
     {
         py::gil_scoped_release unlocked;
         const zorp::Cancellation cancel = signal_check();
         zorp::znorm(rows, cancel);
         for (size_t k = 0; k < parts.size(); ++k) {
             const PartOccurrences& part = parts[k];
-            averages[k].reserve(part.series.size() * static_cast<size_t>(lengths[k]));
+            averages[k].reserve(part.series.size() * static_cast<size_t>(part.length));
             for (size_t group = 0; group < part.series.size(); ++group) {
                 const std::vector<double> average = zorp::average_occurrence(
                     rows[static_cast<size_t>(part.series[group])], part.begin_of(group),
-                    part.end_of(group), seglen, lengths[k], part.letters, cancel);
+                    part.end_of(group), seglen, part.length, part.letters, cancel);
                 averages[k].insert(averages[k].end(), average.begin(), average.end());
             }
         }
     }
     py::list out;
     for (size_t k = 0; k < parts.size(); ++k) {
-        out.append(matrix_of(averages[k], parts[k].series.size(), static_cast<size_t>(lengths[k])));
+        out.append(
+            matrix_of(averages[k], parts[k].series.size(), static_cast<size_t>(parts[k].length)));
     }
     return out;
 }
 
+// Sums and counts of equal length, the counts finite and not negative.
+void check_sums(const std::vector<double>& sums, const std::vector<double>& counts) {
+    same_length("counts", counts.size(), "sums", sums.size());
+    not_negative("counts", counts);
+}
+
 py::tuple add_to_representative(const Doubles& sums, const Doubles& counts,
                                 const Doubles& averages) {
-    std::vector<double> total = values_of(sums);
-    std::vector<double> counted = values_of(counts);
-    if (counted.size() != total.size()) {
-        throw py::value_error("sums and counts differ in length");
+    std::vector<double> total = values_of("sums", sums);
+    std::vector<double> counted = values_of("counts", counts);
+    check_sums(total, counted);
+    const zorp::SeriesSet rows = rows_of("averages", averages);
+    if (!rows.empty()) {
+        same_length("averages' columns", rows.front().size(), "sums", total.size());
     }
-    for (const std::vector<double>& average : rows_of(averages)) {
-        zorp::add_to_representative(average, total, counted);
+    {
+        py::gil_scoped_release unlocked;
+        for (const std::vector<double>& average : rows) {
+            zorp::add_to_representative(average, total, counted);
+        }
     }
     return py::make_tuple(array_of(total), array_of(counted));
 }
 
-py::list part_best_matches(const std::vector<Doubles>& series, int first, const py::list& motifs,
-                           const std::vector<Doubles>& representatives, int seglen) {
-    zorp::SeriesSet rows = rows_of(series);
-    const std::vector<PartOccurrences> parts = part_occurrences(motifs, rows.size(), first);
-    if (representatives.size() != parts.size()) {
-        throw py::value_error("one representative per motif is needed");
+py::array_t<double> representative_from(const Doubles& sums, const Doubles& counts) {
+    const std::vector<double> total = values_of("sums", sums);
+    const std::vector<double> counted = values_of("counts", counts);
+    check_sums(total, counted);
+    std::vector<double> representative;
+    {
+        py::gil_scoped_release unlocked;
+        representative = zorp::representative_from(total, counted);
     }
-    const zorp::SeriesSet centres = rows_of(representatives);
+    return array_of(representative);
+}
+
+py::list part_best_matches(const std::vector<Doubles>& series, int first,
+                           const std::vector<PartMotif>& motifs,
+                           const std::vector<Doubles>& representatives, int seglen) {
+    zorp::SeriesSet rows = rows_of("series", series);
+    const std::vector<PartOccurrences> parts = part_occurrences(motifs, rows, first, seglen);
+    same_length("representatives", representatives.size(), "motifs", parts.size());
+    const zorp::SeriesSet centres = rows_of("representatives", representatives);
+    for (size_t k = 0; k < parts.size(); ++k) {
+        same_length(item("representatives", k) + " (points)", centres[k].size(),
+                    item("motifs", k) + "'s length, letters x seglen",
+                    static_cast<size_t>(parts[k].length));
+    }
     std::vector<std::vector<int64_t>> starts(parts.size());
     std::vector<std::vector<double>> distances(parts.size());
     {
@@ -410,12 +695,8 @@ py::list part_best_matches(const std::vector<Doubles>& series, int first, const 
                 const auto [position, distance] = zorp::nearest_occurrence(
                     rows[static_cast<size_t>(part.series[group])], part.begin_of(group),
                     part.end_of(group), centres[k], seglen, part.letters, cancel);
-                const int64_t start = static_cast<int64_t>(position) * seglen;
-                if (start > std::numeric_limits<int>::max()) {
-                    throw std::length_error("best match start of " + std::to_string(start) +
-                                            " points does not fit in a 32-bit integer");
-                }
-                starts[k].push_back(start);
+                // Inside the series' word, so the start fits in 32 bits.
+                starts[k].push_back(static_cast<int64_t>(position) * seglen);
                 distances[k].push_back(distance);
             }
         }
@@ -428,7 +709,12 @@ py::list part_best_matches(const std::vector<Doubles>& series, int first, const 
 }
 
 py::array_t<int64_t> ranking_order(const Doubles& naeds) {
-    const std::vector<size_t> order = zorp::ranking_order(values_of(naeds));
+    const std::vector<double> values = values_of("naeds", naeds);
+    std::vector<size_t> order;
+    {
+        py::gil_scoped_release unlocked;
+        order = zorp::ranking_order(values);
+    }
     return array_of(std::vector<int64_t>(order.begin(), order.end()));
 }
 
@@ -440,12 +726,7 @@ PYBIND11_MODULE(_native, m) {
     m.def("propose", &propose, py::arg("series"), py::arg("owners"), py::arg("starts"),
           py::arg("means"), py::arg("length"), py::arg("alphabet"), py::arg("support"),
           py::arg("count"));
-    m.def(
-        "monotone_share",
-        [](const Doubles& shape, int points) {
-            return zorp::monotone_share(values_of(shape), points);
-        },
-        py::arg("shape"), py::arg("points") = 32);
+    m.def("monotone_share", &monotone_share, py::arg("shape"), py::arg("points") = 32);
     m.def("count_keys", &count_keys, py::arg("owners"), py::arg("starts"), py::arg("means"),
           py::arg("alphabet"));
     m.def("ranked_keys", &ranked_keys, py::arg("counts"), py::arg("support"));
@@ -454,21 +735,9 @@ PYBIND11_MODULE(_native, m) {
     m.def("nearest_members", &nearest_members, py::arg("owners"), py::arg("starts"),
           py::arg("means"), py::arg("alphabet"), py::arg("projections"), py::arg("keys"),
           py::arg("averages"));
-    m.def(
-        "proposal_word",
-        [](const Doubles& means, int alphabet, int projection) {
-            zorp::ProposalWindows window;
-            window.means = values_of(means);
-            window.letters = static_cast<int>(window.means.size());
-            window.series = {0};
-            window.starts = {0};
-            return zorp::word_of(window, 0, alphabet, projection);
-        },
-        py::arg("means"), py::arg("alphabet"), py::arg("projection"));
-    m.def(
-        "znormalised",
-        [](const Doubles& shape) { return array_of(zorp::znormalised(values_of(shape))); },
-        py::arg("shape"));
+    m.def("proposal_word", &proposal_word, py::arg("means"), py::arg("alphabet"),
+          py::arg("projection"));
+    m.def("znormalised", &znormalised, py::arg("shape"));
     m.def("normalised_words", &normalised_words, py::arg("series"), py::arg("seglen"),
           py::arg("alphabet"));
     m.def("mine_words", &mine_words, py::arg("words"), py::arg("minsup"), py::arg("min_len"),
@@ -477,12 +746,7 @@ PYBIND11_MODULE(_native, m) {
           py::arg("seglen"));
     m.def("add_to_representative", &add_to_representative, py::arg("sums"), py::arg("counts"),
           py::arg("averages"));
-    m.def(
-        "representative_from",
-        [](const Doubles& sums, const Doubles& counts) {
-            return array_of(zorp::representative_from(values_of(sums), values_of(counts)));
-        },
-        py::arg("sums"), py::arg("counts"));
+    m.def("representative_from", &representative_from, py::arg("sums"), py::arg("counts"));
     m.def("part_best_matches", &part_best_matches, py::arg("series"), py::arg("first"),
           py::arg("motifs"), py::arg("representatives"), py::arg("seglen"));
     m.def("ranking_order", &ranking_order, py::arg("naeds"));

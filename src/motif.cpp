@@ -171,13 +171,18 @@ std::vector<size_t> Occurrences::groups_by_series() const {
     return order;
 }
 
+// Worked out in 64 bits: where size_t has 32, half of a machine of 8 GiB or more would wrap
+// around to any size, none included. A process of 32-bit pointers addresses 4 GiB at most
+// whatever the machine holds, so its budget is half of that at most.
 size_t memory_budget_bytes() {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long page_size = sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || page_size <= 0) {
-        return size_t{8} << 30;
-    }
-    return static_cast<size_t>(pages) / 2 * static_cast<size_t>(page_size);
+    const uint64_t half_the_machine =
+        pages > 0 && page_size > 0
+            ? static_cast<uint64_t>(pages) / 2 * static_cast<uint64_t>(page_size)
+            : uint64_t{8} << 30;
+    const uint64_t half_the_address_space = std::numeric_limits<size_t>::max() / 2;
+    return static_cast<size_t>(std::min(half_the_machine, half_the_address_space));
 }
 
 namespace {
@@ -212,6 +217,12 @@ size_t window_run_for(size_t letters) {
     return letters >= window_pattern_letters ? window_run_length : size_t{0};
 }
 
+// Whether a position is the one after another; the sum is taken wider than int, since nothing
+// follows 2^31 - 1.
+bool follows(int before, int position) {
+    return int64_t{before} + 1 == position;
+}
+
 // Sums the points of one series' occurrences at each offset, with buffers reused from series to
 // series.
 class OccurrenceSummer {
@@ -234,7 +245,7 @@ class OccurrenceSummer {
         std::fill(counts.begin(), counts.end(), 0.0);
         for (const int* run = first; run != last;) {
             const int* end = run + 1;
-            while (end != last && *end == end[-1] + 1) {
+            while (end != last && follows(end[-1], *end)) {
                 ++end;
             }
             cancel.count(static_cast<size_t>(end - run) * length);
@@ -263,7 +274,7 @@ class OccurrenceSummer {
         }
         size_t run = 1;
         for (const int* at = first + 1; at < last; ++at) {
-            run = *at == at[-1] + 1 ? run + 1 : 1;
+            run = follows(at[-1], *at) ? run + 1 : 1;
             if (run >= window_run) {
                 return true;
             }

@@ -20,7 +20,8 @@ class MemoryLimitExceeded : public std::runtime_error {
     explicit MemoryLimitExceeded(const std::string& message) : std::runtime_error(message) {}
 };
 
-// The memory one run may plan to hold: half the machine's physical memory.
+// The memory one run may plan to hold: half the machine's physical memory, and no more than half
+// of what the process can address (2 GiB where pointers are 32 bits).
 size_t memory_budget_bytes();
 
 // "12.3 GiB", for messages.

@@ -113,7 +113,11 @@ class LcsAgainst {
 // bytes bounds the lcs from above, which settles most pairs without computing it.
 class ByteCounts {
   public:
-    ByteCounts(const std::vector<std::string_view>& patterns, const Cancellation& cancel) {
+    // The table, a count per pattern and distinct byte, is refused before it is allocated when
+    // it would take more than the budget: the size is weighed in floating point, since in a
+    // 32-bit size_t 2^24 patterns over 256 bytes would come out as none.
+    ByteCounts(const std::vector<std::string_view>& patterns, double memory_budget,
+               const Cancellation& cancel) {
         ids.fill(-1);
         for (std::string_view pattern : patterns) {
             cancel.count(pattern.size() + 1);
@@ -122,6 +126,16 @@ class ByteCounts {
                     ids[byte_of(symbol)] = static_cast<int>(distinct++);
                 }
             }
+        }
+        const double needed =
+            static_cast<double>(patterns.size()) * static_cast<double>(distinct) * sizeof(uint32_t);
+        if (needed > memory_budget) {
+            throw MemoryLimitExceeded(
+                "weighing the " + std::to_string(patterns.size()) +
+                " patterns found for redundancy would need " + gibibytes(needed) +
+                " for their counts of " + std::to_string(distinct) + " letters, more than the " +
+                gibibytes(std::max(memory_budget, 0.0)) +
+                " this machine can give the search; raise minsup or set a max_len");
         }
         counts.assign(patterns.size() * distinct, 0);
         for (size_t p = 0; p < patterns.size(); ++p) {
@@ -372,11 +386,11 @@ size_t least_removing_lcs(size_t length, double max_overlap) {
 class RedundancyPass {
   public:
     RedundancyPass(const std::vector<std::string_view>& kept, double max_overlap,
-                   const Cancellation& cancel)
+                   double memory_budget, const Cancellation& cancel)
         : kept(kept),
           max_overlap(max_overlap),
           cancel(cancel),
-          counts(kept, cancel),
+          counts(kept, memory_budget, cancel),
           extensions(kept, cancel),
           witness(kept.size()),
           removed(kept.size(), 0) {}
@@ -552,14 +566,15 @@ class RedundancyPass {
     size_t work = 0;     // counted for the current pattern
 };
 
-// Which patterns of a list of distinct patterns, longest first, the redundancy rule removes.
+// Which patterns of a list of distinct patterns, longest first, the redundancy rule removes;
+// memory_budget is what the pass's byte counts may take.
 std::vector<char> redundancy_removals(const std::vector<std::string_view>& kept, double max_overlap,
-                                      const Cancellation& cancel) {
+                                      double memory_budget, const Cancellation& cancel) {
     // An overlap ratio never exceeds 1, so such a threshold (or NaN) removes nothing.
     if (kept.empty() || !(max_overlap < 1.0)) {
         return std::vector<char>(kept.size(), 0);
     }
-    return RedundancyPass(kept, max_overlap, cancel).run();
+    return RedundancyPass(kept, max_overlap, memory_budget, cancel).run();
 }
 
 bool any_letter(const WordSet& words) {
@@ -1170,7 +1185,8 @@ void PatternMiner::enter_survivors(const WordIndex& index, const Cancellation& c
         cancel.count(levels[i].size());
         listed.insert(listed.end(), levels[i].begin(), levels[i].end());
     }
-    const std::vector<char> removed = redundancy_removals(listed, max_overlap, cancel);
+    const std::vector<char> removed =
+        redundancy_removals(listed, max_overlap, memory_budget - table_bytes, cancel);
     std::vector<Word> survivors;
     for (size_t p = 0; p < listed.size(); ++p) {
         cancel.count_step(p);
@@ -1241,7 +1257,7 @@ void PatternMiner::remove_redundant(const Cancellation& cancel) {
 std::vector<char> PatternMiner::redundant_among(const std::vector<Word>& kept,
                                                 const Cancellation& cancel) const {
     return redundancy_removals(std::vector<std::string_view>(kept.begin(), kept.end()), max_overlap,
-                               cancel);
+                               memory_budget - table_bytes, cancel);
 }
 
 FrequentTable PatternMiner::take_frequent() {

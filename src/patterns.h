@@ -56,7 +56,9 @@ class PatternMiner {
     std::vector<Word> long_enough() const;
     // Which patterns of such a list (distinct patterns, longest first) the redundancy rule
     // removes: each pattern q, in list order and not removed itself, removes every pattern p not
-    // longer than q that it overlaps by more than max_overlap.
+    // longer than q that it overlaps by more than max_overlap. Refuses a list whose table of
+    // letter counts (4 bytes per pattern and distinct letter) would not fit in what the budget
+    // leaves.
     std::vector<char> redundant_among(const std::vector<Word>& kept,
                                       const Cancellation& cancel = Cancellation()) const;
 
@@ -72,7 +74,7 @@ class PatternMiner {
     double get_support_threshold() const { return support_threshold; }
     // What the table and the levels hold, as counted against the memory budget.
     double get_table_bytes() const { return table_bytes; }
-    // The memory a run may plan to hold: half the machine's physical memory unless set.
+    // The memory a run may plan to hold: memory_budget_bytes() unless set.
     void set_memory_budget(double bytes) { memory_budget = bytes; }
     // The patterns a run whose threshold is not positive may plan to build and sift: four
     // million unless set, a few seconds' work.

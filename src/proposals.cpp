@@ -173,13 +173,16 @@ double monotone_share(const std::vector<double>& shape, int points) {
 
 namespace {
 
-void check_windows(const ProposalWindows& windows) {
-    const size_t count = windows.series.size();
-    const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
-    if (windows.starts.size() != count || windows.means.size() != count * width) {
-        throw std::invalid_argument("proposal windows need one series, one start and " +
-                                    std::to_string(width) + " means each");
+// The number of keys a projection can take: alphabet^(letters it keeps). check_windows has made
+// sure that it fits.
+uint64_t key_count_of(size_t width, uint64_t alphabet, size_t projection) {
+    uint64_t key_count = 1;
+    for (size_t j = 0; j < width; ++j) {
+        if (j + 1 != projection) {
+            key_count *= alphabet;
+        }
     }
+    return key_count;
 }
 
 // Each window's letters as codes 0 to alphabet - 1: as get_discrete_value, the number of cut
@@ -196,18 +199,7 @@ std::vector<uint8_t> codes_of(const ProposalWindows& windows, int alphabet) {
 }
 
 uint64_t base_of(int alphabet) {
-    return static_cast<uint64_t>(std::max(alphabet, 1));
-}
-
-// The number of keys a projection can take.
-uint64_t key_count_of(size_t width, uint64_t alphabet, size_t projection) {
-    uint64_t key_count = 1;
-    for (size_t j = 0; j < width; ++j) {
-        if (j + 1 != projection) {
-            key_count *= alphabet;
-        }
-    }
-    return key_count;
+    return static_cast<uint64_t>(alphabet);
 }
 
 // Every window's key under a projection.
@@ -237,12 +229,11 @@ uint64_t mixed(uint64_t value) {
 }
 
 // Calls visit(entry, window) for every window holding one of the keys, windows in ascending
-// order for each key.
+// order for each key. The windows have been checked.
 template <typename Visit>
 void each_member(const ProposalWindows& windows, int alphabet, const std::vector<ProposalKey>& keys,
                  const Cancellation& cancel, Visit&& visit) {
-    check_windows(windows);
-    const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
+    const size_t width = static_cast<size_t>(windows.letters);
     const std::vector<uint8_t> codes = codes_of(windows, alphabet);
     std::set<int> projections;
     for (const ProposalKey& key : keys) {
@@ -271,10 +262,55 @@ void each_member(const ProposalWindows& windows, int alphabet, const std::vector
 
 }  // namespace
 
+int most_key_letters(int alphabet) {
+    if (alphabet < min_proposal_alphabet || alphabet > max_proposal_alphabet) {
+        throw std::invalid_argument("proposal words need an alphabet of 2 to 10 letters, got " +
+                                    std::to_string(alphabet));
+    }
+    // The largest n with alphabet^n, the number of keys, at most 2^64 - 1.
+    const uint64_t base = static_cast<uint64_t>(alphabet);
+    int letters = 0;
+    for (uint64_t keys = base; keys <= std::numeric_limits<uint64_t>::max() / base; keys *= base) {
+        ++letters;
+    }
+    return letters + 1;
+}
+
+void check_windows(const ProposalWindows& windows, int alphabet) {
+    const int most = most_key_letters(alphabet);
+    if (windows.letters < 1 || windows.letters > most) {
+        throw std::invalid_argument("proposal windows need 1 to " + std::to_string(most) +
+                                    " letters with alphabet " + std::to_string(alphabet) +
+                                    " (their keys must fit in 64 bits), got " +
+                                    std::to_string(windows.letters));
+    }
+    const size_t count = windows.series.size();
+    const size_t width = static_cast<size_t>(windows.letters);
+    if (windows.starts.size() != count || windows.means.size() != count * width) {
+        throw std::invalid_argument("proposal windows need one series, one start and " +
+                                    std::to_string(width) + " means each");
+    }
+    for (size_t w = 0; w < count; ++w) {
+        if (windows.series[w] < (w == 0 ? 0 : windows.series[w - 1]) || windows.starts[w] < 0) {
+            throw std::invalid_argument(
+                "proposal windows need ascending series and starts from 0, got series " +
+                std::to_string(windows.series[w]) + " start " + std::to_string(windows.starts[w]) +
+                " at window " + std::to_string(w));
+        }
+    }
+    for (double mean : windows.means) {
+        if (!(std::fabs(mean) < max_segment_mean)) {
+            throw std::invalid_argument("proposal windows need finite segment means below " +
+                                        decimal(max_segment_mean) + " in magnitude, got " +
+                                        decimal(mean));
+        }
+    }
+}
+
 std::vector<KeyCounts> count_keys(const ProposalWindows& windows, int alphabet,
                                   const Cancellation& cancel) {
-    check_windows(windows);
-    const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
+    check_windows(windows, alphabet);
+    const size_t width = static_cast<size_t>(windows.letters);
     const std::vector<uint8_t> codes = codes_of(windows, alphabet);
     std::vector<KeyCounts> counts;
     for (size_t projection = 0; projection <= width; ++projection) {
@@ -303,7 +339,22 @@ std::vector<ProposalKey> ranked_keys(const std::vector<KeyCounts>& counts, doubl
     std::vector<Entry> entries;
     for (size_t projection = 0; projection < counts.size(); ++projection) {
         const KeyCounts& projected = counts[projection];
-        for (size_t k = 0; k < projected.keys.size(); ++k) {
+        const size_t keys = projected.keys.size();
+        if (projected.windows.size() != keys || projected.series.size() != keys) {
+            throw std::invalid_argument(
+                "key counts need one window count and one series count per key");
+        }
+        for (size_t k = 0; k < keys; ++k) {
+            // Anything else would rank by NaN, which no order can sort.
+            if (projected.series[k] < 1 || projected.windows[k] < projected.series[k]) {
+                throw std::invalid_argument(
+                    "key counts need at least 1 series and at least as many windows as series, "
+                    "got " +
+                    std::to_string(projected.windows[k]) + " windows in " +
+                    std::to_string(projected.series[k]) + " series");
+            }
+        }
+        for (size_t k = 0; k < keys; ++k) {
             if (static_cast<double>(projected.series[k]) >= support) {
                 const double occurrences = static_cast<double>(projected.windows[k]);
                 const double held = static_cast<double>(projected.series[k]);
@@ -326,7 +377,8 @@ std::vector<ProposalKey> ranked_keys(const std::vector<KeyCounts>& counts, doubl
 
 MemberSums sum_members(const ProposalWindows& windows, int alphabet,
                        const std::vector<ProposalKey>& keys, const Cancellation& cancel) {
-    const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
+    check_windows(windows, alphabet);
+    const size_t width = static_cast<size_t>(windows.letters);
     MemberSums sums;
     sums.counts.assign(keys.size(), 0);
     sums.fingerprints.assign(2 * keys.size(), 0);
@@ -339,11 +391,8 @@ MemberSums sum_members(const ProposalWindows& windows, int alphabet,
         sums.fingerprints[2 * e] += mixed(place);
         sums.fingerprints[2 * e + 1] += mixed(place ^ 0x5851f42d4c957f2du);
         for (size_t j = 0; j < width; ++j) {
+            // Below 2^62 in magnitude: check_windows bounds the means.
             const double scaled = windows.means[w * width + j] / member_sum_unit;
-            if (!(std::fabs(scaled) < 0x1p62)) {
-                throw std::invalid_argument("proposal windows need finite segment means, got " +
-                                            decimal(windows.means[w * width + j]));
-            }
             int64_t& sum = sums.sums[e * width + j];
             if (__builtin_add_overflow(sum, std::llround(scaled), &sum)) {
                 throw std::overflow_error("the segment means of one key's windows overflow");
@@ -364,7 +413,8 @@ std::vector<double> member_average(const int64_t* sums, size_t letters, int64_t 
 NearestMembers nearest_members(const ProposalWindows& windows, int alphabet,
                                const std::vector<ProposalKey>& keys,
                                const std::vector<double>& averages, const Cancellation& cancel) {
-    const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
+    check_windows(windows, alphabet);
+    const size_t width = static_cast<size_t>(windows.letters);
     if (averages.size() != keys.size() * width) {
         throw std::invalid_argument("nearest members need " + std::to_string(width) +
                                     " average means per key");
@@ -403,15 +453,26 @@ std::string word_of(const ProposalWindows& windows, size_t window, int alphabet,
 
 std::vector<Proposal> propose(const SeriesSet& ts, const ProposalWindows& windows,
                               const ProposalSettings& settings, const Cancellation& cancel) {
-    check_windows(windows);
-    const size_t width = static_cast<size_t>(std::max(windows.letters, 0));
+    check_windows(windows, settings.alphabet);
+    if (settings.length < 1) {
+        throw std::invalid_argument("proposals need a window length of at least 1 point, got " +
+                                    std::to_string(settings.length));
+    }
+    const size_t m = static_cast<size_t>(settings.length);
+    for (size_t w = 0; w < windows.series.size(); ++w) {
+        const auto owner = static_cast<size_t>(windows.series[w]);
+        if (owner >= ts.size() || static_cast<size_t>(windows.starts[w]) + m > ts[owner].size()) {
+            throw std::invalid_argument("a proposal window runs past the end of series " +
+                                        std::to_string(owner));
+        }
+    }
+    const size_t width = static_cast<size_t>(windows.letters);
     const std::vector<ProposalKey> ranked =
         ranked_keys(count_keys(windows, settings.alphabet, cancel), settings.support);
     std::vector<Proposal> proposals;
     std::set<std::tuple<int64_t, uint64_t, uint64_t>> seen;
-    const size_t m = static_cast<size_t>(std::max(settings.length, 0));
     // Keys are taken a batch at a time: each batch costs one pass over the windows.
-    const size_t batch = std::max<size_t>(64, 2 * settings.count);
+    const size_t batch = std::max<size_t>(64, 2 * std::min(settings.count, ranked.size()));
     for (size_t from = 0; from < ranked.size() && proposals.size() < settings.count;
          from += batch) {
         const std::vector<ProposalKey> keys(
@@ -436,10 +497,6 @@ std::vector<Proposal> propose(const SeriesSet& ts, const ProposalWindows& window
             const auto closest = static_cast<size_t>(nearest.windows[e]);
             const size_t owner = static_cast<size_t>(windows.series[closest]);
             const size_t start = static_cast<size_t>(windows.starts[closest]);
-            if (owner >= ts.size() || start + m > ts[owner].size()) {
-                throw std::invalid_argument("a proposal window runs past the end of series " +
-                                            std::to_string(owner));
-            }
             const std::vector<double> medoid(ts[owner].begin() + static_cast<ptrdiff_t>(start),
                                              ts[owner].begin() + static_cast<ptrdiff_t>(start + m));
             if (monotone_share(znormalised(medoid)) > monotone_limit) {

@@ -13,11 +13,29 @@ namespace zorp {
 // Windows of the motif length taken from a set of series, each described by the z-normalised
 // means of its segments (letters of them per window, one window after the other).
 struct ProposalWindows {
-    std::vector<int> series;    // the series each window belongs to, ascending
-    std::vector<int> starts;    // its start in points
-    std::vector<double> means;  // letters segment means per window
+    std::vector<int> series;    // the series each window belongs to, ascending, from 0
+    std::vector<int> starts;    // its start in points, from 0
+    std::vector<double> means;  // letters segment means per window, finite
     int letters = 0;
 };
+
+// The alphabets the proposals' words take, in letters per position.
+constexpr int min_proposal_alphabet = 2;
+constexpr int max_proposal_alphabet = 10;
+
+// Segment means larger than this in magnitude cannot be summed in fixed point (see
+// member_sum_unit); z-normalised means stay far below it.
+constexpr double max_segment_mean = 1073741824.0;  // 2^30
+
+// The most letters a window may have with an alphabet: the keys number the words of a
+// projection, and their count, alphabet^letters, must fit in 64 bits (31 letters with alphabet
+// 4, 19 with 10). Throws std::invalid_argument for an alphabet outside 2 to 10.
+int most_key_letters(int alphabet);
+
+// Throws std::invalid_argument unless the windows are well formed for the alphabet: one series
+// (ascending, from 0), one start (from 0) and letters finite means (below max_segment_mean in
+// magnitude) each, at least one letter and at most most_key_letters(alphabet).
+void check_windows(const ProposalWindows& windows, int alphabet);
 
 // One proposed shape: the window chosen to stand for a frequent word, and the word ('.' for the
 // letter left out of it).
@@ -29,15 +47,16 @@ struct Proposal {
 
 // What a run of propose looks for.
 struct ProposalSettings {
-    int length = 0;        // window length in points
+    int length = 0;        // window length in points, at least 1
     int alphabet = 4;      // letters per position of the words, 2 to 10
-    double support = 1.0;  // series a key must occur in to propose a shape
+    double support = 1.0;  // series a key must occur in to propose a shape, finite
     size_t count = 0;      // proposals wanted at most
 };
 
 // The proposals' steps, for windows held in parts (each part the windows of some of the series):
 // counting the keys, the sums and the nearest window of a key's members can each be computed
 // part by part and added up, whatever the parts, into what one part holding every window gives.
+// Each step checks its windows first (check_windows).
 //
 // The keys of every projection of one alphabet's words (projection 0 keeps every letter,
 // projection p leaves letter p - 1 out), ascending, each with the windows that hold it and the
@@ -90,7 +109,8 @@ NearestMembers nearest_members(const ProposalWindows& windows, int alphabet,
 
 // The keys of every projection held by at least support series, in the order proposals are
 // made from them: by support / sqrt(occurrences per series), highest first, then by the
-// projection and the key.
+// projection and the key. Throws std::invalid_argument unless every key has a window and a
+// series count, of at least 1 series and at least as many windows.
 std::vector<ProposalKey> ranked_keys(const std::vector<KeyCounts>& counts, double support);
 
 // The word of a window under a key's projection: its letters, '.' for the one left out.
@@ -105,7 +125,8 @@ std::string word_of(const ProposalWindows& windows, size_t window, int alphabet,
 // whose means are closest to the average of the key's windows (the first of them on a tie; see
 // sum_members for how windows are told apart and summed).
 // Medoids whose shape a monotone curve explains (monotone_share above 0.9) are skipped as
-// trivial. Stops at settings.count proposals. ts are the series the windows were taken from.
+// trivial. Stops at settings.count proposals. ts are the series the windows were taken from;
+// every window must lie inside its series (std::invalid_argument otherwise, before any work).
 // Nothing depends on the order of the series but the choice between windows at exactly equal
 // distances from an average.
 // The steps above count a unit per letter of a window they read on cancel.

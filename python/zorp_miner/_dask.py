@@ -18,7 +18,9 @@ at every step: the same results, at up to twice the work.
 
 When a worker is lost, the scheduler runs its tasks again elsewhere from their recipes; when
 that is not possible (a task lost with too many workers), the run stops with a
-:class:`ClusterError` that names the part, and no result.
+:class:`ClusterError` that names the part, and no result. Series scattered from this process
+have no recipe the workers could follow again: when a worker takes a part of them down with it,
+the run starts over (``with_parts``), the series scattered anew, up to ``SCATTER_TRIES`` times.
 
 Importing this module imports dask; ``zorp_miner`` imports it only for a run given a cluster.
 """
@@ -82,18 +84,41 @@ def local_cluster(workers: int) -> Any:
         )
 
 
+# How long a client opened from a scheduler's address waits for the scheduler to answer, in
+# seconds, before the run gives up with a ClusterError.
+CONNECT_TIMEOUT = 10.0
+
+
+def connect(address: str) -> Client:
+    """A client of the scheduler at address.
+
+    Raises
+    ------
+    ClusterError
+        When no scheduler answers there within CONNECT_TIMEOUT seconds; the message names the
+        address.
+    """
+    try:
+        return Client(address, timeout=CONNECT_TIMEOUT)
+    except (OSError, TimeoutError) as error:
+        raise ClusterError(
+            f"no Dask scheduler answered at {address} within {CONNECT_TIMEOUT:g} s ({error})"
+        ) from None
+
+
 def client_of(client: object) -> tuple[Client, bool]:
     """The client to run on, and whether it was opened here (and is to be closed after).
 
     Parameters
     ----------
     client : dask.distributed.Client or str
-        A client, or the address of a scheduler ("tcp://10.0.0.5:8786").
+        A client, or the address of a scheduler ("tcp://10.0.0.5:8786"), reached within
+        CONNECT_TIMEOUT seconds or a ClusterError.
     """
     if isinstance(client, Client):
         return client, False
     if isinstance(client, str):
-        return Client(client), True
+        return connect(client), True
     raise TypeError(
         "client must be a dask.distributed.Client or a scheduler's address such as "
         f"'tcp://10.0.0.5:8786', got {type(client).__name__}"
@@ -144,9 +169,38 @@ def dask_parts(data: object, client: Client) -> DaskParts:
     series = as_series_set(data)
     workers = max(1, len(client.scheduler_info(n_workers=-1).get("workers", {})))
     bounds = split_points(len(series), 2 * workers)
-    futures = [client.scatter(series[a:b], hash=True) for a, b in zip(bounds, bounds[1:])]
+    # One future per series, under keys of their own (not the content's hash): two runs on the
+    # same series would share the keys, and the first run's release drop the data under the
+    # second.
+    futures = [client.scatter(series[a:b], hash=False) for a, b in zip(bounds, bounds[1:])]
     names = [f"series {a} to {b - 1}" for a, b in zip(bounds, bounds[1:])]
-    return DaskParts(client, [dask.delayed(_identity, pure=True)(f) for f in futures], names)
+    recipes = [dask.delayed(_identity, pure=True)(f) for f in futures]
+    return DaskParts(client, recipes, names, scattered=futures)
+
+
+# The runs on series scattered from this process that with_parts starts at most.
+SCATTER_TRIES = 3
+
+
+class LostScatteredSeries(ClusterError):
+    """Series scattered from this process were lost with the worker that held them."""
+
+
+def with_parts(data: object, client: Client, work: Callable[[DaskParts], T]) -> T:
+    """work(parts) over the parts of data (see dask_parts), the parts closed after.
+
+    Series held here have no recipe a worker could follow again: when a worker is lost with
+    a part of them, the run starts over with the series scattered anew, SCATTER_TRIES runs at
+    most, and then raises the LostScatteredSeries (a ClusterError) that names the part.
+    """
+    for attempt in range(1, SCATTER_TRIES + 1):
+        try:
+            with dask_parts(data, client) as parts:
+                return work(parts)
+        except LostScatteredSeries:
+            if attempt == SCATTER_TRIES:
+                raise
+    raise AssertionError("unreachable")
 
 
 def file_recipes(
@@ -275,14 +329,25 @@ class DaskParts:
         Each part's loading, giving its list of checked series.
     names : list of str
         What each part is, for messages ("data/sensors-07.npy", "rows 0 to 499 of the array").
+    scattered : list of lists of distributed.Future, optional
+        When the parts are series scattered from this process: each part's futures (one per
+        series), which a lost part's error names (see with_parts).
     """
 
     local = False
 
-    def __init__(self, client: Client, recipes: list[Delayed], names: list[str]) -> None:
+    def __init__(
+        self,
+        client: Client,
+        recipes: list[Delayed],
+        names: list[str],
+        *,
+        scattered: list[list[Future]] | None = None,
+    ) -> None:
         self.client = client
         self.recipes = recipes
         self.names = names
+        self.scattered = scattered or []
         self.run_id = uuid.uuid4().hex
         self.share = float(dask.config.get("zorp-miner.worker-keep", WORKER_KEEP))
         # The part each task of a step works on, by the task's key: what a lost task names.
@@ -298,6 +363,7 @@ class DaskParts:
         held = [i for i, part in enumerate(counts) if part]
         self.recipes = [recipes[i] for i in held]
         self.names = [names[i] for i in held]
+        self.scattered = [self.scattered[i] for i in held] if self.scattered else []
         sizes = [len(counts[i]) for i in held]
         self.firsts = [int(x) for x in np.cumsum([0, *sizes[:-1]])]
 
@@ -412,6 +478,20 @@ class DaskParts:
             raise ClusterError(
                 f"the run stopped without a result: the cluster lost the workers {doing} "
                 f"{self._lost(error)} too many times ({error})"
+            ) from None
+        except CancelledError as error:
+            # Tasks are cancelled when data they need is gone for good: series scattered from
+            # here, lost with the worker that held them.
+            lost = [
+                i
+                for i, futures in enumerate(self.scattered)
+                if any(future.status != "finished" for future in futures)
+            ]
+            parts = ", ".join(f"part {i} ({self.names[i]})" for i in lost) or "a part of the set"
+            kind = LostScatteredSeries if lost else ClusterError
+            raise kind(
+                f"the run stopped without a result: the cluster lost {parts}, scattered from "
+                f"this process, with the worker that held it, {doing} the parts ({error})"
             ) from None
 
     def _lost(self, error: KilledWorker) -> str:

@@ -21,6 +21,7 @@ The steps of ``Miner::mine`` that read the series run part by part, with the sam
 from __future__ import annotations
 
 import os
+import sys
 from typing import Any
 
 import numpy as np
@@ -174,11 +175,12 @@ def _check_memory(kept: list[int], groups: list[Groups], lengths: list[int]) -> 
 
 
 def _native_budget() -> float:
+    """The core's budget in bytes: half the machine's memory, and no more than half of what the
+    process can address (sys.maxsize: 2 GiB less a byte where pointers are 32 bits)."""
     pages = os.sysconf("SC_PHYS_PAGES")
     page_size = os.sysconf("SC_PAGE_SIZE")
-    if pages <= 0 or page_size <= 0:
-        return float(8 << 30)
-    return float(pages // 2 * page_size)
+    half_the_machine = pages // 2 * page_size if pages > 0 and page_size > 0 else 8 << 30
+    return float(min(half_the_machine, sys.maxsize))
 
 
 def _words_task(

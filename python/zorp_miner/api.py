@@ -128,10 +128,13 @@ def find_motifs(
         a longer kept pattern covers more than this share of its letters.
     client : dask.distributed.Client or str, optional
         Run on this Dask cluster: a client, or a scheduler's address ("tcp://10.0.0.5:8786",
-        for which a client is opened and closed again). Needs the ``dask`` extra
-        (``pip install 'zorp_miner[dask]'``), on the workers too. Only the motifs returned
-        (``top``) fetch their per-series statistics from the workers. None (the default)
-        runs in this process, which starts no threads or processes.
+        for which a client is opened and closed again; a scheduler that does not answer
+        within ``zorp_miner._dask.CONNECT_TIMEOUT``, 10 s, raises ``ClusterError``). Needs
+        the ``dask`` extra (``pip install 'zorp_miner[dask]'``), on the workers too. Only the
+        motifs returned (``top``) fetch their per-series statistics from the workers. Series
+        held in this process are scattered to the workers; when a worker is lost with some of
+        them, the run starts over (three runs at most). None (the default) runs in this
+        process, which starts no threads or processes.
     lazy : bool, default True
         On a cluster, exact mode: leave each motif's ``average_occurrences`` (support ×
         length numbers, the bulk of a result) on the workers until it is first read, which
@@ -161,6 +164,7 @@ def find_motifs(
     zorp_miner.ClusterError
         On a cluster: when a part could not be worked on, even on other workers, after the
         workers running it were lost; the message names the part. Never a partial result.
+        Also when no scheduler answers at the address given as ``client``.
 
     Examples
     --------
@@ -214,8 +218,7 @@ def run_on_cluster(
 
     cluster, opened = _dask.client_of(client)
     try:
-        with _dask.dask_parts(data, cluster) as parts:
-            motifs = run_parts(parts, params)
+        motifs = _dask.with_parts(data, cluster, lambda parts: run_parts(parts, params))
         # A client opened here is closed below: nothing can be fetched through it after.
         return motifs if lazy and not opened else fetch_all(motifs)
     finally:

@@ -16,6 +16,7 @@ from contextlib import contextmanager
 from pathlib import Path
 from typing import TYPE_CHECKING, Any, NoReturn
 
+from ._errors import ClusterError
 from ._extras import require
 from ._version import __version__
 from .api import MODES, checked_params, run, run_parts
@@ -87,6 +88,9 @@ def main(argv: list[str] | None = None) -> int:
     except OSError as error:
         _say(f"error: {_os_message(error)}")
         return 2
+    except ClusterError as error:  # no scheduler at --scheduler's address
+        _say(f"run failed: {error}")
+        return 1
     except SystemExit as exit:  # --help and --version
         return exit.code if isinstance(exit.code, int) else 0
 
@@ -476,10 +480,10 @@ def _cluster(address: str | None, workers: int | None) -> Iterator["Client"]:
     """A client of the scheduler at address, or of a cluster of local worker processes."""
     from distributed import Client
 
-    from ._dask import local_cluster
+    from ._dask import connect, local_cluster
 
     if address is not None:
-        with Client(address) as client:
+        with connect(address) as client:
             yield client
         return
     with local_cluster(workers or 1) as cluster, Client(cluster) as client:

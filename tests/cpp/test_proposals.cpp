@@ -121,6 +121,62 @@ TEST(Propose, RefusesWindowsThatDoNotFit) {
     EXPECT_THROW(propose(ts, windows, settings_of(1.0, 1)), std::invalid_argument);
 }
 
+TEST(ProposalKeys, TheKeySpaceIsCheckedNotWrapped) {
+    EXPECT_EQ(most_key_letters(2), 63);
+    EXPECT_EQ(most_key_letters(3), 40);
+    EXPECT_EQ(most_key_letters(4), 31);
+    EXPECT_EQ(most_key_letters(8), 21);
+    EXPECT_EQ(most_key_letters(10), 19);
+    EXPECT_THROW(most_key_letters(1), std::invalid_argument);
+    EXPECT_THROW(most_key_letters(11), std::invalid_argument);
+    // Every letter the last of alphabet 4 ('d', above the cut point 0.67): the largest key.
+    ProposalWindows windows;
+    windows.series = {0};
+    windows.starts = {0};
+    windows.letters = 31;
+    windows.means.assign(31, 2.0);
+    const std::vector<KeyCounts> counts = count_keys(windows, 4);
+    ASSERT_EQ(counts.size(), 32u);
+    EXPECT_EQ(counts[0].keys, std::vector<uint64_t>{(uint64_t{1} << 62) - 1});
+    EXPECT_EQ(counts[1].keys, std::vector<uint64_t>{(uint64_t{1} << 60) - 1});
+    // 4^32 keys do not fit in 64 bits: refused, for every step, not wrapped to 0.
+    windows.letters = 32;
+    windows.means.assign(32, 2.0);
+    EXPECT_THROW(count_keys(windows, 4), std::invalid_argument);
+    EXPECT_THROW(sum_members(windows, 4, {{0, 0}}), std::invalid_argument);
+    EXPECT_THROW(nearest_members(windows, 4, {{0, 0}}, std::vector<double>(32)),
+                 std::invalid_argument);
+    ProposalSettings settings = settings_of(1.0, 1);
+    settings.alphabet = 4;
+    EXPECT_THROW(propose(SeriesSet(1, bump(60)), windows, settings), std::invalid_argument);
+}
+
+TEST(ProposalKeys, MalformedWindowsAndCountsAreRefused) {
+    ProposalWindows windows = windows_of({{1, 0, "abc", 0.0}, {0, 3, "abc", 0.0}});
+    EXPECT_THROW(count_keys(windows, 3), std::invalid_argument);  // series out of order
+    windows = windows_of({{0, -1, "abc", 0.0}});
+    EXPECT_THROW(count_keys(windows, 3), std::invalid_argument);  // a negative start
+    windows = windows_of({{0, 0, "abc", 0.0}});
+    windows.means[1] = std::nan("");
+    EXPECT_THROW(count_keys(windows, 3), std::invalid_argument);
+    windows.means[1] = max_segment_mean;
+    EXPECT_THROW(sum_members(windows, 3, {{0, 0}}), std::invalid_argument);
+    windows.means[1] = 0.0;
+    ProposalSettings settings = settings_of(1.0, 1);
+    settings.length = 0;
+    EXPECT_THROW(propose(SeriesSet(1, bump(60)), windows, settings), std::invalid_argument);
+    // Counts that would rank by NaN: no series, or fewer windows than series.
+    KeyCounts counts;
+    counts.keys = {5};
+    counts.windows = {1};
+    counts.series = {0};
+    EXPECT_THROW(ranked_keys({counts}, 0.0), std::invalid_argument);
+    counts.series = {2};
+    EXPECT_THROW(ranked_keys({counts}, 0.0), std::invalid_argument);
+    counts.windows = {2};
+    EXPECT_EQ(ranked_keys({counts}, 0.0).size(), 1u);
+}
+
 TEST(MonotoneShare, SeparatesTrivialShapes) {
     Series ramp(64);
     Series step(64);

@@ -306,6 +306,78 @@ def test_a_part_lost_too_often_stops_the_run_without_a_result(
         scheduler.allowed_failures = allowed
 
 
+def test_two_runs_in_a_row_on_the_same_series_held_here(client: Any) -> None:
+    """Each run scatters the series under keys of its own: the first run's release does not
+    take the data from under the second."""
+    series = as_series_set(planted_walks(12, seed=21))
+    expected = zorp_miner.find_motifs(series, length=96)
+    for _ in range(3):
+        assert_same_motifs(zorp_miner.find_motifs(series, client=client, length=96), expected)
+
+
+@pytest.fixture
+def own_client() -> Iterator[Any]:
+    """A cluster of its own, as the module's: a test that kills its workers leaves the others'
+    cluster as it was."""
+    with distributed.LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0", memory_limit=0
+    ) as cluster, distributed.Client(cluster) as client:
+        yield client
+
+
+@pytest.mark.parametrize("mode", ["robust", "exact"])
+def test_a_worker_killed_with_series_scattered_from_here_does_not_change_the_answer(
+    own_client: Any, planted: list[FloatArray], mode: str
+) -> None:
+    """The killed worker held scattered parts, which no recipe can load again: the run starts
+    over with the series scattered anew."""
+    options: dict[str, Any] = {"length": 96} if mode == "robust" else EXACT
+    expected = zorp_miner.find_motifs(planted, **options)
+    got = kill_one_worker_during(
+        own_client, lambda: zorp_miner.find_motifs(planted, client=own_client, **options)
+    )
+    assert_same_motifs(got, expected)
+
+
+def test_series_scattered_from_here_lost_on_every_try_stop_the_run(
+    client: Any, planted: list[FloatArray], monkeypatch: pytest.MonkeyPatch
+) -> None:
+    """Each run loses part 1's series as soon as the parts are counted (their futures are
+    cancelled, as a worker's death loses them): SCATTER_TRIES runs, then a ClusterError that
+    names the part."""
+    from zorp_miner import _dask
+
+    runs = []
+    counted = _dask.DaskParts.__init__
+
+    def losing_part_1(parts: Any, *args: Any, **kwargs: Any) -> None:
+        counted(parts, *args, **kwargs)
+        runs.append(parts)
+        client.cancel(parts.scattered[1])
+
+    monkeypatch.setattr(_dask.DaskParts, "__init__", losing_part_1)
+    lost = r"without a result: the cluster lost part 1 \(series \d+ to \d+\), scattered from this process"
+    with pytest.raises(ClusterError, match=lost):
+        zorp_miner.find_motifs(planted, client=client, length=96)
+    assert len(runs) == _dask.SCATTER_TRIES == 3
+
+
+def test_an_address_without_a_scheduler_is_a_cluster_error_that_names_it(
+    monkeypatch: pytest.MonkeyPatch, tmp_path: pathlib.Path, capsys: pytest.CaptureFixture[str]
+) -> None:
+    from zorp_miner import _dask
+
+    monkeypatch.setattr(_dask, "CONNECT_TIMEOUT", 1.0)
+    nowhere = "tcp://127.0.0.1:1"
+    with pytest.raises(ClusterError, match=r"no Dask scheduler answered at tcp://127\.0\.0\.1:1 within 1 s"):
+        zorp_miner.find_motifs([[1.0, 2.0, 3.0, 4.0, 5.0]], client=nowhere)
+    path = tmp_path / "series.csv"
+    path.write_text("1,2,3,4,5,6,7,8\n")
+    assert main([str(path), "--scheduler", nowhere]) == 1
+    err = capsys.readouterr().err
+    assert err.count("\n") == 1 and "no Dask scheduler answered at tcp://127.0.0.1:1" in err
+
+
 def test_the_command_line_runs_files_on_local_workers(
     walks: list[FloatArray], tmp_path: pathlib.Path, capsys: pytest.CaptureFixture[str]
 ) -> None:

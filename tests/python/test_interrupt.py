@@ -91,6 +91,12 @@ print(json.dumps({
 GENEROUS_DELAY = {"sax": 2.0, "PatternMiner.mine": 5.0, "Miner.mine": 5.0}
 
 
+# A shell starts a background job with SIGINT ignored (the test command run with "&" from a
+# script), its processes inherit that, and Python then installs no handler for SIGINT: the
+# child sets Python's own handler itself, as it has when started from a terminal.
+SIGINT_HANDLER = "import signal\nsignal.signal(signal.SIGINT, signal.default_int_handler)\n"
+
+
 def run_child(
     *arguments: str, interrupt_after: float | None, script: str = CHILD
 ) -> tuple[dict[str, Any], float]:
@@ -98,7 +104,7 @@ def run_child(
 
     The child (script) prints "calling" as it starts the call, and its report as JSON last."""
     child = subprocess.Popen(
-        [sys.executable, "-c", textwrap.dedent(script), *arguments],
+        [sys.executable, "-c", SIGINT_HANDLER + textwrap.dedent(script), *arguments],
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,
         text=True,

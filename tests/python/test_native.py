@@ -153,6 +153,148 @@ def test_native_kernels_refuse_tables_that_do_not_fit() -> None:
         _native.propose([np.zeros(10)], [0], [5], np.zeros((1, 8)), 8, 3, 1.0, 1)
 
 
+def windows(letters: int, count: int = 3) -> dict[str, np.ndarray]:
+    """count windows of series 0, every letter the highest of any alphabet (mean 3.0)."""
+    return {
+        "owners": np.zeros(count, np.int64),
+        "starts": np.arange(count, dtype=np.int64),
+        "means": np.full((count, letters), 3.0),
+    }
+
+
+# (alphabet, letters): alphabet^letters keys, beyond 2^64 each; these wrote past the counts.
+BEYOND_64_BITS = [(4, 32), (8, 22), (10, 20), (10, 64), (2, 64), (3, 41)]
+
+
+@pytest.mark.parametrize("alphabet, letters", BEYOND_64_BITS)
+def test_windows_whose_keys_do_not_fit_in_64_bits_are_refused(alphabet: int, letters: int) -> None:
+    args = windows(letters)
+    keys = {"projections": np.zeros(1, np.int64), "keys": np.zeros(1, np.uint64)}
+    most = max(n for n in range(1, 65) if alphabet**n <= 2**64 - 1)  # the count of keys fits
+    message = f"means must have 1 to {most} columns .* alphabet {alphabet}"
+    with pytest.raises(ValueError, match=message):
+        _native.count_keys(**args, alphabet=alphabet)
+    with pytest.raises(ValueError, match=message):
+        _native.propose([np.zeros(2 * letters)], **args, length=letters, alphabet=alphabet, support=1.0, count=3)
+    with pytest.raises(ValueError, match=message):
+        _native.sum_members(**args, alphabet=alphabet, **keys)
+    with pytest.raises(ValueError, match=message):
+        _native.nearest_members(**args, alphabet=alphabet, **keys, averages=np.zeros((1, letters)))
+
+
+@pytest.mark.parametrize("alphabet, letters", [(alphabet, letters - 1) for alphabet, letters in BEYOND_64_BITS[:3]])
+def test_the_largest_key_space_that_fits_is_counted_in_full(alphabet: int, letters: int) -> None:
+    counts = _native.count_keys(**windows(letters), alphabet=alphabet)
+    # Every letter the last one: the largest key, alphabet^letters - 1, and one letter fewer
+    # under each projection that leaves one out.
+    assert int(counts[0][0][0]) == alphabet**letters - 1
+    assert {int(keys[0]) for keys, _, _ in counts[1:]} == {alphabet ** (letters - 1) - 1}
+    assert all(w.tolist() == [3] and s.tolist() == [1] for _, w, s in counts)
+
+
+def some_windows() -> dict[str, np.ndarray]:
+    return {"owners": np.array([0, 0, 1]), "starts": np.array([0, 4, 2]), "means": np.zeros((3, 4))}
+
+
+def part_motif(letters: int = 2, series: list[int] = [0], ends: list[int] = [1], positions: list[int] = [0]) -> tuple[int, np.ndarray, np.ndarray, np.ndarray]:
+    return (letters, np.array(series, np.int32), np.array(ends, np.int64), np.array(positions, np.int32))
+
+
+KEY = {"projections": np.zeros(1, np.int64), "keys": np.zeros(1, np.uint64)}
+SERIES = [np.arange(12.0), np.arange(12.0)[::-1].copy()]
+# (function, valid arguments, argument changed: its bad value, what the message must say; None
+# for a TypeError)
+BAD_ARGUMENTS: list[tuple[str, dict[str, object], dict[str, object], str | None]] = [
+    ("best_correlations", {"values": SERIES, "weights": [np.ones(9), np.ones(9)], "shapes": np.ones((1, 4))},
+     {"shapes": np.ones((1, 0))}, "shapes must have at least 1 columns"),
+    ("best_correlations", {"values": SERIES, "weights": [np.ones(9), np.ones(9)], "shapes": np.ones((1, 4))},
+     {"shapes": np.ones(4)}, "shapes must be a 2-D array, got 1 dimensions"),
+    ("best_correlations", {"values": SERIES, "weights": [np.ones(9), np.ones(9)], "shapes": np.ones((1, 4))},
+     {"values": [np.arange(12.0), np.full(12, np.nan)]}, r"values\[1\] must hold finite numbers, got nan at 0"),
+    ("best_correlations", {"values": SERIES, "weights": [np.ones(9), np.ones(9)], "shapes": np.ones((1, 4))},
+     {"weights": [np.ones(9), -np.ones(9)]}, r"weights\[1\] must hold numbers of at least 0"),
+    ("count_keys", {**some_windows(), "alphabet": 3}, {"alphabet": 1}, "alphabet must be a whole number of letters, from 2 to 10, got 1"),
+    ("count_keys", {**some_windows(), "alphabet": 3}, {"owners": np.array([1, 0, 1])}, "owners must be in ascending order, got 0 after 1 at 1"),
+    ("count_keys", {**some_windows(), "alphabet": 3}, {"owners": np.array([0, 0, 2**31])}, "owners must hold series indexes from 0 to 2147483647"),
+    ("count_keys", {**some_windows(), "alphabet": 3}, {"starts": np.array([0, -4, 2])}, "starts must hold window starts .* got -4 at 1"),
+    ("count_keys", {**some_windows(), "alphabet": 3}, {"starts": np.array([0, 4])}, r"starts must have one value per entry of owners \(3\), got 2"),
+    ("count_keys", {**some_windows(), "alphabet": 3}, {"means": np.zeros((2, 4))}, r"means' rows must have one value per entry of owners \(3\)"),
+    ("count_keys", {**some_windows(), "alphabet": 3}, {"means": np.full((3, 4), 2.0**30)}, "means must hold finite segment means below"),
+    ("count_keys", {**some_windows(), "alphabet": 3}, {"means": np.zeros((3, 0))}, "means must have 1 to 40 columns"),
+    ("propose", {"series": SERIES, **some_windows(), "length": 8, "alphabet": 3, "support": 1.0, "count": 2},
+     {"length": 0}, "length must be a whole number of points, at least 1, got 0"),
+    ("propose", {"series": SERIES, **some_windows(), "length": 8, "alphabet": 3, "support": 1.0, "count": 2},
+     {"support": float("nan")}, "support must be a finite number of series of at least 0, got nan"),
+    ("propose", {"series": SERIES, **some_windows(), "length": 8, "alphabet": 3, "support": 1.0, "count": 2},
+     {"series": SERIES[:1]}, "a window in series 1 of 1"),
+    ("ranked_keys", {"counts": [(np.array([1], np.uint64), np.array([2]), np.array([1]))], "support": 1.0},
+     {"counts": [(np.array([1], np.uint64), np.array([2]), np.array([3]))]}, r"counts\[0\] must count at least 1 series per key"),
+    ("ranked_keys", {"counts": [(np.array([1], np.uint64), np.array([2]), np.array([1]))], "support": 1.0},
+     {"counts": [(np.array([1], np.uint64), np.array([2, 2]), np.array([1]))]}, r"counts\[0\]'s window counts must have one value per entry of its keys"),
+    ("ranked_keys", {"counts": [(np.array([1], np.uint64), np.array([2]), np.array([1]))], "support": 1.0},
+     {"support": float("nan")}, "support must be a number of series, got nan"),
+    ("sum_members", {**some_windows(), "alphabet": 3, **KEY}, {"projections": np.array([5])}, "projections must hold letters left out .* from 0 to 4, got 5 at 0"),
+    ("sum_members", {**some_windows(), "alphabet": 3, **KEY}, {"keys": np.zeros(2, np.uint64)}, r"keys must have one value per entry of projections \(1\), got 2"),
+    ("nearest_members", {**some_windows(), "alphabet": 3, **KEY, "averages": np.zeros((1, 4))},
+     {"averages": np.zeros((1, 3))}, r"averages must have one row per key and one column per letter \(1 x 4\), got 1 x 3"),
+    ("nearest_members", {**some_windows(), "alphabet": 3, **KEY, "averages": np.zeros((1, 4))},
+     {"averages": np.full((1, 4), np.inf)}, "averages must hold finite numbers, got inf at 0"),
+    ("monotone_share", {"shape": np.arange(5.0), "points": 4}, {"points": 0}, "points must be a whole number of blocks, at least 1, got 0"),
+    ("monotone_share", {"shape": np.arange(5.0), "points": 4}, {"shape": np.array([1.0, np.nan])}, "shape must hold finite numbers, got nan at 1"),
+    ("proposal_word", {"means": np.zeros(4), "alphabet": 3, "projection": 0}, {"projection": 5}, "projection must be .* from 0 to 4, got 5"),
+    ("proposal_word", {"means": np.zeros(4), "alphabet": 3, "projection": 0}, {"alphabet": 11}, "alphabet must be .* from 2 to 10, got 11"),
+    ("znormalised", {"shape": np.arange(4.0)}, {"shape": np.zeros((2, 2))}, "shape must be a 1-D array, got 2 dimensions"),
+    ("normalised_words", {"series": SERIES, "seglen": 2, "alphabet": 4}, {"seglen": 0}, "seglen must be a whole number of points per letter, at least 1, got 0"),
+    ("normalised_words", {"series": SERIES, "seglen": 2, "alphabet": 4}, {"series": [np.zeros((2, 2))]}, r"series\[0\] must be a 1-D array"),
+    ("mine_words", {"words": [b"abab", b"abab"], "minsup": 1.0, "min_len": 1, "max_len": 0, "max_overlap": 0.9},
+     {"minsup": 0.0}, "minsup must be a number above 0 and at most 1, got 0"),
+    ("mine_words", {"words": [b"abab", b"abab"], "minsup": 1.0, "min_len": 1, "max_len": 0, "max_overlap": 0.9},
+     {"min_len": 0}, "min_len must be a whole number of letters, at least 1, got 0"),
+    ("mine_words", {"words": [b"abab", b"abab"], "minsup": 1.0, "min_len": 2, "max_len": 0, "max_overlap": 0.9},
+     {"max_len": 1}, r"max_len must be 0 \(no limit\) or at least min_len \(2\) letters, got 1"),
+    ("mine_words", {"words": [b"abab", b"abab"], "minsup": 1.0, "min_len": 1, "max_len": 0, "max_overlap": 0.9},
+     {"max_overlap": float("nan")}, "max_overlap must be a number from 0 to 1, got nan"),
+    ("part_averages", {"series": SERIES, "first": 0, "motifs": [part_motif()], "seglen": 2},
+     {"first": -1}, "first must be a whole number of series .* got -1"),
+    ("part_averages", {"series": SERIES, "first": 0, "motifs": [part_motif()], "seglen": 2},
+     {"seglen": 0}, "seglen must be a whole number of points per letter, at least 1, got 0"),
+    ("part_averages", {"series": SERIES, "first": 0, "motifs": [part_motif()], "seglen": 2},
+     {"motifs": [part_motif(letters=0)]}, r"motifs\[0\]'s letters must be at least 1"),
+    ("part_averages", {"series": SERIES, "first": 0, "motifs": [part_motif()], "seglen": 2},
+     {"motifs": [part_motif(series=[2])]}, r"motifs\[0\]'s series must be indexes of the part's series, from 0 to 1, got 2 at 0"),
+    ("part_averages", {"series": SERIES, "first": 0, "motifs": [part_motif()], "seglen": 2},
+     {"motifs": [part_motif(ends=[0], positions=[])]}, r"motifs\[0\]'s ends must rise"),
+    ("part_averages", {"series": SERIES, "first": 0, "motifs": [part_motif()], "seglen": 2},
+     {"motifs": [part_motif(positions=[5])]}, r"motifs\[0\]'s positions must be letter positions from 0 to 4 in series 0 \(a word of 6 letters\), got 5 at 0"),
+    ("part_averages", {"series": SERIES, "first": 0, "motifs": [part_motif()], "seglen": 2},
+     {"motifs": [None]}, None),
+    ("part_best_matches", {"series": SERIES, "first": 0, "motifs": [part_motif()], "representatives": [np.zeros(4)], "seglen": 2},
+     {"representatives": [np.zeros(5)]}, r"representatives\[0\] \(points\) must have one value per entry of motifs\[0\]'s length"),
+    ("part_best_matches", {"series": SERIES, "first": 0, "motifs": [part_motif()], "representatives": [np.zeros(4)], "seglen": 2},
+     {"representatives": []}, r"representatives must have one value per entry of motifs \(1\), got 0"),
+    ("add_to_representative", {"sums": np.zeros(3), "counts": np.zeros(3), "averages": np.zeros((2, 3))},
+     {"averages": np.zeros((2, 4))}, r"averages' columns must have one value per entry of sums \(3\), got 4"),
+    ("add_to_representative", {"sums": np.zeros(3), "counts": np.zeros(3), "averages": np.zeros((2, 3))},
+     {"counts": np.array([0.0, -1.0, 0.0])}, "counts must hold numbers of at least 0, got -1 at 1"),
+    ("representative_from", {"sums": np.zeros(3), "counts": np.ones(3)}, {"counts": np.ones(2)}, r"counts must have one value per entry of sums \(3\), got 2"),
+    ("ranking_order", {"naeds": np.zeros(3)}, {"naeds": np.zeros((1, 3))}, "naeds must be a 1-D array, got 2 dimensions"),
+]
+
+
+@pytest.mark.parametrize(
+    "function, valid, changed, message", BAD_ARGUMENTS, ids=[f"{f}-{next(iter(c))}" for f, _, c, _ in BAD_ARGUMENTS]
+)
+def test_every_argument_is_checked_before_any_work(
+    function: str, valid: dict[str, object], changed: dict[str, object], message: str | None
+) -> None:
+    """The valid call works; with one argument out of its range the call names it, and the
+    range: ValueError (TypeError for what pybind11 cannot convert)."""
+    getattr(_native, function)(**valid)
+    expected = TypeError if message is None else ValueError
+    with pytest.raises(expected, match=message):
+        getattr(_native, function)(**{**valid, **changed})
+
+
 def test_the_module_lives_in_the_package_and_exports_only_its_entry_point() -> None:
     path = pathlib.Path(_native.__file__ or "")
     assert path.parent.name == "zorp_miner"

@@ -54,21 +54,28 @@ def hits(starts: dict[int, int], length: int, planted_at: list[int | None]) -> i
 
 @settings(max_examples=6, deadline=None)
 @example(11311)
+@example(6143762)
+@example(669039465)
 @given(st.integers(0, 2**31 - 1))
 def test_a_shape_planted_at_any_shift_is_the_top_motif(seed: int) -> None:
     series, starts = planted(12, seed)
     top = discover(series, length=M, top=1)[0]
-    assert hits(top.starts, top.length, starts) >= 11
-    assert top.support >= 11
-    # The motif's window may sit a few points off the planted one, by the same offset in every
-    # series: with seed 11311 the closest half of the series agree best 6 points early (score
-    # 0.256, against 0.276 on the planted window). The representative is then the burst at that
-    # offset, never a different shape.
-    offsets = {top.starts[i] - at for i, at in enumerate(starts) if at is not None and i in top.starts}
-    assert len(offsets) == 1
-    offset = abs(offsets.pop())
-    assert offset <= M // 4
-    assert aligned_correlation(top.representative, burst(), most=max(4, offset)) > 0.9
+    # The motif's window may sit a few points off the planted one, by about the same offset in
+    # every series: with seed 11311 the closest half of the series agree best 6 points early
+    # (score 0.256, against 0.276 on the planted window). A series' best match may lie a point
+    # off the others' (seed 6143762: offsets 0 and 1), where noise blurs an edge of the shape.
+    # The representative is then the burst at that offset, never a different shape.
+    offsets = [top.starts[i] - at for i, at in enumerate(starts) if at is not None and i in top.starts]
+    assert max(offsets) - min(offsets) <= 2
+    offset = int(np.median(offsets))
+    assert abs(offset) <= M // 4
+    assert aligned_correlation(top.representative, burst(), most=max(4, abs(offset))) > 0.9
+    # Every series holds it but one at most, except where the motif's window, that offset away
+    # from the planted shape, runs off the series: a shape planted at the very end cannot hold
+    # a window that starts 2 points later (seed 669039465, two of the twelve).
+    fits = [i for i, at in enumerate(starts) if at is not None and 0 <= at + offset <= len(series[i]) - M]
+    assert hits(top.starts, top.length, starts) >= len(fits) - 1
+    assert top.support >= len(fits) - 1
 
 
 def aligned_correlation(a: FloatArray, b: FloatArray, most: int = 4) -> float:
