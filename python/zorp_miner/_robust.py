@@ -222,15 +222,15 @@ def searched_lengths(store: RobustStore) -> list[int]:
 
 def _trimmed(store: RobustStore, motif: Found, minsup: float, refined: int) -> Found:
     """A motif found without a length, searched again at the length of its extent (see
-    `extent`: over windows twice its length, centred on its matches in the closest series)
+    `extent`: over windows twice its length, centred on its matches in the closest series, NaN
+    where they run off a series)
     when that differs from its length by more than an eighth: the motif found there whose
     matches coincide with its own and that holds most of its series, the most evident of
     those (the motif as it is when none does)."""
     core = max(1, math.ceil(minsup * store.count))
     m = motif.length
     closest = sorted(motif.distances, key=lambda i: (motif.distances[i], i))[:core]
-    around = store.windows([(i, motif.starts[i] - m // 2, motif.starts[i] + m + m // 2) for i in closest])
-    windows = [window for window in around if np.all(np.isfinite(window))]
+    windows = store.windows([(i, motif.starts[i] - m // 2, motif.starts[i] + m + m // 2) for i in closest])
     if len(windows) < 2:
         return motif
     points = max(SHORTEST, extent(windows))
@@ -244,11 +244,17 @@ def _trimmed(store: RobustStore, motif: Found, minsup: float, refined: int) -> F
 
 def extent(windows: list[FloatArray]) -> int:
     """The points over which windows of the same length agree: the shortest span holding all
-    but EXTENT_REST of their agreement, the excess over chance of the mean of the z-normalised
-    windows, k mean^2 - 1 at each point (0 where below: the mean of k unrelated windows has
+    but EXTENT_REST of their agreement, the excess over chance of the mean of the windows, each
+    z-normalised over its finite points: k mean^2 - 1 at each point, k the windows with a value
+    there (0 where below, or where fewer than 2 have one: the mean of k unrelated windows has
     variance 1 / k). The windows' length when they agree nowhere."""
-    shapes = np.stack([znormalised(unit_scaled(np.nan_to_num(window))) for window in windows])
-    excess = np.maximum(len(shapes) * shapes.mean(axis=0) ** 2 - 1.0, 0.0)
+    shapes = np.stack([_znormalised_finite(unit_scaled(window)) for window in windows])
+    present = np.isfinite(shapes)
+    count = present.sum(axis=0)
+    total_values = np.where(present, shapes, 0.0).sum(axis=0)
+    with np.errstate(invalid="ignore", divide="ignore"):
+        excess = np.where(count >= 2, total_values**2 / np.maximum(count, 1) - 1.0, 0.0)
+    excess = np.maximum(excess, 0.0)
     total = float(excess.sum())
     if not total > 0.0:
         return int(shapes.shape[1])
@@ -258,6 +264,17 @@ def extent(windows: list[FloatArray]) -> int:
     valid = ends <= len(excess)
     spans = np.where(valid, ends - np.arange(len(excess)), len(excess) + 1)
     return int(max(1, spans.min()))
+
+
+def _znormalised_finite(values: FloatArray) -> FloatArray:
+    """values z-normalised over their finite points, NaN elsewhere (all NaN when flat)."""
+    finite = np.isfinite(values)
+    out = np.full(len(values), np.nan)
+    if finite.sum() >= 2:
+        shape = znormalised(values[finite])
+        if shape.any():
+            out[finite] = shape
+    return out
 
 
 def _merged(found: list[Found]) -> list[Found]:
