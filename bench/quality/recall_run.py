@@ -16,6 +16,7 @@ import numpy as np
 sys.path[:0] = [str(pathlib.Path(__file__).parent)]
 
 import zorp_miner  # noqa: E402
+from zorp_miner.params import Keep, checked_keep  # noqa: E402
 from recall_sets import Planted, long_sets, real_sets, recording_windows, spike_sets, two_shape_sets  # noqa: E402
 from scoring import overlaps, score  # noqa: E402
 
@@ -30,8 +31,8 @@ def matches_of(motif: zorp_miner.Motif) -> Matches:
     return {i: (s, motif.length) for i, s in zip(motif.series.tolist(), motif.best_matches.tolist())}
 
 
-def robust(case: Planted, length: int | None, top: int = 1, **extra: object) -> zorp_miner.Motifs:
-    return zorp_miner.find_motifs(case.series, length=length, minsup=minsup_for(case.support), top=top, **extra)  # type: ignore[arg-type]
+def robust(case: Planted, length: int | None, top: int = 1, keep: Keep = "all") -> zorp_miner.Motifs:
+    return zorp_miner.find_motifs(case.series, length=length, minsup=minsup_for(case.support), top=top, keep=keep)
 
 
 def stumpy_matches(series: list[np.ndarray], length: int) -> Matches:
@@ -46,10 +47,10 @@ def f1(matches: Matches, case: Planted, k: int = 0) -> float:
     return score(matches, case.planted[k], case.lengths[k]).f1
 
 
-def run_real(cases: list[Planted], with_stumpy: bool, extra: dict[str, object], modes: str = "length,none") -> None:
+def run_real(cases: list[Planted], with_stumpy: bool, keep: Keep, modes: str = "length,none") -> None:
     methods: dict[str, Callable[[Planted], Matches]] = {
-        "length": lambda c: _top(robust(c, c.lengths[0], **extra)),
-        "none": lambda c: _top(robust(c, None, **extra)),
+        "length": lambda c: _top(robust(c, c.lengths[0], keep=keep)),
+        "none": lambda c: _top(robust(c, None, keep=keep)),
     }
     methods = {k: v for k, v in methods.items() if k in modes.split(",")}
     if with_stumpy:
@@ -82,14 +83,14 @@ def _top(motifs: zorp_miner.Motifs) -> Matches:
     return matches_of(motifs[0]) if len(motifs) else {}
 
 
-def run_two(cases: list[Planted], extra: dict[str, object]) -> None:
+def run_two(cases: list[Planted], keep: Keep) -> None:
     for case in cases:
         for length in (None, "each"):
             if length is None:
-                motifs = robust(case, None, top=2, **extra)
+                motifs = robust(case, None, top=2, keep=keep)
             else:
-                motifs = robust(case, case.lengths[0], top=2, **extra)
-                other = robust(case, case.lengths[1], top=2, **extra)
+                motifs = robust(case, case.lengths[0], top=2, keep=keep)
+                other = robust(case, case.lengths[1], top=2, keep=keep)
             found = []
             for k in range(2):
                 pool = list(motifs) if length is None else list(motifs if k == 0 else other)
@@ -99,10 +100,10 @@ def run_two(cases: list[Planted], extra: dict[str, object]) -> None:
                   f"lengths {[m.length for m in motifs]}", flush=True)
 
 
-def run_ecg(extra: dict[str, object]) -> None:
+def run_ecg(keep: Keep) -> None:
     for name, windows, period in recording_windows():
         for length in (period, None):
-            motifs = zorp_miner.find_motifs(windows, length=length, minsup=0.5, top=5, **extra)  # type: ignore[arg-type]
+            motifs = zorp_miner.find_motifs(windows, length=length, minsup=0.5, top=5, keep=keep)
             print(f"{name} period {period} length {length}: "
                   + ", ".join(f"{m.length}/{m.support}/{m.score:.3f}" for m in motifs), flush=True)
 
@@ -113,11 +114,11 @@ def main() -> int:
     parser.add_argument("--stumpy", action="store_true")
     parser.add_argument("--count", type=int, default=20)
     parser.add_argument("--seed", type=int, default=77)
-    parser.add_argument("--keep", default=None)
+    parser.add_argument("--keep", default="all")
     parser.add_argument("--only", default=None, help="substring of the set names to run")
     parser.add_argument("--modes", default="length,none")
     args = parser.parse_args()
-    extra: dict[str, object] = {} if args.keep is None else {"keep": args.keep}
+    keep: Keep = checked_keep(args.keep)
     if args.which == "real":
         cases = real_sets(args.count, args.seed)
     elif args.which == "spikes":
@@ -126,13 +127,13 @@ def main() -> int:
         cases = long_sets()
     elif args.which == "two":
         cases = two_shape_sets(args.count)
-        run_two([c for c in cases if args.only is None or args.only in c.name], extra)
+        run_two([c for c in cases if args.only is None or args.only in c.name], keep)
         return 0
     else:
-        run_ecg(extra)
+        run_ecg(keep)
         return 0
     cases = [c for c in cases if args.only is None or args.only in c.name]
-    run_real(cases, args.stumpy, extra, args.modes)
+    run_real(cases, args.stumpy, keep, args.modes)
     return 0
 
 

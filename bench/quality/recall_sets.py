@@ -117,7 +117,8 @@ def build(
             carriers.append(set(np.roll(order, -k * planted_count)[:planted_count].tolist()))
     picks = [rng.choice(len(s), size=planted_count, replace=len(s) < planted_count) for s in shapes]
     used = [0] * len(shapes)
-    series, planted = [], [[None] * count for _ in shapes]  # type: ignore[list-item]
+    series: list[np.ndarray] = []
+    planted: list[list[int | None]] = [[None for _ in range(count)] for _ in shapes]
     for i in range(count):
         low, high = max(points[0], 3 * longest), max(points[1], 4 * longest)
         total = int(rng.integers(low, high + 1))

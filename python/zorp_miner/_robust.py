@@ -201,7 +201,7 @@ def discover(
         )
         found = []
         for motif in trimmed:
-            if not any(_same_places(motif, other) or _same_places(other, motif) for other in found):
+            if not any(_same_motif(motif, other) for other in found):
                 found.append(motif)
     return [motif for motif in found if keep == "all" or motif.likely]
 
@@ -289,7 +289,7 @@ def _merged(found: list[Found]) -> list[Found]:
     groups: list[list[Found]] = []
     for motif in sorted(found, key=lambda motif: (-motif.length, _rank(motif))):
         for group in groups:
-            if _same_places(motif, group[0]):
+            if _same_motif(motif, group[0]):
                 group.append(motif)
                 break
         else:
@@ -389,7 +389,7 @@ def _discover_length(store: RobustStore, m: int, minsup: float, refined: int) ->
         )
     kept: list[Found] = []
     for motif in sorted(motifs, key=_rank):
-        if not any(_same_places(motif, other) for other in kept):
+        if not any(_same_motif(motif, other) for other in kept):
             kept.append(motif)
     return kept
 
@@ -726,6 +726,11 @@ def _realigned_shape(centres: FloatArray, valid: npt.NDArray[np.bool_], m: int) 
         if monotone_share(centres[j]) <= MONOTONE:
             return znormalised(centres[j])
     return znormalised(centres[half // step] if len(centres) > half // step else np.zeros(m))
+
+
+def _same_motif(a: Found, b: Found) -> bool:
+    """Whether a and b are one motif: their matches coincide (`_same_places`, either way)."""
+    return _same_places(a, b) or _same_places(b, a)
 
 
 def _same_places(a: Found, b: Found) -> bool:
