@@ -10,10 +10,18 @@ examples/planted.json, whose shapes start on multiples of 8 points, unless a fil
 import argparse
 import json
 import pathlib
+import sys
 import time
 
-import zorp_miner
-from zorp_miner.cli import table_text
+try:
+    import zorp_miner
+    from zorp_miner.cli import table_text
+except ImportError as missing:  # a Python without the package, such as the system's
+    sys.exit(
+        f"{missing}: zorp_miner is not installed for {sys.executable}. It is installed into "
+        ".venv by ./scripts/setup.sh (or ./scripts/demo.sh): run .venv/bin/python "
+        "examples/demo.py, or source .venv/bin/activate first"
+    )
 
 EXAMPLES = pathlib.Path(__file__).parent
 DATA = {"robust": EXAMPLES / "unaligned.json", "exact": EXAMPLES / "planted.json"}

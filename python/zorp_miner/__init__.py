@@ -12,7 +12,7 @@ Importing this package imports numpy and the native modules only: pandas and mat
 imported by the functions that need them.
 """
 
-from ._errors import ClusterError
+from ._errors import ClusterError, RunRefused
 from ._version import __version__
 from .api import find_motifs
 from .files import load
@@ -26,6 +26,7 @@ __all__ = [
     "Motif",
     "Motifs",
     "RobustParams",
+    "RunRefused",
     "__version__",
     "find_motifs",
     "load",

@@ -27,9 +27,9 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from . import _native
+from . import _native, progress
 from ._parts import Parts
-from .inputs import FloatArray
+from .inputs import FloatArray, first_missing, missing_error
 from .params import INT32_MAX, ExactParams
 from .results import Motif, Motifs, _match_distance, _normalised_series, later_averages
 
@@ -55,9 +55,18 @@ def mine_exact_parts(parts: Parts, params: ExactParams) -> Motifs:
         When the statistics of the motifs returned would need more than half this machine's
         memory.
     """
-    words = [
-        word for part in parts.run(_words_task, params.seglen, params.alphabet) for word in part
-    ]
+    progress.plan(5)  # progress: the steps below
+    progress.step("letters of the series")
+    words: list[bytes] = []
+    for i, found in enumerate(parts.run(_words_task, params.seglen, params.alphabet)):
+        if isinstance(found, tuple):
+            # A missing point: named in the part that holds it, when the parts have names.
+            names = getattr(parts, "names", None)
+            if names is None:
+                raise missing_error(parts.firsts[i] + found[0], found[1])
+            raise missing_error(found[0], found[1], where=str(names[i]))
+        words.extend(found)
+    progress.step("mining the letter patterns")
     mined = _native.mine_words(
         words, params.minsup, params.min_len, params.max_len, params.max_overlap
     )
@@ -74,11 +83,14 @@ def mine_exact_parts(parts: Parts, params: ExactParams) -> Motifs:
         (_part_motifs(patterns, groups, first, end),)
         for first, end in zip(parts.firsts, [*parts.firsts[1:], len(parts.lengths)])
     ]
+    progress.step(f"averaging the occurrences of {len(patterns)} patterns")
     averages = parts.keep(_averages_task, params.seglen, each=each)
     lengths = [params.seglen * len(pattern) for pattern in patterns]
     start = [(np.zeros(length), np.zeros(length)) for length in lengths]
+    progress.step("representatives")
     sums = parts.fold(_representatives_task, start, averages)
     representatives = [_native.representative_from(total, count) for total, count in sums]
+    progress.step("best matches and ranking")
     matches = parts.run(_matches_task, representatives, params.seglen, each=each)
     naeds = []
     for k, length in enumerate(lengths):
@@ -185,7 +197,12 @@ def _native_budget() -> float:
 
 def _words_task(
     series: list[FloatArray], first: int, seglen: int, alphabet: int, cache: Cache = None
-) -> list[bytes]:
+) -> list[bytes] | tuple[int, int]:
+    """The words of the part's series, or the first missing point (series in the part, point),
+    which the exact mode refuses."""
+    missing = first_missing(series)
+    if missing is not None:
+        return missing
     return _native.normalised_words(series, seglen, alphabet)
 
 

@@ -62,6 +62,7 @@ import numpy.typing as npt
 import _zorp_cpp
 
 from zorp_miner import _native
+from zorp_miner import progress as _progress
 from zorp_miner._evidence import (
     content_key,
     core_means,
@@ -97,6 +98,7 @@ PROPOSALS = 64  # shapes proposed by frequent words, per search
 PROPOSAL_LETTERS = 8  # letters per proposal word
 PROPOSAL_SUPPORT = 0.25  # the share of the sample's series a word must occur in to propose a shape
 WINDOWS_PER_SERIES = 4096  # at most this many proposal windows per series
+PHASES = 3  # progress steps per length: the search, the null's search, the evidence
 SHORTEST = 8  # the shortest length searched without a length (points)
 LENGTH_STEP = 2.0  # the ratio of one length searched without a length to the next
 STEADY_SERIES = 3  # series in which two motifs must stand at one offset to be one motif
@@ -190,9 +192,12 @@ def discover(
     store = as_store(series)
     wanted = refined if top is None else max(refined, 2 * top)
     if length is not None:
+        _progress.plan(PHASES)  # progress: the phases of one length
         found = _discover_length(store, length, minsup, wanted)
     else:
-        found = _merged([motif for m in searched_lengths(store) for motif in _discover_length(store, m, minsup, wanted)])
+        lengths = searched_lengths(store)
+        _progress.plan(PHASES * len(lengths))  # progress: each length's phases
+        found = _merged([motif for m in lengths for motif in _discover_length(store, m, minsup, wanted)])
         ends = TRIMMED if top is None else top
         trimmed = sorted(
             [_trimmed(store, motif, minsup, wanted) if motif.likely else motif for motif in found[:ends]]
@@ -236,6 +241,7 @@ def _trimmed(store: RobustStore, motif: Found, minsup: float, refined: int) -> F
     points = max(SHORTEST, extent(windows))
     if 8 * abs(points - m) <= m or points > int(np.median(store.lengths)) // 2:
         return motif
+    _progress.plan(PHASES)  # progress: the phases of the length of its extent
     again = [found for found in _discover_length(store, points, minsup, refined) if _same_places(found, motif)]
     # The one that holds most of the motif's series (a part it shares with another shape
     # holds some of that shape's series instead), the most evident of those.
@@ -347,10 +353,13 @@ def _discover_length(store: RobustStore, m: int, minsup: float, refined: int) ->
         return []
     sample = store.sample()
     core = max(1, math.ceil(minsup * len(sample)))
+    _progress.step(f"length {m}: searching the series")  # progress: phase 1 of PHASES
     found = _search(store, m, sample, core, minsup, refined, SERIES)
     if len(found.shapes) == 0:
         return []
+    _progress.step(f"length {m}: searching the shuffled series")  # progress: phase 2
     chance = _search(store, m, sample, core, minsup, refined, (segment_points(m), 1))
+    _progress.step(f"length {m}: evidence of {len(found.shapes)} shapes")  # progress: phase 3
     # Every shape's gain is measured in a second null: chance shapes made of pieces of a
     # motif (which the first null holds, shuffled) gain nothing there, as they would in it.
     other: Null = (segment_points(m), 2)
@@ -420,7 +429,7 @@ def _search(
         return empty
     for _ in range(2):
         starts, best = store.best(m, shapes, rows=sample, null=null)
-        cores = [np.argsort(row, kind="stable")[:core] for row in best]
+        cores = [_closest(row, core) for row in best]
         groups = [(starts[c][chosen], sample[chosen]) for c, chosen in enumerate(cores)]
         shapes = np.stack(realigned_each(store, groups, m, null=null))
     shapes = shapes[[c for c in range(len(shapes)) if monotone_share(shapes[c]) <= MONOTONE]]
@@ -428,6 +437,14 @@ def _search(
         return empty
     starts, best = store.best(m, shapes, rows=sample, null=null)
     return Candidates(shapes, starts, best)
+
+
+def _closest(best: FloatArray, size: int) -> IntArray:
+    """The size columns with the smallest best-match distances (ties: the first), less those
+    without a match (no window whole and not flat: refining averages whole windows only)."""
+    closest = np.argsort(best, kind="stable")[:size]
+    matched = closest[np.isfinite(best[closest])]
+    return matched if len(matched) else closest
 
 
 def _chosen_seeds(

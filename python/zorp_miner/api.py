@@ -1,13 +1,21 @@
 """The entry point: :func:`find_motifs`."""
 
+import dataclasses
+import math
 import sys
+from collections.abc import Callable
 from typing import TYPE_CHECKING, Literal
 
+import numpy as np
+
+from . import progress as _progress
+from ._errors import ClusterError, RunRefused
+from ._interface import option
 from ._parts import Parts
-from ._robust import RobustStore, discover
-from .exact import mine_exact
+from ._robust import LIKELY, SHORTEST, Found, RobustStore, discover
+from .exact import hopeless, mine_exact
 from .files import is_file_list, load
-from .inputs import FloatArray, as_series_set
+from .inputs import FloatArray, as_series_set, refuse_missing
 from .params import (
     ExactParams,
     Keep,
@@ -17,7 +25,7 @@ from .params import (
     exact_params,
     robust_params,
 )
-from .results import Motifs, fetch_all, motifs_from_found, motifs_from_native
+from .results import IntArray, Motifs, fetch_all, motifs_from_found, motifs_from_native
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -43,6 +51,7 @@ def find_motifs(
     max_overlap: RealNumber | None = None,
     client: "Client | str | None" = None,
     lazy: bool = True,
+    progress: "bool | Callable[[_progress.Step], object] | None" = None,
 ) -> Motifs:
     """Find the shapes that recur across a set of numeric series.
 
@@ -80,6 +89,11 @@ def find_motifs(
     "Running on a Dask cluster" in the README for which steps run where and what crosses the
     network. The series then never come to this process whole (the robust mode's refinement
     reads the windows around the best matches): give ``data`` as parts the workers load (a Dask array chunked along its rows, a list of delayed parts, or a list of files).
+
+    **Missing points.** NaN inside a series (or a masked point of a masked array) is a missing
+    point: the robust mode never matches a window holding one, and its statistics skip them;
+    the exact mode, which normalises each series as a whole, refuses them (naming the series
+    and the point). NaN at the end of a series is padding and is dropped.
 
     The whole-number parameters take Python or numpy integers (not bool), and the fractions any
     real number, numpy's included; the results hold plain Python numbers.
@@ -144,13 +158,23 @@ def find_motifs(
         returning. A client opened here from an address is closed at the end of the run, so
         with an address they are always fetched. Not used without a cluster or in the robust
         mode, whose results hold everything.
+    progress : bool or callable, optional
+        Report the run's progress, step by step (see :mod:`zorp_miner.progress`). True draws
+        a bar on stderr once the run has taken a second, redrawn in place and erased at the
+        end (a timer thread draws it); a callable is called, in this thread, with a
+        :class:`zorp_miner.progress.Step` as each step begins (``done``, ``total``, ``what``,
+        ``elapsed`` in seconds) and once at the end (``finished``). The steps are coarse: in
+        the robust mode, for each length (each searched without ``length``, and the extents
+        searched again), its search in the series, in the shuffled series, and the evidence; in the
+        exact mode, one step for mining and mapping the patterns (its steps over parts on a
+        cluster). None or False (the default) reports nothing.
 
     Returns
     -------
     Motifs
         A sequence of :class:`zorp_miner.Motif`, best first, with ``to_dict()`` and
         ``to_frame()``; ``found`` tells how many motifs the run found before the cut to
-        ``top``.
+        ``top``, and ``reason``, when none was found, why (``repr`` shows it).
 
     Raises
     ------
@@ -161,10 +185,15 @@ def find_motifs(
     MemoryError
         Exact mode: when the run would need more than half the machine's memory (the message
         says how much): raise ``minsup``, set ``max_len`` or use a smaller ``seglen``.
+    zorp_miner.RunRefused
+        (a ValueError) Exact mode, before any work: when ``minsup`` × series is 1 or less,
+        so that every stretch of every series' letters is a frequent pattern and the time
+        grows with the cube of the letters, for runs that would take more than a few seconds;
+        the message says what to change.
     zorp_miner.ClusterError
         On a cluster: when a part could not be worked on, even on other workers, after the
         workers running it were lost; the message names the part. Never a partial result.
-        Also when no scheduler answers at the address given as ``client``.
+        Also when no scheduler answers at an address given as ``client`` within 10 seconds.
 
     Examples
     --------
@@ -192,9 +221,11 @@ def find_motifs(
     )
     if not isinstance(lazy, bool):
         raise TypeError(f"lazy must be True or False, got {lazy!r}")
-    if client is not None:
-        return run_on_cluster(data, params, client, lazy=lazy)
-    return run(local_series(data), params)
+    report = _progress.reporter(progress)
+    with _progress.reporting(report):
+        if client is not None:
+            return run_on_cluster(data, params, client, lazy=lazy)
+        return run(local_series(data), params)
 
 
 def local_series(data: object) -> list[FloatArray]:
@@ -227,14 +258,20 @@ def run_on_cluster(
 
 
 def run_parts(parts: Parts, params: RobustParams | ExactParams) -> Motifs:
-    """Run a mode over a set held in parts; the result is that of one part holding it all."""
+    """Run a mode over a set held in parts; the result is that of one part holding it all.
+
+    Raises
+    ------
+    RunRefused
+        Exact mode: for hopeless parameters (see :func:`zorp_miner.exact.hopeless`).
+    """
     if isinstance(params, RobustParams):
         store = RobustStore(parts)
-        found = discover(store, length=params.length, minsup=params.minsup, top=params.top, keep=params.keep)
-        return motifs_from_found(found, store, params)
+        return robust_motifs(store, params)
     from ._exact_parts import mine_exact_parts
 
-    return mine_exact_parts(parts, params)
+    _refuse_hopeless(params, parts.lengths)
+    return explained(mine_exact_parts(parts, params))
 
 
 def checked_params(
@@ -298,8 +335,101 @@ def run(series: list[FloatArray], params: RobustParams | ExactParams) -> Motifs:
     ------
     MemoryError
         Exact mode: when the run would need more than half the machine's memory.
+    ValueError
+        Exact mode: for a missing point (NaN) inside a series.
+    RunRefused
+        Exact mode: for hopeless parameters (see :func:`zorp_miner.exact.hopeless`).
     """
     if isinstance(params, RobustParams):
-        found = discover(series, length=params.length, minsup=params.minsup, top=params.top, keep=params.keep)
-        return motifs_from_found(found, series, params)
-    return motifs_from_native(mine_exact(series, params), series, params)
+        return robust_motifs(series, params)
+    refuse_missing(series)
+    _refuse_hopeless(params, np.array([len(one) for one in series], dtype=np.int64))
+    _progress.plan(1)
+    _progress.step("mining and mapping the letter patterns")  # progress: one native call
+    return explained(motifs_from_native(mine_exact(series, params), series, params))
+
+
+def robust_motifs(series: list[FloatArray] | RobustStore, params: RobustParams) -> Motifs:
+    """The robust mode's result over series held here or a store over parts, every motif with
+    its evidence or the likely ones (``params.keep``), with the reason when there is none."""
+    found = discover(series, length=params.length, minsup=params.minsup, top=params.top)
+    kept = [motif for motif in found if params.keep == "all" or motif.likely]
+    motifs = motifs_from_found(kept, series, params)
+    if kept or not found:
+        return explained(motifs)
+    return dataclasses.replace(motifs, reason=why_none_likely(found, params, len(motifs.series_lengths)))
+
+
+def why_none_likely(found: list[Found], params: RobustParams, count: int) -> str:
+    """Why none of the motifs found is likely, in one line, with what to change."""
+    needed = max(1, math.ceil(params.minsup * count))
+    best = found[0]
+    return (
+        f"no motif beyond chance: the most evident of the {len(found)} found (length "
+        f"{best.length}) has evidence {best.evidence:.2f} and {best.support} of the {count} "
+        f"series hold it, where evidence {LIKELY:g} and {needed} series (minsup "
+        f"{params.minsup:g}) are needed; {option('keep', repr('all'))} shows every motif with its "
+        f"evidence"
+    )
+
+
+def _refuse_hopeless(params: ExactParams, lengths: IntArray) -> None:
+    why = hopeless(params, lengths)
+    if why:
+        raise RunRefused(why)
+
+
+def explained(motifs: Motifs) -> Motifs:
+    """motifs, with the reason why there are none when there are none."""
+    if motifs.found or motifs.reason:
+        return motifs
+    return dataclasses.replace(motifs, reason=why_none(motifs.params, motifs.series_lengths))
+
+
+def why_none(params: RobustParams | ExactParams, lengths: IntArray) -> str:
+    """Why a run of params over series of these lengths (points) found no motif, in one line,
+    with what to change; the options named as the interface in use spells them."""
+    count = len(lengths)
+    longest = int(lengths.max(initial=0))
+    if isinstance(params, RobustParams):
+        needed = max(1, math.ceil(params.minsup * count))
+        if params.length is not None:
+            if params.length >= longest:
+                return (
+                    f"length {params.length} is at or above the length of every series (the "
+                    f"longest has {longest} points): a motif is a shape inside the series; give "
+                    f"a shorter {option('length')}"
+                )
+            holding = int((lengths >= params.length).sum())
+            if holding < needed:
+                return (
+                    f"only {holding} of the {count} series have the {params.length} points of "
+                    f"length, fewer than the {needed} that must hold a motif (minsup "
+                    f"{params.minsup:g}): give a shorter {option('length')} or a lower "
+                    f"{option('minsup')}"
+                )
+        elif longest < SHORTEST:
+            return (
+                f"without a length, lengths of {SHORTEST} points and more are searched, and the "
+                f"longest series has {longest} points: give {option('length')}"
+            )
+        tried = "this length" if params.length is not None else "any length searched"
+        change = "try another length" if params.length is not None else f"give {option('length')}"
+        return (
+            f"no series holds a shape that is not flat or monotone (a ramp or a step) at {tried}: "
+            f"{change}"
+        )
+    letters = -(-lengths // params.seglen)
+    holding = int((letters >= params.min_len).sum())
+    if holding < params.minsup * count:
+        return (
+            f"{holding} of the {count} series have the {params.min_len} letters "
+            f"({params.min_len * params.seglen} points) a pattern needs, fewer than minsup "
+            f"{params.minsup:g} of them: lower {option('min_len')} or {option('seglen')}"
+        )
+    return (
+        f"no letter pattern of {params.min_len} letters or more occurs in minsup "
+        f"{params.minsup:g} of the {count} series: lower {option('minsup')} or "
+        f"{option('min_len')}, or use fewer letters ({option('alphabet')}) or a smaller "
+        f"{option('seglen')}"
+    )

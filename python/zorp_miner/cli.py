@@ -2,13 +2,15 @@
 
 Exit status: 0 on success; 2 for a usage or input error (one line on stderr); 1 when the run
 itself is refused, for instance because it would need more memory than the machine has, or
-fails on a cluster.
+fails on a cluster; 130 when interrupted (Ctrl-C). Never a traceback: every failure is one
+line on stderr.
 """
 
 import argparse
 import csv
 import io
 import json
+import os
 import sys
 import time
 from collections.abc import Iterator, Sequence
@@ -16,12 +18,15 @@ from contextlib import contextmanager
 from pathlib import Path
 from typing import TYPE_CHECKING, Any, NoReturn
 
-from ._errors import ClusterError
+from . import progress
+from ._errors import ClusterError, RunRefused
 from ._extras import require
+from ._interface import COMMAND_LINE
 from ._version import __version__
 from .api import MODES, checked_params, run, run_parts
-from .files import FORMATS, load
-from .params import ALPHABET_MAX, ALPHABET_MIN, KEEPS, LENGTH_MIN, ExactParams
+from .files import FORMATS, MAX_JSON_BYTES, MAX_LINE_BYTES, load
+from .inputs import refuse_missing
+from .params import ALPHABET_MAX, ALPHABET_MIN, KEEPS, LENGTH_MIN, ExactParams, RobustParams
 from .results import FRAME_COLUMNS, Motif, Motifs
 
 if TYPE_CHECKING:
@@ -42,17 +47,23 @@ motifs by their evidence, how unlikely they are to be chance in this data (3 and
 --keep likely prints only those); give --length when you know the shape's length in points.
 exact (--mode exact --seglen N) mines letter patterns that recur letter for letter and ranks
 them by naed."""
-EPILOG = """\
+EPILOG = f"""\
 exit status: 0 on success, 2 for a usage or input error, 1 when the run is refused (for
 instance when an exact run would need more memory than the machine has: raise --minsup, set
---max-len or use a smaller --seglen) or fails on a cluster.
+--max-len or use a smaller --seglen) or fails on a cluster, 130 when interrupted (Ctrl-C).
+Every error is one line on stderr. On a terminal, a run that takes more than a second shows
+its progress on stderr (--quiet hides it).
 
-JSON output: {"zorp_miner", "mode", "parameters", "series": {"count", "lengths"}, "found",
-"file" (a list with several files), "motifs": [{"rank", "mode", "pattern", "letters", "seglen", "length", "support",
-"naed", "score", "evidence", "likely", "series", "best_matches", "distances", "occurrences":
-{"series", "letters",
-"starts"}, "average_occurrences", "representative"}]}; lengths and starts in points, null for
-NaN. The README describes every field."""
+missing points: an empty cell or NaN inside a series is a missing point, which the robust mode
+never matches and the exact mode refuses. Text files are read a line at a time, lines of at
+most {MAX_LINE_BYTES >> 20} MiB; JSON files whole, at most {MAX_JSON_BYTES >> 20} MiB.
+
+JSON output: {{"zorp_miner", "mode", "parameters", "series": {{"count", "lengths"}}, "found",
+"reason" (why no motif was found, or null), "file" (a list with several files), "motifs":
+[{{"rank", "mode", "pattern", "letters", "seglen", "length", "support", "naed", "score",
+"evidence", "likely", "series", "best_matches", "distances", "occurrences": {{"series",
+"letters", "starts"}}, "average_occurrences", "representative"}}]}}; lengths and starts in
+points, null for NaN. The README describes every field."""
 
 
 class UsageError(Exception):
@@ -75,24 +86,42 @@ def main(argv: list[str] | None = None) -> int:
     Returns
     -------
     int
-        The exit status: 0 on success, 2 for a usage or input error, 1 for a refused run.
+        The exit status: 0 on success, 2 for a usage or input error, 1 for a refused or
+        failed run, 130 when interrupted.
     """
+    token = COMMAND_LINE.set(True)
     try:
         return _run(parser().parse_args(argv))
     except UsageError as error:
         _say(f"error: {error} (see {PROG} --help)")
         return 2
+    except RunRefused as error:
+        _say(f"run refused: {error}")
+        return 1
+    except ClusterError as error:
+        _say(f"run failed: {error}")
+        return 1
     except (ValueError, TypeError, ImportError) as error:
         _say(f"error: {error}")
         return 2
     except OSError as error:
+        if isinstance(error, BrokenPipeError):
+            return _stdout_closed()
         _say(f"error: {_os_message(error)}")
         return 2
-    except ClusterError as error:  # no scheduler at --scheduler's address
-        _say(f"run failed: {error}")
+    except MemoryError as error:
+        _say(f"run refused: {error or 'out of memory'}")
         return 1
+    except KeyboardInterrupt:
+        _say("interrupted")
+        return 130
     except SystemExit as exit:  # --help and --version
         return exit.code if isinstance(exit.code, int) else 0
+    except Exception as error:  # anything else: one line too, never a traceback
+        _say(f"failed: {type(error).__name__}: {error}")
+        return 1
+    finally:
+        COMMAND_LINE.reset(token)
 
 
 def parser() -> argparse.ArgumentParser:
@@ -192,6 +221,12 @@ def parser() -> argparse.ArgumentParser:
         "pip install 'zorp_miner[plot]') (default: no plot)",
     )
     out.add_argument(
+        "--quiet",
+        action="store_true",
+        help="show no progress on stderr (default: shown on a terminal for runs longer than a "
+        "second)",
+    )
+    out.add_argument(
         "--plot-motifs",
         type=int,
         default=3,
@@ -228,7 +263,24 @@ def parser() -> argparse.ArgumentParser:
         help="one series per column instead of per line (default: per line)",
     )
     read.add_argument(
-        "--header", action="store_true", help="skip the first line (default: read it)"
+        "--header",
+        action="store_true",
+        help="skip the first line (default: read it, unless it is the header line pandas' "
+        "to_csv writes)",
+    )
+    read.add_argument(
+        "--sep",
+        type=_separator,
+        metavar="SEP",
+        help="text files: the cell separator, one of , ; tab space (default: detected from the "
+        "first lines, the format's own when they all hold it)",
+    )
+    read.add_argument(
+        "--index-col",
+        action=argparse.BooleanOptionalAction,
+        help="text files: the first column is an index to drop, or with --no-index-col is not "
+        "(default: detected, as in the header pandas' to_csv writes or a first column 0, 1, 2, "
+        "... under a header)",
     )
     read.add_argument(
         "--label",
@@ -295,49 +347,95 @@ def _run(args: argparse.Namespace) -> int:
         "header": args.header,
         "label": args.label,
         "key": args.key,
+        "sep": args.sep,
+        "index_col": args.index_col,
     }
     names = [str(path) for path in args.file]
-    series: list[Any] = []
-    if on_cluster:
-        from ._dask import ClusterError, DaskParts, file_recipes
-
-        with _cluster(args.scheduler, args.workers) as client:
-            started = time.perf_counter()
-            try:
-                with DaskParts(client, *file_recipes(names, options)) as parts:
-                    motifs = run_parts(parts, params)
-            except (MemoryError, ClusterError) as error:
-                _say(f"run refused: {error}")
-                return 1
-            # The motifs' average occurrences come from the cluster as they are written out.
-            try:
-                _write(args, motifs, names, time.perf_counter() - started, series)
-            except ClusterError as error:
-                _say(f"run failed: {error}")
-                return 1
-        return 0
-    series = [one for path in args.file for one in load(path, **options)]
-    started = time.perf_counter()
-    try:
-        motifs = run(series, params)
-    except (MemoryError, ValueError) as error:
-        _say(f"run refused: {error}")
-        return 1
+    shown = progress.Bar(sys.stderr) if sys.stderr.isatty() and not args.quiet else None
+    with progress.reporting(shown):
+        if on_cluster:
+            return _run_on_cluster(args, params, names, options)
+        progress.plan(len(names))
+        series = []
+        for name in names:
+            progress.step(f"reading {name}")  # a long file shows its name while it is read
+            series.extend(load(name, **options))
+        if isinstance(params, ExactParams):
+            refuse_missing(series)  # an input error, before the run
+        _write_head(args, names, [len(one) for one in series], params)
+        started = time.perf_counter()
+        try:
+            motifs = run(series, params)
+        except (MemoryError, ValueError) as error:
+            _say(f"run refused: {error}")
+            return 1
     _write(args, motifs, names, time.perf_counter() - started, series)
     return 0
+
+
+def _run_on_cluster(
+    args: argparse.Namespace,
+    params: RobustParams | ExactParams,
+    names: list[str],
+    options: dict[str, Any],
+) -> int:
+    from ._dask import DaskParts, file_recipes
+
+    with _cluster(args.scheduler, args.workers) as client:
+        started = time.perf_counter()
+        try:
+            with DaskParts(client, *file_recipes(names, options)) as parts:
+                _write_head(args, names, parts.lengths.tolist(), params)
+                motifs = run_parts(parts, params)
+        except (MemoryError, ClusterError, RunRefused) as error:
+            _say(f"run refused: {error}")
+            return 1
+        # The motifs' average occurrences come from the cluster as they are written out.
+        try:
+            _write(args, motifs, names, time.perf_counter() - started, [])
+        except ClusterError as error:
+            _say(f"run failed: {error}")
+            return 1
+    return 0
+
+
+def _separator(value: str) -> str:
+    """--sep: , ; tab space (also a tab character or a space itself)."""
+    named = {",": ",", ";": ";", "tab": "\t", "\t": "\t", "\\t": "\t", "space": " ", " ": " "}
+    if value.lower() not in named:
+        raise argparse.ArgumentTypeError(f"--sep must be one of , ; tab space, got {value!r}")
+    return named[value.lower()]
+
+
+def _display_name(names: list[str]) -> str:
+    return names[0] if len(names) == 1 else f"{names[0]} and {len(names) - 1} more files"
+
+
+def _write_head(
+    args: argparse.Namespace,
+    names: list[str],
+    lengths: list[int],
+    params: RobustParams | ExactParams,
+) -> None:
+    """The table's first lines, printed before the run: what is read and how it is run."""
+    if args.format == "table":
+        sys.stdout.write(table_head(_display_name(names), lengths, params))
+        sys.stdout.flush()
 
 
 def _write(
     args: argparse.Namespace, motifs: Motifs, names: list[str], elapsed: float, series: list[Any]
 ) -> None:
-    """Prints the result in the format asked for, and draws the plot asked for."""
-    name = names[0] if len(names) == 1 else f"{names[0]} and {len(names) - 1} more files"
+    """Prints the result in the format asked for (the table after its head), and draws the
+    plot asked for."""
     if args.format == "json":
         _write_json({"file": names[0] if len(names) == 1 else names}, motifs)
     elif args.format == "csv":
         sys.stdout.write(csv_text(motifs))
+        if not motifs.found:
+            _say(f"0 motifs found: {motifs.reason}")
     else:
-        sys.stdout.write(table_text(motifs, name, elapsed))
+        sys.stdout.write(table_body(motifs, elapsed))
     if args.plot is not None:
         _write_plot(motifs, series, args.plot, args.plot_motifs)
         _say(f"wrote {args.plot}")
@@ -357,8 +455,13 @@ def _write_json(head: dict[str, Any], motifs: Motifs) -> None:
 
 def table_text(motifs: Motifs, name: str, elapsed: float | None = None) -> str:
     """The ranked table the command prints by default, with a heading and a closing line."""
-    points = int(motifs.series_lengths.sum())
-    params = motifs.params
+    return table_head(name, motifs.series_lengths.tolist(), motifs.params) + table_body(
+        motifs, elapsed
+    )
+
+
+def table_head(name: str, lengths: Sequence[int], params: RobustParams | ExactParams) -> str:
+    """The table's heading: the series read and the settings of the run."""
     if isinstance(params, ExactParams):
         settings = (
             f"mode exact, seglen {params.seglen}, alphabet {params.alphabet}, minsup "
@@ -369,23 +472,35 @@ def table_text(motifs: Motifs, name: str, elapsed: float | None = None) -> str:
         length = "found by the run" if params.length is None else f"{params.length} points"
         kept = "" if params.keep == "all" else ", likely motifs only"
         settings = f"mode robust, length {length}, minsup {params.minsup:g}{kept}"
-    lines = [
-        f"{name}: {motifs.series_count} series, {points} points",
-        settings,
-        "",
-        motif_table(motifs, motifs.series_count),
-        "",
-    ]
+    return f"{name}: {len(lengths)} series, {sum(lengths)} points\n{settings}\n\n"
+
+
+def table_body(motifs: Motifs, elapsed: float | None = None) -> str:
+    """The table under its heading: one line per motif, and a closing line (with the reason
+    when no motif was found)."""
     took = "" if elapsed is None else f" in {elapsed * 1000:.1f} ms"
+    if not motifs.found:
+        return f"0 motifs found{took}: {motifs.reason}\n"
+    lines = [motif_table(motifs, motifs.series_count, mode=motifs.mode), ""]
+    if any(motif.support > SHOWN_MATCHES for motif in motifs):
+        lines.append(
+            f"The table shows {SHOWN_MATCHES} best matches per motif; --format csv or --format "
+            "json lists them all."
+        )
     shown = f"the best {len(motifs)} shown" if len(motifs) < motifs.found else "all shown"
     lines.append(f"{motifs.found} motifs found{took}; {shown}.")
     return "\n".join(lines) + "\n"
 
 
-def motif_table(motifs: Sequence[Motif], series_count: int) -> str:
+# Best matches (series:start) shown per motif in the table.
+SHOWN_MATCHES = 5
+
+
+def motif_table(motifs: Sequence[Motif], series_count: int, *, mode: str | None = None) -> str:
     """One line per motif: rank, pattern (exact) or length (robust), support, the score (naed)
-    and, robust, the evidence that ranked it, and the first best matches."""
-    robust = any(motif.mode == "robust" for motif in motifs)
+    and, robust, the evidence that ranked it and whether it is likely, and the first best
+    matches. ``mode`` chooses the columns ("robust" or "exact"); by default the motifs' own."""
+    robust = (mode or (motifs[0].mode if motifs else "robust")) == "robust"
     if robust:
         header = (
             f"{'rank':>4}  {'length':>6} {'support':>9}  {'score':>8}  {'evidence':>8}  "
@@ -442,7 +557,7 @@ def csv_text(motifs: Motifs) -> str:
     return buffer.getvalue()
 
 
-def _abbreviated(motif: Motif, shown: int = 5) -> str:
+def _abbreviated(motif: Motif, shown: int = SHOWN_MATCHES) -> str:
     pairs = [
         f"{s}:{start}"
         for s, start in zip(motif.series.tolist(), motif.best_matches.tolist(), strict=True)
@@ -466,9 +581,10 @@ def _write_plot(motifs: Motifs, series: object, out: Path, count: int) -> None:
         figure.text(
             0.5,
             0.5,
-            f"No motif found in {motifs.series_count} series with these parameters",
+            f"No motif found in {motifs.series_count} series:\n{motifs.reason}",
             ha="center",
             va="center",
+            wrap=True,
         )
     else:
         figure = plot_motifs(motifs, series, top=count)
@@ -488,6 +604,14 @@ def _cluster(address: str | None, workers: int | None) -> Iterator["Client"]:
         return
     with local_cluster(workers or 1) as cluster, Client(cluster) as client:
         yield client
+
+
+def _stdout_closed() -> int:
+    """The reader of stdout went away (``zorp-miner ... | head``): nothing more to say."""
+    # Python would report the broken pipe again when it flushes stdout at exit.
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, sys.stdout.fileno())
+    return 1
 
 
 def _os_message(error: OSError) -> str:

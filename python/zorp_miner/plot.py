@@ -129,7 +129,8 @@ def plot_occurrences(
     series: Sequence[int] | None = None,
     count: int = 3,
 ) -> Figure:
-    """Draw a few series, one above the other, with each occurrence of the motif shaded.
+    """Draw a few series, one above the other, with each occurrence of the motif shaded and the
+    start of the best match written over each.
 
     Parameters
     ----------
@@ -140,8 +141,9 @@ def plot_occurrences(
     ax : matplotlib.axes.Axes, optional
         Where to draw; a new figure by default.
     series : sequence of int, optional
-        The series to draw (by position in ``data``); by default ``count`` series spread
-        evenly over those the motif occurs in.
+        The series to draw (by position in ``data``); by default ``count`` series of those
+        the motif occurs in, spread evenly over them by the distance of their best match:
+        with 3, the series with the best, the median and the worst match.
     count : int, default 3
         How many series to draw when ``series`` is not given.
 
@@ -151,10 +153,11 @@ def plot_occurrences(
         The figure drawn on.
     """
     normalised = _normalised(data, motif)
+    ranks: dict[int, str] = {}
     if series is None:
         if count < 1:
             raise ValueError(f"count must be at least 1, got {count}")
-        chosen = [int(motif.series[i]) for i in _sample(motif.support, count)]
+        chosen, ranks = _by_distance(motif, count)
     else:
         chosen = [int(one) for one in series]
         for one in chosen:
@@ -167,8 +170,21 @@ def plot_occurrences(
     for place, one in enumerate(chosen):
         values = normalised[one]
         base = -place * lane
-        axes.plot(np.arange(len(values)), values + base, color="0.25", linewidth=0.7)
+        # Each trace centred on its lane, so that its peaks stay inside it.
+        axes.plot(
+            np.arange(len(values)), values + base - _middle(values), color="0.25", linewidth=0.7
+        )
         best = motif.best_match(one) if one in motif.series else None
+        if best is not None:
+            axes.text(
+                0.005,
+                (base + 0.5 * lane - axes_bottom(chosen, lane)) / (len(chosen) * lane),
+                _match_label(motif, one, best, ranks.get(one)),
+                transform=axes.transAxes,
+                va="top",
+                fontsize="small",
+                bbox={"facecolor": "white", "alpha": 0.75, "edgecolor": "none", "pad": 1.0},
+            )
         starts = motif.occurrence_starts[motif.occurrence_series == one].tolist()
         if best is not None and best not in starts:
             # The robust mode records no occurrences but the best match.
@@ -190,11 +206,12 @@ def plot_occurrences(
             )
     axes.set_yticks([-place * lane for place in range(len(chosen))])
     axes.set_yticklabels([f"series {one}" for one in chosen])
-    axes.set_ylim(-(len(chosen) - 0.5) * lane, 0.5 * lane)
+    axes.set_ylim(axes_bottom(chosen, lane), 0.5 * lane)
     axes.set_xlim(0, max(len(normalised[one]) for one in chosen))
     axes.set_xlabel("time (points)")
     if motif.mode == "robust":
-        title = f"#{motif.rank}: best matches in {len(chosen)} of its {motif.support} series"
+        which = "best, median and worst " if ranks and len(chosen) == 3 else ""
+        title = f"#{motif.rank}: {which}matches, {len(chosen)} of its {motif.support} series"
     else:
         title = (
             f"#{motif.rank} {_short(motif.pattern)}: occurrences in {len(chosen)} "
@@ -330,7 +347,8 @@ def _normalised(data: object, motif: Motif) -> list[FloatArray]:
             f"{len(series)} series: pass the data the motif was found in"
         )
     with np.errstate(invalid="ignore", divide="ignore"):
-        return [(one - one.mean()) / one.std() for one in series]
+        # Missing points (NaN) are skipped, and left as gaps in the lines.
+        return [(one - np.nanmean(one)) / np.nanstd(one) for one in series]
 
 
 def _window(values: FloatArray, start: int, length: int) -> FloatArray:
@@ -348,8 +366,41 @@ def _sample(total: int, most: int) -> list[int]:
 
 
 def _lane_height(series: list[FloatArray]) -> float:
+    """The height of a lane: the widest span of the series, with room for the label above."""
     spans = [np.nanmax(one) - np.nanmin(one) for one in series if np.isfinite(one).any()]
-    return 1.1 * max(spans, default=1.0) if spans and max(spans) > 0 else 1.0
+    return 1.3 * max(spans, default=1.0) if spans and max(spans) > 0 else 1.0
+
+
+def axes_bottom(chosen: Sequence[int], lane: float) -> float:
+    """The lower end of the lanes: the centre of the last lane, half a lane down."""
+    return -(len(chosen) - 0.5) * lane
+
+
+def _middle(values: FloatArray) -> float:
+    """The middle of a series' range (0 when it holds no number)."""
+    present = values[np.isfinite(values)]
+    return float(present.max() + present.min()) / 2.0 if len(present) else 0.0
+
+
+def _by_distance(motif: Motif, count: int) -> tuple[list[int], dict[int, str]]:
+    """count series of the motif spread evenly over the distances of their best matches, the
+    closest first (the best, the median and the worst for 3), and which each is."""
+    order = np.argsort(motif.distances, kind="stable")
+    places = _sample(motif.support, count)
+    chosen = [int(motif.series[order[i]]) for i in places]
+    names = {chosen[0]: "the best", chosen[-1]: "the worst"}
+    if len(chosen) == 3:
+        names[chosen[1]] = "the median"
+    return chosen, names
+
+
+def _match_label(motif: Motif, series: int, start: int, rank: str | None) -> str:
+    """The text over a series' lane: its best match's start and distance, and where that
+    distance ranks."""
+    at = int(np.flatnonzero(motif.series == series)[0])
+    text = f"best match at {start}, distance {motif.distances[at]:.3f}"
+    return f"{text} ({rank} of {motif.support})" if rank else text
+
 
 
 def _short(pattern: str, most: int = 20) -> str:

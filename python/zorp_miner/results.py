@@ -328,6 +328,9 @@ class Motifs(Sequence[Motif]):
         The discovery mode that made them: "robust" or "exact".
     params : RobustParams or ExactParams
         The tuning values of the run (of its mode).
+    reason : str
+        Why the run found no motif, in one line ("length 500 is at or above the length of
+        every series ..."), with what to change; "" when it found some.
     """
 
     motifs: tuple[Motif, ...]
@@ -335,6 +338,7 @@ class Motifs(Sequence[Motif]):
     series_lengths: IntArray
     mode: str
     params: RobustParams | ExactParams
+    reason: str = ""
 
     def __post_init__(self) -> None:
         lengths = np.array(self.series_lengths, dtype=np.int64)
@@ -368,9 +372,10 @@ class Motifs(Sequence[Motif]):
         return iter(self.motifs)
 
     def __repr__(self) -> str:
+        why = f": {self.reason}" if self.reason else ""
         return (
             f"Motifs({len(self)} of {self.found} found in {self.series_count} series, "
-            f"mode={self.mode!r})"
+            f"mode={self.mode!r}{why})"
         )
 
     def to_dict(self) -> dict[str, JSONValue]:
@@ -381,7 +386,8 @@ class Motifs(Sequence[Motif]):
         dict
             ``zorp_miner`` (the version), ``mode``, ``parameters`` (the tuning values by
             name), ``series`` (``count`` and ``lengths`` in points), ``found`` (motifs before
-            the cut to ``top``) and ``motifs`` (:meth:`Motif.to_dict` of each, best first).
+            the cut to ``top``), ``reason`` (why none was found, None when some were) and
+            ``motifs`` (:meth:`Motif.to_dict` of each, best first).
         """
         parameters: dict[str, JSONValue] = dict(self.params.to_dict())
         return {
@@ -390,6 +396,7 @@ class Motifs(Sequence[Motif]):
             "parameters": parameters,
             "series": {"count": self.series_count, "lengths": self.series_lengths.tolist()},
             "found": self.found,
+            "reason": self.reason or None,
             "motifs": [motif.to_dict() for motif in self.motifs],
         }
 

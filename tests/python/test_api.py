@@ -296,3 +296,188 @@ def test_a_missing_extra_says_which_to_install(
 
 def test_the_docstring_example_holds() -> None:
     assert doctest.testmod(zorp_miner.api).failed == 0
+
+
+def gapped_plants(seed: int) -> tuple[list[np.ndarray], list[int]]:
+    """20 noisy walks with a 96-point square wave planted in each, and three gaps of 1 to 12
+    missing points (NaN) in each, anywhere but on the wave; the plants' starts."""
+    rng = np.random.default_rng(seed)
+    data, starts = [], []
+    for i in range(20):
+        points = 400 + 35 * (i % 5)
+        row = np.cumsum(rng.normal(size=points)) * 0.3 + rng.normal(size=points)
+        at = int(rng.integers(0, points - 96))
+        row[at : at + 96] += np.repeat([6.0, -6.0, 6.0, -6.0], 24)
+        for _ in range(3):
+            width = int(rng.integers(1, 13))
+            free = [p for p in range(points - width) if p + width <= at or p >= at + 96]
+            gap = int(rng.choice(free))
+            row[gap : gap + width] = np.nan
+        data.append(row)
+        starts.append(at)
+    return data, starts
+
+
+def assert_whole_results(motifs: zorp_miner.Motifs, data: list[np.ndarray]) -> None:
+    """No NaN in a result field but naed, and every best match a window without a gap."""
+    json.dumps({**motifs.to_dict(), "motifs": []}, allow_nan=False)
+    for motif in motifs:
+        fields = motif.to_dict()
+        assert fields["naed"] is None
+        del fields["naed"]
+        json.dumps(fields, allow_nan=False)  # raises on any NaN left
+        assert np.isfinite(motif.score)
+        for one, start in zip(motif.series.tolist(), motif.best_matches.tolist(), strict=True):
+            assert np.isfinite(data[one][start : start + motif.length]).all()
+
+
+@pytest.mark.parametrize("seed", [0, 1, 2])
+@pytest.mark.parametrize("length", [96, None])
+def test_a_planted_shape_is_found_between_missing_points(seed: int, length: int | None) -> None:
+    from conftest import assert_same_motifs
+    from zorp_miner._parts import LocalParts
+    from zorp_miner.params import robust_params
+
+    data, starts = gapped_plants(seed)
+    motifs = zorp_miner.find_motifs(data, length=length, top=2)
+    assert_whole_results(motifs, data)
+    best = motifs[0]
+    # Its best match covers the plant by half its length or more in three quarters of the
+    # series at least (17 of 20 at worst over 300 seeds of these plants, at either length).
+    on_plant = [
+        one
+        for one, start in zip(best.series.tolist(), best.best_matches.tolist(), strict=True)
+        if min(start + best.length, starts[one] + 96) - max(start, starts[one]) >= best.length / 2
+    ]
+    assert len(on_plant) >= 15
+    # Over parts (as on a cluster), the same motifs, bit for bit.
+    parts = LocalParts(zorp_miner.inputs.as_series_set(data), cuts=[3, 11])
+    params = robust_params(length=length, minsup=0.5, top=2)
+    assert_same_motifs(zorp_miner.api.run_parts(parts, params), motifs)
+
+
+def test_series_mostly_missing_or_without_a_whole_window_hold_no_match() -> None:
+    data, _ = gapped_plants(5)
+    data[0][:-1] = np.nan  # one point left
+    data[1][::2] = np.nan  # every window holds a missing point
+    data[2][60:-1] = np.nan  # one stretch of 60 points left, too short for the wave
+    for length in (96, None):
+        motifs = zorp_miner.find_motifs(data, length=length)
+        assert motifs and not {0, 1} & set(motifs[0].series.tolist())
+        assert_whole_results(motifs, data)
+    nothing = [np.array([1.0, np.nan] * 100 + [1.0])] * 5
+    for length in (8, None):
+        empty = zorp_miner.find_motifs(nothing, length=length)
+        assert len(empty) == 0 and empty.reason
+
+
+@pytest.mark.parametrize(
+    "data, options, reason",
+    [
+        (np.ones((4, 50)), {"length": 50}, "length 50 is at or above the length of every series"),
+        (
+            [np.arange(100.0)] + [np.arange(40.0)] * 5,
+            {"length": 60},
+            "only 1 of the 6 series have the 60 points of length, fewer than the 3",
+        ),
+        (np.ones((4, 30)), {}, "without a length, lengths of 32 points and more are proposed"),
+        (
+            np.ones((4, 40)),
+            {"mode": "exact", "seglen": 8, "min_len": 6},
+            "0 of the 4 series have the 6 letters (48 points) a pattern needs",
+        ),
+        (
+            np.random.default_rng(0).normal(size=(6, 300)),
+            {"mode": "exact", "seglen": 4, "min_len": 30, "minsup": 1.0},
+            "no letter pattern of 30 letters or more occurs in minsup 1 of the 6 series",
+        ),
+        (
+            np.random.default_rng(0).normal(size=(6, 300)),
+            {"length": 40, "minsup": 1.0},
+            "no shape is held by 6 of the 6 series (minsup 1) more closely than random shapes",
+        ),
+    ],
+    ids=["length too long", "too few long series", "too short to propose", "too few letters",
+         "no pattern", "nothing beyond chance"],
+)
+def test_an_empty_result_says_why(data: object, options: dict[str, Any], reason: str) -> None:
+    motifs = zorp_miner.find_motifs(data, **options)
+    assert len(motifs) == 0 and motifs.found == 0
+    assert motifs.reason.startswith(reason)
+    assert repr(motifs).endswith(f": {motifs.reason})")
+    assert motifs.to_dict()["reason"] == motifs.reason
+    assert "\n" not in motifs.reason
+
+
+def test_a_result_with_motifs_has_no_reason(ragged: list[list[float]]) -> None:
+    motifs = zorp_miner.find_motifs(ragged, mode="exact", seglen=4)
+    assert motifs.found and motifs.reason == "" and motifs.to_dict()["reason"] is None
+
+
+@pytest.mark.parametrize(
+    "series, points, options",
+    [(2, 4500, {"seglen": 2}), (1, 3000, {"seglen": 1, "minsup": 1.0})],
+)
+def test_hopeless_exact_runs_are_refused_before_any_work(
+    series: int, points: int, options: dict[str, Any]
+) -> None:
+    data = np.cumsum(np.random.default_rng(1).normal(size=(series, points)), axis=1)
+    held_by_one = "is at most 1, so a pattern held by one"
+    with pytest.raises(zorp_miner.RunRefused, match=held_by_one) as refused:
+        zorp_miner.find_motifs(data, mode="exact", **options)
+    assert isinstance(refused.value, ValueError)
+    assert "set max_len (the longest pattern in letters" in str(refused.value)
+    # Bounded by max_len, the same run is quick, and runs.
+    assert zorp_miner.find_motifs(data, mode="exact", max_len=12, **options).found > 0
+
+
+class Recorder:
+    def __init__(self) -> None:
+        self.steps: list[zorp_miner.progress.Step] = []
+
+    def __call__(self, step: zorp_miner.progress.Step) -> None:
+        self.steps.append(step)
+
+
+@pytest.mark.parametrize(
+    "options, first",
+    [
+        ({"length": 96}, ["length 96: proposing shapes", "length 96: screening"]),
+        ({}, ["proposing motif lengths", "length "]),
+        ({"mode": "exact", "seglen": 8}, ["mining and mapping the letter patterns"]),
+    ],
+)
+def test_progress_reports_each_step_then_the_end(options: dict[str, Any], first: list[str]) -> None:
+    import zorp_miner.progress
+
+    data, _ = gapped_plants(0)
+    if options.get("mode") == "exact":
+        data = [np.nan_to_num(row) for row in data]
+    recorder = Recorder()
+    quiet = zorp_miner.find_motifs(data, **options)
+    reported = zorp_miner.find_motifs(data, progress=recorder, **options)
+    assert [m.best_matches.tolist() for m in reported] == [m.best_matches.tolist() for m in quiet]
+    steps = recorder.steps
+    for step, prefix in zip(steps, first, strict=False):
+        assert step.what.startswith(prefix)
+    assert [step.done for step in steps] == list(range(len(steps)))
+    assert all(step.done < step.total for step in steps[:-1])
+    assert steps[-1].finished and steps[-1].done == steps[-1].total
+    assert not any(step.finished for step in steps[:-1])
+    assert all(a.elapsed <= b.elapsed for a, b in zip(steps, steps[1:]))
+
+
+def test_progress_true_draws_a_bar_that_is_erased(monkeypatch: pytest.MonkeyPatch) -> None:
+    import io
+
+    import zorp_miner.progress
+
+    stream = io.StringIO()
+    monkeypatch.setattr(sys, "stderr", stream)
+    monkeypatch.setattr(zorp_miner.progress.Bar, "DELAY", 0.0)
+    zorp_miner.find_motifs(gapped_plants(0)[0], length=96, progress=True)
+    drawn = stream.getvalue()
+    assert "zorp-miner: [" in drawn and "length 96: accepting motifs" in drawn
+    assert drawn.endswith("\r") and drawn.rsplit("\r", 2)[-2].strip() == ""
+    with pytest.raises(TypeError, match="progress must be True"):
+        zorp_miner.find_motifs([[1.0, 2.0]], progress="yes")  # type: ignore[arg-type]

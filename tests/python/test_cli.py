@@ -5,13 +5,16 @@ import io
 import json
 import os
 import pathlib
+import signal
 import subprocess
 import sys
 from typing import Any
 
+import numpy as np
 import pytest
 
 import zorp_miner
+import zorp_miner.api
 from zorp_miner.cli import main, parser
 
 EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "planted.json"
@@ -146,7 +149,8 @@ def test_errors_are_one_line_with_the_documented_status(
     (tmp_path / "short.csv").write_text("1\n2\n3\n")
     done = run(*[str(arg).format(tmp=tmp_path) for arg in args])
     assert done.returncode == status
-    assert done.stdout == ""
+    # The table's heading comes before the run: a refused run has printed it.
+    assert done.stdout == "" if status == 2 else done.stdout.endswith("max_overlap 0.9\n\n")
     assert done.stderr.startswith(message.format(tmp=tmp_path))
     assert done.stderr.count("\n") == 1 and "Traceback" not in done.stderr
 
@@ -174,3 +178,224 @@ def test_the_console_script_is_installed() -> None:
     done = subprocess.run([script, "--version"], capture_output=True, text=True)
     assert done.returncode == 0
     assert done.stdout.strip() == f"zorp-miner {zorp_miner.__version__}"
+
+
+def test_a_robust_run_without_motifs_says_why_in_place_of_the_table(
+    capsys: pytest.CaptureFixture[str],
+) -> None:
+    unaligned = EXAMPLE.with_name("unaligned.json")
+    assert main([str(unaligned), "--length", "5000"]) == 0
+    out = capsys.readouterr().out
+    assert "pattern" not in out and "naed" not in out and "rank" not in out
+    assert out.splitlines()[-1].startswith("0 motifs found in ")
+    assert out.splitlines()[-1].endswith(
+        "length 5000 is at or above the length of every series (the longest has 1337 points): "
+        "a motif is a shape inside the series; give a shorter --length"
+    )
+    assert main([str(unaligned), "--length", "96", "--format", "json", "--top", "1"]) == 0
+    assert json.loads(capsys.readouterr().out)["reason"] is None
+
+
+def test_the_table_says_it_shows_five_matches_of_each_motif(
+    capsys: pytest.CaptureFixture[str],
+) -> None:
+    assert main([*PLANTED, "--top", "1"]) == 0
+    lines = capsys.readouterr().out.splitlines()
+    assert lines[5].endswith("(+35 more)")
+    assert (
+        "The table shows 5 best matches per motif; --format csv or --format json lists them all."
+        in lines
+    )
+    few = EXAMPLE.with_name("few.json")
+    assert "shows 5" not in table_of_few(few, capsys)
+
+
+def table_of_few(path: pathlib.Path, capsys: pytest.CaptureFixture[str]) -> str:
+    data = json.loads(EXAMPLE.read_text())["series"][:4]
+    try:
+        path.write_text(json.dumps(data))
+        assert main([str(path), "--mode", "exact", "--seglen", "8", "--min-len", "6"]) == 0
+    finally:
+        path.unlink()
+    return capsys.readouterr().out
+
+
+def test_the_heading_is_printed_before_the_run(
+    monkeypatch: pytest.MonkeyPatch, capsys: pytest.CaptureFixture[str]
+) -> None:
+    import zorp_miner.cli
+
+    seen: list[str] = []
+
+    def run_seeing_stdout(*args: Any) -> Any:
+        seen.append(capsys.readouterr().out)
+        return zorp_miner.api.run(*args)
+
+    monkeypatch.setattr(zorp_miner.cli, "run", run_seeing_stdout)
+    assert main([*PLANTED, "--top", "1"]) == 0
+    assert seen == [
+        f"{EXAMPLE}: 40 series, 39629 points\nmode exact, seglen 8, alphabet 7, minsup 0.5, "
+        "min_len 6, max_len none, max_overlap 0.9\n\n"
+    ]
+    assert capsys.readouterr().out.splitlines()[0].split()[:2] == ["rank", "pattern"]
+
+
+class Terminal(io.StringIO):
+    """A stderr that says it is a terminal."""
+
+    def isatty(self) -> bool:
+        return True
+
+
+@pytest.mark.parametrize("quiet", [False, True])
+def test_progress_is_drawn_on_a_terminal_unless_quiet(
+    monkeypatch: pytest.MonkeyPatch, quiet: bool
+) -> None:
+    import zorp_miner.progress
+
+    terminal = Terminal()
+    monkeypatch.setattr(sys, "stderr", terminal)
+    monkeypatch.setattr(sys, "stdout", io.StringIO())
+    monkeypatch.setattr(zorp_miner.progress.Bar, "DELAY", 0.0)
+    unaligned = EXAMPLE.with_name("unaligned.json")
+    assert main([str(unaligned), "--length", "96", *(["--quiet"] if quiet else [])]) == 0
+    drawn = terminal.getvalue()
+    if quiet:
+        assert drawn == ""
+        return
+    assert "zorp-miner: [....................] 0/1 reading " in drawn
+    assert "length 96: refining 24 shapes" in drawn
+    # Erased at the end: the last thing written is a blank line in place.
+    assert drawn.endswith("\r") and drawn.rsplit("\r", 2)[-2].strip() == ""
+    assert "\n" not in drawn
+
+
+@pytest.mark.parametrize(
+    "write_file, args, status, message",
+    [
+        (
+            lambda d: (d / "cell.csv").write_text('1,"' + "3" * 200_000 + '"\n'),
+            ["cell.csv"],
+            2,
+            "zorp-miner: error: {tmp}/cell.csv line 1: cannot be split into cells",
+        ),
+        (
+            lambda d: (d / "deep.json").write_text("[" * 100_000 + "]" * 100_000),
+            ["deep.json"],
+            2,
+            "zorp-miner: error: {tmp}/deep.json: lists nested too deeply to be series",
+        ),
+        (
+            lambda d: os.truncate(holes(d / "holes.txt"), 2 << 30),
+            ["holes.txt"],
+            2,
+            "zorp-miner: error: {tmp}/holes.txt line 1: holds NUL bytes",
+        ),
+        (
+            lambda d: np.savez(d / "many.npz", *[np.zeros((1, 3)) + i for i in range(500)]),
+            ["many.npz", "--columns"],
+            2,
+            "zorp-miner: error: {tmp}/many.npz: holds several arrays (arr_0, arr_1, arr_2, arr_3, "
+            "arr_4 and 495 "
+            "more, 500 in all); choose one with --key name",
+        ),
+        (
+            lambda d: (d / "names.csv").write_text("a;b;c\n1;2;3\n"),
+            ["names.csv"],
+            2,
+            "zorp-miner: error: {tmp}/names.csv line 1, column 1: 'a' is not a number (if the "
+            "first line holds names, skip it with --header)",
+        ),
+        (
+            lambda d: (d / "gap.csv").write_text("1,2,,4,5,6,7,8,9\n1,2,3,4,5,6,7,8,9\n"),
+            ["gap.csv", "--mode", "exact", "--seglen", "2"],
+            2,
+            "zorp-miner: error: series 0, point 2: nan is not a finite number",
+        ),
+        (
+            lambda d: np.save(d / "walks.npy", np.cumsum(np.ones((1, 3000)), axis=1)),
+            ["walks.npy", "--mode", "exact", "--seglen", "1", "--minsup", "1"],
+            1,
+            "zorp-miner: run refused: minsup 1 x 1 series is at most 1",
+        ),
+    ],
+    ids=["long cell", "deep json", "sparse file", "npz of 500", "names", "exact gap", "hopeless"],
+)
+def test_hostile_input_is_one_line_and_never_a_traceback(
+    tmp_path: pathlib.Path,
+    write_file: Any,
+    args: list[str],
+    status: int,
+    message: str,
+) -> None:
+    write_file(tmp_path)
+    done = run(*[str(tmp_path / args[0]), *args[1:]])
+    assert done.returncode == status
+    assert done.stderr.startswith(message.format(tmp=tmp_path))
+    assert done.stderr.count("\n") == 1 and "Traceback" not in done.stderr
+    if status == 1:
+        assert "--max-len" in done.stderr and "max_len" not in done.stderr
+
+
+def holes(path: pathlib.Path) -> pathlib.Path:
+    """An empty file at path, to be made a sparse one (its holes read as NUL bytes)."""
+    path.write_bytes(b"")
+    return path
+
+
+def test_ctrl_c_stops_the_run_with_one_line_and_status_130(tmp_path: pathlib.Path) -> None:
+    data = np.cumsum(np.random.default_rng(0).normal(size=(400, 4000)), axis=1)
+    np.save(tmp_path / "walks.npy", data)
+    child = subprocess.Popen(
+        [sys.executable, "-m", "zorp_miner", str(tmp_path / "walks.npy")],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        # Started from a shell that ignores SIGINT (a background job), Python would too.
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
+    )
+    assert child.stdout is not None
+    # The heading comes before the run: once it is there, the run is under way.
+    assert child.stdout.readline() == f"{tmp_path / 'walks.npy'}: 400 series, 1600000 points\n"
+    child.send_signal(signal.SIGINT)
+    _, err = child.communicate(timeout=120)
+    assert child.returncode == 130
+    assert err == "zorp-miner: interrupted\n"
+
+
+def test_separator_and_index_options(
+    tmp_path: pathlib.Path, capsys: pytest.CaptureFixture[str]
+) -> None:
+    rows = np.random.default_rng(1).normal(size=(6, 40)).round(3)
+    text = "\n".join(f"r{i}|" + "|".join(map(str, row)) for i, row in enumerate(rows))
+    (tmp_path / "bars.txt").write_text(text.replace("|", " "))
+    assert main([str(tmp_path / "bars.txt"), "--length", "8", "--index-col", "--sep", "space"]) == 0
+    assert capsys.readouterr().out.startswith(f"{tmp_path / 'bars.txt'}: 6 series, 240 points")
+    assert main([str(tmp_path / "bars.txt"), "--sep", "|"]) == 2
+    assert "--sep must be one of , ; tab space, got '|'" in capsys.readouterr().err
+
+
+def test_the_demo_says_how_to_reach_the_package_from_a_python_without_it() -> None:
+    # -S leaves out site-packages: a Python without the package, as the system's.
+    demo = EXAMPLE.with_name("demo.py")
+    done = subprocess.run([sys.executable, "-S", str(demo)], capture_output=True, text=True)
+    assert done.returncode == 1 and done.stdout == ""
+    assert "run .venv/bin/python examples/demo.py, or source .venv/bin/activate" in done.stderr
+    assert "Traceback" not in done.stderr
+
+
+def test_an_unreachable_scheduler_fails_in_one_line_within_the_time_out(
+    monkeypatch: pytest.MonkeyPatch, capsys: pytest.CaptureFixture[str]
+) -> None:
+    pytest.importorskip("distributed")
+    from zorp_miner import _dask
+
+    monkeypatch.setattr(_dask, "CONNECT_TIMEOUT", 1)
+    assert main([*PLANTED, "--scheduler", "tcp://127.0.0.1:1"]) == 1
+    err = capsys.readouterr().err
+    assert err.startswith(
+        "zorp-miner: run failed: no Dask scheduler answered at tcp://127.0.0.1:1 within 1 s"
+    )
+    assert err.count("\n") == 1
+    with pytest.raises(zorp_miner.ClusterError, match="no Dask scheduler answered at tcp://127.0.0.1:1"):
+        zorp_miner.find_motifs([[1.0, 2.0, 3.0]], client="tcp://127.0.0.1:1", length=4)

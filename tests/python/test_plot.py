@@ -126,3 +126,51 @@ def test_plots_refuse_data_the_motif_was_not_found_in(
     motif = top_motif(data)[0]
     with pytest.raises(ValueError, match=message):
         call(motif, data)
+
+
+def gunpoint_like(count: int = 12, seed: int = 4) -> Data:
+    """Series shaped like GunPoint's: a long rest, a raised plateau, back to rest (their
+    z-normalised range runs much further above 0 than below), three times over."""
+    rng = np.random.default_rng(seed)
+    t = np.arange(150)
+    rows = []
+    for _ in range(count):
+        up, down = rng.integers(30, 50), rng.integers(90, 115)
+        ramp = 1 / (1 + np.exp(-(t - up) / 3)) - 1 / (1 + np.exp(-(t - down) / 3))
+        rows.append(np.tile(-0.9 + 2.6 * ramp, 3) + rng.normal(0, 0.03, 450))
+    return np.array(rows)
+
+
+def test_the_series_drawn_are_the_best_median_and_worst_matches_with_their_starts() -> None:
+    data = gunpoint_like()
+    motif = zorp_miner.find_motifs(data, length=150, top=1)[0]
+    figure = Figure()
+    axes = figure.subplots()
+    zorp_miner.plot_occurrences(motif, data, ax=axes)
+    by_distance = motif.series[np.argsort(motif.distances, kind="stable")].tolist()
+    chosen = [by_distance[0], by_distance[(len(by_distance) - 1) // 2], by_distance[-1]]
+    assert [t.get_text() for t in axes.get_yticklabels()] == [f"series {s}" for s in chosen]
+    labels = [text.get_text() for text in axes.texts]
+    for one, rank in zip(chosen, ["the best", "the median", "the worst"], strict=True):
+        at = motif.series.tolist().index(one)
+        assert (
+            f"best match at {motif.best_matches[at]}, distance {motif.distances[at]:.3f} "
+            f"({rank} of {motif.support})"
+        ) in labels
+    assert "best, median and worst matches" in axes.get_title(loc="left")
+
+
+def test_every_trace_stays_inside_its_lane() -> None:
+    data = gunpoint_like()
+    motif = zorp_miner.find_motifs(data, length=150, top=1)[0]
+    figure = Figure()
+    axes = figure.subplots()
+    zorp_miner.plot_occurrences(motif, data, ax=axes, count=4)
+    low, high = axes.get_ylim()
+    traces = [line for line in axes.get_lines() if points(line) == 450]
+    assert len(traces) == 4
+    lane = (high - low) / 4
+    for place, line in enumerate(traces):
+        values = np.asarray(line.get_ydata(), dtype=np.float64)
+        top, bottom = high - place * lane, high - (place + 1) * lane
+        assert bottom < values.min() and values.max() < top
