@@ -408,10 +408,11 @@ def why_none(params: RobustParams | ExactParams, lengths: IntArray) -> str:
                     f"{params.minsup:g}): give a shorter {option('length')} or a lower "
                     f"{option('minsup')}"
                 )
-        elif longest < SHORTEST:
+        elif int(np.median(lengths)) // 2 < SHORTEST:
             return (
-                f"without a length, lengths of {SHORTEST} points and more are searched, and the "
-                f"longest series has {longest} points: give {option('length')}"
+                f"without a length, lengths from {SHORTEST} points to half the median length of "
+                f"the series ({int(np.median(lengths))} points) are searched: none is; give "
+                f"{option('length')}"
             )
         tried = "this length" if params.length is not None else "any length searched"
         change = "try another length" if params.length is not None else f"give {option('length')}"
