@@ -174,30 +174,36 @@ class SeriesBank:
             self._spectra[i] = np.fft.rfft(self.values[i], n=self.sizes[i])
         return self._spectra[i]
 
-    def best(self, shapes: FloatArray) -> tuple[npt.NDArray[np.int64], FloatArray]:
-        """Start and distance of each shape's best match in every series, (C, N) each.
+    def best(
+        self, shapes: FloatArray, rows: list[int] | None = None
+    ) -> tuple[npt.NDArray[np.int64], FloatArray]:
+        """Start and distance of each shape's best match in every series, (C, N) each; with
+        ``rows``, in those series only (their positions in the bank), (C, len(rows)).
 
         The same as the argmin and min of `distances` over the windows (the first window among
         equals, up to rounding), without building the distances; a series with no usable window
         gives start 0 and distance +inf.
         """
         m = self.m
-        count = len(self.lengths)
+        chosen = list(range(len(self.lengths))) if rows is None else rows
+        count = len(chosen)
         starts = np.zeros((len(shapes), count), np.int64)
         top = np.full((len(shapes), count), -np.inf)
-        if self.windows == 0 or len(shapes) == 0:
+        if self.windows == 0 or len(shapes) == 0 or count == 0:
             return starts, np.full((len(shapes), count), np.inf)
         if m <= DIRECT_POINTS:
-            starts, top = _native.best_correlations(self.values, self.weights, shapes)
+            starts, top = _native.best_correlations(
+                [self.values[i] for i in chosen], [self.weights[i] for i in chosen], shapes
+            )
         else:
             reversed_shapes: dict[int, npt.NDArray[np.complex128]] = {}
-            for i in range(count):
+            for column, i in enumerate(chosen):
                 if self.lengths[i] < m:
                     continue
                 size = self.sizes[i]
                 if size not in reversed_shapes:
                     reversed_shapes[size] = np.fft.rfft(shapes[:, ::-1], n=size, axis=1)
-                starts[:, i], top[:, i] = self._best_by_fft(i, reversed_shapes[size])
+                starts[:, column], top[:, column] = self._best_by_fft(i, reversed_shapes[size])
         distance = np.sqrt(2.0 * (1.0 - np.clip(top, -1.0, 1.0)))
         return starts, np.where(np.isfinite(top), distance, np.inf)
 

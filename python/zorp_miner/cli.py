@@ -27,7 +27,7 @@ from ._version import __version__
 from .api import MODES, checked_params, run, run_parts
 from .files import FORMATS, MAX_JSON_BYTES, MAX_LINE_BYTES, load
 from .inputs import refuse_missing
-from .params import ALPHABET_MAX, ALPHABET_MIN, LENGTH_MIN, ExactParams, RobustParams
+from .params import ALPHABET_MAX, ALPHABET_MIN, KEEPS, LENGTH_MIN, ExactParams, RobustParams
 from .results import FRAME_COLUMNS, Motif, Motifs
 
 if TYPE_CHECKING:
@@ -44,10 +44,12 @@ archive's _TRAIN.tsv/_TEST.tsv), a JSON list of series, or a .npy/.npz array; li
 in length. Several files are one set, their series numbered in file order; with --scheduler or
 --workers each file is read and worked on by the workers of a Dask cluster.
 
-Two modes: robust (the default) finds a shape wherever it sits in each series and ranks motifs
-by score, the mean distance sqrt(2 (1 - r)) of their best matches (0 the same shape, 1.41
-unrelated); give --length when you know the shape's length in points. exact (--mode exact
---seglen N) mines letter patterns that recur letter for letter and ranks them by naed.
+Two modes: robust (the default) finds a shape wherever it sits in each series, scores it by the
+mean distance sqrt(2 (1 - r)) of its best matches (0 the same shape, 1.41 unrelated) and ranks
+motifs by their evidence, how unlikely they are to be chance in this data (3 and more: likely;
+--keep likely prints only those); give --length when you know the shape's length in points.
+exact (--mode exact --seglen N) mines letter patterns that recur letter for letter and ranks
+them by naed.
 
 zorp-miner match QUERY DATA finds where one given shape occurs instead (zorp-miner match --help)."""
 EPILOG = f"""\
@@ -64,9 +66,9 @@ most {MAX_LINE_BYTES >> 20} MiB; JSON files whole, at most {MAX_JSON_BYTES >> 20
 JSON output: {{"zorp_miner", "mode", "parameters", "series": {{"count", "lengths"}}, "found",
 "reason" (why no motif was found, or null), "file" (a list with several files), "motifs":
 [{{"rank", "mode", "pattern", "letters", "seglen", "length", "support", "naed", "score",
-"series", "best_matches", "distances", "occurrences": {{"series", "letters", "starts"}},
-"average_occurrences", "representative"}}]}}; lengths and starts in points, null for NaN. The
-README describes every field."""
+"evidence", "likely", "series", "best_matches", "distances", "occurrences": {{"series",
+"letters", "starts"}}, "average_occurrences", "representative"}}]}}; lengths and starts in
+points, null for NaN. The README describes every field."""
 
 
 class UsageError(Exception):
@@ -158,7 +160,14 @@ def parser() -> argparse.ArgumentParser:
         type=int,
         metavar="N",
         help=f"robust mode: the motif length in points, at least {LENGTH_MIN} (default: found by "
-        "the run, 32 points or longer)",
+        "the run, 8 points or longer)",
+    )
+    run.add_argument(
+        "--keep",
+        choices=KEEPS,
+        default="all",
+        help="robust mode: all: every motif found, each with its evidence; likely: only the "
+        "motifs likely not to be chance (default: all)",
     )
     run.add_argument(
         "--minsup",
@@ -341,6 +350,8 @@ def _run(args: argparse.Namespace) -> int:
             raise UsageError(f"{given[0]} is an option of the exact mode: add --mode exact")
     elif args.length is not None:
         raise UsageError("--length is an option of the robust mode (the default --mode)")
+    elif args.keep != "all":
+        raise UsageError("--keep is an option of the robust mode (the default --mode)")
     elif args.seglen is None:
         raise UsageError("--mode exact needs --seglen, the points per letter")
     params = checked_params(
@@ -348,6 +359,7 @@ def _run(args: argparse.Namespace) -> int:
         length=args.length,
         minsup=args.minsup,
         top=args.top or None,
+        keep=args.keep,
         seglen=args.seglen,
         alphabet=args.alphabet,
         min_len=args.min_len,
@@ -479,7 +491,8 @@ def table_head(name: str, lengths: Sequence[int], params: RobustParams | ExactPa
         )
     else:
         length = "found by the run" if params.length is None else f"{params.length} points"
-        settings = f"mode robust, length {length}, minsup {params.minsup:g}"
+        kept = "" if params.keep == "all" else ", likely motifs only"
+        settings = f"mode robust, length {length}, minsup {params.minsup:g}{kept}"
     return f"{name}: {len(lengths)} series, {sum(lengths)} points\n{settings}\n\n"
 
 
@@ -505,14 +518,14 @@ SHOWN_MATCHES = 5
 
 
 def motif_table(motifs: Sequence[Motif], series_count: int, *, mode: str | None = None) -> str:
-    """One line per motif: rank, pattern (exact) or length (robust), support, the score that
-    ranked it and the first best matches. ``mode`` chooses the columns ("robust" or "exact");
-    by default the motifs' own."""
+    """One line per motif: rank, pattern (exact) or length (robust), support, the score (naed)
+    and, robust, the evidence that ranked it and whether it is likely, and the first best
+    matches. ``mode`` chooses the columns ("robust" or "exact"); by default the motifs' own."""
     robust = (mode or (motifs[0].mode if motifs else "robust")) == "robust"
     if robust:
         header = (
-            f"{'rank':>4}  {'length':>6} {'support':>9}  {'score':>8}  "
-            "best match per series (series:start)"
+            f"{'rank':>4}  {'length':>6} {'support':>9}  {'score':>8}  {'evidence':>8}  "
+            f"{'':<6}  best match per series (series:start)"
         )
     else:
         header = (
@@ -523,9 +536,10 @@ def motif_table(motifs: Sequence[Motif], series_count: int, *, mode: str | None 
     for motif in motifs:
         support = f"{motif.support}/{series_count}"
         if motif.mode == "robust":
+            verdict = "likely" if motif.likely else "chance"
             lines.append(
                 f"{motif.rank:>4}  {motif.length:>6} {support:>9}  {motif.score:>8.4f}  "
-                f"{_abbreviated(motif)}"
+                f"{motif.evidence:>8.2f}  {verdict:<6}  {_abbreviated(motif)}"
             )
         else:
             lines.append(
@@ -553,6 +567,8 @@ def csv_text(motifs: Motifs) -> str:
                 motif.support,
                 repr(motif.naed),
                 repr(motif.score),
+                repr(motif.evidence),
+                "" if motif.likely is None else str(motif.likely),
                 " ".join(map(str, motif.series.tolist())),
                 " ".join(map(str, motif.best_matches.tolist())),
                 " ".join(map(repr, motif.distances.tolist())),

@@ -40,6 +40,8 @@ FRAME_COLUMNS = [
     "support",
     "naed",
     "score",
+    "evidence",
+    "likely",
     "series",
     "best_matches",
     "distances",
@@ -106,6 +108,15 @@ class Motif:
         1.41 for unrelated ones, 2 for a mirror image.
     mode : str
         The discovery mode that found it: "robust" or "exact".
+    evidence : float
+        Robust mode: how unlikely the motif is to be chance in this data, in standard errors:
+        how much closer its matches are in the series than in the same series with their
+        segments shuffled, beyond what the best chance shape found there gains (see "How sure
+        is a motif?" in the README); 3 and more is ``likely``. NaN in the exact mode.
+    likely : bool or None
+        Robust mode: whether the evidence is at least 3 and at least ceil(minsup × number of
+        series) series hold the motif; otherwise the motif may be chance. None in the exact
+        mode, which does not measure it.
     """
 
     rank: int
@@ -122,6 +133,8 @@ class Motif:
     score: float
     distances: FloatArray
     mode: str
+    evidence: float = math.nan
+    likely: bool | None = None
 
     def __post_init__(self) -> None:
         # Own read-only copies: neither the caller nor a reader can change a result.
@@ -203,7 +216,8 @@ class Motif:
         if self.mode == "robust":
             return (
                 f"Motif(rank={self.rank}, support={self.support}, length={self.length}, "
-                f"score={self.score:.4g})"
+                f"score={self.score:.4g}, evidence={self.evidence:.3g}, "
+                f"{'likely' if self.likely else 'chance'})"
             )
         return (
             f"Motif(rank={self.rank}, pattern={self.pattern!r}, support={self.support}, "
@@ -217,8 +231,9 @@ class Motif:
         -------
         dict
             ``rank``, ``mode``, ``pattern``, ``letters``, ``seglen``, ``length`` (points),
-            ``support``, ``naed``, ``score``, ``series``, ``best_matches`` (points),
-            ``distances``, ``occurrences`` (a dict of three equal-length lists: ``series``,
+            ``support``, ``naed``, ``score``, ``evidence``, ``likely``, ``series``,
+            ``best_matches`` (points), ``distances``, ``occurrences`` (a dict of three
+            equal-length lists: ``series``,
             ``letters`` and ``starts`` in points), ``average_occurrences`` (one list per
             series of ``series``) and ``representative``.
         """
@@ -232,6 +247,8 @@ class Motif:
             "support": self.support,
             "naed": _json_float(self.naed),
             "score": _json_float(self.score),
+            "evidence": _json_float(self.evidence),
+            "likely": self.likely,
             "series": self.series.tolist(),
             "best_matches": self.best_matches.tolist(),
             "distances": _json_floats(self.distances),
@@ -390,7 +407,7 @@ class Motifs(Sequence[Motif]):
         -------
         pandas.DataFrame
             Columns ``rank``, ``pattern``, ``letters``, ``length`` (points), ``support``,
-            ``naed``, ``score``, ``series`` and ``best_matches`` (int64 arrays, best matches
+            ``naed``, ``score``, ``evidence``, ``likely``, ``series`` and ``best_matches`` (int64 arrays, best matches
             in points), ``distances`` (float64 arrays) and ``occurrences`` (their count).
         """
         return _frame(self.motifs)
@@ -485,6 +502,8 @@ def motif_from_found(found: Found, windows: Sequence[FloatArray], *, rank: int) 
         score=found.score,
         distances=np.array([found.distances[one] for one in held], dtype=np.float64),
         mode="robust",
+        evidence=found.evidence,
+        likely=found.likely,
     )
 
 
@@ -567,6 +586,8 @@ def _frame(motifs: Sequence[Motif]) -> "pandas.DataFrame":
             "support": motif.support,
             "naed": motif.naed,
             "score": motif.score,
+            "evidence": motif.evidence,
+            "likely": motif.likely,
             "series": motif.series,
             "best_matches": motif.best_matches,
             "distances": motif.distances,
