@@ -51,3 +51,6 @@ say "two local worker processes against one process, 4000 series x 10000 points,
 
 say "the client's and the workers' peak memory over 40 files of 500 x 10000 points (1.6 GB)"
 "$python" bench/bench_cluster.py memory
+
+say "find_matches against STUMPY's match (needs bench/requirements.txt installed), 10^4 to 10^6 points"
+"$python" bench/bench_matches.py

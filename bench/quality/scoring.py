@@ -1,18 +1,24 @@
-"""Scoring a method's top motif against the planted instances, series by series."""
+"""Scoring a method's motifs against the planted instances, series by series.
+
+A method's motif reports at most one window per series: its best match there. A hit is a
+reported window that overlaps the planted instance of that series by at least half the shorter
+of the two lengths; every other report is a false alarm. Precision is hits over the series the
+motif reports, recall hits over the series holding a plant, F1 their harmonic mean, per set.
+The main tables score the top motif; the two-shape section scores each planted shape against
+every returned motif and keeps the best F1.
+"""
 
 from __future__ import annotations
 
 import dataclasses
 
+Matches = dict[int, tuple[int, int]]  # series -> (start, length) in points of the window reported
+Plant = tuple[int, int]  # (start, length) in points
+
 
 @dataclasses.dataclass(frozen=True)
 class Score:
-    """Hits and reports over the series of one set.
-
-    A method reports at most one window per series (the top motif's best match there). A hit is
-    a reported window that overlaps the planted instance by at least half the shorter of the two
-    lengths; every other report is a false alarm.
-    """
+    """Hits and reports over the series of one set."""
 
     hits: int
     reported: int
@@ -38,12 +44,18 @@ def overlaps(start: int, length: int, planted_start: int, planted_length: int) -
     return 2 * shared >= min(length, planted_length)
 
 
-def score(matches: dict[int, tuple[int, int]], planted_at: list[int | None], planted_length: int) -> Score:
-    """matches maps a series to the (start, length) in points of the window reported there."""
+def score(matches: Matches, plants: list[Plant | None]) -> Score:
+    """The score of one motif's matches against one shape's plants (None: nothing planted)."""
     hits = 0
     for series, (start, length) in matches.items():
-        planted = planted_at[series]
-        if planted is not None and overlaps(start, length, planted, planted_length):
+        plant = plants[series]
+        if plant is not None and overlaps(start, length, *plant):
             hits += 1
-    carriers = sum(1 for start in planted_at if start is not None)
+    carriers = sum(1 for plant in plants if plant is not None)
     return Score(hits, len(matches), carriers)
+
+
+def best_score(motifs: list[Matches], plants: list[Plant | None]) -> Score:
+    """The best-F1 score of any of the motifs against one shape (nothing reported: F1 0)."""
+    scores = [score(matches, plants) for matches in motifs] or [score({}, plants)]
+    return max(scores, key=lambda s: s.f1)

@@ -1,6 +1,7 @@
 """zorp_miner: recurring shapes (motifs) across a set of numeric time series.
 
-The entry point is :func:`find_motifs`; :func:`load` reads series from CSV, TSV, UCR ``.tsv``,
+The entry point is :func:`find_motifs`; :func:`find_matches` finds where one given shape occurs;
+:func:`load` reads series from CSV, TSV, UCR ``.tsv``,
 JSON, ``.npy`` and ``.npz`` files; :func:`plot_motif` and :func:`plot_motifs` draw results
 (matplotlib, the ``plot`` extra); ``zorp-miner`` (or ``python -m zorp_miner``) runs it all from
 the command line. Two modes: "robust" (the default) finds shapes wherever they sit in each
@@ -16,23 +17,27 @@ from ._errors import ClusterError, LoadError, RunRefused
 from ._version import __version__
 from .api import find_motifs
 from .files import load
+from .matches import Matches, find_matches
 from .params import ExactParams, RobustParams
-from .plot import plot_matches, plot_motif, plot_motifs, plot_occurrences
+from .plot import plot_matches, plot_motif, plot_motifs, plot_occurrences, plot_search
 from .results import Motif, Motifs
 
 __all__ = [
     "ClusterError",
     "ExactParams",
     "LoadError",
+    "Matches",
     "Motif",
     "Motifs",
     "RobustParams",
     "RunRefused",
     "__version__",
+    "find_matches",
     "find_motifs",
     "load",
     "plot_matches",
     "plot_motif",
     "plot_motifs",
     "plot_occurrences",
+    "plot_search",
 ]

@@ -1,46 +1,52 @@
-"""Robust motif discovery: symbolic proposals, exact verification by sliding distances.
+"""Robust motif discovery: a consensus search over windows of the series, and its evidence.
 
-The exact pipeline finds a shape only where it reads as the same letters in every series. Here
-letters only *propose* shapes; every proposal is then checked against the numbers:
+A motif of length m (points) is a shape whose best matches in ceil(minsup x N) of the N series
+are close: the distance of a window to a shape is sqrt(2 (1 - r)), r their Pearson correlation
+(the root mean square difference per point of the z-normalised shapes, 0 for the same shape,
+1.41 for unrelated ones), and a motif's *score* is the mean of its best matches' distances over
+the ceil(minsup x N) closest series. At every length the search runs on a *sample* of at most
+SAMPLE series (all of them in smaller sets: the ones of smallest content key otherwise), twice:
+on the series and on their null (``zorp_miner._evidence``: the same series with their segments
+of a quarter of m shuffled), in the same steps:
 
-1. Proposals. Windows of the motif length m are taken from every series (a stride of about
-   m / 16 points), z-normalised one by one and reduced to the means of ``letters`` segments,
-   which ``_native.propose`` turns into SAX letters for each alphabet in ``ALPHABETS``. A word
-   also counts, tolerantly, under each of its one-letter wildcards ("abdc" also as ".bdc",
-   "a.dc", ...). A key held by at least ``proposal_support`` of the series proposes the medoid
-   of its windows (the window whose segment means are closest to the key's average); keys that
-   occur once in many series come first (support divided by the square root of the
-   occurrences per series), monotone shapes are skipped.
-2. Screening. Each proposal's length-normalised z-normalised distance to every window of every
-   series gives its best match per series (``SeriesBank.best``); the proposals are ranked by
-   the consensus score below, computed on series averaged over m / 24 points for speed.
-3. Refinement. The best proposals are refined at full resolution: take the best matches of the
-   ceil(minsup x N) closest series, shift them together by the common offset (up to m / 2
-   points) at which they agree best, and replace the shape by their average; twice.
-4. Acceptance. A series holds the motif when its best match is closer, by the factor
-   ``MARGIN``, than the best match in that series of any of ``SURROGATES`` random shapes with
-   the motif's spectrum (the motif with its Fourier phases scrambled: as smooth, but not the
-   same shape). A motif must be held by at least ceil(minsup x N) series, and its score must
-   also be below MARGIN x the score of the surrogates' best matches.
-5. Ranking. The score is the mean, over the ceil(minsup x N) closest series, of the best-match
-   distance sqrt(2 (1 - r)) (r the Pearson correlation): the root mean square difference per
-   point of the z-normalised shapes, 0 for identical, 1.41 for unrelated. Motifs whose matches
-   coincide with a better motif's are dropped (before their surrogates are matched).
+1. Candidates. Every window of a few *seed* series of the sample (enough of them that a shape
+   held by minsup of the series is in at least one with probability 1 - SEED_MISS), and up to
+   PROPOSALS shapes proposed by frequent words (`_proposals`: the medoid window of a SAX key,
+   or of one of its one-letter wildcards, held by PROPOSAL_SUPPORT of the sample).
+2. Screening, coarse to fine. Every candidate's consensus score on the sample's series
+   averaged over blocks of m / SEED_POINTS points (at most SEED_WINDOWS seed windows, strided
+   beyond); the best SCREENED x ``refined`` again over blocks of m / SCREEN_POINTS points; of
+   those the best ``refined`` are taken, each unless its best matches coincide with those of
+   one taken before (sharing half the length in most of the series both have among their
+   ceil(minsup x S) closest): variants of one shape cannot take every place.
+3. Refinement, twice: take the best matches of the ceil(minsup x S) closest series, shift them
+   together by the common offset (up to m / 2 points) at which they agree best, and replace
+   the shape by their average. Shapes that a monotone curve explains beyond MONOTONE (ramps and
+   steps, which every series holds) are dropped.
+4. Evidence. Each refined shape, of the series and of the null, is matched in a second null:
+   a shape's gain is how much closer its matches are where it was found, and a motif's
+   evidence how far its gain exceeds the largest gain of the null's shapes, in standard errors
+   (``zorp_miner._evidence``).
+5. Motifs. The shapes are matched in every series; a series *holds* a motif when its best
+   match is closer than all but MEMBER_RATE of the motif's best matches in the second null
+   (a shape no series holds is no motif). A motif is *likely* when its evidence is at least
+   LIKELY and at least ceil(minsup x N) series hold it. Likely motifs go first, then the
+   highest evidence; one whose matches coincide with a better one's (`_same_places`) is that
+   motif again, and is left out.
 
-Without a length, candidate lengths come from the longest frequent letter patterns of the
-detrended series (``_zorp_cpp.PatternMiner`` over two phase offsets of the segment grid); each is
-searched as above, and a motif found is lengthened by a quarter at a time while its score stays
-within ``SLACK`` of the length it was found at.
+Without a length, the lengths SHORTEST, LENGTH_STEP times that, ... up to half the median
+length of the series are searched; motifs of several lengths whose matches coincide are one
+motif, at the longest length at which it is likely (`_merged`), and the best likely ones are
+searched again at their extent, the span over which their matches agree (`_trimmed`, `extent`).
 
-Nothing depends on the order of the series: every choice is made on shapes and distances, and
-ties between equal keys fall to the key's letters. The work per series (window statistics and
-words, key counts, best matches, the sums of the members' windows that refining averages, the
-windows at given places) is separate from the choices made
-over the whole set (ranking keys, screening, refining, accepting, ranking motifs): the series
-are read only through a `RobustStore`, whose per-series steps run part by part over a set held
-in parts (see ``zorp_miner._parts``), each from its own series alone, and whose results add up
-the same whatever the parts. A run over a Dask cluster is this same run over parts loaded on
-the workers, and gives the same motifs bit for bit.
+Nothing depends on the order of the series: every choice is made on shapes, distances and the
+series' content keys, ties fall to the keys. The work per series (window statistics, best
+matches, the null series, the sums of the members' windows that refining averages, the windows
+at given places) is separate from the choices made over the whole set: the series are read only
+through a `RobustStore`, whose per-series steps run part by part over a set held in parts (see
+``zorp_miner._parts``), each from its own series alone, and whose results add up the same
+whatever the parts. A run over a Dask cluster is this same run over parts loaded on the
+workers, and gives the same motifs bit for bit.
 """
 
 from __future__ import annotations
@@ -57,25 +63,49 @@ import _zorp_cpp
 
 from zorp_miner import _native
 from zorp_miner import progress as _progress
+from zorp_miner._evidence import (
+    content_key,
+    core_means,
+    evidences,
+    gains,
+    member_bar,
+    segment_points,
+    shuffled,
+)
 from zorp_miner._parts import LocalParts, Parts
 from zorp_miner._sliding import FloatArray, SeriesBank, window_statistics, znormalised
+from zorp_miner.params import Keep, checked_keep
 
 IntArray = npt.NDArray[np.int64]
 T = TypeVar("T")
+# Which series a step reads: the series themselves (SERIES), or a null of them, (segment
+# length, draw): their segments of that many points shuffled in the draw's order.
+Null = tuple[int, int]
+SERIES: Null = (0, 0)
 
-# Fixed rules of the method (not tuned per data set; see bench/README.md).
-ALPHABETS = (3, 4)  # letters per position of the proposal words
+# Fixed rules of the method (not tuned per data set; see the README).
+SAMPLE = 256  # series the search runs on, at most: a mean over ceil(minsup x 256) of them is stable
+SEED_POINTS = 8  # points per seed window when the seeds are screened on averaged series
+SCREEN_POINTS = 24  # points per shape when the best of them are screened again
+SCREENED = 8  # times `refined` candidates screened again
+SEED_MISS = 0.001  # the chance that no seed series holds a shape held by minsup of the series
+SEED_WINDOWS = 8192  # seed windows screened at most, per search
 MONOTONE = 0.9  # a shape whose variance a monotone curve explains beyond this is trivial
-SURROGATES = 4  # phase-scrambled shapes whose best matches set the bar for acceptance
-MARGIN = 0.8  # a series holds a motif when its best match is this much closer than chance
-GROWTH = 1.25  # factor by which a motif of unknown length is lengthened per step
-SLACK = 1.1  # a longer motif is kept while its score is at most this times the first
-COARSE_POINTS = 24  # points per shape when screening proposals on averaged series
+LIKELY = 3.0  # evidence (standard errors) from which a motif is likely
+MEMBER_RATE = 0.05  # a series holds a motif when its best match beats all but this share of chance's
+ALPHABETS = (3, 4)  # letters per position of the proposal words
+PROPOSALS = 64  # shapes proposed by frequent words, per search
+PROPOSAL_LETTERS = 8  # letters per proposal word
+PROPOSAL_SUPPORT = 0.25  # the share of the sample's series a word must occur in to propose a shape
 WINDOWS_PER_SERIES = 4096  # at most this many proposal windows per series
-SEED = 20261208  # of the surrogate phases
-PHASES = 4  # progress steps per length: proposals, screening, refinement, acceptance
-LENGTH_SEGLEN = 8  # points per letter of the length proposals, by default
-LENGTH_LETTERS_MIN = 4  # the shortest length proposed, in letters (32 points by default)
+PHASES = 3  # progress steps per length: the search, the null's search, the evidence
+SHORTEST = 8  # the shortest length searched without a length (points)
+LENGTH_STEP = 2.0  # the ratio of one length searched without a length to the next
+STEADY_SERIES = 3  # series in which two motifs must stand at one offset to be one motif
+TRIMMED = 3  # likely motifs found without a length searched again at their extent (top: that many)
+EXTENT_REST = 0.05  # the share of a motif's agreement left outside its extent
+PATTERN_LETTERS = 8  # letters of a motif's name
+PATTERN_ALPHABET = 4
 
 
 @dataclasses.dataclass(frozen=True)
@@ -95,11 +125,19 @@ class Found:
     support : int
         Number of series that hold the motif (``len(starts)``).
     score : float
-        Mean best-match distance over the ceil(minsup x N) closest series; smaller is better.
+        Mean best-match distance over the ceil(minsup x N) closest series; smaller is tighter.
+    evidence : float
+        How far the motif's gain over the null exceeds the best gain of chance shapes, in
+        standard errors (see ``zorp_miner._evidence``); NaN when it cannot be measured.
+    gain : float
+        The mean distance of the motif's ceil(minsup x S) closest best matches in the null minus
+        that in the series, over the sample's S series (see ``zorp_miner._evidence``).
+    likely : bool
+        Whether the evidence is at least LIKELY and ceil(minsup x N) series hold the motif.
     pattern : str
-        The symbolic key that proposed the motif ("." a wildcard letter).
+        The SAX letters of the representative's segment means (alphabet 4): a name.
     seglen : int
-        Points per letter of ``pattern`` (at the length the motif was proposed at).
+        Points per letter of ``pattern``.
     """
 
     length: int
@@ -108,6 +146,9 @@ class Found:
     distances: dict[int, float]
     support: int
     score: float
+    evidence: float
+    gain: float
+    likely: bool
     pattern: str
     seglen: int
 
@@ -118,13 +159,10 @@ def discover(
     length: int | None = None,
     minsup: float = 0.5,
     top: int | None = 3,
-    letters: int = 8,
-    proposal_support: float = 0.25,
-    candidates: int = 256,
+    keep: Keep = "all",
     refined: int = 24,
-    seglen: int = LENGTH_SEGLEN,
 ) -> list[Found]:
-    """The best motifs shared by a set of series, best first.
+    """The motifs shared by a set of series, most evident first.
 
     Parameters
     ----------
@@ -138,62 +176,146 @@ def discover(
         Fraction of the series (0 < minsup <= 1) that must hold a motif; the score averages the
         ceil(minsup x N) closest of them.
     top : int or None, default 3
-        The motifs wanted: the best max(refined, 2 x top) screened proposals are refined (only
-        ``refined`` when None). Every motif accepted among them is returned.
-    letters : int, default 8
-        Letters per proposal word (each covers length // letters points).
-    proposal_support : float, default 0.25
-        Fraction of the series in which a word must occur to propose a shape.
-    candidates : int, default 256
-        Proposals screened.
+        The motifs wanted: each search refines max(refined, 2 x top) candidates (``refined``
+        when None). Every distinct motif is returned.
+    keep : {"all", "likely"}, default "all"
+        "all": every distinct motif, each with its evidence; "likely": only the likely ones.
     refined : int, default 24
-        Screened proposals refined and ranked exactly.
-    seglen : int, default 8
-        Points per letter of the length proposals when ``length`` is None.
+        Candidates refined per search.
 
     Returns
     -------
     list of Found
-        The motifs accepted, smallest score first (without a length, at the length each was
-        grown to; the first ``top`` are grown, the others keep the length they were found at);
-        empty when no shape is held by enough series.
+        The motifs, highest evidence first; empty when no series has a window of the length.
     """
-    _check(length, minsup, top, letters, proposal_support, candidates, refined, seglen)
+    _check(length, minsup, top, keep, refined)
     store = as_store(series)
+    wanted = refined if top is None else max(refined, 2 * top)
     if length is not None:
         _progress.plan(PHASES)  # progress: the phases of one length
-        return _discover_length(store, length, minsup, top, letters, proposal_support, candidates, refined)
-    _progress.plan(1)  # progress: proposing the lengths
-    _progress.step("proposing motif lengths")
-    lengths = proposed_lengths(store, seglen, proposal_support)
-    _progress.plan(PHASES * len(lengths) + 1)  # progress: each length's phases, then growing
-    found: list[Found] = []
-    for m in lengths:
-        found.extend(_discover_length(store, m, minsup, top, letters, proposal_support, candidates, refined))
-    found.sort(key=lambda motif: (motif.score, motif.length, motif.pattern))
-    kept: list[Found] = []
-    for motif in found:
-        if not any(_same_places(motif, other) for other in kept):
-            kept.append(motif)
-    grown = len(kept) if top is None else top
-    _progress.step(f"lengthening {min(grown, len(kept))} motifs")  # progress
-    lengthened: list[Found] = []
-    for motif in [_grown(store, motif, minsup) for motif in kept[:grown]] + kept[grown:]:
-        # A lengthened motif may now cover a lesser one's matches.
-        if not any(_same_places(motif, other) for other in lengthened):
-            lengthened.append(motif)
-    return lengthened
+        found = _discover_length(store, length, minsup, wanted)
+    else:
+        lengths = searched_lengths(store)
+        _progress.plan(PHASES * len(lengths))  # progress: each length's phases
+        found = _merged([motif for m in lengths for motif in _discover_length(store, m, minsup, wanted)])
+        ends = TRIMMED if top is None else top
+        trimmed = sorted(
+            [_trimmed(store, motif, minsup, wanted) if motif.likely else motif for motif in found[:ends]]
+            + found[ends:],
+            key=_rank,
+        )
+        found = []
+        for motif in trimmed:
+            if not any(_same_motif(motif, other) for other in found):
+                found.append(motif)
+    return [motif for motif in found if keep == "all" or motif.likely]
+
+
+def searched_lengths(store: RobustStore) -> list[int]:
+    """The lengths (points) searched without a length: from SHORTEST, each LENGTH_STEP times
+    the one before (rounded), up to half the median length of the series."""
+    if store.count == 0:
+        return []
+    longest = int(np.median(store.lengths)) // 2
+    lengths: list[int] = []
+    size = float(SHORTEST)
+    while round(size) <= longest:
+        lengths.append(int(round(size)))
+        size *= LENGTH_STEP
+    return lengths
+
+
+def _trimmed(store: RobustStore, motif: Found, minsup: float, refined: int) -> Found:
+    """A motif found without a length, searched again at the length of its extent (see
+    `extent`: over windows twice its length, centred on its matches in the closest series, NaN
+    where they run off a series)
+    when that differs from its length by more than an eighth: the motif found there whose
+    matches coincide with its own and that holds most of its series, the most evident of
+    those (the motif as it is when none does)."""
+    core = max(1, math.ceil(minsup * store.count))
+    m = motif.length
+    closest = sorted(motif.distances, key=lambda i: (motif.distances[i], i))[:core]
+    windows = store.windows([(i, motif.starts[i] - m // 2, motif.starts[i] + m + m // 2) for i in closest])
+    if len(windows) < 2:
+        return motif
+    points = max(SHORTEST, extent(windows))
+    if 8 * abs(points - m) <= m or points > int(np.median(store.lengths)) // 2:
+        return motif
+    _progress.plan(PHASES)  # progress: the phases of the length of its extent
+    again = [found for found in _discover_length(store, points, minsup, refined) if _same_places(found, motif)]
+    # The one that holds most of the motif's series (a part it shares with another shape
+    # holds some of that shape's series instead), the most evident of those.
+    return min(again, key=lambda found: (-len(found.starts.keys() & motif.starts.keys()), _rank(found)), default=motif)
+
+
+def extent(windows: list[FloatArray]) -> int:
+    """The points over which windows of the same length agree: the shortest span holding all
+    but EXTENT_REST of their agreement, the excess over chance of the mean of the windows, each
+    z-normalised over its finite points: k mean^2 - 1 at each point, k the windows with a value
+    there (0 where below, or where fewer than 2 have one: the mean of k unrelated windows has
+    variance 1 / k). The windows' length when they agree nowhere."""
+    shapes = np.stack([_znormalised_finite(unit_scaled(window)) for window in windows])
+    present = np.isfinite(shapes)
+    count = present.sum(axis=0)
+    total_values = np.where(present, shapes, 0.0).sum(axis=0)
+    with np.errstate(invalid="ignore", divide="ignore"):
+        excess = np.where(count >= 2, total_values**2 / np.maximum(count, 1) - 1.0, 0.0)
+    excess = np.maximum(excess, 0.0)
+    total = float(excess.sum())
+    if not total > 0.0:
+        return int(shapes.shape[1])
+    cumulative = np.concatenate([[0.0], np.cumsum(excess)])
+    # For each first point, the first end past which the span holds enough.
+    ends = np.searchsorted(cumulative, cumulative[:-1] + (1.0 - EXTENT_REST) * total, side="left")
+    valid = ends <= len(excess)
+    spans = np.where(valid, ends - np.arange(len(excess)), len(excess) + 1)
+    return int(max(1, spans.min()))
+
+
+def _znormalised_finite(values: FloatArray) -> FloatArray:
+    """values z-normalised over their finite points, NaN elsewhere (all NaN when flat)."""
+    finite = np.isfinite(values)
+    out = np.full(len(values), np.nan)
+    if finite.sum() >= 2:
+        shape = znormalised(values[finite])
+        if shape.any():
+            out[finite] = shape
+    return out
+
+
+def _merged(found: list[Found]) -> list[Found]:
+    """The motifs of several lengths, each reported once, highest evidence first.
+
+    Taken longest first, a motif whose matches coincide with those of a longer one taken
+    before (see `_same_places`: its part, or at its places) is that motif again. Each motif is
+    reported at the longest length at which it is likely (at the length of its highest
+    evidence when it is likely at none). Two shapes that share a part stay two motifs: the part
+    goes with one of them.
+    """
+    groups: list[list[Found]] = []
+    for motif in sorted(found, key=lambda motif: (-motif.length, _rank(motif))):
+        for group in groups:
+            if _same_motif(motif, group[0]):
+                group.append(motif)
+                break
+        else:
+            groups.append([motif])
+    chosen = []
+    for group in groups:
+        likely = [motif for motif in group if motif.likely]
+        chosen.append(likely[0] if likely else min(group, key=_rank))
+    return sorted(chosen, key=_rank)
+
+
+def _rank(motif: Found) -> tuple[bool, bool, float, float, int]:
+    """Likely motifs first, then the highest evidence (NaN last), the smaller score and the
+    shorter length."""
+    unknown = math.isnan(motif.evidence)
+    return (not motif.likely, unknown, 0.0 if unknown else -motif.evidence, motif.score, motif.length)
 
 
 def _check(
-    length: int | None,
-    minsup: float,
-    top: int | None,
-    letters: int,
-    proposal_support: float,
-    candidates: int,
-    refined: int,
-    seglen: int,
+    length: int | None, minsup: float, top: int | None, keep: object, refined: int
 ) -> None:
     def whole(name: str, value: object, least: int, meaning: str) -> None:
         if isinstance(value, bool) or not isinstance(value, int) or value < least:
@@ -201,108 +323,227 @@ def _check(
 
     if length is not None:
         whole("length", length, 4, "points")
-    for name, fraction in (("minsup", minsup), ("proposal_support", proposal_support)):
-        if not (isinstance(fraction, (int, float)) and 0.0 < fraction <= 1.0):
-            raise ValueError(f"{name} must be a fraction of the series in (0, 1], got {fraction!r}")
+    if not (isinstance(minsup, (int, float)) and 0.0 < minsup <= 1.0):
+        raise ValueError(f"minsup must be a fraction of the series in (0, 1], got {minsup!r}")
     if top is not None:
         whole("top", top, 1, "motifs")
-    whole("letters", letters, 1, "letters per word")
-    whole("candidates", candidates, 1, "proposals")
-    whole("refined", refined, 1, "proposals")
-    whole("seglen", seglen, 1, "points per letter")
-
-
-def _discover_length(
-    store: RobustStore,
-    m: int,
-    minsup: float,
-    top: int | None,
-    letters: int,
-    proposal_support: float,
-    candidates: int,
-    refined: int,
-) -> list[Found]:
-    count = store.count
-    if count == 0 or m > int(store.lengths.max()):
-        return []
-    core_size = max(1, math.ceil(minsup * count))
-    _progress.step(f"length {m}: proposing shapes")  # progress: phase 1 of PHASES
-    shapes, names = _proposals(store, m, letters, proposal_support * count, candidates)
-    if len(shapes) == 0:
-        return []
-    _progress.step(f"length {m}: screening {len(shapes)} proposals")  # progress: phase 2
-    order = _screened(store, shapes, core_size)
-    chosen = order[: refined if top is None else max(refined, 2 * top)]
-    # The chosen proposals are refined together: one pass over the series per round.
-    current = shapes[chosen]
-    _progress.step(f"length {m}: refining {len(chosen)} shapes")  # progress: phase 3
-    for _ in range(2):
-        starts, best = store.best(m, current)
-        cores = [_closest(row, core_size) for row in best]
-        current = np.stack(realigned_each(store, [(starts[c][core], core) for c, core in enumerate(cores)], m))
-    trivial = [monotone_share(shape) > MONOTONE for shape in current]
-    kept_shapes = [c for c in range(len(chosen)) if not trivial[c]]
-    if not kept_shapes:
-        return []
-    _progress.step(f"length {m}: accepting motifs")  # progress: phase 4
-    starts, best = store.best(m, current[kept_shapes])
-    ranked = sorted(
-        (
-            (_consensus(best[k], core_size), names[chosen[c]], current[c], starts[k], best[k])
-            for k, c in enumerate(kept_shapes)
-        ),
-        key=lambda item: (item[0], item[1]),
-    )
-    kept: list[Found] = []
-    chances: dict[int, FloatArray] = {}
-    for place, (score, name, shape, starts_row, best_row) in enumerate(ranked):
-        # A candidate whose matches coincide with a kept motif's, in the series that motif
-        # holds, is that motif again: it is dropped before its surrogates are matched.
-        if _repeats(kept, m, starts_row, best_row):
-            continue
-        if place not in chances:
-            # Every pass over the series costs as much as loading them: parts away from this
-            # process match the surrogates of the next few candidates that may need them at
-            # once (one of them may yet repeat a motif kept meanwhile, and go unused).
-            batch = [place]
-            for later in range(place + 1, len(ranked)):
-                if len(batch) == store.surrogate_batch:
-                    break
-                if not _repeats(kept, m, ranked[later][3], ranked[later][4]):
-                    batch.append(later)
-            _, matched = store.best(
-                m, np.concatenate([surrogates(ranked[k][2], SURROGATES) for k in batch]), starts=False
-            )
-            for j, k in enumerate(batch):
-                chances[k] = matched[j * SURROGATES : (j + 1) * SURROGATES]
-        held = _held(best_row, chances[place], core_size)
-        if len(held) < core_size:
-            continue
-        motif = Found(
-            m,
-            shape,
-            {int(i): int(starts_row[i]) for i in held},
-            {int(i): float(best_row[i]) for i in held},
-            len(held),
-            score,
-            name,
-            m // min(letters, m),
-        )
-        if any(_same_places(motif, other) for other in kept):
-            continue
-        kept.append(motif)
-    return kept
-
-
-def _repeats(kept: list[Found], m: int, starts_row: IntArray, best_row: FloatArray) -> bool:
-    """Whether a candidate's matches coincide with those of a kept motif."""
-    matched = np.flatnonzero(np.isfinite(best_row))
-    places = {int(i): int(starts_row[i]) for i in matched}
-    return any(_coincide(places, m, other) for other in kept)
+    checked_keep(keep)
+    whole("refined", refined, 1, "candidates")
 
 
 # ---------------------------------------------------------------------------------------------
-# Proposals
+# The search at one length
+
+
+@dataclasses.dataclass(frozen=True)
+class Candidates:
+    """The refined shapes of one search and their best matches in the sample's series.
+
+    shapes is (C, m); starts and best (C, S), the columns the sample's series in its order.
+    """
+
+    shapes: FloatArray
+    starts: IntArray
+    best: FloatArray
+
+
+def _discover_length(store: RobustStore, m: int, minsup: float, refined: int) -> list[Found]:
+    count = store.count
+    if count == 0 or m > int(store.lengths.max()):
+        return []
+    sample = store.sample()
+    core = max(1, math.ceil(minsup * len(sample)))
+    _progress.step(f"length {m}: searching the series")  # progress: phase 1 of PHASES
+    found = _search(store, m, sample, core, minsup, refined, SERIES)
+    if len(found.shapes) == 0:
+        return []
+    _progress.step(f"length {m}: searching the shuffled series")  # progress: phase 2
+    chance = _search(store, m, sample, core, minsup, refined, (segment_points(m), 1))
+    _progress.step(f"length {m}: evidence of {len(found.shapes)} shapes")  # progress: phase 3
+    # Every shape's gain is measured in a second null: chance shapes made of pieces of a
+    # motif (which the first null holds, shuffled) gain nothing there, as they would in it.
+    other: Null = (segment_points(m), 2)
+    _, found_in_null = store.best(m, found.shapes, rows=sample, null=other, starts=False)
+    _, chance_elsewhere = store.best(m, chance.shapes, rows=sample, null=other, starts=False)
+    evidence = evidences(found.best, found_in_null, chance.best, chance_elsewhere, core)
+    gain = gains(found.best, found_in_null, core)
+    if len(sample) == count:
+        order = np.argsort(sample, kind="stable")
+        starts, best = found.starts[:, order], found.best[:, order]
+    else:
+        starts, best = store.best(m, found.shapes)
+    full_core = max(1, math.ceil(minsup * count))
+    scores = core_means(best, full_core)
+    motifs = []
+    for c in range(len(found.shapes)):
+        bar = member_bar(found_in_null[c], MEMBER_RATE)
+        held = np.flatnonzero(np.isfinite(best[c]) & (best[c] < bar))
+        if len(held) == 0:
+            continue
+        pattern, letter = _name(found.shapes[c])
+        motifs.append(
+            Found(
+                m,
+                found.shapes[c],
+                {int(i): int(starts[c, i]) for i in held},
+                {int(i): float(best[c, i]) for i in held},
+                len(held),
+                float(scores[c]),
+                float(evidence[c]),
+                float(gain[c]),
+                bool(evidence[c] >= LIKELY and len(held) >= full_core),
+                pattern,
+                letter,
+            )
+        )
+    kept: list[Found] = []
+    for motif in sorted(motifs, key=_rank):
+        if not any(_same_motif(motif, other) for other in kept):
+            kept.append(motif)
+    return kept
+
+
+def _name(shape: FloatArray) -> tuple[str, int]:
+    """A motif's name: the SAX letters of its segment means, and the points per letter."""
+    letters = min(PATTERN_LETTERS, len(shape))
+    seglen = len(shape) // letters
+    word = _zorp_cpp.sax(shape[: letters * seglen][None, :].tolist(), seglen, PATTERN_ALPHABET)[0]
+    return "".join(word), seglen
+
+
+def seed_count(minsup: float, available: int) -> int:
+    """Seed series needed so that a shape held by minsup of the series is in at least one of
+    them with probability 1 - SEED_MISS (at least 2), at most the available ones."""
+    wanted = 2 if minsup >= 1.0 else max(2, math.ceil(math.log(SEED_MISS) / math.log1p(-minsup)))
+    return min(available, wanted)
+
+
+def _search(
+    store: RobustStore, m: int, sample: IntArray, core: int, minsup: float, refined: int, null: Null
+) -> Candidates:
+    """Seeds, choice and refinement (steps 1 to 3 of the module's description) on the sample's
+    series, or on a null of them."""
+    shapes = _chosen_seeds(store, m, sample, core, minsup, refined, null)
+    empty = Candidates(np.zeros((0, m)), np.zeros((0, len(sample)), np.int64), np.zeros((0, len(sample))))
+    if len(shapes) == 0:
+        return empty
+    for _ in range(2):
+        starts, best = store.best(m, shapes, rows=sample, null=null)
+        cores = [_closest(row, core) for row in best]
+        groups = [(starts[c][chosen], sample[chosen]) for c, chosen in enumerate(cores)]
+        shapes = np.stack(realigned_each(store, groups, m, null=null))
+    shapes = shapes[[c for c in range(len(shapes)) if monotone_share(shapes[c]) <= MONOTONE]]
+    if len(shapes) == 0:
+        return empty
+    starts, best = store.best(m, shapes, rows=sample, null=null)
+    return Candidates(shapes, starts, best)
+
+
+def _closest(best: FloatArray, size: int) -> IntArray:
+    """The size columns with the smallest best-match distances (ties: the first), less those
+    without a match (no window whole and not flat: refining averages whole windows only)."""
+    closest = np.argsort(best, kind="stable")[:size]
+    matched = closest[np.isfinite(best[closest])]
+    return matched if len(matched) else closest
+
+
+def _chosen_seeds(
+    store: RobustStore, m: int, sample: IntArray, core: int, minsup: float, refined: int, null: Null
+) -> FloatArray:
+    """The candidates chosen for refinement (steps 1 and 2), z-normalised, (C, m): windows of
+    the seed series and the shapes proposed by frequent words, screened together."""
+    usable = [int(i) for i in sample.tolist() if store.lengths[i] >= m]
+    seeds = usable[: seed_count(minsup, len(usable))]
+    if not seeds:
+        return np.zeros((0, m))
+    factor = max(1, m // SEED_POINTS)
+    points = m // factor
+    values = store.windows([(i, 0, int(store.lengths[i])) for i in seeds], null=null)
+    owners, firsts, shapes = _coarse_windows(values, factor, points)
+    proposed, _ = _proposals(
+        store, m, PROPOSAL_LETTERS, PROPOSAL_SUPPORT * len(sample), PROPOSALS, rows=sample, null=null
+    )
+    coarse = [znormalised(paa(shape, factor)[:points]) for shape in proposed]
+    shapes = np.concatenate([shapes, np.stack(coarse)]) if coarse else shapes
+    if len(shapes) == 0:
+        return np.zeros((0, m))
+    _, best = store.best(points, shapes, factor=factor, rows=sample, null=null, starts=False)
+    scores = core_means(best, core)
+    # The best of them screened again, on series averaged over fewer points.
+    kept = [k for k in np.lexsort((np.arange(len(scores)), scores))[: SCREENED * refined].tolist() if np.isfinite(scores[k])]
+    candidates = []
+    for k in kept:
+        if k < len(owners):
+            window = values[owners[k]][firsts[k] : firsts[k] + m]
+            if len(window) == m and np.all(np.isfinite(window)):
+                candidates.append(znormalised(window))
+        else:
+            candidates.append(proposed[k - len(owners)])
+    candidates = [shape for shape in candidates if shape.any()]
+    if not candidates:
+        return np.zeros((0, m))
+    factor = max(1, m // SCREEN_POINTS)
+    points = m // factor
+    starts, best = store.best(
+        points, np.stack([znormalised(paa(shape, factor)[:points]) for shape in candidates]),
+        factor=factor, rows=sample, null=null,
+    )
+    scores = core_means(best, core)
+    # The places (points) of each chosen candidate's core matches, NaN in the other series.
+    chosen = np.zeros((0, len(sample)))
+    windows: list[FloatArray] = []
+    for k in np.lexsort((np.arange(len(scores)), scores)).tolist():
+        if len(windows) == refined or not np.isfinite(scores[k]):
+            break
+        places = np.full(len(sample), np.nan)
+        closest = np.argsort(best[k], kind="stable")[:core]
+        places[closest] = starts[k][closest] * factor
+        if not _coincides(places, chosen, m):
+            chosen = np.vstack([chosen, places])
+            windows.append(candidates[k])
+    return np.stack(windows) if windows else np.zeros((0, m))
+
+
+def _coarse_windows(values: list[FloatArray], factor: int, points: int) -> tuple[IntArray, IntArray, FloatArray]:
+    """The seeds' windows of points blocks of factor points, z-normalised: their seed (index
+    into values), their start (points) and their shapes; windows with a NaN or flat are left
+    out, and at most SEED_WINDOWS are taken, evenly strided."""
+    owners, firsts, rows = [], [], []
+    for k, series in enumerate(values):
+        coarse = paa(series, factor)
+        if len(coarse) < points:
+            continue
+        views = np.lib.stride_tricks.sliding_window_view(coarse, points)
+        centred = views - views.mean(axis=1, keepdims=True)
+        deviation = np.sqrt((centred * centred).mean(axis=1))
+        scale = np.max(np.abs(centred), axis=1)
+        good = np.isfinite(deviation) & (deviation > 1e-6 * np.where(scale > 0, scale, 1.0))
+        good &= deviation > 0.0
+        index = np.flatnonzero(good)
+        owners.append(np.full(len(index), k, np.int64))
+        firsts.append(index * factor)
+        rows.append(centred[index] / deviation[index, None])
+    if not rows:
+        return np.zeros(0, np.int64), np.zeros(0, np.int64), np.zeros((0, points))
+    owner, first, shape = np.concatenate(owners), np.concatenate(firsts), np.concatenate(rows)
+    stride = max(1, -(-len(shape) // SEED_WINDOWS))
+    return owner[::stride], first[::stride], np.ascontiguousarray(shape[::stride])
+
+
+def _coincides(places: FloatArray, chosen: FloatArray, m: int) -> bool:
+    """Whether, in most of the series in which both have a place (points, NaN for none), a
+    candidate's best matches share half the length m with those of a row of chosen."""
+    if len(chosen) == 0:
+        return False
+    shared = np.isfinite(chosen) & np.isfinite(places)[None, :]
+    with np.errstate(invalid="ignore"):
+        close = shared & (np.abs(chosen - places[None, :]) <= m // 2)
+    count = shared.sum(axis=1)
+    return bool(np.any((count > 0) & (2 * close.sum(axis=1) > count)))
+
+
+# ---------------------------------------------------------------------------------------------
+# Proposals by frequent words
 
 
 def _window_words(series: list[FloatArray], m: int, letters: int) -> tuple[IntArray, IntArray, FloatArray]:
@@ -316,9 +557,10 @@ def _window_words(series: list[FloatArray], m: int, letters: int) -> tuple[IntAr
     letters = min(letters, m)
     seglen = m // letters
     owners, starts, rows = [], [], []
-    for index, values in enumerate(series):
-        if len(values) < m:
+    for index, raw in enumerate(series):
+        if len(raw) < m:
             continue
+        values = unit_scaled(raw)
         mean, deviation, usable = window_statistics(values, m)
         windows = len(values) - m + 1
         stride = max(1, m // 16, -(-windows // WINDOWS_PER_SERIES))
@@ -344,8 +586,12 @@ def _proposals(
     wanted: float,
     count: int,
     alphabets: tuple[int, ...] = ALPHABETS,
+    *,
+    rows: IntArray | None = None,
+    null: Null = SERIES,
 ) -> tuple[FloatArray, list[str]]:
-    """Up to count shapes proposed by frequent words, split evenly over the alphabets.
+    """Up to count shapes proposed by frequent words, split evenly over the alphabets, from
+    the windows of the series of rows (every series when None), or of their null.
 
     The keys are counted part by part and added up; their ranking, the sums of their windows'
     means and each key's medoid are the native module's steps (``_native.ranked_keys``,
@@ -354,10 +600,10 @@ def _proposals(
     """
     shapes: list[FloatArray] = []
     names: list[str] = []
-    tables = store.key_counts(m, letters, alphabets)
+    tables = store.key_counts(m, letters, alphabets, rows=rows, null=null)
     for alphabet, merged in zip(alphabets, tables):
         projections, keys = _native.ranked_keys(merged, wanted)
-        for word, window in _medoids(store, m, letters, alphabet, projections, keys, count // len(alphabets)):
+        for word, window in _medoids(store, m, letters, alphabet, projections, keys, count // len(alphabets), rows, null):
             shapes.append(znormalised(window))
             names.append(word)
     return (np.stack(shapes) if shapes else np.zeros((0, m))), names
@@ -396,6 +642,8 @@ def _medoids(
     projections: IntArray,
     keys: npt.NDArray[np.uint64],
     count: int,
+    rows: IntArray | None,
+    null: Null,
 ) -> list[tuple[str, FloatArray]]:
     """The proposals of the ranked keys, as ``_native.propose`` makes them: each key whose
     windows no earlier key held proposes its medoid unless that is monotone, until count. Each
@@ -407,8 +655,8 @@ def _medoids(
         if len(proposals) >= count:
             break
         chosen = (projections[first : first + batch], keys[first : first + batch])
-        counts, prints, averages = store.member_averages(m, letters, alphabet, *chosen)
-        nearest = store.nearest_members(m, letters, alphabet, *chosen, averages)
+        counts, prints, averages = store.member_averages(m, letters, alphabet, *chosen, rows=rows, null=null)
+        nearest = store.nearest_members(m, letters, alphabet, *chosen, averages, rows=rows, null=null)
         fresh: list[int] = []
         for e in range(len(counts)):
             identity = (int(counts[e]), int(prints[e, 0]), int(prints[e, 1]))
@@ -416,7 +664,7 @@ def _medoids(
                 seen.add(identity)
                 fresh.append(e)
         places = [(nearest[e][0], nearest[e][1], nearest[e][1] + m) for e in fresh]
-        medoids = dict(zip(fresh, store.windows(places)))
+        medoids = dict(zip(fresh, store.windows(places, null=null)))
         for e in fresh:
             if len(proposals) >= count:
                 break
@@ -427,109 +675,8 @@ def _medoids(
     return proposals
 
 
-def proposed_lengths(store: RobustStore, seglen: int, support: float, most: int = 3) -> list[int]:
-    """Motif lengths (points) of the longest frequent letter patterns of the detrended series.
-
-    Each series is detrended over 32 segments, z-normalised and turned into letters (alphabet 4)
-    at two phase offsets of the segment grid, 0 and seglen // 2, joined by a separator that no
-    pattern may cross. Patterns of at least 4 letters held by ``support`` of the series are
-    ranked by support times length; up to ``most`` lengths at least 20 % apart are returned.
-    """
-    words = store.length_words(max(1, seglen))
-    miner = _zorp_cpp.PatternMiner(support, min_len=LENGTH_LETTERS_MIN, max_len=256)
-    miner.mine(words)
-    ranked = sorted(
-        ((len(motif.indexes) * len(pattern), len(pattern), pattern) for pattern, motif in miner.frequent.items()
-         if "#" not in pattern),
-        key=lambda item: (-item[0], -item[1], item[2]),
-    )
-    lengths: list[int] = []
-    for _, size, _ in ranked:
-        points = size * seglen
-        if all(abs(points - other) > 0.2 * other for other in lengths):
-            lengths.append(points)
-        if len(lengths) == most:
-            break
-    return lengths
-
-
-def length_word(values: FloatArray, seglen: int) -> list[str]:
-    """The letters of one series that the length proposals mine (see `proposed_lengths`)."""
-    flat = detrended(values, 32 * seglen)
-    parts = []
-    for offset in (0, seglen // 2):
-        part = flat[offset:]
-        if len(part) >= seglen:
-            parts.append("".join(_zorp_cpp.sax(part[None, :], seglen, 4)[0]))
-    return list("#".join(parts))
-
-
-def detrended(values: FloatArray, width: int) -> FloatArray:
-    """values minus their centred moving average over width points, z-normalised; NaN -> 0."""
-    finite = np.isfinite(values)
-    filled = np.where(finite, values, 0.0)
-    kernel = np.ones(min(width, max(len(values), 1)))
-    total = np.convolve(filled, kernel, mode="same")
-    present = np.convolve(finite.astype(np.float64), kernel, mode="same")
-    out = np.where(finite, filled - total / np.maximum(present, 1.0), 0.0)
-    deviation = float(out[finite].std()) if finite.any() else 0.0
-    return out / deviation if deviation > 0.0 else np.zeros_like(out)
-
-
 # ---------------------------------------------------------------------------------------------
-# Verification
-
-
-def _closest(best: FloatArray, size: int) -> IntArray:
-    """The size series with the smallest best-match distances (ties: lower index), less those
-    without a match (no window whole and not flat: refining averages whole windows only)."""
-    closest = np.argsort(best, kind="stable")[:size]
-    matched = closest[np.isfinite(best[closest])]
-    return matched if len(matched) else closest
-
-
-def _consensus(best: FloatArray, size: int) -> float:
-    """Mean of the size smallest best-match distances; inf when fewer are finite."""
-    smallest = np.sort(best)[:size]
-    return float(smallest.mean()) if np.all(np.isfinite(smallest)) else math.inf
-
-
-def _screened(store: RobustStore, shapes: FloatArray, core_size: int) -> list[int]:
-    """Proposal indexes by consensus score on series averaged over m // COARSE_POINTS points."""
-    m = shapes.shape[1]
-    factor = max(1, m // COARSE_POINTS)
-    coarse = np.stack([znormalised(paa(shape, factor)) for shape in shapes])
-    _, best = store.best(m // factor, coarse, factor=factor, starts=False)
-    scores = [_consensus(row, core_size) for row in best]
-    return sorted(range(len(shapes)), key=lambda i: (scores[i], i))
-
-
-def _held(best: FloatArray, chance: FloatArray, core_size: int) -> IntArray:
-    """Series whose best match is closer than MARGIN x every surrogate's best match there.
-
-    best holds the shape's best-match distance per series, chance its surrogates' (one row
-    each). None at all when the shape's score is not below MARGIN x the score of the
-    surrogates' best matches: a shape averaged from the noise of its closest series fits those
-    series better than chance per series, but not as a whole.
-    """
-    chance_best = chance.min(axis=0)
-    if not _consensus(best, core_size) < MARGIN * _consensus(chance_best, core_size):
-        return np.zeros(0, np.int64)
-    return np.flatnonzero(np.isfinite(best) & (best < MARGIN * chance_best))
-
-
-def surrogates(shape: FloatArray, count: int) -> FloatArray:
-    """count copies of shape with scrambled Fourier phases (same spectrum), z-normalised."""
-    rng = np.random.default_rng(SEED)
-    spectrum = np.abs(np.fft.rfft(shape))
-    copies = []
-    for _ in range(count):
-        phases = rng.uniform(0.0, 2.0 * np.pi, len(spectrum))
-        phases[0] = 0.0
-        if len(shape) % 2 == 0:
-            phases[-1] = 0.0
-        copies.append(znormalised(np.fft.irfft(spectrum * np.exp(1j * phases), n=len(shape))))
-    return np.stack(copies)
+# Refinement
 
 
 def realigned(
@@ -545,14 +692,20 @@ def realigned(
     return realigned_each(as_store(series), [(starts, members)], m)[0]
 
 
-def realigned_each(store: RobustStore, groups: list[tuple[IntArray, IntArray]], m: int) -> list[FloatArray]:
-    """`realigned` for each (starts, members) of groups, in one pass over the parts.
+def realigned_each(
+    store: RobustStore, groups: list[tuple[IntArray, IntArray]], m: int, *, null: Null = SERIES
+) -> list[FloatArray]:
+    """`realigned` for each (starts, members) of groups, in one pass over the parts (over the
+    null's series with ``null``, their segment length).
 
     The parts add up their members' z-normalised windows at every shift in fixed point
     (`RobustStore.realignment_means`), so that only one mean per group and shift reaches this
     process, and it is exact: the same whatever the parts and the order of the members.
     """
-    return [_realigned_shape(centres, valid, m) for centres, valid in store.realignment_means(groups, m)]
+    return [
+        _realigned_shape(centres, valid, m)
+        for centres, valid in store.realignment_means(groups, m, null=null)
+    ]
 
 
 def _fixed_scale(count: int, m: int) -> float:
@@ -566,8 +719,10 @@ def _fixed_scale(count: int, m: int) -> float:
 def _shifted_rows(block: FloatArray, m: int) -> tuple[FloatArray, npt.NDArray[np.bool_]]:
     """The rows' windows of m points at every shift (steps of m // 32), each z-normalised (0
     where it is flat or holds a NaN), (rows, shifts, m); and whether every row's window at a
-    shift is usable (finite and not flat)."""
+    shift is usable (finite and not flat). Each row is scaled by its largest magnitude first,
+    so that neither tiny nor huge values lose their shape."""
     step = max(1, m // 32)
+    block = np.stack([unit_scaled(row) for row in block]) if len(block) else block
     views = np.lib.stride_tricks.sliding_window_view(block, m, axis=1)[:, ::step, :]
     deviation = views.std(axis=2, keepdims=True)
     usable = np.isfinite(deviation) & (deviation > 0.0)
@@ -590,65 +745,49 @@ def _realigned_shape(centres: FloatArray, valid: npt.NDArray[np.bool_], m: int) 
     return znormalised(centres[half // step] if len(centres) > half // step else np.zeros(m))
 
 
-def _grown(store: RobustStore, motif: Found, minsup: float) -> Found:
-    """motif lengthened by GROWTH at a time while its score stays within SLACK of the start."""
-    core_size = max(1, math.ceil(minsup * store.count))
-    best = motif
-    while True:
-        m = int(round(best.length * GROWTH))
-        members = np.array(sorted(best.starts), dtype=np.int64)
-        if m > int(store.lengths[members].min()):
-            return best
-        starts = np.array([best.starts[i] for i in members.tolist()]) - (m - best.length) // 2
-        shape = realigned(store, starts, members, m)
-        if monotone_share(shape) > MONOTONE:
-            return best
-        # The shape and its surrogates in one pass: each shape's matches are its own.
-        starts_all, best_all = store.best(m, np.concatenate([shape[None], surrogates(shape, SURROGATES)]))
-        starts_row, best_row = starts_all[0], best_all[0]
-        score = _consensus(best_row, core_size)
-        chance = best_all[1:]
-        held = _held(best_row, chance, core_size)
-        if len(held) < core_size or not score <= SLACK * motif.score:
-            return best
-        best = Found(
-            m,
-            shape,
-            {int(i): int(starts_row[i]) for i in held},
-            {int(i): float(best_row[i]) for i in held},
-            len(held),
-            score,
-            motif.pattern,
-            motif.seglen,
-        )
+def _same_motif(a: Found, b: Found) -> bool:
+    """Whether a and b are one motif: their matches coincide (`_same_places`, either way)."""
+    return _same_places(a, b) or _same_places(b, a)
 
 
 def _same_places(a: Found, b: Found) -> bool:
-    """Whether, in most series both hold, a's and b's matches share half the shorter length."""
-    return _coincide(a.starts, a.length, b)
-
-
-def _coincide(starts: dict[int, int], length: int, b: Found) -> bool:
-    """Whether, in most series of starts that b holds, windows of length at starts share half
-    the shorter length with b's matches."""
-    shared = [i for i in starts if i in b.starts]
-    half = min(length, b.length) / 2
-    close = sum(
-        1
-        for i in shared
-        if min(starts[i] + length, b.starts[i] + b.length) - max(starts[i], b.starts[i]) >= half
-    )
-    return 2 * close > len(shared)
+    """Whether a is b again: whether, in most of the series both hold, a's matches share half
+    the shorter length with b's, or stand at one offset from them (the same within a quarter of
+    the shorter length, and at most the longer length, in at least STEADY_SERIES series): a
+    part of b, or of a longer shape that b is a part of."""
+    shared = [i for i in a.starts if i in b.starts]
+    if not shared:
+        return False
+    shorter, longer = min(a.length, b.length), max(a.length, b.length)
+    offsets = np.array([b.starts[i] - a.starts[i] for i in shared], dtype=np.int64)
+    ends = np.array([min(a.starts[i] + a.length, b.starts[i] + b.length) for i in shared])
+    begins = np.array([max(a.starts[i], b.starts[i]) for i in shared])
+    if 2 * int(np.sum(2 * (ends - begins) >= shorter)) > len(shared):
+        return True
+    if len(shared) < STEADY_SERIES:
+        return False
+    offset = float(np.median(offsets))
+    steady = int(np.sum(4 * np.abs(offsets - offset) <= shorter))
+    return abs(offset) <= longer and 2 * steady > len(shared)
 
 
 # ---------------------------------------------------------------------------------------------
 # Shapes
 
 
+def unit_scaled(values: FloatArray) -> FloatArray:
+    """values divided by their largest finite magnitude (as they are when that is 0 or not
+    finite): shapes unchanged, and no sum of them overflows or underflows."""
+    finite = values[np.isfinite(values)]
+    peak = float(np.max(np.abs(finite))) if len(finite) else 0.0
+    return values / peak if peak > 0.0 and math.isfinite(peak) else np.asarray(values, dtype=np.float64)
+
+
 def paa(values: FloatArray, factor: int) -> FloatArray:
-    """Means of consecutive blocks of factor points (a last partial block is dropped)."""
+    """Means of consecutive blocks of factor points (a last partial block is dropped), of the
+    values scaled by `unit_scaled` (the same shapes, whatever the values' magnitude)."""
     usable = len(values) // factor * factor
-    return np.asarray(values[:usable].reshape(-1, factor).mean(axis=1))
+    return np.asarray(unit_scaled(values[:usable]).reshape(-1, factor).mean(axis=1))
 
 
 def monotone_share(shape: FloatArray, points: int = 32) -> float:
@@ -667,11 +806,11 @@ class RobustStore:
     """The series of a robust run, read only through the per-series steps below.
 
     Each step runs as a task on every part of a set held in parts (``zorp_miner._parts``),
-    reads that part's series alone, and its results are put together in series order (tables
-    of best matches side by side, key counts, member sums and the sums of realigned windows added up,
-    nearest members taken in part order): the same whatever the parts. Parts held in this process keep what a task
-    prepared from their series (the matching bank of the current length, the proposal
-    windows) for the next task that needs it.
+    reads that part's series alone (or their null, ``zorp_miner._evidence.shuffled``, made
+    from each series alone), and its results are put together in series order (tables of best
+    matches side by side, the sums of realigned windows added up): the same whatever the parts.
+    Parts held in this process keep what a task prepared from their series (the matching banks,
+    the null series) for the next task that needs it.
 
     Attributes
     ----------
@@ -679,40 +818,82 @@ class RobustStore:
         Points of every series.
     count : int
         The number of series.
-    surrogate_batch : int
-        How many candidates' surrogates one pass matches (see `_discover_length`): 1 for
-        parts in this process, more for parts elsewhere, for which every pass loads the series.
     """
 
     def __init__(self, parts: Parts) -> None:
         self.parts = parts
         self.lengths = parts.lengths
         self.count = len(parts.lengths)
-        self.surrogate_batch = 1 if parts.local else 8
+        self._sample: IntArray | None = None
+
+    def sample(self) -> IntArray:
+        """The series the search runs on: the SAMPLE of smallest content key (all of them in
+        a smaller set), in the order of their keys (ties: by index)."""
+        if self._sample is None:
+            keys = [key for part in self.parts.run(_keys_task) for key in part]
+            order = sorted(range(self.count), key=lambda i: (keys[i], i))
+            self._sample = np.array(order[:SAMPLE], dtype=np.int64)
+        return self._sample
 
     def best(
-        self, m: int, shapes: FloatArray, *, factor: int = 1, starts: bool = True
+        self,
+        m: int,
+        shapes: FloatArray,
+        *,
+        factor: int = 1,
+        starts: bool = True,
+        rows: IntArray | None = None,
+        null: Null = SERIES,
     ) -> tuple[IntArray, FloatArray]:
         """Start (points) and distance of each shape's best match in every series, (C, N)
         each; with ``factor``, on the series averaged over blocks of factor points (the
-        starts then count blocks). Without ``starts``, the distances only ((C, 0) starts)."""
+        starts then count blocks). Without ``starts``, the distances only ((C, 0) starts).
+        With ``rows`` (series indexes), in those series only, one column each in that order;
+        with ``null``, in the null series of that segment length."""
         shapes = np.ascontiguousarray(shapes, dtype=np.float64)
-        found_starts = np.zeros((len(shapes), self.count if starts else 0), np.int64)
-        found_best = np.zeros((len(shapes), self.count))
-        if len(shapes) == 0:
+        width = self.count if rows is None else len(rows)
+        found_starts = np.zeros((len(shapes), width if starts else 0), np.int64)
+        found_best = np.zeros((len(shapes), width))
+        if len(shapes) == 0 or width == 0:
             return found_starts, found_best
+        if rows is not None:
+            return self._best_of(m, shapes, factor, starts, rows, null)
         # Each part's columns are put in place as it comes and dropped: this process holds
         # the table once, not once more in pieces.
         ends = [*self.parts.firsts[1:], self.count]
-        for i, (part_starts, part_best) in self.parts.run_unordered(_best_task, m, factor, shapes, starts):
+        for i, (part_starts, part_best) in self.parts.run_unordered(
+            _best_task, None, m, factor, shapes, starts, null
+        ):
             columns = slice(self.parts.firsts[i], ends[i])
             found_best[:, columns] = part_best
             if part_starts is not None:
                 found_starts[:, columns] = part_starts
         return found_starts, found_best
 
-    def windows(self, places: list[tuple[int, int, int]]) -> list[FloatArray]:
-        """The points lo to hi of series i for each (i, lo, hi), NaN where the series has none."""
+    def _best_of(
+        self, m: int, shapes: FloatArray, factor: int, starts: bool, rows: IntArray, null: Null
+    ) -> tuple[IntArray, FloatArray]:
+        """`best` in the series of rows only (each part is asked for those it holds)."""
+        wanted: dict[int, list[int]] = {}
+        where: dict[int, list[int]] = {}
+        for column, index in enumerate(rows.tolist()):
+            part = self.parts.part_of(index)
+            wanted.setdefault(part, []).append(index)
+            where.setdefault(part, []).append(column)
+        found_starts = np.zeros((len(shapes), len(rows) if starts else 0), np.int64)
+        found_best = np.zeros((len(shapes), len(rows)))
+        each: dict[int, tuple[object, ...]] = {part: (indexes,) for part, indexes in wanted.items()}
+        for part, (part_starts, part_best) in self.parts.run_on(
+            _best_task, each, m, factor, shapes, starts, null
+        ).items():
+            found_best[:, where[part]] = part_best
+            if part_starts is not None:
+                found_starts[:, where[part]] = part_starts
+        return found_starts, found_best
+
+    def windows(self, places: list[tuple[int, int, int]], *, null: Null = SERIES) -> list[FloatArray]:
+        """The points lo to hi of series i for each (i, lo, hi), NaN where the series has none
+        (of the null series of that segment length with ``null``)."""
         wanted: list[list[tuple[int, int, int, int]]] = [[] for _ in self.parts.firsts]
         for k, (index, lo, hi) in enumerate(places):
             wanted[self.parts.part_of(index)].append((k, index, lo, hi))
@@ -720,20 +901,21 @@ class RobustStore:
         if not places:
             return out
         # Parts without a window wanted are not read.
-        found = self.parts.run_on(_windows_task, {i: (part,) for i, part in enumerate(wanted) if part})
+        found = self.parts.run_on(_windows_task, {i: (part,) for i, part in enumerate(wanted) if part}, null)
         for i, values in found.items():
             for (k, _, _, _), window in zip(wanted[i], values):
                 out[k] = window
         return out
 
     def realignment_means(
-        self, groups: list[tuple[IntArray, IntArray]], m: int
+        self, groups: list[tuple[IntArray, IntArray]], m: int, *, null: Null = SERIES
     ) -> list[tuple[FloatArray, npt.NDArray[np.bool_]]]:
         """For each (starts, members) of groups: the mean of the members' z-normalised windows
         of m points at every shift of -m/2 to m/2 points from their starts (steps of m // 32),
-        (shifts, m); and whether every member's window at a shift is usable. Each part adds up
-        its own members in fixed point (at `_fixed_scale`); the parts' sums are added up part
-        after part where the parts are, exactly, so this process receives one sum per group."""
+        (shifts, m); and whether every member's window at a shift is usable (in the null series
+        of that segment length with ``null``). Each part adds up its own members in fixed point
+        (at `_fixed_scale`); the parts' sums are added up part after part where the parts are,
+        exactly, so this process receives one sum per group."""
         ends = [*self.parts.firsts[1:], self.count]
         scales = [_fixed_scale(len(members), m) for _, members in groups]
         each = []
@@ -744,7 +926,7 @@ class RobustStore:
                 part_groups.append((members[inside], starts[inside], scale))
             each.append((part_groups,))
         start: RealignSums | None = None
-        total = self.parts.fold(_added_sums, start, self.parts.keep(_realignment_task, m, each=each))
+        total = self.parts.fold(_added_sums, start, self.parts.keep(_realignment_task, m, null, each=each))
         if total is None or any(group is None for group in total):
             raise ValueError("a group to realign has no members")
         return [
@@ -754,21 +936,35 @@ class RobustStore:
             )
         ]
 
-    def key_counts(self, m: int, letters: int, alphabets: tuple[int, ...]) -> list[KeyTable]:
+
+    def key_counts(
+        self, m: int, letters: int, alphabets: tuple[int, ...], *, rows: IntArray | None = None, null: Null = SERIES
+    ) -> list[KeyTable]:
         """Per alphabet, the key counts of the proposal windows (``_native.count_keys``) of
-        every part, added up part after part where the parts are (this process then receives
-        one table per alphabet, not one per part)."""
+        every part (of the series of rows, of their null with ``null``), added up part after
+        part where the parts are (this process then receives one table per alphabet, not one
+        per part)."""
         start: list[KeyTable] | None = None
-        total = self.parts.fold(_added_counts, start, self.parts.keep(_count_task, m, letters, alphabets))
+        total = self.parts.fold(
+            _added_counts, start, self.parts.keep(_count_task, m, letters, alphabets, _chosen(rows), null)
+        )
         if total is None:
             raise ValueError("no part to count keys in")
         return total
 
     def member_averages(
-        self, m: int, letters: int, alphabet: int, projections: IntArray, keys: npt.NDArray[np.uint64]
+        self,
+        m: int,
+        letters: int,
+        alphabet: int,
+        projections: IntArray,
+        keys: npt.NDArray[np.uint64],
+        *,
+        rows: IntArray | None = None,
+        null: Null = SERIES,
     ) -> tuple[IntArray, npt.NDArray[np.uint64], FloatArray]:
         """For each key: its windows, their fingerprints and the average of their means."""
-        found = self.parts.run(_members_task, m, letters, alphabet, projections, keys)
+        found = self.parts.run(_members_task, m, letters, alphabet, projections, keys, _chosen(rows), null)
         counts = np.sum([part[0] for part in found], axis=0, dtype=np.int64)
         # Fingerprints add modulo 2^64; the fixed-point sums exactly, as Python integers.
         prints = np.zeros((len(keys), 2), np.uint64)
@@ -789,10 +985,15 @@ class RobustStore:
         projections: IntArray,
         keys: npt.NDArray[np.uint64],
         averages: FloatArray,
+        *,
+        rows: IntArray | None = None,
+        null: Null = SERIES,
     ) -> list[tuple[int, int, str]]:
         """For each key, the window of its members nearest its average (the first on a tie,
         in series order): its series, its start and its word under the key's projection."""
-        found = self.parts.run(_nearest_task, m, letters, alphabet, projections, keys, averages)
+        found = self.parts.run(
+            _nearest_task, m, letters, alphabet, projections, keys, averages, _chosen(rows), null
+        )
         nearest: list[tuple[int, int, str]] = []
         for e in range(len(keys)):
             best = math.inf
@@ -806,12 +1007,13 @@ class RobustStore:
             nearest.append(chosen)
         return nearest
 
-    def length_words(self, seglen: int) -> list[list[str]]:
-        """The words of every series that the length proposals mine (`length_word`)."""
-        return [word for part in self.parts.run(_length_words_task, seglen) for word in part]
-
 
 MEMBER_UNIT = 2.0**-32  # the fixed-point unit of the members' sums (the native module's)
+
+
+def _chosen(rows: IntArray | None) -> frozenset[int] | None:
+    """The series of rows as a set a task can test (None: every series)."""
+    return None if rows is None else frozenset(rows.tolist())
 
 
 def as_store(series: list[FloatArray] | Parts | RobustStore) -> RobustStore:
@@ -838,19 +1040,40 @@ def _cached(cache: Cache, key: tuple[object, ...], make: Callable[[], T]) -> T:
     return value
 
 
+def _keys_task(series: list[FloatArray], first: int, cache: Cache = None) -> list[int]:
+    return _cached(cache, ("keys",), lambda: [content_key(values) for values in series])
+
+
+def _part_series(series: list[FloatArray], first: int, null: Null, cache: Cache) -> list[FloatArray]:
+    """The part's series, or a null of them (see `Null` and `_evidence.shuffled`)."""
+    if null == SERIES:
+        return series
+
+    def made() -> list[FloatArray]:
+        keys = _keys_task(series, first, cache)
+        return [shuffled(values, null[0], key, null[1]) for values, key in zip(series, keys)]
+
+    return _cached(cache, ("null", null), made)
+
+
 def _best_task(
     series: list[FloatArray],
     first: int,
+    rows: list[int] | None,
     m: int,
     factor: int,
     shapes: FloatArray,
     starts: bool,
+    null: Null,
     cache: Cache = None,
 ) -> tuple[IntArray | None, FloatArray]:
-    def bank() -> SeriesBank:
-        return SeriesBank([paa(s, factor) for s in series] if factor > 1 else series, m)
+    values = _part_series(series, first, null, cache)
 
-    found_starts, found_best = _cached(cache, (("bank", factor), m), bank).best(shapes)
+    def bank() -> SeriesBank:
+        return SeriesBank([paa(s, factor) for s in values] if factor > 1 else values, m)
+
+    local = None if rows is None else [index - first for index in rows]
+    found_starts, found_best = _cached(cache, (("bank", factor, null), m), bank).best(shapes, local)
     return (found_starts if starts else None), found_best
 
 
@@ -865,10 +1088,12 @@ def _realignment_task(
     first: int,
     groups: list[tuple[IntArray, IntArray, float]],
     m: int,
+    null: Null,
     cache: Cache = None,
 ) -> RealignSums:
     half = m // 2
     out: RealignSums = []
+    values = _part_series(series, first, null, cache)
     for members, starts, scale in groups:
         if len(members) == 0:
             out.append(None)
@@ -880,7 +1105,7 @@ def _realignment_task(
         valid: npt.NDArray[np.bool_] | None = None
         bound = math.sqrt(m)
         for lo in range(0, len(places), chunk):
-            block = np.stack(_windows_task(series, first, places[lo : lo + chunk]))
+            block = np.stack(_windows_of(values, first, places[lo : lo + chunk]))
             rows, usable = _shifted_rows(block, m)
             fixed = np.rint(np.clip(rows, -bound, bound) * scale).astype(np.int64).sum(axis=0)
             total = fixed if total is None else total + fixed
@@ -901,33 +1126,52 @@ def _added_sums(total: RealignSums | None, part: RealignSums) -> RealignSums:
 
 
 def _windows_task(
-    series: list[FloatArray], first: int, places: list[tuple[int, int, int, int]], cache: Cache = None
+    series: list[FloatArray], first: int, places: list[tuple[int, int, int, int]], null: Null, cache: Cache = None
 ) -> list[FloatArray]:
+    return _windows_of(_part_series(series, first, null, cache), first, places)
+
+
+def _windows_of(values: list[FloatArray], first: int, places: list[tuple[int, int, int, int]]) -> list[FloatArray]:
     out = []
     for _, index, lo, hi in places:
-        values = series[index - first]
+        one = values[index - first]
         window = np.full(hi - lo, np.nan)
-        a, b = max(lo, 0), min(hi, len(values))
+        a, b = max(lo, 0), min(hi, len(one))
         if b > a:
-            window[a - lo : b - lo] = values[a:b]
+            window[a - lo : b - lo] = one[a:b]
         out.append(window)
     return out
 
 
 def _proposal_windows(
-    series: list[FloatArray], first: int, m: int, letters: int, cache: Cache
+    series: list[FloatArray],
+    first: int,
+    m: int,
+    letters: int,
+    rows: frozenset[int] | None,
+    null: Null,
+    cache: Cache,
 ) -> tuple[IntArray, IntArray, FloatArray]:
     def windows() -> tuple[IntArray, IntArray, FloatArray]:
-        owners, starts, means = _window_words(series, m, letters)
-        return owners + first, starts, means
+        values = _part_series(series, first, null, cache)
+        chosen = [i for i in range(len(values)) if rows is None or first + i in rows]
+        owners, starts, means = _window_words([values[i] for i in chosen], m, letters)
+        return np.array(chosen, dtype=np.int64)[owners] + first, starts, means
 
-    return _cached(cache, ("windows", m, letters), windows)
+    return _cached(cache, ("windows", m, letters, rows, null), windows)
 
 
 def _count_task(
-    series: list[FloatArray], first: int, m: int, letters: int, alphabets: tuple[int, ...], cache: Cache = None
+    series: list[FloatArray],
+    first: int,
+    m: int,
+    letters: int,
+    alphabets: tuple[int, ...],
+    rows: frozenset[int] | None,
+    null: Null,
+    cache: Cache = None,
 ) -> list[KeyTable]:
-    owners, starts, means = _proposal_windows(series, first, m, letters, cache)
+    owners, starts, means = _proposal_windows(series, first, m, letters, rows, null, cache)
     return [_native.count_keys(owners, starts, means, alphabet) for alphabet in alphabets]
 
 
@@ -939,9 +1183,11 @@ def _members_task(
     alphabet: int,
     projections: IntArray,
     keys: npt.NDArray[np.uint64],
+    rows: frozenset[int] | None,
+    null: Null,
     cache: Cache = None,
 ) -> tuple[IntArray, npt.NDArray[np.uint64], IntArray]:
-    owners, starts, means = _proposal_windows(series, first, m, letters, cache)
+    owners, starts, means = _proposal_windows(series, first, m, letters, rows, null, cache)
     return _native.sum_members(owners, starts, means, alphabet, projections, keys)
 
 
@@ -954,9 +1200,11 @@ def _nearest_task(
     projections: IntArray,
     keys: npt.NDArray[np.uint64],
     averages: FloatArray,
+    rows: frozenset[int] | None,
+    null: Null,
     cache: Cache = None,
 ) -> tuple[FloatArray, list[tuple[int, int, str] | None]]:
-    owners, starts, means = _proposal_windows(series, first, m, letters, cache)
+    owners, starts, means = _proposal_windows(series, first, m, letters, rows, null, cache)
     squares, windows = _native.nearest_members(owners, starts, means, alphabet, projections, keys, averages)
     places: list[tuple[int, int, str] | None] = [
         None
@@ -965,9 +1213,3 @@ def _nearest_task(
         for e, w in enumerate(windows.tolist())
     ]
     return squares, places
-
-
-def _length_words_task(
-    series: list[FloatArray], first: int, seglen: int, cache: Cache = None
-) -> list[list[str]]:
-    return [length_word(values, seglen) for values in series]

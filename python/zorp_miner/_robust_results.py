@@ -72,4 +72,6 @@ def motif_from_found(found: Found, windows: Sequence[FloatArray], *, rank: int) 
         score=found.score,
         distances=np.array([found.distances[one] for one in held], dtype=np.float64),
         mode="robust",
+        evidence=found.evidence,
+        likely=found.likely,
     )

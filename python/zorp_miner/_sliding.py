@@ -174,30 +174,36 @@ class SeriesBank:
             self._spectra[i] = np.fft.rfft(self.values[i], n=self.sizes[i])
         return self._spectra[i]
 
-    def best(self, shapes: FloatArray) -> tuple[npt.NDArray[np.int64], FloatArray]:
-        """Start and distance of each shape's best match in every series, (C, N) each.
+    def best(
+        self, shapes: FloatArray, rows: list[int] | None = None
+    ) -> tuple[npt.NDArray[np.int64], FloatArray]:
+        """Start and distance of each shape's best match in every series, (C, N) each; with
+        ``rows``, in those series only (their positions in the bank), (C, len(rows)).
 
         The same as the argmin and min of `distances` over the windows (the first window among
         equals, up to rounding), without building the distances; a series with no usable window
         gives start 0 and distance +inf.
         """
         m = self.m
-        count = len(self.lengths)
+        chosen = list(range(len(self.lengths))) if rows is None else rows
+        count = len(chosen)
         starts = np.zeros((len(shapes), count), np.int64)
         top = np.full((len(shapes), count), -np.inf)
-        if self.windows == 0 or len(shapes) == 0:
+        if self.windows == 0 or len(shapes) == 0 or count == 0:
             return starts, np.full((len(shapes), count), np.inf)
         if m <= DIRECT_POINTS:
-            starts, top = _native.best_correlations(self.values, self.weights, shapes)
+            starts, top = _native.best_correlations(
+                [self.values[i] for i in chosen], [self.weights[i] for i in chosen], shapes
+            )
         else:
             reversed_shapes: dict[int, npt.NDArray[np.complex128]] = {}
-            for i in range(count):
+            for column, i in enumerate(chosen):
                 if self.lengths[i] < m:
                     continue
                 size = self.sizes[i]
                 if size not in reversed_shapes:
                     reversed_shapes[size] = np.fft.rfft(shapes[:, ::-1], n=size, axis=1)
-                starts[:, i], top[:, i] = self._best_by_fft(i, reversed_shapes[size])
+                starts[:, column], top[:, column] = self._best_by_fft(i, reversed_shapes[size])
         distance = np.sqrt(2.0 * (1.0 - np.clip(top, -1.0, 1.0)))
         return starts, np.where(np.isfinite(top), distance, np.inf)
 
@@ -234,30 +240,45 @@ class SeriesBank:
         (C, N, W), W the most windows of any series; unusable windows, and windows past a
         series' end, hold NaN.
         """
-        m = self.m
         r = np.full((len(shapes), len(self.lengths), self.windows), np.nan)
         for i in range(len(self.lengths)):
-            windows = int(self.lengths[i]) - m + 1
-            if windows <= 0:
-                continue
-            size = self.sizes[i]
-            reversed_spectra = np.fft.rfft(shapes[:, ::-1], n=size, axis=1)
-            dots = np.fft.irfft(_products(self.spectrum(i), reversed_spectra), n=size, axis=1)
-            row = dots[:, m - 1 : m - 1 + windows] / (m * self.deviations[i])
-            np.clip(row, -1.0, 1.0, out=row)
-            row[:, ~self.usable[i]] = np.nan
-            r[:, i, :windows] = row
+            row = self.series_correlations(i, shapes)
+            r[:, i, : row.shape[1]] = row
         return r
+
+    def series_correlations(self, i: int, shapes: FloatArray) -> FloatArray:
+        """Pearson correlation of each shape (as for `correlations`) with every window of
+        series i: (C, windows of series i), NaN on unusable windows."""
+        m = self.m
+        windows = max(0, int(self.lengths[i]) - m + 1)
+        if windows == 0:
+            return np.full((len(shapes), 0), np.nan)
+        size = self.sizes[i]
+        reversed_spectra = np.fft.rfft(shapes[:, ::-1], n=size, axis=1)
+        dots = np.fft.irfft(_products(self.spectrum(i), reversed_spectra), n=size, axis=1)
+        row = dots[:, m - 1 : m - 1 + windows] / (m * self.deviations[i])
+        np.clip(row, -1.0, 1.0, out=row)
+        row[:, ~self.usable[i]] = np.nan
+        return np.asarray(row)
 
     def distances(self, shapes: FloatArray) -> FloatArray:
         """Length-normalised z-normalised distance of each shape to every window, (C, N, W).
 
         Unusable windows (NaN, flat, past the end) hold +inf.
         """
-        r = self.correlations(shapes)
-        d = np.sqrt(2.0 * (1.0 - np.nan_to_num(r, nan=-3.0)))
-        d[np.isnan(r)] = np.inf
-        return d
+        return distance_of(self.correlations(shapes))
+
+    def series_distances(self, i: int, shapes: FloatArray) -> FloatArray:
+        """As `distances`, for the windows of series i alone: (C, windows of series i)."""
+        return distance_of(self.series_correlations(i, shapes))
+
+
+def distance_of(r: FloatArray) -> FloatArray:
+    """The length-normalised distance sqrt(2 (1 - r)) of correlations r; +inf where r is NaN
+    (an unusable window)."""
+    d = np.sqrt(2.0 * (1.0 - np.nan_to_num(r, nan=-3.0)))
+    d[np.isnan(r)] = np.inf
+    return d
 
 
 def _products(

@@ -6,18 +6,28 @@ import sys
 from collections.abc import Callable
 from typing import TYPE_CHECKING, Literal
 
+import numpy as np
+
 from . import progress as _progress
 from ._exact_parts import mine_exact_parts
 from ._exact_results import motifs_from_exact
 from ._interface import option
 from ._later import fetch_all
 from ._parts import LocalParts, Parts
-from ._robust import LENGTH_LETTERS_MIN, LENGTH_SEGLEN, RobustStore, discover
+from ._robust import LIKELY, SHORTEST, Found, RobustStore, discover
 from ._robust_results import motifs_from_found
 from ._types import FloatArray, IntArray
 from .files import is_file_list, load
 from .inputs import as_series_set, refuse_missing
-from .params import ExactParams, RealNumber, RobustParams, WholeNumber, exact_params, robust_params
+from .params import (
+    ExactParams,
+    Keep,
+    RealNumber,
+    RobustParams,
+    WholeNumber,
+    exact_params,
+    robust_params,
+)
 from .results import Motifs
 
 if TYPE_CHECKING:
@@ -36,6 +46,7 @@ def find_motifs(
     length: WholeNumber | None = None,
     minsup: RealNumber = 0.5,
     top: WholeNumber | None = None,
+    keep: Keep = "all",
     seglen: WholeNumber | None = None,
     alphabet: WholeNumber | None = None,
     min_len: WholeNumber | None = None,
@@ -53,19 +64,20 @@ def find_motifs(
     The exact mode finds letter patterns that recur letter for letter: fast, but only where the
     copies of a shape fall on the same letters, which real data rarely arranges.
 
-    **Robust mode.** Windows of ``length`` points are z-normalised and read as words of 8
-    letters; words (and their one-letter wildcards) shared by at least a quarter of the series
-    propose shapes. Each proposal's best match in every series is found by sliding
-    z-normalised distance, the best proposals are refined from their matches (averaged after
-    the common shift that lines them up), flat and monotone shapes are dropped, and a motif is
-    kept when at least ceil(``minsup`` × series) series match it better than chance (than
-    random shapes with the same spectrum). The ``score`` that ranks motifs (smallest first) is
-    the mean distance sqrt(2 (1 − r)) of the best matches of the ceil(``minsup`` × series)
-    closest series, r the Pearson correlation: the root mean square difference per point of the
-    z-normalised shapes, 0 for identical, about 1.41 for unrelated shapes. Without a length,
-    lengths are proposed by frequent letter patterns (32 points and longer) and each motif is
-    lengthened while its score stays within 10 %; give the length for shapes shorter than 32
-    points.
+    **Robust mode.** Windows of ``length`` points of a few seed series, and shapes proposed
+    by frequent words of 8 letters, are candidate shapes; each candidate's best match in every
+    series is found by sliding z-normalised distance, the best candidates are refined from their
+    matches (averaged after the common shift that lines them up), and flat and monotone shapes
+    are dropped. The ``score`` of a motif is the mean distance sqrt(2 (1 − r)) of the best
+    matches of the ceil(``minsup`` × series) closest series, r the Pearson correlation: the root
+    mean square difference per point of the z-normalised shapes, 0 for identical, about 1.41
+    for unrelated shapes. Every motif carries its ``evidence``: how much more closely it matches
+    the series than the same series with their segments shuffled, beyond what the shapes the
+    same search finds in shuffled series gain, in standard errors; it is ``likely`` from 3 on
+    when ceil(``minsup`` × series) series hold it (a series holds it when its best match beats
+    all but 5 % of the motif's matches in the shuffled series). Motifs go likely first, then by
+    evidence. Without a length, lengths from 8 points to half the median series length are
+    searched and each motif is reported at the length over which its matches agree.
 
     **Exact mode.** Each series is z-normalised (mean 0, population deviation 1) and turned
     into letters: one letter per ``seglen`` points, the mean of those points cut into
@@ -112,6 +124,10 @@ def find_motifs(
     top : int or None, default None
         Return only the best ``top`` motifs; None returns all. In the robust mode a larger
         ``top`` also refines more candidates (twice ``top``, at least 24).
+    keep : {"all", "likely"}, default "all"
+        Robust mode: "all" returns every distinct motif found, each marked by its
+        ``evidence`` and ``likely``, so that no recurring shape is hidden; "likely" only the
+        likely ones (an empty result when none is).
     seglen : int
         Exact mode, required there: points per letter. A shape of ``w`` points becomes
         ``w / seglen`` letters, and a pattern needs at least ``min_len`` of them, so
@@ -151,9 +167,9 @@ def find_motifs(
         end (a timer thread draws it); a callable is called, in this thread, with a
         :class:`zorp_miner.progress.Step` as each step begins (``done``, ``total``, ``what``,
         ``elapsed`` in seconds) and once at the end (``finished``). The steps are coarse: in
-        the robust mode, proposing the lengths (without ``length``), then for each length its
-        proposals, screening, refinement and acceptance, then lengthening the motifs; in the
-        exact mode, the letters of the series, mining the patterns, averaging their
+        the robust mode, for each length (each searched without ``length``, and the extents
+        searched again), its search in the series, in the shuffled series, and the evidence; in
+        the exact mode, the letters of the series, mining the patterns, averaging their
         occurrences, the representatives, and the best matches with the ranking (here as on a
         cluster). None or False (the default) reports nothing.
 
@@ -169,7 +185,7 @@ def find_motifs(
     TypeError, ValueError
         For bad input or a bad parameter, before any work; the message names the value and
         the accepted range. Also for a parameter of the other mode (``seglen`` without
-        ``mode="exact"``, ``length`` with it).
+        ``mode="exact"``, ``length`` or ``keep`` with it).
     MemoryError
         Exact mode: when the run would need more than half the machine's memory (the message
         says how much): raise ``minsup``, set ``max_len`` or use a smaller ``seglen``.
@@ -192,14 +208,15 @@ def find_motifs(
     ...     start = rng.integers(0, 300)
     ...     row[start : start + 96] += np.repeat([3.0, -3.0, 3.0, -3.0], 24)
     >>> motifs = zorp_miner.find_motifs(data, length=96, top=1)
-    >>> motifs[0].support, round(motifs[0].score, 2)
-    (20, 0.28)
+    >>> motifs[0].support, round(motifs[0].score, 2), motifs[0].likely
+    (20, 0.29, True)
     """
     params = checked_params(
         mode,
         length=length,
         minsup=minsup,
         top=top,
+        keep=keep,
         seglen=seglen,
         alphabet=alphabet,
         min_len=min_len,
@@ -256,8 +273,7 @@ def run_parts(parts: Parts, params: RobustParams | ExactParams) -> Motifs:
     """
     if isinstance(params, RobustParams):
         store = RobustStore(parts)
-        found = discover(store, length=params.length, minsup=params.minsup, top=params.top)
-        return explained(motifs_from_found(found, store, params))
+        return robust_motifs(store, params)
     return explained(motifs_from_exact(mine_exact_parts(parts, params), parts.lengths, params))
 
 
@@ -272,6 +288,7 @@ def checked_params(
     min_len: object,
     max_len: object,
     max_overlap: object,
+    keep: object = "all",
 ) -> RobustParams | ExactParams:
     """Check the mode and the parameters it reads; a parameter of the other mode is an error.
 
@@ -293,7 +310,12 @@ def checked_params(
                 f"{given[0]} is a parameter of the exact mode: pass mode='exact' to use it (the "
                 "robust mode takes length, minsup and top)"
             )
-        return robust_params(length=length, minsup=minsup, top=top)
+        return robust_params(length=length, minsup=minsup, top=top, keep=keep)
+    if keep != "all":
+        raise ValueError(
+            "keep is a parameter of the robust mode, which marks each motif by its evidence; "
+            "the exact mode keeps every pattern frequent enough"
+        )
     if length is not None:
         raise ValueError(
             "length is a parameter of the robust mode; the exact mode's motifs are seglen × "
@@ -325,10 +347,33 @@ def run(series: list[FloatArray], params: RobustParams | ExactParams) -> Motifs:
         Exact mode: for hopeless parameters (see :func:`zorp_miner._exact_parts.hopeless`).
     """
     if isinstance(params, RobustParams):
-        found = discover(series, length=params.length, minsup=params.minsup, top=params.top)
-        return explained(motifs_from_found(found, series, params))
+        return robust_motifs(series, params)
     refuse_missing(series)
     return run_parts(LocalParts(series), params)
+
+
+def robust_motifs(series: list[FloatArray] | RobustStore, params: RobustParams) -> Motifs:
+    """The robust mode's result over series held here or a store over parts, every motif with
+    its evidence or the likely ones (``params.keep``), with the reason when there is none."""
+    found = discover(series, length=params.length, minsup=params.minsup, top=params.top)
+    kept = [motif for motif in found if params.keep == "all" or motif.likely]
+    motifs = motifs_from_found(kept, series, params)
+    if kept or not found:
+        return explained(motifs)
+    return dataclasses.replace(motifs, reason=why_none_likely(found, params, len(motifs.series_lengths)))
+
+
+def why_none_likely(found: list[Found], params: RobustParams, count: int) -> str:
+    """Why none of the motifs found is likely, in one line, with what to change."""
+    needed = max(1, math.ceil(params.minsup * count))
+    best = found[0]
+    return (
+        f"no motif beyond chance: the most evident of the {len(found)} found (length "
+        f"{best.length}) has evidence {best.evidence:.2f} and {best.support} of the {count} "
+        f"series hold it, where evidence {LIKELY:g} and {needed} series (minsup "
+        f"{params.minsup:g}) are needed; {option('keep', repr('all'))} shows every motif with its "
+        f"evidence"
+    )
 
 
 def explained(motifs: Motifs) -> Motifs:
@@ -360,19 +405,17 @@ def why_none(params: RobustParams | ExactParams, lengths: IntArray) -> str:
                     f"{params.minsup:g}): give a shorter {option('length')} or a lower "
                     f"{option('minsup')}"
                 )
-        else:
-            shortest = LENGTH_LETTERS_MIN * LENGTH_SEGLEN
-            if longest <= shortest:
-                return (
-                    f"without a length, lengths of {shortest} points and more are proposed, "
-                    f"and the longest series has {longest} points: give {option('length')}"
-                )
-        tried = "this length" if params.length is not None else "the lengths proposed"
+        elif int(np.median(lengths)) // 2 < SHORTEST:
+            return (
+                f"without a length, lengths from {SHORTEST} points to half the median length of "
+                f"the series ({int(np.median(lengths))} points) are searched: none is; give "
+                f"{option('length')}"
+            )
+        tried = "this length" if params.length is not None else "any length searched"
         change = "try another length" if params.length is not None else f"give {option('length')}"
         return (
-            f"no shape is held by {needed} of the {count} series (minsup {params.minsup:g}) "
-            f"more closely than random shapes with its spectrum, at {tried}: lower "
-            f"{option('minsup')}, or {change}"
+            f"no series holds a shape that is not flat or monotone (a ramp or a step) at {tried}: "
+            f"{change}"
         )
     letters = -(-lengths // params.seglen)
     holding = int((letters >= params.min_len).sum())

@@ -1,4 +1,5 @@
-"""The command line: ``zorp-miner FILE... [--length N] [options]`` (also ``python -m zorp_miner``).
+"""The command line: ``zorp-miner FILE... [--length N] [options]`` (also ``python -m zorp_miner``),
+and ``zorp-miner match QUERY DATA... [options]``, the search by example (``zorp_miner._match_cli``).
 
 Exit status: 0 on success; 2 for a usage or input error (one line on stderr); 1 when the run
 itself is refused, for instance because it would need more memory than the machine has, or
@@ -26,13 +27,15 @@ from ._version import __version__
 from .api import MODES, checked_params, run, run_parts
 from .files import FORMATS, MAX_JSON_BYTES, MAX_LINE_BYTES, load
 from .inputs import refuse_missing
-from .params import ALPHABET_MAX, ALPHABET_MIN, LENGTH_MIN, ExactParams, RobustParams
+from .params import ALPHABET_MAX, ALPHABET_MIN, KEEPS, LENGTH_MIN, ExactParams, RobustParams
 from .results import FRAME_COLUMNS, Motif, Motifs
 
 if TYPE_CHECKING:
     from distributed import Client
 
 PROG = "zorp-miner"
+# The first argument that makes the command a search by example (see zorp_miner._match_cli).
+MATCH = "match"
 OUTPUT_FORMATS = ("table", "json", "csv")
 DESCRIPTION = """\
 Find the shapes (motifs) that recur across a set of numeric series read from FILE, and print
@@ -41,10 +44,14 @@ archive's _TRAIN.tsv/_TEST.tsv), a JSON list of series, or a .npy/.npz array; li
 in length. Several files are one set, their series numbered in file order; with --scheduler or
 --workers each file is read and worked on by the workers of a Dask cluster.
 
-Two modes: robust (the default) finds a shape wherever it sits in each series and ranks motifs
-by score, the mean distance sqrt(2 (1 - r)) of their best matches (0 the same shape, 1.41
-unrelated); give --length when you know the shape's length in points. exact (--mode exact
---seglen N) mines letter patterns that recur letter for letter and ranks them by naed."""
+Two modes: robust (the default) finds a shape wherever it sits in each series, scores it by the
+mean distance sqrt(2 (1 - r)) of its best matches (0 the same shape, 1.41 unrelated) and ranks
+motifs by their evidence, how unlikely they are to be chance in this data (3 and more: likely;
+--keep likely prints only those); give --length when you know the shape's length in points.
+exact (--mode exact --seglen N) mines letter patterns that recur letter for letter and ranks
+them by naed.
+
+zorp-miner match QUERY DATA finds where one given shape occurs instead (zorp-miner match --help)."""
 EPILOG = f"""\
 exit status: 0 on success, 2 for a usage or input error, 1 when the run is refused (for
 instance when an exact run would need more memory than the machine has: raise --minsup, set
@@ -59,9 +66,9 @@ most {MAX_LINE_BYTES >> 20} MiB; JSON files whole, at most {MAX_JSON_BYTES >> 20
 JSON output: {{"zorp_miner", "mode", "parameters", "series": {{"count", "lengths"}}, "found",
 "reason" (why no motif was found, or null), "file" (a list with several files), "motifs":
 [{{"rank", "mode", "pattern", "letters", "seglen", "length", "support", "naed", "score",
-"series", "best_matches", "distances", "occurrences": {{"series", "letters", "starts"}},
-"average_occurrences", "representative"}}]}}; lengths and starts in points, null for NaN. The
-README describes every field."""
+"evidence", "likely", "series", "best_matches", "distances", "occurrences": {{"series",
+"letters", "starts"}}, "average_occurrences", "representative"}}]}}; lengths and starts in
+points, null for NaN. The README describes every field."""
 
 
 class UsageError(Exception):
@@ -88,10 +95,16 @@ def main(argv: list[str] | None = None) -> int:
         failed run, 130 when interrupted.
     """
     token = COMMAND_LINE.set(True)
+    arguments = sys.argv[1:] if argv is None else argv
     try:
-        return _run(parser().parse_args(argv))
+        if arguments[:1] == [MATCH]:
+            from ._match_cli import run_match
+
+            return run_match(arguments[1:])
+        return _run(parser().parse_args(arguments))
     except UsageError as error:
-        _say(f"error: {error} (see {PROG} --help)")
+        command = f"{PROG} {MATCH}" if arguments[:1] == [MATCH] else PROG
+        _say(f"error: {error} (see {command} --help)")
         return 2
     except RunRefused as error:
         _say(f"run refused: {error}")
@@ -147,7 +160,14 @@ def parser() -> argparse.ArgumentParser:
         type=int,
         metavar="N",
         help=f"robust mode: the motif length in points, at least {LENGTH_MIN} (default: found by "
-        "the run, 32 points or longer)",
+        "the run, 8 points or longer)",
+    )
+    run.add_argument(
+        "--keep",
+        choices=KEEPS,
+        default="all",
+        help="robust mode: all: every motif found, each with its evidence; likely: only the "
+        "motifs likely not to be chance (default: all)",
     )
     run.add_argument(
         "--minsup",
@@ -241,7 +261,13 @@ def parser() -> argparse.ArgumentParser:
         help="run on a cluster of N worker processes started on this machine for the run "
         "(default: run in this process)",
     )
-    read = cli.add_argument_group("reading FILE")
+    add_reading_options(cli, "reading FILE")
+    return cli
+
+
+def add_reading_options(cli: argparse.ArgumentParser, title: str) -> None:
+    """The options of :func:`zorp_miner.load`, as a group of the parser."""
+    read = cli.add_argument_group(title)
     read.add_argument(
         "--input-format",
         choices=FORMATS,
@@ -283,7 +309,19 @@ def parser() -> argparse.ArgumentParser:
         metavar="NAME",
         help=".npz files: the array to read (default: the only one, or every 1-D array)",
     )
-    return cli
+
+
+def reading_options(args: argparse.Namespace) -> dict[str, Any]:
+    """The keyword arguments of :func:`zorp_miner.load` that the reading options ask for."""
+    return {
+        "format": args.input_format,
+        "layout": "columns" if args.columns else "rows",
+        "header": args.header,
+        "label": args.label,
+        "key": args.key,
+        "sep": args.sep,
+        "index_col": args.index_col,
+    }
 
 
 def _run(args: argparse.Namespace) -> int:
@@ -312,6 +350,8 @@ def _run(args: argparse.Namespace) -> int:
             raise UsageError(f"{given[0]} is an option of the exact mode: add --mode exact")
     elif args.length is not None:
         raise UsageError("--length is an option of the robust mode (the default --mode)")
+    elif args.keep != "all":
+        raise UsageError("--keep is an option of the robust mode (the default --mode)")
     elif args.seglen is None:
         raise UsageError("--mode exact needs --seglen, the points per letter")
     params = checked_params(
@@ -319,6 +359,7 @@ def _run(args: argparse.Namespace) -> int:
         length=args.length,
         minsup=args.minsup,
         top=args.top or None,
+        keep=args.keep,
         seglen=args.seglen,
         alphabet=args.alphabet,
         min_len=args.min_len,
@@ -329,15 +370,7 @@ def _run(args: argparse.Namespace) -> int:
         require("matplotlib", "--plot")
         if not args.plot.parent.is_dir():
             raise UsageError(f"--plot: the folder {args.plot.parent} does not exist")
-    options: dict[str, Any] = {
-        "format": args.input_format,
-        "layout": "columns" if args.columns else "rows",
-        "header": args.header,
-        "label": args.label,
-        "key": args.key,
-        "sep": args.sep,
-        "index_col": args.index_col,
-    }
+    options = reading_options(args)
     names = [str(path) for path in args.file]
     shown = progress.Bar(sys.stderr) if sys.stderr.isatty() and not args.quiet else None
     with progress.reporting(shown):
@@ -458,7 +491,8 @@ def table_head(name: str, lengths: Sequence[int], params: RobustParams | ExactPa
         )
     else:
         length = "found by the run" if params.length is None else f"{params.length} points"
-        settings = f"mode robust, length {length}, minsup {params.minsup:g}"
+        kept = "" if params.keep == "all" else ", likely motifs only"
+        settings = f"mode robust, length {length}, minsup {params.minsup:g}{kept}"
     return f"{name}: {len(lengths)} series, {sum(lengths)} points\n{settings}\n\n"
 
 
@@ -484,14 +518,14 @@ SHOWN_MATCHES = 5
 
 
 def motif_table(motifs: Sequence[Motif], series_count: int, *, mode: str | None = None) -> str:
-    """One line per motif: rank, pattern (exact) or length (robust), support, the score that
-    ranked it and the first best matches. ``mode`` chooses the columns ("robust" or "exact");
-    by default the motifs' own."""
+    """One line per motif: rank, pattern (exact) or length (robust), support, the score (naed)
+    and, robust, the evidence that ranked it and whether it is likely, and the first best
+    matches. ``mode`` chooses the columns ("robust" or "exact"); by default the motifs' own."""
     robust = (mode or (motifs[0].mode if motifs else "robust")) == "robust"
     if robust:
         header = (
-            f"{'rank':>4}  {'length':>6} {'support':>9}  {'score':>8}  "
-            "best match per series (series:start)"
+            f"{'rank':>4}  {'length':>6} {'support':>9}  {'score':>8}  {'evidence':>8}  "
+            f"{'':<6}  best match per series (series:start)"
         )
     else:
         header = (
@@ -502,9 +536,10 @@ def motif_table(motifs: Sequence[Motif], series_count: int, *, mode: str | None 
     for motif in motifs:
         support = f"{motif.support}/{series_count}"
         if motif.mode == "robust":
+            verdict = "likely" if motif.likely else "chance"
             lines.append(
                 f"{motif.rank:>4}  {motif.length:>6} {support:>9}  {motif.score:>8.4f}  "
-                f"{_abbreviated(motif)}"
+                f"{motif.evidence:>8.2f}  {verdict:<6}  {_abbreviated(motif)}"
             )
         else:
             lines.append(
@@ -532,6 +567,8 @@ def csv_text(motifs: Motifs) -> str:
                 motif.support,
                 repr(motif.naed),
                 repr(motif.score),
+                repr(motif.evidence),
+                "" if motif.likely is None else str(motif.likely),
                 " ".join(map(str, motif.series.tolist())),
                 " ".join(map(str, motif.best_matches.tolist())),
                 " ".join(map(repr, motif.distances.tolist())),

@@ -4,7 +4,7 @@ import math
 import numbers
 import operator
 from dataclasses import asdict, dataclass
-from typing import Any, TypeAlias
+from typing import Any, Literal, TypeAlias
 
 import numpy as np
 
@@ -70,18 +70,26 @@ class RobustParams:
         Fraction of the series, in (0, 1], that must hold a motif.
     top : int or None
         Motifs returned, best first; None for all.
+    keep : str
+        "all": every distinct motif, each marked by its evidence; "likely": the likely ones.
     """
 
     length: int | None
     minsup: float
     top: int | None
+    keep: "Keep" = "all"
 
     def to_dict(self) -> dict[str, int | float | None]:
         """The values by name, ready for JSON."""
         return asdict(self)
 
 
-def robust_params(*, length: object, minsup: object, top: object) -> RobustParams:
+# What find_motifs(keep=...) takes: every motif with its evidence, or the likely ones only.
+Keep: TypeAlias = Literal["all", "likely"]
+KEEPS: tuple[Keep, ...] = ("all", "likely")
+
+
+def robust_params(*, length: object, minsup: object, top: object, keep: object = "all") -> RobustParams:
     """Check the tuning values of the robust mode, in signature order, before any work.
 
     Raises
@@ -100,7 +108,18 @@ def robust_params(*, length: object, minsup: object, top: object) -> RobustParam
         minsup, "minsup", "the fraction of the series that must hold a motif", above_zero=True
     )
     checked_top = None if top is None else _whole(top, "top", 1, INT32_MAX, "motifs, or None")
-    return RobustParams(length=checked_length, minsup=checked_minsup, top=checked_top)
+    return RobustParams(length=checked_length, minsup=checked_minsup, top=checked_top, keep=checked_keep(keep))
+
+
+def checked_keep(keep: object) -> Keep:
+    """keep, checked: one of KEEPS."""
+    for name in KEEPS:
+        if keep == name and isinstance(keep, str):
+            return name
+    raise ValueError(
+        f"keep must be one of {', '.join(map(repr, KEEPS))} (every motif with its evidence, or the "
+        f"likely ones only), got {keep!r}"
+    )
 
 
 def exact_params(

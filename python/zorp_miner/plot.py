@@ -15,6 +15,7 @@ from typing import TYPE_CHECKING
 import numpy as np
 
 from ._extras import require
+from ._sliding import znormalised
 from ._types import FloatArray
 from .inputs import as_series_set
 from .params import ExactParams
@@ -23,6 +24,8 @@ from .results import Motif, Motifs
 if TYPE_CHECKING:
     from matplotlib.axes import Axes
     from matplotlib.figure import Figure, SubFigure
+
+    from .matches import Matches
 
 # Colours: the representative in black, matches in blue, occurrences in orange.
 REPRESENTATIVE = "black"
@@ -406,3 +409,101 @@ def _match_label(motif: Motif, series: int, start: int, rank: str | None) -> str
 
 def _short(pattern: str, most: int = 20) -> str:
     return pattern if len(pattern) <= most else pattern[: most - 3] + "..."
+
+
+def plot_search(
+    matches: Matches,
+    data: object,
+    *,
+    ax: Axes | None = None,
+    series: int | None = None,
+    labels: int = 10,
+) -> Figure:
+    """Draw one series with the matches of a search by example shaded, and the query laid
+    over each match (scaled to the match's mean and deviation, as the distance compares them).
+
+    Parameters
+    ----------
+    matches : Matches
+        What :func:`zorp_miner.find_matches` returned for ``data``.
+    data : array-like, list of array-likes or DataFrame
+        The series searched, in any form :func:`zorp_miner.find_matches` takes.
+    ax : matplotlib.axes.Axes, optional
+        Where to draw; a new figure by default.
+    series : int, optional
+        The series to draw (by position in ``data``); by default that of the best match
+        (series 0 when nothing matched).
+    labels : int, default 10
+        The most matches whose rank and distance are written over them, the closest first.
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        The figure drawn on.
+    """
+    values = as_series_set(data)
+    if [len(one) for one in values] != matches.series_lengths.tolist():
+        raise ValueError(
+            f"data has {len(values)} series of other lengths than the {matches.series_count} "
+            "searched: pass the data the matches were found in"
+        )
+    chosen = (int(matches.series[0]) if len(matches) else 0) if series is None else int(series)
+    if not 0 <= chosen < len(values):
+        raise ValueError(f"series {chosen} is not in data, which has {len(values)} series")
+    if labels < 0:
+        raise ValueError(f"labels must be 0 or more, got {labels}")
+    trace = values[chosen]
+    axes = _axes(ax, (10.0, 3.6))
+    axes.plot(np.arange(len(trace)), trace, color="0.55", linewidth=0.7, label=f"series {chosen}")
+    here = np.flatnonzero(matches.series == chosen)
+    shape = znormalised(matches.query)
+    m = matches.length
+    offsets = np.arange(m)
+    for number, at in enumerate(here.tolist()):
+        start = int(matches.starts[at])
+        window = trace[start : start + m]
+        axes.axvspan(
+            start,
+            start + m - 1,
+            color=OCCURRENCE,
+            alpha=0.25,
+            linewidth=0,
+            label=None,
+        )
+        axes.plot(
+            start + offsets[: len(window)],
+            window,
+            color=MATCH,
+            linewidth=1.2,
+            label=None if number else "match",
+        )
+        axes.plot(
+            start + offsets,
+            shape * np.nanstd(window) + np.nanmean(window),
+            color=REPRESENTATIVE,
+            linewidth=1.0,
+            linestyle="--",
+            label=None if number else "query, scaled to the window",
+        )
+        if number < labels:
+            axes.annotate(
+                f"#{at + 1}: {matches.distances[at]:.3f}",
+                (start + m / 2, float(np.max(window))),
+                xytext=(0, 4),
+                textcoords="offset points",
+                ha="center",
+                fontsize="small",
+            )
+    held = len(np.unique(matches.series))
+    shown = f"{len(here)} of its {len(matches)} matches" if held > 1 else f"{len(here)} matches"
+    axes.set_title(
+        f"Query of {m} points: {shown} in series {chosen} (max distance "
+        f"{matches.max_distance:.3g})",
+        loc="left",
+    )
+    axes.set_xlabel("time (points)")
+    axes.set_xlim(0, max(len(trace) - 1, 1))
+    low_y, high_y = axes.get_ylim()
+    axes.set_ylim(low_y, high_y + 0.2 * (high_y - low_y))  # room for the labels and legend
+    axes.legend(loc="best", ncols=3, fontsize="small", framealpha=0.9)
+    return _figure_of(axes)

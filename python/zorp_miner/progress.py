@@ -1,10 +1,10 @@
 """Progress of a run, in coarse steps: what ``find_motifs(progress=...)`` and the command line's
 bar receive.
 
-A run reports each step as it begins (the robust mode: proposing lengths, then for each length
-its proposals, screening, refinement and acceptance, then lengthening the motifs; the exact
-mode: the letters of the series, mining the patterns, averaging their occurrences, the
-representatives, the best matches and the ranking). The
+A run reports each step as it begins (the robust mode: for each length, its search in the
+series, in the shuffled series, and the evidence; the exact mode: the letters of the series,
+mining the patterns, averaging their occurrences, the representatives, the best matches and the
+ranking). The
 modes call :func:`plan` and :func:`step` only, which do nothing unless a caller is reporting
 (:func:`reporting`); the reporting state is per thread (a context variable), so concurrent runs
 report to their own callers.

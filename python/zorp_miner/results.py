@@ -33,6 +33,8 @@ FRAME_COLUMNS = [
     "support",
     "naed",
     "score",
+    "evidence",
+    "likely",
     "series",
     "best_matches",
     "distances",
@@ -99,6 +101,15 @@ class Motif:
         1.41 for unrelated ones, 2 for a mirror image.
     mode : str
         The discovery mode that found it: "robust" or "exact".
+    evidence : float
+        Robust mode: how unlikely the motif is to be chance in this data, in standard errors:
+        how much closer its matches are in the series than in the same series with their
+        segments shuffled, beyond what the best chance shape found there gains (see "How sure
+        is a motif?" in the README); 3 and more is ``likely``. NaN in the exact mode.
+    likely : bool or None
+        Robust mode: whether the evidence is at least 3 and at least ceil(minsup × number of
+        series) series hold the motif; otherwise the motif may be chance. None in the exact
+        mode, which does not measure it.
     """
 
     rank: int
@@ -115,6 +126,8 @@ class Motif:
     score: float
     distances: FloatArray
     mode: str
+    evidence: float = math.nan
+    likely: bool | None = None
 
     def __post_init__(self) -> None:
         # Own read-only copies: neither the caller nor a reader can change a result.
@@ -196,7 +209,8 @@ class Motif:
         if self.mode == "robust":
             return (
                 f"Motif(rank={self.rank}, support={self.support}, length={self.length}, "
-                f"score={self.score:.4g})"
+                f"score={self.score:.4g}, evidence={self.evidence:.3g}, "
+                f"{'likely' if self.likely else 'chance'})"
             )
         return (
             f"Motif(rank={self.rank}, pattern={self.pattern!r}, support={self.support}, "
@@ -210,8 +224,9 @@ class Motif:
         -------
         dict
             ``rank``, ``mode``, ``pattern``, ``letters``, ``seglen``, ``length`` (points),
-            ``support``, ``naed``, ``score``, ``series``, ``best_matches`` (points),
-            ``distances``, ``occurrences`` (a dict of three equal-length lists: ``series``,
+            ``support``, ``naed``, ``score``, ``evidence``, ``likely``, ``series``,
+            ``best_matches`` (points), ``distances``, ``occurrences`` (a dict of three
+            equal-length lists: ``series``,
             ``letters`` and ``starts`` in points), ``average_occurrences`` (one list per
             series of ``series``) and ``representative``.
         """
@@ -225,6 +240,8 @@ class Motif:
             "support": self.support,
             "naed": _json_float(self.naed),
             "score": _json_float(self.score),
+            "evidence": _json_float(self.evidence),
+            "likely": self.likely,
             "series": self.series.tolist(),
             "best_matches": self.best_matches.tolist(),
             "distances": _json_floats(self.distances),
@@ -350,7 +367,7 @@ class Motifs(Sequence[Motif]):
         -------
         pandas.DataFrame
             Columns ``rank``, ``pattern``, ``letters``, ``length`` (points), ``support``,
-            ``naed``, ``score``, ``series`` and ``best_matches`` (int64 arrays, best matches
+            ``naed``, ``score``, ``evidence``, ``likely``, ``series`` and ``best_matches`` (int64 arrays, best matches
             in points), ``distances`` (float64 arrays) and ``occurrences`` (their count).
         """
         return _frame(self.motifs)
@@ -367,6 +384,8 @@ def _frame(motifs: Sequence[Motif]) -> "pandas.DataFrame":
             "support": motif.support,
             "naed": motif.naed,
             "score": motif.score,
+            "evidence": motif.evidence,
+            "likely": motif.likely,
             "series": motif.series,
             "best_matches": motif.best_matches,
             "distances": motif.distances,

@@ -36,7 +36,7 @@ MOTIF_ARRAYS = (
     "occurrence_letters",
     "distances",
 )
-MOTIF_VALUES = ("rank", "mode", "pattern", "seglen", "length")
+MOTIF_VALUES = ("rank", "mode", "pattern", "seglen", "length", "likely")
 
 
 def assert_same_motifs(got: object, expected: object) -> None:
@@ -54,7 +54,7 @@ def assert_same_motifs(got: object, expected: object) -> None:
     for a, b in zip(got, expected, strict=True):
         for name in MOTIF_VALUES:
             assert getattr(a, name) == getattr(b, name), (a.rank, name)
-        for name in ("naed", "score"):
+        for name in ("naed", "score", "evidence"):
             assert struct.pack("<d", getattr(a, name)) == struct.pack("<d", getattr(b, name))
         for name in MOTIF_ARRAYS:
             x, y = getattr(a, name), getattr(b, name)

@@ -237,3 +237,72 @@ def motif_from_native(
         ),
         mode="exact",
     )
+
+
+def usable_windows(series: Sequence[float], m: int, flat: float, resolution: float) -> list[bool]:
+    """Which windows of m points have a shape: whole (no NaN), not all one value, and with a
+    population deviation above ``flat`` x the median deviation of such windows and above
+    ``resolution`` x the series' largest distance from its mean (of its finite points)."""
+    present = [value for value in series if not math.isnan(value)]
+    centre = add_up(present) / len(present) if present else 0.0
+    scale = max((abs(value - centre) for value in present), default=0.0) or 1.0
+    count = len(series) - m + 1
+    whole = [
+        not any(math.isnan(value) for value in series[s : s + m])
+        and len(set(series[s : s + m])) > 1
+        for s in range(count)
+    ]
+    deviations = [
+        window_deviation([(value - centre) / scale for value in series[s : s + m]])
+        for s in range(count)
+    ]
+    typical = sorted(d for d, ok in zip(deviations, whole) if ok)
+    if not typical:
+        return [False] * max(count, 0)
+    median = (typical[(len(typical) - 1) // 2] + typical[len(typical) // 2]) / 2
+    return [
+        ok and d > flat * median and d > resolution
+        for ok, d in zip(whole, deviations)
+    ]
+
+
+def window_deviation(values: Sequence[float]) -> float:
+    """The population deviation of the values (NaN among them counts as 0)."""
+    filled = [0.0 if math.isnan(value) else value for value in values]
+    mean = add_up(filled) / len(filled)
+    return math.sqrt(add_up((value - mean) ** 2 for value in filled) / len(filled))
+
+
+def distance_profile(
+    query: Sequence[float], series: Sequence[float], usable: Sequence[bool]
+) -> list[float]:
+    """The root mean square difference per point between the z-normalised query and each
+    z-normalised window of the series; inf for windows that are not usable."""
+    m = len(query)
+    shape = znorm(list(query))
+    return [
+        math.sqrt(
+            add_up((a - b) ** 2 for a, b in zip(shape, znorm(list(series[s : s + m])))) / m
+        )
+        if ok
+        else math.inf
+        for s, ok in enumerate(usable)
+    ]
+
+
+def greedy_matches(
+    profiles: Sequence[Sequence[float]], radius: float, exclusion: int, top: int | None
+) -> list[tuple[float, int, int]]:
+    """(distance, series, start) of the matches, best first: in each series the windows within
+    radius, closest first (earlier on a tie), each unless it starts within exclusion points of
+    one taken before; then all series together by distance, series, start, cut to top."""
+    taken: list[tuple[float, int, int]] = []
+    for i, profile in enumerate(profiles):
+        chosen: list[int] = []
+        within = sorted((d, s) for s, d in enumerate(profile) if d <= radius and d < math.inf)
+        for d, start in within:
+            if all(abs(start - other) > exclusion for other in chosen):
+                chosen.append(start)
+                taken.append((d, i, start))
+    taken.sort()
+    return taken if top is None else taken[:top]

@@ -168,6 +168,8 @@ def test_to_frame_has_one_row_per_motif(ragged: list[list[float]]) -> None:
         "support",
         "naed",
         "score",
+        "evidence",
+        "likely",
         "series",
         "best_matches",
         "distances",
@@ -378,7 +380,7 @@ def test_series_mostly_missing_or_without_a_whole_window_hold_no_match() -> None
             {"length": 60},
             "only 1 of the 6 series have the 60 points of length, fewer than the 3",
         ),
-        (np.ones((4, 30)), {}, "without a length, lengths of 32 points and more are proposed"),
+        (np.ones((4, 15)), {}, "without a length, lengths from 8 points to half the median length"),
         (
             np.ones((4, 40)),
             {"mode": "exact", "seglen": 8, "min_len": 6},
@@ -391,11 +393,11 @@ def test_series_mostly_missing_or_without_a_whole_window_hold_no_match() -> None
         ),
         (
             np.random.default_rng(0).normal(size=(6, 300)),
-            {"length": 40, "minsup": 1.0},
-            "no shape is held by 6 of the 6 series (minsup 1) more closely than random shapes",
+            {"length": 40, "minsup": 1.0, "keep": "likely"},
+            "no motif beyond chance: the most evident of the",
         ),
     ],
-    ids=["length too long", "too few long series", "too short to propose", "too few letters",
+    ids=["length too long", "too few long series", "too short to search", "too few letters",
          "no pattern", "nothing beyond chance"],
 )
 def test_an_empty_result_says_why(data: object, options: dict[str, Any], reason: str) -> None:
@@ -440,8 +442,8 @@ class Recorder:
 @pytest.mark.parametrize(
     "options, first",
     [
-        ({"length": 96}, ["length 96: proposing shapes", "length 96: screening"]),
-        ({}, ["proposing motif lengths", "length "]),
+        ({"length": 96}, ["length 96: searching the series", "length 96: searching the shuffled"]),
+        ({}, ["length 8: searching the series", "length "]),
         ({"mode": "exact", "seglen": 8}, ["letters of the series", "mining the letter patterns"]),
     ],
 )
@@ -475,7 +477,7 @@ def test_progress_true_draws_a_bar_that_is_erased(monkeypatch: pytest.MonkeyPatc
     monkeypatch.setattr(zorp_miner.progress.Bar, "DELAY", 0.0)
     zorp_miner.find_motifs(gapped_plants(0)[0], length=96, progress=True)
     drawn = stream.getvalue()
-    assert "zorp-miner: [" in drawn and "length 96: accepting motifs" in drawn
+    assert "zorp-miner: [" in drawn and "length 96: evidence of" in drawn
     assert drawn.endswith("\r") and drawn.rsplit("\r", 2)[-2].strip() == ""
     with pytest.raises(TypeError, match="progress must be True"):
         zorp_miner.find_motifs([[1.0, 2.0]], progress="yes")  # type: ignore[arg-type]

@@ -264,7 +264,7 @@ def test_progress_is_drawn_on_a_terminal_unless_quiet(
         assert drawn == ""
         return
     assert "zorp-miner: [....................] 0/1 reading " in drawn
-    assert "length 96: refining 24 shapes" in drawn
+    assert "length 96: searching the shuffled series" in drawn
     # Erased at the end: the last thing written is a blank line in place.
     assert drawn.endswith("\r") and drawn.rsplit("\r", 2)[-2].strip() == ""
     assert "\n" not in drawn

@@ -408,3 +408,42 @@ def test_without_the_extra_a_cluster_run_says_what_to_install(monkeypatch: pytes
     monkeypatch.delattr(zorp_miner, "_dask", raising=False)
     with pytest.raises(ImportError, match=r"pip install 'zorp_miner\[dask\]'"):
         zorp_miner.find_motifs([[1.0, 2.0, 3.0]], client="tcp://127.0.0.1:1")
+
+
+@pytest.mark.parametrize("radius", [None, 0.9])
+def test_a_search_by_example_on_the_cluster_is_the_search_here(
+    client: Any, planted: list[FloatArray], tmp_path: pathlib.Path, radius: float | None
+) -> None:
+    query = np.repeat([6.0, -6.0, 6.0, -6.0], 24)
+    options: dict[str, Any] = {"max_distance": radius, "exclusion": 24}
+    expected = zorp_miner.find_matches(query, planted, **options)
+    assert len(expected) >= 25
+
+    def same(got: zorp_miner.Matches) -> None:
+        for name in ("series", "starts", "distances", "series_lengths"):
+            assert getattr(got, name).tobytes() == getattr(expected, name).tobytes(), name
+        assert (got.max_distance, got.closest) == (expected.max_distance, expected.closest)
+
+    same(zorp_miner.find_matches(query, delayed_parts(planted), client=client, **options))
+    same(zorp_miner.find_matches(query, planted, client=client, **options))
+    paths = []
+    for i, (a, b) in enumerate(zip(BOUNDS, BOUNDS[1:])):
+        paths.append(str(tmp_path / f"part{i}.json"))
+        pathlib.Path(paths[-1]).write_text(json.dumps([w.tolist() for w in planted[a:b]]))
+    same(zorp_miner.find_matches(query, paths, client=client, **options))
+
+
+def test_the_command_line_searches_files_on_local_workers(
+    planted: list[FloatArray], tmp_path: pathlib.Path, capsys: pytest.CaptureFixture[str]
+) -> None:
+    paths = []
+    for i, (a, b) in enumerate(zip(BOUNDS, BOUNDS[1:])):
+        paths.append(str(tmp_path / f"part{i}.json"))
+        pathlib.Path(paths[-1]).write_text(json.dumps([w.tolist() for w in planted[a:b]]))
+    np.savetxt(tmp_path / "query.csv", np.repeat([6.0, -6.0, 6.0, -6.0], 24)[None], delimiter=",")
+    command = ["match", str(tmp_path / "query.csv"), *paths, "--format", "json"]
+    assert main(command) == 0
+    here = json.loads(capsys.readouterr().out)
+    assert main([*command, "--workers", "2"]) == 0
+    there = json.loads(capsys.readouterr().out)
+    assert here == there and here["file"] == paths and len(here["matches"]) >= 25

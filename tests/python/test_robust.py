@@ -131,10 +131,12 @@ def test_nan_and_constant_stretches_give_finite_results() -> None:
             assert np.all(np.isfinite(series[i][s : s + motif.length]))
 
 
-def test_noise_alone_yields_no_motif() -> None:
+def test_noise_alone_yields_no_likely_motif() -> None:
     rng = np.random.default_rng(2)
     series = [rng.normal(size=400) for _ in range(20)]
-    assert discover(series, length=M, top=3) == []
+    assert discover(series, length=M, top=3, keep="likely") == []
+    found = discover(series, length=M, top=3)
+    assert found and not any(motif.likely for motif in found)
 
 
 @pytest.mark.parametrize(

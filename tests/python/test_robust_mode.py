@@ -50,13 +50,17 @@ def test_the_default_mode_is_robust_and_finds_the_wave_anywhere(
     )
     assert on_wave >= 15
     assert repr(motifs) == f"Motifs({len(motifs)} of {motifs.found} found in 16 series, mode='robust')"
-    assert repr(top) == f"Motif(rank=1, support={top.support}, length=48, score={top.score:.4g})"
+    assert top.likely and top.evidence >= 3
+    assert repr(top) == (
+        f"Motif(rank=1, support={top.support}, length=48, score={top.score:.4g}, "
+        f"evidence={top.evidence:.3g}, likely)"
+    )
 
 
 def test_fields_say_what_the_ranking_used(wave: tuple[Data, list[int], zorp_miner.Motifs]) -> None:
     data, _, motifs = wave
-    scores = [motif.score for motif in motifs]
-    assert scores == sorted(scores)
+    evidences = [motif.evidence for motif in motifs]
+    assert evidences == sorted(evidences, reverse=True)
     core = math.ceil(0.5 * len(data))
     for motif in motifs:
         assert math.isnan(motif.naed)
@@ -78,8 +82,13 @@ def test_fields_say_what_the_ranking_used(wave: tuple[Data, list[int], zorp_mine
             # The distance is the root mean square gap of the z-normalised shapes.
             rms = math.sqrt(float(np.mean((window - motif.representative) ** 2)))
             assert distance == pytest.approx(rms, abs=1e-6)
-        # The score averages the closest ceil(minsup x N) series.
-        assert motif.score == pytest.approx(float(np.mean(np.sort(motif.distances)[:core])))
+        # The score averages the closest ceil(minsup x N) series; the series that hold the
+        # motif are the closest ones.
+        if motif.support >= core:
+            assert motif.score == pytest.approx(float(np.mean(np.sort(motif.distances)[:core])))
+        else:
+            assert not motif.likely and 0 < motif.support
+            assert motif.score >= float(np.mean(motif.distances))
 
 
 def test_results_do_not_depend_on_series_order(
@@ -118,10 +127,12 @@ def test_without_a_length_the_length_found_is_reported() -> None:
     assert top.average_occurrences.shape == (top.support, top.length)
 
 
-def test_noise_alone_yields_no_motif() -> None:
+def test_noise_alone_yields_no_likely_motif() -> None:
     data = np.random.default_rng(2).normal(size=(16, 300))
-    motifs = zorp_miner.find_motifs(data, length=40)
+    motifs = zorp_miner.find_motifs(data, length=40, keep="likely")
     assert len(motifs) == motifs.found == 0
+    marked = zorp_miner.find_motifs(data, length=40)
+    assert len(marked) > 0 and not any(motif.likely for motif in marked)
 
 
 def test_to_dict_and_to_frame_cover_the_robust_fields(
@@ -130,10 +141,11 @@ def test_to_dict_and_to_frame_cover_the_robust_fields(
     _, _, motifs = wave
     result: dict[str, Any] = json.loads(json.dumps(motifs.to_dict(), allow_nan=False))
     assert result["mode"] == "robust"
-    assert result["parameters"] == {"length": 48, "minsup": 0.5, "top": None}
+    assert result["parameters"] == {"length": 48, "minsup": 0.5, "top": None, "keep": "all"}
     first = result["motifs"][0]
     assert first["mode"] == "robust" and first["naed"] is None
     assert first["score"] == motifs[0].score
+    assert first["evidence"] == motifs[0].evidence and first["likely"] is True
     assert first["distances"] == motifs[0].distances.tolist()
     assert first["occurrences"] == {"series": [], "letters": [], "starts": []}
     pytest.importorskip("pandas")
@@ -181,15 +193,15 @@ def test_the_command_runs_the_robust_mode_by_default(capsys: pytest.CaptureFixtu
     assert main([str(EXAMPLE), "--length", "96", "--top", "1"]) == 0
     lines = capsys.readouterr().out.splitlines()
     assert lines[1] == "mode robust, length 96 points, minsup 0.5"
-    assert lines[3].split()[:4] == ["rank", "length", "support", "score"]
-    assert lines[5].split()[:3] == ["1", "96", "40/40"]
+    assert lines[3].split()[:5] == ["rank", "length", "support", "score", "evidence"]
+    assert lines[5].split()[:3] == ["1", "96", "40/40"] and lines[5].split()[5] == "likely"
     assert main([str(EXAMPLE), "--length", "96", "--format", "json"]) == 0
     expected = zorp_miner.find_motifs(zorp_miner.load(EXAMPLE), length=96, top=10).to_dict()
     assert json.loads(capsys.readouterr().out) == {"file": str(EXAMPLE), **expected}
     assert main([str(EXAMPLE), "--length", "96", "--format", "csv"]) == 0
     header, row = capsys.readouterr().out.splitlines()[:2]
     fields = dict(zip(header.split(","), row.split(","), strict=True))
-    assert fields["mode"] == "robust" and fields["naed"] == "nan"
+    assert fields["mode"] == "robust" and fields["naed"] == "nan" and fields["likely"] == "True"
     assert len(fields["distances"].split()) == int(fields["support"]) == 40
 
 
