@@ -4,7 +4,7 @@ import dataclasses
 import math
 import sys
 from collections.abc import Callable
-from typing import TYPE_CHECKING, Literal
+from typing import TYPE_CHECKING
 
 import numpy as np
 
@@ -20,23 +20,19 @@ from ._types import FloatArray, IntArray
 from .files import is_file_list, load
 from .inputs import as_series_set, refuse_missing
 from .params import (
+    MINSUP_DEFAULT,
     ExactParams,
     Keep,
+    Mode,
     RealNumber,
     RobustParams,
     WholeNumber,
-    exact_params,
-    robust_params,
+    checked_params,
 )
 from .results import Motifs
 
 if TYPE_CHECKING:
     from distributed import Client
-
-MODES = ("robust", "exact")
-Mode = Literal["robust", "exact"]
-# The parameters only the exact mode reads, with their defaults there.
-EXACT_DEFAULTS: dict[str, object] = {"alphabet": 7, "min_len": 3, "max_len": 0, "max_overlap": 0.9}
 
 
 def find_motifs(
@@ -44,7 +40,7 @@ def find_motifs(
     *,
     mode: Mode = "robust",
     length: WholeNumber | None = None,
-    minsup: RealNumber = 0.5,
+    minsup: RealNumber = MINSUP_DEFAULT,
     top: WholeNumber | None = None,
     keep: Keep = "all",
     seglen: WholeNumber | None = None,
@@ -275,60 +271,6 @@ def run_parts(parts: Parts, params: RobustParams | ExactParams) -> Motifs:
         store = RobustStore(parts)
         return robust_motifs(store, params)
     return explained(motifs_from_exact(mine_exact_parts(parts, params), parts.lengths, params))
-
-
-def checked_params(
-    mode: object,
-    *,
-    length: object,
-    minsup: object,
-    top: object,
-    seglen: object,
-    alphabet: object,
-    min_len: object,
-    max_len: object,
-    max_overlap: object,
-    keep: object = "all",
-) -> RobustParams | ExactParams:
-    """Check the mode and the parameters it reads; a parameter of the other mode is an error.
-
-    ``None`` stands for "not given" for every parameter but ``top``.
-    """
-    if mode not in MODES:
-        raise ValueError(f"mode must be one of {', '.join(map(repr, MODES))}, got {mode!r}")
-    exact_only = {
-        "seglen": seglen,
-        "alphabet": alphabet,
-        "min_len": min_len,
-        "max_len": max_len,
-        "max_overlap": max_overlap,
-    }
-    if mode == "robust":
-        given = [name for name, value in exact_only.items() if value is not None]
-        if given:
-            raise ValueError(
-                f"{given[0]} is a parameter of the exact mode: pass mode='exact' to use it (the "
-                "robust mode takes length, minsup and top)"
-            )
-        return robust_params(length=length, minsup=minsup, top=top, keep=keep)
-    if keep != "all":
-        raise ValueError(
-            "keep is a parameter of the robust mode, which marks each motif by its evidence; "
-            "the exact mode keeps every pattern frequent enough"
-        )
-    if length is not None:
-        raise ValueError(
-            "length is a parameter of the robust mode; the exact mode's motifs are seglen × "
-            "their letters long"
-        )
-    if seglen is None:
-        raise ValueError("seglen (points per letter) is required in the exact mode")
-    values = {
-        name: EXACT_DEFAULTS[name] if value is None else value
-        for name, value in exact_only.items()
-        if name != "seglen"
-    }
-    return exact_params(seglen=seglen, minsup=minsup, top=top, **values)
 
 
 def run(series: list[FloatArray], params: RobustParams | ExactParams) -> Motifs:
