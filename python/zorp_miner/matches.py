@@ -35,7 +35,7 @@ import numbers
 import sys
 from collections.abc import Callable
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, TypeAlias
+from typing import TYPE_CHECKING
 
 import numpy as np
 
@@ -43,7 +43,7 @@ from . import progress as _progress
 from ._extras import require
 from ._parts import LocalParts, Parts
 from ._sliding import SeriesBank, znormalised
-from ._types import FloatArray, IntArray
+from ._types import FloatArray, IntArray, JSONValue
 from ._version import __version__
 from .inputs import _as_array, _as_floats
 from .params import INT32_MAX, LENGTH_MIN, RealNumber, WholeNumber, _whole
@@ -52,7 +52,6 @@ if TYPE_CHECKING:
     import pandas
     from distributed import Client
 
-JSONValue: TypeAlias = None | bool | int | float | str | list["JSONValue"] | dict[str, "JSONValue"]
 
 # Phase-scrambled copies of the query matched to set the default radius, and the factor of
 # the smallest distance they reach that makes the radius (see the module's description).

@@ -8,21 +8,18 @@ import dataclasses
 import math
 from collections.abc import Iterator, Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, TypeAlias, overload
+from typing import TYPE_CHECKING, Any, overload
 
 import numpy as np
 
 from ._extras import require
 from ._later import LATER, fetched
-from ._types import FloatArray, IntArray
+from ._types import FloatArray, IntArray, JSONValue
 from ._version import __version__
 from .params import ExactParams, RobustParams
 
 if TYPE_CHECKING:
     import pandas
-
-# JSON values: what json.dumps writes without help (NaN is written as null).
-JSONValue: TypeAlias = None | bool | int | float | str | list["JSONValue"] | dict[str, "JSONValue"]
 
 # The columns of to_frame(), in order.
 FRAME_COLUMNS = [
