@@ -8,8 +8,9 @@ as the query and ``exclusion`` the motif's length minus one (``zorp_miner.matche
 does the work for both).
 
 **The default radius** is the motif's own: the largest distance of its best matches
-(``max(motif.distances)``), widened by ``ROUNDING`` for the rounding by which the matching
-kernels may differ. Every series that holds the motif then lists its best match among its
+(``max(motif.distances)``), widened by the rounding by which the matching kernels may differ
+(``ROUNDING`` on the squared distance, 2 (1 - r): a few 1e-5 on a distance near 0, less than
+1e-7 from 0.1 up). Every series that holds the motif then lists its best match among its
 occurrences (the windows are taken closest first, and a series' best match is its closest
 window), and another window is an occurrence when it is as close to the shape as the loosest
 best match the run accepted. A series holds a motif when its best match is closer than the bar
@@ -32,6 +33,7 @@ is an error that says so.
 
 from __future__ import annotations
 
+import math
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING
@@ -50,8 +52,9 @@ if TYPE_CHECKING:
 
     from .results import Motif, Motifs
 
-# The default radius is widened by this much: a best match found by one matching kernel may
-# come out this far from its distance in another (rounding of sums over the window).
+# The default radius is widened by this much on the squared distance 2 (1 - r): a best match
+# found by one matching kernel may come out about this far from its correlation in another
+# (rounding of sums over the window); near 0, sqrt magnifies it, hence on the square.
 ROUNDING = 1e-9
 # The columns of Occurrences.to_frame() and of the command line's --format csv, in order.
 MATCH_COLUMNS = ["rank", "series", "start", "length", "distance"]
@@ -167,8 +170,10 @@ def _freeze(result: object, field: str, dtype: type[np.generic]) -> None:
 
 def default_radius(motif: Motif) -> float:
     """The radius a robust motif's occurrences are searched with by default: the largest
-    distance of its best matches, plus ROUNDING (see the module's description)."""
-    return float(motif.distances.max(initial=0.0)) + ROUNDING
+    distance of its best matches, its square widened by ROUNDING (see the module's
+    description)."""
+    largest = float(motif.distances.max(initial=0.0))
+    return math.sqrt(largest * largest + ROUNDING)
 
 
 def motif_occurrences(
@@ -196,7 +201,11 @@ def motifs_occurrences(
 ) -> Occurrences:
     """The occurrences of every motif of a robust run in data (see :meth:`Motifs.occurrences`)."""
     if motifs.mode != "robust":
-        refuse_exact(motifs)
+        raise ValueError(
+            "the motifs were found by the exact mode: their occurrences are their patterns', "
+            "in each motif's occurrence_series and occurrence_starts (points); occurrences "
+            "within a radius are searched for robust motifs (find_motifs(data), the default mode)"
+        )
     radius = _radius(max_distance)
     found = _searched(list(motifs), data, radius, motifs.series_lengths, client, progress)
     return occurrences_table(list(motifs), found)

@@ -286,7 +286,7 @@ class Motif:
             takes.
         max_distance : float, optional
             The radius, on the scale of ``distances`` (0 up, ``math.inf`` for every window).
-            By default the largest of ``distances`` (plus 1e-9 for rounding): each series that
+            By default the largest of ``distances`` (widened by a rounding margin): each series that
             holds the motif lists its best match, and another window occurs when it is as close
             as the loosest best match.
         client : dask.distributed.Client or str, optional
