@@ -327,7 +327,9 @@ def _check_data(motifs: list[Motif], found: IntArray, lengths: IntArray | None) 
     for motif in motifs:
         for series, start in zip(motif.series.tolist(), motif.best_matches.tolist()):
             if series >= len(found) or start + motif.length > found[series]:
-                have = "no series" if series >= len(found) else f"a series of {found[series]} points"
+                have = (
+                    "no series" if series >= len(found) else f"a series of {found[series]} points"
+                )
                 raise ValueError(
                     f"motif {motif.rank} matches series {series} at {start} for {motif.length} "
                     f"points, and data has {have} there: pass the data the motif was found in"

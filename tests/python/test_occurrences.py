@@ -33,7 +33,8 @@ def walks_with_plants(seed: int) -> tuple[Data, int]:
     """A few random walks, a noisy bump planted 0 to 3 times in each and a short gap of
     missing points in one; the shape's length."""
     rng = np.random.default_rng(seed)
-    count, points, m = int(rng.integers(3, 7)), int(rng.integers(200, 420)), int(rng.integers(16, 40))
+    count, points = int(rng.integers(3, 7)), int(rng.integers(200, 420))
+    m = int(rng.integers(16, 40))
     data = np.cumsum(rng.normal(size=(count, points)), axis=1)
     shape = 8.0 * np.sin(np.linspace(0.0, 2.0 * np.pi, m)) ** 3
     for row in data:
@@ -139,7 +140,8 @@ def test_what_occurrences_refuse() -> None:
     motifs = zorp_miner.find_motifs(data, length=m, top=2)
     with pytest.raises(ValueError, match="series 1 of data has 99 points, the motifs were found"):
         motifs.occurrences([data[0], data[1][:99], *data[2:]])
-    with pytest.raises(ValueError, match=f"data holds 2 series, the motifs were found in {len(data)}"):
+    held = f"data holds 2 series, the motifs were found in {len(data)}"
+    with pytest.raises(ValueError, match=held):
         motifs.occurrences(data[:2])
     with pytest.raises(ValueError, match="max_distance must be a number of 0 or more"):
         motifs[0].occurrences(data, max_distance=-0.1)
