@@ -588,7 +588,7 @@ def csv_text(motifs: Motifs, found: Occurrences | None = None) -> str:
             writer.writerow(row)
         return buffer.getvalue()
     for motif in motifs:
-        refuse_robust(motif)
+        _refuse_robust(motif)
         for series, start in zip(
             motif.occurrence_series.tolist(), motif.occurrence_starts.tolist(), strict=True
         ):
@@ -596,7 +596,7 @@ def csv_text(motifs: Motifs, found: Occurrences | None = None) -> str:
     return buffer.getvalue()
 
 
-def refuse_robust(motif: Motif) -> None:
+def _refuse_robust(motif: Motif) -> None:
     """A robust motif's occurrences are searched in the data: csv_text needs them given."""
     if motif.mode == "robust":
         raise ValueError(
