@@ -15,7 +15,7 @@ occurrences (the windows are taken closest first, and a series' best match is it
 window), and another window is an occurrence when it is as close to the shape as the loosest
 best match the run accepted. A series holds a motif when its best match is closer than the bar
 the run draws from shuffled series, which is above every best match kept, so a series that
-does not hold the motif rarely has an occurrence. It needs no pass over the data beyond the
+does not hold the motif has no occurrence. It needs no pass over the data beyond the
 search itself (the chance radius of ``find_matches`` costs one more pass per motif). The
 largest rather than a quantile: a quantile would leave out the best matches beyond it, and
 the motif's occurrences would miss windows the motif itself is made of.

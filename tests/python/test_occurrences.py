@@ -74,6 +74,8 @@ def test_occurrences_are_every_window_within_the_radius_none_overlapping(
                     for other in held
                 ), (motif.rank, s, start)
         if radius is None:
+            # Only series that hold the motif: the others' best matches are beyond the radius.
+            assert set(found.series.tolist()) <= set(motif.series.tolist())
             for s, best, distance in zip(motif.series, motif.best_matches, motif.distances):
                 taken = found.starts[found.series == s].tolist()
                 # The series' best match, or a window as close over it (a tie up to rounding).
