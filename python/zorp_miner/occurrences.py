@@ -1,7 +1,7 @@
 """Every occurrence of a robust motif: each window of every series within a radius of its shape.
 
 A robust motif keeps one best match per series (``Motif.best_matches``); a shape that occurs
-five times in a series is there five times. Its *occurrences* are every window of every series
+five times in a series is reported there once. Its *occurrences* are every window of every series
 whose distance to the motif's ``representative`` is within a radius, no two of a series
 overlapping: the search by example of :func:`zorp_miner.find_matches` with the representative
 as the query and ``exclusion`` the motif's length minus one (``zorp_miner.matches.search``
@@ -9,8 +9,8 @@ does the work for both).
 
 **The default radius** is the motif's own: the largest distance of its best matches
 (``max(motif.distances)``), widened by the rounding by which the matching kernels may differ
-(``ROUNDING`` on the squared distance, 2 (1 - r): a few 1e-5 on a distance near 0, less than
-1e-7 from 0.1 up). Every series that holds the motif then lists its best match among its
+(``ROUNDING`` on the squared distance, 2 (1 - r): about 3e-5 on a distance near 0, less than
+1e-8 from 0.1 up). Every series that holds the motif then lists its best match among its
 occurrences (the windows are taken closest first, and a series' best match is its closest
 window), and another window is an occurrence when it is as close to the shape as the loosest
 best match the run accepted. A series holds a motif when its best match is closer than the bar
