@@ -45,6 +45,7 @@ from ._extras import require
 from ._parts import LocalParts, Parts
 from .inputs import FloatArray
 from .matches import IntArray, JSONValue, Matches, _radius, search
+from .params import RealNumber
 
 if TYPE_CHECKING:
     import pandas
@@ -180,7 +181,7 @@ def motif_occurrences(
     motif: Motif,
     data: object,
     *,
-    max_distance: float | None = None,
+    max_distance: RealNumber | None = None,
     client: Client | str | None = None,
     progress: bool | Callable[[_progress.Step], object] | None = None,
 ) -> Matches:
@@ -195,7 +196,7 @@ def motifs_occurrences(
     motifs: Motifs,
     data: object,
     *,
-    max_distance: float | None = None,
+    max_distance: RealNumber | None = None,
     client: Client | str | None = None,
     progress: bool | Callable[[_progress.Step], object] | None = None,
 ) -> Occurrences:

@@ -21,7 +21,7 @@ from ._parts import LaterRows
 from ._robust import Found, RobustStore, as_store
 from ._sliding import znormalised
 from ._version import __version__
-from .params import ExactParams, RobustParams
+from .params import ExactParams, RealNumber, RobustParams
 
 if TYPE_CHECKING:
     import pandas
@@ -270,7 +270,7 @@ class Motif:
         self,
         data: object,
         *,
-        max_distance: float | None = None,
+        max_distance: RealNumber | None = None,
         client: "Client | str | None" = None,
         progress: "bool | Callable[[_progress.Step], object] | None" = None,
     ) -> "Matches":
@@ -469,7 +469,7 @@ class Motifs(Sequence[Motif]):
         self,
         data: object,
         *,
-        max_distance: float | None = None,
+        max_distance: RealNumber | None = None,
         client: "Client | str | None" = None,
         progress: "bool | Callable[[_progress.Step], object] | None" = None,
     ) -> "Occurrences":
@@ -510,7 +510,7 @@ class Motifs(Sequence[Motif]):
         self,
         data: object,
         *,
-        max_distance: float | None = None,
+        max_distance: RealNumber | None = None,
         client: "Client | str | None" = None,
         progress: "bool | Callable[[_progress.Step], object] | None" = None,
     ) -> "pandas.DataFrame":
