@@ -6,7 +6,7 @@ and convert to JSON-ready dicts and to pandas data frames.
 
 import dataclasses
 import math
-from collections.abc import Iterator, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, overload
 
@@ -16,10 +16,15 @@ from ._extras import require
 from ._later import LATER, fetched
 from ._types import FloatArray, IntArray, JSONValue
 from ._version import __version__
-from .params import ExactParams, RobustParams
+from .params import ExactParams, RealNumber, RobustParams
 
 if TYPE_CHECKING:
     import pandas
+    from distributed import Client
+
+    from . import progress as _progress
+    from .matches import Matches
+    from .occurrences import Occurrences
 
 # The columns of to_frame(), in order.
 FRAME_COLUMNS = [
@@ -251,6 +256,54 @@ class Motif:
             "representative": _json_floats(self.representative),
         }
 
+    def occurrences(
+        self,
+        data: object,
+        *,
+        max_distance: RealNumber | None = None,
+        client: "Client | str | None" = None,
+        progress: "bool | Callable[[_progress.Step], object] | None" = None,
+    ) -> "Matches":
+        """Every occurrence of this robust motif in data: each window of every series within
+        ``max_distance`` of ``representative``, no two of a series overlapping, closest first.
+
+        Searched on request, not kept: a pass over data (``zorp_miner.occurrences``).
+
+        Parameters
+        ----------
+        data : array-like, list of array-likes, pandas DataFrame, files or Dask input
+            The data the motif was found in, in any form :func:`zorp_miner.find_motifs`
+            takes.
+        max_distance : float, optional
+            The radius, on the scale of ``distances`` (0 up, ``math.inf`` for every window).
+            By default the largest of ``distances`` (widened by a rounding margin): each series that
+            holds the motif lists its best match, and another window occurs when it is as close
+            as the loosest best match.
+        client : dask.distributed.Client or str, optional
+            Search on this Dask cluster, as :func:`zorp_miner.find_matches` does.
+        progress : bool or callable, optional
+            Report the steps, as :func:`zorp_miner.find_motifs` does.
+
+        Returns
+        -------
+        Matches
+            As :func:`zorp_miner.find_matches` returns: ``series``, ``starts`` (points) and
+            ``distances`` of the occurrences, the radius used (``max_distance``), ``to_frame()``
+            and ``to_dict()``; :func:`zorp_miner.plot_search` draws it.
+
+        Raises
+        ------
+        ValueError
+            For a motif of the exact mode (its occurrences are in ``occurrence_series`` and
+            ``occurrence_starts``), data without the series and best matches the motif was
+            found in, or a negative ``max_distance``.
+        """
+        from .occurrences import motif_occurrences
+
+        return motif_occurrences(
+            self, data, max_distance=max_distance, client=client, progress=progress
+        )
+
     def to_frame(self) -> "pandas.DataFrame":
         """This motif as a one-row pandas DataFrame, with the columns of
         :meth:`Motifs.to_frame`. Needs pandas (``pip install 'zorp_miner[pandas]'``)."""
@@ -368,6 +421,64 @@ class Motifs(Sequence[Motif]):
             in points), ``distances`` (float64 arrays) and ``occurrences`` (their count).
         """
         return _frame(self.motifs)
+
+    def occurrences(
+        self,
+        data: object,
+        *,
+        max_distance: RealNumber | None = None,
+        client: "Client | str | None" = None,
+        progress: "bool | Callable[[_progress.Step], object] | None" = None,
+    ) -> "Occurrences":
+        """Every occurrence of every motif of a robust run in data, searched on request (a
+        pass over data per motif, the data read once): :meth:`Motif.occurrences` of each, in
+        one table.
+
+        Parameters
+        ----------
+        data : array-like, list of array-likes, pandas DataFrame, files or Dask input
+            The data the motifs were found in: the same series, of the same lengths (points).
+        max_distance : float, optional
+            One radius for every motif; by default each motif's own (see
+            :meth:`Motif.occurrences`).
+        client, progress
+            As :meth:`Motif.occurrences`.
+
+        Returns
+        -------
+        zorp_miner.occurrences.Occurrences
+            Arrays ``ranks``, ``series``, ``starts`` (points), ``lengths`` (points) and
+            ``distances``, one item per occurrence, by motif then closest first; the radius of
+            each motif (``max_distances``); ``to_dict()`` and ``to_frame()``.
+
+        Raises
+        ------
+        ValueError
+            For motifs of the exact mode, data of other series than the run's, or a negative
+            ``max_distance``.
+        """
+        from .occurrences import motifs_occurrences
+
+        return motifs_occurrences(
+            self, data, max_distance=max_distance, client=client, progress=progress
+        )
+
+    def matches_frame(
+        self,
+        data: object,
+        *,
+        max_distance: RealNumber | None = None,
+        client: "Client | str | None" = None,
+        progress: "bool | Callable[[_progress.Step], object] | None" = None,
+    ) -> "pandas.DataFrame":
+        """Every occurrence of every motif, one row each: ``self.occurrences(data,
+        ...).to_frame()``, columns ``rank``, ``series``, ``start`` (points), ``length``
+        (points) and ``distance``. Needs pandas (``pip install 'zorp_miner[pandas]'``); the
+        arguments are those of :meth:`occurrences`."""
+        require("pandas", "matches_frame()")
+        return self.occurrences(
+            data, max_distance=max_distance, client=client, progress=progress
+        ).to_frame()
 
 
 def _frame(motifs: Sequence[Motif]) -> "pandas.DataFrame":

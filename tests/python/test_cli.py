@@ -50,7 +50,7 @@ def test_table_is_the_ranked_summary(capsys: pytest.CaptureFixture[str]) -> None
     assert lines[-1].startswith("5 motifs found in ") and lines[-1].endswith("the best 3 shown.")
 
 
-def test_json_is_the_full_result_and_csv_one_row_per_motif(
+def test_json_is_the_full_result_and_csv_every_occurrence(
     capsys: pytest.CaptureFixture[str]
 ) -> None:
     # Held as Any: the test reaches into the motifs it knows the result holds.
@@ -62,11 +62,13 @@ def test_json_is_the_full_result_and_csv_one_row_per_motif(
     # Written a motif at a time, the same text as the whole dict dumped at once.
     assert out == json.dumps({"file": str(EXAMPLE), **expected}) + "\n"
     assert main([*PLANTED, "--top", "2", "--format", "csv"]) == 0
-    rows = list(csv.DictReader(io.StringIO(capsys.readouterr().out)))
-    assert [row["pattern"] for row in rows] == [m["pattern"] for m in expected["motifs"][:2]]
-    first = expected["motifs"][0]
-    assert rows[0]["best_matches"].split() == [str(b) for b in first["best_matches"]]
-    assert float(rows[0]["naed"]) == first["naed"]
+    rows = list(csv.reader(io.StringIO(capsys.readouterr().out)))
+    # The exact mode's occurrences are its patterns', without a distance of their own.
+    assert rows == [["rank", "series", "start", "length", "distance"]] + [
+        [str(m["rank"]), str(s), str(start), str(m["length"]), ""]
+        for m in expected["motifs"][:2]
+        for s, start in zip(m["occurrences"]["series"], m["occurrences"]["starts"], strict=True)
+    ]
 
 
 def test_plot_writes_one_png(tmp_path: pathlib.Path, capsys: pytest.CaptureFixture[str]) -> None:

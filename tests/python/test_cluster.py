@@ -465,3 +465,26 @@ def test_the_command_line_searches_files_on_local_workers(
     assert main([*command, "--workers", "2"]) == 0
     there = json.loads(capsys.readouterr().out)
     assert here == there and here["file"] == paths and len(here["matches"]) >= 25
+
+
+def test_occurrences_on_the_cluster_are_the_search_here(
+    client: Any,
+    planted: list[FloatArray],
+    tmp_path: pathlib.Path,
+    capsys: pytest.CaptureFixture[str],
+) -> None:
+    motifs = zorp_miner.find_motifs(planted, length=96, top=2)
+    expected = motifs.occurrences(planted)
+    got = motifs.occurrences(delayed_parts(planted), client=client)
+    for name in ("ranks", "series", "starts", "lengths", "distances", "max_distances"):
+        assert getattr(got, name).tobytes() == getattr(expected, name).tobytes(), name
+    # The command line writes them from the cluster's parts, as from the files read here.
+    paths = []
+    for i, (a, b) in enumerate(zip(BOUNDS, BOUNDS[1:])):
+        paths.append(str(tmp_path / f"part{i}.json"))
+        pathlib.Path(paths[-1]).write_text(json.dumps([w.tolist() for w in planted[a:b]]))
+    command = [*paths, "--length", "96", "--top", "2", "--format", "csv"]
+    assert main(command) == 0
+    here = capsys.readouterr().out
+    assert main([*command, "--workers", "2"]) == 0
+    assert capsys.readouterr().out == here and len(here.splitlines()) == len(expected) + 1
