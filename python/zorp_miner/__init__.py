@@ -6,14 +6,14 @@ UCR ``.tsv``, JSON, ``.npy`` and ``.npz`` files; :func:`plot_motif` and :func:`p
 draw results (matplotlib, the ``plot`` extra); ``zorp-miner`` (or ``python -m zorp_miner``)
 runs it all from the command line. Two modes: "robust" (the default) finds shapes wherever
 they sit in each series; "exact" mines letter patterns that recur letter for letter. The native
-modules underneath are ``_zorp_cpp`` (the exact mode) and ``zorp_miner._native`` (the robust
-mode's kernels).
+module underneath is ``zorp_miner._native`` (the robust mode's kernels and the exact mode's
+steps); ``_zorp_cpp``, beside the package, runs the exact mode's whole pipeline in one call.
 
 Importing this package imports numpy and the native modules only: pandas and matplotlib are
 imported by the functions that need them.
 """
 
-from ._errors import ClusterError, RunRefused
+from ._errors import ClusterError, LoadError, RunRefused
 from ._version import __version__
 from .api import find_motifs
 from .files import load
@@ -26,6 +26,7 @@ from .results import Motif, Motifs
 __all__ = [
     "ClusterError",
     "ExactParams",
+    "LoadError",
     "Matches",
     "Motif",
     "Motifs",

@@ -25,10 +25,22 @@ from ._extras import require
 from ._interface import COMMAND_LINE
 from ._parts import LocalParts, Parts
 from ._version import __version__
-from .api import MODES, checked_params, run, run_parts
+from .api import run, run_parts
 from .files import FORMATS, MAX_JSON_BYTES, MAX_LINE_BYTES, load
 from .inputs import refuse_missing
-from .params import ALPHABET_MAX, ALPHABET_MIN, KEEPS, LENGTH_MIN, ExactParams, RobustParams
+from .params import (
+    ALPHABET_MAX,
+    ALPHABET_MIN,
+    EXACT_DEFAULTS,
+    KEEPS,
+    LENGTH_MIN,
+    MINSUP_DEFAULT,
+    MODES,
+    ExactParams,
+    OtherModeError,
+    RobustParams,
+    checked_params,
+)
 from .occurrences import MATCH_COLUMNS, Occurrences, occurrences_in_parts
 from .results import Motif, Motifs
 
@@ -174,9 +186,10 @@ def parser() -> argparse.ArgumentParser:
     run.add_argument(
         "--minsup",
         type=float,
-        default=0.5,
+        default=MINSUP_DEFAULT,
         metavar="F",
-        help="fraction of the series that must hold a motif, above 0 and at most 1 (default: 0.5)",
+        help="fraction of the series that must hold a motif, above 0 and at most 1 "
+        f"(default: {MINSUP_DEFAULT})",
     )
     run.add_argument(
         "--seglen",
@@ -190,26 +203,29 @@ def parser() -> argparse.ArgumentParser:
         "--alphabet",
         type=int,
         metavar="N",
-        help=f"exact mode: letters, {ALPHABET_MIN} to {ALPHABET_MAX} (default: 7)",
+        help=f"exact mode: letters, {ALPHABET_MIN} to {ALPHABET_MAX} "
+        f"(default: {EXACT_DEFAULTS['alphabet']})",
     )
     run.add_argument(
         "--min-len",
         type=int,
         metavar="N",
-        help="exact mode: shortest pattern kept, in letters (default: 3)",
+        help="exact mode: shortest pattern kept, in letters "
+        f"(default: {EXACT_DEFAULTS['min_len']})",
     )
     run.add_argument(
         "--max-len",
         type=int,
         metavar="N",
-        help="exact mode: longest pattern searched, in letters; 0 for no limit (default: 0)",
+        help="exact mode: longest pattern searched, in letters; 0 for no limit "
+        f"(default: {EXACT_DEFAULTS['max_len']})",
     )
     run.add_argument(
         "--max-overlap",
         type=float,
         metavar="F",
         help="exact mode: drop a pattern whose longest common subsequence with a longer kept "
-        "one covers more than this share of it, 0 to 1 (default: 0.9)",
+        f"one covers more than this share of it, 0 to 1 (default: {EXACT_DEFAULTS['max_overlap']})",
     )
     out = cli.add_argument_group("output")
     out.add_argument(
@@ -339,35 +355,21 @@ def _run(args: argparse.Namespace) -> int:
             "--plot draws the series here, which a cluster run never reads: leave out "
             "--plot, or --scheduler and --workers"
         )
-    exact_options = {
-        "--seglen": args.seglen,
-        "--alphabet": args.alphabet,
-        "--min-len": args.min_len,
-        "--max-len": args.max_len,
-        "--max-overlap": args.max_overlap,
-    }
-    if args.mode == "robust":
-        given = [option for option, value in exact_options.items() if value is not None]
-        if given:
-            raise UsageError(f"{given[0]} is an option of the exact mode: add --mode exact")
-    elif args.length is not None:
-        raise UsageError("--length is an option of the robust mode (the default --mode)")
-    elif args.keep != "all":
-        raise UsageError("--keep is an option of the robust mode (the default --mode)")
-    elif args.seglen is None:
-        raise UsageError("--mode exact needs --seglen, the points per letter")
-    params = checked_params(
-        args.mode,
-        length=args.length,
-        minsup=args.minsup,
-        top=args.top or None,
-        keep=args.keep,
-        seglen=args.seglen,
-        alphabet=args.alphabet,
-        min_len=args.min_len,
-        max_len=args.max_len,
-        max_overlap=args.max_overlap,
-    )
+    try:
+        params = checked_params(
+            args.mode,
+            length=args.length,
+            minsup=args.minsup,
+            top=args.top or None,
+            keep=args.keep,
+            seglen=args.seglen,
+            alphabet=args.alphabet,
+            min_len=args.min_len,
+            max_len=args.max_len,
+            max_overlap=args.max_overlap,
+        )
+    except OtherModeError as error:
+        raise UsageError(str(error)) from None
     if args.plot is not None:
         require("matplotlib", "--plot")
         if not args.plot.parent.is_dir():

@@ -43,8 +43,8 @@ import numpy as np
 from . import progress as _progress
 from ._extras import require
 from ._parts import LocalParts, Parts
-from .inputs import FloatArray
-from .matches import IntArray, JSONValue, Matches, _radius, search
+from ._types import FloatArray, IntArray, JSONValue
+from .matches import Matches, _radius, search
 from .params import RealNumber
 
 if TYPE_CHECKING:

@@ -15,6 +15,7 @@ import pytest
 
 import zorp_miner
 import zorp_miner.api
+from zorp_miner._interface import COMMAND_LINE
 from zorp_miner.cli import main, parser
 
 EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "planted.json"
@@ -93,12 +94,12 @@ def test_plot_writes_one_png(tmp_path: pathlib.Path, capsys: pytest.CaptureFixtu
         (
             [EXAMPLE, "--seglen", "8"],
             2,
-            "zorp-miner: error: --seglen is an option of the exact mode: add --mode exact",
+            "zorp-miner: error: --seglen is a parameter of the exact mode: pass --mode exact",
         ),
         (
             [EXAMPLE, "--mode", "exact", "--seglen", "8", "--length", "96"],
             2,
-            "zorp-miner: error: --length is an option of the robust mode",
+            "zorp-miner: error: --length is a parameter of the robust mode",
         ),
         (
             [EXAMPLE, "--length", "3"],
@@ -155,6 +156,34 @@ def test_errors_are_one_line_with_the_documented_status(
     assert done.stdout == "" if status == 2 else done.stdout.endswith("max_overlap 0.9\n\n")
     assert done.stderr.startswith(message.format(tmp=tmp_path))
     assert done.stderr.count("\n") == 1 and "Traceback" not in done.stderr
+
+
+@pytest.mark.parametrize(
+    "kwargs, args",
+    [
+        ({"seglen": 8}, ["--seglen", "8"]),
+        ({"alphabet": 5, "max_len": 9}, ["--alphabet", "5", "--max-len", "9"]),
+        ({"mode": "exact", "seglen": 8, "length": 96}, ["--mode", "exact", "--seglen", "8", "--length", "96"]),
+        ({"mode": "exact", "seglen": 8, "keep": "likely"}, ["--mode", "exact", "--seglen", "8", "--keep", "likely"]),
+        ({"mode": "exact"}, ["--mode", "exact"]),
+    ],
+)
+def test_a_parameter_of_the_other_mode_is_refused_alike_from_python_and_the_command_line(
+    capsys: pytest.CaptureFixture[str], kwargs: dict[str, Any], args: list[str]
+) -> None:
+    # One rule words both refusals; each interface spells the options its own way.
+    token = COMMAND_LINE.set(True)
+    try:
+        with pytest.raises(ValueError) as spelled_as_flags:
+            zorp_miner.find_motifs([[1.0] * 50] * 2, **kwargs)
+    finally:
+        COMMAND_LINE.reset(token)
+    with pytest.raises(ValueError) as raised:
+        zorp_miner.find_motifs([[1.0] * 50] * 2, **kwargs)
+    assert main([str(EXAMPLE), *args]) == 2
+    expected = f"zorp-miner: error: {spelled_as_flags.value} (see zorp-miner --help)\n"
+    assert capsys.readouterr().err == expected
+    assert "--" in str(spelled_as_flags.value) and "--" not in str(raised.value)
 
 
 def test_help_explains_every_option_with_its_default() -> None:

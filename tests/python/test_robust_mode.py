@@ -166,7 +166,7 @@ def test_to_dict_and_to_frame_cover_the_robust_fields(
         ({"seglen": 8}, ValueError, "seglen is a parameter of the exact mode: pass mode='exact'"),
         ({"max_overlap": 0.5}, ValueError, "max_overlap is a parameter of the exact mode"),
         ({"mode": "exact", "length": 40, "seglen": 8}, ValueError, "length is a parameter of"),
-        ({"mode": "exact"}, ValueError, "seglen (points per letter) is required in the exact"),
+        ({"mode": "exact"}, ValueError, "mode='exact' needs seglen, the points per letter"),
     ],
 )
 def test_parameters_of_each_mode_are_checked_before_the_input_is_read(
