@@ -331,6 +331,14 @@ class Motifs(Sequence[Motif]):
     reason : str
         Why the run found no motif, in one line ("length 500 is at or above the length of
         every series ..."), with what to change; "" when it found some.
+    within : bool
+        Whether the motifs were found within each series (see :mod:`zorp_miner.within`): each
+        motif then lies in one series, ``series`` repeats it for each occurrence,
+        ``best_matches`` are its occurrences (the closest pair first) and ``score`` the pair's
+        distance.
+    exclusion : int or None
+        Within each series: no two windows of a motif start within this many points of each
+        other. None otherwise.
     """
 
     motifs: tuple[Motif, ...]
@@ -339,6 +347,8 @@ class Motifs(Sequence[Motif]):
     mode: str
     params: RobustParams | ExactParams
     reason: str = ""
+    within: bool = False
+    exclusion: int | None = None
 
     def __post_init__(self) -> None:
         lengths = np.array(self.series_lengths, dtype=np.int64)
@@ -373,9 +383,10 @@ class Motifs(Sequence[Motif]):
 
     def __repr__(self) -> str:
         why = f": {self.reason}" if self.reason else ""
+        where = f", within each, exclusion={self.exclusion}" if self.within else ""
         return (
             f"Motifs({len(self)} of {self.found} found in {self.series_count} series, "
-            f"mode={self.mode!r}{why})"
+            f"mode={self.mode!r}{where}{why})"
         )
 
     def to_dict(self) -> dict[str, JSONValue]:
@@ -385,11 +396,14 @@ class Motifs(Sequence[Motif]):
         -------
         dict
             ``zorp_miner`` (the version), ``mode``, ``parameters`` (the tuning values by
-            name), ``series`` (``count`` and ``lengths`` in points), ``found`` (motifs before
+            name; ``within`` and ``exclusion`` in points too for motifs found within each
+            series), ``series`` (``count`` and ``lengths`` in points), ``found`` (motifs before
             the cut to ``top``), ``reason`` (why none was found, None when some were) and
             ``motifs`` (:meth:`Motif.to_dict` of each, best first).
         """
         parameters: dict[str, JSONValue] = dict(self.params.to_dict())
+        if self.within:
+            parameters.update(within=True, exclusion=self.exclusion)
         return {
             "zorp_miner": __version__,
             "mode": self.mode,

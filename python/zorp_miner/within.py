@@ -1,0 +1,521 @@
+"""Motifs within one long series: groups of windows of the same series that share a shape.
+
+A *pair* is two windows of one series whose starts are more than the exclusion zone apart (by
+default ceil(m / 2) points for windows of m points, ``EXCLUSION_SHARE``): a window and its own
+shift by a few points are trivially alike and never make a pair. The distance of two windows
+is the robust mode's, sqrt(2 (1 - r)) with r their Pearson correlation (``zorp_miner._sliding``).
+
+**Finding the closest pair without comparing every window with every other.** All pairs of n
+windows are about n^2 / 2 distances. Instead:
+
+1. *Proposal.* Every window is reduced to the means of ``SEGMENTS`` segments of its z-normalised
+   values, each weighted by the square root of its share of the window: the distance of two
+   such reductions is at most the distance of the windows (Cauchy-Schwarz per segment). The
+   reductions are projected on a few random directions and cut into cells of half a projection's
+   spread, ``TABLES`` times or more (``CUT_WINDOWS`` / windows times, at most ``MOST_TABLES``)
+   with fresh directions and offsets; windows that fall in one cell
+   (in a random order within it, so that a window's trivial shifts do not crowd out its
+   partners) are compared with their next ``NEIGHBOURS``, and pairs closer than the exclusion
+   zone are dropped. The closest pairs by reduced distance are proposals.
+2. *Along the diagonal.* A proposal (a, b) stands for the pairs (a + k, b + j + k) of its
+   neighbourhood, k within the exclusion zone and |j| up to ``NEAR_DIAGONALS``: their exact
+   distances come from one sliding sum per diagonal, and the closest of each diagonal are the
+   candidates.
+3. *Verified.* For the ``VERIFIED`` closest pairs, both windows are matched against every window
+   of the series by sliding distance (the robust mode's kernels): each window's exact nearest
+   window beyond the exclusion zone. The closest of these is the motif's pair, and its distance
+   is computed directly from the two windows.
+
+The pair is therefore exactly as close as reported, and no window of the verified ones has a
+closer partner; that no other pair is closer rests on the proposal step, which finds a pair
+whose distance is small next to the series' typical distances with a probability close to 1
+(a planted shape's copies have many pairs, of which one proposal is enough).
+
+**A motif** is its pair and every other window of the series whose distance to the motif's
+shape (the mean of the pair's z-normalised windows) is within chance's radius: the smallest
+distance that shape reaches in the series with its segments shuffled (``zorp_miner._evidence``,
+``NULL_DRAWS`` shuffles), taken closest first, no two starting within the exclusion zone of each
+other. The next motif is the closest pair of the windows left, those within the exclusion zone
+of a motif's windows excluded. Windows holding a missing point (NaN), and flat ones, never
+match.
+
+**Evidence.** The same search finds the closest pair of each of ``NULL_DRAWS`` shuffles of the
+series (segments of ceil(m / 4) points, joined as the series' memory would join them: see
+``zorp_miner._evidence``). A motif's evidence is how far its pair's distance lies below the
+mean of those chance pairs, in their standard deviations; it is likely from 3 (the robust
+mode's mark) on.
+"""
+
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass
+
+import numpy as np
+import numpy.typing as npt
+
+from . import progress as _progress
+from ._evidence import content_key, segment_points, shuffled
+from ._interface import option
+from ._robust import LIKELY, _name
+from ._sliding import FloatArray, SeriesBank, window_sums, znormalised
+from .params import LENGTH_MIN, RobustParams
+from .results import Motif, Motifs
+
+IntArray = npt.NDArray[np.int64]
+BoolArray = npt.NDArray[np.bool_]
+
+EXCLUSION_SHARE = 0.5  # the default exclusion zone: ceil(this x m) points
+MOST_MOTIFS = 10  # motifs per series when no top is given
+SEGMENTS = 8  # segment means per window in the proposal step
+TABLES = 12  # random cuttings of the reduced windows into cells, at least
+CUT_WINDOWS = 400_000  # and more for shorter series: windows x cuttings, up to MOST_TABLES
+MOST_TABLES = 128
+NEIGHBOURS = 8  # windows compared with each window in each cutting (the next ones in its cell)
+CELL_WINDOWS = 16  # the cells' size aimed at (mean windows per cell seen from a window)
+KEPT = 4096  # the closest proposals kept from each cutting
+PROPOSALS = 256  # distinct proposals followed along their diagonal
+NEAR_DIAGONALS = 3  # and along the diagonals this close to theirs (offsets b - a, points)
+VERIFIED = 8  # closest pairs whose windows are matched against the whole series, per motif
+NULL_DRAWS = 5  # shuffles of the series: chance's closest pairs and radius
+SEED = 20261208
+
+
+def default_exclusion(m: int) -> int:
+    """The exclusion zone for windows of m points: ceil(m / 2) points."""
+    return math.ceil(EXCLUSION_SHARE * m)
+
+
+def pair_distance(values: FloatArray, a: int, b: int, m: int) -> float:
+    """The distance sqrt(2 (1 - r)) of the windows of m points at a and b, computed directly;
+    +inf when either holds a NaN or is flat."""
+    first, second = values[a : a + m], values[b : b + m]
+    if not (np.isfinite(first).all() and np.isfinite(second).all()):
+        return math.inf
+    za, zb = znormalised(first), znormalised(second)
+    if not (za.any() and zb.any()):
+        return math.inf
+    r = float(np.clip(np.mean(za * zb), -1.0, 1.0))
+    return math.sqrt(2.0 * (1.0 - r))
+
+
+@dataclass(frozen=True)
+class Pair:
+    """Two windows (starts a < b, points) of one series and their distance."""
+
+    a: int
+    b: int
+    distance: float
+
+
+@dataclass(frozen=True)
+class WithinMotif:
+    """A motif of one series: its occurrences (pair first), their distances to its shape, the
+    shape (z-normalised) and its evidence."""
+
+    series: int
+    length: int
+    pair: Pair
+    starts: IntArray
+    distances: FloatArray
+    representative: FloatArray
+    evidence: float
+
+    @property
+    def likely(self) -> bool:
+        """Whether the evidence reaches the robust mode's mark."""
+        return bool(self.evidence >= LIKELY)
+
+
+class Windows:
+    """The windows of m points of one series, prepared for exact distances."""
+
+    def __init__(self, values: FloatArray, m: int, zone: int) -> None:
+        self.m = m
+        self.zone = zone
+        self.bank = SeriesBank([values], m)
+        self.scaled = self.bank.values[0]
+        self.usable = self.bank.usable[0]
+        self.count = len(self.usable)
+        self.mean = window_sums(self.scaled, m) / m if self.count else np.zeros(0)
+        self.std = self.bank.deviations[0]
+
+    def shapes(self, starts: IntArray) -> FloatArray:
+        """The z-normalised windows at starts, (len(starts), m)."""
+        rows = self.scaled[starts[:, None] + np.arange(self.m)]
+        return np.asarray((rows - self.mean[starts, None]) / self.std[starts, None])
+
+    def reduced(self) -> FloatArray:
+        """Each window's weighted segment means, (windows, SEGMENTS or m when shorter): their
+        Euclidean distance is at most the windows' distance."""
+        m = self.m
+        pieces = min(SEGMENTS, m)
+        bounds = np.rint(np.arange(pieces + 1) * m / pieces).astype(np.int64)
+        sums = np.concatenate([[0.0], np.cumsum(self.scaled)])
+        starts = np.arange(self.count)
+        out = np.empty((self.count, pieces))
+        for k in range(pieces):
+            points = int(bounds[k + 1] - bounds[k])
+            segment = (sums[starts + bounds[k + 1]] - sums[starts + bounds[k]]) / points
+            out[:, k] = (segment - self.mean) / self.std * math.sqrt(points / m)
+        out[~self.usable] = 0.0
+        return out
+
+    def profiles(self, starts: IntArray, blocked: BoolArray) -> FloatArray:
+        """Distance of each window at starts to every window, (len(starts), windows); +inf
+        within the exclusion zone of the window itself and on blocked windows."""
+        rows = self.bank.series_distances(0, self.shapes(starts))
+        places = np.arange(self.count)
+        rows[np.abs(places[None, :] - starts[:, None]) <= self.zone] = np.inf
+        rows[:, blocked] = np.inf
+        return rows
+
+
+def proposals(windows: Windows, blocked: BoolArray, rng: np.random.Generator) -> IntArray:
+    """Pairs (a, b), a < b, of windows that fall together in the random cuttings, closest first
+    by their reduced distance, one per neighbourhood: (P, 2)."""
+    open_ = windows.usable & ~blocked
+    places = np.flatnonzero(open_)
+    if len(places) < 2:
+        return np.zeros((0, 2), np.int64)
+    # Single precision halves the memory the cuttings stream through; the proposals are only
+    # ranked by these values, every distance reported is computed again exactly.
+    reduced = windows.reduced()[places].astype(np.float32)
+    covariance = np.cov(reduced, rowvar=False).reshape(reduced.shape[1], reduced.shape[1])
+    found_a: list[IntArray] = []
+    found_b: list[IntArray] = []
+    found_d: list[FloatArray] = []
+    dims = _dimensions(reduced, covariance, rng)
+    tables = min(MOST_TABLES, max(TABLES, CUT_WINDOWS // len(places)))
+    directions = rng.normal(size=(reduced.shape[1], tables * dims))
+    cells = _cells(reduced, covariance, directions, rng.random(tables * dims))
+    for table in range(tables):
+        keys = _keys(cells[:, table * dims : (table + 1) * dims])
+        shuffle = rng.permutation(len(keys))
+        # Equal keys come out in the shuffled order, or some order of it: random either way.
+        order = shuffle[np.argsort(keys[shuffle])]
+        # In cell order (random within a cell), so that each step below compares two
+        # contiguous stretches.
+        sorted_keys, at, points = keys[order], places[order], reduced[order]
+        for step in range(1, min(NEIGHBOURS, len(order) - 1) + 1):
+            same = (sorted_keys[:-step] == sorted_keys[step:]) & (np.abs(at[:-step] - at[step:]) > windows.zone)
+            i = np.flatnonzero(same)
+            gaps = points[i] - points[i + step]
+            squares = np.einsum("ij,ij->i", gaps, gaps)
+            if len(squares) > KEPT:
+                best = np.argpartition(squares, KEPT)[:KEPT]
+                i, squares = i[best], squares[best]
+            found_a.append(np.minimum(at[i], at[i + step]))
+            found_b.append(np.maximum(at[i], at[i + step]))
+            found_d.append(squares.astype(np.float64))
+    a, b, d = np.concatenate(found_a), np.concatenate(found_b), np.concatenate(found_d)
+    order = np.argsort(d, kind="stable")
+    return _distinct(a[order], b[order], windows.zone, PROPOSALS)
+
+
+def _projected(reduced: npt.NDArray[np.float32], directions: FloatArray) -> npt.NDArray[np.float32]:
+    """reduced times directions, without a matrix library: a product this narrow is faster
+    in one pass of einsum than through the library's threads, which only contend here."""
+    return np.einsum("ik,kd->id", reduced, directions.astype(np.float32))
+
+
+def _cells(
+    reduced: npt.NDArray[np.float32], covariance: FloatArray, directions: FloatArray, offsets: FloatArray
+) -> IntArray:
+    """The cell of each window along each direction: cells half the projection's spread wide."""
+    spread = np.sqrt(np.maximum(np.einsum("kd,kl,ld->d", directions, covariance, directions), 0.0))
+    width = (0.5 * spread + 1e-30).astype(np.float32)
+    return np.floor(_projected(reduced, directions) / width + offsets.astype(np.float32)).astype(np.int64)
+
+
+def _dimensions(reduced: npt.NDArray[np.float32], covariance: FloatArray, rng: np.random.Generator) -> int:
+    """Random directions per cutting: the fewest whose cells hold about CELL_WINDOWS windows
+    (estimated on a sample of the windows)."""
+    sample = reduced[rng.choice(len(reduced), min(len(reduced), 8192), replace=False)]
+    most = 12
+    cells = _cells(sample, covariance, rng.normal(size=(reduced.shape[1], most)), np.zeros(most))
+    for dims in range(1, most + 1):
+        _, counts = np.unique(_keys(cells[:, :dims]), return_counts=True)
+        mates = float(np.sum(counts.astype(np.float64) ** 2)) / len(sample) ** 2 * len(reduced)
+        if mates <= CELL_WINDOWS:
+            return dims
+    return most
+
+
+def _keys(cells: IntArray) -> IntArray:
+    """Each row of cell coordinates as one 64-bit key (a hash, wrapping)."""
+    factors = np.int64(1_000_003) ** np.arange(cells.shape[1], dtype=np.int64)
+    with np.errstate(over="ignore"):
+        return np.asarray((cells * factors).sum(axis=1))
+
+
+def _distinct(a: IntArray, b: IntArray, zone: int, most: int) -> IntArray:
+    """The first pairs (in order) of each neighbourhood: pairs whose first windows, and whose
+    offsets b - a, round to the same multiple of the exclusion zone stand for one; at most
+    ``most``: (P, 2)."""
+    step = zone + 1
+    keys = np.rint(a / step).astype(np.int64) * np.int64(1 << 32) + np.rint((b - a) / step).astype(
+        np.int64
+    )
+    _, first = np.unique(keys, return_index=True)
+    chosen = np.sort(first)[:most]
+    return np.stack([a[chosen], b[chosen]], axis=1)
+
+
+def along_diagonals(windows: Windows, proposed: IntArray, blocked: BoolArray) -> tuple[IntArray, FloatArray]:
+    """For each pair (a, b) and each of the pairs (a, b + j), |j| up to NEAR_DIAGONALS, the
+    closest pair (a + k, b + j + k), |k| within the exclusion zone, both windows usable and open
+    and still beyond the zone: (P', 2) starts and (P',) distances (+inf when none is)."""
+    m, zone, n = windows.m, windows.zone, len(windows.scaled)
+    pairs = np.concatenate([proposed + np.array([0, j]) for j in range(-NEAR_DIAGONALS, NEAR_DIAGONALS + 1)])
+    pairs = pairs[pairs[:, 1] - pairs[:, 0] > zone]
+    if len(pairs) == 0:
+        return pairs.reshape(0, 2), np.zeros(0)
+    reach = np.arange(2 * zone + m)
+    at_a = pairs[:, :1] - zone + reach
+    at_b = pairs[:, 1:] - zone + reach
+    inside = (at_a >= 0) & (at_b >= 0) & (at_a < n) & (at_b < n)
+    products = np.where(
+        inside, windows.scaled[np.clip(at_a, 0, n - 1)] * windows.scaled[np.clip(at_b, 0, n - 1)], 0.0
+    )
+    sums = np.concatenate([np.zeros((len(pairs), 1)), np.cumsum(products, axis=1)], axis=1)
+    dots = sums[:, m : m + 2 * zone + 1] - sums[:, : 2 * zone + 1]
+    shift = np.arange(-zone, zone + 1)
+    starts_a, starts_b = pairs[:, :1] + shift, pairs[:, 1:] + shift
+    valid = (starts_a >= 0) & (starts_b < windows.count)
+    sa, sb = np.clip(starts_a, 0, windows.count - 1), np.clip(starts_b, 0, windows.count - 1)
+    open_ = windows.usable & ~blocked
+    valid &= open_[sa] & open_[sb]
+    r = (dots / m - windows.mean[sa] * windows.mean[sb]) / (windows.std[sa] * windows.std[sb])
+    distance = np.where(valid, np.sqrt(2.0 * (1.0 - np.clip(r, -1.0, 1.0))), np.inf)
+    best = distance.argmin(axis=1)
+    rows = np.arange(len(pairs))
+    chosen = np.stack([sa[rows, best], sb[rows, best]], axis=1)
+    return chosen, distance[rows, best]
+
+
+def closest_pair(
+    windows: Windows, blocked: BoolArray, candidates: tuple[IntArray, FloatArray], values: FloatArray
+) -> Pair | None:
+    """The closest pair among the candidates' windows, verified against the whole series: for
+    the VERIFIED closest candidates still open, both windows' nearest open window beyond the
+    exclusion zone, followed along its diagonal and verified again until it improves no more;
+    None when no candidate is open."""
+    pairs, distances = candidates
+    open_ = windows.usable & ~blocked
+    if len(pairs) == 0:
+        return None
+    alive = np.isfinite(distances) & open_[pairs[:, 0]] & open_[pairs[:, 1]]
+    if not alive.any():
+        return None
+    order = np.flatnonzero(alive)[np.argsort(distances[alive], kind="stable")][:VERIFIED]
+    starts = np.unique(pairs[order].reshape(-1))
+    best: tuple[float, int, int] | None = None
+    for _ in range(VERIFIED):
+        rows = windows.profiles(starts, blocked)
+        nearest = rows.argmin(axis=1)
+        closest = rows[np.arange(len(starts)), nearest]
+        at = int(np.argmin(closest))
+        if not math.isfinite(float(closest[at])):
+            break
+        a, b = sorted((int(starts[at]), int(nearest[at])))
+        if best is not None and (a, b) == best[1:]:
+            break
+        best = (float(closest[at]), a, b)
+        moved, near = along_diagonals(windows, np.array([[a, b]], dtype=np.int64), blocked)
+        starts = np.unique(moved[np.argmin(near)])
+        if set(starts.tolist()) <= {a, b}:
+            break
+    if best is None:
+        return None
+    return Pair(best[1], best[2], pair_distance(values, best[1], best[2], windows.m))
+
+
+def top_pair(values: FloatArray, m: int, zone: int, rng: np.random.Generator) -> Pair | None:
+    """The closest pair of windows of m points of one series (None when there is none)."""
+    windows = Windows(values, m, zone)
+    blocked = np.zeros(windows.count, bool)
+    if windows.count == 0:
+        return None
+    candidates = along_diagonals(windows, proposals(windows, blocked, rng), blocked)
+    return closest_pair(windows, blocked, candidates, values)
+
+
+def series_motifs(values: FloatArray, series: int, m: int, zone: int, most: int) -> list[WithinMotif]:
+    """Up to ``most`` motifs of windows of m points of one series, closest pair first."""
+    rng = np.random.default_rng([SEED, m, zone])
+    key = content_key(values)
+    nulls = [shuffled(values, segment_points(m), key, draw) for draw in range(NULL_DRAWS)]
+    _progress.step(f"series {series}: chance's closest pairs at length {m}")
+    chance = np.array([_pair_distance_or_inf(top_pair(null, m, zone, rng)) for null in nulls])
+    null_banks = [SeriesBank([null], m) for null in nulls]
+    _progress.step(f"series {series}: motifs at length {m}")
+    windows = Windows(values, m, zone)
+    if windows.count == 0:
+        return []
+    blocked = np.zeros(windows.count, bool)
+    candidates = along_diagonals(windows, proposals(windows, blocked, rng), blocked)
+    found: list[WithinMotif] = []
+    while len(found) < most:
+        pair = closest_pair(windows, blocked, candidates, values)
+        if pair is None:
+            candidates = along_diagonals(windows, proposals(windows, blocked, rng), blocked)
+            pair = closest_pair(windows, blocked, candidates, values)
+            if pair is None:
+                break
+        motif = _grown(windows, pair, blocked, null_banks, chance, series)
+        found.append(motif)
+        for start in motif.starts.tolist():
+            blocked[max(0, start - zone) : start + zone + 1] = True
+    return found
+
+
+def _pair_distance_or_inf(pair: Pair | None) -> float:
+    return math.inf if pair is None else pair.distance
+
+
+def _grown(
+    windows: Windows,
+    pair: Pair,
+    blocked: BoolArray,
+    null_banks: list[SeriesBank],
+    chance: FloatArray,
+    series: int,
+) -> WithinMotif:
+    """The motif of a pair: its shape, every open window within chance's radius of it, and its
+    evidence against chance's closest pairs."""
+    shape = znormalised(windows.shapes(np.array([pair.a, pair.b])).mean(axis=0))
+    radius = min(
+        (float(np.min(bank.series_distances(0, shape[None, :])[0], initial=np.inf)) for bank in null_banks),
+        default=math.inf,
+    )
+    profile = windows.bank.series_distances(0, shape[None, :])[0]
+    taken = [pair.a, pair.b]
+    free = ~blocked.copy()
+    for start in taken:
+        free[max(0, start - windows.zone) : start + windows.zone + 1] = False
+    for start in np.argsort(profile, kind="stable").tolist():
+        if profile[start] > radius:
+            break
+        if free[start]:
+            taken.append(start)
+            free[max(0, start - windows.zone) : start + windows.zone + 1] = False
+    starts = np.array(taken, dtype=np.int64)
+    return WithinMotif(
+        series=series,
+        length=windows.m,
+        pair=pair,
+        starts=starts,
+        distances=profile[starts],
+        representative=shape,
+        evidence=_evidence(pair.distance, chance),
+    )
+
+
+def _evidence(distance: float, chance: FloatArray) -> float:
+    """How far distance lies below the mean of chance's closest pairs, in their standard
+    deviations; NaN when chance has fewer than two finite pairs."""
+    finite = chance[np.isfinite(chance)]
+    if len(finite) < 2 or not math.isfinite(distance):
+        return math.nan
+    spread = float(np.std(finite, ddof=1))
+    difference = float(np.mean(finite)) - distance
+    if spread == 0.0:
+        return 0.0 if difference == 0.0 else math.copysign(math.inf, difference)
+    return difference / spread
+
+
+def find_within(series: list[FloatArray], m: int, zone: int, top: int | None) -> list[WithinMotif]:
+    """The motifs of every series, each found within its own series, ranked: likely first,
+    then by evidence, then by pair distance; at most ``top`` (None: MOST_MOTIFS per series)."""
+    most = MOST_MOTIFS if top is None else top
+    _progress.plan(2 * len(series))
+    found: list[WithinMotif] = []
+    for index, values in enumerate(series):
+        found.extend(series_motifs(values, index, m, zone, most))
+    found.sort(key=_rank)
+    return found if top is None else found[:top]
+
+
+def _rank(motif: WithinMotif) -> tuple[bool, float, float, int]:
+    evidence = motif.evidence if math.isfinite(motif.evidence) or motif.evidence > 0 else -math.inf
+    return (not motif.likely, -evidence, motif.pair.distance, motif.series)
+
+
+def within_motifs(series: list[FloatArray], params: RobustParams, exclusion: int | None) -> Motifs:
+    """The result of a search within each series: motifs as :class:`zorp_miner.Motif` (see
+    :func:`as_motif`), ranked, cut to ``params.top``, the likely ones only with
+    ``params.keep == "likely"``, with the reason when there are none.
+
+    Raises
+    ------
+    ValueError
+        When ``params.length`` is None: the search needs a length.
+    """
+    m = params.length
+    if m is None:
+        raise ValueError(
+            f"motifs within a series need a length: give {option('length')} (points, at least "
+            f"{LENGTH_MIN})"
+        )
+    zone = default_exclusion(m) if exclusion is None else exclusion
+    found = find_within(series, m, zone, params.top)
+    kept = [motif for motif in found if params.keep == "all" or motif.likely]
+    motifs = tuple(as_motif(motif, series[motif.series], rank) for rank, motif in enumerate(kept, 1))
+    lengths = np.array([len(one) for one in series], dtype=np.int64)
+    return Motifs(
+        motifs=motifs,
+        found=len(found),
+        series_lengths=lengths,
+        mode="robust",
+        params=params,
+        reason="" if motifs else _why_none(found, lengths, m, zone),
+        within=True,
+        exclusion=zone,
+    )
+
+
+def as_motif(found: WithinMotif, values: FloatArray, rank: int) -> Motif:
+    """A motif of one series as a :class:`zorp_miner.Motif`: ``series`` repeats the series for
+    each occurrence, ``best_matches`` are the occurrences' starts (the pair first, then the
+    others closest first), ``distances`` their distances to ``representative``, and ``score``
+    the pair's distance."""
+    pattern, seglen = _name(found.representative)
+    m = found.length
+    windows = [znormalised(values[start : start + m]) for start in found.starts.tolist()]
+    return Motif(
+        rank=rank,
+        pattern=pattern,
+        seglen=seglen,
+        length=m,
+        naed=math.nan,
+        series=np.full(len(found.starts), found.series, dtype=np.int64),
+        best_matches=found.starts,
+        average_occurrences=np.array(windows, dtype=np.float64).reshape(len(windows), m),
+        representative=found.representative,
+        occurrence_series=np.zeros(0, dtype=np.int64),
+        occurrence_letters=np.zeros(0, dtype=np.int64),
+        score=found.pair.distance,
+        distances=found.distances,
+        mode="robust",
+        evidence=found.evidence,
+        likely=found.likely,
+    )
+
+
+def _why_none(found: list[WithinMotif], lengths: IntArray, m: int, zone: int) -> str:
+    """Why a search within the series gave no motif, in one line, with what to change."""
+    if found:
+        best = found[0]
+        return (
+            f"no motif beyond chance: the most evident of the {len(found)} found has evidence "
+            f"{best.evidence:.2f}, where {LIKELY:g} is needed; {option('keep', repr('all'))} shows "
+            "every motif with its evidence"
+        )
+    needed = m + zone + 1
+    return (
+        f"no series has two usable windows of {m} points more than the exclusion zone ({zone} "
+        f"points) apart: a series needs at least {needed} points, whole (no NaN) and not flat "
+        f"there (the longest has {int(lengths.max(initial=0))}); give a shorter "
+        f"{option('length')}"
+    )

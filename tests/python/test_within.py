@@ -1,0 +1,173 @@
+"""Motifs within one long series: against an all-pairs computation, and the rules every motif
+keeps (no self-matches, nothing within the exclusion zone, no window with a missing point)."""
+
+import math
+import pathlib
+import subprocess
+import sys
+
+import numpy as np
+import numpy.typing as npt
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import zorp_miner
+from reference import usable_windows
+from zorp_miner._sliding import FLAT_FRACTION, RESOLUTION
+
+FloatArray = npt.NDArray[np.float64]
+
+
+def planted(seed: int, n: int, m: int, copies: int, *, gaps: int = 0) -> tuple[FloatArray, list[int]]:
+    """A random walk of n points with a shape of m points added at ``copies`` places at least
+    2 m apart (scaled a little differently each time), and ``gaps`` missing points."""
+    rng = np.random.default_rng(seed)
+    values = np.cumsum(rng.normal(size=n))
+    shape = 6.0 * np.sqrt(m) * np.sin(np.linspace(0.0, 3.0 * np.pi, m)) * np.linspace(0.5, 1.5, m)
+    slots = rng.choice(n // (3 * m) - 1, size=copies, replace=False)
+    starts = sorted(int(slot) * 3 * m + int(rng.integers(0, m)) for slot in slots)
+    for start in starts:
+        values[start : start + m] += shape * rng.uniform(0.8, 1.2)
+    for at in rng.integers(0, n - 1, size=gaps):
+        values[at] = np.nan
+    return values, starts
+
+
+def all_pairs_closest(values: FloatArray, m: int, zone: int) -> float:
+    """The smallest distance sqrt(2 (1 - r)) of two usable windows more than zone apart,
+    comparing every window with every other."""
+    usable = np.array(usable_windows(values.tolist(), m, FLAT_FRACTION, RESOLUTION))
+    windows = np.lib.stride_tricks.sliding_window_view(values, m)[usable]
+    starts = np.flatnonzero(usable)
+    z = (windows - windows.mean(axis=1, keepdims=True)) / windows.std(axis=1, keepdims=True)
+    r = z @ z.T / m
+    r[np.abs(starts[:, None] - starts[None, :]) <= zone] = -np.inf
+    return math.sqrt(2.0 * (1.0 - min(1.0, float(r.max()))))
+
+
+def direct_distance(values: FloatArray, a: int, b: int, m: int) -> float:
+    r = np.corrcoef(values[a : a + m], values[b : b + m])[0, 1]
+    return math.sqrt(2.0 * (1.0 - r))
+
+
+def assert_apart(motifs: zorp_miner.Motifs) -> None:
+    """Every motif's windows start more than the exclusion zone apart (no self-match)."""
+    assert motifs.within and motifs.exclusion is not None
+    for motif in motifs:
+        starts = np.sort(motif.best_matches)
+        assert len(starts) >= 2
+        assert np.all(np.diff(starts) > motifs.exclusion)
+
+
+@settings(max_examples=15, deadline=None)
+@given(
+    seed=st.integers(0, 2**32 - 1),
+    m=st.integers(16, 40),
+    copies=st.integers(2, 6),
+    gaps=st.integers(0, 6),
+    exclusion=st.one_of(st.none(), st.integers(0, 60)),
+)
+def test_a_planted_shape_is_found_and_no_motif_matches_itself(
+    seed: int, m: int, copies: int, gaps: int, exclusion: int | None
+) -> None:
+    values, starts = planted(seed, 40 * m, m, copies, gaps=gaps)
+    motifs = zorp_miner.find_motifs(values, length=m, top=3, exclusion=exclusion)
+    assert_apart(motifs)
+    zone = math.ceil(m / 2) if exclusion is None else exclusion
+    assert motifs.exclusion == zone
+    for motif in motifs:
+        assert set(motif.series.tolist()) == {0}
+        for start in motif.best_matches.tolist():
+            assert np.isfinite(values[start : start + m]).all()
+    # The top pair is at least as close as the closest two whole copies (it may be those,
+    # shifted copies, or a closer pair the walk happens to hold).
+    whole = [s for s in starts if np.isfinite(values[s : s + m]).all()]
+    copies_apart = [direct_distance(values, a, b, m) for a in whole for b in whole if b - a > zone]
+    assert motifs[0].score <= min(copies_apart, default=math.inf) + 1e-9
+
+
+@pytest.mark.parametrize("seed", range(8))
+@pytest.mark.parametrize("noise", [False, True])
+def test_the_top_pair_is_the_closest_of_all_pairs_computed_directly(seed: int, noise: bool) -> None:
+    m = 24
+    if noise:
+        values = np.cumsum(np.random.default_rng(seed).normal(size=1500))
+    else:
+        values, _ = planted(seed, 1500, m, 3, gaps=3)
+    motifs = zorp_miner.find_motifs(values, length=m, top=1)
+    top = motifs[0]
+    a, b = top.best_matches[:2].tolist()
+    assert top.score == pytest.approx(direct_distance(values, a, b, m), abs=1e-9)
+    assert top.score == pytest.approx(all_pairs_closest(values, m, math.ceil(m / 2)), abs=1e-9)
+
+
+def test_windows_holding_a_missing_point_never_match() -> None:
+    # Every other point missing in a stretch holding a copy: only the other copies match.
+    values, starts = planted(3, 4000, 32, 5)
+    values[starts[2] : starts[2] + 32 : 2] = np.nan
+    motifs = zorp_miner.find_motifs(values, length=32)
+    assert_apart(motifs)
+    for motif in motifs:
+        for start in motif.best_matches.tolist():
+            assert np.isfinite(values[start : start + 32]).all()
+    found = motifs[0].best_matches.tolist()
+    assert all(min(abs(s - plant) for s in found) <= 8 for plant in starts if plant != starts[2])
+    assert all(abs(s - starts[2]) >= 31 for s in found)
+
+
+def test_one_series_is_searched_within_in_any_form_and_across_only_when_asked() -> None:
+    values, _ = planted(5, 3000, 40, 4)
+    one = zorp_miner.find_motifs(values, length=40, top=2)
+    assert one.within
+    for same in (
+        zorp_miner.find_motifs(values[None, :], length=40, top=2),
+        zorp_miner.find_motifs([values.tolist()], length=40, top=2, within=True),
+    ):
+        assert same.to_dict() == one.to_dict()
+    across = zorp_miner.find_motifs(values, length=40, top=2, within=False)
+    assert not across.within
+
+
+def test_each_series_of_a_set_is_searched_on_its_own() -> None:
+    first, _ = planted(7, 2000, 32, 4)
+    second = np.cumsum(np.random.default_rng(8).normal(size=2500))
+    both = zorp_miner.find_motifs([first, second], length=32, within=True)
+    alone = [zorp_miner.find_motifs(one, length=32) for one in (first, second)]
+    pairs = {(int(m.series[0]), m.score) for m in both}
+    assert pairs == {(i, m.score) for i, run in enumerate(alone) for m in run}
+    ranks = [(not m.likely, -m.evidence) for m in both]
+    assert ranks == sorted(ranks)
+    assert not any(m.likely for m in alone[1])  # a random walk holds no likely motif
+
+
+@pytest.mark.parametrize(
+    ("kwargs", "message"),
+    [
+        ({}, "need a length"),
+        ({"length": 16, "within": "yes"}, "within must be"),
+        ({"length": 16, "exclusion": -1}, "exclusion"),
+        ({"length": 16, "within": False, "exclusion": 4}, "exclusion is a parameter"),
+        ({"mode": "exact", "seglen": 4, "within": True}, "robust mode"),
+        ({"length": 16, "within": True, "client": "tcp://127.0.0.1:1"}, "leave out client"),
+    ],
+)
+def test_bad_requests_are_refused_with_what_to_pass(kwargs: dict[str, object], message: str) -> None:
+    with pytest.raises((TypeError, ValueError), match=message):
+        zorp_miner.find_motifs(np.sin(np.arange(500.0)), **kwargs)  # type: ignore[arg-type]
+
+
+def test_the_command_line_searches_a_one_series_file_within(tmp_path: pathlib.Path) -> None:
+    values, starts = planted(11, 3000, 40, 4)
+    path = tmp_path / "one.csv"
+    path.write_text(",".join(f"{v:.6f}" for v in values) + "\n")
+    command = [sys.executable, "-m", "zorp_miner", str(path), "--quiet"]
+    shown = subprocess.run([*command, "--length", "40", "--top", "2"], capture_output=True, text=True)
+    assert shown.returncode == 0, shown.stderr
+    assert "within each series, length 40 points, exclusion 20 points" in shown.stdout
+    first = shown.stdout.splitlines()[5].split()
+    assert first[0] == "1" and first[5] == "likely"
+    found = [int(cell.split(":")[1]) for cell in first[6:] if ":" in cell]
+    assert all(min(abs(s - plant) for plant in starts) <= 10 for s in found)
+    refused = subprocess.run(command, capture_output=True, text=True)
+    assert refused.returncode == 2 and "need --length" in refused.stderr
