@@ -216,7 +216,7 @@ def proposals(windows: Windows, blocked: BoolArray, rng: np.random.Generator) ->
 def _projected(reduced: npt.NDArray[np.float32], directions: FloatArray) -> npt.NDArray[np.float32]:
     """reduced times directions, without a matrix library: a product this narrow is faster
     in one pass of einsum than through the library's threads, which only contend here."""
-    return np.einsum("ik,kd->id", reduced, directions.astype(np.float32))
+    return np.asarray(np.einsum("ik,kd->id", reduced, directions.astype(np.float32)), np.float32)
 
 
 def _cells(
@@ -225,7 +225,8 @@ def _cells(
     """The cell of each window along each direction: cells half the projection's spread wide."""
     spread = np.sqrt(np.maximum(np.einsum("kd,kl,ld->d", directions, covariance, directions), 0.0))
     width = (0.5 * spread + 1e-30).astype(np.float32)
-    return np.floor(_projected(reduced, directions) / width + offsets.astype(np.float32)).astype(np.int64)
+    cells = np.floor(_projected(reduced, directions) / width + offsets.astype(np.float32))
+    return cells.astype(np.int64)
 
 
 def _dimensions(reduced: npt.NDArray[np.float32], covariance: FloatArray, rng: np.random.Generator) -> int:
