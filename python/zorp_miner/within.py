@@ -226,7 +226,7 @@ def _cells(
     spread = np.sqrt(np.maximum(np.einsum("kd,kl,ld->d", directions, covariance, directions), 0.0))
     width = (0.5 * spread + 1e-30).astype(np.float32)
     cells = np.floor(_projected(reduced, directions) / width + offsets.astype(np.float32))
-    return cells.astype(np.int64)
+    return np.asarray(cells, dtype=np.int64)
 
 
 def _dimensions(reduced: npt.NDArray[np.float32], covariance: FloatArray, rng: np.random.Generator) -> int:
