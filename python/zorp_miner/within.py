@@ -43,7 +43,11 @@ match.
 series (segments of ceil(m / 4) points, joined as the series' memory would join them: see
 ``zorp_miner._evidence``). A motif's evidence is how far its pair's distance lies below the
 mean of those chance pairs, in their standard deviations; it is likely from 3 (the robust
-mode's mark) on.
+mode's mark) on. It weighs the pair alone, not how many windows the motif has: a long random
+walk holds pairs of windows nearly as close as the copies of a shape planted ten times, and a
+shape of a few large features (steps, spikes) leaves its quarters in the shuffles, whose
+closest pairs come near it too. The evidence then errs towards chance; a motif marked likely
+has a pair closer than the shuffles' closest by three of their standard deviations.
 """
 
 from __future__ import annotations
@@ -69,10 +73,12 @@ EXCLUSION_SHARE = 0.5  # the default exclusion zone: ceil(this x m) points
 MOST_MOTIFS = 10  # motifs per series when no top is given
 SEGMENTS = 8  # segment means per window in the proposal step
 TABLES = 12  # random cuttings of the reduced windows into cells, at least
-CUT_WINDOWS = 400_000  # and more for shorter series: windows x cuttings, up to MOST_TABLES
-MOST_TABLES = 128
-NEIGHBOURS = 8  # windows compared with each window in each cutting (the next ones in its cell)
-CELL_WINDOWS = 16  # the cells' size aimed at (mean windows per cell seen from a window)
+CUT_WINDOWS = 200_000  # and more for shorter series: windows x cuttings, up to MOST_TABLES
+MOST_TABLES = 64
+NEIGHBOURS = 4  # windows compared with each window in each cutting (the next ones in its cell)
+CELL_WINDOWS = 8  # the cells' size aimed at (mean windows per cell seen from a window)
+MOST_DIRECTIONS = 8  # random directions per cutting, at most
+CELL_REACH = 31  # cells from the centre along a direction, at most (the rest share the last)
 KEPT = 4096  # the closest proposals kept from each cutting
 PROPOSALS = 256  # distinct proposals followed along their diagonal
 NEAR_DIAGONALS = 3  # and along the diagonals this close to theirs (offsets b - a, points)
@@ -187,10 +193,9 @@ def proposals(windows: Windows, blocked: BoolArray, rng: np.random.Generator) ->
     found_d: list[FloatArray] = []
     dims = _dimensions(reduced, covariance, rng)
     tables = min(MOST_TABLES, max(TABLES, CUT_WINDOWS // len(places)))
-    directions = rng.normal(size=(reduced.shape[1], tables * dims))
-    cells = _cells(reduced, covariance, directions, rng.random(tables * dims))
-    for table in range(tables):
-        keys = _keys(cells[:, table * dims : (table + 1) * dims])
+    for _ in range(tables):
+        directions = rng.normal(size=(reduced.shape[1], dims))
+        keys = _cell_keys(reduced, covariance, directions, rng.random(dims))
         shuffle = rng.permutation(len(keys))
         # Equal keys come out in the shuffled order, or some order of it: random either way.
         order = shuffle[np.argsort(keys[shuffle])]
@@ -219,35 +224,33 @@ def _projected(reduced: npt.NDArray[np.float32], directions: FloatArray) -> npt.
     return np.asarray(np.einsum("ik,kd->id", reduced, directions.astype(np.float32)), np.float32)
 
 
-def _cells(
+def _cell_keys(
     reduced: npt.NDArray[np.float32], covariance: FloatArray, directions: FloatArray, offsets: FloatArray
-) -> IntArray:
-    """The cell of each window along each direction: cells half the projection's spread wide."""
+) -> FloatArray:
+    """The cell of each window in one cutting, as one number: its cell along each direction
+    (cells half the projection's spread wide, shifted by the offsets, at most CELL_REACH cells
+    from the centre) as the digits of a number in base 2 CELL_REACH + 1, exact in a double for
+    up to MOST_DIRECTIONS directions."""
     spread = np.sqrt(np.maximum(np.einsum("kd,kl,ld->d", directions, covariance, directions), 0.0))
     width = (0.5 * spread + 1e-30).astype(np.float32)
     cells = np.floor(_projected(reduced, directions) / width + offsets.astype(np.float32))
-    return np.asarray(cells, dtype=np.int64)
+    np.clip(cells, -CELL_REACH, CELL_REACH, out=cells)
+    powers = float(2 * CELL_REACH + 1) ** np.arange(directions.shape[1])
+    return np.asarray(np.einsum("ij,j->i", cells.astype(np.float64), powers))
 
 
 def _dimensions(reduced: npt.NDArray[np.float32], covariance: FloatArray, rng: np.random.Generator) -> int:
     """Random directions per cutting: the fewest whose cells hold about CELL_WINDOWS windows
-    (estimated on a sample of the windows)."""
+    (estimated on a sample of the windows), at most MOST_DIRECTIONS."""
     sample = reduced[rng.choice(len(reduced), min(len(reduced), 8192), replace=False)]
-    most = 12
-    cells = _cells(sample, covariance, rng.normal(size=(reduced.shape[1], most)), np.zeros(most))
-    for dims in range(1, most + 1):
-        _, counts = np.unique(_keys(cells[:, :dims]), return_counts=True)
+    directions = rng.normal(size=(reduced.shape[1], MOST_DIRECTIONS))
+    for dims in range(1, MOST_DIRECTIONS + 1):
+        keys = _cell_keys(sample, covariance, directions[:, :dims], np.zeros(dims))
+        _, counts = np.unique(keys, return_counts=True)
         mates = float(np.sum(counts.astype(np.float64) ** 2)) / len(sample) ** 2 * len(reduced)
         if mates <= CELL_WINDOWS:
             return dims
-    return most
-
-
-def _keys(cells: IntArray) -> IntArray:
-    """Each row of cell coordinates as one 64-bit key (a hash, wrapping)."""
-    factors = np.int64(1_000_003) ** np.arange(cells.shape[1], dtype=np.int64)
-    with np.errstate(over="ignore"):
-        return np.asarray((cells * factors).sum(axis=1))
+    return MOST_DIRECTIONS
 
 
 def _distinct(a: IntArray, b: IntArray, zone: int, most: int) -> IntArray:
