@@ -72,7 +72,7 @@ BoolArray = npt.NDArray[np.bool_]
 EXCLUSION_SHARE = 0.5  # the default exclusion zone: ceil(this x m) points
 MOST_MOTIFS = 10  # motifs per series when no top is given
 SEGMENTS = 8  # segment means per window in the proposal step
-TABLES = 12  # random cuttings of the reduced windows into cells, at least
+TABLES = 8  # random cuttings of the reduced windows into cells, at least
 CUT_WINDOWS = 200_000  # and more for shorter series: windows x cuttings, up to MOST_TABLES
 MOST_TABLES = 64
 NEIGHBOURS = 4  # windows compared with each window in each cutting (the next ones in its cell)
@@ -82,7 +82,7 @@ CELL_REACH = 31  # cells from the centre along a direction, at most (the rest sh
 KEPT = 4096  # the closest proposals kept from each cutting
 PROPOSALS = 256  # distinct proposals followed along their diagonal
 NEAR_DIAGONALS = 3  # and along the diagonals this close to theirs (offsets b - a, points)
-VERIFIED = 8  # closest pairs whose windows are matched against the whole series, per motif
+VERIFIED = 4  # closest pairs whose windows are matched against the whole series, per motif
 NULL_DRAWS = 5  # shuffles of the series: chance's closest pairs and radius
 SEED = 20261208
 
@@ -204,9 +204,9 @@ def proposals(windows: Windows, blocked: BoolArray, rng: np.random.Generator) ->
         sorted_keys, at, points = keys[order], places[order], reduced[order]
         for step in range(1, min(NEIGHBOURS, len(order) - 1) + 1):
             same = (sorted_keys[:-step] == sorted_keys[step:]) & (np.abs(at[:-step] - at[step:]) > windows.zone)
+            gaps = points[:-step] - points[step:]
             i = np.flatnonzero(same)
-            gaps = points[i] - points[i + step]
-            squares = np.einsum("ij,ij->i", gaps, gaps)
+            squares = np.einsum("ij,ij->i", gaps, gaps)[i]
             if len(squares) > KEPT:
                 best = np.argpartition(squares, KEPT)[:KEPT]
                 i, squares = i[best], squares[best]
