@@ -15,8 +15,9 @@ windows are about n^2 / 2 distances. Instead:
    spread, ``TABLES`` times or more (``CUT_WINDOWS`` / windows times, at most ``MOST_TABLES``)
    with fresh directions and offsets; windows that fall in one cell
    (in a random order within it, so that a window's trivial shifts do not crowd out its
-   partners) are compared with their next ``NEIGHBOURS``, and pairs closer than the exclusion
-   zone are dropped. The closest pairs by reduced distance are proposals.
+   partners) are compared with their next ``NEIGHBOURS``, and pairs within ceil(m / 2) points
+   of each other are dropped: pairs that close, when the exclusion zone is narrower, are all
+   measured exactly, offset by offset, by sliding sums. The closest pairs by reduced distance are proposals.
 2. *Along the diagonal.* A proposal (a, b) stands for the pairs (a + k, b + j + k) of its
    neighbourhood, k within the exclusion zone and |j| up to ``NEAR_DIAGONALS``: their exact
    distances come from one sliding sum per diagonal, and the closest of each diagonal are the
@@ -203,7 +204,8 @@ def proposals(windows: Windows, blocked: BoolArray, rng: np.random.Generator) ->
         # contiguous stretches.
         sorted_keys, at, points = keys[order], places[order], reduced[order]
         for step in range(1, min(NEIGHBOURS, len(order) - 1) + 1):
-            same = (sorted_keys[:-step] == sorted_keys[step:]) & (np.abs(at[:-step] - at[step:]) > windows.zone)
+            apart = np.abs(at[:-step] - at[step:]) > max(windows.zone, near_reach(windows.m))
+            same = (sorted_keys[:-step] == sorted_keys[step:]) & apart
             gaps = points[:-step] - points[step:]
             i = np.flatnonzero(same)
             squares = np.einsum("ij,ij->i", gaps, gaps)[i]
@@ -298,6 +300,38 @@ def along_diagonals(windows: Windows, proposed: IntArray, blocked: BoolArray) ->
     return chosen, distance[rows, best]
 
 
+def near_reach(m: int) -> int:
+    """Pairs of windows of m points at most this many points apart (ceil(m / 2)) are all
+    measured by near_pairs, never proposed: a window's shifts by a few points are the closest
+    of its reduced neighbours, and would crowd out every other proposal."""
+    return default_exclusion(m)
+
+
+def near_pairs(windows: Windows, blocked: BoolArray) -> tuple[IntArray, FloatArray]:
+    """For each offset j beyond the exclusion zone up to near_reach, the closest pair (a, a + j)
+    of open windows, by exact sliding sums: (J, 2) starts and (J,) distances."""
+    m, count = windows.m, windows.count
+    open_ = windows.usable & ~blocked
+    found_pairs: list[list[int]] = []
+    found: list[float] = []
+    for j in range(windows.zone + 1, min(near_reach(m), count - 1) + 1):
+        dots = window_sums(windows.scaled[:-j] * windows.scaled[j:], m)[: count - j]
+        r = (dots / m - windows.mean[:-j] * windows.mean[j:]) / (windows.std[:-j] * windows.std[j:])
+        distance = np.where(open_[:-j] & open_[j:], np.sqrt(2.0 * (1.0 - np.clip(r, -1.0, 1.0))), np.inf)
+        a = int(np.argmin(distance))
+        found_pairs.append([a, a + j])
+        found.append(float(distance[a]))
+    return np.array(found_pairs, dtype=np.int64).reshape(-1, 2), np.array(found)
+
+
+def candidates_of(windows: Windows, blocked: BoolArray, rng: np.random.Generator) -> tuple[IntArray, FloatArray]:
+    """Candidate pairs with their exact distances: the proposals followed along their diagonals,
+    and the closest pair at each offset up to near_reach."""
+    far, far_distances = along_diagonals(windows, proposals(windows, blocked, rng), blocked)
+    near, near_distances = near_pairs(windows, blocked)
+    return np.concatenate([far, near]), np.concatenate([far_distances, near_distances])
+
+
 def closest_pair(
     windows: Windows, blocked: BoolArray, candidates: tuple[IntArray, FloatArray], values: FloatArray
 ) -> Pair | None:
@@ -341,7 +375,7 @@ def top_pair(values: FloatArray, m: int, zone: int, rng: np.random.Generator) ->
     blocked = np.zeros(windows.count, bool)
     if windows.count == 0:
         return None
-    candidates = along_diagonals(windows, proposals(windows, blocked, rng), blocked)
+    candidates = candidates_of(windows, blocked, rng)
     return closest_pair(windows, blocked, candidates, values)
 
 
@@ -358,12 +392,12 @@ def series_motifs(values: FloatArray, series: int, m: int, zone: int, most: int)
     if windows.count == 0:
         return []
     blocked = np.zeros(windows.count, bool)
-    candidates = along_diagonals(windows, proposals(windows, blocked, rng), blocked)
+    candidates = candidates_of(windows, blocked, rng)
     found: list[WithinMotif] = []
     while len(found) < most:
         pair = closest_pair(windows, blocked, candidates, values)
         if pair is None:
-            candidates = along_diagonals(windows, proposals(windows, blocked, rng), blocked)
+            candidates = candidates_of(windows, blocked, rng)
             pair = closest_pair(windows, blocked, candidates, values)
             if pair is None:
                 break
