@@ -63,7 +63,8 @@ from . import progress as _progress
 from ._evidence import content_key, segment_points, shuffled
 from ._interface import option
 from ._robust import LIKELY, _name
-from ._sliding import FloatArray, SeriesBank, window_sums, znormalised
+from ._sliding import SeriesBank, window_sums, znormalised
+from ._types import FloatArray
 from .params import LENGTH_MIN, RobustParams
 from .results import Motif, Motifs
 
