@@ -34,33 +34,39 @@ whose distance is small next to the series' typical distances with a probability
 
 **A motif** is its pair and every other window of the series whose distance to the motif's
 shape (the mean of the pair's z-normalised windows) is within chance's radius: the smallest
-distance that shape reaches in the series with its segments shuffled (``zorp_miner._evidence``,
-``NULL_DRAWS`` shuffles), taken closest first, no two starting within the exclusion zone of each
-other. The next motif is the closest pair of the windows left, those within the exclusion zone
-of a motif's windows excluded. Windows holding a missing point (NaN), and flat ones, never
-match.
+distance that shape reaches in any of ``NULL_DRAWS`` copies of the series with its segments
+shuffled (``zorp_miner._evidence``: segments of ceil(m / 4) points, joined as the series' memory
+would join them), taken closest first, no two starting within the exclusion zone of each other.
+The next motif is the closest pair of the windows left, those within the exclusion zone of a
+motif's windows excluded. Windows holding a missing point (NaN), and flat ones, never match.
 
-**Evidence.** The same search finds the closest pair of each of ``NULL_DRAWS`` shuffles of the
-series (segments of ceil(m / 4) points, joined as the series' memory would join them: see
-``zorp_miner._evidence``). A motif's evidence is how far its pair's distance lies below the
-mean of those chance pairs, in their standard deviations; it is likely from 3 (the robust
-mode's mark) on. It weighs the pair alone, not how many windows the motif has: a long random
-walk holds pairs of windows nearly as close as the copies of a shape planted ten times, and a
-shape of a few large features (steps, spikes) leaves its quarters in the shuffles, whose
-closest pairs come near it too. The evidence then errs towards chance; a motif marked likely
-has a pair closer than the shuffles' closest by three of their standard deviations.
+**Evidence weighs the group, not the pair.** The pair is the closest of some n^2 / 2 pairs:
+however close, it says little by itself (a long random walk holds pairs nearly as close as the
+copies of a shape planted ten times). The windows beyond the pair say more: a window that is
+not part of the pair was not chosen for its closeness, so when the series holds nothing but
+chance, it is no likelier to come closer to the shape than the windows of a shuffled copy. Of
+the series and its S = ``NULL_DRAWS`` shuffles, each is then as likely as any other to hold the
+window closest to the shape, and the series holds the c closest (the c windows beyond the pair
+that are within chance's radius: its occurrences less its pair) with a probability of about
+q^c, q = 1 / (S + 1). A motif's evidence is the one-sided normal quantile of the mid-p value q^c (1 + q) / 2: about 0 for c = 0, 2.2 for c = 1, 3.4 for
+c = 2 and more from there, likely from 3 (the robust mode's mark). A motif is therefore likely
+when at least two windows besides its pair are closer to its shape than anything in 39
+shuffles, which chance does about once in 1,600 motifs; a shape that recurs four times or more
+is likely, one seen only twice or three times is not. The rule depends on nothing else: not on
+the pair's distance, nor on how far below the radius the windows lie.
 """
 
 from __future__ import annotations
 
 import math
+import statistics
 from dataclasses import dataclass
 
 import numpy as np
 import numpy.typing as npt
 
 from . import progress as _progress
-from ._evidence import content_key, segment_points, shuffled
+from ._evidence import autocorrelation, content_key, segment_points, shuffled
 from ._interface import option
 from ._robust import LIKELY, _name
 from ._sliding import SeriesBank, window_sums, znormalised
@@ -85,7 +91,7 @@ KEPT = 4096  # the closest proposals kept from each cutting
 PROPOSALS = 256  # distinct proposals followed along their diagonal
 NEAR_DIAGONALS = 3  # and along the diagonals this close to theirs (offsets b - a, points)
 VERIFIED = 4  # closest pairs whose windows are matched against the whole series, per motif
-NULL_DRAWS = 5  # shuffles of the series: chance's closest pairs and radius
+NULL_DRAWS = 39  # shuffles of the series: chance's radius around a motif's shape
 SEED = 20261208
 
 
@@ -370,24 +376,11 @@ def closest_pair(
     return Pair(best[1], best[2], pair_distance(values, best[1], best[2], windows.m))
 
 
-def top_pair(values: FloatArray, m: int, zone: int, rng: np.random.Generator) -> Pair | None:
-    """The closest pair of windows of m points of one series (None when there is none)."""
-    windows = Windows(values, m, zone)
-    blocked = np.zeros(windows.count, bool)
-    if windows.count == 0:
-        return None
-    candidates = candidates_of(windows, blocked, rng)
-    return closest_pair(windows, blocked, candidates, values)
-
-
 def series_motifs(values: FloatArray, series: int, m: int, zone: int, most: int) -> list[WithinMotif]:
     """Up to ``most`` motifs of windows of m points of one series, closest pair first."""
     rng = np.random.default_rng([SEED, m, zone])
-    key = content_key(values)
-    nulls = [shuffled(values, segment_points(m), key, draw) for draw in range(NULL_DRAWS)]
-    _progress.step(f"series {series}: chance's closest pairs at length {m}")
-    chance = np.array([_pair_distance_or_inf(top_pair(null, m, zone, rng)) for null in nulls])
-    null_banks = [SeriesBank([null], m) for null in nulls]
+    _progress.step(f"series {series}: {NULL_DRAWS} shuffles at length {m}")
+    chance = chance_bank(values, m)
     _progress.step(f"series {series}: motifs at length {m}")
     windows = Windows(values, m, zone)
     if windows.count == 0:
@@ -402,32 +395,32 @@ def series_motifs(values: FloatArray, series: int, m: int, zone: int, most: int)
             pair = closest_pair(windows, blocked, candidates, values)
             if pair is None:
                 break
-        motif = _grown(windows, pair, blocked, null_banks, chance, series)
+        motif = _grown(windows, pair, blocked, chance, series)
         found.append(motif)
         for start in motif.starts.tolist():
             blocked[max(0, start - zone) : start + zone + 1] = True
     return found
 
 
-def _pair_distance_or_inf(pair: Pair | None) -> float:
-    return math.inf if pair is None else pair.distance
+def chance_bank(values: FloatArray, m: int) -> SeriesBank:
+    """NULL_DRAWS shuffles of the series (segments of ceil(m / 4) points), prepared for the
+    shapes' best matches."""
+    seglen = segment_points(m)
+    key, memory = content_key(values), autocorrelation(values, seglen)
+    return SeriesBank([shuffled(values, seglen, key, draw, memory=memory) for draw in range(NULL_DRAWS)], m)
 
 
 def _grown(
     windows: Windows,
     pair: Pair,
     blocked: BoolArray,
-    null_banks: list[SeriesBank],
-    chance: FloatArray,
+    chance: SeriesBank,
     series: int,
 ) -> WithinMotif:
-    """The motif of a pair: its shape, every open window within chance's radius of it, and its
-    evidence against chance's closest pairs."""
+    """The motif of a pair: its shape, every open window within chance's radius of it (the
+    shape's closest window in any shuffle), and its evidence from how many there are."""
     shape = znormalised(windows.shapes(np.array([pair.a, pair.b])).mean(axis=0))
-    radius = min(
-        (float(np.min(bank.series_distances(0, shape[None, :])[0], initial=np.inf)) for bank in null_banks),
-        default=math.inf,
-    )
+    radius = float(np.min(chance.best(shape[None, :])[1], initial=np.inf))
     profile = windows.bank.series_distances(0, shape[None, :])[0]
     taken = [pair.a, pair.b]
     free = ~blocked.copy()
@@ -447,21 +440,16 @@ def _grown(
         starts=starts,
         distances=profile[starts],
         representative=shape,
-        evidence=_evidence(pair.distance, chance),
+        evidence=group_evidence(len(starts) - 2),
     )
 
 
-def _evidence(distance: float, chance: FloatArray) -> float:
-    """How far distance lies below the mean of chance's closest pairs, in their standard
-    deviations; NaN when chance has fewer than two finite pairs."""
-    finite = chance[np.isfinite(chance)]
-    if len(finite) < 2 or not math.isfinite(distance):
-        return math.nan
-    spread = float(np.std(finite, ddof=1))
-    difference = float(np.mean(finite)) - distance
-    if spread == 0.0:
-        return 0.0 if difference == 0.0 else math.copysign(math.inf, difference)
-    return difference / spread
+def group_evidence(beyond: int) -> float:
+    """The evidence of a motif with ``beyond`` windows besides its pair within chance's radius:
+    the one-sided normal quantile of the mid-p value q^beyond (1 + q) / 2, q = 1 / (NULL_DRAWS
+    + 1) (see the module's docstring)."""
+    q = 1.0 / (NULL_DRAWS + 1)
+    return -statistics.NormalDist().inv_cdf(0.5 * q**beyond * (1.0 + q))
 
 
 def find_within(series: list[FloatArray], m: int, zone: int, top: int | None) -> list[WithinMotif]:

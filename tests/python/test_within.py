@@ -19,12 +19,14 @@ from zorp_miner._sliding import FLAT_FRACTION, RESOLUTION
 FloatArray = npt.NDArray[np.float64]
 
 
-def planted(seed: int, n: int, m: int, copies: int, *, gaps: int = 0) -> tuple[FloatArray, list[int]]:
+def planted(
+    seed: int, n: int, m: int, copies: int, *, gaps: int = 0, strength: float = 6.0
+) -> tuple[FloatArray, list[int]]:
     """A random walk of n points with a shape of m points added at ``copies`` places at least
     2 m apart (scaled a little differently each time), and ``gaps`` missing points."""
     rng = np.random.default_rng(seed)
     values = np.cumsum(rng.normal(size=n))
-    shape = 6.0 * np.sqrt(m) * np.sin(np.linspace(0.0, 3.0 * np.pi, m)) * np.linspace(0.5, 1.5, m)
+    shape = strength * np.sqrt(m) * np.sin(np.linspace(0.0, 3.0 * np.pi, m)) * np.linspace(0.5, 1.5, m)
     slots = rng.choice(n // (3 * m) - 1, size=copies, replace=False)
     starts = sorted(int(slot) * 3 * m + int(rng.integers(0, m)) for slot in slots)
     for start in starts:
@@ -85,6 +87,35 @@ def test_a_planted_shape_is_found_and_no_motif_matches_itself(
     whole = [s for s in starts if np.isfinite(values[s : s + m]).all()]
     copies_apart = [direct_distance(values, a, b, m) for a in whole for b in whole if b - a > zone]
     assert motifs[0].score <= min(copies_apart, default=math.inf) + 1e-9
+
+
+@settings(max_examples=6, deadline=None)
+@given(seed=st.integers(0, 2**32 - 1), m=st.integers(16, 64), copies=st.integers(4, 8))
+def test_a_shape_planted_four_times_or_more_is_likely(seed: int, m: int, copies: int) -> None:
+    # The evidence counts the windows beyond the pair: a pair alone, however close, is not
+    # enough, and four clear copies are (the pair and two more).
+    values, _ = planted(seed, 40 * m, m, copies, strength=12.0)
+    top = zorp_miner.find_motifs(values, length=m, top=1)[0]
+    assert top.likely and top.support >= 4
+
+
+@settings(max_examples=6, deadline=None)
+@given(seed=st.integers(0, 2**32 - 1), m=st.integers(16, 64), walk=st.booleans())
+def test_a_plain_random_walk_or_white_noise_holds_no_likely_motif(seed: int, m: int, walk: bool) -> None:
+    noise = np.random.default_rng(seed).normal(size=60 * m)
+    motifs = zorp_miner.find_motifs(np.cumsum(noise) if walk else noise, length=m, top=3, keep="all")
+    assert len(motifs) > 0
+    assert not any(motif.likely for motif in motifs), [(motif.support, motif.evidence) for motif in motifs]
+
+
+def test_the_evidence_grows_with_the_windows_beyond_the_pair() -> None:
+    # Its one rule: a count of windows beyond the pair, the same evidence for the same count.
+    values, _ = planted(2, 6000, 48, 7, strength=12.0)
+    motifs = zorp_miner.find_motifs(values, length=48, top=4, keep="all")
+    by_support = {motif.support: motif.evidence for motif in motifs}
+    supports = sorted(by_support)
+    assert [by_support[s] for s in supports] == sorted(by_support[s] for s in supports)
+    assert all(motif.likely == (motif.support >= 4) for motif in motifs)
 
 
 @pytest.mark.parametrize("seed", range(6))
