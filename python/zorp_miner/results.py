@@ -112,6 +112,10 @@ class Motif:
         Robust mode: whether the evidence is at least 3 and at least ceil(minsup × number of
         series) series hold the motif; otherwise the motif may be chance. None in the exact
         mode, which does not measure it.
+    exclusion : int or None
+        A motif found within one series (``find_motifs(..., within=True)``): the exclusion zone
+        its windows keep (points; no two start within it of each other), ``series`` then
+        repeats that series for each window. None for a motif across series.
     """
 
     rank: int
@@ -130,6 +134,7 @@ class Motif:
     mode: str
     evidence: float = math.nan
     likely: bool | None = None
+    exclusion: int | None = None
 
     def __post_init__(self) -> None:
         # Own read-only copies: neither the caller nor a reader can change a result.
@@ -278,7 +283,9 @@ class Motif:
             The radius, on the scale of ``distances`` (0 up, ``math.inf`` for every window).
             By default the largest of ``distances`` (widened by a rounding margin): each series that
             holds the motif lists its best match, and another window occurs when it is as close
-            as the loosest best match.
+            as the loosest best match. A motif found within one series lists its windows,
+            kept its exclusion zone apart as they are, and every other window within the
+            radius: those near an earlier motif's windows, which that motif kept from this one.
         client : dask.distributed.Client or str, optional
             Search on this Dask cluster, as :func:`zorp_miner.find_matches` does.
         progress : bool or callable, optional

@@ -60,6 +60,7 @@ from __future__ import annotations
 
 import math
 import statistics
+import sys
 from dataclasses import dataclass
 
 import numpy as np
@@ -449,7 +450,9 @@ def group_evidence(beyond: int) -> float:
     the one-sided normal quantile of the mid-p value q^beyond (1 + q) / 2, q = 1 / (NULL_DRAWS
     + 1) (see the module's docstring)."""
     q = 1.0 / (NULL_DRAWS + 1)
-    return -statistics.NormalDist().inv_cdf(0.5 * q**beyond * (1.0 + q))
+    # Some 190 windows and more make the chance underflow: the evidence stops at about 37.5.
+    chance = max(0.5 * q**beyond * (1.0 + q), sys.float_info.min)
+    return -statistics.NormalDist().inv_cdf(chance)
 
 
 def find_within(series: list[FloatArray], m: int, zone: int, top: int | None) -> list[WithinMotif]:
@@ -488,7 +491,7 @@ def within_motifs(series: list[FloatArray], params: RobustParams, exclusion: int
     zone = default_exclusion(m) if exclusion is None else exclusion
     found = find_within(series, m, zone, params.top)
     kept = [motif for motif in found if params.keep == "all" or motif.likely]
-    motifs = tuple(as_motif(motif, series[motif.series], rank) for rank, motif in enumerate(kept, 1))
+    motifs = tuple(as_motif(motif, series[motif.series], rank, zone) for rank, motif in enumerate(kept, 1))
     lengths = np.array([len(one) for one in series], dtype=np.int64)
     return Motifs(
         motifs=motifs,
@@ -502,11 +505,11 @@ def within_motifs(series: list[FloatArray], params: RobustParams, exclusion: int
     )
 
 
-def as_motif(found: WithinMotif, values: FloatArray, rank: int) -> Motif:
+def as_motif(found: WithinMotif, values: FloatArray, rank: int, zone: int) -> Motif:
     """A motif of one series as a :class:`zorp_miner.Motif`: ``series`` repeats the series for
     each occurrence, ``best_matches`` are the occurrences' starts (the pair first, then the
     others closest first), ``distances`` their distances to ``representative``, and ``score``
-    the pair's distance."""
+    the pair's distance; ``exclusion`` the zone (points) its windows keep apart."""
     pattern, seglen = _name(found.representative)
     m = found.length
     windows = [znormalised(values[start : start + m]) for start in found.starts.tolist()]
@@ -527,6 +530,7 @@ def as_motif(found: WithinMotif, values: FloatArray, rank: int) -> Motif:
         mode="robust",
         evidence=found.evidence,
         likely=found.likely,
+        exclusion=zone,
     )
 
 

@@ -216,3 +216,55 @@ def test_the_command_line_searches_a_one_series_file_within(tmp_path: pathlib.Pa
     assert all(min(abs(s - plant) for plant in starts) <= 10 for s in found)
     refused = subprocess.run(command, capture_output=True, text=True)
     assert refused.returncode == 2 and "need --length" in refused.stderr
+
+
+def periodic(seed: int) -> FloatArray:
+    """A wave of period 30 points over a faint walk: windows of 40 points recur every 30."""
+    rng = np.random.default_rng(seed)
+    return 5.0 * np.sin(np.arange(3000) * 2.0 * np.pi / 30.0) + 0.05 * np.cumsum(rng.normal(size=3000))
+
+
+@pytest.mark.parametrize("exclusion", [None, 10])
+def test_the_occurrences_of_a_motif_within_a_series_are_its_windows(exclusion: int | None) -> None:
+    # Its windows may overlap (they keep the exclusion zone, not their length, apart): the
+    # occurrences keep the same zone, so that none of them is lost. They may hold more: the
+    # windows within the radius that an earlier motif's windows kept from this one.
+    values = periodic(3)
+    motifs = zorp_miner.find_motifs(values, length=40, top=2, exclusion=exclusion)
+    table = motifs.matches_frame(values)
+    for motif in motifs:
+        assert motif.exclusion == motifs.exclusion
+        found = motif.occurrences(values)
+        assert set(motif.best_matches.tolist()) <= set(found.starts.tolist())
+        assert set(found.series.tolist()) == {0}
+        assert motif.exclusion is not None
+        assert np.all(np.diff(np.sort(found.starts)) > motif.exclusion)
+        assert np.all(found.distances <= found.max_distance)
+        rows = table[table["rank"] == motif.rank]
+        assert sorted(rows["start"].tolist()) == sorted(found.starts.tolist())
+    assert len(motifs[0].occurrences(values)) == motifs[0].support
+
+
+def test_a_motif_within_a_series_is_drawn_as_its_windows() -> None:
+    pytest.importorskip("matplotlib")
+    from zorp_miner import plot
+
+    values = periodic(4)
+    motif = zorp_miner.find_motifs(values, length=40, top=1, exclusion=10)[0]
+    matches = plot.plot_matches(motif, values).axes[0]
+    assert f"{motif.support} windows" in matches.get_title()
+    legend = matches.get_legend()
+    assert legend is not None
+    assert "series" not in " ".join(text.get_text() for text in legend.get_texts())
+    lanes = plot.plot_occurrences(motif, values).axes[0]
+    assert [label.get_text() for label in lanes.get_yticklabels()] == ["series 0"]
+    assert f"its {motif.support} windows" in lanes.get_title(loc="left")
+    assert len(lanes.patches) == motif.support
+
+
+def test_the_evidence_of_a_large_group_stays_finite() -> None:
+    # About 190 windows beyond the pair make chance's probability underflow.
+    values = 5.0 * np.sin(np.arange(12_000) * 2.0 * np.pi / 30.0)
+    values += 0.05 * np.cumsum(np.random.default_rng(0).normal(size=12_000))
+    top = zorp_miner.find_motifs(values, length=40, top=1, exclusion=10)[0]
+    assert top.support > 200 and top.likely and math.isfinite(top.evidence)
