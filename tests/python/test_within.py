@@ -93,9 +93,11 @@ def test_a_planted_shape_is_found_and_no_motif_matches_itself(
 @given(seed=st.integers(0, 2**32 - 1), m=st.integers(16, 64), copies=st.integers(4, 8))
 def test_a_shape_planted_four_times_or_more_is_likely(seed: int, m: int, copies: int) -> None:
     # The evidence counts the windows beyond the pair: a pair alone, however close, is not
-    # enough, and four clear copies are (the pair and two more).
+    # enough, and four clear copies are (the pair and two more). The closest pair may be two
+    # copies' tails with the walk after them, a motif of its own found first: the likely one
+    # ranks before it.
     values, _ = planted(seed, 40 * m, m, copies, strength=12.0)
-    top = zorp_miner.find_motifs(values, length=m, top=1)[0]
+    top = zorp_miner.find_motifs(values, length=m, top=3)[0]
     assert top.likely and top.support >= 4
 
 
