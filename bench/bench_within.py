@@ -10,12 +10,13 @@ points for both.
 
 For each series both look for one motif with STUMPY's exclusion zone, ceil(m / 4) points, so
 that both answer the same question: ``find_motifs(series, length=m, top=1,
-exclusion=ceil(m / 4))`` (within the series, the evidence's five shuffles included) and
+exclusion=ceil(m / 4))`` (within the series, the evidence's 39 shuffles included) and
 STUMPY's ``stump`` then ``motifs(max_motifs=1)``, each with its own radius for the motif's other
 windows. The figures:
 each one's top pair and its distance (on find_motifs' scale sqrt(2 (1 - r)); STUMPY's are
 sqrt(m) times larger), whether the pairs are the same windows, how many of the planted copies
-the top motif's windows cover (a window within m / 2 of a copy's start), and the times. STUMPY's
+the top motif's windows cover (a window within m / 2 of a copy's start), find_motifs' top
+motif's windows and evidence (likely from 3), and the times. STUMPY's
 numba functions are compiled by a first call before any timing; numba runs on one thread, as
 numpy does. One round each (the 10^5-point self-join takes minutes).
 
@@ -85,14 +86,15 @@ def recording(file: str, column: str) -> FloatArray:
         return np.array([float(row[column]) for row in csv.DictReader(handle)])
 
 
-def ours(values: FloatArray, m: int) -> tuple[tuple[int, int], float, list[int], float]:
-    """find_motifs' top pair, its distance, the top motif's windows, and the time (s)."""
+def ours(values: FloatArray, m: int) -> tuple[tuple[int, int], float, list[int], float, float]:
+    """find_motifs' top pair, its distance, the top motif's windows, the time (s) and the top
+    motif's evidence."""
     start = time.perf_counter()
     motifs = zorp_miner.find_motifs(values, length=m, top=1, exclusion=math.ceil(m / 4))
     took = time.perf_counter() - start
     top = motifs[0]
     a, b = sorted(top.best_matches[:2].tolist())
-    return (a, b), top.score, top.best_matches.tolist(), took
+    return (a, b), top.score, top.best_matches.tolist(), took, top.evidence
 
 
 def theirs(values: FloatArray, m: int) -> tuple[tuple[int, int], float, list[int], float]:
@@ -110,7 +112,7 @@ def theirs(values: FloatArray, m: int) -> tuple[tuple[int, int], float, list[int
 
 
 def row(name: str, values: FloatArray, m: int, plants: list[int] | None) -> str:
-    mine, mine_d, mine_windows, mine_s = ours(values, m)
+    mine, mine_d, mine_windows, mine_s, evidence = ours(values, m)
     other, other_d, other_windows, other_s = theirs(values, m)
     if plants is None:
         hits = f"{'-':>6} {'-':>6}"
@@ -121,7 +123,7 @@ def row(name: str, values: FloatArray, m: int, plants: list[int] | None) -> str:
     same = "yes" if mine == other else "no"
     return (
         f"{name:<22} {len(values):>7} {str(mine):>15} {str(other):>15} {same:>4} {mine_d:>8.4f} "
-        f"{other_d:>8.4f} {hits} {mine_s:>8.2f} {other_s:>9.2f} {other_s / mine_s:>6.1f}"
+        f"{other_d:>8.4f} {hits} {len(mine_windows):>4} {evidence:>6.2f} {mine_s:>8.2f} {other_s:>9.2f} {other_s / mine_s:>6.1f}"
     )
 
 
@@ -138,7 +140,7 @@ def main() -> None:
     )
     print(
         f"{'data':<22} {'points':>7} {'ours pair':>15} {'stumpy pair':>15} {'same':>4} "
-        f"{'ours d':>8} {'stumpy d':>8} {'ours':>6} {'stumpy':>6} {'ours s':>8} {'stumpy s':>9} "
+        f"{'ours d':>8} {'stumpy d':>8} {'ours':>6} {'stumpy':>6} {'wins':>4} {'evid':>6} {'ours s':>8} {'stumpy s':>9} "
         f"{'ratio':>6}"
     )
     for points in (int(size) for size in args.sizes.split(",")):
