@@ -103,10 +103,11 @@ def find_motifs(
     recur across, and a search across it would match each window with itself, so it switches
     to this search rather than return self-matches. Each motif is its closest pair of windows
     (``score``, the pair's distance on the same sqrt(2 (1 − r)) scale) and every other window
-    closer to its shape than that shape comes anywhere in the series with its segments
-    shuffled; its ``evidence`` is how far the pair's distance lies below the closest pairs of
-    such shuffles, in their standard deviations (likely from 3). ``series`` repeats the series
-    for each occurrence and ``best_matches`` are the occurrences' starts, the pair first. It
+    closer to its shape than that shape comes anywhere in 39 copies of the series with its
+    segments shuffled; its ``evidence`` weighs how many such windows there are beyond the pair
+    (the chance of that many, as a normal quantile: likely from 3, that is with two windows
+    besides the pair). ``series`` repeats the series for each occurrence, ``best_matches`` are
+    the occurrences' starts, the pair first, and ``exclusion`` is the zone they keep. It
     needs ``length`` and runs in this process; ``minsup`` is not used. See
     :mod:`zorp_miner.within` for how the closest pair is found without comparing every pair
     of windows.
