@@ -54,3 +54,6 @@ say "the client's and the workers' peak memory over 40 files of 500 x 10000 poin
 
 say "find_matches against STUMPY's match (needs bench/requirements.txt installed), 10^4 to 10^6 points"
 "$python" bench/bench_matches.py
+
+say "motifs within one series against STUMPY's stump + motifs (needs bench/requirements.txt and bench/data-requirements.txt installed)"
+"$python" bench/bench_within.py

@@ -80,17 +80,22 @@ def autocorrelation(values: FloatArray, lags: int) -> FloatArray:
     return np.asarray(np.clip(correlation, 0.0, 1.0))
 
 
-def shuffled(values: FloatArray, seglen: int, key: int, draw: int = 0) -> FloatArray:
+def shuffled(
+    values: FloatArray, seglen: int, key: int, draw: int = 0, *, memory: FloatArray | None = None
+) -> FloatArray:
     """The series with its segments of seglen points in a random order (drawn from its key and
     the draw's number),
     each joined to the one before it as described in the module's docstring. A series of
-    fewer than two segments is returned as it is. NaN stay with their segment."""
+    fewer than two segments is returned as it is. NaN stay with their segment. ``memory`` is
+    the series' ``autocorrelation(values, seglen)``, for many draws of one series (computed
+    here when None)."""
     n = len(values)
     if n < 2 * seglen:
         return np.array(values, dtype=np.float64)
     rng = np.random.default_rng([SEED, key, seglen, draw])
     firsts = np.arange(0, n, seglen)
-    memory = autocorrelation(values, seglen)
+    if memory is None:
+        memory = autocorrelation(values, seglen)
     out = np.empty(n)
     last = math.nan
     at = 0

@@ -15,11 +15,13 @@ from ._interface import option
 from ._later import fetch_all
 from ._parts import LocalParts, Parts
 from ._robust import LIKELY, SHORTEST, Found, RobustStore, discover
+from ._errors import RunRefused
 from ._robust_results import motifs_from_found
 from ._types import FloatArray, IntArray
 from .files import is_file_list, load
 from .inputs import as_series_set, refuse_missing
 from .params import (
+    INT32_MAX,
     MINSUP_DEFAULT,
     ExactParams,
     Keep,
@@ -27,9 +29,11 @@ from .params import (
     RealNumber,
     RobustParams,
     WholeNumber,
+    _whole,
     checked_params,
 )
 from .results import Motifs
+from .within import within_motifs
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -51,6 +55,8 @@ def find_motifs(
     client: "Client | str | None" = None,
     lazy: bool = True,
     progress: "bool | Callable[[_progress.Step], object] | None" = None,
+    within: bool | None = None,
+    exclusion: WholeNumber | None = None,
 ) -> Motifs:
     """Find the shapes that recur across a set of numeric series.
 
@@ -88,6 +94,23 @@ def find_motifs(
     "Running on a Dask cluster" in the README for which steps run where and what crosses the
     network. The series then never come to this process whole (the robust mode's refinement
     reads the windows around the best matches): give ``data`` as parts the workers load (a Dask array chunked along its rows, a list of delayed parts, or a list of files).
+
+    **Within one series.** With ``within=True``, or a single series (a 1-D array, a one-series
+    file) and ``within`` not given, motifs are found *within* each series instead of across
+    the set: groups of windows of one series that share a shape, no two starting within
+    ``exclusion`` points of each other (the exclusion zone, ceil(``length`` / 2) by default),
+    so that a window never matches itself or its own shift. A single series has nothing to
+    recur across, and a search across it would match each window with itself, so it switches
+    to this search rather than return self-matches. Each motif is its closest pair of windows
+    (``score``, the pair's distance on the same sqrt(2 (1 − r)) scale) and every other window
+    closer to its shape than that shape comes anywhere in 39 copies of the series with its
+    segments shuffled; its ``evidence`` weighs how many such windows there are beyond the pair
+    (the chance of that many, as a normal quantile: likely from 3, that is with two windows
+    besides the pair). ``series`` repeats the series for each occurrence, ``best_matches`` are
+    the occurrences' starts, the pair first, and ``exclusion`` is the zone they keep. It
+    needs ``length`` and runs in this process; ``minsup`` is not used. See
+    :mod:`zorp_miner.within` for how the closest pair is found without comparing every pair
+    of windows.
 
     **Missing points.** NaN inside a series (or a masked point of a masked array) is a missing
     point: the robust mode never matches a window holding one, and its statistics skip them;
@@ -169,6 +192,14 @@ def find_motifs(
         occurrences, the representatives, and the best matches with the ranking (here as on a
         cluster). None or False (the default) reports nothing.
 
+    within : bool or None, default None
+        Find motifs within each series (True) or across the set (False); None: within when
+        the data is a single series and the mode robust, across otherwise. Not with the exact
+        mode or ``client``.
+    exclusion : int or None, default None
+        Within each series: the exclusion zone in points, from 0 up; no two windows of a
+        motif start within it of each other. None: ceil(``length`` / 2).
+
     Returns
     -------
     Motifs
@@ -221,11 +252,33 @@ def find_motifs(
     )
     if not isinstance(lazy, bool):
         raise TypeError(f"lazy must be True or False, got {lazy!r}")
+    zone = _checked_within(within, exclusion, params, client)
     report = _progress.reporter(progress)
     with _progress.reporting(report):
         if client is not None:
             return run_on_cluster(data, params, client, lazy=lazy)
-        return run(local_series(data), params)
+        series = local_series(data)
+        if isinstance(params, RobustParams) and (within or (within is None and len(series) == 1)):
+            return within_motifs(series, params, zone)
+        return run(series, params)
+
+
+def _checked_within(
+    within: object, exclusion: object, params: RobustParams | ExactParams, client: object
+) -> int | None:
+    """Check within and exclusion against the mode and client; the exclusion zone (points)
+    or None for the default."""
+    if within is not None and not isinstance(within, bool):
+        raise TypeError(f"within must be True, False or None, got {within!r}")
+    if within and isinstance(params, ExactParams):
+        raise ValueError("within=True is the robust mode's: leave out mode='exact'")
+    if within and client is not None:
+        raise ValueError("motifs within a series are found in this process: leave out client")
+    if exclusion is None:
+        return None
+    if within is False or isinstance(params, ExactParams):
+        raise ValueError("exclusion is a parameter of the search within each series (within=True)")
+    return _whole(exclusion, "exclusion", 0, INT32_MAX, "points")
 
 
 def local_series(data: object) -> list[FloatArray]:
@@ -263,11 +316,17 @@ def run_parts(parts: Parts, params: RobustParams | ExactParams) -> Motifs:
     Raises
     ------
     RunRefused
-        Exact mode: for hopeless parameters (see :func:`zorp_miner._exact_parts.hopeless`).
+        Exact mode: for hopeless parameters (see :func:`zorp_miner._exact_parts.hopeless`). Robust
+        mode: for a single series, whose motifs are found within it, in this process.
     MemoryError, ValueError
         Exact mode: see :func:`zorp_miner._exact_parts.mine_exact_parts`.
     """
     if isinstance(params, RobustParams):
+        if len(parts.lengths) == 1:
+            raise RunRefused(
+                "a single series: its motifs are found within it, in this process (a search "
+                "across one series would match each window with itself); run without a cluster"
+            )
         store = RobustStore(parts)
         return robust_motifs(store, params)
     return explained(motifs_from_exact(mine_exact_parts(parts, params), parts.lengths, params))

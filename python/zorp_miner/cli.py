@@ -43,6 +43,7 @@ from .params import (
 )
 from .occurrences import MATCH_COLUMNS, Occurrences, occurrences_in_parts
 from .results import Motif, Motifs
+from .within import default_exclusion, within_motifs
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -62,6 +63,8 @@ Two modes: robust (the default) finds a shape wherever it sits in each series, s
 mean distance sqrt(2 (1 - r)) of its best matches (0 the same shape, 1.41 unrelated) and ranks
 motifs by their evidence, how unlikely they are to be chance in this data (3 and more: likely;
 --keep likely prints only those); give --length when you know the shape's length in points.
+A file of one series (or --within) gives the motifs within each series: groups of windows of
+one series that share a shape, never a window with itself or its own shift (--length needed).
 exact (--mode exact --seglen N) mines letter patterns that recur letter for letter and ranks
 them by naed.
 
@@ -175,6 +178,20 @@ def parser() -> argparse.ArgumentParser:
         metavar="N",
         help=f"robust mode: the motif length in points, at least {LENGTH_MIN} (default: found by "
         "the run, 8 points or longer)",
+    )
+    run.add_argument(
+        "--within",
+        action="store_true",
+        help="robust mode: find motifs within each series (pairs and groups of windows of one "
+        "series), not across the set; a file of one series is always searched within. Needs "
+        "--length (default: across the set)",
+    )
+    run.add_argument(
+        "--exclusion",
+        type=int,
+        metavar="N",
+        help="within each series: no two windows of a motif start within N points of each other "
+        "(default: half the length, rounded up)",
     )
     run.add_argument(
         "--keep",
@@ -355,6 +372,14 @@ def _run(args: argparse.Namespace) -> int:
             "--plot draws the series here, which a cluster run never reads: leave out "
             "--plot, or --scheduler and --workers"
         )
+    if args.exclusion is not None and args.exclusion < 0:
+        raise UsageError(f"--exclusion must be 0 or more points, got {args.exclusion}")
+    if on_cluster and args.within:
+        raise UsageError("--within runs in this process: leave out --scheduler and --workers")
+    if args.mode != "robust" and (args.within or args.exclusion is not None):
+        raise UsageError(
+            "--within and --exclusion are options of the robust mode (the default --mode)"
+        )
     try:
         params = checked_params(
             args.mode,
@@ -387,10 +412,18 @@ def _run(args: argparse.Namespace) -> int:
             series.extend(load(name, **options))
         if isinstance(params, ExactParams):
             refuse_missing(series)  # an input error, before the run
-        _write_head(args, names, [len(one) for one in series], params)
+        robust = params if isinstance(params, RobustParams) else None
+        within = robust is not None and (args.within or len(series) == 1)
+        if robust is not None and within and robust.length is None:
+            raise UsageError(
+                "motifs within a series need --length (points, at least "
+                f"{LENGTH_MIN}){'' if args.within else ': a file of one series is searched within it'}"
+            )
+        zone = args.exclusion if not within or args.exclusion is not None else None
+        _write_head(args, names, [len(one) for one in series], params, within, zone)
         started = time.perf_counter()
         try:
-            motifs = run(series, params)
+            motifs = within_motifs(series, robust, zone) if robust and within else run(series, params)
         except (MemoryError, ValueError) as error:
             _say(f"run refused: {error}")
             return 1
@@ -443,10 +476,13 @@ def _write_head(
     names: list[str],
     lengths: list[int],
     params: RobustParams | ExactParams,
+    within: bool = False,
+    exclusion: int | None = None,
 ) -> None:
     """The table's first lines, printed before the run: what is read and how it is run."""
     if args.format == "table":
-        sys.stdout.write(table_head(_display_name(names), lengths, params))
+        head = table_head(_display_name(names), lengths, params, within, exclusion)
+        sys.stdout.write(head)
         sys.stdout.flush()
 
 
@@ -495,13 +531,20 @@ def _write_json(head: dict[str, Any], motifs: Motifs) -> None:
 
 def table_text(motifs: Motifs, name: str, elapsed: float | None = None) -> str:
     """The ranked table the command prints by default, with a heading and a closing line."""
-    return table_head(name, motifs.series_lengths.tolist(), motifs.params) + table_body(
-        motifs, elapsed
-    )
+    lengths = motifs.series_lengths.tolist()
+    head = table_head(name, lengths, motifs.params, motifs.within, motifs.exclusion)
+    return head + table_body(motifs, elapsed)
 
 
-def table_head(name: str, lengths: Sequence[int], params: RobustParams | ExactParams) -> str:
-    """The table's heading: the series read and the settings of the run."""
+def table_head(
+    name: str,
+    lengths: Sequence[int],
+    params: RobustParams | ExactParams,
+    within: bool = False,
+    exclusion: int | None = None,
+) -> str:
+    """The table's heading: the series read and the settings of the run (``within``: found
+    within each series, with this exclusion zone in points, None for the default)."""
     if isinstance(params, ExactParams):
         settings = (
             f"mode exact, seglen {params.seglen}, alphabet {params.alphabet}, minsup "
@@ -512,6 +555,12 @@ def table_head(name: str, lengths: Sequence[int], params: RobustParams | ExactPa
         length = "found by the run" if params.length is None else f"{params.length} points"
         kept = "" if params.keep == "all" else ", likely motifs only"
         settings = f"mode robust, length {length}, minsup {params.minsup:g}{kept}"
+        if within:
+            zone = default_exclusion(params.length or 0) if exclusion is None else exclusion
+            settings = (
+                f"mode robust, within each series, length {length}, exclusion {zone} "
+                f"points{kept}; support: the motif's windows in its series"
+            )
     return f"{name}: {len(lengths)} series, {sum(lengths)} points\n{settings}\n\n"
 
 
@@ -521,7 +570,7 @@ def table_body(motifs: Motifs, elapsed: float | None = None) -> str:
     took = "" if elapsed is None else f" in {elapsed * 1000:.1f} ms"
     if not motifs.found:
         return f"0 motifs found{took}: {motifs.reason}\n"
-    lines = [motif_table(motifs, motifs.series_count, mode=motifs.mode), ""]
+    lines = [motif_table(motifs, 0 if motifs.within else motifs.series_count, mode=motifs.mode), ""]
     if any(motif.support > SHOWN_MATCHES for motif in motifs):
         lines.append(
             f"The table shows {SHOWN_MATCHES} best matches per motif; --format csv or --format "
@@ -539,7 +588,8 @@ SHOWN_MATCHES = 5
 def motif_table(motifs: Sequence[Motif], series_count: int, *, mode: str | None = None) -> str:
     """One line per motif: rank, pattern (exact) or length (robust), support, the score (naed)
     and, robust, the evidence that ranked it and whether it is likely, and the first best
-    matches. ``mode`` chooses the columns ("robust" or "exact"); by default the motifs' own."""
+    matches. ``mode`` chooses the columns ("robust" or "exact"); by default the motifs' own.
+    A series_count of 0 shows the support alone (motifs found within each series)."""
     robust = (mode or (motifs[0].mode if motifs else "robust")) == "robust"
     if robust:
         header = (
@@ -553,7 +603,7 @@ def motif_table(motifs: Sequence[Motif], series_count: int, *, mode: str | None 
         )
     lines = [header, "-" * len(header)]
     for motif in motifs:
-        support = f"{motif.support}/{series_count}"
+        support = f"{motif.support}/{series_count}" if series_count else str(motif.support)
         if motif.mode == "robust":
             verdict = "likely" if motif.likely else "chance"
             lines.append(

@@ -294,11 +294,18 @@ def _each(
             parts,
             np.array(motif.representative),
             max_distance=default_radius(motif) if radius is None else radius,
-            exclusion=motif.length - 1,
+            exclusion=apart(motif),
             top=None,
         )
         for motif in motifs
     ]
+
+
+def apart(motif: Motif) -> int:
+    """How far apart (points) two occurrences of the motif start, at least: more than its
+    exclusion zone for a motif found within one series, whose windows keep that zone (they may
+    overlap), and by more than its length less one otherwise (no two share a point)."""
+    return motif.length - 1 if motif.exclusion is None else motif.exclusion
 
 
 def _check_data(motifs: list[Motif], found: IntArray, lengths: IntArray | None) -> None:

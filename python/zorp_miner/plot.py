@@ -71,9 +71,11 @@ def plot_matches(
             ]
         ).reshape(-1, motif.length)
     shown = _sample(len(matches), max_lines)
-    label = "best match, each series"
+    # A motif found within one series has windows of that series, not a best match per series.
+    unit = "series" if motif.exclusion is None else "windows"
+    label = "best match, each series" if motif.exclusion is None else "each window"
     if len(shown) < len(matches):
-        label = f"best match, {len(shown)} of {len(matches)} series"
+        label = f"{'best match, ' if motif.exclusion is None else ''}{len(shown)} of {len(matches)} {unit}"
     # A sample of many lines is drawn fainter, under the band that summarises them all.
     alpha = 0.35 if len(shown) == len(matches) else 0.2
     for number, row in enumerate(matches[shown]):
@@ -100,7 +102,7 @@ def plot_matches(
     )
     if motif.mode == "robust":
         axes.set_title(
-            f"#{motif.rank}: {motif.length} points, {motif.support} series, "
+            f"#{motif.rank}: {motif.length} points, {motif.support} {unit}, "
             f"score {motif.score:.3f}"
         )
         axes.set_xlabel("points from the start of the match")
@@ -162,6 +164,8 @@ def plot_occurrences(
         if count < 1:
             raise ValueError(f"count must be at least 1, got {count}")
         chosen, ranks = _by_distance(motif, count)
+        if motif.exclusion is not None:  # all its windows are in one series
+            chosen, ranks = [int(motif.series[0])], {}
     else:
         chosen = [int(one) for one in series]
         for one in chosen:
@@ -170,7 +174,7 @@ def plot_occurrences(
     axes = _axes(ax, (9.0, 1.2 + 1.1 * len(chosen)))
     patches = require("matplotlib.patches", "plotting")
     lane = _lane_height([normalised[one] for one in chosen])
-    labelled = {"occurrence": False, "best match": False}
+    labelled = {"occurrence": False, "best match": False, "window": False}
     for place, one in enumerate(chosen):
         values = normalised[one]
         base = -place * lane
@@ -190,11 +194,14 @@ def plot_occurrences(
                 bbox={"facecolor": "white", "alpha": 0.75, "edgecolor": "none", "pad": 1.0},
             )
         starts = motif.occurrence_starts[motif.occurrence_series == one].tolist()
+        if motif.exclusion is not None:
+            # Found within the series: every window of it, each shaded alike.
+            starts, best = motif.best_matches[motif.series == one].tolist(), None
         if best is not None and best not in starts:
             # The robust mode records no occurrences but the best match.
             starts.append(best)
         for start in starts:
-            kind = "best match" if start == best else "occurrence"
+            kind = "window" if motif.exclusion is not None else "best match" if start == best else "occurrence"
             label = kind if not labelled[kind] else None
             labelled[kind] = True
             axes.add_patch(
@@ -203,7 +210,7 @@ def plot_occurrences(
                     motif.length,
                     lane * 0.96,
                     facecolor=OCCURRENCE,
-                    alpha=0.55 if kind == "best match" else 0.2,
+                    alpha=0.2 if kind == "occurrence" else 0.55,
                     edgecolor="none",
                     label=label,
                 )
@@ -213,7 +220,9 @@ def plot_occurrences(
     axes.set_ylim(axes_bottom(chosen, lane), 0.5 * lane)
     axes.set_xlim(0, max(len(normalised[one]) for one in chosen))
     axes.set_xlabel("time (points)")
-    if motif.mode == "robust":
+    if motif.exclusion is not None:
+        title = f"#{motif.rank}: its {motif.support} windows, in series {motif.series[0]}"
+    elif motif.mode == "robust":
         which = "best, median and worst " if ranks and len(chosen) == 3 else ""
         title = f"#{motif.rank}: {which}matches, {len(chosen)} of its {motif.support} series"
     else:
@@ -402,6 +411,9 @@ def _match_label(motif: Motif, series: int, start: int, rank: str | None) -> str
     """The text over a series' lane: its best match's start and distance, and where that
     distance ranks."""
     at = int(np.flatnonzero(motif.series == series)[0])
+    if motif.exclusion is not None:
+        pair = sorted(motif.best_matches[:2].tolist())
+        return f"the pair at {pair[0]} and {pair[1]}, distance {motif.score:.3f}"
     text = f"best match at {start}, distance {motif.distances[at]:.3f}"
     return f"{text} ({rank} of {motif.support})" if rank else text
 

@@ -112,6 +112,10 @@ class Motif:
         Robust mode: whether the evidence is at least 3 and at least ceil(minsup × number of
         series) series hold the motif; otherwise the motif may be chance. None in the exact
         mode, which does not measure it.
+    exclusion : int or None
+        A motif found within one series (``find_motifs(..., within=True)``): the exclusion zone
+        its windows keep (points; no two start within it of each other), ``series`` then
+        repeats that series for each window. None for a motif across series.
     """
 
     rank: int
@@ -130,6 +134,7 @@ class Motif:
     mode: str
     evidence: float = math.nan
     likely: bool | None = None
+    exclusion: int | None = None
 
     def __post_init__(self) -> None:
         # Own read-only copies: neither the caller nor a reader can change a result.
@@ -278,7 +283,9 @@ class Motif:
             The radius, on the scale of ``distances`` (0 up, ``math.inf`` for every window).
             By default the largest of ``distances`` (widened by a rounding margin): each series that
             holds the motif lists its best match, and another window occurs when it is as close
-            as the loosest best match.
+            as the loosest best match. A motif found within one series lists its windows,
+            kept its exclusion zone apart as they are, and every other window within the
+            radius: those near an earlier motif's windows, which that motif kept from this one.
         client : dask.distributed.Client or str, optional
             Search on this Dask cluster, as :func:`zorp_miner.find_matches` does.
         progress : bool or callable, optional
@@ -341,6 +348,14 @@ class Motifs(Sequence[Motif]):
     reason : str
         Why the run found no motif, in one line ("length 500 is at or above the length of
         every series ..."), with what to change; "" when it found some.
+    within : bool
+        Whether the motifs were found within each series (see :mod:`zorp_miner.within`): each
+        motif then lies in one series, ``series`` repeats it for each occurrence,
+        ``best_matches`` are its occurrences (the closest pair first) and ``score`` the pair's
+        distance.
+    exclusion : int or None
+        Within each series: no two windows of a motif start within this many points of each
+        other. None otherwise.
     """
 
     motifs: tuple[Motif, ...]
@@ -349,6 +364,8 @@ class Motifs(Sequence[Motif]):
     mode: str
     params: RobustParams | ExactParams
     reason: str = ""
+    within: bool = False
+    exclusion: int | None = None
 
     def __post_init__(self) -> None:
         lengths = np.array(self.series_lengths, dtype=np.int64)
@@ -383,9 +400,10 @@ class Motifs(Sequence[Motif]):
 
     def __repr__(self) -> str:
         why = f": {self.reason}" if self.reason else ""
+        where = f", within each, exclusion={self.exclusion}" if self.within else ""
         return (
             f"Motifs({len(self)} of {self.found} found in {self.series_count} series, "
-            f"mode={self.mode!r}{why})"
+            f"mode={self.mode!r}{where}{why})"
         )
 
     def to_dict(self) -> dict[str, JSONValue]:
@@ -395,11 +413,14 @@ class Motifs(Sequence[Motif]):
         -------
         dict
             ``zorp_miner`` (the version), ``mode``, ``parameters`` (the tuning values by
-            name), ``series`` (``count`` and ``lengths`` in points), ``found`` (motifs before
+            name; ``within`` and ``exclusion`` in points too for motifs found within each
+            series), ``series`` (``count`` and ``lengths`` in points), ``found`` (motifs before
             the cut to ``top``), ``reason`` (why none was found, None when some were) and
             ``motifs`` (:meth:`Motif.to_dict` of each, best first).
         """
         parameters: dict[str, JSONValue] = dict(self.params.to_dict())
+        if self.within:
+            parameters.update(within=True, exclusion=self.exclusion)
         return {
             "zorp_miner": __version__,
             "mode": self.mode,

@@ -1,0 +1,552 @@
+"""Motifs within one long series: groups of windows of the same series that share a shape.
+
+A *pair* is two windows of one series whose starts are more than the exclusion zone apart (by
+default ceil(m / 2) points for windows of m points, ``EXCLUSION_SHARE``): a window and its own
+shift by a few points are trivially alike and never make a pair. The distance of two windows
+is the robust mode's, sqrt(2 (1 - r)) with r their Pearson correlation (``zorp_miner._sliding``).
+
+**Finding the closest pair without comparing every window with every other.** All pairs of n
+windows are about n^2 / 2 distances. Instead:
+
+1. *Proposal.* Every window is reduced to the means of ``SEGMENTS`` segments of its z-normalised
+   values, each weighted by the square root of its share of the window: the distance of two
+   such reductions is at most the distance of the windows (Cauchy-Schwarz per segment). The
+   reductions are projected on a few random directions and cut into cells of half a projection's
+   spread, ``TABLES`` times or more (``CUT_WINDOWS`` / windows times, at most ``MOST_TABLES``)
+   with fresh directions and offsets; windows that fall in one cell
+   (in a random order within it, so that a window's trivial shifts do not crowd out its
+   partners) are compared with their next ``NEIGHBOURS``, and pairs within ceil(m / 2) points
+   of each other are dropped: pairs that close, when the exclusion zone is narrower, are all
+   measured exactly, offset by offset, by sliding sums. The closest pairs by reduced distance are proposals.
+2. *Along the diagonal.* A proposal (a, b) stands for the pairs (a + k, b + j + k) of its
+   neighbourhood, k within the exclusion zone and |j| up to ``NEAR_DIAGONALS``: their exact
+   distances come from one sliding sum per diagonal, and the closest of each diagonal are the
+   candidates.
+3. *Verified.* For the ``VERIFIED`` closest pairs, both windows are matched against every window
+   of the series by sliding distance (the robust mode's kernels): each window's exact nearest
+   window beyond the exclusion zone. The closest of these is the motif's pair, and its distance
+   is computed directly from the two windows.
+
+The pair is therefore exactly as close as reported, and no window of the verified ones has a
+closer partner; that no other pair is closer rests on the proposal step, which finds a pair
+whose distance is small next to the series' typical distances with a probability close to 1
+(a planted shape's copies have many pairs, of which one proposal is enough).
+
+**A motif** is its pair and every other window of the series whose distance to the motif's
+shape (the mean of the pair's z-normalised windows) is within chance's radius: the smallest
+distance that shape reaches in any of ``NULL_DRAWS`` copies of the series with its segments
+shuffled (``zorp_miner._evidence``: segments of ceil(m / 4) points, joined as the series' memory
+would join them), taken closest first, no two starting within the exclusion zone of each other.
+The next motif is the closest pair of the windows left, those within the exclusion zone of a
+motif's windows excluded. Windows holding a missing point (NaN), and flat ones, never match.
+
+**Evidence weighs the group, not the pair.** The pair is the closest of some n^2 / 2 pairs:
+however close, it says little by itself (a long random walk holds pairs nearly as close as the
+copies of a shape planted ten times). The windows beyond the pair say more: a window that is
+not part of the pair was not chosen for its closeness, so when the series holds nothing but
+chance, it is no likelier to come closer to the shape than the windows of a shuffled copy. Of
+the series and its S = ``NULL_DRAWS`` shuffles, each is then as likely as any other to hold the
+window closest to the shape, and the series holds the c closest (the c windows beyond the pair
+that are within chance's radius: its occurrences less its pair) with a probability of about
+q^c, q = 1 / (S + 1). A motif's evidence is the one-sided normal quantile of the mid-p value q^c (1 + q) / 2: about 0 for c = 0, 2.2 for c = 1, 3.4 for
+c = 2 and more from there, likely from 3 (the robust mode's mark). A motif is therefore likely
+when at least two windows besides its pair are closer to its shape than anything in 39
+shuffles, which chance does about once in 1,600 motifs; a shape that recurs four times or more
+is likely, one seen only twice or three times is not. The rule depends on nothing else: not on
+the pair's distance, nor on how far below the radius the windows lie.
+"""
+
+from __future__ import annotations
+
+import math
+import statistics
+import sys
+from dataclasses import dataclass
+
+import numpy as np
+import numpy.typing as npt
+
+from . import progress as _progress
+from ._evidence import autocorrelation, content_key, segment_points, shuffled
+from ._interface import option
+from ._robust import LIKELY, _name
+from ._sliding import SeriesBank, window_sums, znormalised
+from ._types import FloatArray
+from .params import LENGTH_MIN, RobustParams
+from .results import Motif, Motifs
+
+IntArray = npt.NDArray[np.int64]
+BoolArray = npt.NDArray[np.bool_]
+
+EXCLUSION_SHARE = 0.5  # the default exclusion zone: ceil(this x m) points
+MOST_MOTIFS = 10  # motifs per series when no top is given
+SEGMENTS = 8  # segment means per window in the proposal step
+TABLES = 8  # random cuttings of the reduced windows into cells, at least
+CUT_WINDOWS = 200_000  # and more for shorter series: windows x cuttings, up to MOST_TABLES
+MOST_TABLES = 64
+NEIGHBOURS = 4  # windows compared with each window in each cutting (the next ones in its cell)
+CELL_WINDOWS = 8  # the cells' size aimed at (mean windows per cell seen from a window)
+MOST_DIRECTIONS = 8  # random directions per cutting, at most
+CELL_REACH = 31  # cells from the centre along a direction, at most (the rest share the last)
+KEPT = 4096  # the closest proposals kept from each cutting
+PROPOSALS = 256  # distinct proposals followed along their diagonal
+NEAR_DIAGONALS = 3  # and along the diagonals this close to theirs (offsets b - a, points)
+VERIFIED = 4  # closest pairs whose windows are matched against the whole series, per motif
+NULL_DRAWS = 39  # shuffles of the series: chance's radius around a motif's shape
+SEED = 20261208
+
+
+def default_exclusion(m: int) -> int:
+    """The exclusion zone for windows of m points: ceil(m / 2) points."""
+    return math.ceil(EXCLUSION_SHARE * m)
+
+
+def pair_distance(values: FloatArray, a: int, b: int, m: int) -> float:
+    """The distance sqrt(2 (1 - r)) of the windows of m points at a and b, computed directly;
+    +inf when either holds a NaN or is flat."""
+    first, second = values[a : a + m], values[b : b + m]
+    if not (np.isfinite(first).all() and np.isfinite(second).all()):
+        return math.inf
+    za, zb = znormalised(first), znormalised(second)
+    if not (za.any() and zb.any()):
+        return math.inf
+    r = float(np.clip(np.mean(za * zb), -1.0, 1.0))
+    return math.sqrt(2.0 * (1.0 - r))
+
+
+@dataclass(frozen=True)
+class Pair:
+    """Two windows (starts a < b, points) of one series and their distance."""
+
+    a: int
+    b: int
+    distance: float
+
+
+@dataclass(frozen=True)
+class WithinMotif:
+    """A motif of one series: its occurrences (pair first), their distances to its shape, the
+    shape (z-normalised) and its evidence."""
+
+    series: int
+    length: int
+    pair: Pair
+    starts: IntArray
+    distances: FloatArray
+    representative: FloatArray
+    evidence: float
+
+    @property
+    def likely(self) -> bool:
+        """Whether the evidence reaches the robust mode's mark."""
+        return bool(self.evidence >= LIKELY)
+
+
+class Windows:
+    """The windows of m points of one series, prepared for exact distances."""
+
+    def __init__(self, values: FloatArray, m: int, zone: int) -> None:
+        self.m = m
+        self.zone = zone
+        self.bank = SeriesBank([values], m)
+        self.scaled = self.bank.values[0]
+        self.usable = self.bank.usable[0]
+        self.count = len(self.usable)
+        self.mean = window_sums(self.scaled, m) / m if self.count else np.zeros(0)
+        self.std = self.bank.deviations[0]
+
+    def shapes(self, starts: IntArray) -> FloatArray:
+        """The z-normalised windows at starts, (len(starts), m)."""
+        rows = self.scaled[starts[:, None] + np.arange(self.m)]
+        return np.asarray((rows - self.mean[starts, None]) / self.std[starts, None])
+
+    def reduced(self) -> FloatArray:
+        """Each window's weighted segment means, (windows, SEGMENTS or m when shorter): their
+        Euclidean distance is at most the windows' distance."""
+        m = self.m
+        pieces = min(SEGMENTS, m)
+        bounds = np.rint(np.arange(pieces + 1) * m / pieces).astype(np.int64)
+        sums = np.concatenate([[0.0], np.cumsum(self.scaled)])
+        starts = np.arange(self.count)
+        out = np.empty((self.count, pieces))
+        for k in range(pieces):
+            points = int(bounds[k + 1] - bounds[k])
+            segment = (sums[starts + bounds[k + 1]] - sums[starts + bounds[k]]) / points
+            out[:, k] = (segment - self.mean) / self.std * math.sqrt(points / m)
+        out[~self.usable] = 0.0
+        return out
+
+    def profiles(self, starts: IntArray, blocked: BoolArray) -> FloatArray:
+        """Distance of each window at starts to every window, (len(starts), windows); +inf
+        within the exclusion zone of the window itself and on blocked windows."""
+        rows = self.bank.series_distances(0, self.shapes(starts))
+        places = np.arange(self.count)
+        rows[np.abs(places[None, :] - starts[:, None]) <= self.zone] = np.inf
+        rows[:, blocked] = np.inf
+        return rows
+
+
+def proposals(windows: Windows, blocked: BoolArray, rng: np.random.Generator) -> IntArray:
+    """Pairs (a, b), a < b, of windows that fall together in the random cuttings, closest first
+    by their reduced distance, one per neighbourhood: (P, 2)."""
+    open_ = windows.usable & ~blocked
+    places = np.flatnonzero(open_)
+    if len(places) < 2:
+        return np.zeros((0, 2), np.int64)
+    # Single precision halves the memory the cuttings stream through; the proposals are only
+    # ranked by these values, every distance reported is computed again exactly.
+    reduced = windows.reduced()[places].astype(np.float32)
+    covariance = np.cov(reduced, rowvar=False).reshape(reduced.shape[1], reduced.shape[1])
+    found_a: list[IntArray] = []
+    found_b: list[IntArray] = []
+    found_d: list[FloatArray] = []
+    dims = _dimensions(reduced, covariance, rng)
+    tables = min(MOST_TABLES, max(TABLES, CUT_WINDOWS // len(places)))
+    for _ in range(tables):
+        directions = rng.normal(size=(reduced.shape[1], dims))
+        keys = _cell_keys(reduced, covariance, directions, rng.random(dims))
+        shuffle = rng.permutation(len(keys))
+        # Equal keys come out in the shuffled order, or some order of it: random either way.
+        order = shuffle[np.argsort(keys[shuffle])]
+        # In cell order (random within a cell), so that each step below compares two
+        # contiguous stretches.
+        sorted_keys, at, points = keys[order], places[order], reduced[order]
+        for step in range(1, min(NEIGHBOURS, len(order) - 1) + 1):
+            apart = np.abs(at[:-step] - at[step:]) > max(windows.zone, near_reach(windows.m))
+            same = (sorted_keys[:-step] == sorted_keys[step:]) & apart
+            gaps = points[:-step] - points[step:]
+            i = np.flatnonzero(same)
+            squares = np.einsum("ij,ij->i", gaps, gaps)[i]
+            if len(squares) > KEPT:
+                best = np.argpartition(squares, KEPT)[:KEPT]
+                i, squares = i[best], squares[best]
+            found_a.append(np.minimum(at[i], at[i + step]))
+            found_b.append(np.maximum(at[i], at[i + step]))
+            found_d.append(squares.astype(np.float64))
+    a, b, d = np.concatenate(found_a), np.concatenate(found_b), np.concatenate(found_d)
+    order = np.argsort(d, kind="stable")
+    return _distinct(a[order], b[order], windows.zone, PROPOSALS)
+
+
+def _projected(reduced: npt.NDArray[np.float32], directions: FloatArray) -> npt.NDArray[np.float32]:
+    """reduced times directions, without a matrix library: a product this narrow is faster
+    in one pass of einsum than through the library's threads, which only contend here."""
+    return np.asarray(np.einsum("ik,kd->id", reduced, directions.astype(np.float32)), np.float32)
+
+
+def _cell_keys(
+    reduced: npt.NDArray[np.float32], covariance: FloatArray, directions: FloatArray, offsets: FloatArray
+) -> FloatArray:
+    """The cell of each window in one cutting, as one number: its cell along each direction
+    (cells half the projection's spread wide, shifted by the offsets, at most CELL_REACH cells
+    from the centre) as the digits of a number in base 2 CELL_REACH + 1, exact in a double for
+    up to MOST_DIRECTIONS directions."""
+    spread = np.sqrt(np.maximum(np.einsum("kd,kl,ld->d", directions, covariance, directions), 0.0))
+    width = (0.5 * spread + 1e-30).astype(np.float32)
+    cells = np.floor(_projected(reduced, directions) / width + offsets.astype(np.float32))
+    np.clip(cells, -CELL_REACH, CELL_REACH, out=cells)
+    powers = float(2 * CELL_REACH + 1) ** np.arange(directions.shape[1])
+    return np.asarray(np.einsum("ij,j->i", cells.astype(np.float64), powers))
+
+
+def _dimensions(reduced: npt.NDArray[np.float32], covariance: FloatArray, rng: np.random.Generator) -> int:
+    """Random directions per cutting: the fewest whose cells hold about CELL_WINDOWS windows
+    (estimated on a sample of the windows), at most MOST_DIRECTIONS."""
+    sample = reduced[rng.choice(len(reduced), min(len(reduced), 8192), replace=False)]
+    directions = rng.normal(size=(reduced.shape[1], MOST_DIRECTIONS))
+    for dims in range(1, MOST_DIRECTIONS + 1):
+        keys = _cell_keys(sample, covariance, directions[:, :dims], np.zeros(dims))
+        _, counts = np.unique(keys, return_counts=True)
+        mates = float(np.sum(counts.astype(np.float64) ** 2)) / len(sample) ** 2 * len(reduced)
+        if mates <= CELL_WINDOWS:
+            return dims
+    return MOST_DIRECTIONS
+
+
+def _distinct(a: IntArray, b: IntArray, zone: int, most: int) -> IntArray:
+    """The first pairs (in order) of each neighbourhood: pairs whose first windows, and whose
+    offsets b - a, round to the same multiple of the exclusion zone stand for one; at most
+    ``most``: (P, 2)."""
+    step = zone + 1
+    keys = np.rint(a / step).astype(np.int64) * np.int64(1 << 32) + np.rint((b - a) / step).astype(
+        np.int64
+    )
+    _, first = np.unique(keys, return_index=True)
+    chosen = np.sort(first)[:most]
+    return np.stack([a[chosen], b[chosen]], axis=1)
+
+
+def along_diagonals(windows: Windows, proposed: IntArray, blocked: BoolArray) -> tuple[IntArray, FloatArray]:
+    """For each pair (a, b) and each of the pairs (a, b + j), |j| up to NEAR_DIAGONALS, the
+    closest pair (a + k, b + j + k), |k| within the exclusion zone, both windows usable and open
+    and still beyond the zone: (P', 2) starts and (P',) distances (+inf when none is)."""
+    m, zone, n = windows.m, windows.zone, len(windows.scaled)
+    pairs = np.concatenate([proposed + np.array([0, j]) for j in range(-NEAR_DIAGONALS, NEAR_DIAGONALS + 1)])
+    pairs = pairs[pairs[:, 1] - pairs[:, 0] > zone]
+    if len(pairs) == 0:
+        return pairs.reshape(0, 2), np.zeros(0)
+    reach = np.arange(2 * zone + m)
+    at_a = pairs[:, :1] - zone + reach
+    at_b = pairs[:, 1:] - zone + reach
+    inside = (at_a >= 0) & (at_b >= 0) & (at_a < n) & (at_b < n)
+    products = np.where(
+        inside, windows.scaled[np.clip(at_a, 0, n - 1)] * windows.scaled[np.clip(at_b, 0, n - 1)], 0.0
+    )
+    sums = np.concatenate([np.zeros((len(pairs), 1)), np.cumsum(products, axis=1)], axis=1)
+    dots = sums[:, m : m + 2 * zone + 1] - sums[:, : 2 * zone + 1]
+    shift = np.arange(-zone, zone + 1)
+    starts_a, starts_b = pairs[:, :1] + shift, pairs[:, 1:] + shift
+    valid = (starts_a >= 0) & (starts_b < windows.count)
+    sa, sb = np.clip(starts_a, 0, windows.count - 1), np.clip(starts_b, 0, windows.count - 1)
+    open_ = windows.usable & ~blocked
+    valid &= open_[sa] & open_[sb]
+    r = (dots / m - windows.mean[sa] * windows.mean[sb]) / (windows.std[sa] * windows.std[sb])
+    distance = np.where(valid, np.sqrt(2.0 * (1.0 - np.clip(r, -1.0, 1.0))), np.inf)
+    best = distance.argmin(axis=1)
+    rows = np.arange(len(pairs))
+    chosen = np.stack([sa[rows, best], sb[rows, best]], axis=1)
+    return chosen, distance[rows, best]
+
+
+def near_reach(m: int) -> int:
+    """Pairs of windows of m points at most this many points apart (ceil(m / 2)) are all
+    measured by near_pairs, never proposed: a window's shifts by a few points are the closest
+    of its reduced neighbours, and would crowd out every other proposal."""
+    return default_exclusion(m)
+
+
+def near_pairs(windows: Windows, blocked: BoolArray) -> tuple[IntArray, FloatArray]:
+    """For each offset j beyond the exclusion zone up to near_reach, the closest pair (a, a + j)
+    of open windows, by exact sliding sums: (J, 2) starts and (J,) distances."""
+    m, count = windows.m, windows.count
+    open_ = windows.usable & ~blocked
+    found_pairs: list[list[int]] = []
+    found: list[float] = []
+    for j in range(windows.zone + 1, min(near_reach(m), count - 1) + 1):
+        dots = window_sums(windows.scaled[:-j] * windows.scaled[j:], m)[: count - j]
+        r = (dots / m - windows.mean[:-j] * windows.mean[j:]) / (windows.std[:-j] * windows.std[j:])
+        distance = np.where(open_[:-j] & open_[j:], np.sqrt(2.0 * (1.0 - np.clip(r, -1.0, 1.0))), np.inf)
+        a = int(np.argmin(distance))
+        found_pairs.append([a, a + j])
+        found.append(float(distance[a]))
+    return np.array(found_pairs, dtype=np.int64).reshape(-1, 2), np.array(found)
+
+
+def candidates_of(windows: Windows, blocked: BoolArray, rng: np.random.Generator) -> tuple[IntArray, FloatArray]:
+    """Candidate pairs with their exact distances: the proposals followed along their diagonals,
+    and the closest pair at each offset up to near_reach."""
+    far, far_distances = along_diagonals(windows, proposals(windows, blocked, rng), blocked)
+    near, near_distances = near_pairs(windows, blocked)
+    return np.concatenate([far, near]), np.concatenate([far_distances, near_distances])
+
+
+def closest_pair(
+    windows: Windows, blocked: BoolArray, candidates: tuple[IntArray, FloatArray], values: FloatArray
+) -> Pair | None:
+    """The closest pair among the candidates' windows, verified against the whole series: for
+    the VERIFIED closest candidates still open, both windows' nearest open window beyond the
+    exclusion zone, followed along its diagonal and verified again until it improves no more;
+    None when no candidate is open."""
+    pairs, distances = candidates
+    open_ = windows.usable & ~blocked
+    if len(pairs) == 0:
+        return None
+    alive = np.isfinite(distances) & open_[pairs[:, 0]] & open_[pairs[:, 1]]
+    if not alive.any():
+        return None
+    order = np.flatnonzero(alive)[np.argsort(distances[alive], kind="stable")][:VERIFIED]
+    starts = np.unique(pairs[order].reshape(-1))
+    best: tuple[float, int, int] | None = None
+    for _ in range(VERIFIED):
+        rows = windows.profiles(starts, blocked)
+        nearest = rows.argmin(axis=1)
+        closest = rows[np.arange(len(starts)), nearest]
+        at = int(np.argmin(closest))
+        if not math.isfinite(float(closest[at])):
+            break
+        a, b = sorted((int(starts[at]), int(nearest[at])))
+        if best is not None and (a, b) == best[1:]:
+            break
+        best = (float(closest[at]), a, b)
+        moved, near = along_diagonals(windows, np.array([[a, b]], dtype=np.int64), blocked)
+        starts = np.unique(moved[np.argmin(near)])
+        if set(starts.tolist()) <= {a, b}:
+            break
+    if best is None:
+        return None
+    return Pair(best[1], best[2], pair_distance(values, best[1], best[2], windows.m))
+
+
+def series_motifs(values: FloatArray, series: int, m: int, zone: int, most: int) -> list[WithinMotif]:
+    """Up to ``most`` motifs of windows of m points of one series, closest pair first."""
+    rng = np.random.default_rng([SEED, m, zone])
+    _progress.step(f"series {series}: {NULL_DRAWS} shuffles at length {m}")
+    chance = chance_bank(values, m)
+    _progress.step(f"series {series}: motifs at length {m}")
+    windows = Windows(values, m, zone)
+    if windows.count == 0:
+        return []
+    blocked = np.zeros(windows.count, bool)
+    candidates = candidates_of(windows, blocked, rng)
+    found: list[WithinMotif] = []
+    while len(found) < most:
+        pair = closest_pair(windows, blocked, candidates, values)
+        if pair is None:
+            candidates = candidates_of(windows, blocked, rng)
+            pair = closest_pair(windows, blocked, candidates, values)
+            if pair is None:
+                break
+        motif = _grown(windows, pair, blocked, chance, series)
+        found.append(motif)
+        for start in motif.starts.tolist():
+            blocked[max(0, start - zone) : start + zone + 1] = True
+    return found
+
+
+def chance_bank(values: FloatArray, m: int) -> SeriesBank:
+    """NULL_DRAWS shuffles of the series (segments of ceil(m / 4) points), prepared for the
+    shapes' best matches."""
+    seglen = segment_points(m)
+    key, memory = content_key(values), autocorrelation(values, seglen)
+    return SeriesBank([shuffled(values, seglen, key, draw, memory=memory) for draw in range(NULL_DRAWS)], m)
+
+
+def _grown(
+    windows: Windows,
+    pair: Pair,
+    blocked: BoolArray,
+    chance: SeriesBank,
+    series: int,
+) -> WithinMotif:
+    """The motif of a pair: its shape, every open window within chance's radius of it (the
+    shape's closest window in any shuffle), and its evidence from how many there are."""
+    shape = znormalised(windows.shapes(np.array([pair.a, pair.b])).mean(axis=0))
+    radius = float(np.min(chance.best(shape[None, :])[1], initial=np.inf))
+    profile = windows.bank.series_distances(0, shape[None, :])[0]
+    taken = [pair.a, pair.b]
+    free = ~blocked.copy()
+    for start in taken:
+        free[max(0, start - windows.zone) : start + windows.zone + 1] = False
+    for start in np.argsort(profile, kind="stable").tolist():
+        if profile[start] > radius:
+            break
+        if free[start]:
+            taken.append(start)
+            free[max(0, start - windows.zone) : start + windows.zone + 1] = False
+    starts = np.array(taken, dtype=np.int64)
+    return WithinMotif(
+        series=series,
+        length=windows.m,
+        pair=pair,
+        starts=starts,
+        distances=profile[starts],
+        representative=shape,
+        evidence=group_evidence(len(starts) - 2),
+    )
+
+
+def group_evidence(beyond: int) -> float:
+    """The evidence of a motif with ``beyond`` windows besides its pair within chance's radius:
+    the one-sided normal quantile of the mid-p value q^beyond (1 + q) / 2, q = 1 / (NULL_DRAWS
+    + 1) (see the module's docstring)."""
+    q = 1.0 / (NULL_DRAWS + 1)
+    # Some 190 windows and more make the chance underflow: the evidence stops at about 37.5.
+    chance = max(0.5 * q**beyond * (1.0 + q), sys.float_info.min)
+    return -statistics.NormalDist().inv_cdf(chance)
+
+
+def find_within(series: list[FloatArray], m: int, zone: int, top: int | None) -> list[WithinMotif]:
+    """The motifs of every series, each found within its own series, ranked: likely first,
+    then by evidence, then by pair distance; at most ``top`` (None: MOST_MOTIFS per series)."""
+    most = MOST_MOTIFS if top is None else top
+    _progress.plan(2 * len(series))
+    found: list[WithinMotif] = []
+    for index, values in enumerate(series):
+        found.extend(series_motifs(values, index, m, zone, most))
+    found.sort(key=_rank)
+    return found if top is None else found[:top]
+
+
+def _rank(motif: WithinMotif) -> tuple[bool, float, float, int]:
+    evidence = motif.evidence if math.isfinite(motif.evidence) or motif.evidence > 0 else -math.inf
+    return (not motif.likely, -evidence, motif.pair.distance, motif.series)
+
+
+def within_motifs(series: list[FloatArray], params: RobustParams, exclusion: int | None) -> Motifs:
+    """The result of a search within each series: motifs as :class:`zorp_miner.Motif` (see
+    :func:`as_motif`), ranked, cut to ``params.top``, the likely ones only with
+    ``params.keep == "likely"``, with the reason when there are none.
+
+    Raises
+    ------
+    ValueError
+        When ``params.length`` is None: the search needs a length.
+    """
+    m = params.length
+    if m is None:
+        raise ValueError(
+            f"motifs within a series need a length: give {option('length')} (points, at least "
+            f"{LENGTH_MIN})"
+        )
+    zone = default_exclusion(m) if exclusion is None else exclusion
+    found = find_within(series, m, zone, params.top)
+    kept = [motif for motif in found if params.keep == "all" or motif.likely]
+    motifs = tuple(as_motif(motif, series[motif.series], rank, zone) for rank, motif in enumerate(kept, 1))
+    lengths = np.array([len(one) for one in series], dtype=np.int64)
+    return Motifs(
+        motifs=motifs,
+        found=len(found),
+        series_lengths=lengths,
+        mode="robust",
+        params=params,
+        reason="" if motifs else _why_none(found, lengths, m, zone),
+        within=True,
+        exclusion=zone,
+    )
+
+
+def as_motif(found: WithinMotif, values: FloatArray, rank: int, zone: int) -> Motif:
+    """A motif of one series as a :class:`zorp_miner.Motif`: ``series`` repeats the series for
+    each occurrence, ``best_matches`` are the occurrences' starts (the pair first, then the
+    others closest first), ``distances`` their distances to ``representative``, and ``score``
+    the pair's distance; ``exclusion`` the zone (points) its windows keep apart."""
+    pattern, seglen = _name(found.representative)
+    m = found.length
+    windows = [znormalised(values[start : start + m]) for start in found.starts.tolist()]
+    return Motif(
+        rank=rank,
+        pattern=pattern,
+        seglen=seglen,
+        length=m,
+        naed=math.nan,
+        series=np.full(len(found.starts), found.series, dtype=np.int64),
+        best_matches=found.starts,
+        average_occurrences=np.array(windows, dtype=np.float64).reshape(len(windows), m),
+        representative=found.representative,
+        occurrence_series=np.zeros(0, dtype=np.int64),
+        occurrence_letters=np.zeros(0, dtype=np.int64),
+        score=found.pair.distance,
+        distances=found.distances,
+        mode="robust",
+        evidence=found.evidence,
+        likely=found.likely,
+        exclusion=zone,
+    )
+
+
+def _why_none(found: list[WithinMotif], lengths: IntArray, m: int, zone: int) -> str:
+    """Why a search within the series gave no motif, in one line, with what to change."""
+    if found:
+        best = found[0]
+        return (
+            f"no motif beyond chance: the most evident of the {len(found)} found has evidence "
+            f"{best.evidence:.2f}, where {LIKELY:g} is needed; {option('keep', repr('all'))} shows "
+            "every motif with its evidence"
+        )
+    needed = m + zone + 1
+    return (
+        f"no series has two usable windows of {m} points more than the exclusion zone ({zone} "
+        f"points) apart: a series needs at least {needed} points, whole (no NaN) and not flat "
+        f"there (the longest has {int(lengths.max(initial=0))}); give a shorter "
+        f"{option('length')}"
+    )

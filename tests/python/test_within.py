@@ -1,0 +1,272 @@
+"""Motifs within one long series: against an all-pairs computation, and the rules every motif
+keeps (no self-matches, nothing within the exclusion zone, no window with a missing point)."""
+
+import math
+import pathlib
+import subprocess
+import sys
+
+import numpy as np
+import numpy.typing as npt
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import zorp_miner
+from reference import usable_windows
+from zorp_miner._sliding import FLAT_FRACTION, RESOLUTION
+
+FloatArray = npt.NDArray[np.float64]
+
+
+def planted(
+    seed: int, n: int, m: int, copies: int, *, gaps: int = 0, strength: float = 6.0
+) -> tuple[FloatArray, list[int]]:
+    """A random walk of n points with a shape of m points added at ``copies`` places at least
+    2 m apart (scaled a little differently each time), and ``gaps`` missing points."""
+    rng = np.random.default_rng(seed)
+    values = np.cumsum(rng.normal(size=n))
+    shape = strength * np.sqrt(m) * np.sin(np.linspace(0.0, 3.0 * np.pi, m)) * np.linspace(0.5, 1.5, m)
+    slots = rng.choice(n // (3 * m) - 1, size=copies, replace=False)
+    starts = sorted(int(slot) * 3 * m + int(rng.integers(0, m)) for slot in slots)
+    for start in starts:
+        values[start : start + m] += shape * rng.uniform(0.8, 1.2)
+    for at in rng.integers(0, n - 1, size=gaps):
+        values[at] = np.nan
+    return values, starts
+
+
+def all_pairs_closest(values: FloatArray, m: int, zone: int) -> float:
+    """The smallest distance sqrt(2 (1 - r)) of two usable windows more than zone apart,
+    comparing every window with every other."""
+    usable = np.array(usable_windows(values.tolist(), m, FLAT_FRACTION, RESOLUTION))
+    windows = np.lib.stride_tricks.sliding_window_view(values, m)[usable]
+    starts = np.flatnonzero(usable)
+    z = (windows - windows.mean(axis=1, keepdims=True)) / windows.std(axis=1, keepdims=True)
+    r = z @ z.T / m
+    r[np.abs(starts[:, None] - starts[None, :]) <= zone] = -np.inf
+    return math.sqrt(2.0 * (1.0 - min(1.0, float(r.max()))))
+
+
+def direct_distance(values: FloatArray, a: int, b: int, m: int) -> float:
+    r = np.corrcoef(values[a : a + m], values[b : b + m])[0, 1]
+    return math.sqrt(2.0 * (1.0 - r))
+
+
+def assert_apart(motifs: zorp_miner.Motifs) -> None:
+    """Every motif's windows start more than the exclusion zone apart (no self-match)."""
+    assert motifs.within and motifs.exclusion is not None
+    for motif in motifs:
+        starts = np.sort(motif.best_matches)
+        assert len(starts) >= 2
+        assert np.all(np.diff(starts) > motifs.exclusion)
+
+
+@settings(max_examples=15, deadline=None)
+@given(
+    seed=st.integers(0, 2**32 - 1),
+    m=st.integers(16, 40),
+    copies=st.integers(2, 6),
+    gaps=st.integers(0, 6),
+    exclusion=st.one_of(st.none(), st.integers(0, 60)),
+)
+def test_a_planted_shape_is_found_and_no_motif_matches_itself(
+    seed: int, m: int, copies: int, gaps: int, exclusion: int | None
+) -> None:
+    values, starts = planted(seed, 40 * m, m, copies, gaps=gaps)
+    motifs = zorp_miner.find_motifs(values, length=m, top=3, exclusion=exclusion)
+    assert_apart(motifs)
+    zone = math.ceil(m / 2) if exclusion is None else exclusion
+    assert motifs.exclusion == zone
+    for motif in motifs:
+        assert set(motif.series.tolist()) == {0}
+        for start in motif.best_matches.tolist():
+            assert np.isfinite(values[start : start + m]).all()
+    # The top pair is at least as close as the closest two whole copies (it may be those,
+    # shifted copies, or a closer pair the walk happens to hold).
+    whole = [s for s in starts if np.isfinite(values[s : s + m]).all()]
+    copies_apart = [direct_distance(values, a, b, m) for a in whole for b in whole if b - a > zone]
+    assert motifs[0].score <= min(copies_apart, default=math.inf) + 1e-9
+
+
+@settings(max_examples=6, deadline=None)
+@given(seed=st.integers(0, 2**32 - 1), m=st.integers(16, 64), copies=st.integers(4, 8))
+def test_a_shape_planted_four_times_or_more_is_likely(seed: int, m: int, copies: int) -> None:
+    # The evidence counts the windows beyond the pair: a pair alone, however close, is not
+    # enough, and four clear copies are (the pair and two more). The closest pair may be two
+    # copies' tails with the walk after them, a motif of its own found first: the likely one
+    # ranks before it.
+    values, _ = planted(seed, 40 * m, m, copies, strength=12.0)
+    top = zorp_miner.find_motifs(values, length=m, top=3)[0]
+    assert top.likely and top.support >= 4
+
+
+@settings(max_examples=6, deadline=None)
+@given(seed=st.integers(0, 2**32 - 1), m=st.integers(16, 64), walk=st.booleans())
+def test_a_plain_random_walk_or_white_noise_holds_no_likely_motif(seed: int, m: int, walk: bool) -> None:
+    noise = np.random.default_rng(seed).normal(size=60 * m)
+    motifs = zorp_miner.find_motifs(np.cumsum(noise) if walk else noise, length=m, top=3, keep="all")
+    assert len(motifs) > 0
+    assert not any(motif.likely for motif in motifs), [(motif.support, motif.evidence) for motif in motifs]
+
+
+def test_the_evidence_grows_with_the_windows_beyond_the_pair() -> None:
+    # Its one rule: a count of windows beyond the pair, the same evidence for the same count.
+    values, _ = planted(2, 6000, 48, 7, strength=12.0)
+    motifs = zorp_miner.find_motifs(values, length=48, top=4, keep="all")
+    by_support = {motif.support: motif.evidence for motif in motifs}
+    supports = sorted(by_support)
+    assert [by_support[s] for s in supports] == sorted(by_support[s] for s in supports)
+    assert all(motif.likely == (motif.support >= 4) for motif in motifs)
+
+
+@pytest.mark.parametrize("seed", range(6))
+@pytest.mark.parametrize("noise", [False, True])
+@pytest.mark.parametrize("exclusion", [None, 1])
+def test_the_top_pair_is_the_closest_of_all_pairs_computed_directly(
+    seed: int, noise: bool, exclusion: int | None
+) -> None:
+    m = 24
+    zone = math.ceil(m / 2) if exclusion is None else exclusion
+    if noise:
+        values = np.cumsum(np.random.default_rng(seed).normal(size=1500))
+    else:
+        values, _ = planted(seed, 1500, m, 3, gaps=3)
+    motifs = zorp_miner.find_motifs(values, length=m, top=1, exclusion=exclusion)
+    top = motifs[0]
+    a, b = top.best_matches[:2].tolist()
+    assert b - a > zone
+    assert top.score == pytest.approx(direct_distance(values, a, b, m), abs=1e-9)
+    assert top.score == pytest.approx(all_pairs_closest(values, m, zone), abs=1e-9)
+
+
+@pytest.mark.parametrize("exclusion", [0, 5, 20])
+def test_a_narrow_exclusion_zone_still_gives_the_closest_pair(exclusion: int) -> None:
+    # Windows a point or two apart in a rough walk are the closest by their segment means,
+    # though not by their distance: they must not crowd the copies out of the proposals.
+    values, _ = planted(33246731, 1600, 40, 2)
+    top = zorp_miner.find_motifs(values, length=40, top=1, exclusion=exclusion)[0]
+    assert top.score == pytest.approx(all_pairs_closest(values, 40, exclusion), abs=1e-9)
+
+
+def test_windows_holding_a_missing_point_never_match() -> None:
+    # Every other point missing in a stretch holding a copy: only the other copies match.
+    values, starts = planted(3, 4000, 32, 5)
+    values[starts[2] : starts[2] + 32 : 2] = np.nan
+    motifs = zorp_miner.find_motifs(values, length=32)
+    assert_apart(motifs)
+    for motif in motifs:
+        for start in motif.best_matches.tolist():
+            assert np.isfinite(values[start : start + 32]).all()
+    found = motifs[0].best_matches.tolist()
+    assert all(min(abs(s - plant) for s in found) <= 8 for plant in starts if plant != starts[2])
+    assert all(abs(s - starts[2]) >= 31 for s in found)
+
+
+def test_one_series_is_searched_within_in_any_form_and_across_only_when_asked() -> None:
+    values, _ = planted(5, 3000, 40, 4)
+    one = zorp_miner.find_motifs(values, length=40, top=2)
+    assert one.within
+    for same in (
+        zorp_miner.find_motifs(values[None, :], length=40, top=2),
+        zorp_miner.find_motifs([values.tolist()], length=40, top=2, within=True),
+    ):
+        assert same.to_dict() == one.to_dict()
+    across = zorp_miner.find_motifs(values, length=40, top=2, within=False)
+    assert not across.within
+
+
+def test_each_series_of_a_set_is_searched_on_its_own() -> None:
+    first, _ = planted(7, 2000, 32, 4)
+    second = np.cumsum(np.random.default_rng(8).normal(size=2500))
+    both = zorp_miner.find_motifs([first, second], length=32, within=True)
+    alone = [zorp_miner.find_motifs(one, length=32) for one in (first, second)]
+    pairs = {(int(m.series[0]), m.score) for m in both}
+    assert pairs == {(i, m.score) for i, run in enumerate(alone) for m in run}
+    ranks = [(not m.likely, -m.evidence) for m in both]
+    assert ranks == sorted(ranks)
+    assert not any(m.likely for m in alone[1])  # a random walk holds no likely motif
+
+
+@pytest.mark.parametrize(
+    ("kwargs", "message"),
+    [
+        ({}, "need a length"),
+        ({"length": 16, "within": "yes"}, "within must be"),
+        ({"length": 16, "exclusion": -1}, "exclusion"),
+        ({"length": 16, "within": False, "exclusion": 4}, "exclusion is a parameter"),
+        ({"mode": "exact", "seglen": 4, "within": True}, "robust mode"),
+        ({"length": 16, "within": True, "client": "tcp://127.0.0.1:1"}, "leave out client"),
+    ],
+)
+def test_bad_requests_are_refused_with_what_to_pass(kwargs: dict[str, object], message: str) -> None:
+    with pytest.raises((TypeError, ValueError), match=message):
+        zorp_miner.find_motifs(np.sin(np.arange(500.0)), **kwargs)  # type: ignore[arg-type]
+
+
+def test_the_command_line_searches_a_one_series_file_within(tmp_path: pathlib.Path) -> None:
+    values, starts = planted(11, 3000, 40, 4)
+    path = tmp_path / "one.csv"
+    path.write_text(",".join(f"{v:.6f}" for v in values) + "\n")
+    command = [sys.executable, "-m", "zorp_miner", str(path), "--quiet"]
+    shown = subprocess.run([*command, "--length", "40", "--top", "2"], capture_output=True, text=True)
+    assert shown.returncode == 0, shown.stderr
+    assert "within each series, length 40 points, exclusion 20 points" in shown.stdout
+    first = shown.stdout.splitlines()[5].split()
+    assert first[0] == "1" and first[5] == "likely"
+    found = [int(cell.split(":")[1]) for cell in first[6:] if ":" in cell]
+    assert all(min(abs(s - plant) for plant in starts) <= 10 for s in found)
+    refused = subprocess.run(command, capture_output=True, text=True)
+    assert refused.returncode == 2 and "need --length" in refused.stderr
+
+
+def periodic(seed: int) -> FloatArray:
+    """A wave of period 30 points over a faint walk: windows of 40 points recur every 30."""
+    rng = np.random.default_rng(seed)
+    return 5.0 * np.sin(np.arange(3000) * 2.0 * np.pi / 30.0) + 0.05 * np.cumsum(rng.normal(size=3000))
+
+
+@pytest.mark.parametrize("exclusion", [None, 10])
+def test_the_occurrences_of_a_motif_within_a_series_are_its_windows(exclusion: int | None) -> None:
+    # Its windows may overlap (they keep the exclusion zone, not their length, apart): the
+    # occurrences keep the same zone, so that none of them is lost. They may hold more: the
+    # windows within the radius that an earlier motif's windows kept from this one.
+    values = periodic(3)
+    motifs = zorp_miner.find_motifs(values, length=40, top=2, exclusion=exclusion)
+    table = motifs.matches_frame(values)
+    for motif in motifs:
+        assert motif.exclusion == motifs.exclusion
+        found = motif.occurrences(values)
+        assert set(motif.best_matches.tolist()) <= set(found.starts.tolist())
+        assert set(found.series.tolist()) == {0}
+        assert motif.exclusion is not None
+        assert np.all(np.diff(np.sort(found.starts)) > motif.exclusion)
+        assert np.all(found.distances <= found.max_distance)
+        rows = table[table["rank"] == motif.rank]
+        assert sorted(rows["start"].tolist()) == sorted(found.starts.tolist())
+    assert len(motifs[0].occurrences(values)) == motifs[0].support
+
+
+def test_a_motif_within_a_series_is_drawn_as_its_windows() -> None:
+    pytest.importorskip("matplotlib")
+    from zorp_miner import plot
+
+    values = periodic(4)
+    motif = zorp_miner.find_motifs(values, length=40, top=1, exclusion=10)[0]
+    matches = plot.plot_matches(motif, values).axes[0]
+    assert f"{motif.support} windows" in matches.get_title()
+    legend = matches.get_legend()
+    assert legend is not None
+    assert "series" not in " ".join(text.get_text() for text in legend.get_texts())
+    lanes = plot.plot_occurrences(motif, values).axes[0]
+    assert [label.get_text() for label in lanes.get_yticklabels()] == ["series 0"]
+    assert f"its {motif.support} windows" in lanes.get_title(loc="left")
+    assert len(lanes.patches) == motif.support
+
+
+def test_the_evidence_of_a_large_group_stays_finite() -> None:
+    # About 190 windows beyond the pair make chance's probability underflow.
+    values = 5.0 * np.sin(np.arange(12_000) * 2.0 * np.pi / 30.0)
+    values += 0.05 * np.cumsum(np.random.default_rng(0).normal(size=12_000))
+    top = zorp_miner.find_motifs(values, length=40, top=1, exclusion=10)[0]
+    assert top.support > 200 and top.likely and math.isfinite(top.evidence)
