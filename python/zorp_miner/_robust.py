@@ -242,9 +242,10 @@ def _trimmed(store: RobustStore, motif: Found, minsup: float, refined: int) -> F
     """A motif found without a length, searched again at the length of its extent (see
     `extent`: over windows twice its length, centred on its matches in the closest series, NaN
     where they run off a series)
-    when that differs from its length by more than an eighth: the motif found there whose
-    matches coincide with its own and that holds most of its series, the most evident of
-    those (the motif as it is when none does)."""
+    when that differs from its length by more than an eighth: the likely motif found there
+    whose matches coincide with its own and that holds most of its series, the most evident of
+    those (the motif as it is when none does: a likely motif is not traded for one that is
+    not)."""
     core = max(1, math.ceil(minsup * store.count))
     m = motif.length
     closest = sorted(motif.distances, key=lambda i: (motif.distances[i], i))[:core]
@@ -255,7 +256,11 @@ def _trimmed(store: RobustStore, motif: Found, minsup: float, refined: int) -> F
     if 8 * abs(points - m) <= m or points > int(np.median(store.lengths)) // 2:
         return motif
     _progress.plan(PHASES)  # progress: the phases of the length of its extent
-    again = [found for found in _discover_length(store, points, minsup, refined) if _same_places(found, motif)]
+    again = [
+        found
+        for found in _discover_length(store, points, minsup, refined)
+        if found.likely and _same_places(found, motif)
+    ]
     # The one that holds most of the motif's series (a part it shares with another shape
     # holds some of that shape's series instead), the most evident of those.
     return min(again, key=lambda found: (-len(found.starts.keys() & motif.starts.keys()), _rank(found)), default=motif)

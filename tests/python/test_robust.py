@@ -1,5 +1,6 @@
 """Robust discovery: planted shapes at any shift are found, and series order does not matter."""
 
+import dataclasses
 import json
 import pathlib
 from typing import Any
@@ -10,6 +11,7 @@ import pytest
 from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
+from zorp_miner import _robust
 from zorp_miner._robust import discover, monotone_share, realigned
 
 M = 48
@@ -207,3 +209,20 @@ def test_without_a_length_no_two_motifs_sit_on_the_same_matches() -> None:
                 for end, begin in zip(ends, begins, strict=True)
             )
             assert 2 * inside <= len(shared), (a.length, b.length)
+
+
+@pytest.mark.parametrize("likely_there", [False, True])
+def test_a_likely_motif_is_grown_to_its_extent_only_where_it_is_likely(
+    monkeypatch: pytest.MonkeyPatch, likely_there: bool
+) -> None:
+    # The burst's matches sit inside windows that agree over 96 points; the search at 96 finds
+    # a motif on the same places. Taken when it is likely there, never when it is not: a
+    # likely motif traded for one that is not falls behind the chance motifs in the ranking.
+    series, starts = planted(12, 5)
+    motif = discover(series, length=M, top=1)[0]
+    assert motif.likely
+    at_extent = dataclasses.replace(motif, length=2 * M, likely=likely_there, evidence=1.0)
+    monkeypatch.setattr(_robust, "extent", lambda windows: 2 * M)
+    monkeypatch.setattr(_robust, "_discover_length", lambda *args, **kwargs: [at_extent])
+    grown = _robust._trimmed(_robust.as_store(series), motif, 0.5, 24)
+    assert grown == (at_extent if likely_there else motif)
