@@ -232,18 +232,20 @@ def test_a_likely_motif_is_grown_to_its_extent_only_where_it_is_likely(
 @given(st.integers(0, 2**31 - 1))
 def test_with_a_length_the_shorter_searches_shapes_are_grown_to_it(seed: int) -> None:
     # A long shape with a short sharp part: the shorter searches find the part, and grown to
-    # the length given it becomes the whole shape (at most a quarter of it off, where the
-    # windows agree best: the realignment's choice).
+    # the length given it is a shape of that length whose best matches hold the plant (in all
+    # but one series: a walk can hold a window closer than a noisy copy).
     rng = np.random.default_rng(seed)
     m = 4 * M
-    shape = np.concatenate([np.sin(np.linspace(0.0, np.pi, 3 * M // 2)), burst(M // 2), np.zeros(2 * M)])
+    shape = np.concatenate([np.sin(np.linspace(0.0, np.pi, 3 * M)), burst(M)])
     series = [np.cumsum(rng.normal(0.0, 0.05, 900)) + rng.normal(0.0, 0.3, 900) for _ in range(12)]
+    plants = []
     for values in series:
         at = int(rng.integers(0, len(values) - m + 1))
         values[at : at + m] += shape
+        plants.append(at)
     store = _robust.as_store(series)
-    sample = store.sample()
-    grown = _robust._grown(store, m, sample, 6, 0.5, 24, _robust.SERIES)
-    assert len(grown) > 0
-    best = max(aligned_correlation(candidate, shape, most=m // 4) for candidate in grown)
-    assert best > 0.9
+    grown = _robust._grown(store, m, store.sample(), 6, 0.5, 24, _robust.SERIES)
+    assert grown.shape[1:] == (m,)
+    starts, _ = store.best(m, grown)
+    on_plant = (np.abs(starts - np.array(plants)[None, :]) <= m // 2).sum(axis=1)
+    assert on_plant.max() >= len(series) - 1
