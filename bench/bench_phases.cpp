@@ -1,12 +1,11 @@
 // Times the phases of a motif search on random-walk series generated here from a fixed seed.
 //
 //   bench_phases search [options]   one PatternMiner run over a word set, as a whole
-//   bench_phases mining [options]   the level-wise search step by step, over the same words
 //   bench_phases miner [options]    each phase of Miner over a series set
 //
 // Options (all "--name value"): --series --points --seglen --alphabet --minsup --min-len
-// --max-len --max-overlap --seed, --raw 1 (search and mining: words of the series as they are,
-// not normalised), --words W1,W2,... (search and mining: these words instead of random walks'),
+// --max-len --max-overlap --seed, --raw 1 (search: words of the series as they are, not
+// normalised), --words W1,W2,... (search: these words instead of random walks'),
 // and --k for miner. The figures are printed, never checked. Only the
 // library's public operations are used, so the same file builds against earlier versions of
 // the core for before-and-after figures (bench/compare.py).
@@ -30,9 +29,9 @@
 namespace {
 
 const char* const usage =
-    "usage: bench_phases (search | mining | miner) [--series N] [--points P] [--seglen S]\n"
+    "usage: bench_phases (search | miner) [--series N] [--points P] [--seglen S]\n"
     "           [--alphabet A] [--minsup M] [--min-len 3] [--max-len 0] [--max-overlap 0.9]\n"
-    "           [--seed 42] [--raw 0 (search, mining)] [--words W1,W2,... (search, mining)]\n"
+    "           [--seed 42] [--raw 0 (search)] [--words W1,W2,... (search)]\n"
     "           [--k 0 (miner)]\n"
     "defaults: 1000 series, 10000 points, seglen 10, alphabet 6, minsup 0.5\n";
 
@@ -121,7 +120,7 @@ Options parse(int argc, char** argv) {
     }
     Options options;
     options.command = argv[1];
-    if (options.command != "search" && options.command != "mining" && options.command != "miner") {
+    if (options.command != "search" && options.command != "miner") {
         usage_error("unknown subcommand '" + options.command + "'");
     }
     for (int i = 2; i < argc; i += 2) {
@@ -243,20 +242,6 @@ void print_peak_rss() {
     std::printf("  %-18s %10.1f MiB\n", "peak RSS", peak_rss_mib());
 }
 
-size_t accepted_at(const std::vector<std::vector<zorp::Word>>& levels, size_t length) {
-    return length < levels.size() ? levels[length].size() : 0;
-}
-
-size_t accepted_from(const std::vector<std::vector<zorp::Word>>& levels, int min_len) {
-    size_t count = 0;
-    for (size_t length = 1; length < levels.size(); ++length) {
-        if (static_cast<long long>(length) >= min_len) {
-            count += levels[length].size();
-        }
-    }
-    return count;
-}
-
 // The words of the random walks, normalised unless --raw; their series are freed before the
 // run so that the peak memory is the run's own.
 zorp::WordSet build_words(const Options& options) {
@@ -306,51 +291,6 @@ int run_search(const Options& options) {
         add_occurrences(digest, motif);
     }
     digest.print("levels, patterns and occurrences");
-    return 0;
-}
-
-struct LevelTime {
-    int length;
-    double seconds;
-    bool mined;
-};
-
-int run_mining(const Options& options) {
-    print_parameters(options);
-    const zorp::WordSet words = build_words(options);
-
-    zorp::PatternMiner miner(options.minsup, options.min_len, options.max_len, options.max_overlap);
-    const double begin = seconds_of([&] { miner.begin_run(words); });
-    const double singles = seconds_of([&] { miner.mine_1_patterns(words); });
-    std::vector<LevelTime> level_times;
-    bool more = true;
-    while (more) {
-        const int length = miner.get_level();
-        const double seconds = seconds_of([&] { more = miner.mine_next_level(words); });
-        level_times.push_back({length, seconds, miner.get_level() != length});
-    }
-    const std::vector<std::vector<zorp::Word>> levels = miner.get_levels();
-    const size_t fed = accepted_from(levels, options.min_len);
-    const double redundancy = seconds_of([&] { miner.remove_redundant(); });
-    const size_t kept = miner.get_frequent().size();
-
-    double total = begin + singles + redundancy;
-    print_phase("begin run", begin);
-    print_phase("single letters", singles, counted(accepted_at(levels, 1), "accepted"));
-    for (const LevelTime& entry : level_times) {
-        total += entry.seconds;
-        if (entry.mined) {
-            print_phase(
-                "level " + std::to_string(entry.length), entry.seconds,
-                counted(accepted_at(levels, static_cast<size_t>(entry.length)), "accepted"));
-        } else {
-            print_phase("stop check", entry.seconds, "no level mined");
-        }
-    }
-    print_phase("redundancy pass", redundancy,
-                counted(fed, "fed, ") + std::to_string(kept) + " remain");
-    print_phase("total", total);
-    print_peak_rss();
     return 0;
 }
 
@@ -414,7 +354,7 @@ int main(int argc, char** argv) {
         if (options.command == "search") {
             return run_search(options);
         }
-        return options.command == "mining" ? run_mining(options) : run_miner(options);
+        return run_miner(options);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_phases: %s\n", error.what());
         return 1;

@@ -21,9 +21,6 @@ say "sax and the input conversion, from Python"
 say "pattern search, 1000 series x 20000 points"
 "$phases" search --series 1000 --points 20000 --seglen 10 --alphabet 6 --minsup 0.5
 
-say "the level-wise search step by step, same words"
-"$phases" mining --series 1000 --points 20000 --seglen 10 --alphabet 6 --minsup 0.5
-
 # Without normalisation the walks wander far from 0, and their words are long runs of the
 # first and the last letter.
 say "pattern search over long runs, 1000 series x 40000 points, not normalised"

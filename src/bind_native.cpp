@@ -16,8 +16,10 @@
 #include <utility>
 #include <vector>
 
+#include "bind_errors.h"
 #include "miner.h"
 #include "motif.h"
+#include "motif_parts.h"
 #include "patterns.h"
 #include "proposals.h"
 #include "sax.h"
@@ -517,38 +519,23 @@ py::list mine_words(const std::vector<std::string>& words, double minsup, int mi
     return out;
 }
 
-// The occurrences of one motif in one part of the set: its letters and length (points), the
-// series of each group (indexes into the part), where each group ends in positions, and the
-// letter positions.
-struct PartOccurrences {
-    size_t letters = 0;
-    int length = 0;
-    std::vector<int32_t> series;
-    std::vector<int64_t> ends;
-    std::vector<int32_t> positions;
-
-    const int* begin_of(size_t group) const {
-        return positions.data() + (group == 0 ? 0 : ends[group - 1]);
-    }
-    const int* end_of(size_t group) const { return positions.data() + ends[group]; }
-};
-
 using PartMotif = std::tuple<int64_t, Int32s, Int64s, Int32s>;
 
 // The motifs' occurrences in the part of the set whose first series is first: each group of a
 // motif holds at least one occurrence, in a series of the part, that lies inside the series'
 // word (ceil(points / seglen) letters).
-std::vector<PartOccurrences> part_occurrences(const std::vector<PartMotif>& motifs,
-                                              const zorp::SeriesSet& rows, int first, int seglen) {
+std::vector<zorp::PartOccurrences> part_occurrences(const std::vector<PartMotif>& motifs,
+                                                    const zorp::SeriesSet& rows, int first,
+                                                    int seglen) {
     whole("first", first, 0, int_max - static_cast<int>(std::min<size_t>(rows.size(), int_max)),
           "series (the index of the part's first series)");
     whole("seglen", seglen, 1, int_max, "points per letter");
-    std::vector<PartOccurrences> parts;
+    std::vector<zorp::PartOccurrences> parts;
     parts.reserve(motifs.size());
     for (size_t k = 0; k < motifs.size(); ++k) {
         const std::string name = item("motifs", k);
         const auto& [letters, series, ends, positions] = motifs[k];
-        PartOccurrences& part = parts.emplace_back();
+        zorp::PartOccurrences& part = parts.emplace_back();
         if (letters < 1 || letters > int_max / seglen) {
             refuse(name + "'s letters must be at least 1, and at most " +
                        std::to_string(int_max / seglen) + " with seglen " + std::to_string(seglen) +
@@ -609,23 +596,12 @@ std::vector<PartOccurrences> part_occurrences(const std::vector<PartMotif>& moti
 
 py::list part_averages(const std::vector<Doubles>& series, int first,
                        const std::vector<PartMotif>& motifs, int seglen) {
-    zorp::SeriesSet rows = rows_of("series", series);
-    const std::vector<PartOccurrences> parts = part_occurrences(motifs, rows, first, seglen);
-    std::vector<std::vector<double>> averages(parts.size());
+    const zorp::SeriesSet rows = rows_of("series", series);
+    const std::vector<zorp::PartOccurrences> parts = part_occurrences(motifs, rows, first, seglen);
+    std::vector<std::vector<double>> averages;
     {
         py::gil_scoped_release unlocked;
-        const zorp::Cancellation cancel = signal_check();
-        zorp::znorm(rows, cancel);
-        for (size_t k = 0; k < parts.size(); ++k) {
-            const PartOccurrences& part = parts[k];
-            averages[k].reserve(part.series.size() * static_cast<size_t>(part.length));
-            for (size_t group = 0; group < part.series.size(); ++group) {
-                const std::vector<double> average = zorp::average_occurrence(
-                    rows[static_cast<size_t>(part.series[group])], part.begin_of(group),
-                    part.end_of(group), seglen, part.length, part.letters, cancel);
-                averages[k].insert(averages[k].end(), average.begin(), average.end());
-            }
-        }
+        averages = zorp::part_averages(rows, parts, seglen, signal_check());
     }
     py::list out;
     for (size_t k = 0; k < parts.size(); ++k) {
@@ -674,8 +650,8 @@ py::array_t<double> representative_from(const Doubles& sums, const Doubles& coun
 py::list part_best_matches(const std::vector<Doubles>& series, int first,
                            const std::vector<PartMotif>& motifs,
                            const std::vector<Doubles>& representatives, int seglen) {
-    zorp::SeriesSet rows = rows_of("series", series);
-    const std::vector<PartOccurrences> parts = part_occurrences(motifs, rows, first, seglen);
+    const zorp::SeriesSet rows = rows_of("series", series);
+    const std::vector<zorp::PartOccurrences> parts = part_occurrences(motifs, rows, first, seglen);
     same_length("representatives", representatives.size(), "motifs", parts.size());
     const zorp::SeriesSet centres = rows_of("representatives", representatives);
     for (size_t k = 0; k < parts.size(); ++k) {
@@ -683,29 +659,38 @@ py::list part_best_matches(const std::vector<Doubles>& series, int first,
                     item("motifs", k) + "'s length, letters x seglen",
                     static_cast<size_t>(parts[k].length));
     }
-    std::vector<std::vector<int64_t>> starts(parts.size());
-    std::vector<std::vector<double>> distances(parts.size());
+    std::vector<zorp::PartMatches> matches;
     {
         py::gil_scoped_release unlocked;
-        const zorp::Cancellation cancel = signal_check();
-        zorp::znorm(rows, cancel);
-        for (size_t k = 0; k < parts.size(); ++k) {
-            const PartOccurrences& part = parts[k];
-            for (size_t group = 0; group < part.series.size(); ++group) {
-                const auto [position, distance] = zorp::nearest_occurrence(
-                    rows[static_cast<size_t>(part.series[group])], part.begin_of(group),
-                    part.end_of(group), centres[k], seglen, part.letters, cancel);
-                // Inside the series' word, so the start fits in 32 bits.
-                starts[k].push_back(static_cast<int64_t>(position) * seglen);
-                distances[k].push_back(distance);
-            }
-        }
+        matches = zorp::part_best_matches(rows, parts, centres, seglen, signal_check());
     }
     py::list out;
-    for (size_t k = 0; k < parts.size(); ++k) {
-        out.append(py::make_tuple(array_of(starts[k]), array_of(distances[k])));
+    for (const zorp::PartMatches& found : matches) {
+        out.append(py::make_tuple(array_of(found.starts), array_of(found.naed_terms),
+                                  array_of(found.distances)));
     }
     return out;
+}
+
+py::array_t<int64_t> motif_lengths(const Integers& letters, int seglen) {
+    whole("seglen", seglen, 1, int_max, "points per letter");
+    const std::vector<int> counted = ints_of("letters", letters, 1, int_max, "letters");
+    std::vector<int64_t> lengths(counted.size());
+    for (size_t k = 0; k < counted.size(); ++k) {
+        lengths[k] = zorp::motif_length(seglen, static_cast<size_t>(counted[k]));
+    }
+    return array_of(lengths);
+}
+
+void refuse_oversized_statistics(const Integers& lengths, const Integers& supports) {
+    const std::vector<int> points = ints_of("lengths", lengths, 1, int_max, "points");
+    const std::vector<int> series = ints_of("supports", supports, 0, int_max, "series");
+    same_length("supports", series.size(), "lengths", points.size());
+    double needed = 0.0;
+    for (size_t k = 0; k < points.size(); ++k) {
+        needed += zorp::statistics_bytes(points[k], series[k]);
+    }
+    zorp::refuse_statistics_beyond_budget(points.size(), needed);
 }
 
 py::array_t<int64_t> ranking_order(const Doubles& naeds) {
@@ -721,6 +706,7 @@ py::array_t<int64_t> ranking_order(const Doubles& naeds) {
 }  // namespace
 
 PYBIND11_MODULE(_native, m) {
+    translate_memory_refusals();
     m.def("best_correlations", &best_correlations, py::arg("values"), py::arg("weights"),
           py::arg("shapes"));
     m.def("propose", &propose, py::arg("series"), py::arg("owners"), py::arg("starts"),
@@ -750,4 +736,7 @@ PYBIND11_MODULE(_native, m) {
     m.def("part_best_matches", &part_best_matches, py::arg("series"), py::arg("first"),
           py::arg("motifs"), py::arg("representatives"), py::arg("seglen"));
     m.def("ranking_order", &ranking_order, py::arg("naeds"));
+    m.def("motif_lengths", &motif_lengths, py::arg("letters"), py::arg("seglen"));
+    m.def("refuse_oversized_statistics", &refuse_oversized_statistics, py::arg("lengths"),
+          py::arg("supports"));
 }

@@ -62,14 +62,7 @@ void Miner::map_patterns(const SeriesSet& ts, const Cancellation& cancel) {
         motif.length_for(seglen);
         needed += motif.statistics_bytes(seglen);
     }
-    const auto budget = static_cast<double>(memory_budget_bytes());
-    if (needed > budget) {
-        throw MemoryLimitExceeded("the statistics of the motifs found (" +
-                                  std::to_string(motifs.size()) + ") would need " +
-                                  gibibytes(needed) + ", more than the " + gibibytes(budget) +
-                                  " this machine can give them; use a smaller seglen or raise "
-                                  "minsup or min_len");
-    }
+    refuse_statistics_beyond_budget(motifs.size(), needed);
     struct PutBack {
         std::vector<Motif>& list;
         std::vector<Motif> aside;

@@ -1,33 +1,20 @@
 #include "motif.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
-#include <unistd.h>
+#include "nearest_occurrence.h"
 
 namespace zorp {
 
 namespace {
 
 constexpr double no_point = std::numeric_limits<double>::quiet_NaN();
-// Both the starting distance of every series' search and a cap on what a series adds to naed.
-constexpr double distance_cap = 1000000.0;
-
-// Points of an occurrence that exist in the series: a start past the end covers none.
-size_t points_present(const Series& series, int64_t start, int length) {
-    if (start < 0 || static_cast<uint64_t>(start) >= series.size()) {
-        return 0;
-    }
-    const size_t left = series.size() - static_cast<size_t>(start);
-    return std::min(left, static_cast<size_t>(std::max(length, 0)));
-}
 
 // Adds the values that are points (not NaN) into sums and counts them. A NaN adds +0.0, which
 // leaves a sum unchanged: a sum that starts at +0.0 can never be -0.0. Without a branch the loop
@@ -50,35 +37,6 @@ __attribute__((noinline)) void add_values(const double* __restrict values, size_
     }
 }
 
-// The squared gap of a point to the representative; a NaN point (none there) adds nothing.
-inline double square_of_point(double value, double centre) {
-    const double gap = value - centre;
-    return value == value ? gap * gap : 0.0;
-}
-
-// Four sums of squares advanced in step: each still adds its terms in order, but the four
-// chains of additions overlap.
-void add_squares_4(const std::array<const double*, 4>& values, const double* centre, size_t from,
-                   size_t to, std::array<double, 4>& squares) {
-    double a = squares[0], b = squares[1], c = squares[2], d = squares[3];
-    for (size_t i = from; i < to; ++i) {
-        a += square_of_point(values[0][i], centre[i]);
-        b += square_of_point(values[1][i], centre[i]);
-        c += square_of_point(values[2][i], centre[i]);
-        d += square_of_point(values[3][i], centre[i]);
-    }
-    squares = {a, b, c, d};
-}
-
-// Grows a vector's capacity geometrically ahead of a push_back, so that the push_back itself
-// cannot fail.
-template <typename T>
-void room_for_one_more(std::vector<T>& values) {
-    if (values.size() == values.capacity()) {
-        values.reserve(std::max<size_t>(4, 2 * values.size()));
-    }
-}
-
 int checked_int(int64_t value, const char* what) {
     if (value > std::numeric_limits<int>::max() || value < std::numeric_limits<int>::min()) {
         throw std::length_error(std::string(what) + " of " + std::to_string(value) +
@@ -86,124 +44,6 @@ int checked_int(int64_t value, const char* what) {
     }
     return static_cast<int>(value);
 }
-
-}  // namespace
-
-void Occurrences::add(int series_index, const std::vector<int>& more) {
-    append(series_index, more.data(), more.data() + more.size());
-}
-
-void Occurrences::assign_groups(const std::vector<int>& group_series,
-                                const std::vector<size_t>& starts,
-                                const std::vector<int>& group_positions) {
-    std::vector<size_t> group_ends(starts.size());
-    for (size_t group = 0; group < starts.size(); ++group) {
-        group_ends[group] = group + 1 < starts.size() ? starts[group + 1] : group_positions.size();
-    }
-    std::vector<int> copied_series(group_series);
-    std::vector<int> copied_positions(group_positions);
-    series.swap(copied_series);
-    positions.swap(copied_positions);
-    ends.swap(group_ends);
-    ascending = std::is_sorted(series.begin(), series.end()) &&
-                std::adjacent_find(series.begin(), series.end()) == series.end();
-}
-
-size_t Occurrences::group_of(int wanted) const {
-    if (ascending) {
-        const auto found = std::lower_bound(series.begin(), series.end(), wanted);
-        return found != series.end() && *found == wanted
-                   ? static_cast<size_t>(found - series.begin())
-                   : series.size();
-    }
-    return static_cast<size_t>(std::find(series.begin(), series.end(), wanted) - series.begin());
-}
-
-// Everything that can fail to allocate happens before the record changes, so a failure leaves
-// it as it was.
-void Occurrences::append(int series_index, const int* first, const int* last) {
-    if (first == last) {
-        return;
-    }
-    const auto count = static_cast<size_t>(last - first);
-    if (!series.empty() && series.back() == series_index) {
-        positions.insert(positions.end(), first, last);
-        ends.back() = positions.size();
-        return;
-    }
-    const bool after_last = series.empty() || (ascending && series_index > series.back());
-    const size_t group = after_last ? series.size() : group_of(series_index);
-    if (group == series.size()) {
-        room_for_one_more(series);
-        room_for_one_more(ends);
-        positions.insert(positions.end(), first, last);
-        if (!after_last) {
-            ascending = false;
-        }
-        series.push_back(series_index);
-        ends.push_back(positions.size());
-        return;
-    }
-    positions.insert(positions.begin() + static_cast<std::ptrdiff_t>(ends[group]), first, last);
-    for (size_t later = group; later < ends.size(); ++later) {
-        ends[later] += count;
-    }
-}
-
-IndexTable Occurrences::to_table() const {
-    IndexTable table;
-    table.reserve(series.size());
-    for (size_t group = 0; group < series.size(); ++group) {
-        table.emplace(series[group], std::vector<int>(begin_of(group), end_of(group)));
-    }
-    return table;
-}
-
-std::vector<size_t> Occurrences::groups_by_series() const {
-    std::vector<size_t> order(series.size());
-    for (size_t group = 0; group < order.size(); ++group) {
-        order[group] = group;
-    }
-    if (!ascending) {
-        std::sort(order.begin(), order.end(),
-                  [this](size_t a, size_t b) { return series[a] < series[b]; });
-    }
-    return order;
-}
-
-// Worked out in 64 bits: where size_t has 32, half of a machine of 8 GiB or more would wrap
-// around to any size, none included. A process of 32-bit pointers addresses 4 GiB at most
-// whatever the machine holds, so its budget is half of that at most.
-size_t memory_budget_bytes() {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long page_size = sysconf(_SC_PAGESIZE);
-    const uint64_t half_the_machine =
-        pages > 0 && page_size > 0
-            ? static_cast<uint64_t>(pages) / 2 * static_cast<uint64_t>(page_size)
-            : uint64_t{8} << 30;
-    const uint64_t half_the_address_space = std::numeric_limits<size_t>::max() / 2;
-    return static_cast<size_t>(std::min(half_the_machine, half_the_address_space));
-}
-
-namespace {
-
-std::string formatted(const char* format, double value) {
-    std::array<char, 64> text{};
-    const int written = std::snprintf(text.data(), text.size(), format, value);
-    return written > 0 ? std::string(text.data()) : std::string();
-}
-
-}  // namespace
-
-std::string gibibytes(double bytes) {
-    return formatted("%.1f", bytes / double(size_t{1} << 30)) + " GiB";
-}
-
-std::string decimal(double value) {
-    return formatted("%g", value);
-}
-
-namespace {
 
 // Runs of consecutive positions this long or longer are summed as sliding sums; shorter ones
 // occurrence by occurrence. The sliding sums pay off from a handful of occurrences on, but a
@@ -445,16 +285,33 @@ void Motif::record_indexes(int series, const std::vector<int>& positions) {
     indexes.add(series, positions);
 }
 
-double Motif::statistics_bytes(int seglen) const {
-    const double points = static_cast<double>(seglen) * static_cast<double>(pattern.size());
-    const double series = static_cast<double>(indexes.series_count());
-    // The representative and one average per series, plus the maps' own entries.
+int motif_length(int seglen, size_t letters) {
+    return checked_int(static_cast<int64_t>(seglen) * static_cast<int64_t>(letters),
+                       "motif length");
+}
+
+double statistics_bytes(double points, double series) {
     return sizeof(double) * std::max(points, 0.0) * (series + 1.0) + 96.0 * series;
 }
 
+void refuse_statistics_beyond_budget(size_t motifs, double bytes) {
+    const auto budget = static_cast<double>(memory_budget_bytes());
+    if (bytes > budget) {
+        throw MemoryLimitExceeded("the statistics of the motifs found (" + std::to_string(motifs) +
+                                  ") would need " + gibibytes(bytes) + ", more than the " +
+                                  gibibytes(budget) +
+                                  " this machine can give them; use a smaller seglen or raise "
+                                  "minsup or min_len");
+    }
+}
+
+double Motif::statistics_bytes(int seglen) const {
+    return zorp::statistics_bytes(static_cast<double>(seglen) * static_cast<double>(pattern.size()),
+                                  static_cast<double>(indexes.series_count()));
+}
+
 int Motif::length_for(int seglen) const {
-    return checked_int(static_cast<int64_t>(seglen) * static_cast<int64_t>(pattern.size()),
-                       "motif length");
+    return motif_length(seglen, pattern.size());
 }
 
 // The statistics are built in a block of their own and take the place of the old block only
@@ -525,277 +382,6 @@ void Motif::set_representative(MotifStatistics& built) const {
         add_to_representative(built.average_occurrences.at(series_index), sums, counts);
     }
     built.representative = representative_from(sums, counts);
-}
-
-namespace {
-
-// Finds, in one series, the occurrence nearest to a motif's representative: the first in
-// recorded order of those at the smallest distance, or start 0 when none comes closer than the
-// cap. The distance is not divided by the number of terms, and points past the series end add
-// nothing.
-//
-// Occurrences are measured a few at a time, their sums of squares interleaved so that the
-// additions of one (which must run in order) overlap those of the others. A sum of squares only
-// grows, so an occurrence is abandoned once its partial sum reaches the square of the best
-// distance found so far (or of any distance known to be reached), padded by a few ulps: its
-// full distance then exceeds that one, which the best can only undercut, so it could neither
-// win nor tie. The survivors of a batch are compared with the best in recorded order.
-//
-// Where a series' occurrences overlap heavily (long runs of consecutive positions), most are
-// set aside without reading their points. Within one segment of seglen points, the sum of
-// squared gaps is at least the square of the summed gap over seglen (Cauchy-Schwarz), so the
-// segment sums of the series and of the representative bound each occurrence's squared
-// distance from below in one term per letter. The occurrence with the smallest bound is
-// measured first, and every occurrence whose bound exceeds its squared distance by more than
-// every rounding involved is skipped: it could neither win nor tie. The others are measured
-// as above, in recorded order, so the result is the one measuring all of them gives.
-class NearestOccurrence {
-  public:
-    NearestOccurrence(const std::vector<double>& centre, int seglen, int length, size_t letters)
-        : centre(centre),
-          seglen(static_cast<size_t>(std::max(seglen, 1))),
-          length(static_cast<size_t>(std::max(length, 0))),
-          letters(letters) {
-        bounds_usable = this->length == this->seglen * letters && letters > 0;
-        for (double value : centre) {
-            bounds_usable = bounds_usable && std::fabs(value) < finite_limit;
-        }
-        if (bounds_usable) {
-            centre_sums.assign(letters, 0.0);
-            centre_magnitudes.assign(letters, 0.0);
-            for (size_t i = 0; i < this->length; ++i) {
-                centre_sums[i / this->seglen] += centre[i];
-                centre_magnitudes[i / this->seglen] += std::fabs(centre[i]);
-            }
-        }
-    }
-
-    // The best match among the occurrences at first to last: its position and its distance.
-    std::pair<int, double> in(const Series& series, const int* first, const int* last,
-                              const Cancellation& cancel) {
-        double best = distance_cap;
-        int best_position = 0;
-        double beyond_known = std::numeric_limits<double>::infinity();
-        cancel.count(static_cast<size_t>(last - first) * letters);
-        if (bounded(series, first, last, beyond_known)) {
-            measure_counted(series, candidates.data(), candidates.data() + candidates.size(),
-                            beyond_known, best, best_position, cancel);
-        } else {
-            measure_counted(series, first, last, beyond_known, best, best_position, cancel);
-        }
-        return {best_position, best};
-    }
-
-  private:
-    // Values beyond this are not bounded: their squares could overflow.
-    static constexpr double finite_limit = 1e150;
-    static constexpr size_t lanes = 4;
-    static constexpr size_t block = 16;
-    // Bounds pay off only where occurrences overlap this many times over on average.
-    static constexpr size_t overlap_for_bounds = 4;
-    // The seed is picked from about this many occurrences, and bounds are checked against the
-    // limit after this many letters.
-    static constexpr size_t sample_size = 16;
-    static constexpr size_t bound_chunk = 8;
-
-    // Fills candidates with the occurrences that may win, in recorded order, and beyond_known
-    // with a value that the squared distance of one of them stays below; false when the bounds are
-    // not worth it or not safe here (a NaN or a huge value among the points), and every occurrence
-    // must be measured.
-    bool bounded(const Series& series, const int* first, const int* last, double& beyond_known) {
-        const auto count = static_cast<size_t>(last - first);
-        if (!bounds_usable || count < 2 * lanes) {
-            return false;
-        }
-        const auto [lowest, highest] = std::minmax_element(first, last);
-        if (*lowest < 0) {
-            return false;
-        }
-        const auto low = static_cast<size_t>(*lowest);
-        const size_t complete = series.size() / seglen;  // letters with all their points
-        const size_t high = std::min(static_cast<size_t>(*highest) + letters, complete);
-        if (high <= low || (high - low) * overlap_for_bounds > count * letters) {
-            return false;
-        }
-        segment_sums.assign(high - low, 0.0);
-        segment_magnitudes.assign(high - low, 0.0);
-        for (size_t letter = low; letter < high; ++letter) {
-            const double* values = series.data() + letter * seglen;
-            double sum = 0.0;
-            double magnitude = 0.0;
-            for (size_t k = 0; k < seglen; ++k) {
-                sum += values[k];
-                magnitude += std::fabs(values[k]);
-            }
-            // Also false for NaN.
-            if (!(magnitude < finite_limit)) {
-                return false;
-            }
-            segment_sums[letter - low] = sum;
-            segment_magnitudes[letter - low] = magnitude;
-        }
-
-        // The bound and the measured squares each carry rounding: a sum of non-negative terms
-        // loses at most a unit in the last place per term, whatever its order.
-        const double scale = (1.0 - static_cast<double>(length + letters + 16) * 2.3e-16) /
-                             static_cast<double>(seglen);
-        // A seed measured first: the occurrence with the smallest bound among a sample.
-        size_t seed = 0;
-        double seed_bound = std::numeric_limits<double>::infinity();
-        const size_t stride = std::max<size_t>(1, count / sample_size);
-        for (size_t k = 0; k < count; k += stride) {
-            const double bound = bound_of(first[k], low, high, seed_bound);
-            if (bound < seed_bound) {
-                seed_bound = bound;
-                seed = k;
-            }
-        }
-        const double known = squares_of(series, first[seed]);
-        if (!(known < std::numeric_limits<double>::infinity())) {
-            return false;
-        }
-        // The squares of an occurrence that reach this value exceed the seed's: it can neither
-        // win nor tie.
-        beyond_known =
-            known > 0.0 ? known * (1.0 + 1e-14) : std::numeric_limits<double>::denorm_min();
-        const double skip_from = beyond_known / scale;
-        candidates.clear();
-        for (size_t k = 0; k < count; ++k) {
-            if (!(bound_of(first[k], low, high, skip_from) >= skip_from)) {
-                candidates.push_back(first[k]);
-            }
-        }
-        return true;
-    }
-
-    // The sum over the letters of an occurrence that lie whole in the series (low to high are
-    // the segments summed) of the squared summed gap, less a margin several times the rounding
-    // of the sums and their difference; it stops early once past enough.
-    double bound_of(int position, size_t low, size_t high, double enough) const {
-        const auto at = static_cast<size_t>(position);
-        if (at >= high) {
-            return 0.0;
-        }
-        const size_t whole = std::min(letters, high - at);
-        const double* sums = segment_sums.data() + (at - low);
-        const double* magnitudes = segment_magnitudes.data() + (at - low);
-        const double margin = static_cast<double>(seglen + 2) * 2.3e-16;
-        std::array<double, 4> parts{};
-        double bound = 0.0;
-        for (size_t from = 0; from < whole; from += bound_chunk) {
-            const size_t to = std::min(whole, from + bound_chunk);
-            for (size_t j = from; j < to; ++j) {
-                const double gap = std::fabs(sums[j] - centre_sums[j]);
-                const double doubt = margin * (magnitudes[j] + centre_magnitudes[j] + gap);
-                const double sure = std::max(0.0, gap - doubt);
-                parts[j % 4] += sure * sure;
-            }
-            bound = (parts[0] + parts[1]) + (parts[2] + parts[3]);
-            if (bound >= enough) {
-                break;
-            }
-        }
-        return bound;
-    }
-
-    // The squared distance of one occurrence, added up exactly as measure adds it.
-    double squares_of(const Series& series, int position) const {
-        const int64_t start = static_cast<int64_t>(position) * static_cast<int64_t>(seglen);
-        const size_t present = points_present(series, start, static_cast<int>(length));
-        double squares = 0.0;
-        for (size_t i = 0; i < present; ++i) {
-            squares += square_of_point(series[static_cast<size_t>(start) + i], centre[i]);
-        }
-        return squares;
-    }
-
-    // measure over ranges of a few thousand points each, counted before each range. The ranges
-    // hold whole batches of lanes, so the batches, and the result, are those of one call.
-    void measure_counted(const Series& series, const int* first, const int* last,
-                         double beyond_known, double& best, int& best_position,
-                         const Cancellation& cancel) const {
-        const size_t per_range =
-            lanes *
-            std::max<size_t>(1, Cancellation::block / (lanes * std::max<size_t>(1, length)));
-        for (const int* from = first; from != last;) {
-            const int* to = from + std::min(per_range, static_cast<size_t>(last - from));
-            cancel.count(static_cast<size_t>(to - from) * length);
-            measure(series, from, to, beyond_known, best, best_position);
-            from = to;
-        }
-    }
-
-    void measure(const Series& series, const int* first, const int* last, double beyond_known,
-                 double& best, int& best_position) const {
-        for (const int* batch = first; batch != last;) {
-            const size_t used = std::min(lanes, static_cast<size_t>(last - batch));
-            const double abandon_at = std::min(best * best * (1.0 + 1e-14), beyond_known);
-            std::array<const double*, lanes> values{};
-            std::array<size_t, lanes> present{};
-            std::array<double, lanes> squares{};
-            size_t longest = 0;
-            for (size_t lane = 0; lane < used; ++lane) {
-                const int64_t start =
-                    static_cast<int64_t>(batch[lane]) * static_cast<int64_t>(seglen);
-                present[lane] = points_present(series, start, static_cast<int>(length));
-                values[lane] = present[lane] ? series.data() + start : nullptr;
-                longest = std::max(longest, present[lane]);
-            }
-            for (size_t from = 0; from < longest; from += block) {
-                const size_t to = std::min(longest, from + block);
-                if (used == lanes &&
-                    std::min({present[0], present[1], present[2], present[3]}) >= to) {
-                    add_squares_4(values, centre.data(), from, to, squares);
-                } else {
-                    for (size_t lane = 0; lane < used; ++lane) {
-                        const size_t stop = std::min(to, present[lane]);
-                        for (size_t i = from; i < stop; ++i) {
-                            squares[lane] += square_of_point(values[lane][i], centre[i]);
-                        }
-                    }
-                }
-                bool all_abandoned = true;
-                for (size_t lane = 0; lane < used; ++lane) {
-                    all_abandoned = all_abandoned && squares[lane] >= abandon_at;
-                }
-                if (all_abandoned) {
-                    break;
-                }
-            }
-            for (size_t lane = 0; lane < used; ++lane) {
-                if (squares[lane] >= abandon_at) {
-                    continue;
-                }
-                const double distance = std::sqrt(squares[lane]);
-                if (distance < best) {
-                    best = distance;
-                    best_position = batch[lane];
-                }
-            }
-            batch += used;
-        }
-    }
-
-    const std::vector<double>& centre;
-    size_t seglen;
-    size_t length;
-    size_t letters;
-    bool bounds_usable = false;
-    std::vector<double> centre_sums;
-    std::vector<double> centre_magnitudes;
-    std::vector<double> segment_sums;
-    std::vector<double> segment_magnitudes;
-    std::vector<int> candidates;
-};
-
-}  // namespace
-
-std::pair<int, double> nearest_occurrence(const Series& series, const int* first, const int* last,
-                                          const std::vector<double>& representative, int seglen,
-                                          size_t letters, const Cancellation& cancel) {
-    NearestOccurrence nearest(representative, seglen, static_cast<int>(representative.size()),
-                              letters);
-    return nearest.in(series, first, last, cancel);
 }
 
 // naed adds the series in ascending index order.

@@ -2,82 +2,15 @@
 
 #include <cstddef>
 #include <memory>
-#include <stdexcept>
-#include <string>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "cancel.h"
+#include "memory_budget.h"
+#include "occurrences.h"
 #include "sax.h"
 
 namespace zorp {
-
-// A run refused because it would need more memory than the machine can give it. Thrown before
-// the memory is taken, so the caller gets an error instead of a machine out of memory.
-class MemoryLimitExceeded : public std::runtime_error {
-  public:
-    explicit MemoryLimitExceeded(const std::string& message) : std::runtime_error(message) {}
-};
-
-// The memory one run may plan to hold: half the machine's physical memory, and no more than half
-// of what the process can address (2 GiB where pointers are 32 bits).
-size_t memory_budget_bytes();
-
-// "12.3 GiB", for messages.
-std::string gibibytes(double bytes);
-
-// A number as a message shows it: six significant digits, as printf's %g ("0.5", "1e+20",
-// "nan"). Messages are formatted without iostreams: the wheel carries its own copy of the C++
-// runtime, and when another copy is loaded in the same process (by any other C++ extension) the
-// two share the locale's facet ids, which leaves a stream of this copy unable to format numbers.
-std::string decimal(double value);
-
-// Series index -> letter positions at which a pattern starts, in the order recorded.
-using IndexTable = std::unordered_map<int, std::vector<int>>;
-
-// Where a pattern occurs: start positions grouped by series. Groups keep the order in which
-// their series was first recorded, positions the order in which they were recorded. One flat
-// list for all series keeps a pattern's record at three allocations however many series it
-// occurs in; the miner records series in ascending order, which finds a series' group in
-// constant time.
-class Occurrences {
-  public:
-    void add(int series_index, int position) {
-        // The common case, another position of the series recorded last, stays inline.
-        if (!series.empty() && series.back() == series_index) {
-            positions.push_back(position);
-            ends.back() = positions.size();
-            return;
-        }
-        append(series_index, &position, &position + 1);
-    }
-    void add(int series, const std::vector<int>& positions);
-    // Replaces the record with the given groups: series in order, the offset in positions where
-    // each series' positions start, and the positions.
-    void assign_groups(const std::vector<int>& series, const std::vector<size_t>& starts,
-                       const std::vector<int>& positions);
-
-    size_t series_count() const { return series.size(); }
-    size_t position_count() const { return positions.size(); }
-    int series_at(size_t group) const { return series[group]; }
-    const int* begin_of(size_t group) const { return positions.data() + start_of(group); }
-    const int* end_of(size_t group) const { return positions.data() + ends[group]; }
-
-    IndexTable to_table() const;
-    // Group numbers in ascending series order.
-    std::vector<size_t> groups_by_series() const;
-
-  private:
-    size_t start_of(size_t group) const { return group == 0 ? 0 : ends[group - 1]; }
-    size_t group_of(int wanted) const;
-    void append(int series, const int* first, const int* last);
-
-    std::vector<int> series;
-    std::vector<size_t> ends;  // one past each group's last position in positions
-    std::vector<int> positions;
-    bool ascending = true;
-};
 
 // Sums, at each offset of an occurrence, the points of one series' occurrences at the given
 // positions (letter positions, each covering length points from position x seglen on), and
@@ -97,12 +30,13 @@ OccurrenceSums sum_occurrences(const Series& series, const std::vector<int>& pos
 // The steps of mapping a motif that each read one series, and the sums that gather the series'
 // averages into the representative, callable on their own: a caller that holds the series in
 // parts computes its parts of a mapping with them, and gets what Motif::map gets when it hands
-// the sums on from part to part in ascending series order. Motif::map runs these same steps.
+// the sums on from part to part in ascending series order. Motif::map runs these same steps (the
+// best match of a series is nearest_occurrence's, in nearest_occurrence.h).
 //
 // The pointwise mean of one series' occurrences at the letter positions first to last (in the
 // order given) of a pattern of the given letters, each covering length points from position x
-// seglen on; NaN where no occurrence has a point. As Motif::map averages them. Both steps count
-// their work on cancel.
+// seglen on; NaN where no occurrence has a point. As Motif::map averages them. Counts its work
+// on cancel.
 std::vector<double> average_occurrence(const Series& series, const int* first, const int* last,
                                        int seglen, int length, size_t letters,
                                        const Cancellation& cancel = Cancellation());
@@ -113,14 +47,16 @@ void add_to_representative(const std::vector<double>& average, std::vector<doubl
 // has a point.
 std::vector<double> representative_from(const std::vector<double>& sums,
                                         const std::vector<double>& counts);
-// The occurrence of one series nearest to the representative, among those at first to last:
-// its letter position (the first in the order given of those at the smallest distance, 0 when
-// none comes closer than the cap) and its Euclidean distance (the cap when none does), as
-// Motif::map finds the best match and adds the distance to naed.
-std::pair<int, double> nearest_occurrence(const Series& series, const int* first, const int* last,
-                                          const std::vector<double>& representative, int seglen,
-                                          size_t letters,
-                                          const Cancellation& cancel = Cancellation());
+
+// Points one occurrence of a pattern of the given letters covers, seglen points per letter; a
+// length error when that does not fit in 32 bits.
+int motif_length(int seglen, size_t letters);
+// Bytes the statistics of a motif of the given points over the given series take once mapped:
+// the representative and one average per series, plus the maps' own entries.
+double statistics_bytes(double points, double series);
+// Refuses (MemoryLimitExceeded) the statistics of the given motifs, which together need the
+// given bytes, when they would not fit in the memory budget: before any of them is computed.
+void refuse_statistics_beyond_budget(size_t motifs, double bytes);
 
 // What mapping a motif computes. A mapped motif holds it through a shared pointer: copies of the
 // motif share one block, and mapping again replaces the block rather than changing it, so a

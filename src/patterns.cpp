@@ -581,36 +581,6 @@ bool any_letter(const WordSet& words) {
     return std::any_of(words.begin(), words.end(), [](const Word& word) { return !word.empty(); });
 }
 
-Word without_last(const Word& pattern) {
-    return pattern.substr(0, pattern.empty() ? 0 : pattern.size() - 1);
-}
-
-// The accepted patterns of one length grouped by their head (all but the last byte), each
-// group in list order: joining a with b needs a without its first byte to be b's head.
-class HeadIndex {
-  public:
-    explicit HeadIndex(const std::vector<Word>& accepted) {
-        for (size_t i = 0; i < accepted.size(); ++i) {
-            const Word& b = accepted[i];
-            if (!b.empty()) {
-                by_head[std::string_view(b).substr(0, b.size() - 1)].push_back(i);
-            }
-        }
-    }
-
-    // Positions in the list of the patterns that join a, in list order.
-    const std::vector<size_t>* joining(const Word& a) const {
-        if (a.empty()) {
-            return nullptr;
-        }
-        const auto found = by_head.find(std::string_view(a).substr(1));
-        return found == by_head.end() ? nullptr : &found->second;
-    }
-
-  private:
-    std::unordered_map<std::string_view, std::vector<size_t>> by_head;
-};
-
 }  // namespace
 
 PatternMiner::PatternMiner(double minsup, int min_len, int max_len, double max_overlap)
@@ -650,25 +620,12 @@ double pattern_bytes(size_t length) {
 
 }  // namespace
 
-void PatternMiner::count_table_entry(size_t pattern_length, const Occurrences& occurrences) {
-    table_bytes += entry_bytes + pattern_bytes(pattern_length) +
-                   sizeof(int) * static_cast<double>(occurrences.position_count()) +
-                   (sizeof(int) + sizeof(size_t)) * static_cast<double>(occurrences.series_count());
-    const double budget = memory_budget;
-    if (table_bytes > budget) {
-        throw MemoryLimitExceeded(
-            "the frequent patterns found up to length " + std::to_string(pattern_length) +
-            " already need " + gibibytes(table_bytes) + ", more than the " + gibibytes(budget) +
-            " this machine can give the search; raise minsup or set a max_len");
-    }
-}
-
 // With a threshold that is not positive every candidate is kept, occurring or not, so level n
 // holds every word of n letters over the letters that occur. That count is known before the
 // search starts, and a search that could not hold them, or that would take more than a few
 // seconds to sift them, is refused at once.
-void PatternMiner::refuse_unbounded_growth(const WordSet& words) const {
-    if (support_threshold > 0.0) {
+void PatternMiner::refuse_unbounded_growth(const WordSet& words, double threshold) const {
+    if (threshold > 0.0) {
         return;
     }
     std::array<bool, 256> occurs{};
@@ -691,7 +648,7 @@ void PatternMiner::refuse_unbounded_growth(const WordSet& words) const {
     }
     if (needed > budget) {
         throw std::invalid_argument(
-            "support threshold (minsup x number of words) is " + decimal(support_threshold) +
+            "support threshold (minsup x number of words) is " + decimal(threshold) +
             ", not positive, so every candidate is kept: " + decimal(letters) + " letters give " +
             decimal(letters) + "^n patterns of each length n up to max_len " +
             std::to_string(max_len) + ", more than the " + gibibytes(budget) +
@@ -720,7 +677,7 @@ void PatternMiner::refuse_unbounded_growth(const WordSet& words) const {
                                                 : decimal(count);
         };
         throw std::invalid_argument(
-            "support threshold (minsup x number of words) is " + decimal(support_threshold) +
+            "support threshold (minsup x number of words) is " + decimal(threshold) +
             ", not positive, so every candidate is kept: " + decimal(letters) + " letters give " +
             whole(patterns) + " patterns of 1 to " + std::to_string(longest) + " letters, and " +
             decimal(patterns * (patterns - 1.0) / 2.0) +
@@ -741,7 +698,8 @@ void PatternMiner::mine(const WordSet& words, const Cancellation& cancel) {
 }
 
 void PatternMiner::mine_afresh(const WordSet& words, const Cancellation& cancel) {
-    begin_run(words);
+    reset();
+    support_threshold = run_threshold(words);
     refuse_oversized_index(words);
     WordIndex index(words, cancel);
     if (support_threshold > 0.0) {
@@ -753,213 +711,22 @@ void PatternMiner::mine_afresh(const WordSet& words, const Cancellation& cancel)
     enter_survivors(index, cancel);
 }
 
-void PatternMiner::begin_run(const WordSet& words) {
-    reset();
-    support_threshold = minsup * static_cast<double>(words.size());
-    if (!(support_threshold > 0.0) && max_len == 0 && any_letter(words)) {
+double PatternMiner::run_threshold(const WordSet& words) const {
+    const double threshold = minsup * static_cast<double>(words.size());
+    if (!(threshold > 0.0) && max_len == 0 && any_letter(words)) {
         throw std::invalid_argument(
-            "support threshold (minsup x number of words) is " + decimal(support_threshold) +
+            "support threshold (minsup x number of words) is " + decimal(threshold) +
             ", not positive, and max_len is 0: every candidate would be accepted and the pattern "
             "search would never end; give a positive minsup or a positive max_len");
     }
-    refuse_unbounded_growth(words);
-}
-
-// Mines the candidates of length level, in candidate order: for each accepted pattern a of the
-// previous length, in acceptance order, a extended by the last byte of every pattern that
-// joins it. The search ends when there is nothing to extend, when max_len (if not 0) is passed,
-// or when a level comes out empty.
-bool PatternMiner::mine_next_level(const WordSet& words, const Cancellation& cancel) {
-    const auto previous = static_cast<size_t>(level) - 1;
-    if (previous >= levels.size() || levels[previous].empty()) {
-        return false;
-    }
-    if (max_len != 0 && max_len < level) {
-        return false;
-    }
-    levels.emplace_back();
-    const std::vector<Word>& accepted = levels[previous];
-    const HeadIndex heads(accepted);
-    std::vector<char> extensions;
-    std::vector<Matches> matches;
-    for (const Word& a : accepted) {
-        const std::vector<size_t>* joined = heads.joining(a);
-        if (joined == nullptr) {
-            continue;
-        }
-        extensions.clear();
-        for (size_t b : *joined) {
-            extensions.push_back(accepted[b].back());
-        }
-        cancel.count(frequent.at(a).occurrences().position_count() + extensions.size());
-        extend_prefix(a, extensions, words, matches);
-    }
-    ++level;
-    return !levels[static_cast<size_t>(level) - 1].empty();
-}
-
-// Positions are gathered per letter within one word and recorded with one lookup per letter,
-// which records exactly what one record_index per position would, in ascending order.
-void PatternMiner::mine_1_patterns(const WordSet& words) {
-    std::array<Motif*, 256> motif_of{};
-    std::array<std::vector<int>, 256> positions;
-    std::vector<size_t> seen;
-    for (size_t i = 0; i < words.size(); ++i) {
-        const Word& word = words[i];
-        for (size_t j = 0; j < word.size(); ++j) {
-            std::vector<int>& list = positions[byte_of(word[j])];
-            if (list.empty()) {
-                seen.push_back(byte_of(word[j]));
-            }
-            list.push_back(static_cast<int>(j));
-        }
-        for (size_t symbol : seen) {
-            if (motif_of[symbol] == nullptr) {
-                const Word pattern(1, static_cast<char>(symbol));
-                motif_of[symbol] = &frequent.try_emplace(pattern, pattern).first->second;
-            }
-            motif_of[symbol]->record_indexes(static_cast<int>(i), positions[symbol]);
-            positions[symbol].clear();
-        }
-        seen.clear();
-    }
-    std::vector<Word> keys;
-    keys.reserve(frequent.size());
-    for (const auto& entry : frequent) {
-        keys.push_back(entry.first);
-    }
-    for (const Word& key : keys) {
-        prune_infrequent(key);
-    }
-    for (const auto& entry : frequent) {
-        count_table_entry(entry.first.size(), entry.second.occurrences());
-    }
+    refuse_unbounded_growth(words, threshold);
+    return threshold;
 }
 
 // An ordered comparison: a support equal to the threshold survives, and a threshold that is
 // not a number discards nothing.
 bool PatternMiner::meets_support(size_t support) const {
     return !(support_threshold > static_cast<double>(support));
-}
-
-void PatternMiner::prune_infrequent(const Word& pattern) {
-    auto found = frequent.find(pattern);
-    if (found == frequent.end()) {
-        throw std::out_of_range("map::at");
-    }
-    if (!meets_support(found->second.support())) {
-        frequent.erase(found);
-        return;
-    }
-    if (levels.size() <= pattern.size()) {
-        levels.resize(pattern.size() + 1);
-    }
-    levels[pattern.size()].push_back(pattern);
-}
-
-// Joins a with b when a without its first byte equals b without its last. Grouping the patterns
-// by head lets each a meet only the b that join it, in list order, so the candidates come out
-// exactly as the pairwise loop over the level would give them.
-std::vector<Word> PatternMiner::get_candidates() const {
-    std::vector<Word> candidates;
-    const size_t previous = static_cast<size_t>(level) - 1;
-    if (level < 2 || previous >= levels.size()) {
-        return candidates;
-    }
-    const std::vector<Word>& accepted = levels[previous];
-    const HeadIndex heads(accepted);
-    for (const Word& a : accepted) {
-        if (const std::vector<size_t>* joined = heads.joining(a)) {
-            for (size_t b : *joined) {
-                candidates.push_back(a + accepted[b].back());
-            }
-        }
-    }
-    return candidates;
-}
-
-void PatternMiner::insert_candidate(const Word& candidate) {
-    frequent.try_emplace(candidate, candidate);
-}
-
-void PatternMiner::find_candidate(const Word& candidate, const WordSet& words) {
-    const Motif& prefix = frequent.at(without_last(candidate));
-    Motif& target = frequent.at(candidate);
-    const auto window = static_cast<size_t>(level);
-    const Occurrences& found = prefix.occurrences();
-    for (size_t group = 0; group < found.series_count(); ++group) {
-        const int series = found.series_at(group);
-        const Word& word = words.at(static_cast<size_t>(series));
-        for (const int* position = found.begin_of(group); position != found.end_of(group);
-             ++position) {
-            const auto start = static_cast<size_t>(*position);
-            if (start + window > word.size()) {
-                continue;
-            }
-            if (word.compare(start, window, candidate) == 0) {
-                target.record_index(series, *position);
-            }
-        }
-    }
-}
-
-// Locates and prunes the candidates that extend one accepted pattern (the prefix) by each of the
-// given bytes, in that order. Every recorded position of the prefix is an occurrence of it, so a
-// window matches a candidate exactly when its last byte does: one pass over the prefix's
-// occurrences sorts them into the candidates they extend to, series by series, in the buffers
-// the caller lends (reused from prefix to prefix, so they rarely allocate). Each candidate thus
-// gets what find_candidate records: the same series in the same order, the same ascending
-// positions. Only the candidates that meet the threshold are copied into the table, in candidate
-// order; one that fails it would be inserted and erased again, so it never enters the table.
-void PatternMiner::extend_prefix(const Word& prefix, const std::vector<char>& extensions,
-                                 const WordSet& words, std::vector<Matches>& matches) {
-    const size_t candidates = extensions.size();
-    const size_t no_candidate = candidates;  // sorted like a candidate, never kept
-    std::array<uint16_t, 256> slot_of;
-    slot_of.fill(static_cast<uint16_t>(no_candidate));
-    for (size_t k = 0; k < candidates; ++k) {
-        slot_of[byte_of(extensions[k])] = static_cast<uint16_t>(k);
-    }
-    if (matches.size() < candidates + 1) {
-        matches.resize(candidates + 1);
-    }
-    for (size_t k = 0; k <= candidates; ++k) {
-        matches[k].clear();
-    }
-
-    const Occurrences& found = frequent.at(prefix).occurrences();
-    const auto window = static_cast<size_t>(level);
-    for (size_t group = 0; group < found.series_count(); ++group) {
-        const int series = found.series_at(group);
-        const Word& word = words.at(static_cast<size_t>(series));
-        const char* letters = word.data();
-        const size_t letter_count = word.size();
-        for (const int* at = found.begin_of(group); at != found.end_of(group); ++at) {
-            const size_t end = static_cast<size_t>(*at) + window;
-            Matches& out =
-                matches[end <= letter_count ? slot_of[byte_of(letters[end - 1])] : no_candidate];
-            if (out.last_group != group) {
-                out.last_group = group;
-                out.series.push_back(series);
-                out.starts.push_back(out.positions.size());
-            }
-            out.positions.push_back(*at);
-        }
-    }
-
-    std::vector<Word>& accepted = levels[prefix.size() + 1];
-    for (size_t k = 0; k < candidates; ++k) {
-        const Matches& found_k = matches[k];
-        if (!meets_support(found_k.series.size())) {
-            continue;
-        }
-        Word candidate = prefix + extensions[k];
-        Occurrences recorded;
-        recorded.assign_groups(found_k.series, found_k.starts, found_k.positions);
-        count_table_entry(candidate.size(), recorded);
-        frequent.try_emplace(candidate, candidate, std::move(recorded));
-        accepted.push_back(std::move(candidate));
-    }
 }
 
 // The longest pattern a run may accept: max_len, where it bounds the search; a max_len of 1 or
@@ -1136,7 +903,7 @@ void PatternMiner::fill_levels(const WordIndex& index, const std::vector<Accepte
 
 // A threshold that is not positive accepts every candidate, occurring or not: level n holds
 // every word of n letters over the letters that occur, in ascending order, up to max_len
-// (begin_run has refused the run when max_len does not bound it, or bounds it too late).
+// (run_threshold has refused the run when max_len does not bound it, or bounds it too late).
 void PatternMiner::accept_every_candidate(const WordSet& words, const Cancellation& cancel) {
     std::array<bool, 256> occurs{};
     for (const Word& word : words) {
@@ -1216,41 +983,6 @@ void PatternMiner::enter_survivors(const WordIndex& index, const Cancellation& c
         cancel.count(ranges[s].second - ranges[s].first + 16);
         frequent.emplace_hint(frequent.end(), survivors[s],
                               Motif(survivors[s], index.occurrences_of(ranges[s])));
-    }
-}
-
-// Starts at the last level mined, whether the run ended on an empty level or at max_len, so
-// every accepted pattern meets the min_len filter. The result runs longest first, each length
-// in acceptance order.
-std::vector<Word> PatternMiner::remove_short() {
-    for (size_t i = 1; i < levels.size() && static_cast<int64_t>(i) < min_len; ++i) {
-        for (const Word& pattern : levels[i]) {
-            frequent.erase(pattern);
-        }
-    }
-    return long_enough();
-}
-
-std::vector<Word> PatternMiner::long_enough() const {
-    size_t count = 0;
-    for (size_t i = levels.size(); i-- > 1 && static_cast<int64_t>(i) >= min_len;) {
-        count += levels[i].size();
-    }
-    std::vector<Word> kept;
-    kept.reserve(count);
-    for (size_t i = levels.size(); i-- > 1 && static_cast<int64_t>(i) >= min_len;) {
-        kept.insert(kept.end(), levels[i].begin(), levels[i].end());
-    }
-    return kept;
-}
-
-void PatternMiner::remove_redundant(const Cancellation& cancel) {
-    const std::vector<Word> kept = remove_short();
-    const std::vector<char> removed = redundant_among(kept, cancel);
-    for (size_t p = 0; p < kept.size(); ++p) {
-        if (removed[p]) {
-            frequent.erase(kept[p]);
-        }
     }
 }
 

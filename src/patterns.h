@@ -27,38 +27,24 @@ class PatternMiner {
     // is refused when those patterns would not fit in memory or would take more than a few
     // seconds to sift (set_sifting_budget).
     //
-    // The run leaves the table, the levels and the level exactly as the level-wise steps below
-    // would, but finds the frequent patterns on a suffix array of the words, in time near-linear
-    // in the letters, and builds occurrence lists only for the patterns that survive the
-    // min_len filter and the redundancy pass.
+    // The run leaves the table, the levels and the level exactly as growing the patterns level
+    // by level would (the search the tests hold it against), but finds the frequent patterns on
+    // a suffix array of the words, in time near-linear in the letters, and builds occurrence
+    // lists only for the patterns that survive the min_len filter and the redundancy pass.
     //
     // The run builds its state apart and puts it in place once complete: until then, and after
     // a run that fails or is cancelled, the miner holds the empty state a run starts from. The
     // check of cancel may run the caller's code, which thus never sees a half-built table.
     void mine(const WordSet& words, const Cancellation& cancel = Cancellation());
 
-    // The level-wise search, step by step: begin_run, mine_1_patterns, mine_next_level until it
-    // returns false, remove_redundant. It gives what mine gives, but records every accepted
-    // pattern's occurrences at every level; public so that it can be checked on its own.
-    // begin_run resets the miner, sets the support threshold and refuses an endless run;
-    // mine_next_level mines one more length and tells whether the search goes on.
-    void begin_run(const WordSet& words);
-    void mine_1_patterns(const WordSet& words);
-    bool mine_next_level(const WordSet& words, const Cancellation& cancel = Cancellation());
-    void prune_infrequent(const Word& pattern);
-    std::vector<Word> get_candidates() const;
-    // Enters a candidate into the table with an empty record; a pattern already there is kept.
-    void insert_candidate(const Word& candidate);
-    void find_candidate(const Word& candidate, const WordSet& words);
-    std::vector<Word> remove_short();
-    void remove_redundant(const Cancellation& cancel = Cancellation());
-    // The accepted patterns from min_len on, longest first, each length in acceptance order.
-    std::vector<Word> long_enough() const;
-    // Which patterns of such a list (distinct patterns, longest first) the redundancy rule
-    // removes: each pattern q, in list order and not removed itself, removes every pattern p not
-    // longer than q that it overlaps by more than max_overlap. Refuses a list whose table of
-    // letter counts (4 bytes per pattern and distinct letter) would not fit in what the budget
-    // leaves.
+    // The support threshold of a run over words, minsup x their number. Refuses, as mine does
+    // before any work, a run that could never end or whose every-candidate levels would not fit
+    // in the memory budget or take more than the sifting budget (std::invalid_argument).
+    double run_threshold(const WordSet& words) const;
+    // Which patterns of a list (distinct patterns, longest first) the redundancy rule removes:
+    // each pattern q, in list order and not removed itself, removes every pattern p not longer
+    // than q that it overlaps by more than max_overlap. Refuses a list whose table of letter
+    // counts (4 bytes per pattern and distinct letter) would not fit in what the budget leaves.
     std::vector<char> redundant_among(const std::vector<Word>& kept,
                                       const Cancellation& cancel = Cancellation()) const;
 
@@ -103,26 +89,7 @@ class PatternMiner {
     void accept_every_candidate(const WordSet& words, const Cancellation& cancel);
     void enter_survivors(const WordIndex& index, const Cancellation& cancel);
     int longest_allowed() const;
-    // Counts a pattern entering the table and refuses the run once the table outgrows the
-    // memory budget.
-    void count_table_entry(size_t pattern_length, const Occurrences& occurrences);
-    void refuse_unbounded_growth(const WordSet& words) const;
-    // Where the windows of one prefix's occurrences matched one candidate: the series in the
-    // prefix's order, where each series' positions start, and the positions.
-    struct Matches {
-        std::vector<int> series;
-        std::vector<size_t> starts;
-        std::vector<int> positions;
-        size_t last_group = static_cast<size_t>(-1);
-        void clear() {
-            series.clear();
-            starts.clear();
-            positions.clear();
-            last_group = static_cast<size_t>(-1);
-        }
-    };
-    void extend_prefix(const Word& prefix, const std::vector<char>& extensions,
-                       const WordSet& words, std::vector<Matches>& matches);
+    void refuse_unbounded_growth(const WordSet& words, double threshold) const;
 
     double minsup;
     int min_len;

@@ -63,32 +63,44 @@ char letter_for(const std::vector<double>& cuts, double value) {
 
 void znorm(SeriesSet& ts, const Cancellation& cancel) {
     for (Series& series : ts) {
-        if (series.empty()) {
-            continue;
-        }
-        const double n = static_cast<double>(series.size());
-        double* values = series.data();
-        double sum = 0.0;
-        in_blocks(series.size(), 1, cancel, [&](size_t first, size_t last) {
-            for (size_t i = first; i < last; ++i) {
-                sum += values[i];
-            }
-        });
-        const double mean = sum / n;
-        double squares = 0.0;
-        in_blocks(series.size(), 1, cancel, [&](size_t first, size_t last) {
-            for (size_t i = first; i < last; ++i) {
-                values[i] -= mean;
-                squares += values[i] * values[i];
-            }
-        });
-        const double deviation = std::sqrt(squares / n);
-        in_blocks(series.size(), 1, cancel, [&](size_t first, size_t last) {
-            for (size_t i = first; i < last; ++i) {
-                values[i] /= deviation;
-            }
-        });
+        znorm(series, Summation::running, cancel);
     }
+}
+
+// Each step is one pass: the sum, the subtraction of the mean, the sum of squares, the division.
+void znorm(Series& series, Summation summation, const Cancellation& cancel) {
+    if (series.empty()) {
+        return;
+    }
+    const size_t count = series.size();
+    const double n = static_cast<double>(count);
+    double* values = series.data();
+    auto add_up = [&](auto&& term) {
+        if (summation == Summation::pairwise) {
+            cancel.count(count);
+            return 0.0 + pairwise_sum(term, 0, count);
+        }
+        double sum = 0.0;
+        in_blocks(count, 1, cancel, [&](size_t first, size_t last) {
+            for (size_t i = first; i < last; ++i) {
+                sum += term(i);
+            }
+        });
+        return sum;
+    };
+    const double mean = add_up([values](size_t i) { return values[i]; }) / n;
+    in_blocks(count, 1, cancel, [&](size_t first, size_t last) {
+        for (size_t i = first; i < last; ++i) {
+            values[i] -= mean;
+        }
+    });
+    const double deviation =
+        std::sqrt(add_up([values](size_t i) { return values[i] * values[i]; }) / n);
+    in_blocks(count, 1, cancel, [&](size_t first, size_t last) {
+        for (size_t i = first; i < last; ++i) {
+            values[i] /= deviation;
+        }
+    });
 }
 
 Word get_row(const Series& series, int seglen, int alphabet, const Cancellation& cancel) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+#include "memory_budget.h"
+
 namespace zorp {
 
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cancel.h"
-#include "motif.h"
+#include "occurrences.h"
 #include "sax.h"
 
 namespace zorp {

@@ -1,23 +1,24 @@
 """zorp_miner: recurring shapes (motifs) across a set of numeric time series.
 
-The entry point is :func:`find_motifs`; :func:`find_matches` finds where one given shape occurs;
-:func:`load` reads series from CSV, TSV, UCR ``.tsv``,
-JSON, ``.npy`` and ``.npz`` files; :func:`plot_motif` and :func:`plot_motifs` draw results
-(matplotlib, the ``plot`` extra); ``zorp-miner`` (or ``python -m zorp_miner``) runs it all from
-the command line. Two modes: "robust" (the default) finds shapes wherever they sit in each
-series; "exact" mines letter patterns that recur letter for letter. The native modules
-underneath are ``_zorp_cpp`` (the exact mode) and ``zorp_miner._native`` (the robust mode's
-kernels).
+The entry point is :func:`find_motifs`; :func:`find_matches` finds where one given shape occurs,
+and ``Motif.occurrences`` every occurrence of a motif; :func:`load` reads series from CSV, TSV,
+UCR ``.tsv``, JSON, ``.npy`` and ``.npz`` files; :func:`plot_motif` and :func:`plot_motifs`
+draw results (matplotlib, the ``plot`` extra); ``zorp-miner`` (or ``python -m zorp_miner``)
+runs it all from the command line. Two modes: "robust" (the default) finds shapes wherever
+they sit in each series; "exact" mines letter patterns that recur letter for letter. The native
+module underneath is ``zorp_miner._native`` (the robust mode's kernels and the exact mode's
+steps); ``_zorp_cpp``, beside the package, runs the exact mode's whole pipeline in one call.
 
 Importing this package imports numpy and the native modules only: pandas and matplotlib are
 imported by the functions that need them.
 """
 
-from ._errors import ClusterError, RunRefused
+from ._errors import ClusterError, LoadError, RunRefused
 from ._version import __version__
 from .api import find_motifs
 from .files import load
 from .matches import Matches, find_matches
+from .occurrences import Occurrences
 from .params import ExactParams, RobustParams
 from .plot import plot_matches, plot_motif, plot_motifs, plot_occurrences, plot_search
 from .results import Motif, Motifs
@@ -25,9 +26,11 @@ from .results import Motif, Motifs
 __all__ = [
     "ClusterError",
     "ExactParams",
+    "LoadError",
     "Matches",
     "Motif",
     "Motifs",
+    "Occurrences",
     "RobustParams",
     "RunRefused",
     "__version__",

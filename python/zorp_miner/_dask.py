@@ -38,9 +38,11 @@ import numpy as np
 
 from ._errors import ClusterError as ClusterError  # also where it was defined before
 from ._extras import require
-from ._parts import LaterRows, put_rows, split_points
+from ._later import LaterRows
+from ._parts import put_rows, split_points
 from .files import is_file_list, load
-from .inputs import FloatArray, as_series_set
+from ._types import FloatArray
+from .inputs import as_series_set
 
 require("distributed", "running on a Dask cluster")
 

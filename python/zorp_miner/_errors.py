@@ -1,9 +1,15 @@
-"""Errors of the package that need no optional dependency to be raised or caught."""
+"""The package's own errors, all exported from ``zorp_miner``; none needs an optional
+dependency to be raised or caught."""
 
 
 class ClusterError(RuntimeError):
     """A run on a cluster that could not complete (it gives no result, not a partial one), or
     a result whose values were left on the cluster and can no longer be read from it."""
+
+
+class LoadError(ValueError):
+    """A file that cannot be read as series; the message names the file, and the line and
+    column where there is one."""
 
 
 class RunRefused(ValueError):

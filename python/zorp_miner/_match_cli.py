@@ -17,6 +17,7 @@ from . import progress
 from ._errors import ClusterError
 from ._extras import require
 from ._parts import LocalParts, Parts
+from ._types import FloatArray
 from ._version import __version__
 from .cli import (
     PROG,
@@ -29,7 +30,6 @@ from .cli import (
     reading_options,
 )
 from .files import load
-from .inputs import FloatArray
 from .matches import Matches, as_query, refuse_longer, search
 
 DESCRIPTION = """\

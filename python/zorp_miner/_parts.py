@@ -18,22 +18,12 @@ from collections.abc import Callable, Iterator, Sequence
 from typing import Any, Protocol, TypeVar
 
 import numpy as np
-import numpy.typing as npt
 
-from .inputs import FloatArray
+from ._later import LaterRows
+from ._types import FloatArray, IntArray
 
 T = TypeVar("T")
 S = TypeVar("S")
-IntArray = npt.NDArray[np.int64]
-
-
-class LaterRows(Protocol):
-    """Rows of numbers left where the parts computed them, fetched when asked for."""
-
-    def fetch(self) -> FloatArray:
-        """The rows, a float64 array of shape (rows, width), in part order; a fresh array at
-        every call."""
-        ...
 
 
 class Parts(Protocol):

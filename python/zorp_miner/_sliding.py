@@ -26,8 +26,8 @@ import numpy as np
 import numpy.typing as npt
 
 from zorp_miner import _native
+from zorp_miner._types import FloatArray as FloatArray  # also imported from here
 
-FloatArray = npt.NDArray[np.float64]
 BoolArray = npt.NDArray[np.bool_]
 
 # A window is flat when its deviation is at most this fraction of the median deviation of the

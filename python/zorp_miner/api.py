@@ -4,36 +4,35 @@ import dataclasses
 import math
 import sys
 from collections.abc import Callable
-from typing import TYPE_CHECKING, Literal
+from typing import TYPE_CHECKING
 
 import numpy as np
 
 from . import progress as _progress
-from ._errors import ClusterError, RunRefused
+from ._exact_parts import mine_exact_parts
+from ._exact_results import motifs_from_exact
 from ._interface import option
-from ._parts import Parts
+from ._later import fetch_all
+from ._parts import LocalParts, Parts
 from ._robust import LIKELY, SHORTEST, Found, RobustStore, discover
-from .exact import hopeless, mine_exact
+from ._robust_results import motifs_from_found
+from ._types import FloatArray, IntArray
 from .files import is_file_list, load
-from .inputs import FloatArray, as_series_set, refuse_missing
+from .inputs import as_series_set, refuse_missing
 from .params import (
+    MINSUP_DEFAULT,
     ExactParams,
     Keep,
+    Mode,
     RealNumber,
     RobustParams,
     WholeNumber,
-    exact_params,
-    robust_params,
+    checked_params,
 )
-from .results import IntArray, Motifs, fetch_all, motifs_from_found, motifs_from_native
+from .results import Motifs
 
 if TYPE_CHECKING:
     from distributed import Client
-
-MODES = ("robust", "exact")
-Mode = Literal["robust", "exact"]
-# The parameters only the exact mode reads, with their defaults there.
-EXACT_DEFAULTS: dict[str, object] = {"alphabet": 7, "min_len": 3, "max_len": 0, "max_overlap": 0.9}
 
 
 def find_motifs(
@@ -41,7 +40,7 @@ def find_motifs(
     *,
     mode: Mode = "robust",
     length: WholeNumber | None = None,
-    minsup: RealNumber = 0.5,
+    minsup: RealNumber = MINSUP_DEFAULT,
     top: WholeNumber | None = None,
     keep: Keep = "all",
     seglen: WholeNumber | None = None,
@@ -165,8 +164,9 @@ def find_motifs(
         :class:`zorp_miner.progress.Step` as each step begins (``done``, ``total``, ``what``,
         ``elapsed`` in seconds) and once at the end (``finished``). The steps are coarse: in
         the robust mode, for each length (each searched without ``length``, and the extents
-        searched again), its search in the series, in the shuffled series, and the evidence; in the
-        exact mode, one step for mining and mapping the patterns (its steps over parts on a
+        searched again), its search in the series, in the shuffled series, and the evidence; in
+        the exact mode, the letters of the series, mining the patterns, averaging their
+        occurrences, the representatives, and the best matches with the ranking (here as on a
         cluster). None or False (the default) reports nothing.
 
     Returns
@@ -263,90 +263,35 @@ def run_parts(parts: Parts, params: RobustParams | ExactParams) -> Motifs:
     Raises
     ------
     RunRefused
-        Exact mode: for hopeless parameters (see :func:`zorp_miner.exact.hopeless`).
+        Exact mode: for hopeless parameters (see :func:`zorp_miner._exact_parts.hopeless`).
+    MemoryError, ValueError
+        Exact mode: see :func:`zorp_miner._exact_parts.mine_exact_parts`.
     """
     if isinstance(params, RobustParams):
         store = RobustStore(parts)
         return robust_motifs(store, params)
-    from ._exact_parts import mine_exact_parts
-
-    _refuse_hopeless(params, parts.lengths)
-    return explained(mine_exact_parts(parts, params))
-
-
-def checked_params(
-    mode: object,
-    *,
-    length: object,
-    minsup: object,
-    top: object,
-    seglen: object,
-    alphabet: object,
-    min_len: object,
-    max_len: object,
-    max_overlap: object,
-    keep: object = "all",
-) -> RobustParams | ExactParams:
-    """Check the mode and the parameters it reads; a parameter of the other mode is an error.
-
-    ``None`` stands for "not given" for every parameter but ``top``.
-    """
-    if mode not in MODES:
-        raise ValueError(f"mode must be one of {', '.join(map(repr, MODES))}, got {mode!r}")
-    exact_only = {
-        "seglen": seglen,
-        "alphabet": alphabet,
-        "min_len": min_len,
-        "max_len": max_len,
-        "max_overlap": max_overlap,
-    }
-    if mode == "robust":
-        given = [name for name, value in exact_only.items() if value is not None]
-        if given:
-            raise ValueError(
-                f"{given[0]} is a parameter of the exact mode: pass mode='exact' to use it (the "
-                "robust mode takes length, minsup and top)"
-            )
-        return robust_params(length=length, minsup=minsup, top=top, keep=keep)
-    if keep != "all":
-        raise ValueError(
-            "keep is a parameter of the robust mode, which marks each motif by its evidence; "
-            "the exact mode keeps every pattern frequent enough"
-        )
-    if length is not None:
-        raise ValueError(
-            "length is a parameter of the robust mode; the exact mode's motifs are seglen × "
-            "their letters long"
-        )
-    if seglen is None:
-        raise ValueError("seglen (points per letter) is required in the exact mode")
-    values = {
-        name: EXACT_DEFAULTS[name] if value is None else value
-        for name, value in exact_only.items()
-        if name != "seglen"
-    }
-    return exact_params(seglen=seglen, minsup=minsup, top=top, **values)
+    return explained(motifs_from_exact(mine_exact_parts(parts, params), parts.lengths, params))
 
 
 def run(series: list[FloatArray], params: RobustParams | ExactParams) -> Motifs:
     """Run a mode over checked series with its checked parameters.
+
+    The exact mode runs over the series as one local part: the run a cluster makes over its
+    parts, step by step, in this process.
 
     Raises
     ------
     MemoryError
         Exact mode: when the run would need more than half the machine's memory.
     ValueError
-        Exact mode: for a missing point (NaN) inside a series.
+        Exact mode: for a missing point (NaN) inside a series, an input error refused first.
     RunRefused
-        Exact mode: for hopeless parameters (see :func:`zorp_miner.exact.hopeless`).
+        Exact mode: for hopeless parameters (see :func:`zorp_miner._exact_parts.hopeless`).
     """
     if isinstance(params, RobustParams):
         return robust_motifs(series, params)
     refuse_missing(series)
-    _refuse_hopeless(params, np.array([len(one) for one in series], dtype=np.int64))
-    _progress.plan(1)
-    _progress.step("mining and mapping the letter patterns")  # progress: one native call
-    return explained(motifs_from_native(mine_exact(series, params), series, params))
+    return run_parts(LocalParts(series), params)
 
 
 def robust_motifs(series: list[FloatArray] | RobustStore, params: RobustParams) -> Motifs:
@@ -371,12 +316,6 @@ def why_none_likely(found: list[Found], params: RobustParams, count: int) -> str
         f"{params.minsup:g}) are needed; {option('keep', repr('all'))} shows every motif with its "
         f"evidence"
     )
-
-
-def _refuse_hopeless(params: ExactParams, lengths: IntArray) -> None:
-    why = hopeless(params, lengths)
-    if why:
-        raise RunRefused(why)
 
 
 def explained(motifs: Motifs) -> Motifs:

@@ -23,12 +23,26 @@ from . import progress
 from ._errors import ClusterError, RunRefused
 from ._extras import require
 from ._interface import COMMAND_LINE
+from ._parts import LocalParts, Parts
 from ._version import __version__
-from .api import MODES, checked_params, run, run_parts
+from .api import run, run_parts
 from .files import FORMATS, MAX_JSON_BYTES, MAX_LINE_BYTES, load
 from .inputs import refuse_missing
-from .params import ALPHABET_MAX, ALPHABET_MIN, KEEPS, LENGTH_MIN, ExactParams, RobustParams
-from .results import FRAME_COLUMNS, Motif, Motifs
+from .params import (
+    ALPHABET_MAX,
+    ALPHABET_MIN,
+    EXACT_DEFAULTS,
+    KEEPS,
+    LENGTH_MIN,
+    MINSUP_DEFAULT,
+    MODES,
+    ExactParams,
+    OtherModeError,
+    RobustParams,
+    checked_params,
+)
+from .occurrences import MATCH_COLUMNS, Occurrences, occurrences_in_parts
+from .results import Motif, Motifs
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -172,9 +186,10 @@ def parser() -> argparse.ArgumentParser:
     run.add_argument(
         "--minsup",
         type=float,
-        default=0.5,
+        default=MINSUP_DEFAULT,
         metavar="F",
-        help="fraction of the series that must hold a motif, above 0 and at most 1 (default: 0.5)",
+        help="fraction of the series that must hold a motif, above 0 and at most 1 "
+        f"(default: {MINSUP_DEFAULT})",
     )
     run.add_argument(
         "--seglen",
@@ -188,26 +203,29 @@ def parser() -> argparse.ArgumentParser:
         "--alphabet",
         type=int,
         metavar="N",
-        help=f"exact mode: letters, {ALPHABET_MIN} to {ALPHABET_MAX} (default: 7)",
+        help=f"exact mode: letters, {ALPHABET_MIN} to {ALPHABET_MAX} "
+        f"(default: {EXACT_DEFAULTS['alphabet']})",
     )
     run.add_argument(
         "--min-len",
         type=int,
         metavar="N",
-        help="exact mode: shortest pattern kept, in letters (default: 3)",
+        help="exact mode: shortest pattern kept, in letters "
+        f"(default: {EXACT_DEFAULTS['min_len']})",
     )
     run.add_argument(
         "--max-len",
         type=int,
         metavar="N",
-        help="exact mode: longest pattern searched, in letters; 0 for no limit (default: 0)",
+        help="exact mode: longest pattern searched, in letters; 0 for no limit "
+        f"(default: {EXACT_DEFAULTS['max_len']})",
     )
     run.add_argument(
         "--max-overlap",
         type=float,
         metavar="F",
         help="exact mode: drop a pattern whose longest common subsequence with a longer kept "
-        "one covers more than this share of it, 0 to 1 (default: 0.9)",
+        f"one covers more than this share of it, 0 to 1 (default: {EXACT_DEFAULTS['max_overlap']})",
     )
     out = cli.add_argument_group("output")
     out.add_argument(
@@ -221,8 +239,8 @@ def parser() -> argparse.ArgumentParser:
         "--format",
         choices=OUTPUT_FORMATS,
         default="table",
-        help="table: ranked summary; json: every field of every motif; csv: one row per "
-        "motif (default: table)",
+        help="table: ranked summary; json: every field of every motif; csv: every occurrence "
+        "of every motif, a row each: rank,series,start,length,distance (default: table)",
     )
     out.add_argument(
         "--plot",
@@ -337,35 +355,21 @@ def _run(args: argparse.Namespace) -> int:
             "--plot draws the series here, which a cluster run never reads: leave out "
             "--plot, or --scheduler and --workers"
         )
-    exact_options = {
-        "--seglen": args.seglen,
-        "--alphabet": args.alphabet,
-        "--min-len": args.min_len,
-        "--max-len": args.max_len,
-        "--max-overlap": args.max_overlap,
-    }
-    if args.mode == "robust":
-        given = [option for option, value in exact_options.items() if value is not None]
-        if given:
-            raise UsageError(f"{given[0]} is an option of the exact mode: add --mode exact")
-    elif args.length is not None:
-        raise UsageError("--length is an option of the robust mode (the default --mode)")
-    elif args.keep != "all":
-        raise UsageError("--keep is an option of the robust mode (the default --mode)")
-    elif args.seglen is None:
-        raise UsageError("--mode exact needs --seglen, the points per letter")
-    params = checked_params(
-        args.mode,
-        length=args.length,
-        minsup=args.minsup,
-        top=args.top or None,
-        keep=args.keep,
-        seglen=args.seglen,
-        alphabet=args.alphabet,
-        min_len=args.min_len,
-        max_len=args.max_len,
-        max_overlap=args.max_overlap,
-    )
+    try:
+        params = checked_params(
+            args.mode,
+            length=args.length,
+            minsup=args.minsup,
+            top=args.top or None,
+            keep=args.keep,
+            seglen=args.seglen,
+            alphabet=args.alphabet,
+            min_len=args.min_len,
+            max_len=args.max_len,
+            max_overlap=args.max_overlap,
+        )
+    except OtherModeError as error:
+        raise UsageError(str(error)) from None
     if args.plot is not None:
         require("matplotlib", "--plot")
         if not args.plot.parent.is_dir():
@@ -390,7 +394,8 @@ def _run(args: argparse.Namespace) -> int:
         except (MemoryError, ValueError) as error:
             _say(f"run refused: {error}")
             return 1
-    _write(args, motifs, names, time.perf_counter() - started, series)
+        found = _occurrences(args, motifs, LocalParts(series))
+    _write(args, motifs, names, time.perf_counter() - started, series, found)
     return 0
 
 
@@ -408,12 +413,13 @@ def _run_on_cluster(
             with DaskParts(client, *file_recipes(names, options)) as parts:
                 _write_head(args, names, parts.lengths.tolist(), params)
                 motifs = run_parts(parts, params)
+                found = _occurrences(args, motifs, parts)
         except (MemoryError, ClusterError, RunRefused) as error:
             _say(f"run refused: {error}")
             return 1
         # The motifs' average occurrences come from the cluster as they are written out.
         try:
-            _write(args, motifs, names, time.perf_counter() - started, [])
+            _write(args, motifs, names, time.perf_counter() - started, [], found)
         except ClusterError as error:
             _say(f"run failed: {error}")
             return 1
@@ -444,15 +450,28 @@ def _write_head(
         sys.stdout.flush()
 
 
+def _occurrences(args: argparse.Namespace, motifs: Motifs, parts: Parts) -> Occurrences | None:
+    """The occurrences of robust motifs in the run's series (held in parts: the loaded files,
+    or the cluster's), for --format csv (else None): a pass over the series per motif."""
+    if args.format != "csv" or motifs.mode != "robust":
+        return None
+    return occurrences_in_parts(motifs, parts, parts.lengths)
+
+
 def _write(
-    args: argparse.Namespace, motifs: Motifs, names: list[str], elapsed: float, series: list[Any]
+    args: argparse.Namespace,
+    motifs: Motifs,
+    names: list[str],
+    elapsed: float,
+    series: list[Any],
+    found: Occurrences | None = None,
 ) -> None:
-    """Prints the result in the format asked for (the table after its head), and draws the
-    plot asked for."""
+    """Prints the result in the format asked for (the table after its head; with csv, the
+    robust motifs' occurrences, found), and draws the plot asked for."""
     if args.format == "json":
         _write_json({"file": names[0] if len(names) == 1 else names}, motifs)
     elif args.format == "csv":
-        sys.stdout.write(csv_text(motifs))
+        sys.stdout.write(csv_text(motifs, found))
         if not motifs.found:
             _say(f"0 motifs found: {motifs.reason}")
     else:
@@ -549,33 +568,42 @@ def motif_table(motifs: Sequence[Motif], series_count: int, *, mode: str | None 
     return "\n".join(lines)
 
 
-def csv_text(motifs: Motifs) -> str:
-    """One CSV row per motif; series, best matches (points) and distances as space-separated
-    lists."""
+def csv_text(motifs: Motifs, found: Occurrences | None = None) -> str:
+    """Every occurrence of every motif, one CSV row each: the columns of
+    ``Motifs.matches_frame()`` (rank, series, start and length in points, distance).
+
+    Robust mode: ``found``, the motifs' occurrences (``Motifs.occurrences``). Exact mode: the
+    occurrences of each motif's pattern, distance left empty (the exact mode measures one per
+    series, its best match's: ``distances`` of ``--format json``)."""
     buffer = io.StringIO()
     writer = csv.writer(buffer, lineterminator="\n")
-    # The columns of to_frame(), with the mode after the rank; occurrences are counted.
-    writer.writerow([FRAME_COLUMNS[0], "mode", *FRAME_COLUMNS[1:]])
+    writer.writerow(MATCH_COLUMNS)
+    if found is not None:
+        for row in zip(
+            found.ranks.tolist(),
+            found.series.tolist(),
+            found.starts.tolist(),
+            found.lengths.tolist(),
+            map(repr, found.distances.tolist()),
+            strict=True,
+        ):
+            writer.writerow(row)
+        return buffer.getvalue()
     for motif in motifs:
-        writer.writerow(
-            [
-                motif.rank,
-                motif.mode,
-                motif.pattern,
-                motif.letters,
-                motif.length,
-                motif.support,
-                repr(motif.naed),
-                repr(motif.score),
-                repr(motif.evidence),
-                "" if motif.likely is None else str(motif.likely),
-                " ".join(map(str, motif.series.tolist())),
-                " ".join(map(str, motif.best_matches.tolist())),
-                " ".join(map(repr, motif.distances.tolist())),
-                len(motif.occurrence_letters),
-            ]
-        )
+        _refuse_robust(motif)
+        for series, start in zip(
+            motif.occurrence_series.tolist(), motif.occurrence_starts.tolist(), strict=True
+        ):
+            writer.writerow([motif.rank, series, start, motif.length, ""])
     return buffer.getvalue()
+
+
+def _refuse_robust(motif: Motif) -> None:
+    """A robust motif's occurrences are searched in the data: csv_text needs them given."""
+    if motif.mode == "robust":
+        raise ValueError(
+            f"motif {motif.rank} is robust: pass its occurrences (Motifs.occurrences(data))"
+        )
 
 
 def _abbreviated(motif: Motif, shown: int = SHOWN_MATCHES) -> str:

@@ -14,8 +14,10 @@ from typing import IO, Any, Literal, TypeGuard, get_args
 import numpy as np
 from numpy.typing import NDArray
 
+from ._errors import LoadError as LoadError  # also where it was defined before
 from ._interface import option
-from .inputs import FloatArray, as_series_set
+from ._types import FloatArray
+from .inputs import as_series_set
 
 Format = Literal["csv", "tsv", "txt", "ucr", "json", "npy", "npz"]
 Layout = Literal["rows", "columns"]
@@ -42,11 +44,6 @@ MAX_LINE_BYTES = 64 << 20  # a line of text: one series of some millions of numb
 MAX_JSON_BYTES = 256 << 20  # JSON is parsed whole, into Python objects ten times its size
 SNIFF_BYTES = 1 << 16  # read first, for NUL bytes, before reading more
 MEMORY_SHARE = 0.5  # of the machine's memory, the most an array of a .npy or .npz may take
-
-
-class LoadError(ValueError):
-    """A file that cannot be read as series; the message names the file, and the line and
-    column where there is one."""
 
 
 def load(

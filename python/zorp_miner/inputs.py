@@ -9,12 +9,12 @@ import math
 import numbers
 import sys
 from collections.abc import Iterable, Mapping, Sequence
-from typing import Any, TypeAlias
+from typing import Any
 
 import numpy as np
 from numpy.typing import NDArray
 
-FloatArray: TypeAlias = NDArray[np.float64]
+from ._types import FloatArray
 
 
 def as_series_set(data: object) -> list[FloatArray]:

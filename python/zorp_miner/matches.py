@@ -35,25 +35,23 @@ import numbers
 import sys
 from collections.abc import Callable
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, TypeAlias
+from typing import TYPE_CHECKING
 
 import numpy as np
-from numpy.typing import NDArray
 
 from . import progress as _progress
 from ._extras import require
 from ._parts import LocalParts, Parts
 from ._sliding import SeriesBank, znormalised
+from ._types import FloatArray, IntArray, JSONValue
 from ._version import __version__
-from .inputs import FloatArray, _as_array, _as_floats
+from .inputs import _as_array, _as_floats
 from .params import INT32_MAX, LENGTH_MIN, RealNumber, WholeNumber, _whole
 
 if TYPE_CHECKING:
     import pandas
     from distributed import Client
 
-IntArray: TypeAlias = NDArray[np.int64]
-JSONValue: TypeAlias = None | bool | int | float | str | list["JSONValue"] | dict[str, "JSONValue"]
 
 # Phase-scrambled copies of the query matched to set the default radius, and the factor of
 # the smallest distance they reach that makes the radius (see the module's description).

@@ -1,4 +1,5 @@
-"""The tuning values of a discovery run, checked before any work."""
+"""The tuning values of a discovery run, checked before any work: the modes, the parameters
+each reads, their defaults and ranges, as the API and the command line both take them."""
 
 import math
 import numbers
@@ -7,6 +8,15 @@ from dataclasses import asdict, dataclass
 from typing import Any, Literal, TypeAlias
 
 import numpy as np
+
+from ._interface import option
+
+MODES = ("robust", "exact")
+Mode: TypeAlias = Literal["robust", "exact"]
+# The fraction of the series that must hold a motif, in both modes, unless given.
+MINSUP_DEFAULT = 0.5
+# The parameters only the exact mode reads, with their defaults there.
+EXACT_DEFAULTS: dict[str, object] = {"alphabet": 7, "min_len": 3, "max_len": 0, "max_overlap": 0.9}
 
 # The native module stores lengths and counts as 32-bit signed integers.
 INT32_MAX = 2**31 - 1
@@ -87,6 +97,75 @@ class RobustParams:
 # What find_motifs(keep=...) takes: every motif with its evidence, or the likely ones only.
 Keep: TypeAlias = Literal["all", "likely"]
 KEEPS: tuple[Keep, ...] = ("all", "likely")
+
+
+class OtherModeError(ValueError):
+    """A parameter given to the mode that does not read it, or the exact mode without seglen:
+    the command line reports it as a usage error."""
+
+
+def checked_params(
+    mode: object,
+    *,
+    length: object,
+    minsup: object,
+    top: object,
+    seglen: object,
+    alphabet: object,
+    min_len: object,
+    max_len: object,
+    max_overlap: object,
+    keep: object = "all",
+) -> "RobustParams | ExactParams":
+    """Check the mode and the parameters it reads, before any work; a parameter of the other
+    mode is an error (:class:`OtherModeError`), named as the interface in use spells it.
+
+    ``None`` stands for "not given" for every parameter but ``top``; ``keep`` is given when it
+    is not "all", its default.
+
+    Raises
+    ------
+    OtherModeError
+        For a parameter of the other mode, or the exact mode without ``seglen``.
+    TypeError, ValueError
+        For a bad mode or value (see :func:`robust_params` and :func:`exact_params`).
+    """
+    if mode not in MODES:
+        raise ValueError(f"mode must be one of {', '.join(map(repr, MODES))}, got {mode!r}")
+    exact_only = {
+        "seglen": seglen,
+        "alphabet": alphabet,
+        "min_len": min_len,
+        "max_len": max_len,
+        "max_overlap": max_overlap,
+    }
+    if mode == "robust":
+        given = [name for name, value in exact_only.items() if value is not None]
+        if given:
+            raise OtherModeError(
+                f"{option(given[0])} is a parameter of the exact mode: pass "
+                f"{option('mode', repr('exact'))} to use it (the robust mode takes "
+                f"{option('length')}, {option('minsup')}, {option('top')} and {option('keep')})"
+            )
+        return robust_params(length=length, minsup=minsup, top=top, keep=keep)
+    robust_only = {"length": length is not None, "keep": keep != "all"}
+    robust_given = [name for name, given in robust_only.items() if given]
+    if robust_given:
+        raise OtherModeError(
+            f"{option(robust_given[0])} is a parameter of the robust mode (the default "
+            f"{option('mode')}); the exact mode keeps every pattern frequent enough, "
+            f"{option('seglen')} × its letters long"
+        )
+    if seglen is None:
+        raise OtherModeError(
+            f"{option('mode', repr('exact'))} needs {option('seglen')}, the points per letter"
+        )
+    values = {
+        name: EXACT_DEFAULTS[name] if value is None else value
+        for name, value in exact_only.items()
+        if name != "seglen"
+    }
+    return exact_params(seglen=seglen, minsup=minsup, top=top, **values)
 
 
 def robust_params(*, length: object, minsup: object, top: object, keep: object = "all") -> RobustParams:

@@ -16,7 +16,8 @@ import numpy as np
 
 from ._extras import require
 from ._sliding import znormalised
-from .inputs import FloatArray, as_series_set
+from ._types import FloatArray
+from .inputs import as_series_set
 from .params import ExactParams
 from .results import Motif, Motifs
 

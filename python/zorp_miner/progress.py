@@ -2,8 +2,9 @@
 bar receive.
 
 A run reports each step as it begins (the robust mode: for each length, its search in the
-series, in the shuffled series, and the evidence; the exact
-mode: mining and mapping the letter patterns, or its steps over parts on a cluster). The
+series, in the shuffled series, and the evidence; the exact mode: the letters of the series,
+mining the patterns, averaging their occurrences, the representatives, the best matches and the
+ranking). The
 modes call :func:`plan` and :func:`step` only, which do nothing unless a caller is reporting
 (:func:`reporting`); the reporting state is per thread (a context variable), so concurrent runs
 report to their own callers.

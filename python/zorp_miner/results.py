@@ -6,30 +6,25 @@ and convert to JSON-ready dicts and to pandas data frames.
 
 import dataclasses
 import math
-from collections.abc import Iterator, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, TypeAlias, overload
+from typing import TYPE_CHECKING, Any, overload
 
 import numpy as np
-from numpy.typing import ArrayLike, NDArray
 
-import _zorp_cpp
-
-from ._errors import ClusterError
 from ._extras import require
-from ._parts import LaterRows
-from ._robust import Found, RobustStore, as_store
-from ._sliding import znormalised
+from ._later import LATER, fetched
+from ._types import FloatArray, IntArray, JSONValue
 from ._version import __version__
-from .params import ExactParams, RobustParams
+from .params import ExactParams, RealNumber, RobustParams
 
 if TYPE_CHECKING:
     import pandas
+    from distributed import Client
 
-IntArray: TypeAlias = NDArray[np.int64]
-FloatArray: TypeAlias = NDArray[np.float64]
-# JSON values: what json.dumps writes without help (NaN is written as null).
-JSONValue: TypeAlias = None | bool | int | float | str | list["JSONValue"] | dict[str, "JSONValue"]
+    from . import progress as _progress
+    from .matches import Matches
+    from .occurrences import Occurrences
 
 # The columns of to_frame(), in order.
 FRAME_COLUMNS = [
@@ -150,23 +145,23 @@ class Motif:
 
         def __getattr__(self, name: str) -> Any:
             # Reached only for an attribute not set: average_occurrences left on the cluster.
-            later = self.__dict__.get(_LATER)
+            later = self.__dict__.get(LATER)
             if name != "average_occurrences" or later is None:
                 if name in self.__dict__:  # fetched meanwhile by another thread
                     return self.__dict__[name]
                 raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
-            rows = self.__dict__.setdefault(name, _fetched(self, later))
+            rows = self.__dict__.setdefault(name, fetched(self, later))
             # Dropping the handle releases this motif's share of the cluster's memory.
-            self.__dict__.pop(_LATER, None)
+            self.__dict__.pop(LATER, None)
             return rows
 
     def __getstate__(self) -> dict[str, object]:
         # A copy or a pickle is complete: values left on the cluster come with it (without
         # being kept in this motif).
         state = dict(self.__dict__)
-        later = state.pop(_LATER, None)
+        later = state.pop(LATER, None)
         if later is not None:
-            state["average_occurrences"] = _fetched(self, later)
+            state["average_occurrences"] = fetched(self, later)
         return state
 
     def __setstate__(self, state: dict[str, object]) -> None:
@@ -179,8 +174,8 @@ class Motif:
 
     def _average_rows(self) -> FloatArray:
         """average_occurrences, fetched for the caller alone when still on the cluster."""
-        later = self.__dict__.get(_LATER)
-        return self.average_occurrences if later is None else _fetched(self, later)
+        later = self.__dict__.get(LATER)
+        return self.average_occurrences if later is None else fetched(self, later)
 
     @property
     def support(self) -> int:
@@ -261,43 +256,58 @@ class Motif:
             "representative": _json_floats(self.representative),
         }
 
+    def occurrences(
+        self,
+        data: object,
+        *,
+        max_distance: RealNumber | None = None,
+        client: "Client | str | None" = None,
+        progress: "bool | Callable[[_progress.Step], object] | None" = None,
+    ) -> "Matches":
+        """Every occurrence of this robust motif in data: each window of every series within
+        ``max_distance`` of ``representative``, no two of a series overlapping, closest first.
+
+        Searched on request, not kept: a pass over data (``zorp_miner.occurrences``).
+
+        Parameters
+        ----------
+        data : array-like, list of array-likes, pandas DataFrame, files or Dask input
+            The data the motif was found in, in any form :func:`zorp_miner.find_motifs`
+            takes.
+        max_distance : float, optional
+            The radius, on the scale of ``distances`` (0 up, ``math.inf`` for every window).
+            By default the largest of ``distances`` (widened by a rounding margin): each series that
+            holds the motif lists its best match, and another window occurs when it is as close
+            as the loosest best match.
+        client : dask.distributed.Client or str, optional
+            Search on this Dask cluster, as :func:`zorp_miner.find_matches` does.
+        progress : bool or callable, optional
+            Report the steps, as :func:`zorp_miner.find_motifs` does.
+
+        Returns
+        -------
+        Matches
+            As :func:`zorp_miner.find_matches` returns: ``series``, ``starts`` (points) and
+            ``distances`` of the occurrences, the radius used (``max_distance``), ``to_frame()``
+            and ``to_dict()``; :func:`zorp_miner.plot_search` draws it.
+
+        Raises
+        ------
+        ValueError
+            For a motif of the exact mode (its occurrences are in ``occurrence_series`` and
+            ``occurrence_starts``), data without the series and best matches the motif was
+            found in, or a negative ``max_distance``.
+        """
+        from .occurrences import motif_occurrences
+
+        return motif_occurrences(
+            self, data, max_distance=max_distance, client=client, progress=progress
+        )
+
     def to_frame(self) -> "pandas.DataFrame":
         """This motif as a one-row pandas DataFrame, with the columns of
         :meth:`Motifs.to_frame`. Needs pandas (``pip install 'zorp_miner[pandas]'``)."""
         return _frame([self])
-
-
-# The attribute of a Motif whose average_occurrences are still on a cluster: what fetches them.
-_LATER = "_later_averages"
-
-
-def later_averages(motif: Motif, later: LaterRows) -> Motif:
-    """motif, its average_occurrences left where they are until first read, then fetched by
-    later and kept; whatever it was built with is dropped."""
-    object.__delattr__(motif, "average_occurrences")
-    object.__setattr__(motif, _LATER, later)
-    return motif
-
-
-def fetch_all(motifs: "Motifs") -> "Motifs":
-    """motifs, each motif's average_occurrences fetched from the cluster, one motif at a time."""
-    for motif in motifs:
-        motif.average_occurrences  # noqa: B018 (reading fetches and keeps them)
-    return motifs
-
-
-def _fetched(motif: Motif, later: LaterRows) -> FloatArray:
-    try:
-        rows = later.fetch()
-    except ClusterError as error:
-        raise ClusterError(
-            f"cannot read the average occurrences of motif {motif.rank} ({motif.pattern!r}): "
-            f"{error}. Read average_occurrences (or copy or pickle the result) before closing "
-            "the client, or run with lazy=False to fetch them with the result"
-        ) from None
-    rows = rows.reshape(len(motif.series), motif.length)
-    rows.setflags(write=False)
-    return rows
 
 
 _ARRAY_FIELDS: dict[str, type[np.generic]] = {
@@ -412,167 +422,63 @@ class Motifs(Sequence[Motif]):
         """
         return _frame(self.motifs)
 
+    def occurrences(
+        self,
+        data: object,
+        *,
+        max_distance: RealNumber | None = None,
+        client: "Client | str | None" = None,
+        progress: "bool | Callable[[_progress.Step], object] | None" = None,
+    ) -> "Occurrences":
+        """Every occurrence of every motif of a robust run in data, searched on request (a
+        pass over data per motif, the data read once): :meth:`Motif.occurrences` of each, in
+        one table.
 
-def motifs_from_native(
-    natives: Sequence[_zorp_cpp.Motif],
-    series: Sequence[FloatArray],
-    params: ExactParams,
-) -> Motifs:
-    """Build the result of an exact run from its ranked native motifs, cut to ``params.top``.
+        Parameters
+        ----------
+        data : array-like, list of array-likes, pandas DataFrame, files or Dask input
+            The data the motifs were found in: the same series, of the same lengths (points).
+        max_distance : float, optional
+            One radius for every motif; by default each motif's own (see
+            :meth:`Motif.occurrences`).
+        client, progress
+            As :meth:`Motif.occurrences`.
 
-    Parameters
-    ----------
-    natives : sequence of _zorp_cpp.Motif
-        Every motif of the run, best first.
-    series : sequence of numpy.ndarray
-        The series of the run (for the distances of the best matches).
-    params : ExactParams
-        The tuning values of the run.
-    """
-    kept = natives if params.top is None else natives[: params.top]
-    normalised = [_normalised_series(one) for one in series]
-    return Motifs(
-        motifs=tuple(
-            motif_from_native(native, normalised, rank=rank, seglen=params.seglen)
-            for rank, native in enumerate(kept, start=1)
-        ),
-        found=len(natives),
-        series_lengths=np.array([len(one) for one in series], dtype=np.int64),
-        mode="exact",
-        params=params,
-    )
+        Returns
+        -------
+        zorp_miner.occurrences.Occurrences
+            Arrays ``ranks``, ``series``, ``starts`` (points), ``lengths`` (points) and
+            ``distances``, one item per occurrence, by motif then closest first; the radius of
+            each motif (``max_distances``); ``to_dict()`` and ``to_frame()``.
 
+        Raises
+        ------
+        ValueError
+            For motifs of the exact mode, data of other series than the run's, or a negative
+            ``max_distance``.
+        """
+        from .occurrences import motifs_occurrences
 
-def motifs_from_found(
-    found: Sequence[Found], series: Sequence[FloatArray] | RobustStore, params: RobustParams
-) -> Motifs:
-    """Build the result of a robust run from its ranked motifs, cut to ``params.top``.
+        return motifs_occurrences(
+            self, data, max_distance=max_distance, client=client, progress=progress
+        )
 
-    Parameters
-    ----------
-    found : sequence of Found
-        Every motif of the run, best first, as ``zorp_miner._robust.discover`` returns them.
-    series : sequence of numpy.ndarray, or RobustStore
-        The series of the run, or the store it read them through (for the best matches'
-        windows, which are read in one pass, of the motifs kept only).
-    params : RobustParams
-        The tuning values of the run.
-    """
-    store = series if isinstance(series, RobustStore) else as_store(list(series))
-    kept = found if params.top is None else found[: params.top]
-    places = [
-        (one, motif.starts[one], motif.starts[one] + motif.length)
-        for motif in kept
-        for one in sorted(motif.starts)
-    ]
-    windows = store.windows(places)
-    motifs = []
-    taken = 0
-    for rank, motif in enumerate(kept, start=1):
-        motifs.append(motif_from_found(motif, windows[taken : taken + motif.support], rank=rank))
-        taken += motif.support
-    return Motifs(
-        motifs=tuple(motifs),
-        found=len(found),
-        series_lengths=store.lengths,
-        mode="robust",
-        params=params,
-    )
-
-
-def motif_from_found(found: Found, windows: Sequence[FloatArray], *, rank: int) -> Motif:
-    """One robust motif as a :class:`Motif`: its best matches, in ascending series order.
-
-    ``windows`` holds the points of each best match, in ascending series order."""
-    held = sorted(found.starts)
-    starts = [found.starts[one] for one in held]
-    windows = [znormalised(window) for window in windows]
-    return Motif(
-        rank=rank,
-        pattern=found.pattern,
-        seglen=found.seglen,
-        length=found.length,
-        naed=math.nan,
-        series=np.array(held, dtype=np.int64),
-        best_matches=np.array(starts, dtype=np.int64),
-        average_occurrences=np.array(windows, dtype=np.float64).reshape(len(held), found.length),
-        representative=found.representative,
-        occurrence_series=np.zeros(0, dtype=np.int64),
-        occurrence_letters=np.zeros(0, dtype=np.int64),
-        score=found.score,
-        distances=np.array([found.distances[one] for one in held], dtype=np.float64),
-        mode="robust",
-        evidence=found.evidence,
-        likely=found.likely,
-    )
-
-
-def _normalised_series(values: FloatArray) -> FloatArray:
-    """A series as the exact mode normalises it: mean 0, population deviation 1 (NaN when
-    constant)."""
-    with np.errstate(invalid="ignore", divide="ignore"):
-        return np.asarray((values - values.mean()) / values.std(), dtype=np.float64)
-
-
-def _match_distance(values: FloatArray, start: int, representative: FloatArray) -> float:
-    """Euclidean distance of the window at start to the representative, divided by its
-    length; points past the end and NaN points add nothing, as in the exact mode's naed."""
-    length = len(representative)
-    window = values[start : start + length]
-    gaps = window - representative[: len(window)]
-    squares = np.where(np.isnan(window), 0.0, gaps * gaps)
-    if length == 0:
-        return 0.0
-    distance = math.sqrt(float(squares.sum()))
-    # A NaN (a representative point no occurrence reaches) counts as the cap, as in naed.
-    return (distance if distance < DISTANCE_CAP else DISTANCE_CAP) / length
-
-
-# The most one series adds to the exact mode's naed (before dividing by the length).
-DISTANCE_CAP = 1e6
-
-
-def motif_from_native(
-    native: _zorp_cpp.Motif, normalised: Sequence[FloatArray], *, rank: int, seglen: int
-) -> Motif:
-    """Copy one native motif into a :class:`Motif`.
-
-    Each property of the native motif is read once (every read copies it); series are put in
-    ascending order, since the native maps have none. ``normalised`` holds the series as the
-    exact mode normalised them, for each best match's distance.
-    """
-    indexes = native.indexes
-    best_matches = native.best_matches
-    averages = native.average_occurrences
-    length = native.length
-    series = sorted(indexes)
-    occurrence_series = [one for one in series for _ in indexes[one]]
-    occurrence_letters = [position for one in series for position in indexes[one]]
-    average_rows: ArrayLike = [averages[one] for one in series]
-    representative = np.array(native.representative, dtype=np.float64)
-    starts = [best_matches[one] for one in series]
-    return Motif(
-        rank=rank,
-        pattern=native.pattern,
-        seglen=seglen,
-        length=length,
-        naed=native.naed,
-        series=np.array(series, dtype=np.int64),
-        best_matches=np.array(starts, dtype=np.int64),
-        average_occurrences=np.array(average_rows, dtype=np.float64).reshape(len(series), length),
-        representative=representative,
-        occurrence_series=np.array(occurrence_series, dtype=np.int64),
-        occurrence_letters=np.array(occurrence_letters, dtype=np.int64),
-        score=native.naed,
-        distances=np.array(
-            [
-                _match_distance(normalised[one], start, representative)
-                for one, start in zip(series, starts, strict=True)
-            ],
-            dtype=np.float64,
-        ),
-        mode="exact",
-    )
+    def matches_frame(
+        self,
+        data: object,
+        *,
+        max_distance: RealNumber | None = None,
+        client: "Client | str | None" = None,
+        progress: "bool | Callable[[_progress.Step], object] | None" = None,
+    ) -> "pandas.DataFrame":
+        """Every occurrence of every motif, one row each: ``self.occurrences(data,
+        ...).to_frame()``, columns ``rank``, ``series``, ``start`` (points), ``length``
+        (points) and ``distance``. Needs pandas (``pip install 'zorp_miner[pandas]'``); the
+        arguments are those of :meth:`occurrences`."""
+        require("pandas", "matches_frame()")
+        return self.occurrences(
+            data, max_distance=max_distance, client=client, progress=progress
+        ).to_frame()
 
 
 def _frame(motifs: Sequence[Motif]) -> "pandas.DataFrame":

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "motif.h"
+#include "nearest_occurrence.h"
 #include "straightforward.h"
 
 namespace zorp {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "level_wise.h"
 #include "patterns.h"
 
 namespace zorp {
@@ -24,8 +25,8 @@ Words keys_of(const FrequentTable& table) {
 }
 
 // Accepted patterns of one level, as a level-by-level run would leave them.
-PatternMiner with_level(const WordSet& words, int level_wanted) {
-    PatternMiner miner(0.5, 1, level_wanted - 1, 1.0);
+LevelWiseSearch with_level(const WordSet& words, int level_wanted) {
+    LevelWiseSearch miner(0.5, 1, level_wanted - 1, 1.0);
     miner.begin_run(words);
     miner.mine_1_patterns(words);
     while (miner.get_level() < level_wanted && miner.mine_next_level(words)) {
@@ -34,7 +35,7 @@ PatternMiner with_level(const WordSet& words, int level_wanted) {
 }
 
 TEST(SingleLetters, ThresholdAndSupportPerSeries) {
-    PatternMiner miner(1.0, 3, 0, 0.9);
+    LevelWiseSearch miner(1.0, 3, 0, 0.9);
     const WordSet words{"ab", "a"};
     miner.begin_run(words);
     EXPECT_EQ(miner.get_support_threshold(), 2.0);
@@ -46,13 +47,13 @@ TEST(SingleLetters, ThresholdAndSupportPerSeries) {
 }
 
 TEST(SingleLetters, RepeatsInOneSeriesCountOnce) {
-    PatternMiner miner(0.5, 1, 0, 1.0);
+    LevelWiseSearch miner(0.5, 1, 0, 1.0);
     const WordSet words{"babab", "", "", "c"};
     miner.begin_run(words);  // the empty words still count: threshold 2.0
     miner.mine_1_patterns(words);
     EXPECT_TRUE(miner.get_frequent().empty());
 
-    PatternMiner lenient(0.25, 1, 0, 1.0);
+    LevelWiseSearch lenient(0.25, 1, 0, 1.0);
     lenient.begin_run(words);
     lenient.mine_1_patterns(words);
     const FrequentTable table = lenient.get_frequent();
@@ -62,12 +63,12 @@ TEST(SingleLetters, RepeatsInOneSeriesCountOnce) {
 
 TEST(SingleLetters, EqualSupportSurvivesAndNaNDiscardsNothing) {
     const WordSet four{"a", "a", "b", "c"};
-    PatternMiner miner(0.5, 1, 0, 1.0);
+    LevelWiseSearch miner(0.5, 1, 0, 1.0);
     miner.begin_run(four);
     miner.mine_1_patterns(four);
     EXPECT_EQ(keys_of(miner.get_frequent()), Words{"a"});
 
-    PatternMiner nan_miner(std::numeric_limits<double>::quiet_NaN(), 1, 1, 1.0);
+    LevelWiseSearch nan_miner(std::numeric_limits<double>::quiet_NaN(), 1, 1, 1.0);
     nan_miner.begin_run(four);
     nan_miner.mine_1_patterns(four);
     EXPECT_EQ(keys_of(nan_miner.get_frequent()), (Words{"a", "b", "c"}));
@@ -82,12 +83,12 @@ TEST(SingleLetters, HighBytesSortBeforeLetters) {
 }
 
 TEST(Candidates, JoinOrder) {
-    const PatternMiner letters = with_level({"ab"}, 2);
+    const LevelWiseSearch letters = with_level({"ab"}, 2);
     EXPECT_EQ(letters.get_candidates(), (Words{"aa", "ab", "ba", "bb"}));
 
     // ab, ba, bb accepted at length 2, in that order.
     const WordSet words{"abba", "bab"};
-    const PatternMiner pairs = with_level(words, 3);
+    const LevelWiseSearch pairs = with_level(words, 3);
     ASSERT_EQ(pairs.get_levels()[2], (Words{"ab", "ba", "bb"}));
     EXPECT_EQ(pairs.get_candidates(), (Words{"aba", "abb", "bab", "bba", "bbb"}));
 
@@ -106,7 +107,7 @@ TEST(Candidates, GroupedJoinEqualsPairwiseLoop) {
             }
         }
         const int level = 2 + static_cast<int>(random() % 4);
-        const PatternMiner miner = with_level(words, level);
+        const LevelWiseSearch miner = with_level(words, level);
         const auto levels = miner.get_levels();
         if (levels.size() < static_cast<size_t>(level)) {
             continue;  // the run ended before this length
@@ -138,7 +139,7 @@ IndexTable occurrences_by_scan(const WordSet& words, const Word& pattern) {
 
 TEST(FindCandidate, WindowsAtPrefixOccurrences) {
     const WordSet words{"aaa", "baa", "a"};
-    PatternMiner miner = with_level(words, 2);
+    LevelWiseSearch miner = with_level(words, 2);
     for (const Word& candidate : {Word("aa"), Word("ab")}) {
         miner.insert_candidate(candidate);
         miner.find_candidate(candidate, words);
@@ -162,7 +163,7 @@ TEST(FindCandidate, LevelSearchEqualsOneByOneSearch) {
                 symbol = static_cast<char>('a' + random() % 3);
             }
         }
-        PatternMiner one_by_one = with_level(words, 2);
+        LevelWiseSearch one_by_one = with_level(words, 2);
         const FrequentTable by_level = with_level(words, 3).get_frequent();
         for (const Word& candidate : one_by_one.get_candidates()) {
             one_by_one.insert_candidate(candidate);
@@ -427,7 +428,7 @@ TEST(Mine, EarlierPatternWinsAmongEqualLengths) {
 
 TEST(Mine, RemoveShortListsLongestFirst) {
     const WordSet words{"abcd", "abcd"};
-    PatternMiner miner(1.0, 2, 0, 1.0);
+    LevelWiseSearch miner(1.0, 2, 0, 1.0);
     miner.begin_run(words);
     miner.mine_1_patterns(words);
     while (miner.mine_next_level(words)) {
@@ -576,9 +577,9 @@ TEST(Mine, TakeFrequentHandsOverTheTable) {
 // The search on the suffix array against the level-wise steps it replaces in mine: the same
 // levels, the same table, the same occurrences in the same order.
 
-PatternMiner level_wise(const WordSet& words, double minsup, int min_len, int max_len,
-                        double max_overlap) {
-    PatternMiner miner(minsup, min_len, max_len, max_overlap);
+LevelWiseSearch level_wise(const WordSet& words, double minsup, int min_len, int max_len,
+                           double max_overlap) {
+    LevelWiseSearch miner(minsup, min_len, max_len, max_overlap);
     miner.begin_run(words);
     miner.mine_1_patterns(words);
     while (miner.mine_next_level(words)) {
@@ -601,7 +602,7 @@ void expect_same_run(const WordSet& words, double minsup, int min_len, int max_l
                      double max_overlap) {
     PatternMiner fast(minsup, min_len, max_len, max_overlap);
     fast.mine(words);
-    const PatternMiner plain = level_wise(words, minsup, min_len, max_len, max_overlap);
+    const LevelWiseSearch plain = level_wise(words, minsup, min_len, max_len, max_overlap);
     ASSERT_EQ(fast.get_levels(), plain.get_levels());
     ASSERT_EQ(fast.get_level(), plain.get_level());
     const FrequentTable found = fast.get_frequent();
@@ -740,7 +741,7 @@ TEST(Search, PatternsBeyondTheBudgetAreRefusedBeforeTheyAreBuilt) {
     EXPECT_THROW(no_index.mine(words), MemoryLimitExceeded);
 
     // The level-wise steps count against the same budget.
-    PatternMiner steps(1.0, 1, 0, 1.0);
+    LevelWiseSearch steps(1.0, 1, 0, 1.0);
     steps.set_memory_budget(1e6);
     steps.begin_run(words);
     steps.mine_1_patterns(words);

@@ -1,3 +1,4 @@
+import os
 import pathlib
 import random
 import struct
@@ -5,6 +6,14 @@ import sys
 
 import numpy as np
 import pytest
+from hypothesis import settings
+
+# The test command draws the same examples on every run (derandomized, no example database), so
+# it never fails at random; ZORP_HYPOTHESIS=explore draws new ones, with --hypothesis-seed=N to
+# sweep seeds (see README, "Tests and benchmarks").
+settings.register_profile("repeatable", derandomize=True, database=None, print_blob=True)
+settings.register_profile("explore", database=None, print_blob=True)
+settings.load_profile(os.environ.get("ZORP_HYPOTHESIS", "repeatable"))
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 

@@ -7,6 +7,12 @@ what these loops give.
 import math
 from collections.abc import Iterable, Sequence
 
+import numpy as np
+import numpy.typing as npt
+
+import _zorp_cpp
+import zorp_miner
+
 
 def symbol_key(word: str) -> list[int]:
     """Order of words: bytes compare as signed 8-bit values, a prefix before its extensions."""
@@ -150,6 +156,87 @@ def motif_statistics(
         naed += best
     naed = naed / (len(indexes) * length) if indexes and length else math.nan
     return averages, representative, best_matches, naed
+
+
+# The exact mode in one process as it was first written: _zorp_cpp.Miner, its lists and dicts
+# copied into a result, and each best match's distance measured with numpy.
+
+# The most one series adds to the exact mode's naed (before dividing by the length).
+DISTANCE_CAP = 1e6
+
+
+def exact_motifs(series: Sequence[npt.NDArray[np.float64]], params: zorp_miner.ExactParams) -> zorp_miner.Motifs:
+    """The exact run over checked series as _zorp_cpp.Miner finds it, cut to params.top."""
+    miner = _zorp_cpp.Miner(
+        params.minsup, params.seglen, params.alphabet, min_len=params.min_len,
+        max_len=params.max_len, max_overlap=params.max_overlap, k=0,
+    )
+    natives = miner.mine([one.tolist() for one in series])
+    kept = natives if params.top is None else natives[: params.top]
+    normalised = [normalised_series(one) for one in series]
+    return zorp_miner.Motifs(
+        motifs=tuple(
+            motif_from_native(native, normalised, rank=rank, seglen=params.seglen)
+            for rank, native in enumerate(kept, start=1)
+        ),
+        found=len(natives),
+        series_lengths=np.array([len(one) for one in series], dtype=np.int64),
+        mode="exact",
+        params=params,
+    )
+
+
+def normalised_series(values: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+    """A series as the exact mode normalises it: mean 0, population deviation 1 (NaN when
+    constant)."""
+    with np.errstate(invalid="ignore", divide="ignore"):
+        return np.asarray((values - values.mean()) / values.std(), dtype=np.float64)
+
+
+def match_distance(values: npt.NDArray[np.float64], start: int, representative: npt.NDArray[np.float64]) -> float:
+    """Euclidean distance of the window at start to the representative, divided by its
+    length; points past the end and NaN points add nothing, as in the exact mode's naed."""
+    length = len(representative)
+    window = values[start : start + length]
+    gaps = window - representative[: len(window)]
+    squares = np.where(np.isnan(window), 0.0, gaps * gaps)
+    if length == 0:
+        return 0.0
+    distance = math.sqrt(float(squares.sum()))
+    # A NaN (a representative point no occurrence reaches) counts as the cap, as in naed.
+    return (distance if distance < DISTANCE_CAP else DISTANCE_CAP) / length
+
+
+def motif_from_native(
+    native: _zorp_cpp.Motif, normalised: Sequence[npt.NDArray[np.float64]], *, rank: int, seglen: int
+) -> zorp_miner.Motif:
+    """One native motif as a result's motif, series in ascending order."""
+    indexes = native.indexes
+    best_matches = native.best_matches
+    averages = native.average_occurrences
+    length = native.length
+    series = sorted(indexes)
+    representative = np.array(native.representative, dtype=np.float64)
+    starts = [best_matches[one] for one in series]
+    return zorp_miner.Motif(
+        rank=rank,
+        pattern=native.pattern,
+        seglen=seglen,
+        length=length,
+        naed=native.naed,
+        series=np.array(series, dtype=np.int64),
+        best_matches=np.array(starts, dtype=np.int64),
+        average_occurrences=np.array([averages[one] for one in series], dtype=np.float64).reshape(len(series), length),
+        representative=representative,
+        occurrence_series=np.array([one for one in series for _ in indexes[one]], dtype=np.int64),
+        occurrence_letters=np.array([p for one in series for p in indexes[one]], dtype=np.int64),
+        score=native.naed,
+        distances=np.array(
+            [match_distance(normalised[one], start, representative) for one, start in zip(series, starts, strict=True)],
+            dtype=np.float64,
+        ),
+        mode="exact",
+    )
 
 
 def usable_windows(series: Sequence[float], m: int, flat: float, resolution: float) -> list[bool]:

@@ -444,7 +444,7 @@ class Recorder:
     [
         ({"length": 96}, ["length 96: searching the series", "length 96: searching the shuffled"]),
         ({}, ["length 8: searching the series", "length "]),
-        ({"mode": "exact", "seglen": 8}, ["mining and mapping the letter patterns"]),
+        ({"mode": "exact", "seglen": 8}, ["letters of the series", "mining the letter patterns"]),
     ],
 )
 def test_progress_reports_each_step_then_the_end(options: dict[str, Any], first: list[str]) -> None:

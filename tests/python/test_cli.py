@@ -15,6 +15,7 @@ import pytest
 
 import zorp_miner
 import zorp_miner.api
+from zorp_miner._interface import COMMAND_LINE
 from zorp_miner.cli import main, parser
 
 EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "planted.json"
@@ -49,7 +50,7 @@ def test_table_is_the_ranked_summary(capsys: pytest.CaptureFixture[str]) -> None
     assert lines[-1].startswith("5 motifs found in ") and lines[-1].endswith("the best 3 shown.")
 
 
-def test_json_is_the_full_result_and_csv_one_row_per_motif(
+def test_json_is_the_full_result_and_csv_every_occurrence(
     capsys: pytest.CaptureFixture[str]
 ) -> None:
     # Held as Any: the test reaches into the motifs it knows the result holds.
@@ -61,11 +62,13 @@ def test_json_is_the_full_result_and_csv_one_row_per_motif(
     # Written a motif at a time, the same text as the whole dict dumped at once.
     assert out == json.dumps({"file": str(EXAMPLE), **expected}) + "\n"
     assert main([*PLANTED, "--top", "2", "--format", "csv"]) == 0
-    rows = list(csv.DictReader(io.StringIO(capsys.readouterr().out)))
-    assert [row["pattern"] for row in rows] == [m["pattern"] for m in expected["motifs"][:2]]
-    first = expected["motifs"][0]
-    assert rows[0]["best_matches"].split() == [str(b) for b in first["best_matches"]]
-    assert float(rows[0]["naed"]) == first["naed"]
+    rows = list(csv.reader(io.StringIO(capsys.readouterr().out)))
+    # The exact mode's occurrences are its patterns', without a distance of their own.
+    assert rows == [["rank", "series", "start", "length", "distance"]] + [
+        [str(m["rank"]), str(s), str(start), str(m["length"]), ""]
+        for m in expected["motifs"][:2]
+        for s, start in zip(m["occurrences"]["series"], m["occurrences"]["starts"], strict=True)
+    ]
 
 
 def test_plot_writes_one_png(tmp_path: pathlib.Path, capsys: pytest.CaptureFixture[str]) -> None:
@@ -91,12 +94,12 @@ def test_plot_writes_one_png(tmp_path: pathlib.Path, capsys: pytest.CaptureFixtu
         (
             [EXAMPLE, "--seglen", "8"],
             2,
-            "zorp-miner: error: --seglen is an option of the exact mode: add --mode exact",
+            "zorp-miner: error: --seglen is a parameter of the exact mode: pass --mode exact",
         ),
         (
             [EXAMPLE, "--mode", "exact", "--seglen", "8", "--length", "96"],
             2,
-            "zorp-miner: error: --length is an option of the robust mode",
+            "zorp-miner: error: --length is a parameter of the robust mode",
         ),
         (
             [EXAMPLE, "--length", "3"],
@@ -153,6 +156,34 @@ def test_errors_are_one_line_with_the_documented_status(
     assert done.stdout == "" if status == 2 else done.stdout.endswith("max_overlap 0.9\n\n")
     assert done.stderr.startswith(message.format(tmp=tmp_path))
     assert done.stderr.count("\n") == 1 and "Traceback" not in done.stderr
+
+
+@pytest.mark.parametrize(
+    "kwargs, args",
+    [
+        ({"seglen": 8}, ["--seglen", "8"]),
+        ({"alphabet": 5, "max_len": 9}, ["--alphabet", "5", "--max-len", "9"]),
+        ({"mode": "exact", "seglen": 8, "length": 96}, ["--mode", "exact", "--seglen", "8", "--length", "96"]),
+        ({"mode": "exact", "seglen": 8, "keep": "likely"}, ["--mode", "exact", "--seglen", "8", "--keep", "likely"]),
+        ({"mode": "exact"}, ["--mode", "exact"]),
+    ],
+)
+def test_a_parameter_of_the_other_mode_is_refused_alike_from_python_and_the_command_line(
+    capsys: pytest.CaptureFixture[str], kwargs: dict[str, Any], args: list[str]
+) -> None:
+    # One rule words both refusals; each interface spells the options its own way.
+    token = COMMAND_LINE.set(True)
+    try:
+        with pytest.raises(ValueError) as spelled_as_flags:
+            zorp_miner.find_motifs([[1.0] * 50] * 2, **kwargs)
+    finally:
+        COMMAND_LINE.reset(token)
+    with pytest.raises(ValueError) as raised:
+        zorp_miner.find_motifs([[1.0] * 50] * 2, **kwargs)
+    assert main([str(EXAMPLE), *args]) == 2
+    expected = f"zorp-miner: error: {spelled_as_flags.value} (see zorp-miner --help)\n"
+    assert capsys.readouterr().err == expected
+    assert "--" in str(spelled_as_flags.value) and "--" not in str(raised.value)
 
 
 def test_help_explains_every_option_with_its_default() -> None:

@@ -126,6 +126,12 @@ def valid_native_call(rng: random.Random, name: str) -> dict[str, Any]:
         if name == "representative_from":
             return {"sums": sums, "counts": counts}
         return {"sums": sums, "counts": counts, "averages": averages}
+    if name == "motif_lengths":
+        return {"letters": np.array([rng.randint(1, 40) for _ in range(rng.randint(0, 5))]), "seglen": rng.randint(1, 9)}
+    if name == "refuse_oversized_statistics":
+        count = rng.randint(0, 5)
+        return {"lengths": np.array([rng.randint(1, 2**20) for _ in range(count)], dtype=np.int64),
+                "supports": np.array([rng.randint(0, 100) for _ in range(count)], dtype=np.int64)}
     if name == "normalised_words":
         return {"series": series, "seglen": rng.randint(1, 9), "alphabet": alphabet}
     if name in ("mine_words", "part_averages", "part_best_matches"):
@@ -173,7 +179,7 @@ NATIVE_FUNCTIONS = (
     "best_correlations", "propose", "monotone_share", "count_keys", "ranked_keys", "sum_members",
     "nearest_members", "proposal_word", "znormalised", "normalised_words", "mine_words",
     "part_averages", "add_to_representative", "representative_from", "part_best_matches",
-    "ranking_order",
+    "ranking_order", "motif_lengths", "refuse_oversized_statistics",
 )  # fmt: skip
 
 

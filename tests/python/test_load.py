@@ -12,8 +12,7 @@ import numpy as np
 import numpy.typing as npt
 import pytest
 
-from zorp_miner import load
-from zorp_miner.files import LoadError
+from zorp_miner import LoadError, load
 
 EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "planted.json"
 

@@ -125,10 +125,10 @@ def test_the_motif_command_still_reads_its_files_and_names_the_search(files: pat
         run(files, "--help").stdout.split()
     )
     done = run(files, "data.csv", "--length", "60", "--top", "1", "--format", "csv")
-    assert done.returncode == 0 and done.stdout.startswith("rank,mode,")
+    assert done.returncode == 0 and done.stdout.startswith("rank,series,start,length,distance\n")
     (files / "match").write_text((files / "data.csv").read_text())
     done = run(files, "./match", "--input-format", "csv", "--length", "60", "--format", "csv")
-    assert done.returncode == 0 and done.stdout.startswith("rank,mode,")
+    assert done.returncode == 0 and done.stdout.startswith("rank,series,start,length,distance\n")
 
 
 def test_plot_writes_a_png(

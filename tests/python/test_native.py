@@ -278,6 +278,12 @@ BAD_ARGUMENTS: list[tuple[str, dict[str, object], dict[str, object], str | None]
      {"counts": np.array([0.0, -1.0, 0.0])}, "counts must hold numbers of at least 0, got -1 at 1"),
     ("representative_from", {"sums": np.zeros(3), "counts": np.ones(3)}, {"counts": np.ones(2)}, r"counts must have one value per entry of sums \(3\), got 2"),
     ("ranking_order", {"naeds": np.zeros(3)}, {"naeds": np.zeros((1, 3))}, "naeds must be a 1-D array, got 2 dimensions"),
+    ("motif_lengths", {"letters": np.array([3, 4]), "seglen": 2}, {"letters": np.array([0])}, "letters must hold letters from 1 to 2147483647, got 0 at 0"),
+    ("motif_lengths", {"letters": np.array([3, 4]), "seglen": 2}, {"seglen": 0}, "seglen must be a whole number of points per letter, at least 1, got 0"),
+    ("refuse_oversized_statistics", {"lengths": np.array([8]), "supports": np.array([3])}, {"supports": np.array([3, 1])},
+     r"supports must have one value per entry of lengths \(1\), got 2"),
+    ("refuse_oversized_statistics", {"lengths": np.array([8]), "supports": np.array([3])}, {"lengths": np.array([0])},
+     "lengths must hold points from 1 to 2147483647, got 0 at 0"),
 ]
 
 
@@ -305,3 +311,12 @@ def test_the_module_lives_in_the_package_and_exports_only_its_entry_point() -> N
         [nm, "-D", "--defined-only", str(path)], capture_output=True, text=True, check=True
     )
     assert [line.split()[-1] for line in listing.stdout.splitlines()] == ["PyInit__native"]
+
+
+def test_lengths_and_statistics_are_refused_as_the_miner_refuses_them() -> None:
+    assert _native.motif_lengths(np.array([1, 3]), 7).tolist() == [7, 21]
+    with pytest.raises(ValueError, match="motif length of 2147483648 points does not fit in a 32-bit"):
+        _native.motif_lengths(np.array([1, 2]), 2**30)
+    _native.refuse_oversized_statistics(np.array([100, 8]), np.array([10, 0]))
+    with pytest.raises(MemoryError, match=r"the statistics of the motifs found \(2\) would need .* GiB"):
+        _native.refuse_oversized_statistics(np.full(2, 2**31 - 1), np.full(2, 2**31 - 1))

@@ -9,9 +9,10 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import _zorp_cpp
+import reference
 import zorp_miner
 from conftest import assert_same_motifs, planted_walks, random_walks
-from zorp_miner import _native
+from zorp_miner import _exact_parts, _native
 from zorp_miner._parts import LocalParts, split_points
 from zorp_miner._robust import (
     ALPHABETS,
@@ -24,7 +25,8 @@ from zorp_miner._robust import (
 )
 from zorp_miner._sliding import SeriesBank, znormalised
 from zorp_miner.api import run, run_parts
-from zorp_miner.inputs import FloatArray, as_series_set
+from zorp_miner._types import FloatArray
+from zorp_miner.inputs import as_series_set
 from zorp_miner.params import exact_params, robust_params
 
 # Parts of unequal sizes, one of a single series; and every series a part of its own.
@@ -50,18 +52,52 @@ def test_exact_parts_give_the_run_in_one_part(walks: list[FloatArray], cuts: tup
 
 
 def test_exact_parts_give_what_the_native_miner_gives(walks: list[FloatArray]) -> None:
-    got = run_parts(LocalParts(walks, CUTS[0]), exact())
-    natives = _zorp_cpp.Miner(0.5, 8, 5, k=0).mine([w.tolist() for w in walks])
-    assert [m.pattern for m in got] == [m.pattern for m in natives] and len(got) > 10
-    for motif, native in zip(got, natives, strict=True):
-        series = sorted(native.indexes)
-        assert motif.series.tolist() == series
-        assert motif.naed == native.naed and motif.length == native.length
-        assert motif.best_matches.tolist() == [native.best_matches[s] for s in series]
-        assert motif.occurrence_letters.tolist() == [p for s in series for p in native.indexes[s]]
-        assert motif.representative.tobytes() == np.array(native.representative).tobytes()
-        rows = np.array([native.average_occurrences[s] for s in series])
-        assert motif.average_occurrences.tobytes() == rows.tobytes()
+    expected = reference.exact_motifs(walks, exact())
+    assert len(expected) > 10
+    assert_same_motifs(run_parts(LocalParts(walks, CUTS[0]), exact()), expected)
+    assert_same_motifs(zorp_miner.find_motifs(walks, mode="exact", seglen=8, alphabet=5), expected)
+
+
+def exact_sets(data: st.DataObject) -> tuple[list[FloatArray], zorp_miner.ExactParams, tuple[int, ...]]:
+    """A set of series of unequal lengths (walks, noise, or the same few levels in shuffled
+    chunks, whose motifs tie), parameters of the exact mode, and cuts into parts."""
+    draw = data.draw
+    rng = np.random.default_rng(draw(st.integers(0, 2**32 - 1)))
+    count = draw(st.integers(2, 14))
+    kind = draw(st.sampled_from(["walks", "noise", "chunks"]))
+    series = []
+    for _ in range(count):
+        points = int(rng.integers(8, 260))
+        values: FloatArray
+        if kind == "walks":
+            values = np.cumsum(rng.normal(size=points))
+        elif kind == "noise":
+            values = rng.normal(size=points)
+        else:
+            levels = rng.choice(np.array([-2.0, -1.0, 1.0, 2.0]), size=-(-points // 4))
+            values = np.repeat(levels, 4)[:points]
+        series.append(values * draw(st.sampled_from([1.0, 1e-3, 1e6])))
+    max_len = draw(st.sampled_from([0, 0, 3, 6]))
+    params = exact_params(
+        seglen=draw(st.integers(1, 9)),
+        alphabet=draw(st.integers(2, 10)),
+        minsup=draw(st.sampled_from([0.3, 0.5, 0.75, 1.0])),
+        min_len=draw(st.integers(1, 4)) if max_len == 0 else draw(st.integers(1, max_len)),
+        max_len=max_len,
+        max_overlap=draw(st.sampled_from([0.0, 0.5, 0.9, 1.0])),
+        top=draw(st.sampled_from([None, 1, 3])),
+    )
+    cuts = tuple(sorted(draw(st.sets(st.integers(1, count - 1), max_size=count - 1))))
+    return as_series_set(series), params, cuts
+
+
+@settings(max_examples=40, deadline=None)
+@given(st.data())
+def test_exact_runs_here_and_over_parts_are_the_native_miner_bit_for_bit(data: st.DataObject) -> None:
+    series, params, cuts = exact_sets(data)
+    expected = reference.exact_motifs(series, params)
+    assert_same_motifs(run(series, params), expected)
+    assert_same_motifs(run_parts(LocalParts(series, cuts), params), expected)
 
 
 def test_rows_stack_each_parts_block_and_refuse_a_block_of_another_size() -> None:
@@ -254,3 +290,18 @@ def test_fixed_point_sums_of_windows_cannot_overflow(count: int, m: int) -> None
     # Every point of a z-normalised window lies within sqrt(m) of 0.
     assert count * (math.sqrt(m) * scale + 0.5) < 2.0**63
     assert scale >= 2.0**20
+
+
+def test_statistics_beyond_memory_are_refused_as_the_miner_refuses_them_before_any_average(
+    monkeypatch: pytest.MonkeyPatch,
+) -> None:
+    # One letter per series, each motif 2**31 - 1 points long over 3000 series: terabytes.
+    series = [[1.0, 2.0]] * 3000
+    with pytest.raises(MemoryError) as native:
+        _zorp_cpp.Miner(0.5, 2**31 - 1, 4, min_len=1).mine(series)
+    monkeypatch.setattr(_exact_parts, "_averages_task", mock.Mock(side_effect=AssertionError))
+    params = exact_params(seglen=2**31 - 1, alphabet=4, minsup=0.5, min_len=1, max_len=0, max_overlap=0.9, top=1)
+    for cuts in [(), (1000,)]:
+        with pytest.raises(MemoryError) as refused:
+            run_parts(LocalParts(as_series_set(series), cuts), params)
+        assert str(refused.value) == str(native.value)

@@ -1,0 +1,41 @@
+"""The exact mode's result: what ``zorp_miner._exact_parts.mine_exact_parts`` found, as a
+:class:`zorp_miner.Motifs`."""
+
+import numpy as np
+
+from ._exact_parts import ExactRun
+from ._later import later_averages
+from ._types import IntArray
+from .params import ExactParams
+from .results import Motif, Motifs
+
+# What a motif is built with when its averages stay with the parts until read.
+_NOT_YET = np.zeros(0, dtype=np.float64)
+
+
+def motifs_from_exact(run: ExactRun, lengths: IntArray, params: ExactParams) -> Motifs:
+    """The result of an exact run over series of these lengths (points), its motifs ranked
+    from 1; average occurrences left on a cluster stay there until first read."""
+    motifs = []
+    for rank, found in enumerate(run.kept, start=1):
+        rows = found.averages
+        motif = Motif(
+            rank=rank,
+            pattern=found.pattern,
+            seglen=params.seglen,
+            length=found.length,
+            naed=found.naed,
+            series=found.series,
+            best_matches=found.best_matches,
+            average_occurrences=rows if isinstance(rows, np.ndarray) else _NOT_YET,
+            representative=found.representative,
+            occurrence_series=found.occurrence_series,
+            occurrence_letters=found.occurrence_letters,
+            score=found.naed,
+            distances=found.distances,
+            mode="exact",
+        )
+        motifs.append(motif if isinstance(rows, np.ndarray) else later_averages(motif, rows))
+    return Motifs(
+        motifs=tuple(motifs), found=run.found, series_lengths=lengths, mode="exact", params=params
+    )
