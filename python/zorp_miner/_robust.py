@@ -1120,16 +1120,30 @@ def _keys_task(series: list[FloatArray], first: int, cache: Cache = None) -> lis
     return _cached(cache, ("keys",), lambda: [content_key(values) for values in series])
 
 
-def _part_series(series: list[FloatArray], first: int, null: Null, cache: Cache) -> list[FloatArray]:
-    """The part's series, or a null of them (see `Null` and `_evidence.shuffled`)."""
+def _part_series(
+    series: list[FloatArray], first: int, null: Null, cache: Cache, local: list[int] | None = None
+) -> list[FloatArray]:
+    """The part's series at the positions local (all of them when None), or a null of them
+    (see `Null` and `_evidence.shuffled`). A null series is made when first wanted: the
+    searches read the null of the sample's series only."""
     if null == SERIES:
-        return series
+        return series if local is None else [series[i] for i in local]
+    keys = _keys_task(series, first, cache)
+    made: dict[int, FloatArray] = _cached(cache, ("null", null), dict)
+    out = []
+    for i in range(len(series)) if local is None else local:
+        if i not in made:
+            made[i] = shuffled(series[i], null[0], keys[i], null[1])
+        out.append(made[i])
+    return out
 
-    def made() -> list[FloatArray]:
-        keys = _keys_task(series, first, cache)
-        return [shuffled(values, null[0], key, null[1]) for values, key in zip(series, keys)]
 
-    return _cached(cache, ("null", null), made)
+def _series_at(
+    series: list[FloatArray], first: int, null: Null, cache: Cache, indexes: list[int]
+) -> dict[int, FloatArray]:
+    """The series (or a null of them) of the given indexes (of the whole set), by index."""
+    wanted = sorted(set(indexes))
+    return dict(zip(wanted, _part_series(series, first, null, cache, [index - first for index in wanted])))
 
 
 def _best_task(
@@ -1143,13 +1157,17 @@ def _best_task(
     null: Null,
     cache: Cache = None,
 ) -> tuple[IntArray | None, FloatArray]:
-    values = _part_series(series, first, null, cache)
+    local = None if rows is None else [index - first for index in rows]
 
     def bank() -> SeriesBank:
+        values = _part_series(series, first, null, cache, local)
         return SeriesBank([paa(s, factor) for s in values] if factor > 1 else values, m)
 
-    local = None if rows is None else [index - first for index in rows]
-    found_starts, found_best = _cached(cache, (("bank", factor, null), m), bank).best(shapes, local)
+    # A bank of the rows asked only (a series' matches do not depend on the others in its
+    # bank): the searches ask for the sample's series, kept apart from the whole part's.
+    chosen = None if local is None else tuple(local)
+    held = _cached(cache, (("bank", factor, null, chosen is None), m, chosen), bank)
+    found_starts, found_best = held.best(shapes)
     return (found_starts if starts else None), found_best
 
 
@@ -1169,7 +1187,7 @@ def _realignment_task(
 ) -> RealignSums:
     half = m // 2
     out: RealignSums = []
-    values = _part_series(series, first, null, cache)
+    values = _series_at(series, first, null, cache, [int(i) for members, _, _ in groups for i in members])
     for members, starts, scale in groups:
         if len(members) == 0:
             out.append(None)
@@ -1181,7 +1199,7 @@ def _realignment_task(
         valid: npt.NDArray[np.bool_] | None = None
         bound = math.sqrt(m)
         for lo in range(0, len(places), chunk):
-            block = np.stack(_windows_of(values, first, places[lo : lo + chunk]))
+            block = np.stack(_windows_of(values, places[lo : lo + chunk]))
             rows, usable = _shifted_rows(block, m)
             fixed = np.rint(np.clip(rows, -bound, bound) * scale).astype(np.int64).sum(axis=0)
             total = fixed if total is None else total + fixed
@@ -1204,13 +1222,15 @@ def _added_sums(total: RealignSums | None, part: RealignSums) -> RealignSums:
 def _windows_task(
     series: list[FloatArray], first: int, places: list[tuple[int, int, int, int]], null: Null, cache: Cache = None
 ) -> list[FloatArray]:
-    return _windows_of(_part_series(series, first, null, cache), first, places)
+    return _windows_of(_series_at(series, first, null, cache, [index for _, index, _, _ in places]), places)
 
 
-def _windows_of(values: list[FloatArray], first: int, places: list[tuple[int, int, int, int]]) -> list[FloatArray]:
+def _windows_of(values: dict[int, FloatArray], places: list[tuple[int, int, int, int]]) -> list[FloatArray]:
+    """The points lo to hi of series index for each (_, index, lo, hi) of places, NaN where
+    the series (values, by index) has none."""
     out = []
     for _, index, lo, hi in places:
-        one = values[index - first]
+        one = values[index]
         window = np.full(hi - lo, np.nan)
         a, b = max(lo, 0), min(hi, len(one))
         if b > a:
@@ -1229,9 +1249,8 @@ def _proposal_windows(
     cache: Cache,
 ) -> tuple[IntArray, IntArray, FloatArray]:
     def windows() -> tuple[IntArray, IntArray, FloatArray]:
-        values = _part_series(series, first, null, cache)
-        chosen = [i for i in range(len(values)) if rows is None or first + i in rows]
-        owners, starts, means = _window_words([values[i] for i in chosen], m, letters)
+        chosen = [i for i in range(len(series)) if rows is None or first + i in rows]
+        owners, starts, means = _window_words(_part_series(series, first, null, cache, chosen), m, letters)
         return np.array(chosen, dtype=np.int64)[owners] + first, starts, means
 
     return _cached(cache, ("windows", m, letters, rows, null), windows)
