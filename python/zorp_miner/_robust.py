@@ -12,7 +12,11 @@ of a quarter of m shuffled), in the same steps:
 1. Candidates. Every window of a few *seed* series of the sample (enough of them that a shape
    held by minsup of the series is in at least one with probability 1 - SEED_MISS), and up to
    PROPOSALS shapes proposed by frequent words (`_proposals`: the medoid window of a SAX key,
-   or of one of its one-letter wildcards, held by PROPOSAL_SUPPORT of the sample).
+   or of one of its one-letter wildcards, held by PROPOSAL_SUPPORT of the sample). And the
+   shapes refined by the searches at the shorter lengths of the grid searched without a length
+   (those of at least m / 4 points), each grown to m: the average of the windows of m points
+   centred on its closest matches (`_grown`). A length given only sets the window: what the
+   search without a length finds at shorter lengths is among its candidates too.
 2. Screening, coarse to fine. Every candidate's consensus score on the sample's series
    averaged over blocks of m / SEED_POINTS points (at most SEED_WINDOWS seed windows, strided
    beyond); the best SCREENED x ``refined`` again over blocks of m / SCREEN_POINTS points; of
@@ -197,7 +201,12 @@ def discover(
     else:
         lengths = searched_lengths(store)
         _progress.plan(PHASES * len(lengths))  # progress: each length's phases
-        found = _merged([motif for m in lengths for motif in _discover_length(store, m, minsup, wanted)])
+        # The lengths searched are the shorter lengths of one another: each is searched alone,
+        # and the motifs kept are grown to their extent (`_trimmed`), which a length given
+        # grows from the same searches.
+        found = _merged(
+            [motif for m in lengths for motif in _discover_length(store, m, minsup, wanted, grow=False)]
+        )
         ends = TRIMMED if top is None else top
         trimmed = sorted(
             [_trimmed(store, motif, minsup, wanted) if motif.likely else motif for motif in found[:ends]]
@@ -216,7 +225,11 @@ def searched_lengths(store: RobustStore) -> list[int]:
     the one before (rounded), up to half the median length of the series."""
     if store.count == 0:
         return []
-    longest = int(np.median(store.lengths)) // 2
+    return _length_grid(int(np.median(store.lengths)) // 2)
+
+
+def _length_grid(longest: int) -> list[int]:
+    """SHORTEST, LENGTH_STEP times that, ... (rounded, points), up to longest."""
     lengths: list[int] = []
     size = float(SHORTEST)
     while round(size) <= longest:
@@ -229,9 +242,10 @@ def _trimmed(store: RobustStore, motif: Found, minsup: float, refined: int) -> F
     """A motif found without a length, searched again at the length of its extent (see
     `extent`: over windows twice its length, centred on its matches in the closest series, NaN
     where they run off a series)
-    when that differs from its length by more than an eighth: the motif found there whose
-    matches coincide with its own and that holds most of its series, the most evident of
-    those (the motif as it is when none does)."""
+    when that differs from its length by more than an eighth: the likely motif found there
+    whose matches coincide with its own and that holds most of its series, the most evident of
+    those (the motif as it is when none does: a likely motif is not traded for one that is
+    not)."""
     core = max(1, math.ceil(minsup * store.count))
     m = motif.length
     closest = sorted(motif.distances, key=lambda i: (motif.distances[i], i))[:core]
@@ -242,7 +256,11 @@ def _trimmed(store: RobustStore, motif: Found, minsup: float, refined: int) -> F
     if 8 * abs(points - m) <= m or points > int(np.median(store.lengths)) // 2:
         return motif
     _progress.plan(PHASES)  # progress: the phases of the length of its extent
-    again = [found for found in _discover_length(store, points, minsup, refined) if _same_places(found, motif)]
+    again = [
+        found
+        for found in _discover_length(store, points, minsup, refined)
+        if found.likely and _same_places(found, motif)
+    ]
     # The one that holds most of the motif's series (a part it shares with another shape
     # holds some of that shape's series instead), the most evident of those.
     return min(again, key=lambda found: (-len(found.starts.keys() & motif.starts.keys()), _rank(found)), default=motif)
@@ -347,18 +365,23 @@ class Candidates:
     best: FloatArray
 
 
-def _discover_length(store: RobustStore, m: int, minsup: float, refined: int) -> list[Found]:
+def _discover_length(
+    store: RobustStore, m: int, minsup: float, refined: int, *, grow: bool = True
+) -> list[Found]:
+    """The motifs of length m (steps 1 to 5 of the module's description), best first; with
+    ``grow``, the candidates include the shapes of the shorter searches grown to m (see
+    `_search`)."""
     count = store.count
     if count == 0 or m > int(store.lengths.max()):
         return []
     sample = store.sample()
     core = max(1, math.ceil(minsup * len(sample)))
     _progress.step(f"length {m}: searching the series")  # progress: phase 1 of PHASES
-    found = _search(store, m, sample, core, minsup, refined, SERIES)
+    found = _search(store, m, sample, core, minsup, refined, SERIES, grow=grow)
     if len(found.shapes) == 0:
         return []
     _progress.step(f"length {m}: searching the shuffled series")  # progress: phase 2
-    chance = _search(store, m, sample, core, minsup, refined, (segment_points(m), 1))
+    chance = _search(store, m, sample, core, minsup, refined, (segment_points(m), 1), grow=grow)
     _progress.step(f"length {m}: evidence of {len(found.shapes)} shapes")  # progress: phase 3
     # Every shape's gain is measured in a second null: chance shapes made of pieces of a
     # motif (which the first null holds, shuffled) gain nothing there, as they would in it.
@@ -419,13 +442,31 @@ def seed_count(minsup: float, available: int) -> int:
 
 
 def _search(
-    store: RobustStore, m: int, sample: IntArray, core: int, minsup: float, refined: int, null: Null
+    store: RobustStore,
+    m: int,
+    sample: IntArray,
+    core: int,
+    minsup: float,
+    refined: int,
+    null: Null,
+    *,
+    grow: bool,
 ) -> Candidates:
     """Seeds, choice and refinement (steps 1 to 3 of the module's description) on the sample's
-    series, or on a null of them."""
+    series, or on a null of them; with ``grow``, the shapes of the searches at the shorter
+    lengths (`shorter_lengths`) grown to m are refined with the seeds. Each search is made once
+    per store (kept for the lengths that grow it)."""
+    key = (m, core, refined, null, grow)
+    held = store.searches.get(key)
+    if held is not None:
+        return held
     shapes = _chosen_seeds(store, m, sample, core, minsup, refined, null)
+    if grow:
+        grown = _grown(store, m, sample, core, minsup, refined, null)
+        shapes = np.concatenate([shapes, grown]) if len(grown) else shapes
     empty = Candidates(np.zeros((0, m)), np.zeros((0, len(sample)), np.int64), np.zeros((0, len(sample))))
     if len(shapes) == 0:
+        store.searches[key] = empty
         return empty
     for _ in range(2):
         starts, best = store.best(m, shapes, rows=sample, null=null)
@@ -433,10 +474,43 @@ def _search(
         groups = [(starts[c][chosen], sample[chosen]) for c, chosen in enumerate(cores)]
         shapes = np.stack(realigned_each(store, groups, m, null=null))
     shapes = shapes[[c for c in range(len(shapes)) if monotone_share(shapes[c]) <= MONOTONE]]
-    if len(shapes) == 0:
-        return empty
-    starts, best = store.best(m, shapes, rows=sample, null=null)
-    return Candidates(shapes, starts, best)
+    found = empty
+    if len(shapes):
+        starts, best = store.best(m, shapes, rows=sample, null=null)
+        found = Candidates(shapes, starts, best)
+    store.searches[key] = found
+    return found
+
+
+def shorter_lengths(m: int) -> list[int]:
+    """The lengths (points) searched without a length that are shorter than m and at least a
+    quarter of it: the searches whose shapes a window of m points holds, with their context.
+    Their shapes are grown to m and refined with m's own candidates, so that a length given
+    does not lose what the search without a length finds at it."""
+    return [points for points in _length_grid(m - 1) if 4 * points >= m]
+
+
+def _grown(
+    store: RobustStore, m: int, sample: IntArray, core: int, minsup: float, refined: int, null: Null
+) -> FloatArray:
+    """The refined shapes of the searches at the shorter lengths, each grown to m points: the
+    average of the windows of m points centred on its matches in its ceil(minsup x S) closest
+    series, at the common shift at which they agree best (`realigned_each`). (C, m)."""
+    groups: list[tuple[IntArray, IntArray]] = []
+    for points in shorter_lengths(m):
+        found = _search(store, points, sample, core, minsup, refined, null, grow=False)
+        for c in range(len(found.shapes)):
+            chosen = _closest(found.best[c], core)
+            members = sample[chosen]
+            room = np.maximum(store.lengths[members] - m, 0)
+            starts = np.clip(found.starts[c][chosen] + points // 2 - m // 2, 0, room)
+            keep = store.lengths[members] >= m
+            if keep.any():
+                groups.append((starts[keep].astype(np.int64), members[keep]))
+    if not groups:
+        return np.zeros((0, m))
+    shapes = [shape for shape in realigned_each(store, groups, m, null=null) if shape.any()]
+    return np.stack(shapes) if shapes else np.zeros((0, m))
 
 
 def _closest(best: FloatArray, size: int) -> IntArray:
@@ -825,6 +899,8 @@ class RobustStore:
         self.lengths = parts.lengths
         self.count = len(parts.lengths)
         self._sample: IntArray | None = None
+        # The searches made, by length, core, candidates, null and growth (see `_search`).
+        self.searches: dict[tuple[int, int, int, Null, bool], Candidates] = {}
 
     def sample(self) -> IntArray:
         """The series the search runs on: the SAMPLE of smallest content key (all of them in
@@ -1044,16 +1120,30 @@ def _keys_task(series: list[FloatArray], first: int, cache: Cache = None) -> lis
     return _cached(cache, ("keys",), lambda: [content_key(values) for values in series])
 
 
-def _part_series(series: list[FloatArray], first: int, null: Null, cache: Cache) -> list[FloatArray]:
-    """The part's series, or a null of them (see `Null` and `_evidence.shuffled`)."""
+def _part_series(
+    series: list[FloatArray], first: int, null: Null, cache: Cache, local: list[int] | None = None
+) -> list[FloatArray]:
+    """The part's series at the positions local (all of them when None), or a null of them
+    (see `Null` and `_evidence.shuffled`). A null series is made when first wanted: the
+    searches read the null of the sample's series only."""
     if null == SERIES:
-        return series
+        return series if local is None else [series[i] for i in local]
+    keys = _keys_task(series, first, cache)
+    made: dict[int, FloatArray] = _cached(cache, ("null", null), dict)
+    out = []
+    for i in range(len(series)) if local is None else local:
+        if i not in made:
+            made[i] = shuffled(series[i], null[0], keys[i], null[1])
+        out.append(made[i])
+    return out
 
-    def made() -> list[FloatArray]:
-        keys = _keys_task(series, first, cache)
-        return [shuffled(values, null[0], key, null[1]) for values, key in zip(series, keys)]
 
-    return _cached(cache, ("null", null), made)
+def _series_at(
+    series: list[FloatArray], first: int, null: Null, cache: Cache, indexes: list[int]
+) -> dict[int, FloatArray]:
+    """The series (or a null of them) of the given indexes (of the whole set), by index."""
+    wanted = sorted(set(indexes))
+    return dict(zip(wanted, _part_series(series, first, null, cache, [index - first for index in wanted])))
 
 
 def _best_task(
@@ -1067,13 +1157,17 @@ def _best_task(
     null: Null,
     cache: Cache = None,
 ) -> tuple[IntArray | None, FloatArray]:
-    values = _part_series(series, first, null, cache)
+    local = None if rows is None else [index - first for index in rows]
 
     def bank() -> SeriesBank:
+        values = _part_series(series, first, null, cache, local)
         return SeriesBank([paa(s, factor) for s in values] if factor > 1 else values, m)
 
-    local = None if rows is None else [index - first for index in rows]
-    found_starts, found_best = _cached(cache, (("bank", factor, null), m), bank).best(shapes, local)
+    # A bank of the rows asked only (a series' matches do not depend on the others in its
+    # bank): the searches ask for the sample's series, kept apart from the whole part's.
+    chosen = None if local is None else tuple(local)
+    held = _cached(cache, (("bank", factor, null, chosen is None), m, chosen), bank)
+    found_starts, found_best = held.best(shapes)
     return (found_starts if starts else None), found_best
 
 
@@ -1093,7 +1187,7 @@ def _realignment_task(
 ) -> RealignSums:
     half = m // 2
     out: RealignSums = []
-    values = _part_series(series, first, null, cache)
+    values = _series_at(series, first, null, cache, [int(i) for members, _, _ in groups for i in members])
     for members, starts, scale in groups:
         if len(members) == 0:
             out.append(None)
@@ -1105,7 +1199,7 @@ def _realignment_task(
         valid: npt.NDArray[np.bool_] | None = None
         bound = math.sqrt(m)
         for lo in range(0, len(places), chunk):
-            block = np.stack(_windows_of(values, first, places[lo : lo + chunk]))
+            block = np.stack(_windows_of(values, places[lo : lo + chunk]))
             rows, usable = _shifted_rows(block, m)
             fixed = np.rint(np.clip(rows, -bound, bound) * scale).astype(np.int64).sum(axis=0)
             total = fixed if total is None else total + fixed
@@ -1128,13 +1222,15 @@ def _added_sums(total: RealignSums | None, part: RealignSums) -> RealignSums:
 def _windows_task(
     series: list[FloatArray], first: int, places: list[tuple[int, int, int, int]], null: Null, cache: Cache = None
 ) -> list[FloatArray]:
-    return _windows_of(_part_series(series, first, null, cache), first, places)
+    return _windows_of(_series_at(series, first, null, cache, [index for _, index, _, _ in places]), places)
 
 
-def _windows_of(values: list[FloatArray], first: int, places: list[tuple[int, int, int, int]]) -> list[FloatArray]:
+def _windows_of(values: dict[int, FloatArray], places: list[tuple[int, int, int, int]]) -> list[FloatArray]:
+    """The points lo to hi of series index for each (_, index, lo, hi) of places, NaN where
+    the series (values, by index) has none."""
     out = []
     for _, index, lo, hi in places:
-        one = values[index - first]
+        one = values[index]
         window = np.full(hi - lo, np.nan)
         a, b = max(lo, 0), min(hi, len(one))
         if b > a:
@@ -1153,9 +1249,8 @@ def _proposal_windows(
     cache: Cache,
 ) -> tuple[IntArray, IntArray, FloatArray]:
     def windows() -> tuple[IntArray, IntArray, FloatArray]:
-        values = _part_series(series, first, null, cache)
-        chosen = [i for i in range(len(values)) if rows is None or first + i in rows]
-        owners, starts, means = _window_words([values[i] for i in chosen], m, letters)
+        chosen = [i for i in range(len(series)) if rows is None or first + i in rows]
+        owners, starts, means = _window_words(_part_series(series, first, null, cache, chosen), m, letters)
         return np.array(chosen, dtype=np.int64)[owners] + first, starts, means
 
     return _cached(cache, ("windows", m, letters, rows, null), windows)

@@ -12,7 +12,7 @@ import _zorp_cpp
 import reference
 import zorp_miner
 from conftest import assert_same_motifs, planted_walks, random_walks
-from zorp_miner import _exact_parts, _native
+from zorp_miner import _exact_parts, _native, _robust
 from zorp_miner._parts import LocalParts, split_points
 from zorp_miner._robust import (
     ALPHABETS,
@@ -144,6 +144,46 @@ def test_robust_parts_give_the_run_in_one_part(cuts: tuple[int, ...], length: in
     one = run(series, params)
     assert len(one) >= 1 and one[0].support >= 15
     assert_same_motifs(run_parts(LocalParts(series, cuts), params), one)
+
+
+@pytest.mark.parametrize("cuts", [(), (7, 19)])
+def test_robust_parts_give_the_run_in_one_part_when_the_search_reads_a_sample(
+    monkeypatch: pytest.MonkeyPatch, cuts: tuple[int, ...]
+) -> None:
+    # The searches read only the sample's series and their nulls, the motifs are matched in
+    # every series: a part's other series must not change what the sample's give.
+    monkeypatch.setattr(_robust, "SAMPLE", 12)
+    series = as_series_set(planted_walks(30, seed=6))
+    params = robust_params(length=96, minsup=0.5, top=None)
+    assert_same_motifs(run_parts(LocalParts(series, cuts), params), run(series, params))
+
+
+@settings(max_examples=20, deadline=None)
+@given(
+    seed=st.integers(0, 2**16),
+    m=st.sampled_from([8, 20, 40]),
+    null=st.sampled_from([_robust.SERIES, (5, 1), (10, 2)]),
+    factor=st.sampled_from([1, 2]),
+)
+def test_a_store_asked_for_some_series_gives_their_columns_of_every_series(
+    seed: int, m: int, null: tuple[int, int], factor: int
+) -> None:
+    # Nulls and banks are made only for the series asked for and kept for later asks: rows in
+    # any order, asked after other rows, give the columns of the ask over every series.
+    rng = np.random.default_rng(seed)
+    series = as_series_set([np.cumsum(rng.normal(size=int(rng.integers(m, 6 * m)))) for _ in range(14)])
+    shapes = np.stack([znormalised(rng.normal(size=m // factor)) for _ in range(3)])
+    every = RobustStore(LocalParts(series, (5,))).best(m // factor, shapes, factor=factor, null=null)
+    store = RobustStore(LocalParts(series, (5,)))
+    for _ in range(3):
+        rows = rng.choice(14, size=int(rng.integers(1, 15)), replace=False).astype(np.int64)
+        starts, best = store.best(m // factor, shapes, factor=factor, rows=rows, null=null)
+        assert starts.tolist() == every[0][:, rows].tolist()
+        assert best.tobytes() == np.ascontiguousarray(every[1][:, rows]).tobytes()
+        places = [(int(i), int(rng.integers(-m, m)), int(rng.integers(m, 3 * m))) for i in rows]
+        whole = store.windows([(i, 0, len(series[i])) for i in range(14)], null=null)
+        for got, (i, lo, hi) in zip(store.windows(places, null=null), places, strict=True):
+            assert got.tobytes() == window(whole[i], lo, hi).tobytes()
 
 
 @pytest.mark.parametrize("alphabet", ALPHABETS)

@@ -1,5 +1,6 @@
 """Robust discovery: planted shapes at any shift are found, and series order does not matter."""
 
+import dataclasses
 import json
 import pathlib
 from typing import Any
@@ -10,6 +11,7 @@ import pytest
 from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
+from zorp_miner import _robust
 from zorp_miner._robust import discover, monotone_share, realigned
 
 M = 48
@@ -207,3 +209,43 @@ def test_without_a_length_no_two_motifs_sit_on_the_same_matches() -> None:
                 for end, begin in zip(ends, begins, strict=True)
             )
             assert 2 * inside <= len(shared), (a.length, b.length)
+
+
+@pytest.mark.parametrize("likely_there", [False, True])
+def test_a_likely_motif_is_grown_to_its_extent_only_where_it_is_likely(
+    monkeypatch: pytest.MonkeyPatch, likely_there: bool
+) -> None:
+    # The burst's matches sit inside windows that agree over 96 points; the search at 96 finds
+    # a motif on the same places. Taken when it is likely there, never when it is not: a
+    # likely motif traded for one that is not falls behind the chance motifs in the ranking.
+    series, starts = planted(12, 5)
+    motif = discover(series, length=M, top=1)[0]
+    assert motif.likely
+    at_extent = dataclasses.replace(motif, length=2 * M, likely=likely_there, evidence=1.0)
+    monkeypatch.setattr(_robust, "extent", lambda windows: 2 * M)
+    monkeypatch.setattr(_robust, "_discover_length", lambda *args, **kwargs: [at_extent])
+    grown = _robust._trimmed(_robust.as_store(series), motif, 0.5, 24)
+    assert grown == (at_extent if likely_there else motif)
+
+
+@settings(max_examples=3, deadline=None)
+@given(st.integers(0, 2**31 - 1))
+def test_with_a_length_the_shorter_searches_shapes_are_grown_to_it(seed: int) -> None:
+    # A long shape with a short sharp part: the shorter searches find the part, and grown to
+    # the length given it is a shape of that length whose best matches hold the plant (in all
+    # but one series: a walk can hold a window closer than a noisy copy).
+    rng = np.random.default_rng(seed)
+    m = 4 * M
+    shape = np.concatenate([np.sin(np.linspace(0.0, np.pi, 3 * M)), burst(M)])
+    series = [np.cumsum(rng.normal(0.0, 0.05, 900)) + rng.normal(0.0, 0.3, 900) for _ in range(12)]
+    plants = []
+    for values in series:
+        at = int(rng.integers(0, len(values) - m + 1))
+        values[at : at + m] += shape
+        plants.append(at)
+    store = _robust.as_store(series)
+    grown = _robust._grown(store, m, store.sample(), 6, 0.5, 24, _robust.SERIES)
+    assert grown.shape[1:] == (m,)
+    starts, _ = store.best(m, grown)
+    on_plant = (np.abs(starts - np.array(plants)[None, :]) <= m // 2).sum(axis=1)
+    assert on_plant.max() >= len(series) - 1
