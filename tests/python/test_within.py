@@ -82,11 +82,14 @@ def test_a_planted_shape_is_found_and_no_motif_matches_itself(
         assert set(motif.series.tolist()) == {0}
         for start in motif.best_matches.tolist():
             assert np.isfinite(values[start : start + m]).all()
-    # The top pair is at least as close as the closest two whole copies (it may be those,
-    # shifted copies, or a closer pair the walk happens to hold).
+    # The closest pair found is at least as close as the closest two whole copies (it may be
+    # those, shifted copies, or a closer pair the walk happens to hold). The search finds it
+    # first, so it is always returned; the ranking, by evidence, may put it second, behind a
+    # group with more windows.
     whole = [s for s in starts if np.isfinite(values[s : s + m]).all()]
     copies_apart = [direct_distance(values, a, b, m) for a in whole for b in whole if b - a > zone]
-    assert motifs[0].score <= min(copies_apart, default=math.inf) + 1e-9
+    closest = min(motif.score for motif in motifs)
+    assert closest <= min(copies_apart, default=math.inf) + 1e-9
 
 
 @settings(max_examples=6, deadline=None)
