@@ -1,6 +1,7 @@
 """Runs on a Dask cluster (a LocalCluster of two worker processes, started here) give the
 answers of the run in this process, bit for bit, also when a worker is killed mid-run."""
 
+import contextlib
 import copy
 import gc
 import json
@@ -35,17 +36,25 @@ from zorp_miner._dask import ClusterError  # noqa: E402
 BOUNDS = [0, 2, 9, 10, 22, 30]
 
 
+@contextlib.contextmanager
+def local_client() -> Iterator[Any]:
+    """A client of a LocalCluster of two worker processes that run their tasks one at a time; no
+    memory limit, since under the sanitizers a worker's memory holds the shadow memory too.
+
+    The cluster closes a worker's nanny for good when no worker of that name is back the
+    lost-worker time-out (15 s) after one was lost: a timer left by a kill in an earlier test
+    then fires while a later test's victim is being started anew, and the cluster is left with
+    one worker. The tests here kill workers on purpose and wait for them, so the time-out is a
+    day."""
+    with dask.config.set({"distributed.deploy.lost-worker-timeout": "1 day"}), distributed.LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0", memory_limit=0
+    ) as cluster, distributed.Client(cluster) as client:
+        yield client
+
+
 @pytest.fixture(scope="module")
 def client() -> Iterator[Any]:
-    # Worker processes run their tasks one at a time; no memory limit, since under the
-    # sanitizers a worker's memory holds the shadow memory too.
-    with distributed.LocalCluster(
-        n_workers=2,
-        threads_per_worker=1,
-        processes=True,
-        dashboard_address=":0",
-        memory_limit=0,
-    ) as cluster, distributed.Client(cluster) as client:
+    with local_client() as client:
         yield client
 
 
@@ -287,6 +296,7 @@ def kill_one_worker_during(client: Any, run: Any, step: str = "_call") -> Any:
         victim = int(pathlib.Path(mark).read_text())
     # The nanny starts a worker anew; under load a process takes a while to import everything.
     client.wait_for_workers(2, timeout=300)
+    assert len(client.cluster.workers) == 2, "the cluster gave up a worker instead of starting it anew"
     assert victim not in client.run(os.getpid).values(), "the worker was killed and started anew"
     if error is not None:
         raise error
@@ -306,6 +316,32 @@ def test_a_worker_killed_mid_run_does_not_change_the_answer(
         step,
     )
     assert_same_motifs(got, expected)
+
+
+def test_a_worker_killed_twice_is_started_anew_both_times(client: Any) -> None:
+    """The second kill lands just before the first kill's lost-worker time-out ends, so the
+    cluster's timer fires while the worker is being started anew (a wait of about 15 s with
+    the stock time-out; none with the one set here)."""
+    timeout = dask.utils.parse_timedelta(dask.config.get("distributed.deploy.lost-worker-timeout"))
+
+    def kill_worker_0() -> float:
+        """Kills worker 0 and returns when the cluster saw it lost (time.monotonic())."""
+        address = next(a for a, w in client.scheduler_info()["workers"].items() if w["name"] == 0)
+        client.submit(lambda: os.kill(os.getpid(), signal.SIGKILL), pure=False, workers=[address])
+        while address in client.cluster.scheduler_info["workers"]:
+            time.sleep(0.01)
+        return time.monotonic()
+
+    lost = kill_worker_0()
+    client.wait_for_workers(2, timeout=300)
+    if timeout < 60:
+        time.sleep(max(0.0, lost + timeout - 0.2 - time.monotonic()))
+    kill_worker_0()
+    time.sleep(1.0)
+    client.wait_for_workers(2, timeout=300)
+    time.sleep(1.0)
+    assert len(client.cluster.workers) == 2, "the cluster gave up a worker instead of starting it anew"
+    assert len(client.scheduler_info()["workers"]) == 2
 
 
 def test_a_part_lost_too_often_stops_the_run_without_a_result(
@@ -338,9 +374,7 @@ def test_two_runs_in_a_row_on_the_same_series_held_here(client: Any) -> None:
 def own_client() -> Iterator[Any]:
     """A cluster of its own, as the module's: a test that kills its workers leaves the others'
     cluster as it was."""
-    with distributed.LocalCluster(
-        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0", memory_limit=0
-    ) as cluster, distributed.Client(cluster) as client:
+    with local_client() as client:
         yield client
 
 
