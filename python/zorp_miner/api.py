@@ -107,7 +107,9 @@ def find_motifs(
     segments shuffled; its ``evidence`` weighs how many such windows there are beyond the pair
     (the chance of that many, as a normal quantile: likely from 3, that is with two windows
     besides the pair). ``series`` repeats the series for each occurrence, ``best_matches`` are
-    the occurrences' starts, the pair first, and ``exclusion`` is the zone they keep. It
+    the occurrences' starts, the pair first, and ``exclusion`` is the zone they keep. Each
+    series gives up to ten motifs (``top`` when more) before the ranking, likely first, and
+    the cut to ``top``, so that a chance closest pair does not hide a later likely motif. It
     needs ``length`` and runs in this process; ``minsup`` is not used. See
     :mod:`zorp_miner.within` for how the closest pair is found without comparing every pair
     of windows.

@@ -457,14 +457,17 @@ def group_evidence(beyond: int) -> float:
 
 def find_within(series: list[FloatArray], m: int, zone: int, top: int | None) -> list[WithinMotif]:
     """The motifs of every series, each found within its own series, ranked: likely first,
-    then by evidence, then by pair distance; at most ``top`` (None: MOST_MOTIFS per series)."""
-    most = MOST_MOTIFS if top is None else top
+    then by evidence, then by pair distance; MOST_MOTIFS per series at most, or ``top`` when
+    it is more. Not cut to ``top``: the closest pair of a series may be chance's while a later
+    one is likely, so a series gives as many motifs as it would with no ``top`` before the
+    ranking picks."""
+    most = MOST_MOTIFS if top is None else max(top, MOST_MOTIFS)
     _progress.plan(2 * len(series))
     found: list[WithinMotif] = []
     for index, values in enumerate(series):
         found.extend(series_motifs(values, index, m, zone, most))
     found.sort(key=_rank)
-    return found if top is None else found[:top]
+    return found
 
 
 def _rank(motif: WithinMotif) -> tuple[bool, float, float, int]:
@@ -490,7 +493,7 @@ def within_motifs(series: list[FloatArray], params: RobustParams, exclusion: int
         )
     zone = default_exclusion(m) if exclusion is None else exclusion
     found = find_within(series, m, zone, params.top)
-    kept = [motif for motif in found if params.keep == "all" or motif.likely]
+    kept = [motif for motif in found if params.keep == "all" or motif.likely][: params.top]
     motifs = tuple(as_motif(motif, series[motif.series], rank, zone) for rank, motif in enumerate(kept, 1))
     lengths = np.array([len(one) for one in series], dtype=np.int64)
     return Motifs(
