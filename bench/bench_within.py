@@ -8,12 +8,13 @@ InternalBleeding16 test series of the KDD anomaly archive (7,501 points of a phy
 pressure signal) and the ecg-diff-count-3 test series (10,000 points of ECG), motif length 100
 points for both.
 
-For each series both look for one motif with STUMPY's exclusion zone, ceil(m / 4) points, so
-that both answer the same question: ``find_motifs(series, length=m, top=1,
-exclusion=ceil(m / 4))`` (within the series, the evidence's 39 shuffles included) and
-STUMPY's ``stump`` then ``motifs(max_motifs=1)``, each with its own radius for the motif's other
-windows. The figures:
-each one's top pair and its distance (on find_motifs' scale sqrt(2 (1 - r)); STUMPY's are
+For each series both look for motifs with STUMPY's exclusion zone, ceil(m / 4) points, so
+that both answer the same question: ``find_motifs(series, length=m, exclusion=ceil(m / 4))``
+(within the series, the evidence's 39 shuffles included; a series gives its ten motifs whatever
+``top`` is, so this is the time of ``top=1`` too) and STUMPY's ``stump`` then
+``motifs(max_motifs=1)``, each with its own radius for the motif's other windows. The figures:
+each one's closest pair (ours: the smallest score of its motifs; STUMPY's: its top pair) and
+its distance (on find_motifs' scale sqrt(2 (1 - r)); STUMPY's are
 sqrt(m) times larger), whether the pairs are the same windows, how many of the planted copies
 the top motif's windows cover (a window within m / 2 of a copy's start), find_motifs' top
 motif's windows and evidence (likely from 3), and the times. STUMPY's
@@ -87,14 +88,16 @@ def recording(file: str, column: str) -> FloatArray:
 
 
 def ours(values: FloatArray, m: int) -> tuple[tuple[int, int], float, list[int], float, float]:
-    """find_motifs' top pair, its distance, the top motif's windows, the time (s) and the top
-    motif's evidence."""
+    """find_motifs' closest pair (the smallest score of its motifs), its distance, the top
+    motif's windows, the time (s) and the top motif's evidence. Every motif is asked for: the
+    series gives its ten motifs whatever ``top`` is, so this takes the time of ``top=1``; the
+    top motif, ranked by evidence, need not be the closest pair."""
     start = time.perf_counter()
-    motifs = zorp_miner.find_motifs(values, length=m, top=1, exclusion=math.ceil(m / 4))
+    motifs = zorp_miner.find_motifs(values, length=m, exclusion=math.ceil(m / 4))
     took = time.perf_counter() - start
-    top = motifs[0]
-    a, b = sorted(top.best_matches[:2].tolist())
-    return (a, b), top.score, top.best_matches.tolist(), took, top.evidence
+    top, closest = motifs[0], min(motifs, key=lambda motif: motif.score)
+    a, b = sorted(closest.best_matches[:2].tolist())
+    return (a, b), closest.score, top.best_matches.tolist(), took, top.evidence
 
 
 def theirs(values: FloatArray, m: int) -> tuple[tuple[int, int], float, list[int], float]:

@@ -96,18 +96,25 @@ def shuffled(
     firsts = np.arange(0, n, seglen)
     if memory is None:
         memory = autocorrelation(values, seglen)
-    out = np.empty(n)
+    order = rng.permutation(firsts)
+    sizes = np.minimum(order + seglen, n) - order
+    # Each segment's jump depends on the one before it through its last point only: a loop over
+    # the segments' scalars, then every point at once (the same two operations per point).
+    befores = values[np.maximum(order - 1, 0)].tolist()
+    ends = values[order + sizes - 1].tolist()
+    tails = memory[sizes].tolist()
+    jumps = np.empty(len(order))
     last = math.nan
-    at = 0
-    for first in rng.permutation(firsts).tolist():
-        piece = values[first : first + seglen]
-        before = values[first - 1] if first > 0 else values[first]
+    for k, (before, end, tail) in enumerate(zip(befores, ends, tails)):
         jump = last - before
-        size = len(piece)
-        out[at : at + size] = piece + jump * memory[1 : size + 1] if np.isfinite(jump) else piece
-        last = float(out[at + size - 1])
-        at += size
-    return out
+        jumps[k] = jump
+        last = end + jump * tail if math.isfinite(jump) else end
+    segment = np.repeat(np.arange(len(order)), sizes)
+    offsets = np.arange(n) - np.repeat(np.cumsum(sizes) - sizes, sizes)
+    pieces = values[order[segment] + offsets]
+    jump_at = jumps[segment]
+    joined = pieces + jump_at * memory[offsets + 1]
+    return np.where(np.isfinite(jump_at), joined, pieces)
 
 
 def core_means(best: FloatArray, core: int) -> FloatArray:

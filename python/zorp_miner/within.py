@@ -93,6 +93,8 @@ PROPOSALS = 256  # distinct proposals followed along their diagonal
 NEAR_DIAGONALS = 3  # and along the diagonals this close to theirs (offsets b - a, points)
 VERIFIED = 4  # closest pairs whose windows are matched against the whole series, per motif
 NULL_DRAWS = 39  # shuffles of the series: chance's radius around a motif's shape
+CHANCE_BYTES = 1 << 31  # the shuffles held at once, at most: longer series make them per motif
+BANK_BYTES_PER_POINT = 48  # a prepared shuffle's values, weights, deviations, usability, spectrum
 SEED = 20261208
 
 
@@ -381,7 +383,7 @@ def series_motifs(values: FloatArray, series: int, m: int, zone: int, most: int)
     """Up to ``most`` motifs of windows of m points of one series, closest pair first."""
     rng = np.random.default_rng([SEED, m, zone])
     _progress.step(f"series {series}: {NULL_DRAWS} shuffles at length {m}")
-    chance = chance_bank(values, m)
+    chance = Chance(values, m)
     _progress.step(f"series {series}: motifs at length {m}")
     windows = Windows(values, m, zone)
     if windows.count == 0:
@@ -403,25 +405,51 @@ def series_motifs(values: FloatArray, series: int, m: int, zone: int, most: int)
     return found
 
 
-def chance_bank(values: FloatArray, m: int) -> SeriesBank:
-    """NULL_DRAWS shuffles of the series (segments of ceil(m / 4) points), prepared for the
-    shapes' best matches."""
-    seglen = segment_points(m)
-    key, memory = content_key(values), autocorrelation(values, seglen)
-    return SeriesBank([shuffled(values, seglen, key, draw, memory=memory) for draw in range(NULL_DRAWS)], m)
+class Chance:
+    """Chance's radius around a shape: its smallest distance to any window of NULL_DRAWS
+    shuffles of the series (segments of ceil(m / 4) points).
+
+    The shuffles are prepared once and held when they fit in CHANCE_BYTES; a longer series has
+    them made anew, CHANCE_BYTES' worth at a time, for each shape, which costs time but keeps
+    the memory of a search within a long recording from growing 39-fold with its length. A
+    shuffle's best match comes from that shuffle alone, so the radius is the same either way.
+    """
+
+    def __init__(self, values: FloatArray, m: int) -> None:
+        self.values = values
+        self.m = m
+        self.seglen = segment_points(m)
+        self.key = content_key(values)
+        self.memory = autocorrelation(values, self.seglen)
+        self.batch = max(1, min(NULL_DRAWS, CHANCE_BYTES // (BANK_BYTES_PER_POINT * max(1, len(values)))))
+        self.held = self._bank(0) if self.batch == NULL_DRAWS else None
+
+    def _bank(self, first: int) -> SeriesBank:
+        draws = range(first, min(NULL_DRAWS, first + self.batch))
+        shuffles = [shuffled(self.values, self.seglen, self.key, draw, memory=self.memory) for draw in draws]
+        return SeriesBank(shuffles, self.m)
+
+    def radius(self, shape: FloatArray) -> float:
+        """The shape's (m points, z-normalised) smallest distance to a window of a shuffle."""
+        if self.held is not None:
+            return float(np.min(self.held.best(shape[None, :])[1], initial=np.inf))
+        return min(
+            float(np.min(self._bank(first).best(shape[None, :])[1], initial=np.inf))
+            for first in range(0, NULL_DRAWS, self.batch)
+        )
 
 
 def _grown(
     windows: Windows,
     pair: Pair,
     blocked: BoolArray,
-    chance: SeriesBank,
+    chance: Chance,
     series: int,
 ) -> WithinMotif:
     """The motif of a pair: its shape, every open window within chance's radius of it (the
     shape's closest window in any shuffle), and its evidence from how many there are."""
     shape = znormalised(windows.shapes(np.array([pair.a, pair.b])).mean(axis=0))
-    radius = float(np.min(chance.best(shape[None, :])[1], initial=np.inf))
+    radius = chance.radius(shape)
     profile = windows.bank.series_distances(0, shape[None, :])[0]
     taken = [pair.a, pair.b]
     free = ~blocked.copy()

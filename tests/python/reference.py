@@ -306,3 +306,28 @@ def greedy_matches(
                 taken.append((d, i, start))
     taken.sort()
     return taken if top is None else taken[:top]
+
+
+def shuffled_segment_by_segment(
+    values: npt.NDArray[np.float64], seglen: int, key: int, draw: int, memory: npt.NDArray[np.float64]
+) -> npt.NDArray[np.float64]:
+    """The null's shuffle, one segment at a time: the segments of seglen points in the order
+    the draw gives, each moved by the jump from the point now before it to its predecessor in
+    the series, fading as memory (the autocorrelation at lags 0 to seglen) does; a NaN jump
+    moves nothing."""
+    from zorp_miner import _evidence
+
+    n = len(values)
+    if n < 2 * seglen:
+        return np.array(values, dtype=np.float64)
+    rng = np.random.default_rng([_evidence.SEED, key, seglen, draw])
+    out = np.empty(n)
+    last = math.nan
+    at = 0
+    for first in rng.permutation(np.arange(0, n, seglen)).tolist():
+        piece = values[first : first + seglen]
+        jump = last - (values[first - 1] if first > 0 else values[first])
+        out[at : at + len(piece)] = piece + jump * memory[1 : len(piece) + 1] if np.isfinite(jump) else piece
+        last = float(out[at + len(piece) - 1])
+        at += len(piece)
+    return out

@@ -10,6 +10,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+import reference
 from zorp_miner import _evidence
 from zorp_miner._robust import Found, discover, extent
 
@@ -138,6 +139,29 @@ def test_the_null_keeps_each_segment_and_the_series_values() -> None:
     again = _evidence.shuffled(noise, 50, _evidence.content_key(noise))
     assert sorted(again.tolist()) == pytest.approx(sorted(noise.tolist()), abs=0.2)
     assert abs(np.corrcoef(again[:-200], again[200:])[0, 1]) < 0.1
+
+
+@settings(max_examples=150, deadline=None)
+@given(
+    seed=st.integers(0, 2**32 - 1),
+    points=st.integers(1, 700),
+    seglen=st.integers(1, 60),
+    gaps=st.integers(0, 30),
+    walk=st.booleans(),
+)
+def test_the_null_is_the_segment_by_segment_shuffle_bit_for_bit(
+    seed: int, points: int, seglen: int, gaps: int, walk: bool
+) -> None:
+    rng = np.random.default_rng(seed)
+    values = rng.normal(size=points)
+    values = np.cumsum(values) if walk else values
+    values[rng.integers(0, points, size=gaps)] = np.nan
+    key = _evidence.content_key(values)
+    memory = _evidence.autocorrelation(values, seglen)
+    for draw in range(3):
+        got = _evidence.shuffled(values, seglen, key, draw, memory=memory)
+        expected = reference.shuffled_segment_by_segment(values, seglen, key, draw, memory)
+        assert got.tobytes() == expected.tobytes()
 
 
 def test_the_extent_of_windows_is_where_they_agree() -> None:

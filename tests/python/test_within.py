@@ -291,3 +291,22 @@ def test_the_evidence_of_a_large_group_stays_finite() -> None:
     values += 0.05 * np.cumsum(np.random.default_rng(0).normal(size=12_000))
     top = zorp_miner.find_motifs(values, length=40, top=1, exclusion=10)[0]
     assert top.support > 200 and top.likely and math.isfinite(top.evidence)
+
+
+@pytest.mark.parametrize("batch", [1, 13])
+def test_shuffles_made_anew_per_motif_give_the_radius_of_shuffles_held(
+    monkeypatch: pytest.MonkeyPatch, batch: int
+) -> None:
+    # A long recording's shuffles are made a few at a time for each motif, not held: one or
+    # 13 at a time must give the same radius for every shape, so the same motifs bit for bit.
+    from zorp_miner import within
+
+    values, _ = planted(8, 3000, 30, 5, gaps=2)
+    shapes = [within.znormalised(row) for row in np.random.default_rng(1).normal(size=(60, 30)).cumsum(axis=1)]
+    held = within.Chance(values, 30)
+    motifs = zorp_miner.find_motifs(values, length=30, keep="all").to_dict()
+    monkeypatch.setattr(within, "CHANCE_BYTES", batch * within.BANK_BYTES_PER_POINT * len(values))
+    anew = within.Chance(values, 30)
+    assert held.held is not None and anew.held is None
+    assert [anew.radius(shape) for shape in shapes] == [held.radius(shape) for shape in shapes]
+    assert zorp_miner.find_motifs(values, length=30, keep="all").to_dict() == motifs
