@@ -114,7 +114,7 @@ def shuffled(
     pieces = values[order[segment] + offsets]
     jump_at = jumps[segment]
     joined = pieces + jump_at * memory[offsets + 1]
-    return np.where(np.isfinite(jump_at), joined, pieces)
+    return np.asarray(np.where(np.isfinite(jump_at), joined, pieces), dtype=np.float64)
 
 
 def core_means(best: FloatArray, core: int) -> FloatArray:

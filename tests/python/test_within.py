@@ -14,7 +14,7 @@ from hypothesis import strategies as st
 
 import zorp_miner
 from reference import usable_windows
-from zorp_miner._sliding import FLAT_FRACTION, RESOLUTION
+from zorp_miner._sliding import FLAT_FRACTION, RESOLUTION, znormalised
 
 FloatArray = npt.NDArray[np.float64]
 
@@ -302,7 +302,7 @@ def test_shuffles_made_anew_per_motif_give_the_radius_of_shuffles_held(
     from zorp_miner import within
 
     values, _ = planted(8, 3000, 30, 5, gaps=2)
-    shapes = [within.znormalised(row) for row in np.random.default_rng(1).normal(size=(60, 30)).cumsum(axis=1)]
+    shapes = [znormalised(row) for row in np.random.default_rng(1).normal(size=(60, 30)).cumsum(axis=1)]
     held = within.Chance(values, 30)
     motifs = zorp_miner.find_motifs(values, length=30, keep="all").to_dict()
     monkeypatch.setattr(within, "CHANCE_BYTES", batch * within.BANK_BYTES_PER_POINT * len(values))
