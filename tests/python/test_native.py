@@ -10,7 +10,8 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from zorp_miner import _native
-from zorp_miner._robust import ALPHABETS, _window_words
+from zorp_miner._robust.search import ALPHABETS
+from zorp_miner._robust.tasks import _window_words
 from zorp_miner._sliding import DIRECT_POINTS, SeriesBank, znormalised
 
 FloatArray = np.ndarray

@@ -11,8 +11,11 @@ import pytest
 from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
-from zorp_miner import _robust
-from zorp_miner._robust import discover, monotone_share, realigned
+from zorp_miner._robust import search
+from zorp_miner._robust.search import discover, realigned
+from zorp_miner._robust.shapes import monotone_share
+from zorp_miner._robust.store import as_store
+from zorp_miner._robust.tasks import SERIES
 
 M = 48
 
@@ -222,9 +225,9 @@ def test_a_likely_motif_is_grown_to_its_extent_only_where_it_is_likely(
     motif = discover(series, length=M, top=1)[0]
     assert motif.likely
     at_extent = dataclasses.replace(motif, length=2 * M, likely=likely_there, evidence=1.0)
-    monkeypatch.setattr(_robust, "extent", lambda windows: 2 * M)
-    monkeypatch.setattr(_robust, "_discover_length", lambda *args, **kwargs: [at_extent])
-    grown = _robust._trimmed(_robust.as_store(series), motif, 0.5, 24)
+    monkeypatch.setattr(search, "extent", lambda windows: 2 * M)
+    monkeypatch.setattr(search, "_discover_length", lambda *args, **kwargs: [at_extent])
+    grown = search._trimmed(as_store(series), motif, 0.5, 24)
     assert grown == (at_extent if likely_there else motif)
 
 
@@ -243,8 +246,8 @@ def test_with_a_length_the_shorter_searches_shapes_are_grown_to_it(seed: int) ->
         at = int(rng.integers(0, len(values) - m + 1))
         values[at : at + m] += shape
         plants.append(at)
-    store = _robust.as_store(series)
-    grown = _robust._grown(store, m, store.sample(), 6, 0.5, 24, _robust.SERIES)
+    store = as_store(series)
+    grown = search._grown(store, m, store.sample(), 6, 0.5, 24, SERIES)
     assert grown.shape[1:] == (m,)
     starts, _ = store.best(m, grown)
     on_plant = (np.abs(starts - np.array(plants)[None, :]) <= m // 2).sum(axis=1)

@@ -11,7 +11,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from zorp_miner import _evidence
-from zorp_miner._robust import Found, discover, extent
+from zorp_miner._robust.search import Found, discover, extent
 
 FloatArray = npt.NDArray[np.float64]
 M = 48
