@@ -70,7 +70,15 @@ from zorp_miner._robust.store import Candidates, RobustStore, as_store
 from zorp_miner._robust.tasks import SERIES, Null
 from zorp_miner._sliding import znormalised
 from zorp_miner._types import FloatArray, IntArray
-from zorp_miner.params import Keep, checked_keep
+from zorp_miner.params import (
+    INT32_MAX,
+    MINSUP_DEFAULT,
+    Keep,
+    RealNumber,
+    WholeNumber,
+    _whole,
+    robust_params,
+)
 
 # Fixed rules of the method (not tuned per data set; see the README).
 SEED_POINTS = 8  # points per seed window when the seeds are screened on averaged series
@@ -143,11 +151,11 @@ class Found:
 def discover(
     series: list[FloatArray] | Parts | RobustStore,
     *,
-    length: int | None = None,
-    minsup: float = 0.5,
-    top: int | None = 3,
+    length: WholeNumber | None = None,
+    minsup: RealNumber = MINSUP_DEFAULT,
+    top: WholeNumber | None = 3,
     keep: Keep = "all",
-    refined: int = 24,
+    refined: WholeNumber = 24,
 ) -> list[Found]:
     """The motifs shared by a set of series, most evident first.
 
@@ -168,14 +176,19 @@ def discover(
     keep : {"all", "likely"}, default "all"
         "all": every distinct motif, each with its evidence; "likely": only the likely ones.
     refined : int, default 24
-        Candidates refined per search.
+        Candidates refined per search (at least 1).
 
     Returns
     -------
     list of Found
         The motifs, highest evidence first; empty when no series has a window of the length.
+
+    Raises
+    ------
+    TypeError, ValueError
+        For a bad argument, as ``zorp_miner.params.robust_params`` raises it.
     """
-    _check(length, minsup, top, keep, refined)
+    length, minsup, top, keep, refined = _check(length, minsup, top, keep, refined)
     store = as_store(series)
     wanted = refined if top is None else max(refined, 2 * top)
     if length is not None:
@@ -316,20 +329,12 @@ def _rank(motif: Found) -> tuple[bool, bool, float, float, int]:
 
 
 def _check(
-    length: int | None, minsup: float, top: int | None, keep: object, refined: int
-) -> None:
-    def whole(name: str, value: object, least: int, meaning: str) -> None:
-        if isinstance(value, bool) or not isinstance(value, int) or value < least:
-            raise ValueError(f"{name} must be an integer of at least {least} {meaning}, got {value!r}")
-
-    if length is not None:
-        whole("length", length, 4, "points")
-    if not (isinstance(minsup, (int, float)) and 0.0 < minsup <= 1.0):
-        raise ValueError(f"minsup must be a fraction of the series in (0, 1], got {minsup!r}")
-    if top is not None:
-        whole("top", top, 1, "motifs")
-    checked_keep(keep)
-    whole("refined", refined, 1, "candidates")
+    length: object, minsup: object, top: object, keep: object, refined: object
+) -> tuple[int | None, float, int | None, Keep, int]:
+    """The arguments of `discover`, checked by the robust mode's rules (``zorp_miner.params``)
+    and converted as they check them (numpy integers to int, minsup to float)."""
+    params = robust_params(length=length, minsup=minsup, top=top, keep=keep)
+    return params.length, params.minsup, params.top, params.keep, _whole(refined, "refined", 1, INT32_MAX, "candidates")
 
 
 # ---------------------------------------------------------------------------------------------
