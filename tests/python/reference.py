@@ -12,6 +12,7 @@ import numpy.typing as npt
 
 import _zorp_cpp
 import zorp_miner
+from zorp_miner._sliding import FLAT_FRACTION, RESOLUTION, znormalised
 
 
 def symbol_key(word: str) -> list[int]:
@@ -306,3 +307,44 @@ def greedy_matches(
                 taken.append((d, i, start))
     taken.sort()
     return taken if top is None else taken[:top]
+
+
+def scaled_deviation(w: npt.NDArray[np.float64]) -> float:
+    """Population deviation, computed on w scaled to [-1, 1] so that tiny values keep it."""
+    centred = w - w.mean()
+    peak = float(np.max(np.abs(centred)))
+    return float(np.std(centred / peak)) * peak if peak > 0 else 0.0
+
+
+def sliding_distances(series: list[npt.NDArray[np.float64]], shape: npt.NDArray[np.float64]) -> list[list[float]]:
+    """The length-normalised z-normalised distance of shape to every window of m points of each
+    series, window by window: inf for a NaN or flat window (flat relative to the series' typical
+    window and its spread, as ``zorp_miner._sliding`` judges it)."""
+    m = len(shape)
+    q = znormalised(shape)
+    out = []
+    for values in series:
+        finite = values[np.isfinite(values)]
+        spread = float(np.max(np.abs(finite - finite.mean()))) if len(finite) else 0.0
+        # Flatness is relative to the series (its typical window, its spread), so it is judged
+        # on the series mapped into [-1, 1], where the deviations of a series of subnormal
+        # numbers do not underflow to 0.
+        scaled = (values - finite.mean()) / spread if spread > 0.0 else values
+        windows = [values[j : j + m] for j in range(len(values) - m + 1)]
+        scaled_windows = [scaled[j : j + m] for j in range(len(values) - m + 1)]
+        deviations = [
+            scaled_deviation(s)
+            for w, s in zip(windows, scaled_windows)
+            if np.all(np.isfinite(w)) and not np.all(w == w[0])
+        ]
+        typical = float(np.median(deviations)) if deviations else 0.0
+        row = []
+        for w, s in zip(windows, scaled_windows):
+            if not np.all(np.isfinite(w)) or np.all(w == w[0]):
+                row.append(math.inf)
+            elif scaled_deviation(s) <= FLAT_FRACTION * typical or scaled_deviation(s) <= RESOLUTION * (spread > 0.0):
+                row.append(math.inf)
+            else:
+                row.append(float(np.sqrt(np.mean((znormalised(s) - q) ** 2))))
+        out.append(row)
+    return out
