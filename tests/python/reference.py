@@ -12,6 +12,7 @@ import numpy.typing as npt
 
 import _zorp_cpp
 import zorp_miner
+from zorp_miner import _native
 from zorp_miner._sliding import FLAT_FRACTION, RESOLUTION, znormalised
 
 
@@ -348,3 +349,53 @@ def sliding_distances(series: list[npt.NDArray[np.float64]], shape: npt.NDArray[
                 row.append(float(np.sqrt(np.mean((znormalised(s) - q) ** 2))))
         out.append(row)
     return out
+
+
+# Above this share of its variance explained by a monotone curve, a medoid is not proposed.
+MONOTONE = 0.9
+# The fixed-point unit of the native module's sums of segment means.
+MEMBER_UNIT = 2.0**-32
+
+
+def propose(
+    series: Sequence[npt.NDArray[np.float64]],
+    owners: npt.NDArray[np.int64],
+    starts: npt.NDArray[np.int64],
+    means: npt.NDArray[np.float64],
+    length: int,
+    alphabet: int,
+    support: float,
+    count: int,
+) -> list[tuple[int, int, str]]:
+    """The shapes proposed by frequent words, from every window at once: the native kernels
+    (count_keys, ranked_keys, sum_members, nearest_members) run once over all the windows, in
+    the order the C++ reference (tests/cpp/straightforward_proposals.h) takes them. Each key in
+    ranked order whose set of windows no earlier key held proposes its medoid window of
+    ``length`` points unless that is monotone, until ``count``: (series, start, word) each."""
+    projections, keys = _native.ranked_keys(_native.count_keys(owners, starts, means, alphabet), support)
+    proposals: list[tuple[int, int, str]] = []
+    seen: set[tuple[int, int, int]] = set()
+    batch = max(64, 2 * min(count, len(keys)))
+    for first in range(0, len(keys), batch):
+        if len(proposals) >= count:
+            break
+        chosen = (projections[first : first + batch], keys[first : first + batch])
+        counts, prints, sums = _native.sum_members(owners, starts, means, alphabet, *chosen)
+        averages = sums.astype(np.float64) * MEMBER_UNIT / counts.astype(np.float64)[:, None]
+        _, nearest = _native.nearest_members(owners, starts, means, alphabet, *chosen, averages)
+        for e in range(len(counts)):
+            if len(proposals) >= count:
+                break
+            identity = (int(counts[e]), int(prints[e, 0]), int(prints[e, 1]))
+            if identity in seen:
+                continue
+            seen.add(identity)
+            window = int(nearest[e])
+            owner, start = int(owners[window]), int(starts[window])
+            medoid = np.asarray(series[owner][start : start + length], dtype=np.float64)
+            if _native.monotone_share(_native.znormalised(medoid)) > MONOTONE:
+                continue
+            word = _native.proposal_word(means[window], alphabet, int(chosen[0][e]))
+            proposals.append((owner, start, word))
+    return proposals
+

@@ -182,11 +182,11 @@ def test_a_store_asked_for_some_series_gives_their_columns_of_every_series(
 
 
 @pytest.mark.parametrize("alphabet", ALPHABETS)
-def test_proposals_over_parts_are_the_native_proposals(alphabet: int) -> None:
+def test_proposals_over_parts_are_the_proposals_over_one_part(alphabet: int) -> None:
     series = as_series_set(planted_walks(12, seed=2))
     m, letters = 48, 8
     owners, starts, means = _window_words(series, m, letters)
-    native = _native.propose(series, owners, starts, means, m, alphabet, 3.0, 20)
+    native = reference.propose(series, owners, starts, means, m, alphabet, 3.0, 20)
     assert len(native) >= 5
     for cuts in [(), (3, 4, 9)]:
         store = RobustStore(LocalParts(series, cuts))

@@ -612,8 +612,8 @@ def _proposals(
 
     The keys are counted part by part and added up; their ranking, the sums of their windows'
     means and each key's medoid are the native module's steps (``_native.ranked_keys``,
-    ``sum_members``, ``nearest_members``), which give, over parts, what ``_native.propose``
-    gives over one part holding every window; see the module's description.
+    ``sum_members``, ``nearest_members``), whose results add up over parts, exactly, to what
+    one part holding every window gives; see the module's description.
     """
     shapes: list[FloatArray] = []
     names: list[str] = []
@@ -639,9 +639,9 @@ def _medoids(
     rows: IntArray | None,
     null: Null,
 ) -> list[tuple[str, FloatArray]]:
-    """The proposals of the ranked keys, as ``_native.propose`` makes them: each key whose
-    windows no earlier key held proposes its medoid unless that is monotone, until count. Each
-    as its word and its window."""
+    """The proposals of the ranked keys: each key whose windows no earlier key held proposes
+    its medoid unless that is monotone, until count, taken a batch of keys at a time (one pass
+    over the parts per batch). Each as its word and its window."""
     proposals: list[tuple[str, FloatArray]] = []
     seen: set[tuple[int, int, int]] = set()
     batch = max(64, 2 * count)
