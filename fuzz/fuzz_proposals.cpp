@@ -19,6 +19,7 @@
 
 #include "fuzz_input.h"
 #include "proposals.h"
+#include "straightforward_proposals.h"
 
 namespace {
 

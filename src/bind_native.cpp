@@ -251,50 +251,6 @@ zorp::ProposalWindows windows_of(const Integers& owners, const Integers& starts,
     return windows;
 }
 
-std::vector<std::tuple<int, int, std::string>> propose(const std::vector<Doubles>& series,
-                                                       const Integers& owners,
-                                                       const Integers& starts, const Doubles& means,
-                                                       int length, int alphabet, double support,
-                                                       size_t count) {
-    const zorp::ProposalWindows windows =
-        windows_of(owners, starts, means, checked_alphabet(alphabet));
-    zorp::ProposalSettings settings;
-    settings.length = whole("length", length, 1, int_max, "points");
-    settings.alphabet = alphabet;
-    if (!std::isfinite(support) || support < 0.0) {
-        refuse("support must be a finite number of series of at least 0", zorp::decimal(support));
-    }
-    settings.support = support;
-    settings.count = count;
-    const zorp::SeriesSet rows = rows_of("series", series);
-    const std::string wanted =
-        "owners, starts and length must place every window inside its series";
-    for (size_t w = 0; w < windows.series.size(); ++w) {
-        const auto owner = static_cast<size_t>(windows.series[w]);
-        if (owner >= rows.size()) {
-            refuse(wanted, "a window in series " + std::to_string(owner) + " of " +
-                               std::to_string(rows.size()));
-        }
-        if (static_cast<size_t>(windows.starts[w]) + static_cast<size_t>(length) >
-            rows[owner].size()) {
-            refuse(wanted, "a window of " + std::to_string(length) + " points at " +
-                               std::to_string(windows.starts[w]) +
-                               " that runs past the end of series " + std::to_string(owner) + " (" +
-                               std::to_string(rows[owner].size()) + " points)");
-        }
-    }
-    std::vector<zorp::Proposal> proposals;
-    {
-        py::gil_scoped_release unlocked;
-        proposals = zorp::propose(rows, windows, settings, signal_check());
-    }
-    std::vector<std::tuple<int, int, std::string>> out;
-    for (const zorp::Proposal& proposal : proposals) {
-        out.emplace_back(proposal.series, proposal.start, proposal.word);
-    }
-    return out;
-}
-
 template <typename T>
 py::array_t<T> array_of(const std::vector<T>& values) {
     return py::array_t<T>(static_cast<py::ssize_t>(values.size()), values.data());
@@ -709,9 +665,6 @@ PYBIND11_MODULE(_native, m) {
     translate_memory_refusals();
     m.def("best_correlations", &best_correlations, py::arg("values"), py::arg("weights"),
           py::arg("shapes"));
-    m.def("propose", &propose, py::arg("series"), py::arg("owners"), py::arg("starts"),
-          py::arg("means"), py::arg("length"), py::arg("alphabet"), py::arg("support"),
-          py::arg("count"));
     m.def("monotone_share", &monotone_share, py::arg("shape"), py::arg("points") = 32);
     m.def("count_keys", &count_keys, py::arg("owners"), py::arg("starts"), py::arg("means"),
           py::arg("alphabet"));

@@ -19,8 +19,6 @@ namespace {
 
 // Keys above this many values are grouped by sorting instead of by counting.
 constexpr uint64_t counted_keys = uint64_t{1} << 22;
-// Above this share of its variance explained by a monotone curve, a shape is trivial.
-constexpr double monotone_limit = 0.9;
 
 // The windows of each key of one projection, grouped: order lists the windows key by key (in
 // ascending window order within a key), and keys[g] owns order[bounds[g] .. bounds[g + 1]).
@@ -402,14 +400,6 @@ MemberSums sum_members(const ProposalWindows& windows, int alphabet,
     return sums;
 }
 
-std::vector<double> member_average(const int64_t* sums, size_t letters, int64_t count) {
-    std::vector<double> average(letters);
-    for (size_t j = 0; j < letters; ++j) {
-        average[j] = static_cast<double>(sums[j]) * member_sum_unit / static_cast<double>(count);
-    }
-    return average;
-}
-
 NearestMembers nearest_members(const ProposalWindows& windows, int alphabet,
                                const std::vector<ProposalKey>& keys,
                                const std::vector<double>& averages, const Cancellation& cancel) {
@@ -449,64 +439,6 @@ std::string word_of(const ProposalWindows& windows, size_t window, int alphabet,
         }
     }
     return word;
-}
-
-std::vector<Proposal> propose(const SeriesSet& ts, const ProposalWindows& windows,
-                              const ProposalSettings& settings, const Cancellation& cancel) {
-    check_windows(windows, settings.alphabet);
-    if (settings.length < 1) {
-        throw std::invalid_argument("proposals need a window length of at least 1 point, got " +
-                                    std::to_string(settings.length));
-    }
-    const size_t m = static_cast<size_t>(settings.length);
-    for (size_t w = 0; w < windows.series.size(); ++w) {
-        const auto owner = static_cast<size_t>(windows.series[w]);
-        if (owner >= ts.size() || static_cast<size_t>(windows.starts[w]) + m > ts[owner].size()) {
-            throw std::invalid_argument("a proposal window runs past the end of series " +
-                                        std::to_string(owner));
-        }
-    }
-    const size_t width = static_cast<size_t>(windows.letters);
-    const std::vector<ProposalKey> ranked =
-        ranked_keys(count_keys(windows, settings.alphabet, cancel), settings.support);
-    std::vector<Proposal> proposals;
-    std::set<std::tuple<int64_t, uint64_t, uint64_t>> seen;
-    // Keys are taken a batch at a time: each batch costs one pass over the windows.
-    const size_t batch = std::max<size_t>(64, 2 * std::min(settings.count, ranked.size()));
-    for (size_t from = 0; from < ranked.size() && proposals.size() < settings.count;
-         from += batch) {
-        const std::vector<ProposalKey> keys(
-            ranked.begin() + static_cast<ptrdiff_t>(from),
-            ranked.begin() + static_cast<ptrdiff_t>(std::min(ranked.size(), from + batch)));
-        const MemberSums sums = sum_members(windows, settings.alphabet, keys, cancel);
-        std::vector<double> averages;
-        averages.reserve(keys.size() * width);
-        for (size_t e = 0; e < keys.size(); ++e) {
-            const std::vector<double> average =
-                member_average(sums.sums.data() + e * width, width, sums.counts[e]);
-            averages.insert(averages.end(), average.begin(), average.end());
-        }
-        const NearestMembers nearest =
-            nearest_members(windows, settings.alphabet, keys, averages, cancel);
-        for (size_t e = 0; e < keys.size() && proposals.size() < settings.count; ++e) {
-            if (!seen.emplace(sums.counts[e], sums.fingerprints[2 * e],
-                              sums.fingerprints[2 * e + 1])
-                     .second) {
-                continue;
-            }
-            const auto closest = static_cast<size_t>(nearest.windows[e]);
-            const size_t owner = static_cast<size_t>(windows.series[closest]);
-            const size_t start = static_cast<size_t>(windows.starts[closest]);
-            const std::vector<double> medoid(ts[owner].begin() + static_cast<ptrdiff_t>(start),
-                                             ts[owner].begin() + static_cast<ptrdiff_t>(start + m));
-            if (monotone_share(znormalised(medoid)) > monotone_limit) {
-                continue;
-            }
-            proposals.push_back({static_cast<int>(owner), static_cast<int>(start),
-                                 word_of(windows, closest, settings.alphabet, keys[e].projection)});
-        }
-    }
-    return proposals;
 }
 
 }  // namespace zorp

@@ -37,22 +37,6 @@ int most_key_letters(int alphabet);
 // magnitude) each, at least one letter and at most most_key_letters(alphabet).
 void check_windows(const ProposalWindows& windows, int alphabet);
 
-// One proposed shape: the window chosen to stand for a frequent word, and the word ('.' for the
-// letter left out of it).
-struct Proposal {
-    int series = 0;
-    int start = 0;
-    std::string word;
-};
-
-// What a run of propose looks for.
-struct ProposalSettings {
-    int length = 0;        // window length in points, at least 1
-    int alphabet = 4;      // letters per position of the words, 2 to 10
-    double support = 1.0;  // series a key must occur in to propose a shape, finite
-    size_t count = 0;      // proposals wanted at most
-};
-
 // The proposals' steps, for windows held in parts (each part the windows of some of the series):
 // counting the keys, the sums and the nearest window of a key's members can each be computed
 // part by part and added up, whatever the parts, into what one part holding every window gives.
@@ -92,9 +76,6 @@ MemberSums sum_members(const ProposalWindows& windows, int alphabet,
                        const std::vector<ProposalKey>& keys,
                        const Cancellation& cancel = Cancellation());
 
-// The average of a key's members: its sums over count windows, in segment-mean units.
-std::vector<double> member_average(const int64_t* sums, size_t letters, int64_t count);
-
 // For each key, its member window whose means are nearest the key's average (letters values per
 // key, one key after the other): the sum of squared differences (infinity when the key has no
 // window here) and the window (-1 then); the first window in order on a tie.
@@ -115,24 +96,6 @@ std::vector<ProposalKey> ranked_keys(const std::vector<KeyCounts>& counts, doubl
 
 // The word of a window under a key's projection: its letters, '.' for the one left out.
 std::string word_of(const ProposalWindows& windows, size_t window, int alphabet, int projection);
-
-// Shapes proposed by words that many series share. Each window's means become letters (SAX cut
-// points of the alphabet). A window counts under its whole word and, tolerantly, under each of
-// its one-letter wildcards; every such key held by at least settings.support series is ranked
-// by support / sqrt(occurrences per series), highest first (keys that occur once in many series
-// come first), ties by the position left out (none first) and then by the key's letters. In that
-// order, each key whose set of windows was not proposed before proposes its medoid: the window
-// whose means are closest to the average of the key's windows (the first of them on a tie; see
-// sum_members for how windows are told apart and summed).
-// Medoids whose shape a monotone curve explains (monotone_share above 0.9) are skipped as
-// trivial. Stops at settings.count proposals. ts are the series the windows were taken from;
-// every window must lie inside its series (std::invalid_argument otherwise, before any work).
-// Nothing depends on the order of the series but the choice between windows at exactly equal
-// distances from an average.
-// The steps above count a unit per letter of a window they read on cancel.
-std::vector<Proposal> propose(const SeriesSet& ts, const ProposalWindows& windows,
-                              const ProposalSettings& settings,
-                              const Cancellation& cancel = Cancellation());
 
 // The share (0 to 1) of a shape's variance that the best monotone curve (non-decreasing or
 // non-increasing) explains, computed on the means of min(points, size) blocks of the shape (the

@@ -44,7 +44,7 @@ from labelled_data import DATASETS, FloatArray  # noqa: E402
 from planted_sets import Case, control_case, main_cases  # noqa: E402
 from scoring import overlaps, score  # noqa: E402
 
-from zorp_miner._robust import monotone_share  # noqa: E402
+from zorp_miner._robust.shapes import monotone_share  # noqa: E402
 from zorp_miner._sliding import SeriesBank, znormalised  # noqa: E402
 
 

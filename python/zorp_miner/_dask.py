@@ -578,13 +578,12 @@ class _LaterRows:
 
 
 def computed_series(data: object) -> list[FloatArray]:
-    """The series of a Dask input computed in this process, with dask's default scheduler."""
+    """The series of a Dask array or a sequence of delayed parts computed in this process,
+    with dask's default scheduler (a list of files is read by the caller, without dask)."""
     if isinstance(data, dask.array.Array):
         return as_series_set(data.compute())
-    if _is_delayed_list(data):
-        parts = dask.compute(*data)
-        names = [f"delayed part {i} of {len(parts)}" for i in range(len(parts))]
-        return [one for part, name in zip(parts, names) for one in checked_part(part, name)]
-    if not is_file_list(data):
-        raise TypeError(f"not a Dask input: {type(data).__name__}")
-    return [one for path in data for one in load(path)]
+    if not _is_delayed_list(data):
+        raise TypeError(f"not a Dask array or a sequence of delayed parts: {type(data).__name__}")
+    parts = dask.compute(*data)
+    names = [f"delayed part {i} of {len(parts)}" for i in range(len(parts))]
+    return [one for part, name in zip(parts, names) for one in checked_part(part, name)]

@@ -19,15 +19,15 @@ from ._extras import require
 from ._parts import LocalParts, Parts
 from ._types import FloatArray
 from ._version import __version__
-from .cli import (
+from ._command_line import (
     PROG,
+    Parser,
     UsageError,
-    _cluster,
-    _display_name,
-    _Parser,
-    _say,
     add_reading_options,
+    display_name,
+    opened_cluster,
     reading_options,
+    say,
 )
 from .files import load
 from .matches import Matches, as_query, refuse_longer, search
@@ -60,7 +60,7 @@ starts and lengths in points, "query" the shape's values, null for an infinite d
 
 def parser() -> argparse.ArgumentParser:
     """The argument parser of ``zorp-miner match``."""
-    cli = _Parser(
+    cli = Parser(
         prog=f"{PROG} match",
         description=DESCRIPTION,
         epilog=EPILOG,
@@ -158,12 +158,12 @@ def run_match(argv: list[str]) -> int:
         if args.scheduler is not None or args.workers is not None:
             from ._dask import DaskParts, file_recipes
 
-            with _cluster(args.scheduler, args.workers) as client:
+            with opened_cluster(args.scheduler, args.workers) as client:
                 try:
                     with DaskParts(client, *file_recipes(names, options)) as parts:
                         found, elapsed = _search(args, query, names, parts)
                 except (MemoryError, ClusterError) as error:
-                    _say(f"run failed: {error}")
+                    say(f"run failed: {error}")
                     return 1
             series: list[FloatArray] = []
         else:
@@ -175,14 +175,14 @@ def run_match(argv: list[str]) -> int:
             try:
                 found, elapsed = _search(args, query, names, LocalParts(series))
             except MemoryError as error:
-                _say(f"run refused: {error}")
+                say(f"run refused: {error}")
                 return 1
     _write(args, found, names, elapsed)
     if args.plot is not None:
         from .plot import plot_search
 
         plot_search(found, series).savefig(args.plot, dpi=100)
-        _say(f"wrote {args.plot}")
+        say(f"wrote {args.plot}")
     return 0
 
 
@@ -248,7 +248,7 @@ def _search(
         lengths = parts.lengths.tolist()
         sys.stdout.write(
             f"{args.query}: a query of {len(query)} points\n"
-            f"{_display_name(names)}: {len(lengths)} series, {sum(lengths)} points\n\n"
+            f"{display_name(names)}: {len(lengths)} series, {sum(lengths)} points\n\n"
         )
         sys.stdout.flush()
     started = time.perf_counter()

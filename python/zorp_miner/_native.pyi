@@ -12,16 +12,6 @@ import numpy.typing as npt
 def best_correlations(
     values: Sequence[npt.ArrayLike], weights: Sequence[npt.ArrayLike], shapes: npt.ArrayLike
 ) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.float64]]: ...
-def propose(
-    series: Sequence[npt.ArrayLike],
-    owners: npt.ArrayLike,
-    starts: npt.ArrayLike,
-    means: npt.ArrayLike,
-    length: int,
-    alphabet: int,
-    support: float,
-    count: int,
-) -> list[tuple[int, int, str]]: ...
 def monotone_share(shape: npt.ArrayLike, points: int = 32) -> float: ...
 def count_keys(
     owners: npt.ArrayLike, starts: npt.ArrayLike, means: npt.ArrayLike, alphabet: int

@@ -138,8 +138,8 @@ class SeriesBank:
 
     Holds each series centred and scaled (NaN set to 0), and the deviation and usability of
     every window. Best matches of short shapes (up to DIRECT_POINTS) come from direct dot
-    products in the native module; longer ones, and the full tables of `correlations`, from
-    FFTs of the series, computed on first use.
+    products in the native module; longer ones, and every window's distance
+    (`series_distances`), from FFTs of the series, computed on first use.
 
     Everything is computed series by series, from that series alone: each series has its own
     FFT size (from its own length), and shapes are transformed in batches whose size depends on
@@ -233,22 +233,10 @@ class SeriesBank:
             top[first : first + step] = np.take_along_axis(r, best[:, None], axis=1)[:, 0]
         return starts, top
 
-    def correlations(self, shapes: FloatArray) -> FloatArray:
-        """Pearson correlation of each shape with every window of every series.
-
-        shapes is (C, m), each row z-normalised (mean 0, population deviation 1). Returns
-        (C, N, W), W the most windows of any series; unusable windows, and windows past a
-        series' end, hold NaN.
-        """
-        r = np.full((len(shapes), len(self.lengths), self.windows), np.nan)
-        for i in range(len(self.lengths)):
-            row = self.series_correlations(i, shapes)
-            r[:, i, : row.shape[1]] = row
-        return r
-
     def series_correlations(self, i: int, shapes: FloatArray) -> FloatArray:
-        """Pearson correlation of each shape (as for `correlations`) with every window of
-        series i: (C, windows of series i), NaN on unusable windows."""
+        """Pearson correlation of each shape with every window of series i: shapes is (C, m),
+        each row z-normalised (mean 0, population deviation 1); (C, windows of series i), NaN
+        on unusable windows."""
         m = self.m
         windows = max(0, int(self.lengths[i]) - m + 1)
         if windows == 0:
@@ -261,15 +249,10 @@ class SeriesBank:
         row[:, ~self.usable[i]] = np.nan
         return np.asarray(row)
 
-    def distances(self, shapes: FloatArray) -> FloatArray:
-        """Length-normalised z-normalised distance of each shape to every window, (C, N, W).
-
-        Unusable windows (NaN, flat, past the end) hold +inf.
-        """
-        return distance_of(self.correlations(shapes))
-
     def series_distances(self, i: int, shapes: FloatArray) -> FloatArray:
-        """As `distances`, for the windows of series i alone: (C, windows of series i)."""
+        """Length-normalised z-normalised distance of each shape (as for `series_correlations`)
+        to every window of series i: (C, windows of series i), +inf on unusable windows (a NaN,
+        flat)."""
         return distance_of(self.series_correlations(i, shapes))
 
 

@@ -14,9 +14,10 @@ from ._exact_results import motifs_from_exact
 from ._interface import option
 from ._later import fetch_all
 from ._parts import LocalParts, Parts
-from ._robust import LIKELY, SHORTEST, Found, RobustStore, discover
+from ._robust.results import motifs_from_found
+from ._robust.search import LIKELY, SHORTEST, Found, discover
+from ._robust.store import RobustStore
 from ._errors import RunRefused
-from ._robust_results import motifs_from_found
 from ._types import FloatArray, IntArray
 from .files import is_file_list, load
 from .inputs import as_series_set, refuse_missing

@@ -14,19 +14,28 @@ import json
 import os
 import sys
 import time
-from collections.abc import Iterator, Sequence
-from contextlib import contextmanager
+from collections.abc import Sequence
 from pathlib import Path
-from typing import TYPE_CHECKING, Any, NoReturn
+from typing import Any
 
 from . import progress
+from ._command_line import (
+    PROG,
+    Parser,
+    UsageError,
+    add_reading_options,
+    display_name,
+    opened_cluster,
+    reading_options,
+    say,
+)
 from ._errors import ClusterError, RunRefused
 from ._extras import require
 from ._interface import COMMAND_LINE
 from ._parts import LocalParts, Parts
 from ._version import __version__
 from .api import run, run_parts
-from .files import FORMATS, MAX_JSON_BYTES, MAX_LINE_BYTES, load
+from .files import MAX_JSON_BYTES, MAX_LINE_BYTES, load
 from .inputs import refuse_missing
 from .params import (
     ALPHABET_MAX,
@@ -45,10 +54,6 @@ from .occurrences import MATCH_COLUMNS, Occurrences, occurrences_in_parts
 from .results import Motif, Motifs
 from .within import default_exclusion, within_motifs
 
-if TYPE_CHECKING:
-    from distributed import Client
-
-PROG = "zorp-miner"
 # The first argument that makes the command a search by example (see zorp_miner._match_cli).
 MATCH = "match"
 OUTPUT_FORMATS = ("table", "json", "csv")
@@ -88,15 +93,6 @@ JSON output: {{"zorp_miner", "mode", "parameters", "series": {{"count", "lengths
 points, null for NaN. The README describes every field."""
 
 
-class UsageError(Exception):
-    """A bad command line or input: exit status 2."""
-
-
-class _Parser(argparse.ArgumentParser):
-    def error(self, message: str) -> NoReturn:
-        raise UsageError(message)
-
-
 def main(argv: list[str] | None = None) -> int:
     """Run the command line.
 
@@ -121,32 +117,32 @@ def main(argv: list[str] | None = None) -> int:
         return _run(parser().parse_args(arguments))
     except UsageError as error:
         command = f"{PROG} {MATCH}" if arguments[:1] == [MATCH] else PROG
-        _say(f"error: {error} (see {command} --help)")
+        say(f"error: {error} (see {command} --help)")
         return 2
     except RunRefused as error:
-        _say(f"run refused: {error}")
+        say(f"run refused: {error}")
         return 1
     except ClusterError as error:
-        _say(f"run failed: {error}")
+        say(f"run failed: {error}")
         return 1
     except (ValueError, TypeError, ImportError) as error:
-        _say(f"error: {error}")
+        say(f"error: {error}")
         return 2
     except OSError as error:
         if isinstance(error, BrokenPipeError):
             return _stdout_closed()
-        _say(f"error: {_os_message(error)}")
+        say(f"error: {_os_message(error)}")
         return 2
     except MemoryError as error:
-        _say(f"run refused: {error or 'out of memory'}")
+        say(f"run refused: {error or 'out of memory'}")
         return 1
     except KeyboardInterrupt:
-        _say("interrupted")
+        say("interrupted")
         return 130
     except SystemExit as exit:  # --help and --version
         return exit.code if isinstance(exit.code, int) else 0
     except Exception as error:  # anything else: one line too, never a traceback
-        _say(f"failed: {type(error).__name__}: {error}")
+        say(f"failed: {type(error).__name__}: {error}")
         return 1
     finally:
         COMMAND_LINE.reset(token)
@@ -154,7 +150,7 @@ def main(argv: list[str] | None = None) -> int:
 
 def parser() -> argparse.ArgumentParser:
     """The argument parser of ``zorp-miner``."""
-    cli = _Parser(
+    cli = Parser(
         prog=PROG,
         description=DESCRIPTION,
         epilog=EPILOG,
@@ -300,65 +296,6 @@ def parser() -> argparse.ArgumentParser:
     return cli
 
 
-def add_reading_options(cli: argparse.ArgumentParser, title: str) -> None:
-    """The options of :func:`zorp_miner.load`, as a group of the parser."""
-    read = cli.add_argument_group(title)
-    read.add_argument(
-        "--input-format",
-        choices=FORMATS,
-        help="the format of FILE (default: from its suffix; *_TRAIN.tsv and *_TEST.tsv are "
-        "read as ucr)",
-    )
-    read.add_argument(
-        "--columns",
-        action="store_true",
-        help="one series per column instead of per line (default: per line)",
-    )
-    read.add_argument(
-        "--header",
-        action="store_true",
-        help="skip the first line (default: read it, unless it is the header line pandas' "
-        "to_csv writes)",
-    )
-    read.add_argument(
-        "--sep",
-        type=_separator,
-        metavar="SEP",
-        help="text files: the cell separator, one of , ; tab space (default: detected from the "
-        "first lines, the format's own when they all hold it)",
-    )
-    read.add_argument(
-        "--index-col",
-        action=argparse.BooleanOptionalAction,
-        help="text files: the first column is an index to drop, or with --no-index-col is not "
-        "(default: detected, as in the header pandas' to_csv writes or a first column 0, 1, 2, "
-        "... under a header)",
-    )
-    read.add_argument(
-        "--label",
-        metavar="CLASS",
-        help="ucr files: keep only the series of this class (default: all)",
-    )
-    read.add_argument(
-        "--key",
-        metavar="NAME",
-        help=".npz files: the array to read (default: the only one, or every 1-D array)",
-    )
-
-
-def reading_options(args: argparse.Namespace) -> dict[str, Any]:
-    """The keyword arguments of :func:`zorp_miner.load` that the reading options ask for."""
-    return {
-        "format": args.input_format,
-        "layout": "columns" if args.columns else "rows",
-        "header": args.header,
-        "label": args.label,
-        "key": args.key,
-        "sep": args.sep,
-        "index_col": args.index_col,
-    }
-
-
 def _run(args: argparse.Namespace) -> int:
     if args.top < 0:
         raise UsageError(f"--top must be 0 (all) or a positive number of motifs, got {args.top}")
@@ -425,7 +362,7 @@ def _run(args: argparse.Namespace) -> int:
         try:
             motifs = within_motifs(series, robust, zone) if robust and within else run(series, params)
         except (MemoryError, ValueError) as error:
-            _say(f"run refused: {error}")
+            say(f"run refused: {error}")
             return 1
         found = _occurrences(args, motifs, LocalParts(series))
     _write(args, motifs, names, time.perf_counter() - started, series, found)
@@ -440,7 +377,7 @@ def _run_on_cluster(
 ) -> int:
     from ._dask import DaskParts, file_recipes
 
-    with _cluster(args.scheduler, args.workers) as client:
+    with opened_cluster(args.scheduler, args.workers) as client:
         started = time.perf_counter()
         try:
             with DaskParts(client, *file_recipes(names, options)) as parts:
@@ -448,27 +385,15 @@ def _run_on_cluster(
                 motifs = run_parts(parts, params)
                 found = _occurrences(args, motifs, parts)
         except (MemoryError, ClusterError, RunRefused) as error:
-            _say(f"run refused: {error}")
+            say(f"run refused: {error}")
             return 1
         # The motifs' average occurrences come from the cluster as they are written out.
         try:
             _write(args, motifs, names, time.perf_counter() - started, [], found)
         except ClusterError as error:
-            _say(f"run failed: {error}")
+            say(f"run failed: {error}")
             return 1
     return 0
-
-
-def _separator(value: str) -> str:
-    """--sep: , ; tab space (also a tab character or a space itself)."""
-    named = {",": ",", ";": ";", "tab": "\t", "\t": "\t", "\\t": "\t", "space": " ", " ": " "}
-    if value.lower() not in named:
-        raise argparse.ArgumentTypeError(f"--sep must be one of , ; tab space, got {value!r}")
-    return named[value.lower()]
-
-
-def _display_name(names: list[str]) -> str:
-    return names[0] if len(names) == 1 else f"{names[0]} and {len(names) - 1} more files"
 
 
 def _write_head(
@@ -481,7 +406,7 @@ def _write_head(
 ) -> None:
     """The table's first lines, printed before the run: what is read and how it is run."""
     if args.format == "table":
-        head = table_head(_display_name(names), lengths, params, within, exclusion)
+        head = table_head(display_name(names), lengths, params, within, exclusion)
         sys.stdout.write(head)
         sys.stdout.flush()
 
@@ -509,12 +434,12 @@ def _write(
     elif args.format == "csv":
         sys.stdout.write(csv_text(motifs, found))
         if not motifs.found:
-            _say(f"0 motifs found: {motifs.reason}")
+            say(f"0 motifs found: {motifs.reason}")
     else:
         sys.stdout.write(table_body(motifs, elapsed))
     if args.plot is not None:
         _write_plot(motifs, series, args.plot, args.plot_motifs)
-        _say(f"wrote {args.plot}")
+        say(f"wrote {args.plot}")
 
 
 def _write_json(head: dict[str, Any], motifs: Motifs) -> None:
@@ -690,21 +615,6 @@ def _write_plot(motifs: Motifs, series: object, out: Path, count: int) -> None:
     figure.savefig(out, dpi=100)
 
 
-@contextmanager
-def _cluster(address: str | None, workers: int | None) -> Iterator["Client"]:
-    """A client of the scheduler at address, or of a cluster of local worker processes."""
-    from distributed import Client
-
-    from ._dask import connect, local_cluster
-
-    if address is not None:
-        with connect(address) as client:
-            yield client
-        return
-    with local_cluster(workers or 1) as cluster, Client(cluster) as client:
-        yield client
-
-
 def _stdout_closed() -> int:
     """The reader of stdout went away (``zorp-miner ... | head``): nothing more to say."""
     # Python would report the broken pipe again when it flushes stdout at exit.
@@ -719,5 +629,3 @@ def _os_message(error: OSError) -> str:
     return str(error)
 
 
-def _say(message: str) -> None:
-    print(f"{PROG}: {message}", file=sys.stderr)

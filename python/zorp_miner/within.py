@@ -69,7 +69,7 @@ import numpy.typing as npt
 from . import progress as _progress
 from ._evidence import autocorrelation, content_key, segment_points, shuffled
 from ._interface import option
-from ._robust import LIKELY, _name
+from ._robust.search import LIKELY, _name
 from ._sliding import SeriesBank, window_sums, znormalised
 from ._types import FloatArray
 from .params import LENGTH_MIN, RobustParams

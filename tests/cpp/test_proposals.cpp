@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "proposals.h"
+#include "straightforward_proposals.h"
 
 namespace zorp {
 namespace {

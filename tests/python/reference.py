@@ -12,6 +12,8 @@ import numpy.typing as npt
 
 import _zorp_cpp
 import zorp_miner
+from zorp_miner import _native
+from zorp_miner._sliding import FLAT_FRACTION, RESOLUTION, znormalised
 
 
 def symbol_key(word: str) -> list[int]:
@@ -331,3 +333,94 @@ def shuffled_segment_by_segment(
         last = float(out[at + len(piece) - 1])
         at += len(piece)
     return out
+
+
+def scaled_deviation(w: npt.NDArray[np.float64]) -> float:
+    """Population deviation, computed on w scaled to [-1, 1] so that tiny values keep it."""
+    centred = w - w.mean()
+    peak = float(np.max(np.abs(centred)))
+    return float(np.std(centred / peak)) * peak if peak > 0 else 0.0
+
+
+def sliding_distances(series: list[npt.NDArray[np.float64]], shape: npt.NDArray[np.float64]) -> list[list[float]]:
+    """The length-normalised z-normalised distance of shape to every window of m points of each
+    series, window by window: inf for a NaN or flat window (flat relative to the series' typical
+    window and its spread, as ``zorp_miner._sliding`` judges it)."""
+    m = len(shape)
+    q = znormalised(shape)
+    out = []
+    for values in series:
+        finite = values[np.isfinite(values)]
+        spread = float(np.max(np.abs(finite - finite.mean()))) if len(finite) else 0.0
+        # Flatness is relative to the series (its typical window, its spread), so it is judged
+        # on the series mapped into [-1, 1], where the deviations of a series of subnormal
+        # numbers do not underflow to 0.
+        scaled = (values - finite.mean()) / spread if spread > 0.0 else values
+        windows = [values[j : j + m] for j in range(len(values) - m + 1)]
+        scaled_windows = [scaled[j : j + m] for j in range(len(values) - m + 1)]
+        deviations = [
+            scaled_deviation(s)
+            for w, s in zip(windows, scaled_windows)
+            if np.all(np.isfinite(w)) and not np.all(w == w[0])
+        ]
+        typical = float(np.median(deviations)) if deviations else 0.0
+        row = []
+        for w, s in zip(windows, scaled_windows):
+            if not np.all(np.isfinite(w)) or np.all(w == w[0]):
+                row.append(math.inf)
+            elif scaled_deviation(s) <= FLAT_FRACTION * typical or scaled_deviation(s) <= RESOLUTION * (spread > 0.0):
+                row.append(math.inf)
+            else:
+                row.append(float(np.sqrt(np.mean((znormalised(s) - q) ** 2))))
+        out.append(row)
+    return out
+
+
+# Above this share of its variance explained by a monotone curve, a medoid is not proposed.
+MONOTONE = 0.9
+# The fixed-point unit of the native module's sums of segment means.
+MEMBER_UNIT = 2.0**-32
+
+
+def propose(
+    series: Sequence[npt.NDArray[np.float64]],
+    owners: npt.NDArray[np.int64],
+    starts: npt.NDArray[np.int64],
+    means: npt.NDArray[np.float64],
+    length: int,
+    alphabet: int,
+    support: float,
+    count: int,
+) -> list[tuple[int, int, str]]:
+    """The shapes proposed by frequent words, from every window at once: the native kernels
+    (count_keys, ranked_keys, sum_members, nearest_members) run once over all the windows, in
+    the order the C++ reference (tests/cpp/straightforward_proposals.h) takes them. Each key in
+    ranked order whose set of windows no earlier key held proposes its medoid window of
+    ``length`` points unless that is monotone, until ``count``: (series, start, word) each."""
+    projections, keys = _native.ranked_keys(_native.count_keys(owners, starts, means, alphabet), support)
+    proposals: list[tuple[int, int, str]] = []
+    seen: set[tuple[int, int, int]] = set()
+    batch = max(64, 2 * min(count, len(keys)))
+    for first in range(0, len(keys), batch):
+        if len(proposals) >= count:
+            break
+        chosen = (projections[first : first + batch], keys[first : first + batch])
+        counts, prints, sums = _native.sum_members(owners, starts, means, alphabet, *chosen)
+        averages = sums.astype(np.float64) * MEMBER_UNIT / counts.astype(np.float64)[:, None]
+        _, nearest = _native.nearest_members(owners, starts, means, alphabet, *chosen, averages)
+        for e in range(len(counts)):
+            if len(proposals) >= count:
+                break
+            identity = (int(counts[e]), int(prints[e, 0]), int(prints[e, 1]))
+            if identity in seen:
+                continue
+            seen.add(identity)
+            window = int(nearest[e])
+            owner, start = int(owners[window]), int(starts[window])
+            medoid = np.asarray(series[owner][start : start + length], dtype=np.float64)
+            if _native.monotone_share(_native.znormalised(medoid)) > MONOTONE:
+                continue
+            word = _native.proposal_word(means[window], alphabet, int(chosen[0][e]))
+            proposals.append((owner, start, word))
+    return proposals
+

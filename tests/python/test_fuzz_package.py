@@ -92,7 +92,7 @@ def series_of(rng: random.Random) -> list[np.ndarray]:
 
 def windows_of(rng: random.Random, series: list[np.ndarray], m: int, alphabet: int, most: int) -> dict[str, Any]:
     """Proposal windows of up to most letters, as the package makes them."""
-    from zorp_miner._robust import _window_words
+    from zorp_miner._robust.tasks import _window_words
 
     letters = rng.randint(1, min(m, 12, most)) if rng.random() < 0.9 else rng.randint(1, min(m, most))
     owners, starts, means = _window_words(series, m, letters)
@@ -153,7 +153,7 @@ def valid_native_call(rng: random.Random, name: str) -> dict[str, Any]:
         return arguments
     # Windows of more letters than a 64-bit key numbers (19 with alphabet 10) are refused: the
     # steps that need keys first are given fewer.
-    most = 64 if name in ("count_keys", "propose", "proposal_word") else 19
+    most = 64 if name in ("count_keys", "proposal_word") else 19
     windows = windows_of(rng, series, m, alphabet, most)
     if name == "count_keys":
         return windows
@@ -161,9 +161,6 @@ def valid_native_call(rng: random.Random, name: str) -> dict[str, Any]:
         means = windows["means"]
         row = means[rng.randrange(len(means))] if len(means) else np.zeros(means.shape[1])
         return {"means": row, "alphabet": alphabet, "projection": rng.randint(0, len(row))}
-    if name == "propose":
-        return {"series": series, **windows, "length": m, "support": rng.choice([0.0, 1.0, 2.0, 3.5]),
-                "count": rng.choice([0, 1, 5, 40])}
     key_counts = _native.count_keys(**windows)
     if name == "ranked_keys":
         return {"counts": key_counts, "support": rng.choice([0.0, 1.0, 2.0])}
@@ -176,7 +173,7 @@ def valid_native_call(rng: random.Random, name: str) -> dict[str, Any]:
 
 
 NATIVE_FUNCTIONS = (
-    "best_correlations", "propose", "monotone_share", "count_keys", "ranked_keys", "sum_members",
+    "best_correlations", "monotone_share", "count_keys", "ranked_keys", "sum_members",
     "nearest_members", "proposal_word", "znormalised", "normalised_words", "mine_words",
     "part_averages", "add_to_representative", "representative_from", "part_best_matches",
     "ranking_order", "motif_lengths", "refuse_oversized_statistics",

@@ -9,8 +9,10 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+import reference
 from zorp_miner import _native
-from zorp_miner._robust import ALPHABETS, _window_words
+from zorp_miner._robust.search import ALPHABETS
+from zorp_miner._robust.tasks import _window_words
 from zorp_miner._sliding import DIRECT_POINTS, SeriesBank, znormalised
 
 FloatArray = np.ndarray
@@ -93,12 +95,12 @@ def test_direct_best_matches_equal_the_fft_distances(
     shapes = np.stack([znormalised(rng.normal(size=m)) for _ in range(shape_count)])
     bank = SeriesBank(series, m)
     starts, best = bank.best(shapes)
-    distances = bank.distances(shapes)
+    distances = [bank.series_distances(i, shapes) for i in range(len(series))]
     assert starts.shape == best.shape == (shape_count, len(series))
     assert not np.any(np.isnan(best))
     for c in range(shape_count):
         for i in range(len(series)):
-            row = distances[c, i]
+            row = distances[i][c]
             if not np.isfinite(row).any():
                 assert best[c, i] == np.inf and starts[c, i] == 0
                 continue
@@ -132,7 +134,7 @@ def test_proposals_are_frequent_words_of_real_windows(alphabet: int) -> None:
         values[at : at + m] += bump
         series.append(values)
     owners, starts, means = _window_words(series, m, 8)
-    proposals = _native.propose(series, owners, starts, means, m, alphabet, 4.0, 10)
+    proposals = reference.propose(series, owners, starts, means, m, alphabet, 4.0, 10)
     assert 0 < len(proposals) <= 10
     for owner, start, word in proposals:
         assert 0 <= owner < len(series) and 0 <= start <= len(series[owner]) - m
@@ -149,8 +151,6 @@ def test_native_kernels_refuse_tables_that_do_not_fit() -> None:
         _native.best_correlations([np.zeros(10)], [], np.zeros((1, 4)))
     with pytest.raises(ValueError, match="has 7 windows of 4 points but 6 weights"):
         _native.best_correlations([np.zeros(10)], [np.ones(6)], np.zeros((1, 4)))
-    with pytest.raises(ValueError, match="runs past the end of series 0"):
-        _native.propose([np.zeros(10)], [0], [5], np.zeros((1, 8)), 8, 3, 1.0, 1)
 
 
 def windows(letters: int, count: int = 3) -> dict[str, np.ndarray]:
@@ -174,8 +174,6 @@ def test_windows_whose_keys_do_not_fit_in_64_bits_are_refused(alphabet: int, let
     message = f"means must have 1 to {most} columns .* alphabet {alphabet}"
     with pytest.raises(ValueError, match=message):
         _native.count_keys(**args, alphabet=alphabet)
-    with pytest.raises(ValueError, match=message):
-        _native.propose([np.zeros(2 * letters)], **args, length=letters, alphabet=alphabet, support=1.0, count=3)
     with pytest.raises(ValueError, match=message):
         _native.sum_members(**args, alphabet=alphabet, **keys)
     with pytest.raises(ValueError, match=message):
@@ -221,12 +219,6 @@ BAD_ARGUMENTS: list[tuple[str, dict[str, object], dict[str, object], str | None]
     ("count_keys", {**some_windows(), "alphabet": 3}, {"means": np.zeros((2, 4))}, r"means' rows must have one value per entry of owners \(3\)"),
     ("count_keys", {**some_windows(), "alphabet": 3}, {"means": np.full((3, 4), 2.0**30)}, "means must hold finite segment means below"),
     ("count_keys", {**some_windows(), "alphabet": 3}, {"means": np.zeros((3, 0))}, "means must have 1 to 40 columns"),
-    ("propose", {"series": SERIES, **some_windows(), "length": 8, "alphabet": 3, "support": 1.0, "count": 2},
-     {"length": 0}, "length must be a whole number of points, at least 1, got 0"),
-    ("propose", {"series": SERIES, **some_windows(), "length": 8, "alphabet": 3, "support": 1.0, "count": 2},
-     {"support": float("nan")}, "support must be a finite number of series of at least 0, got nan"),
-    ("propose", {"series": SERIES, **some_windows(), "length": 8, "alphabet": 3, "support": 1.0, "count": 2},
-     {"series": SERIES[:1]}, "a window in series 1 of 1"),
     ("ranked_keys", {"counts": [(np.array([1], np.uint64), np.array([2]), np.array([1]))], "support": 1.0},
      {"counts": [(np.array([1], np.uint64), np.array([2]), np.array([3]))]}, r"counts\[0\] must count at least 1 series per key"),
     ("ranked_keys", {"counts": [(np.array([1], np.uint64), np.array([2]), np.array([1]))], "support": 1.0},

@@ -12,17 +12,12 @@ import _zorp_cpp
 import reference
 import zorp_miner
 from conftest import assert_same_motifs, planted_walks, random_walks
-from zorp_miner import _exact_parts, _native, _robust
+from zorp_miner import _exact_parts, _native
 from zorp_miner._parts import LocalParts, split_points
-from zorp_miner._robust import (
-    ALPHABETS,
-    REALIGN_BYTES,
-    RobustStore,
-    _fixed_scale,
-    _proposals,
-    _window_words,
-    realigned_each,
-)
+from zorp_miner._robust import store as robust_store
+from zorp_miner._robust.search import ALPHABETS, _proposals, realigned_each
+from zorp_miner._robust.store import RobustStore, _fixed_scale
+from zorp_miner._robust.tasks import REALIGN_BYTES, SERIES, _window_words
 from zorp_miner._sliding import SeriesBank, znormalised
 from zorp_miner.api import run, run_parts
 from zorp_miner._types import FloatArray
@@ -152,7 +147,7 @@ def test_robust_parts_give_the_run_in_one_part_when_the_search_reads_a_sample(
 ) -> None:
     # The searches read only the sample's series and their nulls, the motifs are matched in
     # every series: a part's other series must not change what the sample's give.
-    monkeypatch.setattr(_robust, "SAMPLE", 12)
+    monkeypatch.setattr(robust_store, "SAMPLE", 12)
     series = as_series_set(planted_walks(30, seed=6))
     params = robust_params(length=96, minsup=0.5, top=None)
     assert_same_motifs(run_parts(LocalParts(series, cuts), params), run(series, params))
@@ -162,7 +157,7 @@ def test_robust_parts_give_the_run_in_one_part_when_the_search_reads_a_sample(
 @given(
     seed=st.integers(0, 2**16),
     m=st.sampled_from([8, 20, 40]),
-    null=st.sampled_from([_robust.SERIES, (5, 1), (10, 2)]),
+    null=st.sampled_from([SERIES, (5, 1), (10, 2)]),
     factor=st.sampled_from([1, 2]),
 )
 def test_a_store_asked_for_some_series_gives_their_columns_of_every_series(
@@ -187,11 +182,11 @@ def test_a_store_asked_for_some_series_gives_their_columns_of_every_series(
 
 
 @pytest.mark.parametrize("alphabet", ALPHABETS)
-def test_proposals_over_parts_are_the_native_proposals(alphabet: int) -> None:
+def test_proposals_over_parts_are_the_proposals_over_one_part(alphabet: int) -> None:
     series = as_series_set(planted_walks(12, seed=2))
     m, letters = 48, 8
     owners, starts, means = _window_words(series, m, letters)
-    native = _native.propose(series, owners, starts, means, m, alphabet, 3.0, 20)
+    native = reference.propose(series, owners, starts, means, m, alphabet, 3.0, 20)
     assert len(native) >= 5
     for cuts in [(), (3, 4, 9)]:
         store = RobustStore(LocalParts(series, cuts))
@@ -296,7 +291,7 @@ def test_realigned_shapes_do_not_depend_on_the_parts_nor_the_members_order(
     for starts, members in groups:
         order = rng.permutation(len(members))
         shuffled.append((starts[order], members[order]))
-    with mock.patch("zorp_miner._robust.REALIGN_BYTES", chunk_bytes):
+    with mock.patch("zorp_miner._robust.tasks.REALIGN_BYTES", chunk_bytes):
         split = realigned_each(RobustStore(LocalParts(series, cuts)), shuffled, m)
     for a, b, (starts, members) in zip(one, split, groups, strict=True):
         assert a.tobytes() == b.tobytes()

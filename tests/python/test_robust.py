@@ -3,6 +3,7 @@
 import dataclasses
 import json
 import pathlib
+import re
 from typing import Any
 
 import numpy as np
@@ -11,8 +12,13 @@ import pytest
 from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
-from zorp_miner import _robust
-from zorp_miner._robust import discover, monotone_share, realigned
+from zorp_miner import find_motifs
+from zorp_miner._robust import search
+from zorp_miner._robust.search import Found, discover, realigned
+from zorp_miner._robust.shapes import monotone_share
+from zorp_miner._robust.store import as_store
+from zorp_miner._robust.tasks import SERIES
+from zorp_miner.params import robust_params
 
 M = 48
 
@@ -142,20 +148,48 @@ def test_noise_alone_yields_no_likely_motif() -> None:
 
 
 @pytest.mark.parametrize(
-    "kwargs, message",
+    "kwargs",
     [
-        ({"length": 3}, "length must be an integer of at least 4 points, got 3"),
-        ({"length": 40.0}, "length must be an integer"),
-        ({"minsup": 0.0}, "minsup must be a fraction of the series in (0, 1], got 0.0"),
-        ({"minsup": 1.5}, "minsup must be a fraction"),
-        ({"top": 0}, "top must be an integer of at least 1 motifs, got 0"),
+        {"length": 3},
+        {"length": 40.0},
+        {"length": True},
+        {"length": 2**31},
+        {"minsup": 0.0},
+        {"minsup": 1.5},
+        {"minsup": "0.5"},
+        {"top": 0},
+        {"top": 2.0},
+        {"keep": "some"},
     ],
 )
-def test_bad_arguments_are_refused_with_the_accepted_range(
-    kwargs: dict[str, Any], message: str
-) -> None:
-    with pytest.raises(ValueError, match=message.replace("(", r"\(").replace(")", r"\)").replace(".", r"\.")):
+def test_bad_arguments_are_refused_as_the_api_refuses_them(kwargs: dict[str, Any]) -> None:
+    # One rule per parameter: the search refuses a value with the exception and the message
+    # the API's checks give for it.
+    given = {"length": 64, "minsup": 0.5, "top": 3, "keep": "all"} | kwargs
+    with pytest.raises((TypeError, ValueError)) as expected:
+        robust_params(**given)
+    with pytest.raises(expected.type, match=f"^{re.escape(str(expected.value))}$"):
         discover([np.zeros(100)], **kwargs)
+    with pytest.raises(expected.type, match=f"^{re.escape(str(expected.value))}$"):
+        find_motifs([np.zeros(100)], **kwargs)
+
+
+@pytest.mark.parametrize("refined, error", [(0, ValueError), (2.0, TypeError), (True, TypeError)])
+def test_a_bad_refined_is_refused_with_the_accepted_range(refined: object, error: type[Exception]) -> None:
+    with pytest.raises(error, match="refined must be a whole number of candidates"):
+        discover([np.zeros(100)], refined=refined)  # type: ignore[arg-type]
+
+
+def test_numpy_integers_are_taken_as_the_api_takes_them() -> None:
+    series, _ = planted(12, 3)
+    given = discover(series, length=np.int64(M), top=np.int32(2), minsup=np.float32(0.5), refined=np.int64(24))
+    expected = discover(series, length=M, top=2, minsup=0.5, refined=24)
+    assert given and [by_value(motif) for motif in given] == [by_value(motif) for motif in expected]
+
+
+def by_value(motif: Found) -> str:
+    """Every field of a motif, its shape as a list (NaN compares equal as text)."""
+    return repr({**vars(motif), "representative": motif.representative.tolist()})
 
 
 def test_empty_and_too_short_sets_find_nothing() -> None:
@@ -222,9 +256,9 @@ def test_a_likely_motif_is_grown_to_its_extent_only_where_it_is_likely(
     motif = discover(series, length=M, top=1)[0]
     assert motif.likely
     at_extent = dataclasses.replace(motif, length=2 * M, likely=likely_there, evidence=1.0)
-    monkeypatch.setattr(_robust, "extent", lambda windows: 2 * M)
-    monkeypatch.setattr(_robust, "_discover_length", lambda *args, **kwargs: [at_extent])
-    grown = _robust._trimmed(_robust.as_store(series), motif, 0.5, 24)
+    monkeypatch.setattr(search, "extent", lambda windows: 2 * M)
+    monkeypatch.setattr(search, "_discover_length", lambda *args, **kwargs: [at_extent])
+    grown = search._trimmed(as_store(series), motif, 0.5, 24)
     assert grown == (at_extent if likely_there else motif)
 
 
@@ -243,8 +277,8 @@ def test_with_a_length_the_shorter_searches_shapes_are_grown_to_it(seed: int) ->
         at = int(rng.integers(0, len(values) - m + 1))
         values[at : at + m] += shape
         plants.append(at)
-    store = _robust.as_store(series)
-    grown = _robust._grown(store, m, store.sample(), 6, 0.5, 24, _robust.SERIES)
+    store = as_store(series)
+    grown = search._grown(store, m, store.sample(), 6, 0.5, 24, SERIES)
     assert grown.shape[1:] == (m,)
     starts, _ = store.best(m, grown)
     on_plant = (np.abs(starts - np.array(plants)[None, :]) <= m // 2).sum(axis=1)

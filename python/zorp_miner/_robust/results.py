@@ -1,4 +1,4 @@
-"""The robust mode's result: its motifs, as ``zorp_miner._robust.discover`` ranks them, as a
+"""The robust mode's result: its motifs, as ``zorp_miner._robust.search.discover`` ranks them, as a
 :class:`zorp_miner.Motifs`."""
 
 import math
@@ -6,11 +6,12 @@ from collections.abc import Sequence
 
 import numpy as np
 
-from ._robust import Found, RobustStore, as_store
-from ._sliding import znormalised
-from ._types import FloatArray
-from .params import RobustParams
-from .results import Motif, Motifs
+from .._sliding import znormalised
+from .._types import FloatArray
+from ..params import RobustParams
+from .search import Found
+from .store import RobustStore, as_store
+from ..results import Motif, Motifs
 
 
 def motifs_from_found(
@@ -21,7 +22,7 @@ def motifs_from_found(
     Parameters
     ----------
     found : sequence of Found
-        Every motif of the run, best first, as ``zorp_miner._robust.discover`` returns them.
+        Every motif of the run, best first, as ``zorp_miner._robust.search.discover`` returns them.
     series : sequence of numpy.ndarray, or RobustStore
         The series of the run, or the store it read them through (for the best matches'
         windows, which are read in one pass, of the motifs kept only).

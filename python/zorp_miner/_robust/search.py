@@ -53,12 +53,8 @@ whatever the parts. A run over a Dask cluster is this same run over parts loaded
 workers, and gives the same motifs bit for bit.
 """
 
-from __future__ import annotations
-
 import dataclasses
 import math
-from collections.abc import Callable
-from typing import TypeVar, cast
 
 import numpy as np
 import numpy.typing as npt
@@ -67,28 +63,24 @@ import _zorp_cpp
 
 from zorp_miner import _native
 from zorp_miner import progress as _progress
-from zorp_miner._evidence import (
-    content_key,
-    core_means,
-    evidences,
-    gains,
-    member_bar,
-    segment_points,
-    shuffled,
+from zorp_miner._evidence import core_means, evidences, gains, member_bar, segment_points
+from zorp_miner._parts import Parts
+from zorp_miner._robust.shapes import monotone_share, paa, unit_scaled
+from zorp_miner._robust.store import Candidates, RobustStore, as_store
+from zorp_miner._robust.tasks import SERIES, Null
+from zorp_miner._sliding import znormalised
+from zorp_miner._types import FloatArray, IntArray
+from zorp_miner.params import (
+    INT32_MAX,
+    MINSUP_DEFAULT,
+    Keep,
+    RealNumber,
+    WholeNumber,
+    _whole,
+    robust_params,
 )
-from zorp_miner._parts import LocalParts, Parts
-from zorp_miner._sliding import FloatArray, SeriesBank, window_statistics, znormalised
-from zorp_miner.params import Keep, checked_keep
-
-IntArray = npt.NDArray[np.int64]
-T = TypeVar("T")
-# Which series a step reads: the series themselves (SERIES), or a null of them, (segment
-# length, draw): their segments of that many points shuffled in the draw's order.
-Null = tuple[int, int]
-SERIES: Null = (0, 0)
 
 # Fixed rules of the method (not tuned per data set; see the README).
-SAMPLE = 256  # series the search runs on, at most: a mean over ceil(minsup x 256) of them is stable
 SEED_POINTS = 8  # points per seed window when the seeds are screened on averaged series
 SCREEN_POINTS = 24  # points per shape when the best of them are screened again
 SCREENED = 8  # times `refined` candidates screened again
@@ -101,7 +93,6 @@ ALPHABETS = (3, 4)  # letters per position of the proposal words
 PROPOSALS = 64  # shapes proposed by frequent words, per search
 PROPOSAL_LETTERS = 8  # letters per proposal word
 PROPOSAL_SUPPORT = 0.25  # the share of the sample's series a word must occur in to propose a shape
-WINDOWS_PER_SERIES = 4096  # at most this many proposal windows per series
 PHASES = 3  # progress steps per length: the search, the null's search, the evidence
 SHORTEST = 8  # the shortest length searched without a length (points)
 LENGTH_STEP = 2.0  # the ratio of one length searched without a length to the next
@@ -160,11 +151,11 @@ class Found:
 def discover(
     series: list[FloatArray] | Parts | RobustStore,
     *,
-    length: int | None = None,
-    minsup: float = 0.5,
-    top: int | None = 3,
+    length: WholeNumber | None = None,
+    minsup: RealNumber = MINSUP_DEFAULT,
+    top: WholeNumber | None = 3,
     keep: Keep = "all",
-    refined: int = 24,
+    refined: WholeNumber = 24,
 ) -> list[Found]:
     """The motifs shared by a set of series, most evident first.
 
@@ -185,14 +176,19 @@ def discover(
     keep : {"all", "likely"}, default "all"
         "all": every distinct motif, each with its evidence; "likely": only the likely ones.
     refined : int, default 24
-        Candidates refined per search.
+        Candidates refined per search (at least 1).
 
     Returns
     -------
     list of Found
         The motifs, highest evidence first; empty when no series has a window of the length.
+
+    Raises
+    ------
+    TypeError, ValueError
+        For a bad argument, as ``zorp_miner.params.robust_params`` raises it.
     """
-    _check(length, minsup, top, keep, refined)
+    length, minsup, top, keep, refined = _check(length, minsup, top, keep, refined)
     store = as_store(series)
     wanted = refined if top is None else max(refined, 2 * top)
     if length is not None:
@@ -333,36 +329,16 @@ def _rank(motif: Found) -> tuple[bool, bool, float, float, int]:
 
 
 def _check(
-    length: int | None, minsup: float, top: int | None, keep: object, refined: int
-) -> None:
-    def whole(name: str, value: object, least: int, meaning: str) -> None:
-        if isinstance(value, bool) or not isinstance(value, int) or value < least:
-            raise ValueError(f"{name} must be an integer of at least {least} {meaning}, got {value!r}")
-
-    if length is not None:
-        whole("length", length, 4, "points")
-    if not (isinstance(minsup, (int, float)) and 0.0 < minsup <= 1.0):
-        raise ValueError(f"minsup must be a fraction of the series in (0, 1], got {minsup!r}")
-    if top is not None:
-        whole("top", top, 1, "motifs")
-    checked_keep(keep)
-    whole("refined", refined, 1, "candidates")
+    length: object, minsup: object, top: object, keep: object, refined: object
+) -> tuple[int | None, float, int | None, Keep, int]:
+    """The arguments of `discover`, checked by the robust mode's rules (``zorp_miner.params``)
+    and converted as they check them (numpy integers to int, minsup to float)."""
+    params = robust_params(length=length, minsup=minsup, top=top, keep=keep)
+    return params.length, params.minsup, params.top, params.keep, _whole(refined, "refined", 1, INT32_MAX, "candidates")
 
 
 # ---------------------------------------------------------------------------------------------
 # The search at one length
-
-
-@dataclasses.dataclass(frozen=True)
-class Candidates:
-    """The refined shapes of one search and their best matches in the sample's series.
-
-    shapes is (C, m); starts and best (C, S), the columns the sample's series in its order.
-    """
-
-    shapes: FloatArray
-    starts: IntArray
-    best: FloatArray
 
 
 def _discover_length(
@@ -620,39 +596,6 @@ def _coincides(places: FloatArray, chosen: FloatArray, m: int) -> bool:
 # Proposals by frequent words
 
 
-def _window_words(series: list[FloatArray], m: int, letters: int) -> tuple[IntArray, IntArray, FloatArray]:
-    """Owner series, start (points) and z-normalised segment means of the proposal windows.
-
-    A window's means are those of its ``letters`` segments of m // letters points after
-    z-normalising the window (the tail beyond letters x seglen is left out). Windows are taken
-    every max(1, m // 16) points, fewer in a series with more than WINDOWS_PER_SERIES of them;
-    windows with a NaN or without a shape (flat) are left out.
-    """
-    letters = min(letters, m)
-    seglen = m // letters
-    owners, starts, rows = [], [], []
-    for index, raw in enumerate(series):
-        if len(raw) < m:
-            continue
-        values = unit_scaled(raw)
-        mean, deviation, usable = window_statistics(values, m)
-        windows = len(values) - m + 1
-        stride = max(1, m // 16, -(-windows // WINDOWS_PER_SERIES))
-        positions = np.arange(0, windows, stride)
-        positions = positions[usable[positions]]
-        if len(positions) == 0:
-            continue
-        sums = np.concatenate([[0.0], np.cumsum(np.where(np.isfinite(values), values, 0.0))])
-        edges = positions[:, None] + seglen * np.arange(letters + 1)[None, :]
-        segment_means = np.diff(sums[edges], axis=1) / seglen
-        rows.append((segment_means - mean[positions, None]) / deviation[positions, None])
-        owners.append(np.full(len(positions), index, dtype=np.int64))
-        starts.append(positions)
-    if not rows:
-        return np.zeros(0, np.int64), np.zeros(0, np.int64), np.zeros((0, letters))
-    return np.concatenate(owners), np.concatenate(starts), np.concatenate(rows)
-
-
 def _proposals(
     store: RobustStore,
     m: int,
@@ -669,8 +612,8 @@ def _proposals(
 
     The keys are counted part by part and added up; their ranking, the sums of their windows'
     means and each key's medoid are the native module's steps (``_native.ranked_keys``,
-    ``sum_members``, ``nearest_members``), which give, over parts, what ``_native.propose``
-    gives over one part holding every window; see the module's description.
+    ``sum_members``, ``nearest_members``), whose results add up over parts, exactly, to what
+    one part holding every window gives; see the module's description.
     """
     shapes: list[FloatArray] = []
     names: list[str] = []
@@ -683,29 +626,6 @@ def _proposals(
     return (np.stack(shapes) if shapes else np.zeros((0, m))), names
 
 
-KeyTable = list[tuple[npt.NDArray[np.uint64], IntArray, IntArray]]
-
-
-def _added_counts(total: list[KeyTable] | None, part: list[KeyTable]) -> list[KeyTable] | None:
-    """A part's key counts (one table per alphabet) added to the total of the parts before."""
-    if total is None:
-        return part
-    return [_merged_counts([a, b]) for a, b in zip(total, part)]
-
-
-def _merged_counts(tables: list[KeyTable]) -> KeyTable:
-    """The key counts of the tables added up, per projection (keys ascending): integer sums,
-    the same in any order and grouping."""
-    merged: KeyTable = []
-    for projection in range(len(tables[0])):
-        keys = np.concatenate([table[projection][0] for table in tables])
-        unique, inverse = np.unique(keys, return_inverse=True)
-        windows = np.zeros(len(unique), np.int64)
-        series = np.zeros(len(unique), np.int64)
-        np.add.at(windows, inverse, np.concatenate([table[projection][1] for table in tables]))
-        np.add.at(series, inverse, np.concatenate([table[projection][2] for table in tables]))
-        merged.append((unique.astype(np.uint64), windows, series))
-    return merged
 
 
 def _medoids(
@@ -719,9 +639,9 @@ def _medoids(
     rows: IntArray | None,
     null: Null,
 ) -> list[tuple[str, FloatArray]]:
-    """The proposals of the ranked keys, as ``_native.propose`` makes them: each key whose
-    windows no earlier key held proposes its medoid unless that is monotone, until count. Each
-    as its word and its window."""
+    """The proposals of the ranked keys: each key whose windows no earlier key held proposes
+    its medoid unless that is monotone, until count, taken a batch of keys at a time (one pass
+    over the parts per batch). Each as its word and its window."""
     proposals: list[tuple[str, FloatArray]] = []
     seen: set[tuple[int, int, int]] = set()
     batch = max(64, 2 * count)
@@ -782,27 +702,6 @@ def realigned_each(
     ]
 
 
-def _fixed_scale(count: int, m: int) -> float:
-    """The fixed-point scale (a power of two, at most 2^40) of the sums of count z-normalised
-    windows of m points: every point lies within sqrt(m) of 0, so that the sum of count of them
-    stays below 2^62 in magnitude."""
-    bits = 62 - math.ceil(math.log2(max(1, count) * (math.sqrt(m) + 1.0)))
-    return math.ldexp(1.0, min(40, bits))
-
-
-def _shifted_rows(block: FloatArray, m: int) -> tuple[FloatArray, npt.NDArray[np.bool_]]:
-    """The rows' windows of m points at every shift (steps of m // 32), each z-normalised (0
-    where it is flat or holds a NaN), (rows, shifts, m); and whether every row's window at a
-    shift is usable (finite and not flat). Each row is scaled by its largest magnitude first,
-    so that neither tiny nor huge values lose their shape."""
-    step = max(1, m // 32)
-    block = np.stack([unit_scaled(row) for row in block]) if len(block) else block
-    views = np.lib.stride_tricks.sliding_window_view(block, m, axis=1)[:, ::step, :]
-    deviation = views.std(axis=2, keepdims=True)
-    usable = np.isfinite(deviation) & (deviation > 0.0)
-    safe = np.where(usable, deviation, 1.0)
-    return np.nan_to_num((views - views.mean(axis=2, keepdims=True)) / safe), np.all(usable[:, :, 0], axis=0)
-
 
 def _realigned_shape(centres: FloatArray, valid: npt.NDArray[np.bool_], m: int) -> FloatArray:
     """`realigned` from the members' mean z-normalised windows at every shift (see
@@ -843,468 +742,3 @@ def _same_places(a: Found, b: Found) -> bool:
     offset = float(np.median(offsets))
     steady = int(np.sum(4 * np.abs(offsets - offset) <= shorter))
     return abs(offset) <= longer and 2 * steady > len(shared)
-
-
-# ---------------------------------------------------------------------------------------------
-# Shapes
-
-
-def unit_scaled(values: FloatArray) -> FloatArray:
-    """values divided by their largest finite magnitude (as they are when that is 0 or not
-    finite): shapes unchanged, and no sum of them overflows or underflows."""
-    finite = values[np.isfinite(values)]
-    peak = float(np.max(np.abs(finite))) if len(finite) else 0.0
-    return values / peak if peak > 0.0 and math.isfinite(peak) else np.asarray(values, dtype=np.float64)
-
-
-def paa(values: FloatArray, factor: int) -> FloatArray:
-    """Means of consecutive blocks of factor points (a last partial block is dropped), of the
-    values scaled by `unit_scaled` (the same shapes, whatever the values' magnitude)."""
-    usable = len(values) // factor * factor
-    return np.asarray(unit_scaled(values[:usable]).reshape(-1, factor).mean(axis=1))
-
-
-def monotone_share(shape: FloatArray, points: int = 32) -> float:
-    """Share (0 to 1) of a shape's variance that the best monotone curve explains.
-
-    Computed on the shape's means over ``points`` blocks; a flat shape counts as monotone (1).
-    """
-    return float(_native.monotone_share(np.ascontiguousarray(shape, dtype=np.float64), points))
-
-
-# ---------------------------------------------------------------------------------------------
-# The series, part by part
-
-
-class RobustStore:
-    """The series of a robust run, read only through the per-series steps below.
-
-    Each step runs as a task on every part of a set held in parts (``zorp_miner._parts``),
-    reads that part's series alone (or their null, ``zorp_miner._evidence.shuffled``, made
-    from each series alone), and its results are put together in series order (tables of best
-    matches side by side, the sums of realigned windows added up): the same whatever the parts.
-    Parts held in this process keep what a task prepared from their series (the matching banks,
-    the null series) for the next task that needs it.
-
-    Attributes
-    ----------
-    lengths : numpy.ndarray of int64
-        Points of every series.
-    count : int
-        The number of series.
-    """
-
-    def __init__(self, parts: Parts) -> None:
-        self.parts = parts
-        self.lengths = parts.lengths
-        self.count = len(parts.lengths)
-        self._sample: IntArray | None = None
-        # The searches made, by length, core, candidates, null and growth (see `_search`).
-        self.searches: dict[tuple[int, int, int, Null, bool], Candidates] = {}
-
-    def sample(self) -> IntArray:
-        """The series the search runs on: the SAMPLE of smallest content key (all of them in
-        a smaller set), in the order of their keys (ties: by index)."""
-        if self._sample is None:
-            keys = [key for part in self.parts.run(_keys_task) for key in part]
-            order = sorted(range(self.count), key=lambda i: (keys[i], i))
-            self._sample = np.array(order[:SAMPLE], dtype=np.int64)
-        return self._sample
-
-    def best(
-        self,
-        m: int,
-        shapes: FloatArray,
-        *,
-        factor: int = 1,
-        starts: bool = True,
-        rows: IntArray | None = None,
-        null: Null = SERIES,
-    ) -> tuple[IntArray, FloatArray]:
-        """Start (points) and distance of each shape's best match in every series, (C, N)
-        each; with ``factor``, on the series averaged over blocks of factor points (the
-        starts then count blocks). Without ``starts``, the distances only ((C, 0) starts).
-        With ``rows`` (series indexes), in those series only, one column each in that order;
-        with ``null``, in the null series of that segment length."""
-        shapes = np.ascontiguousarray(shapes, dtype=np.float64)
-        width = self.count if rows is None else len(rows)
-        found_starts = np.zeros((len(shapes), width if starts else 0), np.int64)
-        found_best = np.zeros((len(shapes), width))
-        if len(shapes) == 0 or width == 0:
-            return found_starts, found_best
-        if rows is not None:
-            return self._best_of(m, shapes, factor, starts, rows, null)
-        # Each part's columns are put in place as it comes and dropped: this process holds
-        # the table once, not once more in pieces.
-        ends = [*self.parts.firsts[1:], self.count]
-        for i, (part_starts, part_best) in self.parts.run_unordered(
-            _best_task, None, m, factor, shapes, starts, null
-        ):
-            columns = slice(self.parts.firsts[i], ends[i])
-            found_best[:, columns] = part_best
-            if part_starts is not None:
-                found_starts[:, columns] = part_starts
-        return found_starts, found_best
-
-    def _best_of(
-        self, m: int, shapes: FloatArray, factor: int, starts: bool, rows: IntArray, null: Null
-    ) -> tuple[IntArray, FloatArray]:
-        """`best` in the series of rows only (each part is asked for those it holds)."""
-        wanted: dict[int, list[int]] = {}
-        where: dict[int, list[int]] = {}
-        for column, index in enumerate(rows.tolist()):
-            part = self.parts.part_of(index)
-            wanted.setdefault(part, []).append(index)
-            where.setdefault(part, []).append(column)
-        found_starts = np.zeros((len(shapes), len(rows) if starts else 0), np.int64)
-        found_best = np.zeros((len(shapes), len(rows)))
-        each: dict[int, tuple[object, ...]] = {part: (indexes,) for part, indexes in wanted.items()}
-        for part, (part_starts, part_best) in self.parts.run_on(
-            _best_task, each, m, factor, shapes, starts, null
-        ).items():
-            found_best[:, where[part]] = part_best
-            if part_starts is not None:
-                found_starts[:, where[part]] = part_starts
-        return found_starts, found_best
-
-    def windows(self, places: list[tuple[int, int, int]], *, null: Null = SERIES) -> list[FloatArray]:
-        """The points lo to hi of series i for each (i, lo, hi), NaN where the series has none
-        (of the null series of that segment length with ``null``)."""
-        wanted: list[list[tuple[int, int, int, int]]] = [[] for _ in self.parts.firsts]
-        for k, (index, lo, hi) in enumerate(places):
-            wanted[self.parts.part_of(index)].append((k, index, lo, hi))
-        out: list[FloatArray] = [np.zeros(0)] * len(places)
-        if not places:
-            return out
-        # Parts without a window wanted are not read.
-        found = self.parts.run_on(_windows_task, {i: (part,) for i, part in enumerate(wanted) if part}, null)
-        for i, values in found.items():
-            for (k, _, _, _), window in zip(wanted[i], values):
-                out[k] = window
-        return out
-
-    def realignment_means(
-        self, groups: list[tuple[IntArray, IntArray]], m: int, *, null: Null = SERIES
-    ) -> list[tuple[FloatArray, npt.NDArray[np.bool_]]]:
-        """For each (starts, members) of groups: the mean of the members' z-normalised windows
-        of m points at every shift of -m/2 to m/2 points from their starts (steps of m // 32),
-        (shifts, m); and whether every member's window at a shift is usable (in the null series
-        of that segment length with ``null``). Each part adds up its own members in fixed point
-        (at `_fixed_scale`); the parts' sums are added up part after part where the parts are,
-        exactly, so this process receives one sum per group."""
-        ends = [*self.parts.firsts[1:], self.count]
-        scales = [_fixed_scale(len(members), m) for _, members in groups]
-        each = []
-        for first, end in zip(self.parts.firsts, ends):
-            part_groups = []
-            for (starts, members), scale in zip(groups, scales):
-                inside = (members >= first) & (members < end)
-                part_groups.append((members[inside], starts[inside], scale))
-            each.append((part_groups,))
-        start: RealignSums | None = None
-        total = self.parts.fold(_added_sums, start, self.parts.keep(_realignment_task, m, null, each=each))
-        if total is None or any(group is None for group in total):
-            raise ValueError("a group to realign has no members")
-        return [
-            (sums.astype(np.float64) / (scale * float(len(members))), valid)
-            for (sums, valid), scale, (_, members) in zip(
-                cast(list[tuple[IntArray, npt.NDArray[np.bool_]]], total), scales, groups
-            )
-        ]
-
-
-    def key_counts(
-        self, m: int, letters: int, alphabets: tuple[int, ...], *, rows: IntArray | None = None, null: Null = SERIES
-    ) -> list[KeyTable]:
-        """Per alphabet, the key counts of the proposal windows (``_native.count_keys``) of
-        every part (of the series of rows, of their null with ``null``), added up part after
-        part where the parts are (this process then receives one table per alphabet, not one
-        per part)."""
-        start: list[KeyTable] | None = None
-        total = self.parts.fold(
-            _added_counts, start, self.parts.keep(_count_task, m, letters, alphabets, _chosen(rows), null)
-        )
-        if total is None:
-            raise ValueError("no part to count keys in")
-        return total
-
-    def member_averages(
-        self,
-        m: int,
-        letters: int,
-        alphabet: int,
-        projections: IntArray,
-        keys: npt.NDArray[np.uint64],
-        *,
-        rows: IntArray | None = None,
-        null: Null = SERIES,
-    ) -> tuple[IntArray, npt.NDArray[np.uint64], FloatArray]:
-        """For each key: its windows, their fingerprints and the average of their means."""
-        found = self.parts.run(_members_task, m, letters, alphabet, projections, keys, _chosen(rows), null)
-        counts = np.sum([part[0] for part in found], axis=0, dtype=np.int64)
-        # Fingerprints add modulo 2^64; the fixed-point sums exactly, as Python integers.
-        prints = np.zeros((len(keys), 2), np.uint64)
-        for part in found:
-            prints += part[1]
-        sums = [[sum(values) for values in zip(*rows)] for rows in zip(*(part[2].tolist() for part in found))]
-        averages = np.array(
-            [[float(total) * MEMBER_UNIT / float(counts[e]) for total in sums[e]] for e in range(len(keys))],
-            dtype=np.float64,
-        ).reshape(len(keys), -1)
-        return counts, prints, averages
-
-    def nearest_members(
-        self,
-        m: int,
-        letters: int,
-        alphabet: int,
-        projections: IntArray,
-        keys: npt.NDArray[np.uint64],
-        averages: FloatArray,
-        *,
-        rows: IntArray | None = None,
-        null: Null = SERIES,
-    ) -> list[tuple[int, int, str]]:
-        """For each key, the window of its members nearest its average (the first on a tie,
-        in series order): its series, its start and its word under the key's projection."""
-        found = self.parts.run(
-            _nearest_task, m, letters, alphabet, projections, keys, averages, _chosen(rows), null
-        )
-        nearest: list[tuple[int, int, str]] = []
-        for e in range(len(keys)):
-            best = math.inf
-            chosen: tuple[int, int, str] | None = None
-            for squares, places in found:
-                place = places[e]
-                if place is not None and (chosen is None or squares[e] < best):
-                    best, chosen = float(squares[e]), place
-            if chosen is None:
-                raise ValueError(f"key {int(keys[e])} of projection {int(projections[e])} has no window")
-            nearest.append(chosen)
-        return nearest
-
-
-MEMBER_UNIT = 2.0**-32  # the fixed-point unit of the members' sums (the native module's)
-
-
-def _chosen(rows: IntArray | None) -> frozenset[int] | None:
-    """The series of rows as a set a task can test (None: every series)."""
-    return None if rows is None else frozenset(rows.tolist())
-
-
-def as_store(series: list[FloatArray] | Parts | RobustStore) -> RobustStore:
-    """A store over series held in this process (one part), over parts, or the store given."""
-    if isinstance(series, RobustStore):
-        return series
-    if isinstance(series, list):
-        return RobustStore(LocalParts([np.asarray(s, dtype=np.float64).ravel() for s in series]))
-    return RobustStore(series)
-
-
-Cache = dict[object, object] | None
-
-
-def _cached(cache: Cache, key: tuple[object, ...], make: Callable[[], T]) -> T:
-    """What make() gives, kept in cache under key[0] while the rest of key stays the same."""
-    if cache is None:
-        return make()
-    held = cache.get(key[0])
-    if isinstance(held, tuple) and held[0] == key[1:]:
-        return cast(T, held[1])
-    value = make()
-    cache[key[0]] = (key[1:], value)
-    return value
-
-
-def _keys_task(series: list[FloatArray], first: int, cache: Cache = None) -> list[int]:
-    return _cached(cache, ("keys",), lambda: [content_key(values) for values in series])
-
-
-def _part_series(
-    series: list[FloatArray], first: int, null: Null, cache: Cache, local: list[int] | None = None
-) -> list[FloatArray]:
-    """The part's series at the positions local (all of them when None), or a null of them
-    (see `Null` and `_evidence.shuffled`). A null series is made when first wanted: the
-    searches read the null of the sample's series only."""
-    if null == SERIES:
-        return series if local is None else [series[i] for i in local]
-    keys = _keys_task(series, first, cache)
-    made: dict[int, FloatArray] = _cached(cache, ("null", null), dict)
-    out = []
-    for i in range(len(series)) if local is None else local:
-        if i not in made:
-            made[i] = shuffled(series[i], null[0], keys[i], null[1])
-        out.append(made[i])
-    return out
-
-
-def _series_at(
-    series: list[FloatArray], first: int, null: Null, cache: Cache, indexes: list[int]
-) -> dict[int, FloatArray]:
-    """The series (or a null of them) of the given indexes (of the whole set), by index."""
-    wanted = sorted(set(indexes))
-    return dict(zip(wanted, _part_series(series, first, null, cache, [index - first for index in wanted])))
-
-
-def _best_task(
-    series: list[FloatArray],
-    first: int,
-    rows: list[int] | None,
-    m: int,
-    factor: int,
-    shapes: FloatArray,
-    starts: bool,
-    null: Null,
-    cache: Cache = None,
-) -> tuple[IntArray | None, FloatArray]:
-    local = None if rows is None else [index - first for index in rows]
-
-    def bank() -> SeriesBank:
-        values = _part_series(series, first, null, cache, local)
-        return SeriesBank([paa(s, factor) for s in values] if factor > 1 else values, m)
-
-    # A bank of the rows asked only (a series' matches do not depend on the others in its
-    # bank): the searches ask for the sample's series, kept apart from the whole part's.
-    chosen = None if local is None else tuple(local)
-    held = _cached(cache, (("bank", factor, null, chosen is None), m, chosen), bank)
-    found_starts, found_best = held.best(shapes)
-    return (found_starts if starts else None), found_best
-
-
-# Rows of windows z-normalised at once when realigning: about 32 MiB of them.
-REALIGN_BYTES = 32 << 20
-
-RealignSums = list[tuple[IntArray, npt.NDArray[np.bool_]] | None]
-
-
-def _realignment_task(
-    series: list[FloatArray],
-    first: int,
-    groups: list[tuple[IntArray, IntArray, float]],
-    m: int,
-    null: Null,
-    cache: Cache = None,
-) -> RealignSums:
-    half = m // 2
-    out: RealignSums = []
-    values = _series_at(series, first, null, cache, [int(i) for members, _, _ in groups for i in members])
-    for members, starts, scale in groups:
-        if len(members) == 0:
-            out.append(None)
-            continue
-        places = [(0, index, start - half, start + m + half) for index, start in zip(members.tolist(), starts.tolist())]
-        shifts = (2 * half) // max(1, m // 32) + 1
-        chunk = max(1, REALIGN_BYTES // (8 * shifts * m))
-        total: IntArray | None = None
-        valid: npt.NDArray[np.bool_] | None = None
-        bound = math.sqrt(m)
-        for lo in range(0, len(places), chunk):
-            block = np.stack(_windows_of(values, places[lo : lo + chunk]))
-            rows, usable = _shifted_rows(block, m)
-            fixed = np.rint(np.clip(rows, -bound, bound) * scale).astype(np.int64).sum(axis=0)
-            total = fixed if total is None else total + fixed
-            valid = usable if valid is None else valid & usable
-        assert total is not None and valid is not None
-        out.append((total, valid))
-    return out
-
-
-def _added_sums(total: RealignSums | None, part: RealignSums) -> RealignSums:
-    """A part's realignment sums added to those of the parts before (integers: exact)."""
-    if total is None:
-        return part
-    return [
-        b if a is None else a if b is None else (a[0] + b[0], a[1] & b[1])
-        for a, b in zip(total, part)
-    ]
-
-
-def _windows_task(
-    series: list[FloatArray], first: int, places: list[tuple[int, int, int, int]], null: Null, cache: Cache = None
-) -> list[FloatArray]:
-    return _windows_of(_series_at(series, first, null, cache, [index for _, index, _, _ in places]), places)
-
-
-def _windows_of(values: dict[int, FloatArray], places: list[tuple[int, int, int, int]]) -> list[FloatArray]:
-    """The points lo to hi of series index for each (_, index, lo, hi) of places, NaN where
-    the series (values, by index) has none."""
-    out = []
-    for _, index, lo, hi in places:
-        one = values[index]
-        window = np.full(hi - lo, np.nan)
-        a, b = max(lo, 0), min(hi, len(one))
-        if b > a:
-            window[a - lo : b - lo] = one[a:b]
-        out.append(window)
-    return out
-
-
-def _proposal_windows(
-    series: list[FloatArray],
-    first: int,
-    m: int,
-    letters: int,
-    rows: frozenset[int] | None,
-    null: Null,
-    cache: Cache,
-) -> tuple[IntArray, IntArray, FloatArray]:
-    def windows() -> tuple[IntArray, IntArray, FloatArray]:
-        chosen = [i for i in range(len(series)) if rows is None or first + i in rows]
-        owners, starts, means = _window_words(_part_series(series, first, null, cache, chosen), m, letters)
-        return np.array(chosen, dtype=np.int64)[owners] + first, starts, means
-
-    return _cached(cache, ("windows", m, letters, rows, null), windows)
-
-
-def _count_task(
-    series: list[FloatArray],
-    first: int,
-    m: int,
-    letters: int,
-    alphabets: tuple[int, ...],
-    rows: frozenset[int] | None,
-    null: Null,
-    cache: Cache = None,
-) -> list[KeyTable]:
-    owners, starts, means = _proposal_windows(series, first, m, letters, rows, null, cache)
-    return [_native.count_keys(owners, starts, means, alphabet) for alphabet in alphabets]
-
-
-def _members_task(
-    series: list[FloatArray],
-    first: int,
-    m: int,
-    letters: int,
-    alphabet: int,
-    projections: IntArray,
-    keys: npt.NDArray[np.uint64],
-    rows: frozenset[int] | None,
-    null: Null,
-    cache: Cache = None,
-) -> tuple[IntArray, npt.NDArray[np.uint64], IntArray]:
-    owners, starts, means = _proposal_windows(series, first, m, letters, rows, null, cache)
-    return _native.sum_members(owners, starts, means, alphabet, projections, keys)
-
-
-def _nearest_task(
-    series: list[FloatArray],
-    first: int,
-    m: int,
-    letters: int,
-    alphabet: int,
-    projections: IntArray,
-    keys: npt.NDArray[np.uint64],
-    averages: FloatArray,
-    rows: frozenset[int] | None,
-    null: Null,
-    cache: Cache = None,
-) -> tuple[FloatArray, list[tuple[int, int, str] | None]]:
-    owners, starts, means = _proposal_windows(series, first, m, letters, rows, null, cache)
-    squares, windows = _native.nearest_members(owners, starts, means, alphabet, projections, keys, averages)
-    places: list[tuple[int, int, str] | None] = [
-        None
-        if w < 0
-        else (int(owners[w]), int(starts[w]), _native.proposal_word(means[w], alphabet, int(projections[e])))
-        for e, w in enumerate(windows.tolist())
-    ]
-    return squares, places

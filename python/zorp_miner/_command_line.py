@@ -1,0 +1,115 @@
+"""What the two commands of the command line share (``zorp-miner`` and ``zorp-miner match``):
+the program's name, the usage error and the parser that raises it, messages on stderr, the
+options of reading files, and the cluster a run opens."""
+
+import argparse
+import sys
+from collections.abc import Iterator
+from contextlib import contextmanager
+from typing import TYPE_CHECKING, Any, NoReturn
+
+from .files import FORMATS
+
+if TYPE_CHECKING:
+    from distributed import Client
+
+PROG = "zorp-miner"
+
+
+class UsageError(Exception):
+    """A bad command line or input: exit status 2."""
+
+
+class Parser(argparse.ArgumentParser):
+    def error(self, message: str) -> NoReturn:
+        raise UsageError(message)
+
+
+def add_reading_options(cli: argparse.ArgumentParser, title: str) -> None:
+    """The options of :func:`zorp_miner.load`, as a group of the parser."""
+    read = cli.add_argument_group(title)
+    read.add_argument(
+        "--input-format",
+        choices=FORMATS,
+        help="the format of FILE (default: from its suffix; *_TRAIN.tsv and *_TEST.tsv are "
+        "read as ucr)",
+    )
+    read.add_argument(
+        "--columns",
+        action="store_true",
+        help="one series per column instead of per line (default: per line)",
+    )
+    read.add_argument(
+        "--header",
+        action="store_true",
+        help="skip the first line (default: read it, unless it is the header line pandas' "
+        "to_csv writes)",
+    )
+    read.add_argument(
+        "--sep",
+        type=_separator,
+        metavar="SEP",
+        help="text files: the cell separator, one of , ; tab space (default: detected from the "
+        "first lines, the format's own when they all hold it)",
+    )
+    read.add_argument(
+        "--index-col",
+        action=argparse.BooleanOptionalAction,
+        help="text files: the first column is an index to drop, or with --no-index-col is not "
+        "(default: detected, as in the header pandas' to_csv writes or a first column 0, 1, 2, "
+        "... under a header)",
+    )
+    read.add_argument(
+        "--label",
+        metavar="CLASS",
+        help="ucr files: keep only the series of this class (default: all)",
+    )
+    read.add_argument(
+        "--key",
+        metavar="NAME",
+        help=".npz files: the array to read (default: the only one, or every 1-D array)",
+    )
+
+
+def reading_options(args: argparse.Namespace) -> dict[str, Any]:
+    """The keyword arguments of :func:`zorp_miner.load` that the reading options ask for."""
+    return {
+        "format": args.input_format,
+        "layout": "columns" if args.columns else "rows",
+        "header": args.header,
+        "label": args.label,
+        "key": args.key,
+        "sep": args.sep,
+        "index_col": args.index_col,
+    }
+
+
+def _separator(value: str) -> str:
+    """--sep: , ; tab space (also a tab character or a space itself)."""
+    named = {",": ",", ";": ";", "tab": "\t", "\t": "\t", "\\t": "\t", "space": " ", " ": " "}
+    if value.lower() not in named:
+        raise argparse.ArgumentTypeError(f"--sep must be one of , ; tab space, got {value!r}")
+    return named[value.lower()]
+
+
+def display_name(names: list[str]) -> str:
+    return names[0] if len(names) == 1 else f"{names[0]} and {len(names) - 1} more files"
+
+
+@contextmanager
+def opened_cluster(address: str | None, workers: int | None) -> Iterator["Client"]:
+    """A client of the scheduler at address, or of a cluster of local worker processes."""
+    from distributed import Client
+
+    from ._dask import connect, local_cluster
+
+    if address is not None:
+        with connect(address) as client:
+            yield client
+        return
+    with local_cluster(workers or 1) as cluster, Client(cluster) as client:
+        yield client
+
+
+def say(message: str) -> None:
+    print(f"{PROG}: {message}", file=sys.stderr)

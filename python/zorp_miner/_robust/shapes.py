@@ -1,0 +1,32 @@
+"""Shapes of the robust mode: values scaled to a unit peak, their block means, and how much of
+a shape a monotone curve explains."""
+
+import math
+
+import numpy as np
+
+from zorp_miner import _native
+from zorp_miner._types import FloatArray
+
+
+def unit_scaled(values: FloatArray) -> FloatArray:
+    """values divided by their largest finite magnitude (as they are when that is 0 or not
+    finite): shapes unchanged, and no sum of them overflows or underflows."""
+    finite = values[np.isfinite(values)]
+    peak = float(np.max(np.abs(finite))) if len(finite) else 0.0
+    return values / peak if peak > 0.0 and math.isfinite(peak) else np.asarray(values, dtype=np.float64)
+
+
+def paa(values: FloatArray, factor: int) -> FloatArray:
+    """Means of consecutive blocks of factor points (a last partial block is dropped), of the
+    values scaled by `unit_scaled` (the same shapes, whatever the values' magnitude)."""
+    usable = len(values) // factor * factor
+    return np.asarray(unit_scaled(values[:usable]).reshape(-1, factor).mean(axis=1))
+
+
+def monotone_share(shape: FloatArray, points: int = 32) -> float:
+    """Share (0 to 1) of a shape's variance that the best monotone curve explains.
+
+    Computed on the shape's means over ``points`` blocks; a flat shape counts as monotone (1).
+    """
+    return float(_native.monotone_share(np.ascontiguousarray(shape, dtype=np.float64), points))

@@ -1,0 +1,305 @@
+"""The robust mode's per-series steps: the tasks a `RobustStore` runs on every part, each on
+that part's series alone, the cache in which a part held in this process keeps what they
+prepared, and the functions that add the parts' results up."""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Callable
+from typing import TypeVar, cast
+
+import numpy as np
+import numpy.typing as npt
+
+from zorp_miner import _native
+from zorp_miner._evidence import content_key, shuffled
+from zorp_miner._robust.shapes import paa, unit_scaled
+from zorp_miner._sliding import SeriesBank, window_statistics
+from zorp_miner._types import FloatArray, IntArray
+
+T = TypeVar("T")
+
+# Which series a step reads: the series themselves (SERIES), or a null of them, (segment
+# length, draw): their segments of that many points shuffled in the draw's order.
+Null = tuple[int, int]
+SERIES: Null = (0, 0)
+
+WINDOWS_PER_SERIES = 4096  # at most this many proposal windows per series
+
+
+def _window_words(series: list[FloatArray], m: int, letters: int) -> tuple[IntArray, IntArray, FloatArray]:
+    """Owner series, start (points) and z-normalised segment means of the proposal windows.
+
+    A window's means are those of its ``letters`` segments of m // letters points after
+    z-normalising the window (the tail beyond letters x seglen is left out). Windows are taken
+    every max(1, m // 16) points, fewer in a series with more than WINDOWS_PER_SERIES of them;
+    windows with a NaN or without a shape (flat) are left out.
+    """
+    letters = min(letters, m)
+    seglen = m // letters
+    owners, starts, rows = [], [], []
+    for index, raw in enumerate(series):
+        if len(raw) < m:
+            continue
+        values = unit_scaled(raw)
+        mean, deviation, usable = window_statistics(values, m)
+        windows = len(values) - m + 1
+        stride = max(1, m // 16, -(-windows // WINDOWS_PER_SERIES))
+        positions = np.arange(0, windows, stride)
+        positions = positions[usable[positions]]
+        if len(positions) == 0:
+            continue
+        sums = np.concatenate([[0.0], np.cumsum(np.where(np.isfinite(values), values, 0.0))])
+        edges = positions[:, None] + seglen * np.arange(letters + 1)[None, :]
+        segment_means = np.diff(sums[edges], axis=1) / seglen
+        rows.append((segment_means - mean[positions, None]) / deviation[positions, None])
+        owners.append(np.full(len(positions), index, dtype=np.int64))
+        starts.append(positions)
+    if not rows:
+        return np.zeros(0, np.int64), np.zeros(0, np.int64), np.zeros((0, letters))
+    return np.concatenate(owners), np.concatenate(starts), np.concatenate(rows)
+
+
+KeyTable = list[tuple[npt.NDArray[np.uint64], IntArray, IntArray]]
+
+
+def _added_counts(total: list[KeyTable] | None, part: list[KeyTable]) -> list[KeyTable] | None:
+    """A part's key counts (one table per alphabet) added to the total of the parts before."""
+    if total is None:
+        return part
+    return [_merged_counts([a, b]) for a, b in zip(total, part)]
+
+
+def _merged_counts(tables: list[KeyTable]) -> KeyTable:
+    """The key counts of the tables added up, per projection (keys ascending): integer sums,
+    the same in any order and grouping."""
+    merged: KeyTable = []
+    for projection in range(len(tables[0])):
+        keys = np.concatenate([table[projection][0] for table in tables])
+        unique, inverse = np.unique(keys, return_inverse=True)
+        windows = np.zeros(len(unique), np.int64)
+        series = np.zeros(len(unique), np.int64)
+        np.add.at(windows, inverse, np.concatenate([table[projection][1] for table in tables]))
+        np.add.at(series, inverse, np.concatenate([table[projection][2] for table in tables]))
+        merged.append((unique.astype(np.uint64), windows, series))
+    return merged
+def _shifted_rows(block: FloatArray, m: int) -> tuple[FloatArray, npt.NDArray[np.bool_]]:
+    """The rows' windows of m points at every shift (steps of m // 32), each z-normalised (0
+    where it is flat or holds a NaN), (rows, shifts, m); and whether every row's window at a
+    shift is usable (finite and not flat). Each row is scaled by its largest magnitude first,
+    so that neither tiny nor huge values lose their shape."""
+    step = max(1, m // 32)
+    block = np.stack([unit_scaled(row) for row in block]) if len(block) else block
+    views = np.lib.stride_tricks.sliding_window_view(block, m, axis=1)[:, ::step, :]
+    deviation = views.std(axis=2, keepdims=True)
+    usable = np.isfinite(deviation) & (deviation > 0.0)
+    safe = np.where(usable, deviation, 1.0)
+    return np.nan_to_num((views - views.mean(axis=2, keepdims=True)) / safe), np.all(usable[:, :, 0], axis=0)
+
+Cache = dict[object, object] | None
+
+
+def _cached(cache: Cache, key: tuple[object, ...], make: Callable[[], T]) -> T:
+    """What make() gives, kept in cache under key[0] while the rest of key stays the same."""
+    if cache is None:
+        return make()
+    held = cache.get(key[0])
+    if isinstance(held, tuple) and held[0] == key[1:]:
+        return cast(T, held[1])
+    value = make()
+    cache[key[0]] = (key[1:], value)
+    return value
+
+
+def _keys_task(series: list[FloatArray], first: int, cache: Cache = None) -> list[int]:
+    return _cached(cache, ("keys",), lambda: [content_key(values) for values in series])
+
+
+def _part_series(
+    series: list[FloatArray], first: int, null: Null, cache: Cache, local: list[int] | None = None
+) -> list[FloatArray]:
+    """The part's series at the positions local (all of them when None), or a null of them
+    (see `Null` and `_evidence.shuffled`). A null series is made when first wanted: the
+    searches read the null of the sample's series only."""
+    if null == SERIES:
+        return series if local is None else [series[i] for i in local]
+    keys = _keys_task(series, first, cache)
+    made: dict[int, FloatArray] = _cached(cache, ("null", null), dict)
+    out = []
+    for i in range(len(series)) if local is None else local:
+        if i not in made:
+            made[i] = shuffled(series[i], null[0], keys[i], null[1])
+        out.append(made[i])
+    return out
+
+
+def _series_at(
+    series: list[FloatArray], first: int, null: Null, cache: Cache, indexes: list[int]
+) -> dict[int, FloatArray]:
+    """The series (or a null of them) of the given indexes (of the whole set), by index."""
+    wanted = sorted(set(indexes))
+    return dict(zip(wanted, _part_series(series, first, null, cache, [index - first for index in wanted])))
+
+
+def _best_task(
+    series: list[FloatArray],
+    first: int,
+    rows: list[int] | None,
+    m: int,
+    factor: int,
+    shapes: FloatArray,
+    starts: bool,
+    null: Null,
+    cache: Cache = None,
+) -> tuple[IntArray | None, FloatArray]:
+    local = None if rows is None else [index - first for index in rows]
+
+    def bank() -> SeriesBank:
+        values = _part_series(series, first, null, cache, local)
+        return SeriesBank([paa(s, factor) for s in values] if factor > 1 else values, m)
+
+    # A bank of the rows asked only (a series' matches do not depend on the others in its
+    # bank): the searches ask for the sample's series, kept apart from the whole part's.
+    chosen = None if local is None else tuple(local)
+    held = _cached(cache, (("bank", factor, null, chosen is None), m, chosen), bank)
+    found_starts, found_best = held.best(shapes)
+    return (found_starts if starts else None), found_best
+
+
+# Rows of windows z-normalised at once when realigning: about 32 MiB of them.
+REALIGN_BYTES = 32 << 20
+
+RealignSums = list[tuple[IntArray, npt.NDArray[np.bool_]] | None]
+
+
+def _realignment_task(
+    series: list[FloatArray],
+    first: int,
+    groups: list[tuple[IntArray, IntArray, float]],
+    m: int,
+    null: Null,
+    cache: Cache = None,
+) -> RealignSums:
+    half = m // 2
+    out: RealignSums = []
+    values = _series_at(series, first, null, cache, [int(i) for members, _, _ in groups for i in members])
+    for members, starts, scale in groups:
+        if len(members) == 0:
+            out.append(None)
+            continue
+        places = [(0, index, start - half, start + m + half) for index, start in zip(members.tolist(), starts.tolist())]
+        shifts = (2 * half) // max(1, m // 32) + 1
+        chunk = max(1, REALIGN_BYTES // (8 * shifts * m))
+        total: IntArray | None = None
+        valid: npt.NDArray[np.bool_] | None = None
+        bound = math.sqrt(m)
+        for lo in range(0, len(places), chunk):
+            block = np.stack(_windows_of(values, places[lo : lo + chunk]))
+            rows, usable = _shifted_rows(block, m)
+            fixed = np.rint(np.clip(rows, -bound, bound) * scale).astype(np.int64).sum(axis=0)
+            total = fixed if total is None else total + fixed
+            valid = usable if valid is None else valid & usable
+        assert total is not None and valid is not None
+        out.append((total, valid))
+    return out
+
+
+def _added_sums(total: RealignSums | None, part: RealignSums) -> RealignSums:
+    """A part's realignment sums added to those of the parts before (integers: exact)."""
+    if total is None:
+        return part
+    return [
+        b if a is None else a if b is None else (a[0] + b[0], a[1] & b[1])
+        for a, b in zip(total, part)
+    ]
+
+
+def _windows_task(
+    series: list[FloatArray], first: int, places: list[tuple[int, int, int, int]], null: Null, cache: Cache = None
+) -> list[FloatArray]:
+    return _windows_of(_series_at(series, first, null, cache, [index for _, index, _, _ in places]), places)
+
+
+def _windows_of(values: dict[int, FloatArray], places: list[tuple[int, int, int, int]]) -> list[FloatArray]:
+    """The points lo to hi of series index for each (_, index, lo, hi) of places, NaN where
+    the series (values, by index) has none."""
+    out = []
+    for _, index, lo, hi in places:
+        one = values[index]
+        window = np.full(hi - lo, np.nan)
+        a, b = max(lo, 0), min(hi, len(one))
+        if b > a:
+            window[a - lo : b - lo] = one[a:b]
+        out.append(window)
+    return out
+
+
+def _proposal_windows(
+    series: list[FloatArray],
+    first: int,
+    m: int,
+    letters: int,
+    rows: frozenset[int] | None,
+    null: Null,
+    cache: Cache,
+) -> tuple[IntArray, IntArray, FloatArray]:
+    def windows() -> tuple[IntArray, IntArray, FloatArray]:
+        chosen = [i for i in range(len(series)) if rows is None or first + i in rows]
+        owners, starts, means = _window_words(_part_series(series, first, null, cache, chosen), m, letters)
+        return np.array(chosen, dtype=np.int64)[owners] + first, starts, means
+
+    return _cached(cache, ("windows", m, letters, rows, null), windows)
+
+
+def _count_task(
+    series: list[FloatArray],
+    first: int,
+    m: int,
+    letters: int,
+    alphabets: tuple[int, ...],
+    rows: frozenset[int] | None,
+    null: Null,
+    cache: Cache = None,
+) -> list[KeyTable]:
+    owners, starts, means = _proposal_windows(series, first, m, letters, rows, null, cache)
+    return [_native.count_keys(owners, starts, means, alphabet) for alphabet in alphabets]
+
+
+def _members_task(
+    series: list[FloatArray],
+    first: int,
+    m: int,
+    letters: int,
+    alphabet: int,
+    projections: IntArray,
+    keys: npt.NDArray[np.uint64],
+    rows: frozenset[int] | None,
+    null: Null,
+    cache: Cache = None,
+) -> tuple[IntArray, npt.NDArray[np.uint64], IntArray]:
+    owners, starts, means = _proposal_windows(series, first, m, letters, rows, null, cache)
+    return _native.sum_members(owners, starts, means, alphabet, projections, keys)
+
+
+def _nearest_task(
+    series: list[FloatArray],
+    first: int,
+    m: int,
+    letters: int,
+    alphabet: int,
+    projections: IntArray,
+    keys: npt.NDArray[np.uint64],
+    averages: FloatArray,
+    rows: frozenset[int] | None,
+    null: Null,
+    cache: Cache = None,
+) -> tuple[FloatArray, list[tuple[int, int, str] | None]]:
+    owners, starts, means = _proposal_windows(series, first, m, letters, rows, null, cache)
+    squares, windows = _native.nearest_members(owners, starts, means, alphabet, projections, keys, averages)
+    places: list[tuple[int, int, str] | None] = [
+        None
+        if w < 0
+        else (int(owners[w]), int(starts[w]), _native.proposal_word(means[w], alphabet, int(projections[e])))
+        for e, w in enumerate(windows.tolist())
+    ]
+    return squares, places
