@@ -78,9 +78,11 @@ def find_motifs(
     the series than the same series with their segments shuffled, beyond what the shapes the
     same search finds in shuffled series gain, in standard errors; it is ``likely`` from 3 on
     when ceil(``minsup`` × series) series hold it (a series holds it when its best match beats
-    all but 5 % of the motif's matches in the shuffled series). Motifs go likely first, then by
-    evidence. Without a length, lengths from 8 points to half the median series length are
-    searched and each motif is reported at the length over which its matches agree.
+    all but 5 % of the motif's matches in the shuffled series, or lies nearer, in standard
+    deviations, the motif's ceil(``minsup`` × series) closest matches than those matches in
+    the shuffled series). Motifs go likely first, then by evidence. Without a length, lengths
+    from 8 points to half the median series length are searched and each motif is reported at
+    the length over which its matches agree.
 
     **Exact mode.** Each series is z-normalised (mean 0, population deviation 1) and turned
     into letters: one letter per ``seglen`` points, the mean of those points cut into

@@ -32,11 +32,12 @@ of a quarter of m shuffled), in the same steps:
    evidence how far its gain exceeds the largest gain of the null's shapes, in standard errors
    (``zorp_miner._evidence``).
 5. Motifs. The shapes are matched in every series; a series *holds* a motif when its best
-   match is closer than all but MEMBER_RATE of the motif's best matches in the second null
-   (a shape no series holds is no motif). A motif is *likely* when its evidence is at least
-   LIKELY and at least ceil(minsup x N) series hold it. Likely motifs go first, then the
-   highest evidence; one whose matches coincide with a better one's (`_same_places`) is that
-   motif again, and is left out.
+   match is closer than all but MEMBER_RATE of the motif's best matches in the second null,
+   or lies nearer, in standard deviations, its ceil(minsup x N) closest matches than those
+   null matches (`_held_bar`; a shape no series holds is no motif). A motif is *likely* when
+   its evidence is at least LIKELY and at least ceil(minsup x N) series hold it. Likely
+   motifs go first, then the highest evidence; one whose matches coincide with a better
+   one's (`_same_places`) is that motif again, and is left out.
 
 Without a length, the lengths SHORTEST, LENGTH_STEP times that, ... up to half the median
 length of the series are searched; motifs of several lengths whose matches coincide are one
@@ -375,7 +376,7 @@ def _discover_length(
     scores = core_means(best, full_core)
     motifs = []
     for c in range(len(found.shapes)):
-        bar = member_bar(found_in_null[c], MEMBER_RATE)
+        bar = _held_bar(best[c], found_in_null[c], full_core)
         held = np.flatnonzero(np.isfinite(best[c]) & (best[c] < bar))
         if len(held) == 0:
             continue
@@ -400,6 +401,25 @@ def _discover_length(
         if not any(_same_motif(motif, other) for other in kept):
             kept.append(motif)
     return kept
+
+
+def _held_bar(best: FloatArray, null: FloatArray, core: int) -> float:
+    """The distance under which a series holds a motif, from its best-match distances in the
+    series (best) and in the second null (null): closer than all but MEMBER_RATE of chance's,
+    or nearer its core matches (its core closest) than chance's, each counted in its own
+    standard deviations: the point as many deviations above the core's mean as below the
+    null's. Instances of a shape that vary more than chance material fits it are then still
+    told from chance by which of the two they resemble."""
+    bar = member_bar(null, MEMBER_RATE)
+    members = np.sort(best[np.isfinite(best)])[:core]
+    chance = null[np.isfinite(null)]
+    if len(members) < 2 or len(chance) < 2:
+        return bar
+    near, far = float(members.mean()), float(chance.mean())
+    spread_near, spread_far = float(members.std()), float(chance.std())
+    if not (near < far and spread_near + spread_far > 0.0):
+        return bar
+    return max(bar, (near * spread_far + far * spread_near) / (spread_near + spread_far))
 
 
 def _name(shape: FloatArray) -> tuple[str, int]:
