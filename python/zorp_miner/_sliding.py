@@ -295,3 +295,16 @@ def znormalised(shape: FloatArray) -> FloatArray:
         return np.zeros_like(shape)
     centred = centred / peak
     return np.asarray(centred / np.sqrt(np.mean(centred * centred)))
+
+
+def znormalised_finite(values: FloatArray) -> FloatArray:
+    """values z-normalised over their finite points (as `znormalised`), NaN elsewhere; all NaN
+    when fewer than two are finite or they are flat. A whole series so normalised is what the
+    plots draw, gaps left as gaps."""
+    finite = np.isfinite(values)
+    out = np.full(len(values), np.nan)
+    if finite.sum() >= 2:
+        shape = znormalised(values[finite])
+        if shape.any():
+            out[finite] = shape
+    return out

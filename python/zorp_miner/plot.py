@@ -15,7 +15,7 @@ from typing import TYPE_CHECKING
 import numpy as np
 
 from ._extras import require
-from ._sliding import znormalised
+from ._sliding import znormalised, znormalised_finite
 from ._types import FloatArray
 from .inputs import as_series_set
 from .params import ExactParams
@@ -359,9 +359,8 @@ def _normalised(data: object, motif: Motif) -> list[FloatArray]:
             f"the motif occurs in series {int(motif.series.max())}, but data has only "
             f"{len(series)} series: pass the data the motif was found in"
         )
-    with np.errstate(invalid="ignore", divide="ignore"):
-        # Missing points (NaN) are skipped, and left as gaps in the lines.
-        return [(one - np.nanmean(one)) / np.nanstd(one) for one in series]
+    # Missing points (NaN) are skipped, and left as gaps in the lines.
+    return [znormalised_finite(one) for one in series]
 
 
 def _window(values: FloatArray, start: int, length: int) -> FloatArray:

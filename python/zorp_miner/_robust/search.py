@@ -69,7 +69,7 @@ from zorp_miner._parts import Parts
 from zorp_miner._robust.shapes import monotone_share, paa, unit_scaled
 from zorp_miner._robust.store import Candidates, RobustStore, as_store
 from zorp_miner._robust.tasks import SERIES, Null
-from zorp_miner._sliding import znormalised
+from zorp_miner._sliding import znormalised, znormalised_finite
 from zorp_miner._types import FloatArray, IntArray
 from zorp_miner.params import (
     INT32_MAX,
@@ -269,7 +269,7 @@ def extent(windows: list[FloatArray]) -> int:
     z-normalised over its finite points: k mean^2 - 1 at each point, k the windows with a value
     there (0 where below, or where fewer than 2 have one: the mean of k unrelated windows has
     variance 1 / k). The windows' length when they agree nowhere."""
-    shapes = np.stack([_znormalised_finite(unit_scaled(window)) for window in windows])
+    shapes = np.stack([znormalised_finite(unit_scaled(window)) for window in windows])
     present = np.isfinite(shapes)
     count = present.sum(axis=0)
     total_values = np.where(present, shapes, 0.0).sum(axis=0)
@@ -285,17 +285,6 @@ def extent(windows: list[FloatArray]) -> int:
     valid = ends <= len(excess)
     spans = np.where(valid, ends - np.arange(len(excess)), len(excess) + 1)
     return int(max(1, spans.min()))
-
-
-def _znormalised_finite(values: FloatArray) -> FloatArray:
-    """values z-normalised over their finite points, NaN elsewhere (all NaN when flat)."""
-    finite = np.isfinite(values)
-    out = np.full(len(values), np.nan)
-    if finite.sum() >= 2:
-        shape = znormalised(values[finite])
-        if shape.any():
-            out[finite] = shape
-    return out
 
 
 def _merged(found: list[Found]) -> list[Found]:
