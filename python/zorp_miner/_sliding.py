@@ -12,7 +12,7 @@ sqrt(2) ~ 1.41 for unrelated shapes, 2 for mirror images. Dividing by sqrt(m) is
 distances of different lengths comparable.
 
 A window that holds a NaN, or that is flat (constant, or whose deviation is negligible next to
-the series' typical window or to the series' range), has no shape: its distance is +inf, so it never matches, and no NaN
+the series' typical window or to the series' range, or at most the series' resolution), has no shape: its distance is +inf, so it never matches, and no NaN
 or division by zero can reach a ranking. The dot products of a shape with every window of every
 series come from one batched FFT per shape, so a shape costs O(N n log n) for N series of about
 n points. Their rounding error grows with a window's distance from its series' mean: squared
@@ -36,6 +36,13 @@ FLAT_FRACTION = 1e-3
 # A window is also flat when its deviation is at most this fraction of its series' largest
 # deviation from the series' mean: the rounding of the window sums reaches about 1e-8 of it.
 RESOLUTION = 1e-6
+# A window is also flat when its deviation is at most the series' resolution, the smallest change
+# between two consecutive points (see `resolution`): on data recorded in steps (counts, a
+# converter's levels), a window that moves by a step or two on a plateau is the rounding of a
+# flat stretch, and z-normalising it would make a spike or a square of it. Only in a series that
+# spans at least LEVELS steps: one of fewer levels is made of its steps.
+LEVELS = 16
+
 # Shapes of up to this many points are matched by direct dot products (the native module), which
 # beats the FFT's cost per window below about this length; longer ones through FFTs.
 DIRECT_POINTS = 64
@@ -88,21 +95,43 @@ def constant_windows(values: FloatArray, m: int) -> BoolArray:
     return np.asarray(run_end[: n - m + 1] - np.arange(n - m + 1) >= m)
 
 
-def window_statistics(series: FloatArray, m: int) -> tuple[FloatArray, FloatArray, BoolArray]:
+def resolution(values: FloatArray) -> float:
+    """The series' resolution, in its own units: the smallest change between two consecutive
+    finite points, when the series spans at least LEVELS of them; 0 otherwise (and when no
+    two points differ). Recorded in steps (counts, a converter's levels), it is a step;
+    measured finely, it is far below any window's deviation. A series of a few levels (on and
+    off, a handful of states) is made of its steps: its windows keep their shapes."""
+    finite = values[np.isfinite(values)]
+    changes = np.abs(np.diff(finite))
+    changes = changes[changes > 0.0]
+    if len(changes) == 0:
+        return 0.0
+    step = float(changes.min())
+    return step if float(finite.max()) - float(finite.min()) >= LEVELS * step else 0.0
+
+
+def window_statistics(
+    series: FloatArray, m: int, step: float | None = None
+) -> tuple[FloatArray, FloatArray, BoolArray]:
     """Mean, population deviation and usability of every window of m points of one series.
 
-    A window is usable when it holds no NaN and is not flat (see FLAT_FRACTION). A series
-    shorter than m has no window. Means and deviations of unusable windows are unspecified
-    (finite).
+    A window is usable when it holds no NaN and is not flat (see FLAT_FRACTION, and the
+    series' resolution: ``step``, in the series' units, the `resolution` of the series when
+    None). A series shorter than m has no window. Means and deviations of unusable windows are
+    unspecified (finite).
     """
-    mean, deviation, usable, _, scale = _scaled_statistics(series, m)
+    mean, deviation, usable, _, scale = _scaled_statistics(series, m, step)
     return mean, deviation * scale, usable
 
 
-def _scaled_statistics(series: FloatArray, m: int) -> tuple[FloatArray, FloatArray, BoolArray, float, float]:
+def _scaled_statistics(
+    series: FloatArray, m: int, step: float | None = None
+) -> tuple[FloatArray, FloatArray, BoolArray, float, float]:
     """The means of the windows, their deviations in the series' own scale (the deviation is
     scale x the one returned), their usability, and the centre and scale that map the series
-    into [-1, 1].
+    into [-1, 1]. ``step``: the resolution (series' units) at or below which a window's
+    deviation is flat; the series' own `resolution` when None (a series shuffled or averaged
+    is given the resolution of the series it was made from).
 
     The series is centred on its mean and divided by its largest deviation from it before the
     sums, so that neither huge nor tiny (subnormal) values lose precision; the deviations stay
@@ -129,6 +158,7 @@ def _scaled_statistics(series: FloatArray, m: int) -> tuple[FloatArray, FloatArr
         typical = float(np.median(std[usable]))
         usable &= std > FLAT_FRACTION * typical
     usable &= std > RESOLUTION
+    usable &= std > (resolution(series) if step is None else step) / scale
     std = np.where(usable, std, 1.0)
     return mean * scale + centre, std, usable, centre, scale
 
@@ -148,7 +178,9 @@ class SeriesBank:
     part.
     """
 
-    def __init__(self, series: list[FloatArray], m: int) -> None:
+    def __init__(self, series: list[FloatArray], m: int, steps: list[float] | None = None) -> None:
+        """series: the series; m: the shapes' length (points); steps: each series'
+        resolution in its units (see `window_statistics`), their own when None."""
         self.m = m
         self.lengths = np.array([len(s) for s in series], dtype=np.int64)
         self.windows = max(0, int(self.lengths.max(initial=0)) - m + 1)
@@ -157,10 +189,10 @@ class SeriesBank:
         self.weights: list[FloatArray] = []
         self.deviations: list[FloatArray] = []
         self.usable: list[BoolArray] = []
-        for s in series:
+        for k, s in enumerate(series):
             # Both the deviations and the series are kept in the series' own scale (centred on
             # its mean, divided by its largest deviation), which cancels in the correlation.
-            _, std, usable, centre, scale = _scaled_statistics(s, m)
+            _, std, usable, centre, scale = _scaled_statistics(s, m, None if steps is None else steps[k])
             self.deviations.append(std)
             self.usable.append(usable)
             self.values.append(np.where(np.isfinite(s), (s - centre) / scale, 0.0))

@@ -57,7 +57,8 @@ class Motif:
     Attributes
     ----------
     rank : int
-        Position in the ranking, from 1 (the smallest ``score``).
+        Position in the ranking, from 1. Exact mode: the smallest ``score`` first. Robust mode:
+        likely motifs first, the longest of them first, then the highest ``evidence``.
     pattern : str
         Exact mode: the letters, ``a`` for the lowest values. Robust mode: the word that
         proposed the motif, the SAX letters of its segment means, with ``.`` for a letter left
@@ -93,8 +94,9 @@ class Motif:
         The start of each occurrence in letters, ascending within a series; see
         ``occurrence_starts`` for points. Exact mode only (empty in the robust mode).
     score : float
-        What the ranking used, smaller first. Exact mode: ``naed``. Robust mode: the mean of
-        ``distances`` over the ceil(minsup × number of series) closest series.
+        Exact mode: ``naed``, what the ranking used, smaller first. Robust mode: the mean of
+        ``distances`` over the ceil(minsup × number of series) closest series (the ranking's
+        last resort, after likelihood, length and evidence).
     distances : numpy.ndarray of float64, shape (support,)
         For each of ``series``, the distance of its best match to ``representative``. Exact
         mode: the Euclidean distance divided by ``length`` (their mean is ``naed``). Robust

@@ -70,7 +70,7 @@ from . import progress as _progress
 from ._evidence import autocorrelation, content_key, segment_points, shuffled
 from ._interface import option
 from ._robust.search import LIKELY, _name
-from ._sliding import SeriesBank, window_sums, znormalised
+from ._sliding import SeriesBank, resolution, window_sums, znormalised
 from ._types import FloatArray
 from .params import LENGTH_MIN, RobustParams
 from .results import Motif, Motifs
@@ -421,13 +421,15 @@ class Chance:
         self.seglen = segment_points(m)
         self.key = content_key(values)
         self.memory = autocorrelation(values, self.seglen)
+        self.step = resolution(values)
         self.batch = max(1, min(NULL_DRAWS, CHANCE_BYTES // (BANK_BYTES_PER_POINT * max(1, len(values)))))
         self.held = self._bank(0) if self.batch == NULL_DRAWS else None
 
     def _bank(self, first: int) -> SeriesBank:
         draws = range(first, min(NULL_DRAWS, first + self.batch))
         shuffles = [shuffled(self.values, self.seglen, self.key, draw, memory=self.memory) for draw in draws]
-        return SeriesBank(shuffles, self.m)
+        # The series' resolution: the shuffles' joins move their points off its steps.
+        return SeriesBank(shuffles, self.m, [self.step] * len(shuffles))
 
     def radius(self, shape: FloatArray) -> float:
         """The shape's (m points, z-normalised) smallest distance to a window of a shuffle."""

@@ -243,8 +243,9 @@ def motif_from_native(
 
 def usable_windows(series: Sequence[float], m: int, flat: float, resolution: float) -> list[bool]:
     """Which windows of m points have a shape: whole (no NaN), not all one value, and with a
-    population deviation above ``flat`` x the median deviation of such windows and above
-    ``resolution`` x the series' largest distance from its mean (of its finite points)."""
+    population deviation above ``flat`` x the median deviation of such windows, above
+    ``resolution`` x the series' largest distance from its mean (of its finite points), and
+    above the series' step (`series_step`)."""
     present = [value for value in series if not math.isnan(value)]
     centre = add_up(present) / len(present) if present else 0.0
     scale = max((abs(value - centre) for value in present), default=0.0) or 1.0
@@ -262,10 +263,22 @@ def usable_windows(series: Sequence[float], m: int, flat: float, resolution: flo
     if not typical:
         return [False] * max(count, 0)
     median = (typical[(len(typical) - 1) // 2] + typical[len(typical) // 2]) / 2
+    step = series_step(series) / scale
     return [
-        ok and d > flat * median and d > resolution
+        ok and d > flat * median and d > resolution and d > step
         for ok, d in zip(whole, deviations)
     ]
+
+
+def series_step(series: Sequence[float], levels: int = 16) -> float:
+    """The smallest nonzero change from one recorded (not NaN) point to the next, when the
+    points span at least ``levels`` such changes; 0 otherwise."""
+    present = [value for value in series if not math.isnan(value)]
+    changes = [abs(b - a) for a, b in zip(present, present[1:]) if b != a]
+    if not changes:
+        return 0.0
+    step = min(changes)
+    return step if max(present) - min(present) >= levels * step else 0.0
 
 
 def window_deviation(values: Sequence[float]) -> float:
@@ -364,11 +377,16 @@ def sliding_distances(series: list[npt.NDArray[np.float64]], shape: npt.NDArray[
             if np.all(np.isfinite(w)) and not np.all(w == w[0])
         ]
         typical = float(np.median(deviations)) if deviations else 0.0
+        step = series_step(values.tolist()) / spread if spread > 0.0 else 0.0
         row = []
         for w, s in zip(windows, scaled_windows):
             if not np.all(np.isfinite(w)) or np.all(w == w[0]):
                 row.append(math.inf)
-            elif scaled_deviation(s) <= FLAT_FRACTION * typical or scaled_deviation(s) <= RESOLUTION * (spread > 0.0):
+            elif (
+                scaled_deviation(s) <= FLAT_FRACTION * typical
+                or scaled_deviation(s) <= RESOLUTION * (spread > 0.0)
+                or scaled_deviation(s) <= step
+            ):
                 row.append(math.inf)
             else:
                 row.append(float(np.sqrt(np.mean((znormalised(s) - q) ** 2))))

@@ -231,3 +231,58 @@ def test_plots_draw_robust_motifs(
     out = tmp_path / "robust.png"
     assert main([str(EXAMPLE), "--length", "96", "--plot", str(out)]) == 0
     assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def counted_walks(count: int, seed: int) -> list[Data]:
+    """Walks of whole steps up to 40 (counts), each with four plateaus of 40 points on which one
+    point is one count up: z-normalised, every such window is the same spike."""
+    rng = np.random.default_rng(seed)
+    out = []
+    for _ in range(count):
+        walk = np.cumsum(rng.integers(-40, 41, 600)).astype(np.float64)
+        for at in rng.choice(np.arange(20, 540, 60), size=4, replace=False).tolist():
+            walk[at : at + 40] = walk[at]
+            walk[at + 15] += 1.0
+        out.append(walk)
+    return out
+
+
+@pytest.mark.parametrize("length", [16, None])
+def test_a_count_up_on_a_plateau_of_counted_series_is_no_motif(length: int | None) -> None:
+    series = counted_walks(12, seed=11)
+    motifs = zorp_miner.find_motifs(series, length=length, top=3)
+    for motif in motifs:
+        for s, start in zip(motif.series.tolist(), motif.best_matches.tolist(), strict=True):
+            assert np.std(series[s][start : start + motif.length]) > 1.0, (motif.rank, s, start)
+
+
+def burst_and_spike(seed: int) -> tuple[list[Data], list[int]]:
+    """16 noisy walks, each with a noisy 128-point burst in its first half and the same sharp
+    8-point spike in its second: both recur beyond chance. The bursts' starts."""
+    rng = np.random.default_rng(seed)
+    burst = np.sin(np.linspace(0, 6 * np.pi, 128)) * np.hanning(128) * 4
+    spike = np.array([0, 0, 3, -3, 3, 0, 0, 0.0]) * 6
+    series, starts = [], []
+    for _ in range(16):
+        x = np.cumsum(rng.normal(0, 0.3, 1200)) + rng.normal(0, 0.5, 1200)
+        at = int(rng.integers(0, 500))
+        x[at : at + 128] += burst + rng.normal(0, 0.3, 128)
+        where = int(rng.integers(700, 1190))
+        x[where : where + 8] += spike
+        series.append(x)
+        starts.append(at)
+    return series, starts
+
+
+@pytest.mark.parametrize("seed", [0, 5])
+def test_without_a_length_a_long_likely_shape_goes_before_a_short_one(seed: int) -> None:
+    # A short spike copied exactly is more evident than a burst whose copies vary; of the two
+    # shapes that recur beyond chance, the longer says more of the series and goes first.
+    series, starts = burst_and_spike(seed)
+    motifs = zorp_miner.find_motifs(series, top=3)
+    first = motifs[0]
+    assert first.likely
+    on_burst = [abs(start - starts[s]) < 128 for s, start in zip(first.series.tolist(), first.best_matches.tolist(), strict=True)]
+    assert sum(on_burst) >= 0.75 * len(series), (first.length, first.evidence)
+    likely = [motif.length for motif in motifs if motif.likely]
+    assert likely == sorted(likely, reverse=True)

@@ -7,7 +7,14 @@ from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 import reference
-from zorp_miner._sliding import SeriesBank, constant_windows, window_sums, znormalised
+from zorp_miner._sliding import (
+    SeriesBank,
+    constant_windows,
+    resolution,
+    window_statistics,
+    window_sums,
+    znormalised,
+)
 
 FloatArray = npt.NDArray[np.float64]
 
@@ -114,3 +121,58 @@ def test_a_subnormal_series_keeps_its_window_deviations() -> None:
     with np.errstate(divide="raise", invalid="raise"):
         bank = SeriesBank([np.array([0.0, 5e-324, 0.0, 1e-323])], 2)
     assert np.all(np.isfinite(bank.weights[0])) and bank.weights[0].max() > 0.0
+
+
+def counted_series(seed: int = 3) -> FloatArray:
+    """A series of counts: a walk of whole steps up to 40, with a plateau at points 100 to 139
+    on which point 120 is one count up."""
+    rng = np.random.default_rng(seed)
+    walk = np.cumsum(rng.integers(-40, 41, 400)).astype(np.float64)
+    walk[100:140] = walk[100]
+    walk[120] += 1.0
+    return walk
+
+
+@pytest.mark.parametrize(
+    ("values", "expected"),
+    [
+        (counted_series(), 1.0),
+        (counted_series() * 0.25 + 7.0, 0.25),
+        (np.array([0.0, 1.0, 1.0, 0.0, 1.0] * 8), 0.0),  # on and off: made of its one step
+        (np.array([2.0, 2.0, 2.0]), 0.0),
+        (np.array([np.nan, 0.0, np.nan, 16.0, 17.0, np.nan]), 1.0),  # from one recorded point to the next
+        (np.array([0.0, 3.0, 6.0, 9.0, 12.0, 15.0, 18.0, 21.0, 24.0, 27.0, 30.0, 33.0, 36.0, 39.0, 42.0, 45.0]), 0.0),
+    ],
+)
+def test_resolution_is_the_smallest_step_of_a_series_spanning_many(values: FloatArray, expected: float) -> None:
+    assert resolution(values) == pytest.approx(expected, rel=1e-12)
+
+
+@pytest.mark.parametrize("scale", [1.0, 1e-300, 1e300, -3.5])
+def test_a_window_moving_by_one_count_on_a_plateau_is_flat(scale: float) -> None:
+    values = counted_series() * scale
+    m = 16
+    _, _, usable = window_statistics(values, m)
+    starts = np.arange(len(usable))
+    on_blip = (starts >= 105) & (starts <= 120)  # the plateau and its one-count point only
+    assert not usable[on_blip].any()
+    # Every window with more of the walk than the plateau keeps its shape.
+    assert usable[(starts + m <= 100) | (starts >= 140)].all()
+    # A window of the walk that ends on the blip's plateau keeps it too.
+    assert usable[90] and usable[99]
+
+
+def test_a_series_of_few_levels_keeps_its_windows() -> None:
+    values = np.array([0.0, 0.0, 1.0, 1.0, 1.0, 0.0, 2.0, 0.0] * 10)
+    _, _, usable = window_statistics(values, 8)
+    assert usable.all()
+
+
+def test_a_shuffled_series_is_given_its_series_step() -> None:
+    values = counted_series()
+    shuffled = values.copy()
+    shuffled[300:] += shuffled[299] + 0.01 - shuffled[300]  # a join off the series' steps
+    own = SeriesBank([shuffled], 16).usable[0]
+    given = SeriesBank([shuffled], 16, [resolution(values)]).usable[0]
+    assert own[105:121].all()
+    assert not given[105:121].any()

@@ -36,7 +36,8 @@ of a quarter of m shuffled), in the same steps:
    or lies nearer, in standard deviations, its ceil(minsup x N) closest matches than those
    null matches (`_held_bar`; a shape no series holds is no motif). A motif is *likely* when
    its evidence is at least LIKELY and at least ceil(minsup x N) series hold it. Likely
-   motifs go first, then the highest evidence; one whose matches coincide with a better
+   motifs go first, the longest first, then the highest evidence (`_rank`); one whose
+   matches coincide with a better
    one's (`_same_places`) is that motif again, and is left out.
 
 Without a length, the lengths SHORTEST, LENGTH_STEP times that, ... up to half the median
@@ -158,7 +159,8 @@ def discover(
     keep: Keep = "all",
     refined: WholeNumber = 24,
 ) -> list[Found]:
-    """The motifs shared by a set of series, most evident first.
+    """The motifs shared by a set of series, likely ones first (the longest first), then the
+    most evident.
 
     Parameters
     ----------
@@ -182,7 +184,7 @@ def discover(
     Returns
     -------
     list of Found
-        The motifs, highest evidence first; empty when no series has a window of the length.
+        The motifs, in the order of `_rank`; empty when no series has a window of the length.
 
     Raises
     ------
@@ -288,7 +290,7 @@ def extent(windows: list[FloatArray]) -> int:
 
 
 def _merged(found: list[Found]) -> list[Found]:
-    """The motifs of several lengths, each reported once, highest evidence first.
+    """The motifs of several lengths, each reported once, in the order of `_rank`.
 
     Taken longest first, a motif whose matches coincide with those of a longer one taken
     before (see `_same_places`: its part, or at its places) is that motif again. Each motif is
@@ -311,11 +313,15 @@ def _merged(found: list[Found]) -> list[Found]:
     return sorted(chosen, key=_rank)
 
 
-def _rank(motif: Found) -> tuple[bool, bool, float, float, int]:
-    """Likely motifs first, then the highest evidence (NaN last), the smaller score and the
-    shorter length."""
+def _rank(motif: Found) -> tuple[bool, int, bool, float, float, int]:
+    """Likely motifs first, the longest of them first; then the highest evidence (NaN last),
+    the smaller score and the shorter length. Of the shapes that recur beyond chance, the
+    longest says most of the series: a shorter likely motif is a part of a longer shape, or
+    material that recurs in pieces; a motif that is not likely is only as good as its
+    evidence."""
     unknown = math.isnan(motif.evidence)
-    return (not motif.likely, unknown, 0.0 if unknown else -motif.evidence, motif.score, motif.length)
+    longest = -motif.length if motif.likely else 0
+    return (not motif.likely, longest, unknown, 0.0 if unknown else -motif.evidence, motif.score, motif.length)
 
 
 def _check(

@@ -14,7 +14,7 @@ import numpy.typing as npt
 from zorp_miner import _native
 from zorp_miner._evidence import content_key, shuffled
 from zorp_miner._robust.shapes import paa, unit_scaled
-from zorp_miner._sliding import SeriesBank, window_statistics
+from zorp_miner._sliding import SeriesBank, resolution, window_statistics
 from zorp_miner._types import FloatArray, IntArray
 
 T = TypeVar("T")
@@ -27,8 +27,11 @@ SERIES: Null = (0, 0)
 WINDOWS_PER_SERIES = 4096  # at most this many proposal windows per series
 
 
-def _window_words(series: list[FloatArray], m: int, letters: int) -> tuple[IntArray, IntArray, FloatArray]:
-    """Owner series, start (points) and z-normalised segment means of the proposal windows.
+def _window_words(
+    series: list[FloatArray], m: int, letters: int, steps: list[float] | None = None
+) -> tuple[IntArray, IntArray, FloatArray]:
+    """Owner series, start (points) and z-normalised segment means of the proposal windows;
+    steps: each series' resolution (see `_steps`), their own when None.
 
     A window's means are those of its ``letters`` segments of m // letters points after
     z-normalising the window (the tail beyond letters x seglen is left out). Windows are taken
@@ -42,7 +45,7 @@ def _window_words(series: list[FloatArray], m: int, letters: int) -> tuple[IntAr
         if len(raw) < m:
             continue
         values = unit_scaled(raw)
-        mean, deviation, usable = window_statistics(values, m)
+        mean, deviation, usable = window_statistics(values, m, None if steps is None else _unit_step(steps[index], raw))
         windows = len(values) - m + 1
         stride = max(1, m // 16, -(-windows // WINDOWS_PER_SERIES))
         positions = np.arange(0, windows, stride)
@@ -115,6 +118,20 @@ def _keys_task(series: list[FloatArray], first: int, cache: Cache = None) -> lis
     return _cached(cache, ("keys",), lambda: [content_key(values) for values in series])
 
 
+def _steps(series: list[FloatArray], first: int, cache: Cache, local: list[int] | None) -> list[float]:
+    """The resolution of the part's series at the positions local (all when None): a null of a
+    series, whose joins move its points off the series' steps, has the series' resolution."""
+    held = _cached(cache, ("steps",), lambda: [resolution(values) for values in series])
+    return held if local is None else [held[i] for i in local]
+
+
+def _unit_step(step: float, values: FloatArray) -> float:
+    """A resolution of values in the units of ``unit_scaled(values)``."""
+    finite = values[np.isfinite(values)]
+    peak = float(np.max(np.abs(finite))) if len(finite) else 0.0
+    return step / peak if peak > 0.0 and math.isfinite(peak) else step
+
+
 def _part_series(
     series: list[FloatArray], first: int, null: Null, cache: Cache, local: list[int] | None = None
 ) -> list[FloatArray]:
@@ -156,7 +173,10 @@ def _best_task(
 
     def bank() -> SeriesBank:
         values = _part_series(series, first, null, cache, local)
-        return SeriesBank([paa(s, factor) for s in values] if factor > 1 else values, m)
+        steps = _steps(series, first, cache, local)
+        if factor > 1:
+            return SeriesBank([paa(s, factor) for s in values], m, [_unit_step(q, s) for q, s in zip(steps, values)])
+        return SeriesBank(values, m, steps)
 
     # A bank of the rows asked only (a series' matches do not depend on the others in its
     # bank): the searches ask for the sample's series, kept apart from the whole part's.
@@ -245,7 +265,8 @@ def _proposal_windows(
 ) -> tuple[IntArray, IntArray, FloatArray]:
     def windows() -> tuple[IntArray, IntArray, FloatArray]:
         chosen = [i for i in range(len(series)) if rows is None or first + i in rows]
-        owners, starts, means = _window_words(_part_series(series, first, null, cache, chosen), m, letters)
+        values = _part_series(series, first, null, cache, chosen)
+        owners, starts, means = _window_words(values, m, letters, _steps(series, first, cache, chosen))
         return np.array(chosen, dtype=np.int64)[owners] + first, starts, means
 
     return _cached(cache, ("windows", m, letters, rows, null), windows)
