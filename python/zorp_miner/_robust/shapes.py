@@ -12,9 +12,15 @@ from zorp_miner._types import FloatArray
 def unit_scaled(values: FloatArray) -> FloatArray:
     """values divided by their largest finite magnitude (as they are when that is 0 or not
     finite): shapes unchanged, and no sum of them overflows or underflows."""
+    return np.asarray(values / unit(values), dtype=np.float64)
+
+
+def unit(values: FloatArray) -> float:
+    """What `unit_scaled` divides values by: their largest finite magnitude, or 1 when that is
+    0 or not finite."""
     finite = values[np.isfinite(values)]
     peak = float(np.max(np.abs(finite))) if len(finite) else 0.0
-    return values / peak if peak > 0.0 and math.isfinite(peak) else np.asarray(values, dtype=np.float64)
+    return peak if peak > 0.0 and math.isfinite(peak) else 1.0
 
 
 def paa(values: FloatArray, factor: int) -> FloatArray:

@@ -13,7 +13,7 @@ import numpy.typing as npt
 
 from zorp_miner import _native
 from zorp_miner._evidence import content_key, shuffled
-from zorp_miner._robust.shapes import paa, unit_scaled
+from zorp_miner._robust.shapes import paa, unit, unit_scaled
 from zorp_miner._sliding import SeriesBank, resolution, window_statistics
 from zorp_miner._types import FloatArray, IntArray
 
@@ -127,9 +127,7 @@ def _steps(series: list[FloatArray], first: int, cache: Cache, local: list[int] 
 
 def _unit_step(step: float, values: FloatArray) -> float:
     """A resolution of values in the units of ``unit_scaled(values)``."""
-    finite = values[np.isfinite(values)]
-    peak = float(np.max(np.abs(finite))) if len(finite) else 0.0
-    return step / peak if peak > 0.0 and math.isfinite(peak) else step
+    return step / unit(values)
 
 
 def _part_series(
