@@ -208,6 +208,24 @@ def test_the_default_radius_finds_the_planted_copies_and_nothing_in_data_without
     assert "none within max_distance" in repr(none)
 
 
+def test_a_count_up_on_a_plateau_of_counted_data_matches_no_spike() -> None:
+    # A spike searched in counts whose plateaus carry a point one count up: those windows are
+    # the spike exactly once z-normalised, and are the rounding of a flat stretch.
+    rng = np.random.default_rng(8)
+    data = []
+    for _ in range(4):
+        values = np.cumsum(rng.integers(-40, 41, 800)).astype(np.float64)
+        for at in range(50, 750, 150):
+            values[at : at + 40] = values[at]
+            values[at + 20] += 1.0
+        data.append(values)
+    query = np.zeros(16)
+    query[5] = 1.0
+    found = zorp_miner.find_matches(query, data, max_distance=1.0)
+    for series, start in zip(found.series.tolist(), found.starts.tolist(), strict=True):
+        assert np.std(data[series][start : start + 16]) > 1.0, (series, start)
+
+
 def test_stumpys_exclusion_zone_allows_overlaps_of_three_quarters() -> None:
     shape, series, _ = planted()
     loose = zorp_miner.find_matches(

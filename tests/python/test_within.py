@@ -184,6 +184,21 @@ def test_windows_holding_a_missing_point_never_match() -> None:
     assert all(abs(s - starts[2]) >= 31 for s in found)
 
 
+def test_a_count_up_on_plateaus_of_a_counted_series_is_no_pair() -> None:
+    # Counts (whole steps up to 40) with plateaus on which one point is one count up:
+    # z-normalised, every such window is the same spike, a pair at distance 0.
+    rng = np.random.default_rng(5)
+    values = np.cumsum(rng.integers(-40, 41, 3000)).astype(np.float64)
+    for at in range(100, 2900, 300):
+        values[at : at + 60] = values[at]
+        values[at + 30] += 1.0
+    motifs = zorp_miner.find_motifs(values, length=16, top=3)
+    assert len(motifs) > 0
+    for motif in motifs:
+        for start in motif.best_matches.tolist():
+            assert np.std(values[start : start + 16]) > 1.0, (motif.rank, start)
+
+
 def test_one_series_is_searched_within_in_any_form_and_across_only_when_asked() -> None:
     values, _ = planted(5, 3000, 40, 4)
     one = zorp_miner.find_motifs(values, length=40, top=2)
