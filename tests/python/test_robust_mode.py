@@ -286,3 +286,17 @@ def test_without_a_length_a_long_likely_shape_goes_before_a_short_one(seed: int)
     assert sum(on_burst) >= 0.75 * len(series), (first.length, first.evidence)
     likely = [motif.length for motif in motifs if motif.likely]
     assert likely == sorted(likely, reverse=True)
+
+
+@pytest.mark.parametrize("m", [150, 64, 100])
+def test_instances_cut_to_the_length_give_their_consensus(m: int) -> None:
+    # Each series is one instance of m points: its one window cannot shift, and the motif is
+    # the consensus of the instances (the shifts tried are multiples of m // 32, 0 among them).
+    rng = np.random.default_rng(m)
+    shape = np.sin(np.linspace(0, np.pi, m)) ** 3 - 0.5 * np.exp(-((np.arange(m) - m / 3) / (m / 12)) ** 2)
+    series = np.stack([shape * rng.uniform(0.5, 2.0) + rng.normal(0, 0.15, m) + rng.normal() for _ in range(30)])
+    motifs = zorp_miner.find_motifs(series, length=m, top=1)
+    assert len(motifs) == 1, motifs.reason
+    first = motifs[0]
+    assert first.support >= 15  # minsup 0.5 of 30
+    assert np.corrcoef(first.representative, shape)[0, 1] > 0.95

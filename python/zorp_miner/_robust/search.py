@@ -69,7 +69,7 @@ from zorp_miner._evidence import core_means, evidences, gains, member_bar, segme
 from zorp_miner._parts import Parts
 from zorp_miner._robust.shapes import monotone_share, paa, unit_scaled
 from zorp_miner._robust.store import Candidates, RobustStore, as_store
-from zorp_miner._robust.tasks import SERIES, Null
+from zorp_miner._robust.tasks import SERIES, Null, shifts
 from zorp_miner._sliding import znormalised, znormalised_finite
 from zorp_miner._types import FloatArray, IntArray
 from zorp_miner.params import (
@@ -693,7 +693,7 @@ def realigned(
 ) -> FloatArray:
     """Average of the members' windows after the common shift that makes them agree best.
 
-    Shifts of -m/2 to m/2 points (steps of m/32) are tried; agreement is the squared norm of the
+    Shifts of -m/2 to m/2 points (the multiples of m // 32, 0 among them) are tried; agreement is the squared norm of the
     mean z-normalised window per point (1 when all are the same shape). Shifts that run a window
     off its series, onto a NaN or a flat stretch, or whose average is monotone, are skipped;
     among equal agreements the smallest shift wins.
@@ -721,16 +721,15 @@ def realigned_each(
 def _realigned_shape(centres: FloatArray, valid: npt.NDArray[np.bool_], m: int) -> FloatArray:
     """`realigned` from the members' mean z-normalised windows at every shift (see
     `_shifted_rows`) and whether every member's window is usable there."""
-    half = m // 2
-    step = max(1, m // 32)
     agreement = np.where(valid, np.einsum("ij,ij->i", centres, centres) / m, -1.0)
-    shifts = np.arange(-half, half + 1, step)[: len(agreement)]
-    for j in np.lexsort((np.abs(shifts), -agreement)).tolist():
+    moves = shifts(m)[: len(agreement)]
+    for j in np.lexsort((np.abs(moves), -agreement)).tolist():
         if agreement[j] < 0.0:
             break
         if monotone_share(centres[j]) <= MONOTONE:
             return znormalised(centres[j])
-    return znormalised(centres[half // step] if len(centres) > half // step else np.zeros(m))
+    unshifted = len(shifts(m)) // 2
+    return znormalised(centres[unshifted] if len(centres) > unshifted else np.zeros(m))
 
 
 def _same_motif(a: Found, b: Found) -> bool:

@@ -86,14 +86,24 @@ def _merged_counts(tables: list[KeyTable]) -> KeyTable:
         np.add.at(series, inverse, np.concatenate([table[projection][2] for table in tables]))
         merged.append((unique.astype(np.uint64), windows, series))
     return merged
-def _shifted_rows(block: FloatArray, m: int) -> tuple[FloatArray, npt.NDArray[np.bool_]]:
-    """The rows' windows of m points at every shift (steps of m // 32), each z-normalised (0
-    where it is flat or holds a NaN), (rows, shifts, m); and whether every row's window at a
-    shift is usable (finite and not flat). Each row is scaled by its largest magnitude first,
-    so that neither tiny nor huge values lose their shape."""
+def shifts(m: int) -> IntArray:
+    """The shifts (points) at which windows of m points are realigned: the multiples of m // 32
+    from -m/2 to m/2, 0 among them (a window that cannot move is still averaged)."""
     step = max(1, m // 32)
+    reach = (m // 2) // step
+    return step * np.arange(-reach, reach + 1, dtype=np.int64)
+
+
+def _shifted_rows(block: FloatArray, m: int) -> tuple[FloatArray, npt.NDArray[np.bool_]]:
+    """The rows' windows of m points at every shift (`shifts`), each z-normalised (0 where it
+    is flat or holds a NaN), (rows, shifts, m); and whether every row's window at a shift is
+    usable (finite and not flat). The rows are windows of m + 2 (m // 2) points, centred on
+    the windows to shift. Each row is scaled by its largest magnitude first, so that neither
+    tiny nor huge values lose their shape."""
+    half, step = m // 2, max(1, m // 32)
     block = np.stack([unit_scaled(row) for row in block]) if len(block) else block
-    views = np.lib.stride_tricks.sliding_window_view(block, m, axis=1)[:, ::step, :]
+    # The first shift is the multiple of step nearest -half: the window unshifted is always one.
+    views = np.lib.stride_tricks.sliding_window_view(block, m, axis=1)[:, half % step :: step, :]
     deviation = views.std(axis=2, keepdims=True)
     usable = np.isfinite(deviation) & (deviation > 0.0)
     safe = np.where(usable, deviation, 1.0)
@@ -206,8 +216,7 @@ def _realignment_task(
             out.append(None)
             continue
         places = [(0, index, start - half, start + m + half) for index, start in zip(members.tolist(), starts.tolist())]
-        shifts = (2 * half) // max(1, m // 32) + 1
-        chunk = max(1, REALIGN_BYTES // (8 * shifts * m))
+        chunk = max(1, REALIGN_BYTES // (8 * len(shifts(m)) * m))
         total: IntArray | None = None
         valid: npt.NDArray[np.bool_] | None = None
         bound = math.sqrt(m)
