@@ -37,8 +37,7 @@ of a quarter of m shuffled), in the same steps:
    null matches (`_held_bar`; a shape no series holds is no motif). A motif is *likely* when
    its evidence is at least LIKELY and at least ceil(minsup x N) series hold it. Likely
    motifs go first, the longest first, then the highest evidence (`_rank`); one whose
-   matches coincide with a better
-   one's (`_same_places`) is that motif again, and is left out.
+   matches coincide with a better one's (`_same_places`) is that motif again, and is left out.
 
 Without a length, the lengths SHORTEST, LENGTH_STEP times that, ... up to half the median
 length of the series are searched; motifs of several lengths whose matches coincide are one
@@ -693,8 +692,9 @@ def realigned(
 ) -> FloatArray:
     """Average of the members' windows after the common shift that makes them agree best.
 
-    Shifts of -m/2 to m/2 points (the multiples of m // 32, 0 among them) are tried; agreement is the squared norm of the
-    mean z-normalised window per point (1 when all are the same shape). Shifts that run a window
+    Shifts of -m/2 to m/2 points (the multiples of m // 32, 0 among them) are tried; agreement
+    is the squared norm of the mean z-normalised window per point (1 when all are the same
+    shape). Shifts that run a window
     off its series, onto a NaN or a flat stretch, or whose average is monotone, are skipped;
     among equal agreements the smallest shift wins.
     """

@@ -163,10 +163,10 @@ class RobustStore:
     ) -> list[tuple[FloatArray, npt.NDArray[np.bool_]]]:
         """For each (starts, members) of groups: the mean of the members' z-normalised windows
         of m points at every shift from their starts (``tasks.shifts``: the multiples of
-        m // 32 from -m/2 to m/2), (shifts, m); and whether every member's window at a shift is usable (in the null series
-        of that segment length with ``null``). Each part adds up its own members in fixed point
-        (at `_fixed_scale`); the parts' sums are added up part after part where the parts are,
-        exactly, so this process receives one sum per group."""
+        m // 32 from -m/2 to m/2), (shifts, m); and whether every member's window at a shift
+        is usable (in the null series of that segment length with ``null``). Each part adds up
+        its own members in fixed point (at `_fixed_scale`); the parts' sums are added up part
+        after part where the parts are, exactly, so this process receives one sum per group."""
         ends = [*self.parts.firsts[1:], self.count]
         scales = [_fixed_scale(len(members), m) for _, members in groups]
         each = []

@@ -45,7 +45,8 @@ def _window_words(
         if len(raw) < m:
             continue
         values = unit_scaled(raw)
-        mean, deviation, usable = window_statistics(values, m, None if steps is None else _unit_step(steps[index], raw))
+        step = None if steps is None else _unit_step(steps[index], raw)
+        mean, deviation, usable = window_statistics(values, m, step)
         windows = len(values) - m + 1
         stride = max(1, m // 16, -(-windows // WINDOWS_PER_SERIES))
         positions = np.arange(0, windows, stride)
@@ -183,7 +184,8 @@ def _best_task(
         values = _part_series(series, first, null, cache, local)
         steps = _steps(series, first, cache, local)
         if factor > 1:
-            return SeriesBank([paa(s, factor) for s in values], m, [_unit_step(q, s) for q, s in zip(steps, values)])
+            averaged = [paa(s, factor) for s in values]
+            return SeriesBank(averaged, m, [_unit_step(q, s) for q, s in zip(steps, values)])
         return SeriesBank(values, m, steps)
 
     # A bank of the rows asked only (a series' matches do not depend on the others in its
