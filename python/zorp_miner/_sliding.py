@@ -15,9 +15,10 @@ A window that holds a NaN, or that is flat (constant, or whose deviation is negl
 the series' typical window or to the series' range, or at most the series' resolution), has no
 shape: its distance is +inf, so it never matches, and no NaN or division by zero can reach a
 ranking. The dot products of a shape with every window of every series come from one batched
-FFT per shape, so a shape costs O(N n log n) for N series of about n points. Their rounding error grows with a window's distance from its series' mean: squared
-distances are accurate to about 1e-10 x (the series' largest deviation from its mean / the
-window's deviation), which matters only for a small wiggle on a plateau far from the rest.
+FFT per shape, so a shape costs O(N n log n) for N series of about n points. Their rounding
+error grows with a window's distance from its series' mean: squared distances are accurate to
+about 1e-10 x (the series' largest deviation from its mean / the window's deviation), which
+matters only for a small wiggle on a plateau far from the rest.
 """
 
 from __future__ import annotations

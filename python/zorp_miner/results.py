@@ -237,7 +237,8 @@ class Motif:
             ``best_matches`` (points), ``distances``, ``occurrences`` (a dict of three
             equal-length lists: ``series``,
             ``letters`` and ``starts`` in points), ``average_occurrences`` (one list per
-            series of ``series``) and ``representative``.
+            series of ``series``), ``representative`` and ``exclusion`` (points, for a motif
+            found within one series; None otherwise).
         """
         return {
             "rank": self.rank,
@@ -261,6 +262,7 @@ class Motif:
             },
             "average_occurrences": [_json_floats(row) for row in self._average_rows()],
             "representative": _json_floats(self.representative),
+            "exclusion": self.exclusion,
         }
 
     def occurrences(

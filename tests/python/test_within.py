@@ -1,6 +1,7 @@
 """Motifs within one long series: against an all-pairs computation, and the rules every motif
 keeps (no self-matches, nothing within the exclusion zone, no window with a missing point)."""
 
+import json
 import math
 import pathlib
 import subprocess
@@ -168,6 +169,18 @@ def test_a_narrow_exclusion_zone_still_gives_the_closest_pair(exclusion: int) ->
     motifs = zorp_miner.find_motifs(values, length=40, keep="all", exclusion=exclusion)
     closest = min(motif.score for motif in motifs)
     assert closest == pytest.approx(all_pairs_closest(values, 40, exclusion), abs=1e-9)
+
+
+@pytest.mark.parametrize("exclusion", [None, 7])
+def test_a_motif_written_alone_keeps_its_exclusion_zone(exclusion: int | None) -> None:
+    # One motif's JSON is read without its run's parameters: it carries the zone itself.
+    values, _ = planted(5, 1600, 40, 3)
+    motifs = zorp_miner.find_motifs(values, length=40, exclusion=exclusion)
+    zone = motifs.exclusion
+    assert zone == (20 if exclusion is None else exclusion)
+    assert all(json.loads(json.dumps(motif.to_dict()))["exclusion"] == zone for motif in motifs)
+    across = zorp_miner.find_motifs([values[:800], values[800:]], length=40)
+    assert all(motif.to_dict()["exclusion"] is None for motif in across)
 
 
 def test_windows_holding_a_missing_point_never_match() -> None:
