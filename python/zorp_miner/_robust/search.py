@@ -34,7 +34,8 @@ of a quarter of m shuffled), in the same steps:
 5. Motifs. The shapes are matched in every series; a series *holds* a motif when its best
    match is closer than all but MEMBER_RATE of the motif's best matches in the second null,
    or lies nearer, in standard deviations, its ceil(minsup x N) closest matches than those
-   null matches (`_held_bar`; a shape no series holds is no motif). A motif is *likely* when
+   null matches, or is among the closest series that most outnumber what chance puts as close
+   (`_held_bar`; a shape no series holds is no motif). A motif is *likely* when
    its evidence is at least LIKELY and at least ceil(minsup x N) series hold it. Likely
    motifs go first, the longest first, then the highest evidence (`_rank`); one whose
    matches coincide with a better one's (`_same_places`) is that motif again, and is left out.
@@ -399,13 +400,22 @@ def _discover_length(
 
 def _held_bar(best: FloatArray, null: FloatArray, core: int) -> float:
     """The distance under which a series holds a motif, from its best-match distances in the
-    series (best) and in the second null (null): closer than all but MEMBER_RATE of chance's,
-    or nearer its core matches (its core closest) than chance's, each counted in its own
-    standard deviations: the point as many deviations above the core's mean as below the
-    null's. Instances of a shape that vary more than chance material fits it are then still
-    told from chance by which of the two they resemble."""
+    series (best) and in the second null (null), the highest of three points:
+
+    - closer than all but MEMBER_RATE of chance's;
+    - nearer its core matches (its core closest) than chance's, each counted in its own
+      standard deviations: the point as many deviations above the core's mean as below the
+      null's. Instances of a shape that vary more than chance material fits it are then still
+      told from chance by which of the two they resemble;
+    - where the series closer than it most outnumber what chance puts there (the finite
+      series times the share of a normal fitted to the null's matches below it), but no
+      nearer chance's mean than one of its deviations. The core measures a shape on its
+      closest series only; a shape held by more of the series than the core holds all of them
+      by this point, as long as they stand apart from chance.
+    """
     bar = member_bar(null, MEMBER_RATE)
-    members = np.sort(best[np.isfinite(best)])[:core]
+    finite = np.sort(best[np.isfinite(best)])
+    members = finite[:core]
     chance = null[np.isfinite(null)]
     if len(members) < 2 or len(chance) < 2:
         return bar
@@ -413,7 +423,15 @@ def _held_bar(best: FloatArray, null: FloatArray, core: int) -> float:
     spread_near, spread_far = float(members.std()), float(chance.std())
     if not (near < far and spread_near + spread_far > 0.0):
         return bar
-    return max(bar, (near * spread_far + far * spread_near) / (spread_near + spread_far))
+    bar = max(bar, (near * spread_far + far * spread_near) / (spread_near + spread_far))
+    if not spread_far > 0.0:
+        return bar
+    # Series below each distance, less chance's expected count there: its largest excess.
+    scale = spread_far * math.sqrt(2.0)
+    below_chance = np.array([0.5 * math.erfc((far - d) / scale) for d in finite.tolist()])
+    excess = np.arange(1, len(finite) + 1) - len(finite) * below_chance
+    last = float(finite[int(np.argmax(excess))])
+    return max(bar, min(float(np.nextafter(last, math.inf)), far - spread_far))
 
 
 def _name(shape: FloatArray) -> tuple[str, int]:
