@@ -48,6 +48,18 @@ GunPoint, ItalyPowerDemand and UnitTest have two classes, so walk hosts only), i
 "halves" (the series split at random in two halves, each shape in every series of its half)
 and "both" (both shapes in every series, not overlapping); minsup 0.5, top 2.
 
+**Other hosts** (rule C, its own table; these rules were written, and run once by a probe
+outside this file, before this section was added): each data set's most frequent class, 20
+series, the class in 100 % and 60 % of them, minsup 0.5, in hosts built otherwise, each gap
+between plants filled by one piece:
+
+- longwalk: one Gaussian random walk, steps of s / sqrt(L) (s: the median standard deviation of
+  the class's instances), not z-normalised piece by piece;
+- noise: independent Gaussian values of deviation s;
+- ar: a first-order autoregressive series, coefficient 0.9, of stationary deviation s;
+- noisy: the walk host rule above, each plant with independent Gaussian noise of a quarter of
+  that instance's own deviation added.
+
 **Long**: each data set's most frequent class, 50 series of exactly 20,000 points, walk hosts,
 one instance in every series, minsup 0.5.
 
@@ -70,6 +82,11 @@ from labelled_data import DATASETS, DataSet, FloatArray, load
 RULES_VERSION = "q1"
 
 HOSTS = ("walk", "crops")
+OTHER_HOSTS = ("longwalk", "noise", "ar", "noisy")  # rule C
+OTHER_SIZE = 20  # series per set, rule C
+OTHER_SUPPORTS = (1.0, 0.6)  # rule C
+AR_COEFFICIENT = 0.9  # the ar host's
+PLANT_NOISE = 0.25  # the noisy host's: noise added to a plant, in its own deviations
 SIZES = (20, 50)  # series per set, rule A
 SUPPORTS = (1.0, 0.6, 0.4)  # share of the series holding the shape, rule A
 CLASS_SIZE = 20  # series per set, rule B
@@ -221,17 +238,36 @@ def assembled(
     return series, starts
 
 
+def gap_filler(host: str, length: int, scale: float) -> Filler:
+    """One piece per gap, of a rule C host kind other than noisy (see the module's description)."""
+
+    def fill(rng: np.random.Generator, points: int) -> list[FloatArray]:
+        if host == "longwalk":
+            return [np.cumsum(rng.standard_normal(points)) * scale / np.sqrt(length)]
+        if host == "noise":
+            return [rng.standard_normal(points) * scale]
+        innovations = rng.standard_normal(points) * scale * np.sqrt(1.0 - AR_COEFFICIENT**2)
+        values = np.empty(points)
+        values[0] = rng.standard_normal() * scale
+        for t in range(1, points):
+            values[t] = AR_COEFFICIENT * values[t - 1] + innovations[t]
+        return [values]
+
+    return fill
+
+
 def filler_for(host: str, data: DataSet, labels: tuple[str, ...], length: int) -> Filler:
     """The host rule of a kind for a set planting the given classes."""
-    if host == "walk":
+    if host in ("walk", "noisy", "longwalk", "noise", "ar"):
         spread = np.median([float(np.std(x)) for label in labels for x in data.of_class(label)])
-        return walk_filler(length, float(spread) if spread > 0 else 1.0)
+        scale = float(spread) if spread > 0 else 1.0
+        return walk_filler(length, scale) if host in ("walk", "noisy") else gap_filler(host, length, scale)
     if host == "crops":
         material = data.not_of(set(labels))
         if not material:
             raise ValueError(f"{data.name}: no other class to crop hosts from")
         return crop_filler(material, length)
-    raise ValueError(f"unknown host kind {host!r}: expected one of {', '.join(HOSTS)}")
+    raise ValueError(f"unknown host kind {host!r}: expected one of {', '.join(HOSTS + OTHER_HOSTS)}")
 
 
 def planted_case(
@@ -259,6 +295,11 @@ def planted_case(
     lengths = [len(x) for row in instances for x in row if x is not None]
     length = int(np.floor(np.median(lengths)))
     fill = filler_for(host, data, labels, length)
+    if host == "noisy":
+        instances = [
+            [None if x is None else x + rng.standard_normal(len(x)) * PLANT_NOISE * float(np.std(x)) for x in row]
+            for row in instances
+        ]
     series: list[FloatArray] = []
     plants: list[list[Plant | None]] = [[] for _ in labels]
     for i in range(size):
@@ -309,6 +350,16 @@ def class_cases() -> Iterator[Case]:
         for label in load(dataset).classes():
             for host in HOSTS:
                 yield single_case("class", dataset, label, host, CLASS_SIZE, CLASS_SUPPORT)
+
+
+def other_host_cases() -> Iterator[Case]:
+    """Rule C: each data set's most frequent class in the other host kinds, OTHER_SIZE series,
+    every OTHER_SUPPORTS."""
+    for dataset in DATASETS:
+        label = load(dataset).most_frequent()
+        for host in OTHER_HOSTS:
+            for support in OTHER_SUPPORTS:
+                yield single_case("hosts", dataset, label, host, OTHER_SIZE, support)
 
 
 PAIR_LAYOUTS = ("halves", "both")

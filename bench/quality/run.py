@@ -8,6 +8,8 @@ before any method ran on them) and is scored series by series (scoring.py). Sect
 - class: rule B, every class in turn (20 series, 60 % support), a row per data set and host;
 - pair: two shapes in the same set, top 2, the methods that rank several motifs: each shape's
   best F1 over the returned motifs, and whether both were found (F1 >= 0.5 each);
+- hosts: rule C, the most frequent class in hosts of other kinds (a long random walk, white
+  noise, an autoregressive series, walk pieces with noisy plants), 20 series, 100 and 60 %;
 - long: 50 series of 20,000 points (STUMPY only with --long-stumpy: see bench/README.md);
 - unaligned: the bundled examples/unaligned.json, a 96-point burst in 40 noisy walks.
 
@@ -44,6 +46,7 @@ from methods import METHODS, Method  # noqa: E402
 from planted_sets import (  # noqa: E402
     LONG_POINTS,
     LONG_SERIES,
+    OTHER_SUPPORTS,
     RULES_VERSION,
     SIZES,
     SUPPORTS,
@@ -52,12 +55,13 @@ from planted_sets import (  # noqa: E402
     class_cases,
     long_cases,
     main_cases,
+    other_host_cases,
     pair_cases,
     percent,
 )
 from scoring import Matches, Score, best_score, score  # noqa: E402
 
-SECTIONS = ("main", "class", "pair", "long", "unaligned")
+SECTIONS = ("main", "class", "hosts", "pair", "long", "unaligned")
 CACHE = ROOT / "build" / "quality-cache" / RULES_VERSION
 QUICK_SIZES = (20,)
 
@@ -237,19 +241,22 @@ def footer(results: Results, cases: list[Case], methods: list[str], width: int, 
                 print(f"  stumpy's time / {name}'s: {ratio:.0f}x (over {len(both)} sets)")
 
 
-def support_table(title: str, cases: list[Case], results: Results, methods: list[str], detail: bool) -> None:
+def support_table(
+    title: str, cases: list[Case], results: Results, methods: list[str], detail: bool,
+    supports: tuple[float, ...] = SUPPORTS,
+) -> None:
     """Rows per data set and host: mean F1, F1 at each support, total time per method."""
     width, block = 40, 32
     print(f"\n{title}")
     print(f"{'data set, host':<{width}}" + "".join(f"{name:>{block}}" for name in methods))
-    columns = "F1" + "".join(f"{percent(s):>5}%" for s in SUPPORTS) + "    time"
+    columns = "F1" + "".join(f"{percent(s):>5}%" for s in supports) + "    time"
     print(f"{'':<{width}}" + "".join(f"{columns:>{block}}" for _ in methods))
     print("-" * (width + block * len(methods)))
     for row, members in grouped(cases, lambda c: f"{c.dataset} {c.host}").items():
         line = f"{row + f' (L={lengths(members)})':<{width}}"
         for name in methods:
             by_support = [
-                mean(f1s(results, [c for c in members if c.support == s], name)) for s in SUPPORTS
+                mean(f1s(results, [c for c in members if c.support == s], name)) for s in supports
             ]
             line += f"{fmt(mean(f1s(results, members, name)), 8)}" + "".join(fmt(v, 6) for v in by_support)
             line += time_cell(seconds(results, members, name), 8)
@@ -259,7 +266,7 @@ def support_table(title: str, cases: list[Case], results: Results, methods: list
                 print(f"  {case.key:<{width + 10}}" + detail_cells(results[case.key], methods))
     print("-" * (width + block * len(methods)))
     footer(results, cases, methods, width, block)
-    for s in SUPPORTS:
+    for s in supports:
         at = [c for c in cases if c.support == s]
         print(f"{f'mean F1 at {percent(s)} %':<{width}}" + "".join(fmt(mean(f1s(results, at, n)), block, 3) for n in methods))
 
@@ -445,6 +452,12 @@ def main(argv: list[str] | None = None) -> int:
     if "class" in sections:
         cases, results = run_cases(runs, only(class_cases()), methods, 1, "class")
         class_table(cases, results, methods, args.detail)
+    if "hosts" in sections:
+        cases, results = run_cases(runs, only(other_host_cases()), methods, 1, "hosts")
+        support_table(
+            "RULE C: each data set's most frequent class in hosts of other kinds; 20 series; top motif's F1",
+            cases, results, methods, args.detail, OTHER_SUPPORTS,
+        )
     if "pair" in sections:
         ranked = runs.columns(ranked_only=True)
         cases, results = run_cases(runs, only(pair_cases()), ranked, 2, "pair")

@@ -36,7 +36,7 @@ def made_up_data() -> DataSet:
     seed=st.integers(0, 2**32 - 1),
     lengths=st.lists(st.integers(1, 80), min_size=0, max_size=3),
     spare=st.integers(1, 300),
-    host=st.sampled_from(planted_sets.HOSTS),
+    host=st.sampled_from(planted_sets.HOSTS + planted_sets.OTHER_HOSTS),
 )
 def test_assembled_hosts_hold_each_shape_whole_at_its_start(
     seed: int, lengths: list[int], spare: int, host: str
@@ -91,6 +91,32 @@ def test_a_planted_case_records_where_each_instance_went(layout: str) -> None:
         10, 1.0, 0.5,
     )
     assert all(np.array_equal(x, y) for x, y in zip(case.series, same.series))
+
+
+def test_noisy_hosts_hold_each_instance_with_a_quarter_of_its_deviation_added() -> None:
+    data = made_up_data()
+    case = planted_sets.planted_case(
+        "test/noisy", data, ("a",), "noisy", planted_sets.random_carriers(20, 1.0), 20, 1.0, 0.5
+    )
+    pool = data.of_class("a")
+    for series, plant in zip(case.series, case.plants[0]):
+        assert plant is not None
+        start, n = plant
+        window = series[start : start + n]
+        # the closest instance of the class, less the level: what is left is the noise
+        residuals = [window - x - np.mean(window - x) for x in pool if len(x) == n]
+        noise = min(residuals, key=lambda r: float(np.std(r)))
+        assert 0.15 < np.std(noise) / np.std(pool[0]) < 0.35
+
+
+@pytest.mark.parametrize("host", ["longwalk", "noise", "ar"])
+def test_other_hosts_fill_a_gap_with_one_piece_of_the_class_scale(host: str) -> None:
+    fill = planted_sets.filler_for(host, made_up_data(), ("a",), 40)
+    pieces = fill(np.random.default_rng(5), 4000)
+    assert len(pieces) == 1 and len(pieces[0]) == 4000
+    spread = float(np.median([np.std(x) for x in made_up_data().of_class("a")]))
+    if host != "longwalk":  # a walk's deviation grows with its length
+        assert 0.8 < np.std(pieces[0]) / spread < 1.2
 
 
 def test_crop_hosts_need_another_class() -> None:
