@@ -283,3 +283,39 @@ def test_with_a_length_the_shorter_searches_shapes_are_grown_to_it(seed: int) ->
     starts, _ = store.best(m, grown)
     on_plant = (np.abs(starts - np.array(plants)[None, :]) <= m // 2).sum(axis=1)
     assert on_plant.max() >= len(series) - 1
+
+
+def motif_at(starts: dict[int, int], length: int) -> Found:
+    """A likely motif of the given length whose best matches start at starts (series -> point)."""
+    return Found(
+        length, np.zeros(length), starts, {i: 0.1 for i in starts}, len(starts), 0.1, 5.0, 0.1,
+        True, "abcd", 1,
+    )
+
+
+@pytest.mark.parametrize("inside, same", [(7, False), (8, True), (12, True)])
+def test_a_short_motif_is_a_long_ones_part_only_beyond_chance(inside: int, same: bool) -> None:
+    # 12 series of 1,400 points: a 32-point match shares half its length with a given 512-point
+    # window at 513 of its 1,369 places (37 %), so 4.5 series by chance, 1.7 either way. Seven of
+    # twelve is chance, not a part of the long motif: taken for one, the long motif, a shape of
+    # its own, left the list. The matches inside stand at different offsets (no steady offset).
+    lengths = np.full(12, 1400, dtype=np.int64)
+    long = motif_at({i: 400 for i in range(12)}, 512)
+    short = motif_at({i: 430 + 40 * i if i < inside else 1300 for i in range(12)}, 32)
+    assert search._same_motif(short, long, lengths) is same
+    assert search._same_motif(long, short, lengths) is same
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.data())
+def test_a_part_of_a_motif_in_every_series_is_that_motif(data: st.DataObject) -> None:
+    # Whatever the series' lengths, however little room they leave around the motifs (every two
+    # windows of a short series coincide by chance), matches inside the longer motif's in every
+    # series make one motif.
+    count = data.draw(st.integers(1, 30))
+    longer = data.draw(st.integers(4, 600))
+    shorter = data.draw(st.integers(4, longer))
+    lengths = np.array(data.draw(st.lists(st.integers(longer, 20 * longer), min_size=count, max_size=count)))
+    starts = {i: data.draw(st.integers(0, int(lengths[i]) - longer)) for i in range(count)}
+    within = {i: starts[i] + data.draw(st.integers(0, longer - shorter)) for i in range(count)}
+    assert search._same_motif(motif_at(within, shorter), motif_at(starts, longer), lengths)

@@ -38,7 +38,8 @@ of a quarter of m shuffled), in the same steps:
    (`_held_bar`; a shape no series holds is no motif). A motif is *likely* when
    its evidence is at least LIKELY and at least ceil(minsup x N) series hold it. Likely
    motifs go first, the longest first, then the highest evidence (`_rank`); one whose
-   matches coincide with a better one's (`_same_places`) is that motif again, and is left out.
+   matches coincide with a better one's (`_same_places`: more often than chance puts them
+   together) is that motif again, and is left out.
 
 Without a length, the lengths SHORTEST, LENGTH_STEP times that, ... up to half the median
 length of the series are searched; motifs of several lengths whose matches coincide are one
@@ -99,6 +100,7 @@ PHASES = 3  # progress steps per length: the search, the null's search, the evid
 SHORTEST = 8  # the shortest length searched without a length (points)
 LENGTH_STEP = 2.0  # the ratio of one length searched without a length to the next
 STEADY_SERIES = 3  # series in which two motifs must stand at one offset to be one motif
+CHANCE_DEVIATIONS = 2.0  # beyond chance's count of coinciding matches that makes two motifs one
 TRIMMED = 3  # likely motifs found without a length searched again at their extent (top: that many)
 EXTENT_REST = 0.05  # the share of a motif's agreement left outside its extent
 PATTERN_LETTERS = 8  # letters of a motif's name
@@ -204,7 +206,8 @@ def discover(
         # and the motifs kept are grown to their extent (`_trimmed`), which a length given
         # grows from the same searches.
         found = _merged(
-            [motif for m in lengths for motif in _discover_length(store, m, minsup, wanted, grow=False)]
+            [motif for m in lengths for motif in _discover_length(store, m, minsup, wanted, grow=False)],
+            store.lengths,
         )
         ends = TRIMMED if top is None else top
         trimmed = sorted(
@@ -214,7 +217,7 @@ def discover(
         )
         found = []
         for motif in trimmed:
-            if not any(_same_motif(motif, other) for other in found):
+            if not any(_same_motif(motif, other, store.lengths) for other in found):
                 found.append(motif)
     return [motif for motif in found if keep == "all" or motif.likely]
 
@@ -258,7 +261,7 @@ def _trimmed(store: RobustStore, motif: Found, minsup: float, refined: int) -> F
     again = [
         found
         for found in _discover_length(store, points, minsup, refined)
-        if found.likely and _same_places(found, motif)
+        if found.likely and _same_places(found, motif, store.lengths)
     ]
     # The one that holds most of the motif's series (a part it shares with another shape
     # holds some of that shape's series instead), the most evident of those.
@@ -289,19 +292,19 @@ def extent(windows: list[FloatArray]) -> int:
     return int(max(1, spans.min()))
 
 
-def _merged(found: list[Found]) -> list[Found]:
+def _merged(found: list[Found], lengths: IntArray) -> list[Found]:
     """The motifs of several lengths, each reported once, in the order of `_rank`.
 
     Taken longest first, a motif whose matches coincide with those of a longer one taken
-    before (see `_same_places`: its part, or at its places) is that motif again. Each motif is
-    reported at the longest length at which it is likely (at the length of its highest
-    evidence when it is likely at none). Two shapes that share a part stay two motifs: the part
+    before (see `_same_places`: its part, or at its places; lengths: the series' points) is
+    that motif again. Each motif is reported at the longest length at which it is likely (at
+    the length of its highest evidence when it is likely at none). Two shapes that share a part stay two motifs: the part
     goes with one of them.
     """
     groups: list[list[Found]] = []
     for motif in sorted(found, key=lambda motif: (-motif.length, _rank(motif))):
         for group in groups:
-            if _same_motif(motif, group[0]):
+            if _same_motif(motif, group[0], lengths):
                 group.append(motif)
                 break
         else:
@@ -393,7 +396,7 @@ def _discover_length(
         )
     kept: list[Found] = []
     for motif in sorted(motifs, key=_rank):
-        if not any(_same_motif(motif, other) for other in kept):
+        if not any(_same_motif(motif, other, store.lengths) for other in kept):
             kept.append(motif)
     return kept
 
@@ -750,16 +753,17 @@ def _realigned_shape(centres: FloatArray, valid: npt.NDArray[np.bool_], m: int) 
     return znormalised(centres[unshifted] if len(centres) > unshifted else np.zeros(m))
 
 
-def _same_motif(a: Found, b: Found) -> bool:
+def _same_motif(a: Found, b: Found, lengths: IntArray) -> bool:
     """Whether a and b are one motif: their matches coincide (`_same_places`, either way)."""
-    return _same_places(a, b) or _same_places(b, a)
+    return _same_places(a, b, lengths) or _same_places(b, a, lengths)
 
 
-def _same_places(a: Found, b: Found) -> bool:
+def _same_places(a: Found, b: Found, lengths: IntArray) -> bool:
     """Whether a is b again: whether, in most of the series both hold, a's matches share half
-    the shorter length with b's, or stand at one offset from them (the same within a quarter of
-    the shorter length, and at most the longer length, in at least STEADY_SERIES series): a
-    part of b, or of a longer shape that b is a part of."""
+    the shorter length with b's, more often than chance puts them there (`_beyond_chance`), or
+    stand at one offset from them (the same within a quarter of the shorter length, and at most
+    the longer length, in at least STEADY_SERIES series): a part of b, or of a longer shape
+    that b is a part of. lengths: the points of every series."""
     shared = [i for i in a.starts if i in b.starts]
     if not shared:
         return False
@@ -767,10 +771,28 @@ def _same_places(a: Found, b: Found) -> bool:
     offsets = np.array([b.starts[i] - a.starts[i] for i in shared], dtype=np.int64)
     ends = np.array([min(a.starts[i] + a.length, b.starts[i] + b.length) for i in shared])
     begins = np.array([max(a.starts[i], b.starts[i]) for i in shared])
-    if 2 * int(np.sum(2 * (ends - begins) >= shorter)) > len(shared):
+    overlapping = int(np.sum(2 * (ends - begins) >= shorter))
+    if 2 * overlapping > len(shared) and _beyond_chance(overlapping, lengths[shared], shorter, longer):
         return True
     if len(shared) < STEADY_SERIES:
         return False
     offset = float(np.median(offsets))
     steady = int(np.sum(4 * np.abs(offsets - offset) <= shorter))
     return abs(offset) <= longer and 2 * steady > len(shared)
+
+
+def _beyond_chance(overlapping: int, points: IntArray, shorter: int, longer: int) -> bool:
+    """Whether matches of a shorter and a longer motif that share half the shorter length in
+    overlapping of the series of the given points do so more often than chance does.
+
+    In a series of n points a window of the shorter length placed at random shares half its
+    length with a given window of the longer one at longer + 1 of its n - shorter + 1 places.
+    Beyond chance is at least CHANCE_DEVIATIONS standard deviations over the number of series
+    chance makes share, or halfway from it to all of them, whichever is fewer: where the
+    series are little longer than the motifs, every two windows share, and a motif's repeat is
+    told by nothing else.
+    """
+    share = np.minimum(1.0, (longer + 1) / np.maximum(points - shorter + 1, 1))
+    expected = float(share.sum())
+    spread = math.sqrt(float((share * (1.0 - share)).sum()))
+    return overlapping >= min(expected + CHANCE_DEVIATIONS * spread, (len(points) + expected) / 2)
