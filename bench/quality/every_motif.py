@@ -21,6 +21,7 @@ import numpy as np
 
 sys.path[:0] = [str(pathlib.Path(__file__).parent)]
 
+from methods import motif_matches  # noqa: E402
 from planted_sets import Case, main_cases  # noqa: E402
 from scoring import score  # noqa: E402
 
@@ -36,13 +37,7 @@ def listed(case: Case, variant: str) -> tuple[float, float, int, float]:
         case.series, length=case.length if variant == "length" else None, minsup=case.minsup, top=None
     )
     seconds = time.perf_counter() - began
-    f1 = [
-        score(
-            {i: (start, motif.length) for i, start in zip(motif.series.tolist(), motif.best_matches.tolist(), strict=True)},
-            case.plants[0],
-        ).f1
-        for motif in motifs
-    ]
+    f1 = [score(matches, case.plants[0]).f1 for matches in motif_matches(motifs)]
     return (f1[0] if f1 else 0.0), max(f1, default=0.0), len(f1), seconds
 
 
