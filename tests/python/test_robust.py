@@ -262,6 +262,42 @@ def test_a_likely_motif_is_grown_to_its_extent_only_where_it_is_likely(
     assert grown == (at_extent if likely_there else motif)
 
 
+@pytest.mark.parametrize(
+    "long_length, long_evidence, searched_again",
+    [(64, 1.5, True), (64, 0.0, False), (64, float("nan"), False), (16, 1.5, False)],
+)
+def test_without_a_length_the_longest_motif_not_likely_is_grown_to_its_extent(
+    monkeypatch: pytest.MonkeyPatch, long_length: int, long_evidence: float, searched_again: bool
+) -> None:
+    # A short likely motif (host material that recurs in pieces) and, elsewhere, a longer shape
+    # that its grid length leaves short of likely: at its extent, grown from the shorter
+    # searches, it is likely, and goes first. Searched again only when it is longer than every
+    # likely motif and gains more than chance's best; every other motif stays as it was.
+    series = [np.zeros(600) for _ in range(12)]
+    short = motif_at({i: 20 for i in range(12)}, 16)
+    long = dataclasses.replace(
+        motif_at({i: 300 for i in range(12)}, long_length), likely=False, evidence=long_evidence
+    )
+    at_extent = motif_at({i: 290 for i in range(12)}, 96)
+    by_length: dict[int, list[Found]] = {96: [at_extent]}
+    for motif in (short, long):
+        by_length.setdefault(motif.length, []).append(motif)
+    searched: list[int] = []
+
+    def found_at(store: object, m: int, *args: object, **kwargs: object) -> list[Found]:
+        searched.append(m)
+        return by_length.get(m, [])
+
+    monkeypatch.setattr(search, "_discover_length", found_at)
+    # The extent of the matches of 64 points (windows of 128 around them) is 96 points; the
+    # short motif's is its own length.
+    monkeypatch.setattr(search, "extent", lambda windows: 96 if len(windows[0]) == 128 else len(windows[0]) // 2)
+    found = discover(series, top=1)
+    assert (96 in searched) is searched_again
+    assert found[0] == (at_extent if searched_again else short)
+    assert [motif.length for motif in found[1:]] == ([16] if searched_again else [long_length])
+
+
 @settings(max_examples=3, deadline=None)
 @given(st.integers(0, 2**31 - 1))
 def test_with_a_length_the_shorter_searches_shapes_are_grown_to_it(seed: int) -> None:

@@ -44,7 +44,9 @@ of a quarter of m shuffled), in the same steps:
 Without a length, the lengths SHORTEST, LENGTH_STEP times that, ... up to half the median
 length of the series are searched; motifs of several lengths whose matches coincide are one
 motif, at the longest length at which it is likely (`_merged`), and the best likely ones are
-searched again at their extent, the span over which their matches agree (`_trimmed`, `extent`).
+searched again at their extent, the span over which their matches agree (`_trimmed`, `extent`),
+as is the longest motif not likely that is longer than all of them (`_longest_unlikely`): at its
+extent the shorter searches' shapes grow into it, as they do for a length given.
 
 Nothing depends on the order of the series: every choice is made on shapes, distances and the
 series' content keys, ties fall to the keys. The work per series (window statistics, best
@@ -210,9 +212,15 @@ def discover(
             store.lengths,
         )
         ends = TRIMMED if top is None else top
+        # The longest motif that is not likely is searched again too: a grid length does not
+        # grow the shorter searches' shapes, and at its own extent, grown from them as a length
+        # given would be, a long shape can be likely where its grid length left it short.
+        longer = _longest_unlikely(found)
         trimmed = sorted(
-            [_trimmed(store, motif, minsup, wanted) if motif.likely else motif for motif in found[:ends]]
-            + found[ends:],
+            [
+                _trimmed(store, motif, minsup, wanted) if (motif.likely and k < ends) or motif is longer else motif
+                for k, motif in enumerate(found)
+            ],
             key=_rank,
         )
         found = []
@@ -220,6 +228,19 @@ def discover(
             if not any(_same_motif(motif, other, store.lengths) for other in found):
                 found.append(motif)
     return [motif for motif in found if keep == "all" or motif.likely]
+
+
+def _longest_unlikely(found: list[Found]) -> Found | None:
+    """Of the motifs found without a length, the one not likely that is searched again at its
+    extent besides the likely ones: the longest (then the most evident) of those longer than
+    every likely motif whose gain beats chance's best (evidence above 0); None when none is.
+    Only a motif longer than the likely ones would go before them if it became likely."""
+    longest = max((motif.length for motif in found if motif.likely), default=0)
+    return max(
+        (motif for motif in found if not motif.likely and motif.length > longest and motif.evidence > 0.0),
+        key=lambda motif: (motif.length, motif.evidence, -motif.score),
+        default=None,
+    )
 
 
 def searched_lengths(store: RobustStore) -> list[int]:
