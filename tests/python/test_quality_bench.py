@@ -14,6 +14,7 @@ from hypothesis import strategies as st
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "bench" / "quality"))
 
+import calibration  # noqa: E402
 import methods  # noqa: E402
 import planted_sets  # noqa: E402
 import run  # noqa: E402
@@ -180,3 +181,18 @@ def test_own_results_are_kept_only_by_commit(tmp_path: pathlib.Path, monkeypatch
     assert len(calls) == 4
     assert run.Runs([], False, tmp_path, "abc").motifs(own, "a/b", series, 5, 0.5, 1) is not None
     assert run.Runs([], False, tmp_path, "").motifs(own, "a/b", series, 5, 0.5, 1) is None
+
+
+@pytest.mark.parametrize("host", calibration.HOSTS)
+@pytest.mark.parametrize("length", calibration.LENGTHS)
+def test_calibration_sets_are_built_the_same_every_run_and_differ_by_key(host: str, length: int | None) -> None:
+    # The false-alarm table is a measurement only when every run measures the same sets, and
+    # each set draws its own series.
+    first = calibration.host_set(host, 20, length, 0)
+    again = calibration.host_set(host, 20, length, 0)
+    other = calibration.host_set(host, 20, length, 1)
+    assert len(first) == 20
+    assert all(np.array_equal(a, b) for a, b in zip(first, again, strict=True))
+    assert not np.array_equal(first[0][:1000], other[0][:1000])
+    low, high = planted_sets.HOST_POINTS
+    assert all(low <= len(values) <= high and np.all(np.isfinite(values)) for values in first)
