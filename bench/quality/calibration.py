@@ -54,6 +54,8 @@ def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--sets", type=int, default=SETS, help=f"sets per host and size (default {SETS})")
     args = parser.parse_args(argv)
+    if args.sets < 1:
+        parser.error(f"--sets must be at least 1 (sets per host and size), got {args.sets}")
     print(f"rules {CALIBRATION_VERSION}; {args.sets} sets per host and size, sizes {SIZES}, minsup 0.5, top=None")
     print(f"{'host':<9} {'length':>6} {'runs':>5} {'largest evidence':>17} {'median of runs':>15} "
           f"{'runs with a likely motif':>25} {'motifs a run':>13} {'time':>8}")

@@ -196,3 +196,12 @@ def test_calibration_sets_are_built_the_same_every_run_and_differ_by_key(host: s
     assert not np.array_equal(first[0][:1000], other[0][:1000])
     low, high = planted_sets.HOST_POINTS
     assert all(low <= len(values) <= high and np.all(np.isfinite(values)) for values in first)
+
+
+@pytest.mark.parametrize("sets", ["0", "-2"])
+def test_calibration_refuses_fewer_than_one_set(sets: str, capsys: pytest.CaptureFixture[str]) -> None:
+    # No set measured would print a table of nothing (and fail on its empty maxima).
+    with pytest.raises(SystemExit) as stopped:
+        calibration.main(["--sets", sets])
+    assert stopped.value.code == 2
+    assert f"--sets must be at least 1 (sets per host and size), got {sets}" in capsys.readouterr().err
