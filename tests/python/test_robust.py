@@ -321,6 +321,35 @@ def test_with_a_length_the_shorter_searches_shapes_are_grown_to_it(seed: int) ->
     assert on_plant.max() >= len(series) - 1
 
 
+@pytest.mark.parametrize("seed", [3, 17, 29])
+def test_refinement_stops_a_shape_only_where_it_would_come_back(
+    seed: int, monkeypatch: pytest.MonkeyPatch
+) -> None:
+    # A shape is refined until the closest matches it is averaged from stay the same. Leaving
+    # such a shape alone must be exact: the shapes are those of refining every one of them
+    # every time, and each is the average of its own closest matches.
+    series, _ = planted(12, seed, share=0.6)
+    store = as_store(series)
+    sample = store.sample()
+    core, times = 6, 12
+    monkeypatch.setattr(search, "REFINEMENTS", times)
+    found = search._search(store, M, sample, core, 0.5, 8, SERIES, grow=False)
+
+    def refined_once(shapes: FloatArray) -> FloatArray:
+        starts, best = store.best(M, shapes, rows=sample)
+        closest = [search._closest(row, core) for row in best]
+        groups = [(starts[c][chosen], sample[chosen]) for c, chosen in enumerate(closest)]
+        return np.stack(search.realigned_each(store, groups, M))
+
+    shapes = search._chosen_seeds(store, M, sample, core, 0.5, 8, SERIES)
+    for _ in range(times):
+        shapes = refined_once(shapes)
+    kept = shapes[[monotone_share(shape) <= search.MONOTONE for shape in shapes]]
+    assert len(found.shapes) > 0
+    np.testing.assert_array_equal(found.shapes, kept)
+    np.testing.assert_array_equal(refined_once(found.shapes), found.shapes)
+
+
 def motif_at(starts: dict[int, int], length: int) -> Found:
     """A likely motif of the given length whose best matches start at starts (series -> point)."""
     return Found(

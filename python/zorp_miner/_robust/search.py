@@ -23,9 +23,10 @@ of a quarter of m shuffled), in the same steps:
    those the best ``refined`` are taken, each unless its best matches coincide with those of
    one taken before (sharing half the length in most of the series both have among their
    ceil(minsup x S) closest): variants of one shape cannot take every place.
-3. Refinement, twice: take the best matches of the ceil(minsup x S) closest series, shift them
-   together by the common offset (up to m / 2 points) at which they agree best, and replace
-   the shape by their average. Shapes that a monotone curve explains beyond MONOTONE (ramps and
+3. Refinement, until the matches stay (at most REFINEMENTS times): take the best matches of the
+   ceil(minsup x S) closest series, shift them together by the common offset (up to m / 2
+   points) at which they agree best, and replace the shape by their average; a shape whose
+   closest matches are those it was averaged from is done (it would come back). Shapes that a monotone curve explains beyond MONOTONE (ramps and
    steps, which every series holds) are dropped.
 4. Evidence. Each refined shape, of the series and of the null, is matched in a second null:
    a shape's gain is how much closer its matches are where it was found, and a motif's
@@ -103,6 +104,7 @@ SHORTEST = 8  # the shortest length searched without a length (points)
 LENGTH_STEP = 2.0  # the ratio of one length searched without a length to the next
 STEADY_SERIES = 3  # series in which two motifs must stand at one offset to be one motif
 CHANCE_DEVIATIONS = 2.0  # beyond chance's count of coinciding matches that makes two motifs one
+REFINEMENTS = 6  # times a candidate is refined at most (fewer when its closest matches stay)
 TRIMMED = 3  # likely motifs found without a length searched again at their extent (top: that many)
 EXTENT_REST = 0.05  # the share of a motif's agreement left outside its extent
 PATTERN_LETTERS = 8  # letters of a motif's name
@@ -500,11 +502,23 @@ def _search(
     if len(shapes) == 0:
         store.searches[key] = empty
         return empty
-    for _ in range(2):
-        starts, best = store.best(m, shapes, rows=sample, null=null)
+    shapes = np.array(shapes, dtype=np.float64)
+    refining = np.arange(len(shapes))
+    last: list[frozenset[tuple[int, int]]] = [frozenset()] * len(shapes)
+    for _ in range(REFINEMENTS):
+        starts, best = store.best(m, shapes[refining], rows=sample, null=null)
         cores = [_closest(row, core) for row in best]
-        groups = [(starts[c][chosen], sample[chosen]) for c, chosen in enumerate(cores)]
-        shapes = np.stack(realigned_each(store, groups, m, null=null))
+        groups = [(starts[k][chosen], sample[chosen]) for k, chosen in enumerate(cores)]
+        # A shape whose closest matches are those it was averaged from is their average
+        # already: refining it again gives it back, so it is done.
+        places = [frozenset(zip(members.tolist(), at.tolist())) for at, members in groups]
+        moved = [k for k, c in enumerate(refining.tolist()) if places[k] != last[c]]
+        if not moved:
+            break
+        for k in moved:
+            last[refining[k]] = places[k]
+        refining = refining[moved]
+        shapes[refining] = np.stack(realigned_each(store, [groups[k] for k in moved], m, null=null))
     shapes = shapes[[c for c in range(len(shapes)) if monotone_share(shapes[c]) <= MONOTONE]]
     found = empty
     if len(shapes):
