@@ -26,8 +26,11 @@ of a quarter of m shuffled), in the same steps:
 3. Refinement, until the matches stay (at most REFINEMENTS times): take the best matches of the
    ceil(minsup x S) closest series, shift them together by the common offset (up to m / 2
    points) at which they agree best, and replace the shape by their average; a shape whose
-   closest matches are those it was averaged from is done (it would come back). Shapes that a monotone curve explains beyond MONOTONE (ramps and
-   steps, which every series holds) are dropped.
+   closest matches are those it was averaged from is done (it would come back). A shape that
+   changed after NEAR_SEED refinements is kept as it was then too: it may have drifted from
+   its seed towards what the closest series share most, and the evidence judges both. Shapes
+   that a monotone curve explains beyond MONOTONE (ramps and steps, which every series holds)
+   are dropped.
 4. Evidence. Each refined shape, of the series and of the null, is matched in a second null:
    a shape's gain is how much closer its matches are where it was found, and a motif's
    evidence how far its gain exceeds the largest gain of the null's shapes, in standard errors
@@ -105,6 +108,7 @@ LENGTH_STEP = 2.0  # the ratio of one length searched without a length to the ne
 STEADY_SERIES = 3  # series in which two motifs must stand at one offset to be one motif
 CHANCE_DEVIATIONS = 2.0  # beyond chance's count of coinciding matches that makes two motifs one
 REFINEMENTS = 6  # times a candidate is refined at most (fewer when its closest matches stay)
+NEAR_SEED = 2  # refinements after which a candidate's shape is kept as a candidate too
 TRIMMED = 3  # likely motifs found without a length searched again at their extent (top: that many)
 EXTENT_REST = 0.05  # the share of a motif's agreement left outside its extent
 PATTERN_LETTERS = 8  # letters of a motif's name
@@ -505,7 +509,10 @@ def _search(
     shapes = np.array(shapes, dtype=np.float64)
     refining = np.arange(len(shapes))
     last: list[frozenset[tuple[int, int]]] = [frozenset()] * len(shapes)
-    for _ in range(REFINEMENTS):
+    near_seeds = shapes
+    for step in range(REFINEMENTS):
+        if step == NEAR_SEED:
+            near_seeds = shapes.copy()
         starts, best = store.best(m, shapes[refining], rows=sample, null=null)
         cores = [_closest(row, core) for row in best]
         groups = [(starts[k][chosen], sample[chosen]) for k, chosen in enumerate(cores)]
@@ -519,6 +526,11 @@ def _search(
             last[refining[k]] = places[k]
         refining = refining[moved]
         shapes[refining] = np.stack(realigned_each(store, [groups[k] for k in moved], m, null=null))
+    # Refined until its matches stay, a shape can drift from what its seed held towards what
+    # the closest series share most (in walks, their smooth humps); the shape of the first
+    # NEAR_SEED refinements stays a candidate too, and the evidence judges both.
+    drifted = [c for c in range(len(shapes)) if not np.array_equal(near_seeds[c], shapes[c])]
+    shapes = np.concatenate([shapes, near_seeds[drifted]])
     shapes = shapes[[c for c in range(len(shapes)) if monotone_share(shapes[c]) <= MONOTONE]]
     found = empty
     if len(shapes):
