@@ -355,6 +355,29 @@ def test_refinement_stops_a_shape_only_where_it_would_come_back(
     np.testing.assert_array_equal(refined_once(shapes), shapes)
 
 
+@pytest.mark.parametrize("top", [1, 2, 3, None])
+def test_without_a_length_asking_for_fewer_motifs_keeps_the_first_ones(
+    monkeypatch: pytest.MonkeyPatch, top: int | None
+) -> None:
+    # Three likely motifs on different places; the third by rank (16 points) is the part of a
+    # 96-point shape that is likely at its extent and, the longest likely motif, goes first.
+    # It goes first whether one motif is asked for or all of them: top=1 once searched only
+    # the first motif again at its extent and put a different motif first.
+    series = [np.arange(600, dtype=np.float64) for _ in range(12)]
+    first = motif_at({i: 20 for i in range(12)}, 32)
+    second = dataclasses.replace(motif_at({i: 200 for i in range(12)}, 16), evidence=6.0)
+    third = motif_at({i: 400 for i in range(12)}, 16)
+    at_extent = motif_at({i: 360 for i in range(12)}, 96)
+    by_length = {32: [first], 16: [second, third], 96: [at_extent]}
+    monkeypatch.setattr(search, "_discover_length", lambda store, m, *args, **kwargs: by_length.get(m, []))
+    # Windows of twice a motif's length around its matches: only the third's (starting at
+    # point 392) agree over 96 points.
+    monkeypatch.setattr(search, "extent", lambda windows: 96 if windows[0][0] == 392 else len(windows[0]) // 2)
+    found = discover(series, top=top)
+    assert found[0] == at_extent
+    assert found[1:] == [first, second]
+
+
 def motif_at(starts: dict[int, int], length: int) -> Found:
     """A likely motif of the given length whose best matches start at starts (series -> point)."""
     return Found(

@@ -47,8 +47,8 @@ of a quarter of m shuffled), in the same steps:
 
 Without a length, the lengths SHORTEST, LENGTH_STEP times that, ... up to half the median
 length of the series are searched; motifs of several lengths whose matches coincide are one
-motif, at the longest length at which it is likely (`_merged`), and the best likely ones are
-searched again at their extent, the span over which their matches agree (`_trimmed`, `extent`),
+motif, at the longest length at which it is likely (`_merged`), and the best likely ones (the
+first max(top, TRIMMED), whatever the top asked for up to TRIMMED) are searched again at their extent, the span over which their matches agree (`_trimmed`, `extent`),
 as is the longest motif not likely that is longer than all of them (`_longest_unlikely`): at its
 extent the shorter searches' shapes grow into it, as they do for a length given.
 
@@ -109,7 +109,7 @@ STEADY_SERIES = 3  # series in which two motifs must stand at one offset to be o
 CHANCE_DEVIATIONS = 2.0  # beyond chance's count of coinciding matches that makes two motifs one
 REFINEMENTS = 6  # times a candidate is refined at most (fewer when its closest matches stay)
 NEAR_SEED = 2  # refinements after which a candidate's shape is kept as a candidate too
-TRIMMED = 3  # likely motifs found without a length searched again at their extent (top: that many)
+TRIMMED = 3  # likely motifs found without a length searched again at their extent (at least; top when more)
 EXTENT_REST = 0.05  # the share of a motif's agreement left outside its extent
 PATTERN_LETTERS = 8  # letters of a motif's name
 PATTERN_ALPHABET = 4
@@ -185,7 +185,9 @@ def discover(
         ceil(minsup x N) closest of them.
     top : int or None, default 3
         The motifs wanted: each search refines max(refined, 2 x top) candidates (``refined``
-        when None). Every distinct motif is returned.
+        when None), and without a length the first max(top, TRIMMED) likely motifs are searched
+        again at their extent (TRIMMED when None), so any top up to TRIMMED, or None, gives the
+        same motifs. Every distinct motif is returned.
     keep : {"all", "likely"}, default "all"
         "all": every distinct motif, each with its evidence; "likely": only the likely ones.
     refined : int, default 24
@@ -217,7 +219,9 @@ def discover(
             [motif for m in lengths for motif in _discover_length(store, m, minsup, wanted, grow=False)],
             store.lengths,
         )
-        ends = TRIMMED if top is None else top
+        # As many as top when more, never fewer than TRIMMED: a likely motif searched again at
+        # its extent can go first, so asking for fewer motifs must not change the first ones.
+        ends = TRIMMED if top is None else max(top, TRIMMED)
         # The longest motif that is not likely is searched again too: a grid length does not
         # grow the shorter searches' shapes, and at its own extent, grown from them as a length
         # given would be, a long shape can be likely where its grid length left it short.
