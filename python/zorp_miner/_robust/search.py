@@ -48,9 +48,10 @@ of a quarter of m shuffled), in the same steps:
 Without a length, the lengths SHORTEST, LENGTH_STEP times that, ... up to half the median
 length of the series are searched; motifs of several lengths whose matches coincide are one
 motif, at the longest length at which it is likely (`_merged`), and the best likely ones (the
-first max(top, TRIMMED), whatever the top asked for up to TRIMMED) are searched again at their extent, the span over which their matches agree (`_trimmed`, `extent`),
-as is the longest motif not likely that is longer than all of them (`_longest_unlikely`): at its
-extent the shorter searches' shapes grow into it, as they do for a length given.
+first max(top, TRIMMED): a top under TRIMMED does not change them) are searched again at their
+extent, the span over which their matches agree (`_trimmed`, `extent`), as is the longest motif
+not likely that is longer than all of them (`_longest_unlikely`): at its extent the shorter
+searches' shapes grow into it, as they do for a length given.
 
 Nothing depends on the order of the series: every choice is made on shapes, distances and the
 series' content keys, ties fall to the keys. The work per series (window statistics, best
