@@ -373,6 +373,43 @@ py::tuple nearest_members(const Integers& owners, const Integers& starts, const 
     return py::make_tuple(array_of(nearest.squares), array_of(nearest.windows));
 }
 
+// The realignment sums of groups of windows (see zorp::realignment_sums): (groups, starts, m)
+// int64 and (groups, starts) bool. Rows may hold NaN and infinities: such windows are not usable.
+py::tuple realignment_sums(const Doubles& rows, const Integers& members, const Doubles& scales,
+                           int m, int first, int step, double bound) {
+    const zorp::SeriesSet row_values = rows_of("rows", rows);
+    const std::vector<int> counts = ints_of("members", members, 0, int_max, "rows");
+    const std::vector<double> group_scales = values_of("scales", scales);
+    same_length("scales", group_scales.size(), "members", counts.size());
+    for (size_t g = 0; g < group_scales.size(); ++g) {
+        if (!(group_scales[g] > 0.0) || !std::isfinite(group_scales[g])) {
+            refuse("scales must be finite numbers above 0",
+                   zorp::decimal(group_scales[g]) + " at " + std::to_string(g));
+        }
+    }
+    whole("m", m, 1, int_max, "points");
+    whole("first", first, 0, int_max, "points");
+    whole("step", step, 1, int_max, "points");
+    if (!(bound >= 0.0) || !std::isfinite(bound)) {
+        refuse("bound must be a finite number of at least 0", zorp::decimal(bound));
+    }
+    const std::vector<size_t> sizes(counts.begin(), counts.end());
+    zorp::RealignmentSums sums;
+    {
+        py::gil_scoped_release unlocked;
+        sums = zorp::realignment_sums(row_values, sizes, group_scales, static_cast<size_t>(m),
+                                      static_cast<size_t>(first), static_cast<size_t>(step), bound,
+                                      signal_check());
+    }
+    const auto groups = static_cast<py::ssize_t>(sizes.size());
+    const auto starts = static_cast<py::ssize_t>(sums.starts);
+    py::array_t<int64_t> totals(
+        std::vector<py::ssize_t>{groups, starts, static_cast<py::ssize_t>(m)}, sums.sums.data());
+    py::array_t<bool> usable(std::vector<py::ssize_t>{groups, starts});
+    std::copy(sums.usable.begin(), sums.usable.end(), usable.mutable_data());
+    return py::make_tuple(totals, usable);
+}
+
 double monotone_share(const Doubles& shape, int points) {
     const std::vector<double> values = values_of("shape", shape);
     finite("shape", values);
@@ -666,6 +703,8 @@ PYBIND11_MODULE(_native, m) {
     m.def("best_correlations", &best_correlations, py::arg("values"), py::arg("weights"),
           py::arg("shapes"));
     m.def("monotone_share", &monotone_share, py::arg("shape"), py::arg("points") = 32);
+    m.def("realignment_sums", &realignment_sums, py::arg("rows"), py::arg("members"),
+          py::arg("scales"), py::arg("m"), py::arg("first"), py::arg("step"), py::arg("bound"));
     m.def("count_keys", &count_keys, py::arg("owners"), py::arg("starts"), py::arg("means"),
           py::arg("alphabet"));
     m.def("ranked_keys", &ranked_keys, py::arg("counts"), py::arg("support"));

@@ -13,6 +13,15 @@ def best_correlations(
     values: Sequence[npt.ArrayLike], weights: Sequence[npt.ArrayLike], shapes: npt.ArrayLike
 ) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.float64]]: ...
 def monotone_share(shape: npt.ArrayLike, points: int = 32) -> float: ...
+def realignment_sums(
+    rows: npt.ArrayLike,
+    members: npt.ArrayLike,
+    scales: npt.ArrayLike,
+    m: int,
+    first: int,
+    step: int,
+    bound: float,
+) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.bool_]]: ...
 def count_keys(
     owners: npt.ArrayLike, starts: npt.ArrayLike, means: npt.ArrayLike, alphabet: int
 ) -> list[tuple[npt.NDArray[np.uint64], npt.NDArray[np.int64], npt.NDArray[np.int64]]]: ...

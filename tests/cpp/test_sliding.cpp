@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <random>
 #include <stdexcept>
@@ -116,6 +118,130 @@ TEST(BestCorrelationsEdges, RefusesTablesThatDoNotFit) {
     EXPECT_THROW(best_correlations({values}, {Series(7, 1.0)}, {Series(4, 0.0), Series(3, 0.0)}),
                  std::invalid_argument);
     EXPECT_TRUE(best_correlations({values}, {Series(7, 1.0)}, {}).starts.empty());
+}
+
+// The realignment sums of one group, window by window: each window z-normalised by znormalised
+// after scaling its row by the row's largest magnitude, clipped, scaled and rounded.
+std::vector<double> plain_sums(const SeriesSet& rows, size_t m, size_t first, size_t step,
+                               double bound, double scale) {
+    const size_t starts = (rows.front().size() - m - first) / step + 1;
+    std::vector<double> sums(starts * m, 0.0);
+    for (const Series& row : rows) {
+        double peak = 0.0;
+        for (const double value : row) {
+            peak = std::max(peak, std::abs(value));
+        }
+        for (size_t j = 0; j < starts; ++j) {
+            Series window;
+            for (size_t k = 0; k < m; ++k) {
+                window.push_back(row[first + j * step + k] / peak);
+            }
+            const Series shape = znormalised(window);
+            for (size_t k = 0; k < m; ++k) {
+                sums[j * m + k] +=
+                    std::nearbyint(std::min(std::max(shape[k], -bound), bound) * scale);
+            }
+        }
+    }
+    return sums;
+}
+
+class RealignmentSumsOf : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(RealignmentSumsOf, EqualTheWindowByWindowSumsOfEachGroup) {
+    const size_t m = GetParam();
+    const size_t step = std::max<size_t>(1, m / 32);
+    const size_t first = (m / 2) % step;
+    std::mt19937_64 rng(m);
+    const std::vector<size_t> members = {3, 1, 5};
+    const std::vector<double> scales = {0x1p20, 0x1p30, 0x1p12};
+    const double bound = std::sqrt(static_cast<double>(m));
+    SeriesSet rows;
+    for (size_t r = 0; r < 9; ++r) {
+        rows.push_back(random_series(rng, m + 2 * (m / 2)));
+    }
+    const RealignmentSums sums = realignment_sums(rows, members, scales, m, first, step, bound);
+    ASSERT_EQ(sums.starts, 2 * ((m / 2) / step) + 1);
+    ASSERT_EQ(sums.sums.size(), members.size() * sums.starts * m);
+    size_t row = 0;
+    for (size_t g = 0; g < members.size(); ++g) {
+        const SeriesSet group(rows.begin() + static_cast<ptrdiff_t>(row),
+                              rows.begin() + static_cast<ptrdiff_t>(row + members[g]));
+        row += members[g];
+        const std::vector<double> expected = plain_sums(group, m, first, step, bound, scales[g]);
+        for (size_t at = 0; at < expected.size(); ++at) {
+            // Sums in another order may round a point the other way: one unit per member.
+            EXPECT_NEAR(static_cast<double>(sums.sums[g * expected.size() + at]), expected[at],
+                        static_cast<double>(members[g]))
+                << "group " << g << ", entry " << at;
+        }
+        for (size_t j = 0; j < sums.starts; ++j) {
+            EXPECT_EQ(sums.usable[g * sums.starts + j], 1);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, RealignmentSumsOf,
+                         ::testing::Values(size_t{4}, size_t{9}, size_t{33}, size_t{64},
+                                           size_t{150}, size_t{300}));
+
+TEST(RealignmentSums, TinyAndHugeRowsKeepTheirShape) {
+    std::mt19937_64 rng(7);
+    const SeriesSet rows = {random_series(rng, 48), random_series(rng, 48)};
+    const RealignmentSums plain = realignment_sums(rows, {2}, {0x1p30}, 32, 0, 1, 4.0);
+    for (const int exponent : {-1000, -900, 900, 1000}) {
+        SeriesSet scaled = rows;
+        for (Series& row : scaled) {
+            for (double& value : row) {
+                value = std::ldexp(value, exponent);  // exact: no sum of them is taken
+            }
+        }
+        EXPECT_EQ(realignment_sums(scaled, {2}, {0x1p30}, 32, 0, 1, 4.0).sums, plain.sums)
+            << "values times 2^" << exponent;
+    }
+}
+
+TEST(RealignmentSums, RoundHalfToEvenAndClip) {
+    // Windows of two points are -1 and 1 once z-normalised.
+    const SeriesSet rows = {{0.0, 1.0, 0.0}};
+    EXPECT_EQ(realignment_sums(rows, {1}, {2.5}, 2, 0, 1, 10.0).sums,
+              (std::vector<int64_t>{-2, 2, 2, -2}));
+    EXPECT_EQ(realignment_sums(rows, {1}, {3.5}, 2, 0, 1, 10.0).sums,
+              (std::vector<int64_t>{-4, 4, 4, -4}));
+    EXPECT_EQ(realignment_sums(rows, {1}, {8.0}, 2, 0, 1, 0.25).sums,
+              (std::vector<int64_t>{-2, 2, 2, -2}));
+}
+
+TEST(RealignmentSums, WindowsWithANanOrWithoutAShapeAreNotUsableAndAddNoShape) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double infinity = std::numeric_limits<double>::infinity();
+    const SeriesSet rows = {{1.0, nan, 3.0, 4.0, 6.0, 6.0, 6.0},
+                            {2.0, 1.0, 7.0, 3.0, 5.0, 0.0, 2.0}};
+    const RealignmentSums sums = realignment_sums(rows, {1, 1}, {16.0, 16.0}, 3, 0, 1, 2.0);
+    ASSERT_EQ(sums.starts, 5u);
+    // Group 0: the NaN is in windows 0 and 1, and window 4 is flat.
+    EXPECT_EQ(sums.usable, (std::vector<uint8_t>{0, 0, 1, 1, 0, 1, 1, 1, 1, 1}));
+    for (const size_t j : {0, 1, 4}) {
+        for (size_t k = 0; k < 3; ++k) {
+            EXPECT_EQ(sums.sums[j * 3 + k], 0) << "window " << j;
+        }
+    }
+    const RealignmentSums endless =
+        realignment_sums({{1.0, infinity, 3.0, 4.0}}, {1}, {16.0}, 2, 0, 1, 2.0);
+    EXPECT_EQ(endless.usable, (std::vector<uint8_t>{0, 0, 1}));
+}
+
+TEST(RealignmentSums, RefusesWhatDoesNotFit) {
+    const SeriesSet rows = {Series(8, 1.0), Series(8, 2.0)};
+    EXPECT_THROW(realignment_sums(rows, {2}, {1.0}, 0, 0, 1, 1.0), std::invalid_argument);
+    EXPECT_THROW(realignment_sums(rows, {2}, {1.0}, 4, 0, 0, 1.0), std::invalid_argument);
+    EXPECT_THROW(realignment_sums(rows, {1}, {1.0}, 4, 0, 1, 1.0), std::invalid_argument);
+    EXPECT_THROW(realignment_sums(rows, {2}, {1.0, 1.0}, 4, 0, 1, 1.0), std::invalid_argument);
+    EXPECT_THROW(realignment_sums(rows, {2}, {0x1p62}, 4, 0, 1, 1.0), std::invalid_argument);
+    EXPECT_THROW(realignment_sums({Series(8, 1.0), Series(7, 1.0)}, {2}, {1.0}, 4, 0, 1, 1.0),
+                 std::invalid_argument);
+    // Rows shorter than a window have none.
+    EXPECT_EQ(realignment_sums(rows, {2}, {1.0}, 9, 0, 1, 1.0).starts, 0u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 """The native kernels of the robust discovery against numpy and direct computations."""
 
+import math
 import pathlib
 import shutil
 import subprocess
@@ -12,6 +13,7 @@ from hypothesis import strategies as st
 import reference
 from zorp_miner import _native
 from zorp_miner._robust.search import ALPHABETS
+from zorp_miner._robust.shapes import unit_scaled
 from zorp_miner._robust.tasks import _window_words
 from zorp_miner._sliding import DIRECT_POINTS, SeriesBank, znormalised
 
@@ -120,6 +122,82 @@ def test_fft_and_direct_paths_agree_on_a_long_shape() -> None:
     direct_starts, correlations = _native.best_correlations(bank.values, bank.weights, shapes)
     np.testing.assert_array_equal(fft_starts, direct_starts)
     np.testing.assert_allclose(fft_best, np.sqrt(2 * (1 - np.clip(correlations, -1, 1))), atol=1e-7)
+
+
+def numpy_realignment_sums(block: FloatArray, m: int, scale: float) -> tuple[FloatArray, FloatArray]:
+    """The realignment sums of one group as numpy computes them: every row scaled by its largest
+    finite magnitude, its windows at every shift z-normalised (0 where a NaN is), clipped to
+    within sqrt(m), scaled, rounded and added up."""
+    half, step = m // 2, max(1, m // 32)
+    block = np.stack([unit_scaled(row) for row in block])
+    views = np.lib.stride_tricks.sliding_window_view(block, m, axis=1)[:, half % step :: step, :]
+    deviation = views.std(axis=2, keepdims=True)
+    usable = np.isfinite(deviation) & (deviation > 0.0)
+    rows = np.nan_to_num((views - views.mean(axis=2, keepdims=True)) / np.where(usable, deviation, 1.0))
+    bound = math.sqrt(m)
+    return np.rint(np.clip(rows, -bound, bound) * scale).astype(np.int64).sum(axis=0), np.all(usable[:, :, 0], axis=0)
+
+
+@settings(max_examples=150, deadline=None)
+@given(
+    seed=st.integers(0, 2**32 - 1),
+    m=st.sampled_from([4, 7, 8, 9, 31, 32, 33, 64, 100, 128, 129, 150, 427, 1000]),
+    sizes=st.lists(st.integers(1, 6), min_size=1, max_size=3),
+    kind=st.sampled_from(["walk", "nan", "flat", "coarse", "missing"]),
+    magnitude=st.sampled_from([1e-300, 1.0, 1e300]),
+)
+def test_realignment_sums_are_numpys_bit_for_bit(
+    seed: int, m: int, sizes: list[int], kind: str, magnitude: float
+) -> None:
+    # Sums that differ in a single unit give realigned shapes that differ: the kernel must add
+    # in numpy's order (pairwise) and round as numpy rounds, including NaN, flat stretches and
+    # values near the ends of the floating-point range.
+    rng = np.random.default_rng(seed)
+    width = m + 2 * (m // 2)
+    blocks, scales = [], []
+    for size in sizes:
+        block = np.cumsum(rng.normal(size=(size, width)), axis=1) * magnitude
+        if kind == "nan":
+            block[rng.random(block.shape) < 0.02] = np.nan
+        elif kind == "flat":
+            block[:, : m // 2 + 1] = 3.0 * magnitude
+        elif kind == "coarse":
+            block = np.round(block / np.max(np.abs(block)) * 3.0)
+        elif kind == "missing":
+            block[0] = np.nan
+        blocks.append(block)
+        scales.append(math.ldexp(1.0, min(40, 62 - math.ceil(math.log2(size * (math.sqrt(m) + 1.0))))))
+    step = max(1, m // 32)
+    totals, usable = _native.realignment_sums(
+        np.vstack(blocks), np.array(sizes), np.array(scales), m, (m // 2) % step, step, math.sqrt(m)
+    )
+    assert totals.shape == (len(sizes), 2 * ((m // 2) // step) + 1, m)
+    for g, (block, scale) in enumerate(zip(blocks, scales, strict=True)):
+        expected, expected_usable = numpy_realignment_sums(block, m, scale)
+        assert totals[g].tobytes() == expected.tobytes()
+        assert usable[g].tolist() == expected_usable.tolist()
+
+
+def test_realignment_sums_round_half_to_even_and_clip() -> None:
+    # Windows of 2 points are -1 and 1 once z-normalised: at scale 2.5 each point is 2.5, which
+    # rounds to the even 2; a bound of 0.5 clips them first.
+    rows = np.array([[0.0, 1.0, 0.0, 1.0], [5.0, -5.0, 5.0, -5.0]])
+    totals, usable = _native.realignment_sums(rows, np.array([1, 1]), np.array([2.5, 3.5]), 2, 0, 1, 10.0)
+    assert totals[:, :, 0].tolist() == [[-2, 2, -2], [4, -4, 4]]
+    assert usable.all()
+    clipped, _ = _native.realignment_sums(rows, np.array([2]), np.array([2.0**20]), 2, 0, 1, 0.5)
+    assert clipped[0, 0].tolist() == [0, 0]  # the two rows are opposite: their sums cancel
+    alone, _ = _native.realignment_sums(rows[:1], np.array([1]), np.array([2.0**20]), 2, 0, 1, 0.5)
+    assert alone[0, 0].tolist() == [-(2**19), 2**19]
+
+
+def test_a_window_with_a_nan_or_without_a_shape_is_not_usable() -> None:
+    rows = np.array([[1.0, 2.0, np.nan, 4.0, 5.0, 6.0], [2.0, 2.0, 2.0, 0.0, 1.0, 3.0]])
+    totals, usable = _native.realignment_sums(rows, np.array([2]), np.array([16.0]), 3, 0, 1, 3.0)
+    # Windows at 0 and 1 hold the NaN (which adds 0), the one at 0 is flat in the second row too.
+    assert usable[0].tolist() == [False, False, False, True]
+    assert totals[0, 0].tolist() == [0, 0, 0]
+    assert np.array_equal(totals[0, 3], numpy_realignment_sums(rows, 3, 16.0)[0][3])
 
 
 @pytest.mark.parametrize("alphabet", ALPHABETS)
@@ -231,6 +309,15 @@ BAD_ARGUMENTS: list[tuple[str, dict[str, object], dict[str, object], str | None]
      {"averages": np.zeros((1, 3))}, r"averages must have one row per key and one column per letter \(1 x 4\), got 1 x 3"),
     ("nearest_members", {**some_windows(), "alphabet": 3, **KEY, "averages": np.zeros((1, 4))},
      {"averages": np.full((1, 4), np.inf)}, "averages must hold finite numbers, got inf at 0"),
+    ("realignment_sums", {"rows": np.ones((2, 8)), "members": np.array([2]), "scales": np.array([16.0]), "m": 4, "first": 0, "step": 1, "bound": 2.0}, {"members": np.array([1])}, "members must add up to the rows: 1 for 2 rows"),
+    ("realignment_sums", {"rows": np.ones((2, 8)), "members": np.array([2]), "scales": np.array([16.0]), "m": 4, "first": 0, "step": 1, "bound": 2.0}, {"members": np.array([-1, 3])}, "members must hold rows"),
+    ("realignment_sums", {"rows": np.ones((2, 8)), "members": np.array([2]), "scales": np.array([16.0]), "m": 4, "first": 0, "step": 1, "bound": 2.0}, {"scales": np.array([16.0, 2.0])}, r"scales must have one value per entry of members \(1\), got 2"),
+    ("realignment_sums", {"rows": np.ones((2, 8)), "members": np.array([2]), "scales": np.array([16.0]), "m": 4, "first": 0, "step": 1, "bound": 2.0}, {"scales": np.array([np.inf])}, "scales must be finite numbers above 0, got inf at 0"),
+    ("realignment_sums", {"rows": np.ones((2, 8)), "members": np.array([2]), "scales": np.array([16.0]), "m": 4, "first": 0, "step": 1, "bound": 2.0}, {"scales": np.array([2.0**62])}, "bound x scale x members must stay below 2"),
+    ("realignment_sums", {"rows": np.ones((2, 8)), "members": np.array([2]), "scales": np.array([16.0]), "m": 4, "first": 0, "step": 1, "bound": 2.0}, {"m": 0}, "m must be a whole number of points, at least 1, got 0"),
+    ("realignment_sums", {"rows": np.ones((2, 8)), "members": np.array([2]), "scales": np.array([16.0]), "m": 4, "first": 0, "step": 1, "bound": 2.0}, {"step": 0}, "step must be a whole number of points, at least 1, got 0"),
+    ("realignment_sums", {"rows": np.ones((2, 8)), "members": np.array([2]), "scales": np.array([16.0]), "m": 4, "first": 0, "step": 1, "bound": 2.0}, {"bound": float("nan")}, "bound must be a finite number of at least 0, got nan"),
+    ("realignment_sums", {"rows": np.ones((2, 8)), "members": np.array([2]), "scales": np.array([16.0]), "m": 4, "first": 0, "step": 1, "bound": 2.0}, {"rows": np.ones(8)}, "rows must be a 2-D array, got 1 dimensions"),
     ("monotone_share", {"shape": np.arange(5.0), "points": 4}, {"points": 0}, "points must be a whole number of blocks, at least 1, got 0"),
     ("monotone_share", {"shape": np.arange(5.0), "points": 4}, {"shape": np.array([1.0, np.nan])}, "shape must hold finite numbers, got nan at 1"),
     ("proposal_word", {"means": np.zeros(4), "alphabet": 3, "projection": 0}, {"projection": 5}, "projection must be .* from 0 to 4, got 5"),

@@ -17,7 +17,7 @@ from zorp_miner._parts import LocalParts, split_points
 from zorp_miner._robust import store as robust_store
 from zorp_miner._robust.search import ALPHABETS, _proposals, realigned_each
 from zorp_miner._robust.store import RobustStore, _fixed_scale
-from zorp_miner._robust.tasks import REALIGN_BYTES, SERIES, _window_words
+from zorp_miner._robust.tasks import SERIES, _window_words
 from zorp_miner._sliding import SeriesBank, znormalised
 from zorp_miner.api import run, run_parts
 from zorp_miner._types import FloatArray
@@ -273,10 +273,9 @@ def test_split_points_cut_near_equal_parts(count: int, parts: int) -> None:
     seed=st.integers(0, 2**16),
     m=st.sampled_from([4, 20, 33, 64]),
     cuts=st.sampled_from([(1,), (3, 4, 9), tuple(range(1, 12))]),
-    chunk_bytes=st.sampled_from([1, REALIGN_BYTES]),
 )
 def test_realigned_shapes_do_not_depend_on_the_parts_nor_the_members_order(
-    seed: int, m: int, cuts: tuple[int, ...], chunk_bytes: int
+    seed: int, m: int, cuts: tuple[int, ...]
 ) -> None:
     rng = np.random.default_rng(seed)
     series = as_series_set([np.cumsum(rng.normal(size=int(rng.integers(m, 4 * m)))) for _ in range(12)])
@@ -291,8 +290,7 @@ def test_realigned_shapes_do_not_depend_on_the_parts_nor_the_members_order(
     for starts, members in groups:
         order = rng.permutation(len(members))
         shuffled.append((starts[order], members[order]))
-    with mock.patch("zorp_miner._robust.tasks.REALIGN_BYTES", chunk_bytes):
-        split = realigned_each(RobustStore(LocalParts(series, cuts)), shuffled, m)
+    split = realigned_each(RobustStore(LocalParts(series, cuts)), shuffled, m)
     for a, b, (starts, members) in zip(one, split, groups, strict=True):
         assert a.tobytes() == b.tobytes()
         # And the shape is the plain mean of the members' windows at some shift.

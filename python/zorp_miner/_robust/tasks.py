@@ -95,21 +95,6 @@ def shifts(m: int) -> IntArray:
     return step * np.arange(-reach, reach + 1, dtype=np.int64)
 
 
-def _shifted_rows(block: FloatArray, m: int) -> tuple[FloatArray, npt.NDArray[np.bool_]]:
-    """The rows' windows of m points at every shift (`shifts`), each z-normalised (0 where it
-    is flat or holds a NaN), (rows, shifts, m); and whether every row's window at a shift is
-    usable (finite and not flat). The rows are windows of m + 2 (m // 2) points, centred on
-    the windows to shift. Each row is scaled by its largest magnitude first, so that neither
-    tiny nor huge values lose their shape."""
-    half, step = m // 2, max(1, m // 32)
-    block = np.stack([unit_scaled(row) for row in block]) if len(block) else block
-    # The first shift is the multiple of step nearest -half: the window unshifted is always one.
-    views = np.lib.stride_tricks.sliding_window_view(block, m, axis=1)[:, half % step :: step, :]
-    deviation = views.std(axis=2, keepdims=True)
-    usable = np.isfinite(deviation) & (deviation > 0.0)
-    safe = np.where(usable, deviation, 1.0)
-    return np.nan_to_num((views - views.mean(axis=2, keepdims=True)) / safe), np.all(usable[:, :, 0], axis=0)
-
 Cache = dict[object, object] | None
 
 
@@ -196,9 +181,6 @@ def _best_task(
     return (found_starts if starts else None), found_best
 
 
-# Rows of windows z-normalised at once when realigning: about 32 MiB of them.
-REALIGN_BYTES = 32 << 20
-
 RealignSums = list[tuple[IntArray, npt.NDArray[np.bool_]] | None]
 
 
@@ -210,27 +192,32 @@ def _realignment_task(
     null: Null,
     cache: Cache = None,
 ) -> RealignSums:
-    half = m // 2
-    out: RealignSums = []
+    """For each (members, starts, scale) of groups, the members' windows of m points at every
+    shift (`shifts`) from their starts, each z-normalised and added up in fixed point at scale
+    (``_native.realignment_sums``: each point clipped to within sqrt(m) of 0, a window with a
+    NaN counted as 0), and whether every member's window at a shift is usable (finite, not
+    flat); None for a group without members here. A window is read m // 2 points either side of
+    its start (NaN off the series), and scaled by its largest magnitude first, so that neither
+    tiny nor huge values lose their shape."""
+    half, step = m // 2, max(1, m // 32)
     values = _series_at(series, first, null, cache, [int(i) for members, _, _ in groups for i in members])
-    for members, starts, scale in groups:
-        if len(members) == 0:
-            out.append(None)
-            continue
-        places = [(0, index, start - half, start + m + half) for index, start in zip(members.tolist(), starts.tolist())]
-        chunk = max(1, REALIGN_BYTES // (8 * len(shifts(m)) * m))
-        total: IntArray | None = None
-        valid: npt.NDArray[np.bool_] | None = None
-        bound = math.sqrt(m)
-        for lo in range(0, len(places), chunk):
-            block = np.stack(_windows_of(values, places[lo : lo + chunk]))
-            rows, usable = _shifted_rows(block, m)
-            fixed = np.rint(np.clip(rows, -bound, bound) * scale).astype(np.int64).sum(axis=0)
-            total = fixed if total is None else total + fixed
-            valid = usable if valid is None else valid & usable
-        assert total is not None and valid is not None
-        out.append((total, valid))
-    return out
+    held = [(members, starts, scale) for members, starts, scale in groups if len(members)]
+    if not held:
+        return [None] * len(groups)
+    places = [
+        (0, index, start - half, start + m + half)
+        for members, starts, _ in held
+        for index, start in zip(members.tolist(), starts.tolist())
+    ]
+    # The first shift is the multiple of step nearest -half: the window unshifted is one.
+    totals, usable = _native.realignment_sums(
+        np.stack(_windows_of(values, places)),
+        np.array([len(members) for members, _, _ in held], dtype=np.int64),
+        np.array([scale for _, _, scale in held]),
+        m, half % step, step, math.sqrt(m),
+    )
+    sums = iter(zip(totals, usable))
+    return [next(sums) if len(members) else None for members, _, _ in groups]
 
 
 def _added_sums(total: RealignSums | None, part: RealignSums) -> RealignSums:
