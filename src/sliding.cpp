@@ -301,6 +301,11 @@ RealignmentSums realignment_sums(const SeriesSet& rows, const std::vector<size_t
     }
     size_t total_rows = 0;
     for (size_t g = 0; g < members.size(); ++g) {
+        if (members[g] > rows.size() - total_rows) {
+            throw std::invalid_argument("members must add up to the rows: more than " +
+                                        std::to_string(rows.size()) + " rows by group " +
+                                        std::to_string(g));
+        }
         total_rows += members[g];
         const double largest = std::abs(bound * scales[g]) * static_cast<double>(members[g]);
         if (!(largest < 0x1p62)) {
@@ -317,6 +322,10 @@ RealignmentSums realignment_sums(const SeriesSet& rows, const std::vector<size_t
     out.starts = width >= m + first ? (width - m - first) / step + 1 : 0;
     out.sums.assign(members.size() * out.starts * m, 0);
     out.usable.assign(members.size() * out.starts, 1);
+    if (out.starts == 0) {
+        return out;  // no window: m may be far longer than the rows, and nothing is allocated for
+                     // it
+    }
     std::vector<double> scaled(width);
     std::vector<double> centred(m);
     std::vector<double> squares(m);

@@ -114,6 +114,16 @@ def valid_native_call(rng: random.Random, name: str) -> dict[str, Any]:
     if name in ("monotone_share", "znormalised"):
         shape = np.random.default_rng(rng.getrandbits(32)).normal(size=rng.randint(0, 40))
         return {"shape": shape} if name == "znormalised" else {"shape": shape, "points": rng.randint(1, 40)}
+    if name == "realignment_sums":
+        step = max(1, m // 32)
+        width = m + 2 * (m // 2)
+        generator = np.random.default_rng(rng.getrandbits(32))
+        rows = np.stack([np.resize(one, width) if len(one) else np.full(width, math.nan) for one in series])
+        cut = rng.randint(0, len(rows))
+        members = np.array([cut, len(rows) - cut], dtype=np.int64)
+        scales = np.array([2.0 ** generator.integers(1, 41) for _ in members])
+        return {"rows": rows, "members": members, "scales": scales, "m": m, "first": (m // 2) % step,
+                "step": step, "bound": math.sqrt(m)}
     if name == "ranking_order":
         naeds = np.random.default_rng(rng.getrandbits(32)).random(rng.randint(0, 9))
         naeds[naeds < 0.2] = math.nan
@@ -176,7 +186,7 @@ NATIVE_FUNCTIONS = (
     "best_correlations", "monotone_share", "count_keys", "ranked_keys", "sum_members",
     "nearest_members", "proposal_word", "znormalised", "normalised_words", "mine_words",
     "part_averages", "add_to_representative", "representative_from", "part_best_matches",
-    "ranking_order", "motif_lengths", "refuse_oversized_statistics",
+    "ranking_order", "motif_lengths", "refuse_oversized_statistics", "realignment_sums",
 )  # fmt: skip
 
 
