@@ -15,6 +15,7 @@ from hypothesis import strategies as st
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "bench" / "quality"))
 
 import calibration  # noqa: E402
+import membership  # noqa: E402
 import methods  # noqa: E402
 import planted_sets  # noqa: E402
 import run  # noqa: E402
@@ -205,3 +206,20 @@ def test_calibration_refuses_fewer_than_one_set(sets: str, capsys: pytest.Captur
         calibration.main(["--sets", sets])
     assert stopped.value.code == 2
     assert f"--sets must be at least 1 (sets per host and size), got {sets}" in capsys.readouterr().err
+
+
+def test_every_best_match_is_each_series_closest_window() -> None:
+    # A copy of the shape (scaled and shifted) in four noise series, at different places, and a
+    # series too short to hold it: each series' first match is its best, the short one has none.
+    rng = np.random.default_rng(11)
+    shape = np.sin(np.linspace(0, 3 * np.pi, 30)) + np.linspace(0, 1, 30)
+    series = []
+    for k, start in enumerate((0, 17, 55, 70)):
+        values = rng.normal(0, 1, 100)
+        values[start : start + 30] = (k + 1) * shape - k
+        series.append(values)
+    series.append(rng.normal(0, 1, 20))
+    best = membership.every_best_match(shape, series)
+    assert sorted(best) == [0, 1, 2, 3]
+    assert [best[i][0] for i in range(4)] == [0, 17, 55, 70]
+    assert all(distance < 1e-6 for _, distance in best.values())
