@@ -16,13 +16,13 @@ import argparse
 import pathlib
 import sys
 import time
-
-import numpy as np
+from collections.abc import Sequence
 
 sys.path[:0] = [str(pathlib.Path(__file__).parent)]
 
+from development import by_host, development_cases  # noqa: E402
 from methods import motif_matches  # noqa: E402
-from planted_sets import Case, main_cases  # noqa: E402
+from planted_sets import Case  # noqa: E402
 from scoring import score  # noqa: E402
 
 import zorp_miner  # noqa: E402
@@ -50,20 +50,15 @@ def main(argv: list[str] | None = None) -> int:
     for variant in variants:
         if variant not in VARIANTS:
             parser.error(f"unknown variant {variant!r}: expected one of {', '.join(VARIANTS)}")
-    wanted = {name for name in args.datasets.split(",") if name}
-    cases = [case for case in main_cases((20,)) if not wanted or case.dataset in wanted]
-    if not cases:
-        parser.error(f"no set of the development subset is of the data sets {sorted(wanted)}")
+    cases = development_cases(parser, args.datasets)
     for variant in variants:
-        rows: dict[str, list[tuple[float, float, int, float]]] = {}
+        rows: dict[str, list[Sequence[float]]] = {}
         print(f"robust, {variant}: top F1, best F1 listed, motifs listed, seconds")
         for case in cases:
             row = listed(case, variant)
             rows.setdefault(case.host, []).append(row)
             print(f"  {case.key:50s} {row[0]:5.2f} {row[1]:5.2f} {row[2]:4d} {row[3]:6.1f}", flush=True)
-        every = [row for host_rows in rows.values() for row in host_rows]
-        for host, host_rows in [*rows.items(), ("all", every)]:
-            table = np.array(host_rows)
+        for host, table in by_host(rows):
             print(
                 f"  mean, {host:6s} ({len(table)} sets): top {table[:, 0].mean():.3f}, best listed"
                 f" {table[:, 1].mean():.3f}, motifs {table[:, 2].mean():.1f}, total {table[:, 3].sum():.1f} s"

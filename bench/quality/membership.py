@@ -18,12 +18,14 @@ import argparse
 import math
 import pathlib
 import sys
+from collections.abc import Sequence
 
 import numpy as np
 
 sys.path[:0] = [str(pathlib.Path(__file__).parent)]
 
-from planted_sets import Case, main_cases  # noqa: E402
+from development import by_host, development_cases  # noqa: E402
+from planted_sets import Case  # noqa: E402
 from scoring import Matches, score  # noqa: E402
 
 import zorp_miner  # noqa: E402
@@ -59,19 +61,14 @@ def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--datasets", default="", help="only these data sets, comma-separated (default: all)")
     args = parser.parse_args(argv)
-    wanted = {name for name in args.datasets.split(",") if name}
-    cases = [case for case in main_cases((20,)) if not wanted or case.dataset in wanted]
-    if not cases:
-        parser.error(f"no set of the development subset is of the data sets {sorted(wanted)}")
-    rows: dict[str, list[tuple[float, float, float]]] = {}
+    cases = development_cases(parser, args.datasets)
+    rows: dict[str, list[Sequence[float]]] = {}
     print("robust, given the length, top motif's F1: on the series it holds, on every series, best cut")
     for case in cases:
         row = choices(case)
         rows.setdefault(case.host, []).append(row)
         print(f"  {case.key:50s} {row[0]:5.2f} {row[1]:5.2f} {row[2]:5.2f}", flush=True)
-    every = [row for host_rows in rows.values() for row in host_rows]
-    for host, host_rows in [*rows.items(), ("all", every)]:
-        table = np.array(host_rows)
+    for host, table in by_host(rows):
         print(
             f"  mean, {host:6s} ({len(table)} sets): held {table[:, 0].mean():.3f},"
             f" every series {table[:, 1].mean():.3f}, best cut {table[:, 2].mean():.3f}"

@@ -15,6 +15,7 @@ from hypothesis import strategies as st
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "bench" / "quality"))
 
 import calibration  # noqa: E402
+import development  # noqa: E402
 import membership  # noqa: E402
 import methods  # noqa: E402
 import planted_sets  # noqa: E402
@@ -223,3 +224,10 @@ def test_every_best_match_is_each_series_closest_window() -> None:
     assert sorted(best) == [0, 1, 2, 3]
     assert [best[i][0] for i in range(4)] == [0, 17, 55, 70]
     assert all(distance < 1e-6 for _, distance in best.values())
+
+
+def test_means_by_host_take_each_host_then_every_set() -> None:
+    tables = development.by_host({"walk": [(1.0, 4.0), (0.0, 2.0)], "crops": [(0.5, 6.0)]})
+    assert [host for host, _ in tables] == ["walk", "crops", "all"]
+    assert [table.shape for _, table in tables] == [(2, 2), (1, 2), (3, 2)]
+    assert tables[2][1].mean(axis=0).tolist() == [0.5, 4.0]
