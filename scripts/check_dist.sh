@@ -46,5 +46,6 @@ say "the installed extension modules link and load the bundled C++ runtime"
 "$venv/bin/python" -I scripts/check_dist.py installed
 
 # -I keeps the source tree and PYTHONPATH off sys.path: the tests import the installed wheel.
-say "Python tests against the installed wheel (several minutes)"
-"$venv/bin/python" -I -m pytest -q -p no:cacheprovider tests/python
+say "Python tests against the installed wheel (a few minutes)"
+"$venv/bin/python" -I -m pytest -q -p no:cacheprovider -n "$(nproc 2>/dev/null || echo 2)" --dist loadscope \
+    tests/python

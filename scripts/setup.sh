@@ -66,9 +66,9 @@ command -v ninja >/dev/null 2>&1 || build_tools+=("ninja")
 # numpy is the package's one dependency (2.4 or later for the tests of array input: earlier ones
 # still convert a one-element array to a float, with a warning); pandas, matplotlib and dask
 # (its extras; the cluster tests start a local Dask cluster), mypy and the pandas stubs are what
-# the tests and the type checks need.
+# the tests and the type checks need; pytest-xdist spreads the tests over the cores.
 "$python" -m pip install --quiet --disable-pip-version-check "${build_tools[@]}" \
-    "pytest>=8" "hypothesis>=6" "numpy>=2.4" "pandas>=2.1" "matplotlib>=3.10" \
+    "pytest>=8" "pytest-xdist>=3" "hypothesis>=6" "numpy>=2.4" "pandas>=2.1" "matplotlib>=3.10" \
     "dask[distributed]>=2024.8" "mypy>=1.11" pandas-stubs
 
 say "building and installing zorp_miner"

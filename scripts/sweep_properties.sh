@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Runs the randomised Python tests over many seeds, drawing new examples each time (the test
-# command draws the same ones on every run). Stops at the first seed that fails and prints it,
-# so the failure can be repeated with the same --hypothesis-seed.
+# Runs the randomised Python tests over many seeds under the sweep profile: new examples each
+# time, and ZORP_SWEEP_FACTOR (default 10) times as many per property as the test command draws
+# (which draws the same few on every run). Set ZORP_SWEEP_FACTOR=1 for a seed sweep at the
+# everyday counts. Stops at the first seed that fails and prints it, so the failure can be
+# repeated with the same --hypothesis-seed.
 #
 #   scripts/sweep_properties.sh FIRST LAST [pytest arguments...]
 #   scripts/sweep_properties.sh 1 200 tests/python/test_robust_evidence.py -k planted
@@ -16,7 +18,7 @@ first=$1 last=$2
 shift 2
 [ "$#" -gt 0 ] || set -- tests/python
 for seed in $(seq "$first" "$last"); do
-    if ! ZORP_HYPOTHESIS=explore "$root/.venv/bin/python" -m pytest -q -p no:cacheprovider \
+    if ! ZORP_HYPOTHESIS=sweep "$root/.venv/bin/python" -m pytest -q -p no:cacheprovider \
         --hypothesis-seed="$seed" "$@" >"${TMPDIR:-/tmp}/sweep-$seed.log" 2>&1; then
         echo "seed $seed FAILED (log: ${TMPDIR:-/tmp}/sweep-$seed.log)" >&2
         exit 1

@@ -10,10 +10,21 @@ from hypothesis import settings
 
 # The test command draws the same examples on every run (derandomized, no example database), so
 # it never fails at random; ZORP_HYPOTHESIS=explore draws new ones, with --hypothesis-seed=N to
-# sweep seeds (see README, "Tests and benchmarks").
+# sweep seeds, and ZORP_HYPOTHESIS=sweep draws new ones and ZORP_SWEEP_FACTOR (default 10) times
+# as many of them, which scripts/sweep_properties.sh runs over many seeds (see README, "Tests").
 settings.register_profile("repeatable", derandomize=True, database=None, print_blob=True)
 settings.register_profile("explore", database=None, print_blob=True)
-settings.load_profile(os.environ.get("ZORP_HYPOTHESIS", "repeatable"))
+settings.register_profile("sweep", database=None, print_blob=True)
+PROFILE = os.environ.get("ZORP_HYPOTHESIS", "repeatable")
+settings.load_profile(PROFILE)
+SWEEP_FACTOR = int(os.environ.get("ZORP_SWEEP_FACTOR") or 10) if PROFILE == "sweep" else 1
+
+
+def examples(count: int) -> int:
+    """The examples a property draws: its everyday count, times the sweep factor under the sweep
+    profile. A property's everyday count is what keeps the suite fast; the sweep is where a
+    rare draw is meant to be found."""
+    return count * SWEEP_FACTOR
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 

@@ -1,17 +1,13 @@
 """Runs on a Dask cluster (a LocalCluster of two worker processes, started here) give the
-answers of the run in this process, bit for bit, also when a worker is killed mid-run."""
+answers of the run in this process, bit for bit; test_cluster_faults.py kills workers mid-run."""
 
-import contextlib
 import copy
 import gc
 import json
-import os
 import pathlib
 import pickle
-import signal
 import subprocess
 import sys
-import tempfile
 import time
 from collections.abc import Iterator
 from typing import Any
@@ -21,7 +17,7 @@ import pytest
 
 import _zorp_cpp
 import zorp_miner
-from conftest import assert_same_motifs, planted_walks, random_walks
+from conftest import assert_same_motifs, planted_walks
 from zorp_miner.cli import main
 from zorp_miner._types import FloatArray
 from zorp_miner.inputs import as_series_set
@@ -30,26 +26,8 @@ dask = pytest.importorskip("dask")
 dask_array = pytest.importorskip("dask.array")
 distributed = pytest.importorskip("distributed")
 
+from clusters import BOUNDS, EXACT, delayed_parts, local_client, planted_set, walks_set  # noqa: E402
 from zorp_miner._dask import ClusterError  # noqa: E402
-
-# Parts of unequal sizes, one of them a single series.
-BOUNDS = [0, 2, 9, 10, 22, 30]
-
-
-@contextlib.contextmanager
-def local_client() -> Iterator[Any]:
-    """A client of a LocalCluster of two worker processes that run their tasks one at a time; no
-    memory limit, since under the sanitizers a worker's memory holds the shadow memory too.
-
-    The cluster closes a worker's nanny for good when no worker of that name is back the
-    lost-worker time-out (15 s) after one was lost: a timer left by a kill in an earlier test
-    then fires while a later test's victim is being started anew, and the cluster is left with
-    one worker. The tests here kill workers on purpose and wait for them, so the time-out is a
-    day."""
-    with dask.config.set({"distributed.deploy.lost-worker-timeout": "1 day"}), distributed.LocalCluster(
-        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0", memory_limit=0
-    ) as cluster, distributed.Client(cluster) as client:
-        yield client
 
 
 @pytest.fixture(scope="module")
@@ -60,19 +38,12 @@ def client() -> Iterator[Any]:
 
 @pytest.fixture(scope="module")
 def planted() -> list[FloatArray]:
-    return as_series_set(planted_walks(30, seed=5))
+    return planted_set()
 
 
 @pytest.fixture(scope="module")
 def walks() -> list[FloatArray]:
-    return as_series_set([w[: 200 + 13 * (i % 7)] for i, w in enumerate(random_walks(30, 300, seed=8))])
-
-
-def delayed_parts(series: list[FloatArray]) -> list[Any]:
-    return [dask.delayed(list)(series[a:b]) for a, b in zip(BOUNDS, BOUNDS[1:])]
-
-
-EXACT: dict[str, Any] = {"mode": "exact", "seglen": 8, "alphabet": 5}
+    return walks_set()
 
 
 @pytest.mark.parametrize("top", [None, 4])
@@ -250,117 +221,6 @@ def test_errors_name_the_part_and_the_series(client: Any, tmp_path: pathlib.Path
         zorp_miner.find_motifs([[1.0, 2.0]], client=3, **EXACT)
 
 
-WorkerPlugin: Any = distributed.WorkerPlugin
-
-
-class KillOnce(WorkerPlugin):  # type: ignore[misc]
-    """Kills its worker's process as that worker starts the first task, on any worker, whose key
-    begins with step; the file at mark (created once, holding the victim's pid) keeps the
-    workers started anew from killing themselves too."""
-
-    def __init__(self, step: str, mark: str) -> None:
-        self.step = step
-        self.mark = mark
-
-    def transition(self, key: Any, start: str, finish: str, **kwargs: Any) -> None:
-        if finish != "executing" or not str(key).startswith(self.step):
-            return
-        try:
-            handle = os.open(self.mark, os.O_CREAT | os.O_EXCL | os.O_WRONLY)
-        except FileExistsError:
-            return
-        os.write(handle, str(os.getpid()).encode())
-        os.close(handle)
-        os.kill(os.getpid(), signal.SIGKILL)
-
-
-def kill_one_worker_during(client: Any, run: Any, step: str = "_call") -> Any:
-    """Runs run() with a worker plugin that kills the worker process starting the first task
-    whose key starts with step (the steps after loading and counting the series are
-    "_call-..."), and returns what run() returned (or raises what it raised). The worker kills
-    itself as the task starts, so the kill lands mid-run however fast the tasks are; watching
-    the scheduler from here for a busy worker missed short tasks on a loaded machine."""
-    with tempfile.TemporaryDirectory() as folder:
-        mark = os.path.join(folder, "victim")
-        name = f"kill-once-{step}-{time.monotonic_ns()}"
-        client.register_plugin(KillOnce(step, mark), name=name)
-        error: BaseException | None = None
-        value = None
-        try:
-            value = run()
-        except BaseException as raised:  # raised after the checks below
-            error = raised
-        finally:
-            client.unregister_worker_plugin(name)
-        assert os.path.exists(mark), f"no worker started a task {step!r}"
-        victim = int(pathlib.Path(mark).read_text())
-    # The nanny starts a worker anew; under load a process takes a while to import everything.
-    client.wait_for_workers(2, timeout=300)
-    assert len(client.cluster.workers) == 2, "the cluster gave up a worker instead of starting it anew"
-    assert victim not in client.run(os.getpid).values(), "the worker was killed and started anew"
-    if error is not None:
-        raise error
-    return value
-
-
-@pytest.mark.parametrize("mode", ["robust", "exact"])
-@pytest.mark.parametrize("step", ["_part_lengths", "_call"])  # loading the parts, working on them
-def test_a_worker_killed_mid_run_does_not_change_the_answer(
-    client: Any, planted: list[FloatArray], mode: str, step: str
-) -> None:
-    options: dict[str, Any] = {"length": 96} if mode == "robust" else EXACT
-    expected = zorp_miner.find_motifs(planted, **options)
-    got = kill_one_worker_during(
-        client,
-        lambda: zorp_miner.find_motifs(delayed_parts(planted), client=client, **options),
-        step,
-    )
-    assert_same_motifs(got, expected)
-
-
-def test_a_worker_killed_twice_is_started_anew_both_times(client: Any) -> None:
-    """The second kill lands just before the first kill's lost-worker time-out ends, so the
-    cluster's timer fires while the worker is being started anew (a wait of about 15 s with
-    the stock time-out; none with the one set here)."""
-    timeout = dask.utils.parse_timedelta(dask.config.get("distributed.deploy.lost-worker-timeout"))
-
-    def kill_worker_0() -> float:
-        """Kills worker 0 and returns when the cluster saw it lost (time.monotonic())."""
-        address = next(a for a, w in client.scheduler_info()["workers"].items() if w["name"] == 0)
-        client.submit(lambda: os.kill(os.getpid(), signal.SIGKILL), pure=False, workers=[address])
-        while address in client.cluster.scheduler_info["workers"]:
-            time.sleep(0.01)
-        return time.monotonic()
-
-    lost = kill_worker_0()
-    client.wait_for_workers(2, timeout=300)
-    if timeout < 60:
-        time.sleep(max(0.0, lost + timeout - 0.2 - time.monotonic()))
-    kill_worker_0()
-    time.sleep(1.0)
-    client.wait_for_workers(2, timeout=300)
-    time.sleep(1.0)
-    assert len(client.cluster.workers) == 2, "the cluster gave up a worker instead of starting it anew"
-    assert len(client.scheduler_info()["workers"]) == 2
-
-
-def test_a_part_lost_too_often_stops_the_run_without_a_result(
-    client: Any, planted: list[FloatArray]
-) -> None:
-    scheduler = client.cluster.scheduler
-    allowed = scheduler.allowed_failures
-    scheduler.allowed_failures = 0
-    try:
-        lost = r"without a result: the cluster lost the workers .* part \d \(delayed part \d of 5\)"
-        with pytest.raises(ClusterError, match=lost):
-            kill_one_worker_during(
-                client,
-                lambda: zorp_miner.find_motifs(delayed_parts(planted), client=client, length=96),
-            )
-    finally:
-        scheduler.allowed_failures = allowed
-
-
 def test_two_runs_in_a_row_on_the_same_series_held_here(client: Any) -> None:
     """Each run scatters the series under keys of its own: the first run's release does not
     take the data from under the second."""
@@ -368,51 +228,6 @@ def test_two_runs_in_a_row_on_the_same_series_held_here(client: Any) -> None:
     expected = zorp_miner.find_motifs(series, length=96)
     for _ in range(3):
         assert_same_motifs(zorp_miner.find_motifs(series, client=client, length=96), expected)
-
-
-@pytest.fixture
-def own_client() -> Iterator[Any]:
-    """A cluster of its own, as the module's: a test that kills its workers leaves the others'
-    cluster as it was."""
-    with local_client() as client:
-        yield client
-
-
-@pytest.mark.parametrize("mode", ["robust", "exact"])
-def test_a_worker_killed_with_series_scattered_from_here_does_not_change_the_answer(
-    own_client: Any, planted: list[FloatArray], mode: str
-) -> None:
-    """The killed worker held scattered parts, which no recipe can load again: the run starts
-    over with the series scattered anew."""
-    options: dict[str, Any] = {"length": 96} if mode == "robust" else EXACT
-    expected = zorp_miner.find_motifs(planted, **options)
-    got = kill_one_worker_during(
-        own_client, lambda: zorp_miner.find_motifs(planted, client=own_client, **options)
-    )
-    assert_same_motifs(got, expected)
-
-
-def test_series_scattered_from_here_lost_on_every_try_stop_the_run(
-    client: Any, planted: list[FloatArray], monkeypatch: pytest.MonkeyPatch
-) -> None:
-    """Each run loses part 1's series as soon as the parts are counted (their futures are
-    cancelled, as a worker's death loses them): SCATTER_TRIES runs, then a ClusterError that
-    names the part."""
-    from zorp_miner import _dask
-
-    runs = []
-    counted = _dask.DaskParts.__init__
-
-    def losing_part_1(parts: Any, *args: Any, **kwargs: Any) -> None:
-        counted(parts, *args, **kwargs)
-        runs.append(parts)
-        client.cancel(parts.scattered[1])
-
-    monkeypatch.setattr(_dask.DaskParts, "__init__", losing_part_1)
-    lost = r"without a result: the cluster lost part 1 \(series \d+ to \d+\), scattered from this process"
-    with pytest.raises(ClusterError, match=lost):
-        zorp_miner.find_motifs(planted, client=client, length=96)
-    assert len(runs) == _dask.SCATTER_TRIES == 3
 
 
 def test_an_address_without_a_scheduler_is_a_cluster_error_that_names_it(

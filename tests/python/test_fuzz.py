@@ -3,8 +3,8 @@ raises a documented error (TypeError, ValueError, MemoryError), leaves its argum
 and never brings the process down.
 
 Runs are derandomised, so every run tries the same inputs. Set FUZZ_EXPLORE=N (a positive
-integer) to draw new ones, N times as many per test; pass --hypothesis-seed=S to repeat such a
-run.
+integer) to draw new ones, N times as many per test (the sweep profile also draws new ones, ten
+times as many); pass --hypothesis-seed=S to repeat such a run.
 
 Inputs that could legitimately run long or take much memory are never drawn at random: a
 threshold (minsup x number of series) that is not positive keeps every candidate, so random
@@ -32,6 +32,7 @@ from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
 import reference
+from conftest import PROFILE, examples
 from _zorp_cpp import Miner, Motif, PatternMiner, sax
 
 VECTOR_TOO_LARGE = "cannot create std::vector larger than max_size()"
@@ -53,11 +54,11 @@ PROPERTIES = (
 EXPLORE = int(os.environ.get("FUZZ_EXPLORE") or 0)
 
 
-def fuzz_settings(examples: int) -> settings:
+def fuzz_settings(count: int) -> settings:
     return settings(
-        max_examples=examples * max(EXPLORE, 1),
+        max_examples=examples(count) * max(EXPLORE, 1),
         deadline=None,
-        derandomize=not EXPLORE,
+        derandomize=not EXPLORE and PROFILE == "repeatable",
         database=None,
         suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
     )

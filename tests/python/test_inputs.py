@@ -11,6 +11,7 @@ from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
 import zorp_miner
+from conftest import examples
 from zorp_miner.inputs import as_series_set, native_series_set
 
 pd = pytest.importorskip("pandas")
@@ -131,7 +132,7 @@ def test_native_form_is_2d_for_equal_lengths_else_a_list() -> None:
 finite = st.floats(-1e6, 1e6, allow_nan=False)
 
 
-@settings(max_examples=60, deadline=None)
+@settings(max_examples=examples(60), deadline=None)
 @given(
     data=hnp.arrays(
         np.float64,
@@ -146,7 +147,7 @@ def test_a_2d_array_is_read_as_its_rows_and_left_unchanged(data: npt.NDArray[np.
     assert (data == before).all()
 
 
-@settings(max_examples=60, deadline=None)
+@settings(max_examples=examples(60), deadline=None)
 @given(
     rows=st.lists(st.lists(finite, min_size=1, max_size=9), min_size=1, max_size=6),
     padding=st.lists(st.integers(0, 3), min_size=6, max_size=6),
@@ -163,7 +164,7 @@ def nan_lists(series: Sequence[npt.NDArray[np.float64]]) -> list[list[float | No
     return [[None if math.isnan(x) else x for x in one.tolist()] for one in series]
 
 
-@settings(max_examples=80, deadline=None)
+@settings(max_examples=examples(80), deadline=None)
 @given(
     data=hnp.arrays(
         st.sampled_from([np.float64, np.float32, np.int64]),

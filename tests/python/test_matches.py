@@ -14,6 +14,7 @@ from hypothesis import strategies as st
 
 import zorp_miner
 from reference import distance_profile, greedy_matches, usable_windows
+from conftest import examples
 from zorp_miner._sliding import FLAT_FRACTION, RESOLUTION
 
 FloatArray = npt.NDArray[np.float64]
@@ -123,7 +124,7 @@ def radius_of(profiles: list[list[float]], share: float) -> float:
     return finite[min(len(finite) - 1, int(share * len(finite)))]
 
 
-@settings(max_examples=150, deadline=None)
+@settings(max_examples=examples(150), deadline=None)
 @given(
     searches(),
     st.sampled_from([0.0, 0.05, 0.3, 1.0]),
@@ -158,7 +159,7 @@ def test_the_matches_are_those_of_a_window_by_window_search(
         )
 
 
-@settings(max_examples=60, deadline=None)
+@settings(max_examples=examples(60), deadline=None)
 @given(searches(), st.one_of(st.none(), st.integers(1, 4)))
 def test_the_default_radius_is_chances_and_the_search_holds_within_it(
     search: tuple[FloatArray, list[FloatArray]], top: int | None
@@ -169,7 +170,7 @@ def test_the_default_radius_is_chances_and_the_search_holds_within_it(
     check_search(query, series, found, found.max_distance, len(query) - 1, top)
 
 
-@settings(max_examples=60, deadline=None)
+@settings(max_examples=examples(60), deadline=None)
 @given(searches())
 def test_a_masked_array_is_the_same_data_with_nan(
     search: tuple[FloatArray, list[FloatArray]],

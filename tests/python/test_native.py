@@ -11,6 +11,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import reference
+from conftest import examples
 from zorp_miner import _native
 from zorp_miner._robust.search import ALPHABETS
 from zorp_miner._robust.shapes import unit_scaled
@@ -57,7 +58,7 @@ def monotone_share(shape: list[float], points: int = 32) -> float:
     return best
 
 
-@settings(max_examples=200, deadline=None)
+@settings(max_examples=examples(200), deadline=None)
 @given(st.lists(st.floats(-1e3, 1e3), min_size=0, max_size=80), st.integers(1, 40))
 def test_monotone_share_equals_the_pooled_fit(values: list[float], points: int) -> None:
     expected = monotone_share(values, points)
@@ -73,7 +74,7 @@ series_values = st.lists(
 )
 
 
-@settings(max_examples=100, deadline=None)
+@settings(max_examples=examples(100), deadline=None)
 @given(
     st.lists(series_values, min_size=1, max_size=4),
     st.integers(2, DIRECT_POINTS),
@@ -138,7 +139,7 @@ def numpy_realignment_sums(block: FloatArray, m: int, scale: float) -> tuple[Flo
     return np.rint(np.clip(rows, -bound, bound) * scale).astype(np.int64).sum(axis=0), np.all(usable[:, :, 0], axis=0)
 
 
-@settings(max_examples=150, deadline=None)
+@settings(max_examples=examples(150), deadline=None)
 @given(
     seed=st.integers(0, 2**32 - 1),
     m=st.sampled_from([4, 7, 8, 9, 31, 32, 33, 64, 100, 128, 129, 150, 427, 1000]),

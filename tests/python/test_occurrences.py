@@ -11,6 +11,7 @@ from hypothesis import assume, given, settings
 from hypothesis import strategies as st
 
 import zorp_miner
+from conftest import examples
 from zorp_miner.cli import main
 
 Data = npt.NDArray[np.float64]
@@ -45,7 +46,7 @@ def walks_with_plants(seed: int) -> tuple[Data, int]:
     return data, m
 
 
-@settings(max_examples=40, deadline=None)
+@settings(max_examples=examples(15), deadline=None)
 @given(st.integers(0, 2**32 - 1), st.sampled_from([None, 0.3, 0.8]))
 def test_occurrences_are_every_window_within_the_radius_none_overlapping(
     seed: int, radius: float | None
@@ -85,7 +86,7 @@ def test_occurrences_are_every_window_within_the_radius_none_overlapping(
                 )
 
 
-@settings(max_examples=40, deadline=None)
+@settings(max_examples=examples(15), deadline=None)
 @given(st.integers(0, 2**32 - 1))
 def test_a_shape_planted_k_times_in_a_series_occurs_k_times_there(seed: int) -> None:
     rng = np.random.default_rng(seed)

@@ -11,7 +11,7 @@ from hypothesis import strategies as st
 import _zorp_cpp
 import reference
 import zorp_miner
-from conftest import assert_same_motifs, planted_walks, random_walks
+from conftest import assert_same_motifs, examples, planted_walks, random_walks
 from zorp_miner import _exact_parts, _native
 from zorp_miner._parts import LocalParts, split_points
 from zorp_miner._robust import store as robust_store
@@ -86,7 +86,7 @@ def exact_sets(data: st.DataObject) -> tuple[list[FloatArray], zorp_miner.ExactP
     return as_series_set(series), params, cuts
 
 
-@settings(max_examples=40, deadline=None)
+@settings(max_examples=examples(40), deadline=None)
 @given(st.data())
 def test_exact_runs_here_and_over_parts_are_the_native_miner_bit_for_bit(data: st.DataObject) -> None:
     series, params, cuts = exact_sets(data)
@@ -153,7 +153,7 @@ def test_robust_parts_give_the_run_in_one_part_when_the_search_reads_a_sample(
     assert_same_motifs(run_parts(LocalParts(series, cuts), params), run(series, params))
 
 
-@settings(max_examples=20, deadline=None)
+@settings(max_examples=examples(20), deadline=None)
 @given(
     seed=st.integers(0, 2**16),
     m=st.sampled_from([8, 20, 40]),
@@ -268,7 +268,7 @@ def test_split_points_cut_near_equal_parts(count: int, parts: int) -> None:
     assert sizes.min() >= 1 and sizes.max() - sizes.min() <= 1
 
 
-@settings(max_examples=30, deadline=None)
+@settings(max_examples=examples(30), deadline=None)
 @given(
     seed=st.integers(0, 2**16),
     m=st.sampled_from([4, 20, 33, 64]),

@@ -7,9 +7,10 @@ from hypothesis import HealthCheck, assume, example, given, settings
 from hypothesis import strategies as st
 
 import reference
+from conftest import examples
 from _zorp_cpp import Miner, PatternMiner, sax
 
-SETTINGS = settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+SETTINGS = settings(max_examples=examples(150), deadline=None, suppress_health_check=[HealthCheck.too_slow])
 
 letters = st.sampled_from("abc") | st.sampled_from("é\x80\x00")
 word_sets = st.lists(st.text(alphabet=letters, max_size=14), max_size=7)
@@ -100,7 +101,7 @@ def assert_same_floats(got: list[float], expected: list[float]) -> None:
         assert (math.isnan(a) and math.isnan(b)) or a == b, (got, expected)
 
 
-@settings(max_examples=40, deadline=None)
+@settings(max_examples=examples(40), deadline=None)
 @example(seed=11323, shift=0.0, scale=1.0)  # a representative with NaN at its end
 @given(
     seed=st.integers(0, 2**32 - 1),
@@ -164,7 +165,7 @@ def substrings(texts: list[str], shortest: int, longest: int) -> set[str]:
 
 # The straightforward algorithm compares every pair of patterns in its redundancy pass: the
 # words stay short enough for it.
-@settings(max_examples=100, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@settings(max_examples=examples(100), deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(
     texts=st.lists(words_with_runs(longest_run=6), max_size=6),
     minsup=st.sampled_from([0.2, 1 / 3, 0.5, 1.0]),
@@ -229,7 +230,7 @@ def plateau_series(draw: st.DrawFn) -> list[float]:
     return series
 
 
-@settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@settings(max_examples=examples(60), deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(ts=st.lists(plateau_series(), min_size=1, max_size=4), seglen=st.integers(1, 2))
 def test_statistics_over_long_runs(ts: list[list[float]], seglen: int) -> None:
     motifs = Miner(0.5, seglen, 3, min_len=4, max_len=12, max_overlap=1.0).mine(ts)

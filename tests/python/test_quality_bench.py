@@ -22,6 +22,7 @@ import planted_sets  # noqa: E402
 import run  # noqa: E402
 import scoring  # noqa: E402
 from labelled_data import DataSet  # noqa: E402
+from conftest import examples
 
 
 def made_up_data() -> DataSet:
@@ -34,7 +35,7 @@ def made_up_data() -> DataSet:
     return DataSet("made-up", tuple(instances), tuple(labels))
 
 
-@settings(max_examples=60, deadline=None)
+@settings(max_examples=examples(60), deadline=None)
 @given(
     seed=st.integers(0, 2**32 - 1),
     lengths=st.lists(st.integers(1, 80), min_size=0, max_size=3),
@@ -57,7 +58,7 @@ def test_assembled_hosts_hold_each_shape_whole_at_its_start(
         np.testing.assert_allclose(window - window[0], shape - shape[0], atol=1e-9)
 
 
-@settings(max_examples=60, deadline=None)
+@settings(max_examples=examples(60), deadline=None)
 @given(seed=st.integers(0, 2**32 - 1), count=st.integers(0, 40), pool=st.integers(1, 12))
 def test_draws_use_every_instance_before_repeating_one(seed: int, count: int, pool: int) -> None:
     picks = planted_sets.draws(np.random.default_rng(seed), count, pool)

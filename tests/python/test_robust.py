@@ -12,6 +12,7 @@ import pytest
 from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
+from conftest import examples
 from zorp_miner import find_motifs
 from zorp_miner._robust import search
 from zorp_miner._robust.search import Found, discover, realigned
@@ -60,7 +61,7 @@ def hits(starts: dict[int, int], length: int, planted_at: list[int | None]) -> i
     return count
 
 
-@settings(max_examples=6, deadline=None)
+@settings(max_examples=examples(6), deadline=None)
 @example(11311)
 @example(6143762)
 @example(669039465)
@@ -298,7 +299,7 @@ def test_without_a_length_the_longest_motif_not_likely_is_grown_to_its_extent(
     assert [motif.length for motif in found[1:]] == ([16] if searched_again else [long_length])
 
 
-@settings(max_examples=3, deadline=None)
+@settings(max_examples=examples(3), deadline=None)
 @given(st.integers(0, 2**31 - 1))
 def test_with_a_length_the_shorter_searches_shapes_are_grown_to_it(seed: int) -> None:
     # A long shape with a short sharp part: the shorter searches find the part, and grown to
@@ -399,7 +400,7 @@ def test_a_short_motif_is_a_long_ones_part_only_beyond_chance(inside: int, same:
     assert search._same_motif(long, short, lengths) is same
 
 
-@settings(max_examples=200, deadline=None)
+@settings(max_examples=examples(200), deadline=None)
 @given(st.data())
 def test_a_part_of_a_motif_in_every_series_is_that_motif(data: st.DataObject) -> None:
     # Whatever the series' lengths, however little room they leave around the motifs (every two

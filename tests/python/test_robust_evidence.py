@@ -11,6 +11,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import reference
+from conftest import examples
 from zorp_miner import _evidence
 from zorp_miner._robust.search import Found, discover, extent
 
@@ -55,7 +56,7 @@ def on_shape(motif: Found, starts: list[int | None], length: int) -> int:
     return hit
 
 
-@settings(max_examples=4, deadline=None)
+@settings(max_examples=examples(4), deadline=None)
 @given(st.integers(0, 2**32 - 1))
 def test_a_shape_planted_in_60_percent_of_the_series_is_the_top_motif_and_likely(seed: int) -> None:
     rng = np.random.default_rng(seed)
@@ -68,7 +69,7 @@ def test_a_shape_planted_in_60_percent_of_the_series_is_the_top_motif_and_likely
     assert top.support - on_shape(top, starts, M) <= 2
 
 
-@settings(max_examples=4, deadline=None)
+@settings(max_examples=examples(4), deadline=None)
 @given(st.integers(0, 2**32 - 1), st.sampled_from([12, 30]), st.sampled_from([300, 900]))
 def test_noise_gives_only_motifs_marked_as_chance(seed: int, count: int, points: int) -> None:
     rng = np.random.default_rng(seed)
@@ -79,7 +80,7 @@ def test_noise_gives_only_motifs_marked_as_chance(seed: int, count: int, points:
     assert discover(series, length=M, top=3, keep="likely") == []
 
 
-@settings(max_examples=3, deadline=None)
+@settings(max_examples=examples(3), deadline=None)
 @given(st.integers(0, 2**32 - 1))
 def test_without_a_length_the_length_found_is_within_a_quarter_of_the_shapes(seed: int) -> None:
     rng = np.random.default_rng(seed)
@@ -90,7 +91,7 @@ def test_without_a_length_the_length_found_is_within_a_quarter_of_the_shapes(see
     assert on_shape(top, starts, M) >= 11
 
 
-@settings(max_examples=3, deadline=None)
+@settings(max_examples=examples(3), deadline=None)
 @given(st.integers(0, 2**32 - 1), st.booleans(), st.sampled_from([M, None]))
 def test_two_planted_shapes_are_two_motifs(seed: int, together: bool, length: int | None) -> None:
     rng = np.random.default_rng(seed)
@@ -104,7 +105,7 @@ def test_two_planted_shapes_are_two_motifs(seed: int, together: bool, length: in
         assert any(3 * on_shape(motif, planted, M) >= 2 * len(carriers) for motif in found)
 
 
-@settings(max_examples=3, deadline=None)
+@settings(max_examples=examples(3), deadline=None)
 @given(st.integers(0, 2**32 - 1), st.sampled_from([1e-300, 1e300, 7.0]), st.sampled_from([M, None]))
 def test_scaled_series_give_the_same_motifs(seed: int, scale: float, length: int | None) -> None:
     rng = np.random.default_rng(seed)
@@ -141,7 +142,7 @@ def test_the_null_keeps_each_segment_and_the_series_values() -> None:
     assert abs(np.corrcoef(again[:-200], again[200:])[0, 1]) < 0.1
 
 
-@settings(max_examples=150, deadline=None)
+@settings(max_examples=examples(150), deadline=None)
 @given(
     seed=st.integers(0, 2**32 - 1),
     points=st.integers(1, 700),

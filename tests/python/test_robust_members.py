@@ -9,6 +9,7 @@ import numpy.typing as npt
 from hypothesis import assume, given, settings
 from hypothesis import strategies as st
 
+from conftest import examples
 from zorp_miner._evidence import member_bar
 from zorp_miner._robust.search import MEMBER_RATE, _held_bar
 
@@ -30,7 +31,7 @@ def distances(draw: st.DrawFn) -> tuple[FloatArray, FloatArray, int]:
     return np.abs(best), np.abs(null), core
 
 
-@settings(max_examples=300, deadline=None)
+@settings(max_examples=examples(300), deadline=None)
 @given(distances())
 def test_a_motifs_closest_matches_are_held_when_closer_than_chance(drawn: tuple[FloatArray, FloatArray, int]) -> None:
     best, null, core = drawn
@@ -64,7 +65,7 @@ def apart_from_chance(draw: st.DrawFn) -> tuple[FloatArray, FloatArray, int]:
     return best, null, core
 
 
-@settings(max_examples=300, deadline=None)
+@settings(max_examples=examples(300), deadline=None)
 @given(apart_from_chance())
 def test_every_series_apart_from_chance_holds_the_motif(drawn: tuple[FloatArray, FloatArray, int]) -> None:
     # The core is only the closest of them: the series beyond it, as far from chance, hold the

@@ -24,6 +24,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
+from conftest import examples
 from _zorp_cpp import Miner, Motif, sax
 
 Array = npt.NDArray[Any]
@@ -254,7 +255,7 @@ def views(draw: st.DrawFn) -> Array:
     return base[:: steps[0], :: steps[1]]
 
 
-@settings(max_examples=150, deadline=None, derandomize=True, database=None)
+@settings(max_examples=examples(150), deadline=None, derandomize=True, database=None)
 @given(values=views(), ragged=st.booleans())
 def test_any_numeric_view_gives_the_values_of_float(values: Array, ragged: bool) -> None:
     ts: Any = [row[: i + 1] for i, row in enumerate(values)] if ragged else values

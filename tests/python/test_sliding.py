@@ -7,6 +7,7 @@ from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 import reference
+from conftest import examples
 from zorp_miner._sliding import (
     SeriesBank,
     constant_windows,
@@ -53,7 +54,7 @@ series_values = st.lists(
 )
 
 
-@settings(max_examples=150, deadline=None)
+@settings(max_examples=examples(150), deadline=None)
 @example(values=[[0.0, 5e-324]], m=2, seed=0, constant_runs=[])
 @given(
     st.lists(series_values, min_size=1, max_size=4),

@@ -15,6 +15,7 @@ from hypothesis import strategies as st
 
 import zorp_miner
 from reference import usable_windows
+from conftest import examples
 from zorp_miner._sliding import FLAT_FRACTION, RESOLUTION, znormalised
 
 FloatArray = npt.NDArray[np.float64]
@@ -63,7 +64,7 @@ def assert_apart(motifs: zorp_miner.Motifs) -> None:
         assert np.all(np.diff(starts) > motifs.exclusion)
 
 
-@settings(max_examples=15, deadline=None)
+@settings(max_examples=examples(15), deadline=None)
 @given(
     seed=st.integers(0, 2**32 - 1),
     m=st.integers(16, 40),
@@ -93,7 +94,7 @@ def test_a_planted_shape_is_found_and_no_motif_matches_itself(
     assert closest <= min(copies_apart, default=math.inf) + 1e-9
 
 
-@settings(max_examples=6, deadline=None)
+@settings(max_examples=examples(6), deadline=None)
 @given(seed=st.integers(0, 2**32 - 1), m=st.integers(16, 64), copies=st.integers(4, 8))
 def test_a_shape_planted_four_times_or_more_is_likely(seed: int, m: int, copies: int) -> None:
     # The evidence counts the windows beyond the pair: a pair alone, however close, is not
@@ -105,7 +106,7 @@ def test_a_shape_planted_four_times_or_more_is_likely(seed: int, m: int, copies:
     assert top.likely and top.support >= 4
 
 
-@settings(max_examples=6, deadline=None)
+@settings(max_examples=examples(6), deadline=None)
 @given(seed=st.integers(0, 2**32 - 1), m=st.integers(16, 64), copies=st.integers(4, 8))
 def test_a_likely_shape_is_not_hidden_behind_a_closer_chance_pair(seed: int, m: int, copies: int) -> None:
     # A stretch of the walk copied once elsewhere is the closest pair (distance 0) and nothing
@@ -121,7 +122,7 @@ def test_a_likely_shape_is_not_hidden_behind_a_closer_chance_pair(seed: int, m: 
     assert any({source, target} <= set(motif.best_matches.tolist()) for motif in pairs)
 
 
-@settings(max_examples=6, deadline=None)
+@settings(max_examples=examples(6), deadline=None)
 @given(seed=st.integers(0, 2**32 - 1), m=st.integers(16, 64), walk=st.booleans())
 def test_a_plain_random_walk_or_white_noise_holds_no_likely_motif(seed: int, m: int, walk: bool) -> None:
     noise = np.random.default_rng(seed).normal(size=60 * m)
