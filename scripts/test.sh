@@ -113,6 +113,14 @@ sanitized_cpp() {
 }
 stage "C++ unit tests under AddressSanitizer and UndefinedBehaviorSanitizer (leaks checked)" sanitized_cpp
 
+# The threaded kernels' tasks must write apart and share nothing else: every C++ test again under
+# ThreadSanitizer, with GoogleTest built from its sources so that it is instrumented too.
+thread_sanitized_cpp() {
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 cpp_tests tsan -DCMAKE_BUILD_TYPE=Debug \
+        -DZORP_TSAN=ON -DZORP_BUILD_MODULE=OFF -DZORP_GTEST_SOURCE_DIR=/usr/src/googletest -Wno-deprecated
+}
+stage "C++ unit tests under ThreadSanitizer" thread_sanitized_cpp
+
 # The core where size_t and pointers are 32 bits and the C library is musl, the platform the
 # module is made for (skipped, saying so, on a machine that cannot run 32-bit x86 programs).
 stage "C++ unit tests for 32-bit x86 Linux with musl (zig c++, IA-32 emulation)" "$root/scripts/i686_musl.sh"

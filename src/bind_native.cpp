@@ -195,11 +195,19 @@ void same_length(const std::string& name, size_t length, const std::string& othe
 
 constexpr int int_max = std::numeric_limits<int>::max();
 
+// The threads a kernel may run on (see zorp::parallel_for); the same results for any number.
+constexpr int most_threads = 1024;
+
+size_t checked_threads(int threads) {
+    return static_cast<size_t>(whole("threads", threads, 1, most_threads, "threads"));
+}
+
 // ---------------------------------------------------------------------------------------------
 // The robust discovery's kernels
 
 py::tuple best_correlations(const std::vector<Doubles>& values, const std::vector<Doubles>& weights,
-                            const Doubles& shapes) {
+                            const Doubles& shapes, int threads) {
+    const size_t workers = checked_threads(threads);
     const zorp::SeriesSet shape_rows = rows_of("shapes", shapes, 1);
     finite("shapes", shape_rows);
     const zorp::SeriesSet value_rows = rows_of("values", values);
@@ -211,7 +219,8 @@ py::tuple best_correlations(const std::vector<Doubles>& values, const std::vecto
     zorp::BestMatches best;
     {
         py::gil_scoped_release unlocked;
-        best = zorp::best_correlations(value_rows, weight_rows, shape_rows, signal_check());
+        best =
+            zorp::best_correlations(value_rows, weight_rows, shape_rows, signal_check(), workers);
     }
     const std::vector<py::ssize_t> shape{static_cast<py::ssize_t>(shape_rows.size()),
                                          static_cast<py::ssize_t>(values.size())};
@@ -273,13 +282,14 @@ std::vector<zorp::ProposalKey> keys_of(const Integers& projections, const Keys& 
 }
 
 py::list count_keys(const Integers& owners, const Integers& starts, const Doubles& means,
-                    int alphabet) {
+                    int alphabet, int threads) {
+    const size_t workers = checked_threads(threads);
     const zorp::ProposalWindows windows =
         windows_of(owners, starts, means, checked_alphabet(alphabet));
     std::vector<zorp::KeyCounts> counts;
     {
         py::gil_scoped_release unlocked;
-        counts = zorp::count_keys(windows, alphabet, signal_check());
+        counts = zorp::count_keys(windows, alphabet, signal_check(), workers);
     }
     py::list out;
     for (const zorp::KeyCounts& projected : counts) {
@@ -333,14 +343,15 @@ py::tuple ranked_keys(const std::vector<std::tuple<Keys, Integers, Integers>>& c
 }
 
 py::tuple sum_members(const Integers& owners, const Integers& starts, const Doubles& means,
-                      int alphabet, const Integers& projections, const Keys& keys) {
+                      int alphabet, const Integers& projections, const Keys& keys, int threads) {
+    const size_t workers = checked_threads(threads);
     const zorp::ProposalWindows windows =
         windows_of(owners, starts, means, checked_alphabet(alphabet));
     const std::vector<zorp::ProposalKey> wanted = keys_of(projections, keys, windows.letters);
     zorp::MemberSums sums;
     {
         py::gil_scoped_release unlocked;
-        sums = zorp::sum_members(windows, alphabet, wanted, signal_check());
+        sums = zorp::sum_members(windows, alphabet, wanted, signal_check(), workers);
     }
     const auto count = static_cast<py::ssize_t>(wanted.size());
     const std::vector<py::ssize_t> pairs{count, 2};
@@ -352,7 +363,8 @@ py::tuple sum_members(const Integers& owners, const Integers& starts, const Doub
 
 py::tuple nearest_members(const Integers& owners, const Integers& starts, const Doubles& means,
                           int alphabet, const Integers& projections, const Keys& keys,
-                          const Doubles& averages) {
+                          const Doubles& averages, int threads) {
+    const size_t workers = checked_threads(threads);
     const zorp::ProposalWindows windows =
         windows_of(owners, starts, means, checked_alphabet(alphabet));
     const std::vector<zorp::ProposalKey> wanted = keys_of(projections, keys, windows.letters);
@@ -368,7 +380,8 @@ py::tuple nearest_members(const Integers& owners, const Integers& starts, const 
     zorp::NearestMembers nearest;
     {
         py::gil_scoped_release unlocked;
-        nearest = zorp::nearest_members(windows, alphabet, wanted, centres, signal_check());
+        nearest =
+            zorp::nearest_members(windows, alphabet, wanted, centres, signal_check(), workers);
     }
     return py::make_tuple(array_of(nearest.squares), array_of(nearest.windows));
 }
@@ -376,7 +389,8 @@ py::tuple nearest_members(const Integers& owners, const Integers& starts, const 
 // The realignment sums of groups of windows (see zorp::realignment_sums): (groups, starts, m)
 // int64 and (groups, starts) bool. Rows may hold NaN and infinities: such windows are not usable.
 py::tuple realignment_sums(const Doubles& rows, const Integers& members, const Doubles& scales,
-                           int m, int first, int step, double bound) {
+                           int m, int first, int step, double bound, int threads) {
+    const size_t workers = checked_threads(threads);
     const zorp::SeriesSet row_values = rows_of("rows", rows);
     const std::vector<int> counts = ints_of("members", members, 0, int_max, "rows");
     const std::vector<double> group_scales = values_of("scales", scales);
@@ -399,7 +413,7 @@ py::tuple realignment_sums(const Doubles& rows, const Integers& members, const D
         py::gil_scoped_release unlocked;
         sums = zorp::realignment_sums(row_values, sizes, group_scales, static_cast<size_t>(m),
                                       static_cast<size_t>(first), static_cast<size_t>(step), bound,
-                                      signal_check());
+                                      signal_check(), workers);
     }
     const auto groups = static_cast<py::ssize_t>(sizes.size());
     const auto starts = static_cast<py::ssize_t>(sums.starts);
@@ -701,18 +715,20 @@ py::array_t<int64_t> ranking_order(const Doubles& naeds) {
 PYBIND11_MODULE(_native, m) {
     translate_memory_refusals();
     m.def("best_correlations", &best_correlations, py::arg("values"), py::arg("weights"),
-          py::arg("shapes"));
+          py::arg("shapes"), py::kw_only(), py::arg("threads") = 1);
     m.def("monotone_share", &monotone_share, py::arg("shape"), py::arg("points") = 32);
     m.def("realignment_sums", &realignment_sums, py::arg("rows"), py::arg("members"),
-          py::arg("scales"), py::arg("m"), py::arg("first"), py::arg("step"), py::arg("bound"));
+          py::arg("scales"), py::arg("m"), py::arg("first"), py::arg("step"), py::arg("bound"),
+          py::kw_only(), py::arg("threads") = 1);
     m.def("count_keys", &count_keys, py::arg("owners"), py::arg("starts"), py::arg("means"),
-          py::arg("alphabet"));
+          py::arg("alphabet"), py::kw_only(), py::arg("threads") = 1);
     m.def("ranked_keys", &ranked_keys, py::arg("counts"), py::arg("support"));
     m.def("sum_members", &sum_members, py::arg("owners"), py::arg("starts"), py::arg("means"),
-          py::arg("alphabet"), py::arg("projections"), py::arg("keys"));
+          py::arg("alphabet"), py::arg("projections"), py::arg("keys"), py::kw_only(),
+          py::arg("threads") = 1);
     m.def("nearest_members", &nearest_members, py::arg("owners"), py::arg("starts"),
           py::arg("means"), py::arg("alphabet"), py::arg("projections"), py::arg("keys"),
-          py::arg("averages"));
+          py::arg("averages"), py::kw_only(), py::arg("threads") = 1);
     m.def("proposal_word", &proposal_word, py::arg("means"), py::arg("alphabet"),
           py::arg("projection"));
     m.def("znormalised", &znormalised, py::arg("shape"));

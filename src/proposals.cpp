@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "motif.h"
+#include "parallel.h"
 
 namespace zorp {
 
@@ -227,17 +228,20 @@ uint64_t mixed(uint64_t value) {
 }
 
 // Calls visit(entry, window) for every window holding one of the keys, windows in ascending
-// order for each key. The windows have been checked.
+// order for each key. The windows have been checked. One task per projection, on up to threads
+// threads: a key has one projection, so the tasks visit apart entries.
 template <typename Visit>
 void each_member(const ProposalWindows& windows, int alphabet, const std::vector<ProposalKey>& keys,
-                 const Cancellation& cancel, Visit&& visit) {
+                 const Cancellation& cancel, size_t threads, Visit&& visit) {
     const size_t width = static_cast<size_t>(windows.letters);
     const std::vector<uint8_t> codes = codes_of(windows, alphabet);
-    std::set<int> projections;
+    std::set<int> distinct;
     for (const ProposalKey& key : keys) {
-        projections.insert(key.projection);
+        distinct.insert(key.projection);
     }
-    for (int projection : projections) {
+    const std::vector<int> projections(distinct.begin(), distinct.end());
+    parallel_for(projections.size(), threads, cancel, [&](size_t task, const Cancellation& local) {
+        const int projection = projections[task];
         std::unordered_map<uint64_t, std::vector<size_t>> wanted;
         for (size_t e = 0; e < keys.size(); ++e) {
             if (keys[e].projection == projection) {
@@ -247,7 +251,7 @@ void each_member(const ProposalWindows& windows, int alphabet, const std::vector
         const std::vector<uint64_t> window_keys =
             keys_of(codes, width, base_of(alphabet), static_cast<size_t>(projection));
         for (size_t w = 0; w < window_keys.size(); ++w) {
-            cancel.count(width + 1);
+            local.count(width + 1);
             const auto found = wanted.find(window_keys[w]);
             if (found != wanted.end()) {
                 for (size_t e : found->second) {
@@ -255,7 +259,7 @@ void each_member(const ProposalWindows& windows, int alphabet, const std::vector
                 }
             }
         }
-    }
+    });
 }
 
 }  // namespace
@@ -306,16 +310,17 @@ void check_windows(const ProposalWindows& windows, int alphabet) {
 }
 
 std::vector<KeyCounts> count_keys(const ProposalWindows& windows, int alphabet,
-                                  const Cancellation& cancel) {
+                                  const Cancellation& cancel, size_t threads) {
     check_windows(windows, alphabet);
     const size_t width = static_cast<size_t>(windows.letters);
     const std::vector<uint8_t> codes = codes_of(windows, alphabet);
-    std::vector<KeyCounts> counts;
-    for (size_t projection = 0; projection <= width; ++projection) {
-        cancel.count(windows.series.size() * (width + 1));
+    // One task per projection, each filling its own table.
+    std::vector<KeyCounts> counts(width + 1);
+    parallel_for(width + 1, threads, cancel, [&](size_t projection, const Cancellation& local) {
+        local.count(windows.series.size() * (width + 1));
         const std::vector<uint64_t> keys = keys_of(codes, width, base_of(alphabet), projection);
         const Groups groups = grouped(keys, key_count_of(width, base_of(alphabet), projection));
-        KeyCounts& projected = counts.emplace_back();
+        KeyCounts& projected = counts[projection];
         for (size_t g = 0; g < groups.keys.size(); ++g) {
             int64_t support = 0;
             int last = -1;
@@ -329,7 +334,7 @@ std::vector<KeyCounts> count_keys(const ProposalWindows& windows, int alphabet,
                 static_cast<int64_t>(groups.bounds[g + 1] - groups.bounds[g]));
             projected.series.push_back(support);
         }
-    }
+    });
     return counts;
 }
 
@@ -374,14 +379,15 @@ std::vector<ProposalKey> ranked_keys(const std::vector<KeyCounts>& counts, doubl
 }
 
 MemberSums sum_members(const ProposalWindows& windows, int alphabet,
-                       const std::vector<ProposalKey>& keys, const Cancellation& cancel) {
+                       const std::vector<ProposalKey>& keys, const Cancellation& cancel,
+                       size_t threads) {
     check_windows(windows, alphabet);
     const size_t width = static_cast<size_t>(windows.letters);
     MemberSums sums;
     sums.counts.assign(keys.size(), 0);
     sums.fingerprints.assign(2 * keys.size(), 0);
     sums.sums.assign(width * keys.size(), 0);
-    each_member(windows, alphabet, keys, cancel, [&](size_t e, size_t w) {
+    each_member(windows, alphabet, keys, cancel, threads, [&](size_t e, size_t w) {
         ++sums.counts[e];
         const uint64_t place = static_cast<uint64_t>(static_cast<uint32_t>(windows.series[w]))
                                    << 32 |
@@ -402,7 +408,8 @@ MemberSums sum_members(const ProposalWindows& windows, int alphabet,
 
 NearestMembers nearest_members(const ProposalWindows& windows, int alphabet,
                                const std::vector<ProposalKey>& keys,
-                               const std::vector<double>& averages, const Cancellation& cancel) {
+                               const std::vector<double>& averages, const Cancellation& cancel,
+                               size_t threads) {
     check_windows(windows, alphabet);
     const size_t width = static_cast<size_t>(windows.letters);
     if (averages.size() != keys.size() * width) {
@@ -412,7 +419,7 @@ NearestMembers nearest_members(const ProposalWindows& windows, int alphabet,
     NearestMembers nearest;
     nearest.squares.assign(keys.size(), std::numeric_limits<double>::infinity());
     nearest.windows.assign(keys.size(), -1);
-    each_member(windows, alphabet, keys, cancel, [&](size_t e, size_t w) {
+    each_member(windows, alphabet, keys, cancel, threads, [&](size_t e, size_t w) {
         double squares = 0.0;
         for (size_t j = 0; j < width; ++j) {
             const double gap = windows.means[w * width + j] - averages[e * width + j];

@@ -50,8 +50,10 @@ struct KeyCounts {
     std::vector<int64_t> windows;
     std::vector<int64_t> series;
 };
+// count_keys, sum_members and nearest_members run on up to `threads` threads, a projection to a
+// thread: the same results for any number.
 std::vector<KeyCounts> count_keys(const ProposalWindows& windows, int alphabet,
-                                  const Cancellation& cancel = Cancellation());
+                                  const Cancellation& cancel = Cancellation(), size_t threads = 1);
 
 // A key of one projection.
 struct ProposalKey {
@@ -74,7 +76,7 @@ struct MemberSums {
 };
 MemberSums sum_members(const ProposalWindows& windows, int alphabet,
                        const std::vector<ProposalKey>& keys,
-                       const Cancellation& cancel = Cancellation());
+                       const Cancellation& cancel = Cancellation(), size_t threads = 1);
 
 // For each key, its member window whose means are nearest the key's average (letters values per
 // key, one key after the other): the sum of squared differences (infinity when the key has no
@@ -86,7 +88,7 @@ struct NearestMembers {
 NearestMembers nearest_members(const ProposalWindows& windows, int alphabet,
                                const std::vector<ProposalKey>& keys,
                                const std::vector<double>& averages,
-                               const Cancellation& cancel = Cancellation());
+                               const Cancellation& cancel = Cancellation(), size_t threads = 1);
 
 // The keys of every projection held by at least support series, in the order proposals are
 // made from them: by support / sqrt(occurrences per series), highest first, then by the

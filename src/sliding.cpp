@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "parallel.h"
+
 namespace zorp {
 
 namespace {
@@ -114,7 +116,7 @@ AddDots add_dots_for_this_processor() {
 }  // namespace
 
 BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
-                              const SeriesSet& shapes, const Cancellation& cancel) {
+                              const SeriesSet& shapes, const Cancellation& cancel, size_t threads) {
     const size_t series = values.size();
     if (weights.size() != series) {
         throw std::invalid_argument(
@@ -150,40 +152,41 @@ BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
     for (size_t c = 0; c < shapes.size(); ++c) {
         std::copy(shapes[c].begin(), shapes[c].end(), rows.begin() + static_cast<ptrdiff_t>(c * m));
     }
-    Dots dots{};
     const AddDots add_dots = add_dots_for_this_processor();
-    for (size_t i = 0; i < series; ++i) {
+    // One task per series and group of shapes: each writes its own entries of the tables.
+    parallel_for(series * groups, threads, cancel, [&](size_t task, const Cancellation& local) {
+        const size_t i = task / groups;
+        const size_t group = task % groups;
         const size_t windows = weights[i].size();
         const double* weight = weights[i].data();
-        for (size_t group = 0; group < groups; ++group) {
-            std::array<double, lanes> top;
-            top.fill(-std::numeric_limits<double>::infinity());
-            std::array<int64_t, lanes> at{};
-            for (size_t from = 0; from < windows; from += block) {
-                const size_t count = std::min(block, windows - from);
-                cancel.count(count * lanes * m);
-                add_dots(values[i].data() + from, count, rows.data() + group * lanes * m, m, dots);
-                for (size_t lane = 0; lane < lanes; ++lane) {
-                    for (size_t j = 0; j < count; ++j) {
-                        if (weight[from + j] > 0.0) {
-                            const double r = dots[lane][j] * weight[from + j];
-                            if (r > top[lane]) {
-                                top[lane] = r;
-                                at[lane] = static_cast<int64_t>(from + j);
-                            }
+        Dots dots;
+        std::array<double, lanes> top;
+        top.fill(-std::numeric_limits<double>::infinity());
+        std::array<int64_t, lanes> at{};
+        for (size_t from = 0; from < windows; from += block) {
+            const size_t count = std::min(block, windows - from);
+            local.count(count * lanes * m);
+            add_dots(values[i].data() + from, count, rows.data() + group * lanes * m, m, dots);
+            for (size_t lane = 0; lane < lanes; ++lane) {
+                for (size_t j = 0; j < count; ++j) {
+                    if (weight[from + j] > 0.0) {
+                        const double r = dots[lane][j] * weight[from + j];
+                        if (r > top[lane]) {
+                            top[lane] = r;
+                            at[lane] = static_cast<int64_t>(from + j);
                         }
                     }
                 }
             }
-            for (size_t lane = 0; lane < lanes; ++lane) {
-                const size_t c = group * lanes + lane;
-                if (c < shapes.size()) {
-                    best.starts[c * series + i] = at[lane];
-                    best.correlations[c * series + i] = top[lane];
-                }
+        }
+        for (size_t lane = 0; lane < lanes; ++lane) {
+            const size_t c = group * lanes + lane;
+            if (c < shapes.size()) {
+                best.starts[c * series + i] = at[lane];
+                best.correlations[c * series + i] = top[lane];
             }
         }
-    }
+    });
     return best;
 }
 
@@ -235,10 +238,12 @@ double nearest_integer(double x) {
 }
 
 // Adds a row's windows (see realignment_sums) to a group's sums.
+// Counts a unit per point of each window on cancel, window by window: a row of long windows can
+// take a while.
 void add_row_windows(const Series& row, size_t m, size_t first, size_t step, double bound,
                      double scale, size_t starts, int64_t* sums, uint8_t* usable,
                      std::vector<double>& scaled, std::vector<double>& centred,
-                     std::vector<double>& squares) {
+                     std::vector<double>& squares, const Cancellation& cancel) {
     double peak = 0.0;
     for (const double value : row) {
         if (std::isfinite(value)) {
@@ -252,6 +257,7 @@ void add_row_windows(const Series& row, size_t m, size_t first, size_t step, dou
     const double points = static_cast<double>(m);
     const double most = std::numeric_limits<double>::max();
     for (size_t j = 0; j < starts; ++j) {
+        cancel.count(m);
         const double* window = scaled.data() + first + j * step;
         // The additions to 0.0 are numpy's: a reduction starts from its identity.
         const double mean = (0.0 + pairwise_sum(window, m)) / points;
@@ -281,7 +287,8 @@ void add_row_windows(const Series& row, size_t m, size_t first, size_t step, dou
 
 RealignmentSums realignment_sums(const SeriesSet& rows, const std::vector<size_t>& members,
                                  const std::vector<double>& scales, size_t m, size_t first,
-                                 size_t step, double bound, const Cancellation& cancel) {
+                                 size_t step, double bound, const Cancellation& cancel,
+                                 size_t threads) {
     if (m == 0 || step == 0) {
         throw std::invalid_argument("windows of " + std::to_string(m) + " points every " +
                                     std::to_string(step) + ": both must be at least 1");
@@ -326,18 +333,22 @@ RealignmentSums realignment_sums(const SeriesSet& rows, const std::vector<size_t
         return out;  // no window: m may be far longer than the rows, and nothing is allocated for
                      // it
     }
-    std::vector<double> scaled(width);
-    std::vector<double> centred(m);
-    std::vector<double> squares(m);
-    size_t row = 0;
+    // One task per group: each adds up its own members' windows into its own sums.
+    std::vector<size_t> first_rows(members.size() + 1, 0);
     for (size_t g = 0; g < members.size(); ++g) {
-        for (size_t r = 0; r < members[g]; ++r, ++row) {
-            cancel.count(out.starts * m + width);
+        first_rows[g + 1] = first_rows[g] + members[g];
+    }
+    parallel_for(members.size(), threads, cancel, [&](size_t g, const Cancellation& local) {
+        std::vector<double> scaled(width);
+        std::vector<double> centred(m);
+        std::vector<double> squares(m);
+        for (size_t row = first_rows[g]; row < first_rows[g + 1]; ++row) {
+            local.count(width);
             add_row_windows(rows[row], m, first, step, bound, scales[g], out.starts,
                             out.sums.data() + g * out.starts * m,
-                            out.usable.data() + g * out.starts, scaled, centred, squares);
+                            out.usable.data() + g * out.starts, scaled, centred, squares, local);
         }
-    }
+    });
     return out;
 }
 

@@ -24,9 +24,11 @@ struct BestMatches {
 // for one that must never match (a NaN, a flat stretch), and there are values[i].size() - m + 1
 // of them (none when the series is shorter than m). The first window among equals wins.
 // Throws std::invalid_argument when the shapes differ in length, or when a series' weights do
-// not number its windows. Counts a unit per product of a point and a shape on cancel.
+// not number its windows. Counts a unit per product of a point and a shape on cancel. Runs on up
+// to `threads` threads (see parallel_for): the same tables for any number.
 BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
-                              const SeriesSet& shapes, const Cancellation& cancel = Cancellation());
+                              const SeriesSet& shapes, const Cancellation& cancel = Cancellation(),
+                              size_t threads = 1);
 
 // The fixed-point sums with which the robust discovery realigns groups of windows. The rows (all
 // of one width) are the groups' windows one group after the other, members[g] rows for group g;
@@ -48,10 +50,11 @@ struct RealignmentSums {
 // Throws std::invalid_argument when m or step is 0, when the rows differ in width, when members
 // does not add up to the rows or scales does not have one entry per group, or when a group's sum
 // could leave the range of int64_t (bound x scale x members from 2^62). Counts a unit per point
-// of a window on cancel.
+// of a window on cancel. Runs on up to `threads` threads, a group to a thread: the same sums for
+// any number.
 RealignmentSums realignment_sums(const SeriesSet& rows, const std::vector<size_t>& members,
                                  const std::vector<double>& scales, size_t m, size_t first,
                                  size_t step, double bound,
-                                 const Cancellation& cancel = Cancellation());
+                                 const Cancellation& cancel = Cancellation(), size_t threads = 1);
 
 }  // namespace zorp
