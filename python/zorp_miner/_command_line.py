@@ -8,6 +8,7 @@ from collections.abc import Iterator
 from contextlib import contextmanager
 from typing import TYPE_CHECKING, Any, NoReturn
 
+from ._threads import MOST as MOST_THREADS
 from .files import FORMATS
 
 if TYPE_CHECKING:
@@ -69,6 +70,25 @@ def add_reading_options(cli: argparse.ArgumentParser, title: str) -> None:
         metavar="NAME",
         help=".npz files: the array to read (default: the only one, or every 1-D array)",
     )
+
+
+def add_threads_option(group: "argparse._ArgumentGroup") -> None:
+    """--threads, the threads of the run's kernels in this process."""
+    group.add_argument(
+        "--threads",
+        type=int,
+        metavar="N",
+        help=f"threads of the run in this process, 1 to {MOST_THREADS}; the same result for any "
+        "number (default: every core this process may use; on a cluster, each worker's own)",
+    )
+
+
+def threads_of(args: argparse.Namespace) -> int | None:
+    """--threads, checked: None for every core."""
+    if args.threads is not None and not 1 <= args.threads <= MOST_THREADS:
+        raise UsageError(f"--threads must be 1 to {MOST_THREADS} threads, got {args.threads}")
+    threads: int | None = args.threads
+    return threads
 
 
 def reading_options(args: argparse.Namespace) -> dict[str, Any]:

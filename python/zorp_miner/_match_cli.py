@@ -13,7 +13,7 @@ import sys
 import time
 from pathlib import Path
 
-from . import progress
+from . import _threads, progress
 from ._errors import ClusterError
 from ._extras import require
 from ._parts import LocalParts, Parts
@@ -24,10 +24,12 @@ from ._command_line import (
     Parser,
     UsageError,
     add_reading_options,
+    add_threads_option,
     display_name,
     opened_cluster,
     reading_options,
     say,
+    threads_of,
 )
 from .files import load
 from .matches import Matches, as_query, refuse_longer, search
@@ -136,6 +138,7 @@ def parser() -> argparse.ArgumentParser:
         help="search on a cluster of N worker processes started on this machine (default: "
         "search in this process)",
     )
+    add_threads_option(run)
     add_reading_options(cli, "reading DATA")
     return cli
 
@@ -150,6 +153,12 @@ def run_match(argv: list[str]) -> int:
     """
     args = parser().parse_args(argv)
     _check(args)
+    with _threads.using(threads_of(args)):
+        return _searched(args)
+
+
+def _searched(args: argparse.Namespace) -> int:
+    """The search of a checked command line, its output written; the exit status."""
     query = read_query(args.query, args.query_series)
     names = [str(path) for path in args.data]
     options = reading_options(args)

@@ -10,7 +10,11 @@ import numpy as np
 import numpy.typing as npt
 
 def best_correlations(
-    values: Sequence[npt.ArrayLike], weights: Sequence[npt.ArrayLike], shapes: npt.ArrayLike
+    values: Sequence[npt.ArrayLike],
+    weights: Sequence[npt.ArrayLike],
+    shapes: npt.ArrayLike,
+    *,
+    threads: int = 1,
 ) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.float64]]: ...
 def monotone_share(shape: npt.ArrayLike, points: int = 32) -> float: ...
 def realignment_sums(
@@ -21,9 +25,11 @@ def realignment_sums(
     first: int,
     step: int,
     bound: float,
+    *,
+    threads: int = 1,
 ) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.bool_]]: ...
 def count_keys(
-    owners: npt.ArrayLike, starts: npt.ArrayLike, means: npt.ArrayLike, alphabet: int
+    owners: npt.ArrayLike, starts: npt.ArrayLike, means: npt.ArrayLike, alphabet: int, *, threads: int = 1
 ) -> list[tuple[npt.NDArray[np.uint64], npt.NDArray[np.int64], npt.NDArray[np.int64]]]: ...
 def ranked_keys(
     counts: Sequence[tuple[npt.ArrayLike, npt.ArrayLike, npt.ArrayLike]], support: float
@@ -35,6 +41,8 @@ def sum_members(
     alphabet: int,
     projections: npt.ArrayLike,
     keys: npt.ArrayLike,
+    *,
+    threads: int = 1,
 ) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.uint64], npt.NDArray[np.int64]]: ...
 def nearest_members(
     owners: npt.ArrayLike,
@@ -44,6 +52,8 @@ def nearest_members(
     projections: npt.ArrayLike,
     keys: npt.ArrayLike,
     averages: npt.ArrayLike,
+    *,
+    threads: int = 1,
 ) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.int64]]: ...
 def proposal_word(means: npt.ArrayLike, alphabet: int, projection: int) -> str: ...
 def znormalised(shape: npt.ArrayLike) -> npt.NDArray[np.float64]: ...

@@ -26,7 +26,7 @@ from __future__ import annotations
 import numpy as np
 import numpy.typing as npt
 
-from zorp_miner import _native
+from zorp_miner import _native, _threads
 from zorp_miner._types import FloatArray as FloatArray  # also imported from here
 
 BoolArray = npt.NDArray[np.bool_]
@@ -186,19 +186,22 @@ class SeriesBank:
         self.lengths = np.array([len(s) for s in series], dtype=np.int64)
         self.windows = max(0, int(self.lengths.max(initial=0)) - m + 1)
         self.sizes = [fft_size(max(len(s), m, 1)) for s in series]
-        self.values: list[FloatArray] = []
-        self.weights: list[FloatArray] = []
-        self.deviations: list[FloatArray] = []
-        self.usable: list[BoolArray] = []
-        for k, s in enumerate(series):
+
+        def prepared(k: int) -> tuple[FloatArray, BoolArray, FloatArray, FloatArray]:
             # Both the deviations and the series are kept in the series' own scale (centred on
             # its mean, divided by its largest deviation), which cancels in the correlation.
+            s = series[k]
             _, std, usable, centre, scale = _scaled_statistics(s, m, None if steps is None else steps[k])
-            self.deviations.append(std)
-            self.usable.append(usable)
-            self.values.append(np.where(np.isfinite(s), (s - centre) / scale, 0.0))
             # 1 / (m x deviation) on usable windows, 0 elsewhere.
-            self.weights.append(np.where(usable, 1.0 / (m * std), 0.0))
+            weights = np.where(usable, 1.0 / (m * std), 0.0)
+            return std, usable, np.where(np.isfinite(s), (s - centre) / scale, 0.0), weights
+
+        # About 30 operations per point, each series alone.
+        each = _threads.map_each(prepared, range(len(series)), 30.0 * float(self.lengths.sum()))
+        self.deviations: list[FloatArray] = [one[0] for one in each]
+        self.usable: list[BoolArray] = [one[1] for one in each]
+        self.values: list[FloatArray] = [one[2] for one in each]
+        self.weights: list[FloatArray] = [one[3] for one in each]
         self._spectra: dict[int, npt.NDArray[np.complex128]] = {}
 
     def spectrum(self, i: int) -> npt.NDArray[np.complex128]:
@@ -225,18 +228,30 @@ class SeriesBank:
         if self.windows == 0 or len(shapes) == 0 or count == 0:
             return starts, np.full((len(shapes), count), np.inf)
         if m <= DIRECT_POINTS:
+            windows = float(sum(len(self.weights[i]) for i in chosen))
             starts, top = _native.best_correlations(
-                [self.values[i] for i in chosen], [self.weights[i] for i in chosen], shapes
+                [self.values[i] for i in chosen],
+                [self.weights[i] for i in chosen],
+                shapes,
+                threads=_threads.for_work(windows * len(shapes) * m),
             )
         else:
             reversed_shapes: dict[int, npt.NDArray[np.complex128]] = {}
-            for column, i in enumerate(chosen):
-                if self.lengths[i] < m:
-                    continue
+            for i in chosen:
                 size = self.sizes[i]
-                if size not in reversed_shapes:
+                if self.lengths[i] >= m and size not in reversed_shapes:
                     reversed_shapes[size] = np.fft.rfft(shapes[:, ::-1], n=size, axis=1)
-                starts[:, column], top[:, column] = self._best_by_fft(i, reversed_shapes[size])
+            matched = [column for column, i in enumerate(chosen) if self.lengths[i] >= m]
+
+            def by_fft(column: int) -> tuple[npt.NDArray[np.int64], FloatArray]:
+                i = chosen[column]
+                return self._best_by_fft(i, reversed_shapes[self.sizes[i]])
+
+            # Each series' products and transforms on their own: about 10 operations per
+            # point of its transform and shape.
+            work = 10.0 * len(shapes) * float(sum(self.sizes[chosen[column]] for column in matched))
+            for column, (found, best) in zip(matched, _threads.map_each(by_fft, matched, work)):
+                starts[:, column], top[:, column] = found, best
         distance = np.sqrt(2.0 * (1.0 - np.clip(top, -1.0, 1.0)))
         return starts, np.where(np.isfinite(top), distance, np.inf)
 

@@ -8,6 +8,7 @@ from typing import TYPE_CHECKING
 
 import numpy as np
 
+from . import _threads
 from . import progress as _progress
 from ._exact_parts import mine_exact_parts
 from ._exact_results import motifs_from_exact
@@ -58,6 +59,7 @@ def find_motifs(
     progress: "bool | Callable[[_progress.Step], object] | None" = None,
     within: bool | None = None,
     exclusion: WholeNumber | None = None,
+    threads: WholeNumber | None = None,
 ) -> Motifs:
     """Find the shapes that recur across a set of numeric series.
 
@@ -175,7 +177,7 @@ def find_motifs(
         motifs returned (``top``) fetch their per-series statistics from the workers. Series
         held in this process are scattered to the workers; when a worker is lost with some of
         them, the run starts over (three runs at most). None (the default) runs in this
-        process, which starts no threads or processes.
+        process.
     lazy : bool, default True
         On a cluster, exact mode: leave each motif's ``average_occurrences`` (support ×
         length numbers, the bulk of a result) on the workers until it is first read, which
@@ -204,6 +206,11 @@ def find_motifs(
     exclusion : int or None, default None
         Within each series: the exclusion zone in points, from 0 up; no two windows of a
         motif start within it of each other. None: ceil(``length`` / 2).
+    threads : int or None, default None
+        The threads the run's kernels use in this process, from 1 (one thread) to 1024; None
+        uses every core the process may run on (``len(os.sched_getaffinity(0))``). The
+        result is the same, bit for bit, for any number. On a cluster, each worker's tasks
+        use the worker's threads.
 
     Returns
     -------
@@ -258,8 +265,9 @@ def find_motifs(
     if not isinstance(lazy, bool):
         raise TypeError(f"lazy must be True or False, got {lazy!r}")
     zone = _checked_within(within, exclusion, params, client)
+    chosen = _threads.checked(threads)
     report = _progress.reporter(progress)
-    with _progress.reporting(report):
+    with _progress.reporting(report), _threads.using(chosen):
         if client is not None:
             return run_on_cluster(data, params, client, lazy=lazy)
         series = local_series(data)

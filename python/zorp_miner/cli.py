@@ -18,16 +18,18 @@ from collections.abc import Sequence
 from pathlib import Path
 from typing import Any
 
-from . import progress
+from . import _threads, progress
 from ._command_line import (
     PROG,
     Parser,
     UsageError,
     add_reading_options,
+    add_threads_option,
     display_name,
     opened_cluster,
     reading_options,
     say,
+    threads_of,
 )
 from ._errors import ClusterError, RunRefused
 from ._extras import require
@@ -114,7 +116,9 @@ def main(argv: list[str] | None = None) -> int:
             from ._match_cli import run_match
 
             return run_match(arguments[1:])
-        return _run(parser().parse_args(arguments))
+        args = parser().parse_args(arguments)
+        with _threads.using(threads_of(args)):
+            return _run(args)
     except UsageError as error:
         command = f"{PROG} {MATCH}" if arguments[:1] == [MATCH] else PROG
         say(f"error: {error} (see {command} --help)")
@@ -292,6 +296,7 @@ def parser() -> argparse.ArgumentParser:
         help="run on a cluster of N worker processes started on this machine for the run "
         "(default: run in this process)",
     )
+    add_threads_option(run)
     add_reading_options(cli, "reading FILE")
     return cli
 

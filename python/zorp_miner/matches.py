@@ -39,6 +39,7 @@ from typing import TYPE_CHECKING
 
 import numpy as np
 
+from . import _threads
 from . import progress as _progress
 from ._extras import require
 from ._parts import LocalParts, Parts
@@ -200,6 +201,7 @@ def find_matches(
     exclusion: WholeNumber | None = None,
     client: Client | str | None = None,
     progress: bool | Callable[[_progress.Step], object] | None = None,
+    threads: WholeNumber | None = None,
 ) -> Matches:
     """Find every window of every series that matches the query, closest first.
 
@@ -242,6 +244,9 @@ def find_matches(
     progress : bool or callable, optional
         Report the steps (matching the shapes like the query for the default radius, then the
         query), as :func:`zorp_miner.find_motifs` does.
+    threads : int, optional
+        The threads the search uses in this process, from 1 to 1024; by default every core
+        the process may run on. The same matches for any number.
 
     Returns
     -------
@@ -279,8 +284,9 @@ def find_matches(
         if exclusion is None
         else _whole(exclusion, "exclusion", 0, INT32_MAX, "points")
     )
+    chosen = _threads.checked(threads)
     report = _progress.reporter(progress)
-    with _progress.reporting(report):
+    with _progress.reporting(report), _threads.using(chosen):
         if client is not None:
             return _on_cluster(data, client, shape, radius, zone, checked_top)
         from .api import local_series
@@ -542,16 +548,22 @@ def _match_task(
         (np.zeros(0, np.int64), np.zeros(0, np.int64), np.zeros(0))
     ]
     closest = math.inf
-    for i, values in enumerate(series):
-        if len(values) < m:
-            continue
+
+    def matched(i: int) -> tuple[float, IntArray, FloatArray]:
         if isinstance(held, SeriesBank):
             distances = held.series_distances(i, shape[None, :])[0]
         else:
-            distances = SeriesBank([values], m).series_distances(0, shape[None, :])[0]
-        closest = min(closest, float(distances.min()))
+            distances = SeriesBank([series[i]], m).series_distances(0, shape[None, :])[0]
         starts = greedy(distances, radius, exclusion, top)
-        found.append((np.full(len(starts), first + i, np.int64), starts, distances[starts]))
+        return float(distances.min()), starts, distances[starts]
+
+    # Each series on its own (a transform and a pass over its windows, some 50 operations a
+    # point), on the run's threads.
+    searched = [i for i, values in enumerate(series) if len(values) >= m]
+    work = 50.0 * float(sum(len(series[i]) for i in searched))
+    for i, (least, starts, distances) in zip(searched, _threads.map_each(matched, searched, work)):
+        closest = min(closest, least)
+        found.append((np.full(len(starts), first + i, np.int64), starts, distances))
     owners, starts, distances = (np.concatenate(column) for column in zip(*found))
     order = _best_first(owners, starts, distances)[:top]
     return owners[order], starts[order], distances[order], closest

@@ -40,12 +40,13 @@ from typing import TYPE_CHECKING
 
 import numpy as np
 
+from . import _threads
 from . import progress as _progress
 from ._extras import require
 from ._parts import LocalParts, Parts
 from ._types import FloatArray, IntArray, JSONValue
 from .matches import Matches, _radius, search
-from .params import RealNumber
+from .params import RealNumber, WholeNumber
 
 if TYPE_CHECKING:
     import pandas
@@ -184,11 +185,12 @@ def motif_occurrences(
     max_distance: RealNumber | None = None,
     client: Client | str | None = None,
     progress: bool | Callable[[_progress.Step], object] | None = None,
+    threads: WholeNumber | None = None,
 ) -> Matches:
     """The occurrences of one robust motif in data (see :meth:`Motif.occurrences`)."""
     refuse_exact([motif])
     radius = _radius(max_distance)
-    found = _searched([motif], data, radius, None, client, progress)
+    found = _searched([motif], data, radius, None, client, progress, _threads.checked(threads))
     return found[0]
 
 
@@ -199,6 +201,7 @@ def motifs_occurrences(
     max_distance: RealNumber | None = None,
     client: Client | str | None = None,
     progress: bool | Callable[[_progress.Step], object] | None = None,
+    threads: WholeNumber | None = None,
 ) -> Occurrences:
     """The occurrences of every motif of a robust run in data (see :meth:`Motifs.occurrences`)."""
     if motifs.mode != "robust":
@@ -208,7 +211,8 @@ def motifs_occurrences(
             "within a radius are searched for robust motifs (find_motifs(data), the default mode)"
         )
     radius = _radius(max_distance)
-    found = _searched(list(motifs), data, radius, motifs.series_lengths, client, progress)
+    chosen = _threads.checked(threads)
+    found = _searched(list(motifs), data, radius, motifs.series_lengths, client, progress, chosen)
     return occurrences_table(list(motifs), found)
 
 
@@ -265,10 +269,12 @@ def _searched(
     lengths: IntArray | None,
     client: object,
     progress: object,
+    threads: int | None,
 ) -> list[Matches]:
-    """The occurrences of each motif in data, read once, on a cluster with client."""
+    """The occurrences of each motif in data, read once, on a cluster with client; threads:
+    the threads used here (None: every core)."""
     report = _progress.reporter(progress)
-    with _progress.reporting(report):
+    with _progress.reporting(report), _threads.using(threads):
         if client is None:
             from .api import local_series
 

@@ -16,7 +16,7 @@ from ._extras import require
 from ._later import LATER, fetched
 from ._types import FloatArray, IntArray, JSONValue
 from ._version import __version__
-from .params import ExactParams, RealNumber, RobustParams
+from .params import ExactParams, RealNumber, RobustParams, WholeNumber
 
 if TYPE_CHECKING:
     import pandas
@@ -272,6 +272,7 @@ class Motif:
         max_distance: RealNumber | None = None,
         client: "Client | str | None" = None,
         progress: "bool | Callable[[_progress.Step], object] | None" = None,
+        threads: "WholeNumber | None" = None,
     ) -> "Matches":
         """Every occurrence of this robust motif in data: each window of every series within
         ``max_distance`` of ``representative``, no two of a series overlapping, closest first.
@@ -294,6 +295,8 @@ class Motif:
             Search on this Dask cluster, as :func:`zorp_miner.find_matches` does.
         progress : bool or callable, optional
             Report the steps, as :func:`zorp_miner.find_motifs` does.
+        threads : int, optional
+            The threads the search uses here, as :func:`zorp_miner.find_matches` takes them.
 
         Returns
         -------
@@ -312,7 +315,7 @@ class Motif:
         from .occurrences import motif_occurrences
 
         return motif_occurrences(
-            self, data, max_distance=max_distance, client=client, progress=progress
+            self, data, max_distance=max_distance, client=client, progress=progress, threads=threads
         )
 
     def to_frame(self) -> "pandas.DataFrame":
@@ -454,6 +457,7 @@ class Motifs(Sequence[Motif]):
         max_distance: RealNumber | None = None,
         client: "Client | str | None" = None,
         progress: "bool | Callable[[_progress.Step], object] | None" = None,
+        threads: "WholeNumber | None" = None,
     ) -> "Occurrences":
         """Every occurrence of every motif of a robust run in data, searched on request (a
         pass over data per motif, the data read once): :meth:`Motif.occurrences` of each, in
@@ -466,7 +470,7 @@ class Motifs(Sequence[Motif]):
         max_distance : float, optional
             One radius for every motif; by default each motif's own (see
             :meth:`Motif.occurrences`).
-        client, progress
+        client, progress, threads
             As :meth:`Motif.occurrences`.
 
         Returns
@@ -485,7 +489,7 @@ class Motifs(Sequence[Motif]):
         from .occurrences import motifs_occurrences
 
         return motifs_occurrences(
-            self, data, max_distance=max_distance, client=client, progress=progress
+            self, data, max_distance=max_distance, client=client, progress=progress, threads=threads
         )
 
     def matches_frame(
@@ -495,6 +499,7 @@ class Motifs(Sequence[Motif]):
         max_distance: RealNumber | None = None,
         client: "Client | str | None" = None,
         progress: "bool | Callable[[_progress.Step], object] | None" = None,
+        threads: "WholeNumber | None" = None,
     ) -> "pandas.DataFrame":
         """Every occurrence of every motif, one row each: ``self.occurrences(data,
         ...).to_frame()``, columns ``rank``, ``series``, ``start`` (points), ``length``
@@ -502,7 +507,7 @@ class Motifs(Sequence[Motif]):
         arguments are those of :meth:`occurrences`."""
         require("pandas", "matches_frame()")
         return self.occurrences(
-            data, max_distance=max_distance, client=client, progress=progress
+            data, max_distance=max_distance, client=client, progress=progress, threads=threads
         ).to_frame()
 
 

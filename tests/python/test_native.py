@@ -4,6 +4,7 @@ import math
 import pathlib
 import shutil
 import subprocess
+from typing import TypedDict
 
 import numpy as np
 import pytest
@@ -232,7 +233,18 @@ def test_native_kernels_refuse_tables_that_do_not_fit() -> None:
         _native.best_correlations([np.zeros(10)], [np.ones(6)], np.zeros((1, 4)))
 
 
-def windows(letters: int, count: int = 3) -> dict[str, np.ndarray]:
+class Windows(TypedDict):
+    owners: np.ndarray
+    starts: np.ndarray
+    means: np.ndarray
+
+
+class Keys(TypedDict):
+    projections: np.ndarray
+    keys: np.ndarray
+
+
+def windows(letters: int, count: int = 3) -> Windows:
     """count windows of series 0, every letter the highest of any alphabet (mean 3.0)."""
     return {
         "owners": np.zeros(count, np.int64),
@@ -248,7 +260,7 @@ BEYOND_64_BITS = [(4, 32), (8, 22), (10, 20), (10, 64), (2, 64), (3, 41)]
 @pytest.mark.parametrize("alphabet, letters", BEYOND_64_BITS)
 def test_windows_whose_keys_do_not_fit_in_64_bits_are_refused(alphabet: int, letters: int) -> None:
     args = windows(letters)
-    keys = {"projections": np.zeros(1, np.int64), "keys": np.zeros(1, np.uint64)}
+    keys: Keys = {"projections": np.zeros(1, np.int64), "keys": np.zeros(1, np.uint64)}
     most = max(n for n in range(1, 65) if alphabet**n <= 2**64 - 1)  # the count of keys fits
     message = f"means must have 1 to {most} columns .* alphabet {alphabet}"
     with pytest.raises(ValueError, match=message):
@@ -319,6 +331,12 @@ BAD_ARGUMENTS: list[tuple[str, dict[str, object], dict[str, object], str | None]
     ("realignment_sums", {"rows": np.ones((2, 8)), "members": np.array([2]), "scales": np.array([16.0]), "m": 4, "first": 0, "step": 1, "bound": 2.0}, {"step": 0}, "step must be a whole number of points, at least 1, got 0"),
     ("realignment_sums", {"rows": np.ones((2, 8)), "members": np.array([2]), "scales": np.array([16.0]), "m": 4, "first": 0, "step": 1, "bound": 2.0}, {"bound": float("nan")}, "bound must be a finite number of at least 0, got nan"),
     ("realignment_sums", {"rows": np.ones((2, 8)), "members": np.array([2]), "scales": np.array([16.0]), "m": 4, "first": 0, "step": 1, "bound": 2.0}, {"rows": np.ones(8)}, "rows must be a 2-D array, got 1 dimensions"),
+    ("best_correlations", {"values": SERIES, "weights": [np.ones(9), np.ones(9)], "shapes": np.ones((1, 4))},
+     {"threads": 0}, "threads must be a whole number of threads, from 1 to 1024, got 0"),
+    ("count_keys", {**some_windows(), "alphabet": 3}, {"threads": 1025}, "threads must be a whole number of threads, from 1 to 1024, got 1025"),
+    ("sum_members", {**some_windows(), "alphabet": 3, **KEY}, {"threads": -1}, "threads must be .* got -1"),
+    ("nearest_members", {**some_windows(), "alphabet": 3, **KEY, "averages": np.zeros((1, 4))}, {"threads": 0}, "threads must be .* got 0"),
+    ("realignment_sums", {"rows": np.ones((2, 8)), "members": np.array([2]), "scales": np.array([16.0]), "m": 4, "first": 0, "step": 1, "bound": 2.0}, {"threads": 0}, "threads must be .* got 0"),
     ("monotone_share", {"shape": np.arange(5.0), "points": 4}, {"points": 0}, "points must be a whole number of blocks, at least 1, got 0"),
     ("monotone_share", {"shape": np.arange(5.0), "points": 4}, {"shape": np.array([1.0, np.nan])}, "shape must hold finite numbers, got nan at 1"),
     ("proposal_word", {"means": np.zeros(4), "alphabet": 3, "projection": 0}, {"projection": 5}, "projection must be .* from 0 to 4, got 5"),
@@ -400,3 +418,59 @@ def test_lengths_and_statistics_are_refused_as_the_miner_refuses_them() -> None:
     _native.refuse_oversized_statistics(np.array([100, 8]), np.array([10, 0]))
     with pytest.raises(MemoryError, match=r"the statistics of the motifs found \(2\) would need .* GiB"):
         _native.refuse_oversized_statistics(np.full(2, 2**31 - 1), np.full(2, 2**31 - 1))
+
+
+@settings(max_examples=examples(40), deadline=None)
+@given(
+    seed=st.integers(0, 2**32 - 1),
+    m=st.sampled_from([4, 8, 31]),
+    lengths=st.lists(st.integers(1, 300), min_size=1, max_size=9),
+    shapes=st.integers(1, 11),
+    threads=st.sampled_from([2, 3, 8]),
+)
+def test_each_threaded_kernel_equals_its_one_thread_output(
+    seed: int, m: int, lengths: list[int], shapes: int, threads: int
+) -> None:
+    """Every kernel that runs on threads gives, on any inputs, what it gives on one thread,
+    bit for bit: NaN windows, flat stretches and series shorter than the shapes included."""
+    rng = np.random.default_rng(seed)
+    series = [np.cumsum(rng.normal(size=n)) for n in lengths]
+    for values in series[::3]:
+        values[: len(values) // 4] = 1.5  # a flat stretch
+    with_gaps = [values.copy() for values in series]
+    for values in with_gaps[1::2]:
+        values[len(values) // 2] = np.nan
+    bank = SeriesBank(with_gaps, m)
+    rows = np.stack([znormalised(rng.normal(size=m)) for _ in range(shapes)])
+    alone = _native.best_correlations(bank.values, bank.weights, rows)
+    many = _native.best_correlations(bank.values, bank.weights, rows, threads=threads)
+    assert [a.tobytes() for a in alone] == [b.tobytes() for b in many]
+
+    width = 2 * m
+    groups = rng.integers(1, 4, size=int(rng.integers(1, 6)))
+    windows = rng.normal(size=(int(groups.sum()), width))
+    windows[rng.random(windows.shape) < 0.02] = np.nan
+    scales = np.full(len(groups), 1024.0)
+    arguments = (windows, groups.astype(np.int64), scales, m, 1, 3, math.sqrt(m))
+    sums = _native.realignment_sums(*arguments)
+    assert [a.tobytes() for a in sums] == [b.tobytes() for b in _native.realignment_sums(*arguments, threads=threads)]
+
+    owners, starts, means = _window_words(series, m, 4)
+    if len(owners) == 0:
+        return
+    for alphabet in ALPHABETS:
+        counted = _native.count_keys(owners, starts, means, alphabet)
+        again = _native.count_keys(owners, starts, means, alphabet, threads=threads)
+        assert [[a.tobytes() for a in table] for table in counted] == [[a.tobytes() for a in table] for table in again]
+        projections = np.concatenate([np.full(len(keys), p, np.int64) for p, (keys, _, _) in enumerate(counted)])
+        keys = np.concatenate([keys for keys, _, _ in counted]).astype(np.uint64)
+        members = _native.sum_members(owners, starts, means, alphabet, projections, keys)
+        assert [a.tobytes() for a in members] == [
+            a.tobytes() for a in _native.sum_members(owners, starts, means, alphabet, projections, keys, threads=threads)
+        ]
+        averages = rng.normal(size=(len(keys), means.shape[1]))
+        nearest = _native.nearest_members(owners, starts, means, alphabet, projections, keys, averages)
+        assert [a.tobytes() for a in nearest] == [
+            a.tobytes()
+            for a in _native.nearest_members(owners, starts, means, alphabet, projections, keys, averages, threads=threads)
+        ]

@@ -11,7 +11,7 @@ from typing import TypeVar, cast
 import numpy as np
 import numpy.typing as npt
 
-from zorp_miner import _native
+from zorp_miner import _native, _threads
 from zorp_miner._evidence import content_key, shuffled
 from zorp_miner._robust.shapes import paa, unit, unit_scaled
 from zorp_miner._sliding import SeriesBank, resolution, window_statistics
@@ -210,11 +210,14 @@ def _realignment_task(
         for index, start in zip(members.tolist(), starts.tolist())
     ]
     # The first shift is the multiple of step nearest -half: the window unshifted is one.
+    # About ten operations per point of a window at each shift.
+    shifted = len(places) * (2 * half // step + 1) * m
     totals, usable = _native.realignment_sums(
         np.stack(_windows_of(values, places)),
         np.array([len(members) for members, _, _ in held], dtype=np.int64),
         np.array([scale for _, _, scale in held]),
         m, half % step, step, math.sqrt(m),
+        threads=_threads.for_work(10.0 * shifted),
     )
     sums = iter(zip(totals, usable))
     return [next(sums) if len(members) else None for members, _, _ in groups]
@@ -279,7 +282,15 @@ def _count_task(
     cache: Cache = None,
 ) -> list[KeyTable]:
     owners, starts, means = _proposal_windows(series, first, m, letters, rows, null, cache)
-    return [_native.count_keys(owners, starts, means, alphabet) for alphabet in alphabets]
+    threads = _threads.for_work(_key_work(means))
+    return [_native.count_keys(owners, starts, means, alphabet, threads=threads) for alphabet in alphabets]
+
+
+def _key_work(means: FloatArray) -> float:
+    """The work of a pass over the proposal windows' keys: each window's letters, for every
+    projection (about ten operations each)."""
+    letters = means.shape[1] if means.ndim == 2 else 0
+    return 10.0 * means.size * (letters + 1)
 
 
 def _members_task(
@@ -295,7 +306,8 @@ def _members_task(
     cache: Cache = None,
 ) -> tuple[IntArray, npt.NDArray[np.uint64], IntArray]:
     owners, starts, means = _proposal_windows(series, first, m, letters, rows, null, cache)
-    return _native.sum_members(owners, starts, means, alphabet, projections, keys)
+    threads = _threads.for_work(_key_work(means))
+    return _native.sum_members(owners, starts, means, alphabet, projections, keys, threads=threads)
 
 
 def _nearest_task(
@@ -312,7 +324,10 @@ def _nearest_task(
     cache: Cache = None,
 ) -> tuple[FloatArray, list[tuple[int, int, str] | None]]:
     owners, starts, means = _proposal_windows(series, first, m, letters, rows, null, cache)
-    squares, windows = _native.nearest_members(owners, starts, means, alphabet, projections, keys, averages)
+    squares, windows = _native.nearest_members(
+        owners, starts, means, alphabet, projections, keys, averages,
+        threads=_threads.for_work(_key_work(means)),
+    )
     places: list[tuple[int, int, str] | None] = [
         None
         if w < 0
