@@ -65,6 +65,7 @@ workers, and gives the same motifs bit for bit.
 
 import dataclasses
 import math
+from typing import cast
 
 import numpy as np
 import numpy.typing as npt
@@ -514,11 +515,18 @@ def _search(
     shapes = np.array(shapes, dtype=np.float64)
     refining = np.arange(len(shapes))
     last: list[frozenset[tuple[int, int]]] = [frozenset()] * len(shapes)
-    near_seeds = shapes
+    # Each shape's best matches as it is now (None once it is realigned): a shape that stays
+    # is not matched again at the end.
+    known: list[tuple[IntArray, FloatArray] | None] = [None] * len(shapes)
+    near_seeds, near_known = shapes, known
     for step in range(REFINEMENTS):
         if step == NEAR_SEED:
             near_seeds = shapes.copy()
         starts, best = store.best(m, shapes[refining], rows=sample, null=null)
+        for k, c in enumerate(refining.tolist()):
+            known[c] = (starts[k], best[k])
+        if step == NEAR_SEED:
+            near_known = list(known)
         cores = [_closest(row, core) for row in best]
         groups = [(starts[k][chosen], sample[chosen]) for k, chosen in enumerate(cores)]
         # A shape whose closest matches are those it was averaged from is their average
@@ -531,16 +539,25 @@ def _search(
             last[refining[k]] = places[k]
         refining = refining[moved]
         shapes[refining] = np.stack(realigned_each(store, [groups[k] for k in moved], m, null=null))
+        for c in refining.tolist():
+            known[c] = None
     # Refined until its matches stay, a shape can drift from what its seed held towards what
     # the closest series share most (in walks, their smooth humps); the shape of the first
     # NEAR_SEED refinements stays a candidate too, and the evidence judges both.
     drifted = [c for c in range(len(shapes)) if not np.array_equal(near_seeds[c], shapes[c])]
+    matched = [*known, *(near_known[c] for c in drifted)]
     shapes = np.concatenate([shapes, near_seeds[drifted]])
-    shapes = shapes[[c for c in range(len(shapes)) if monotone_share(shapes[c]) <= MONOTONE]]
+    kept = [c for c in range(len(shapes)) if monotone_share(shapes[c]) <= MONOTONE]
     found = empty
-    if len(shapes):
-        starts, best = store.best(m, shapes, rows=sample, null=null)
-        found = Candidates(shapes, starts, best)
+    if kept:
+        shapes, matched = shapes[kept], [matched[c] for c in kept]
+        missing = [k for k, rows in enumerate(matched) if rows is None]
+        if missing:
+            starts, best = store.best(m, shapes[missing], rows=sample, null=null)
+            for k, row in enumerate(missing):
+                matched[row] = (starts[k], best[k])
+        rows = cast(list[tuple[IntArray, FloatArray]], matched)
+        found = Candidates(shapes, np.stack([r[0] for r in rows]), np.stack([r[1] for r in rows]))
     store.searches[key] = found
     return found
 
