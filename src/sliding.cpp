@@ -80,11 +80,71 @@ inline __attribute__((always_inline)) void add_dots_with(const double* __restric
     }
 }
 
+// The best of a block of count windows starting at window from, for each of the four shapes:
+// their correlations dots × weight, but for windows whose barrier is -infinity (weight 0:
+// never to match). Updates top and at where the block holds a larger correlation, the first
+// window among equals, as a scan window by window would: the block's maximum is taken on
+// vectors (adding a barrier of 0 can only turn -0.0 into 0.0, which compare equal), and the
+// correlation kept is the product itself.
+template <typename Tag>
+inline __attribute__((always_inline)) void keep_best_with(
+    const Dots& dots, const double* __restrict weight, const double* __restrict barrier,
+    size_t count, size_t from, std::array<double, lanes>& top, std::array<int64_t, lanes>& at) {
+    const double none = -std::numeric_limits<double>::infinity();
+    std::array<double, block> scores;
+    for (size_t lane = 0; lane < lanes; ++lane) {
+        const double* dot = dots[lane].data();
+        Quad most = {none, none, none, none};
+        size_t j = 0;
+        for (; j + 4 <= count; j += 4) {
+            Quad d;
+            Quad w;
+            Quad b;
+            std::memcpy(&d, dot + j, sizeof d);
+            std::memcpy(&w, weight + j, sizeof w);
+            std::memcpy(&b, barrier + j, sizeof b);
+            const Quad score = d * w + b;
+            std::memcpy(scores.data() + j, &score, sizeof score);
+            most = score > most ? score : most;
+        }
+        double best = none;
+        for (size_t t = 0; t < 4; ++t) {
+            best = most[t] > best ? most[t] : best;
+        }
+        for (; j < count; ++j) {
+            scores[j] = dot[j] * weight[j] + barrier[j];
+            best = scores[j] > best ? scores[j] : best;
+        }
+        if (best > top[lane]) {
+            size_t first = 0;
+            while (!(scores[first] == best)) {
+                ++first;
+            }
+            top[lane] = dot[first] * weight[first];
+            at[lane] = static_cast<int64_t>(from + first);
+        }
+    }
+}
+
+// The dot products of a block of windows with four shapes, then the best of them.
+template <typename Tag>
+inline __attribute__((always_inline)) void match_block_with(
+    const double* values, size_t count, const double* shapes, size_t m, const double* weight,
+    const double* barrier, size_t from, Dots& dots, std::array<double, lanes>& top,
+    std::array<int64_t, lanes>& at) {
+    add_dots_with<Tag>(values, count, shapes, m, dots);
+    keep_best_with<Tag>(dots, weight, barrier, count, from, top, at);
+}
+
 struct Baseline {};
 
-__attribute__((noinline)) void add_dots_baseline(const double* values, size_t count,
-                                                 const double* shapes, size_t m, Dots& dots) {
-    add_dots_with<Baseline>(values, count, shapes, m, dots);
+__attribute__((noinline)) void match_block_baseline(const double* values, size_t count,
+                                                    const double* shapes, size_t m,
+                                                    const double* weight, const double* barrier,
+                                                    size_t from, Dots& dots,
+                                                    std::array<double, lanes>& top,
+                                                    std::array<int64_t, lanes>& at) {
+    match_block_with<Baseline>(values, count, shapes, m, weight, barrier, from, dots, top, at);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -93,23 +153,28 @@ __attribute__((noinline)) void add_dots_baseline(const double* values, size_t co
 // are the same bit for bit on every processor.
 struct Wide {};
 
-__attribute__((noinline, target("avx2"))) void add_dots_wide(const double* values, size_t count,
-                                                             const double* shapes, size_t m,
-                                                             Dots& dots) {
-    add_dots_with<Wide>(values, count, shapes, m, dots);
+__attribute__((noinline, target("avx2"))) void match_block_wide(
+    const double* values, size_t count, const double* shapes, size_t m, const double* weight,
+    const double* barrier, size_t from, Dots& dots, std::array<double, lanes>& top,
+    std::array<int64_t, lanes>& at) {
+    match_block_with<Wide>(values, count, shapes, m, weight, barrier, from, dots, top, at);
 }
 
-using AddDots = void (*)(const double*, size_t, const double*, size_t, Dots&);
+using MatchBlock = void (*)(const double*, size_t, const double*, size_t, const double*,
+                            const double*, size_t, Dots&, std::array<double, lanes>&,
+                            std::array<int64_t, lanes>&);
 
-AddDots add_dots_for_this_processor() {
+MatchBlock match_block_for_this_processor() {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? add_dots_wide : add_dots_baseline;
+    return __builtin_cpu_supports("avx2") ? match_block_wide : match_block_baseline;
 }
 #else
-using AddDots = void (*)(const double*, size_t, const double*, size_t, Dots&);
+using MatchBlock = void (*)(const double*, size_t, const double*, size_t, const double*,
+                            const double*, size_t, Dots&, std::array<double, lanes>&,
+                            std::array<int64_t, lanes>&);
 
-AddDots add_dots_for_this_processor() {
-    return add_dots_baseline;
+MatchBlock match_block_for_this_processor() {
+    return match_block_baseline;
 }
 #endif
 
@@ -152,13 +217,21 @@ BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
     for (size_t c = 0; c < shapes.size(); ++c) {
         std::copy(shapes[c].begin(), shapes[c].end(), rows.begin() + static_cast<ptrdiff_t>(c * m));
     }
-    const AddDots add_dots = add_dots_for_this_processor();
+    const MatchBlock match_block = match_block_for_this_processor();
+    // -infinity for the windows that never match (weight 0), 0 for the others: added to their
+    // correlations, it keeps them out of the maximum.
+    SeriesSet barriers(series);
+    for (size_t i = 0; i < series; ++i) {
+        barriers[i].resize(weights[i].size());
+        for (size_t j = 0; j < weights[i].size(); ++j) {
+            barriers[i][j] = weights[i][j] > 0.0 ? 0.0 : -std::numeric_limits<double>::infinity();
+        }
+    }
     // One task per series and group of shapes: each writes its own entries of the tables.
     parallel_for(series * groups, threads, cancel, [&](size_t task, const Cancellation& local) {
         const size_t i = task / groups;
         const size_t group = task % groups;
         const size_t windows = weights[i].size();
-        const double* weight = weights[i].data();
         Dots dots;
         std::array<double, lanes> top;
         top.fill(-std::numeric_limits<double>::infinity());
@@ -166,18 +239,8 @@ BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
         for (size_t from = 0; from < windows; from += block) {
             const size_t count = std::min(block, windows - from);
             local.count(count * lanes * m);
-            add_dots(values[i].data() + from, count, rows.data() + group * lanes * m, m, dots);
-            for (size_t lane = 0; lane < lanes; ++lane) {
-                for (size_t j = 0; j < count; ++j) {
-                    if (weight[from + j] > 0.0) {
-                        const double r = dots[lane][j] * weight[from + j];
-                        if (r > top[lane]) {
-                            top[lane] = r;
-                            at[lane] = static_cast<int64_t>(from + j);
-                        }
-                    }
-                }
-            }
+            match_block(values[i].data() + from, count, rows.data() + group * lanes * m, m,
+                        weights[i].data() + from, barriers[i].data() + from, from, dots, top, at);
         }
         for (size_t lane = 0; lane < lanes; ++lane) {
             const size_t c = group * lanes + lane;

@@ -110,6 +110,63 @@ TEST(BestCorrelationsEdges, WindowsOfWeightZeroNeverMatchAndShortSeriesHaveNone)
     EXPECT_EQ(none.correlations, (Series{minus_infinity, minus_infinity}));
 }
 
+// The window-by-window scan the kernel's blocks must equal bit for bit: each dot product summed
+// in point order, times the weight, windows of weight 0 skipped, the first of equals kept.
+TEST(BestCorrelationsEdges, EqualAScanWindowByWindowBitForBitWithTiesAndZeros) {
+    std::mt19937_64 rng(5);
+    std::uniform_int_distribution<int> small(-2, 2);
+    const size_t m = 6;
+    SeriesSet values;
+    SeriesSet weights;
+    for (size_t points : {600u, 7u, 300u, 1030u}) {
+        // Small whole numbers repeat: many windows tie exactly, many dot products are 0.
+        Series row(points);
+        for (double& value : row) {
+            value = small(rng) * 0.5;
+        }
+        Series weight(points - m + 1);
+        for (size_t j = 0; j < weight.size(); ++j) {
+            weight[j] = j % 7 == 2 ? 0.0 : (j % 3 == 0 ? 0.25 : 0.125);
+        }
+        values.push_back(row);
+        weights.push_back(weight);
+    }
+    SeriesSet shapes;
+    for (size_t c = 0; c < 6; ++c) {
+        Series shape(m);
+        for (double& value : shape) {
+            value = small(rng);
+        }
+        shapes.push_back(shape);
+    }
+    shapes.push_back(Series(m, 0.0));  // every product 0
+    shapes.push_back({-1.0, 0.0, 0.0, 0.0, 0.0, 0.0});
+    const BestMatches best = best_correlations(values, weights, shapes);
+    for (size_t c = 0; c < shapes.size(); ++c) {
+        for (size_t i = 0; i < values.size(); ++i) {
+            double top = minus_infinity;
+            int64_t at = 0;
+            for (size_t j = 0; j < weights[i].size(); ++j) {
+                if (weights[i][j] > 0.0) {
+                    double dot = 0.0;
+                    for (size_t k = 0; k < m; ++k) {
+                        dot += shapes[c][k] * values[i][j + k];
+                    }
+                    const double r = dot * weights[i][j];
+                    if (r > top) {
+                        top = r;
+                        at = static_cast<int64_t>(j);
+                    }
+                }
+            }
+            const size_t entry = c * values.size() + i;
+            EXPECT_EQ(best.starts[entry], at) << "shape " << c << ", series " << i;
+            EXPECT_EQ(std::signbit(best.correlations[entry]), std::signbit(top));
+            EXPECT_EQ(best.correlations[entry], top) << "shape " << c << ", series " << i;
+        }
+    }
+}
+
 TEST(BestCorrelationsEdges, RefusesTablesThatDoNotFit) {
     const Series values(10, 1.0);
     EXPECT_THROW(best_correlations({values}, {}, {Series(4, 0.0)}), std::invalid_argument);
