@@ -44,9 +44,10 @@ RESOLUTION = 1e-6
 # spans at least LEVELS steps: one of fewer levels is made of its steps.
 LEVELS = 16
 
-# Shapes of up to this many points are matched by direct dot products (the native module), which
-# beats the FFT's cost per window below about this length; longer ones through FFTs.
-DIRECT_POINTS = 64
+# Shapes of up to this many points are matched by direct dot products (the native module, on
+# every thread), which beat the FFTs per window on one thread below about 220 points and run on
+# threads without the interpreter lock; longer ones through FFTs.
+DIRECT_POINTS = 256
 # Longer shapes are matched through FFTs a few at a time, holding at most about this many
 # products (16 bytes each) at once.
 FFT_VALUES = 1 << 22
@@ -196,8 +197,9 @@ class SeriesBank:
             weights = np.where(usable, 1.0 / (m * std), 0.0)
             return std, usable, np.where(np.isfinite(s), (s - centre) / scale, 0.0), weights
 
-        # About 30 operations per point, each series alone.
-        each = _threads.map_each(prepared, range(len(series)), 30.0 * float(self.lengths.sum()))
+        # Each series alone, in this thread: the statistics are many short numpy steps, which
+        # threads only contend for.
+        each = [prepared(k) for k in range(len(series))]
         self.deviations: list[FloatArray] = [one[0] for one in each]
         self.usable: list[BoolArray] = [one[1] for one in each]
         self.values: list[FloatArray] = [one[2] for one in each]

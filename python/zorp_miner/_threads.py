@@ -13,9 +13,10 @@ import contextlib
 import contextvars
 import os
 import sys
+import threading
 from collections.abc import Callable, Iterator, Sequence
 from concurrent.futures import ThreadPoolExecutor
-from typing import TypeVar
+from typing import TypeVar, cast
 
 from .params import WholeNumber, _whole
 
@@ -23,9 +24,12 @@ T = TypeVar("T")
 R = TypeVar("R")
 
 MOST = 1024  # threads a run may be given
-# Work (in multiply-adds, about a nanosecond each) under which a call stays on one thread:
-# starting a thread costs tens of microseconds.
+# Work (in multiply-adds, about a nanosecond each) under which a native call stays on one
+# thread: starting a thread costs tens of microseconds.
 UNITS_PER_THREAD = 1 << 20
+# Python threads hand the interpreter lock back and forth between numpy's calls: work done that
+# way pays only from several milliseconds per thread.
+PYTHON_UNITS_PER_THREAD = 1 << 23
 
 _chosen: contextvars.ContextVar[int | None] = contextvars.ContextVar("zorp_miner_threads", default=None)
 
@@ -78,29 +82,66 @@ def using(threads: int | None) -> Iterator[None]:
         _chosen.reset(token)
 
 
-def for_work(units: float) -> int:
+def for_work(units: float, per_thread: float | None = None) -> int:
     """The threads for a kernel call of about units multiply-adds: the run's, fewer for short
-    work (at least UNITS_PER_THREAD each)."""
+    work (at least per_thread each, UNITS_PER_THREAD by default)."""
     threads = current()
     if threads == 1:
         return 1
-    return max(1, min(threads, int(units // UNITS_PER_THREAD)))
+    least = UNITS_PER_THREAD if per_thread is None else per_thread
+    return max(1, min(threads, int(units // max(least, 1))))
+
+
+_pool: ThreadPoolExecutor | None = None
+_pool_lock = threading.Lock()
+
+
+def _shared_pool() -> ThreadPoolExecutor:
+    """The process's pool of threads for per-series work, started on first use and kept:
+    starting threads for every call costs more than short calls save."""
+    global _pool
+    with _pool_lock:
+        if _pool is None:
+            _pool = ThreadPoolExecutor(MOST, thread_name_prefix="zorp_miner")
+        return _pool
 
 
 def map_each(function: Callable[[T], R], items: Sequence[T], units: float) -> list[R]:
     """[function(item) for item in items], on the run's threads when the work (units, in all)
-    is worth it. Each item's result is its own, whichever thread computes it: the same list."""
-    threads = min(len(items), for_work(units))
+    is worth it; each item's result is its own, whichever thread computes it: the same list."""
+    threads = min(len(items), for_work(units, max(UNITS_PER_THREAD, PYTHON_UNITS_PER_THREAD)))
     if threads <= 1:
         return [function(item) for item in items]
-    pool = ThreadPoolExecutor(threads, thread_name_prefix="zorp_miner")
+    # The items are handed out one at a time to threads - 1 of the pool's threads and to this
+    # one, which takes the next item whenever it is free.
+    queue = iter(range(len(items)))
+    lock = threading.Lock()
+    results: list[R | None] = [None] * len(items)
+    stop = threading.Event()
+
+    def work() -> None:
+        while not stop.is_set():
+            with lock:
+                k = next(queue, None)
+            if k is None:
+                return
+            results[k] = function(items[k])
+
+    futures = [_shared_pool().submit(work) for _ in range(threads - 1)]
     try:
-        futures = [pool.submit(function, item) for item in items]
-        return [future.result() for future in futures]
+        work()
+        for future in futures:
+            future.result()
     finally:
-        # Ctrl-C (or an error) while waiting: the items not started are dropped, and only
-        # those running are waited for.
-        pool.shutdown(wait=True, cancel_futures=True)
+        # Ctrl-C (or an error) here or in a helper: no item starts after it, and the helpers
+        # finish the item in hand before this returns.
+        stop.set()
+        for future in futures:
+            try:
+                future.result()
+            except BaseException:  # the first error is the one raised
+                pass
+    return cast(list[R], results)
 
 
 def check_and_use(threads: WholeNumber | None) -> contextlib.AbstractContextManager[None]:

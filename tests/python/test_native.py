@@ -116,8 +116,8 @@ def test_direct_best_matches_equal_the_fft_distances(
 
 def test_fft_and_direct_paths_agree_on_a_long_shape() -> None:
     rng = np.random.default_rng(5)
-    series = [np.cumsum(rng.normal(size=n)) for n in (400, 90, 333)]
     m = DIRECT_POINTS + 8
+    series = [np.cumsum(rng.normal(size=n)) for n in (2 * m, m + 18, 3 * m // 2)]
     shapes = np.stack([znormalised(rng.normal(size=m)) for _ in range(3)])
     bank = SeriesBank(series, m)
     fft_starts, fft_best = bank.best(shapes)

@@ -44,6 +44,7 @@ def every_call_threaded(monkeypatch: pytest.MonkeyPatch) -> None:
     from zorp_miner import _threads
 
     monkeypatch.setattr(_threads, "UNITS_PER_THREAD", 1)
+    monkeypatch.setattr(_threads, "PYTHON_UNITS_PER_THREAD", 1)
 
 
 def with_gaps(rows: list[np.ndarray]) -> list[np.ndarray]:
