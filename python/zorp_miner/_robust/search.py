@@ -111,6 +111,9 @@ STEADY_SERIES = 3  # series in which two motifs must stand at one offset to be o
 CHANCE_DEVIATIONS = 2.0  # beyond chance's count of coinciding matches that makes two motifs one
 REFINEMENTS = 6  # times a candidate is refined at most (fewer when its closest matches stay)
 NEAR_SEED = 2  # refinements after which a candidate's shape is kept as a candidate too
+GAINED = 4  # candidates per search chosen by their gain over a null, beside those chosen by closeness
+GAIN_SERIES = 8  # series of the sample in which the seeds' gains are measured
+SCREEN_NULL = 3  # the draw of the null in which they are (the search's own is 1, the evidence's 2)
 TRIMMED = 3  # likely motifs found without a length searched again at their extent (at least; top when more)
 EXTENT_REST = 0.05  # the share of a motif's agreement left outside its extent
 PATTERN_LETTERS = 8  # letters of a motif's name
@@ -623,17 +626,22 @@ def _chosen_seeds(
         return np.zeros((0, m))
     _, best = store.best(points, shapes, factor=factor, rows=sample, null=null, starts=False)
     scores = core_means(best, core)
-    # The best of them screened again, on series averaged over fewer points.
+    # The best of them screened again, on series averaged over fewer points; and those that
+    # gain most over a null, which the closest matches alone pass over where chance shapes
+    # match closely everywhere (smooth humps in long walks).
     kept = [k for k in np.lexsort((np.arange(len(scores)), scores))[: SCREENED * refined].tolist() if np.isfinite(scores[k])]
-    candidates = []
-    for k in kept:
+    gained = _most_gaining(store, m, points, factor, shapes, best, sample, minsup, set(kept))
+    candidates: list[FloatArray] = []
+    by_gain: list[bool] = []
+    for k in [*kept, *gained]:
         if k < len(owners):
             window = values[owners[k]][firsts[k] : firsts[k] + m]
-            if len(window) == m and np.all(np.isfinite(window)):
-                candidates.append(znormalised(window))
+            shape = znormalised(window) if len(window) == m and np.all(np.isfinite(window)) else None
         else:
-            candidates.append(proposed[k - len(owners)])
-    candidates = [shape for shape in candidates if shape.any()]
+            shape = proposed[k - len(owners)]
+        if shape is not None and shape.any():
+            candidates.append(shape)
+            by_gain.append(k not in kept)
     if not candidates:
         return np.zeros((0, m))
     factor = max(1, m // SCREEN_POINTS)
@@ -643,19 +651,63 @@ def _chosen_seeds(
         factor=factor, rows=sample, null=null,
     )
     scores = core_means(best, core)
-    # The places (points) of each chosen candidate's core matches, NaN in the other series.
+
+    def places_of(k: int) -> FloatArray:
+        """The places (points) of candidate k's core matches, NaN in the other series."""
+        places = np.full(len(sample), np.nan)
+        closest = np.argsort(best[k], kind="stable")[:core]
+        places[closest] = starts[k][closest] * factor
+        return places
+
     chosen = np.zeros((0, len(sample)))
     windows: list[FloatArray] = []
     for k in np.lexsort((np.arange(len(scores)), scores)).tolist():
         if len(windows) == refined or not np.isfinite(scores[k]):
             break
-        places = np.full(len(sample), np.nan)
-        closest = np.argsort(best[k], kind="stable")[:core]
-        places[closest] = starts[k][closest] * factor
-        if not _coincides(places, chosen, m):
+        places = places_of(k)
+        if not by_gain[k] and not _coincides(places, chosen, m):
             chosen = np.vstack([chosen, places])
             windows.append(candidates[k])
+    # Then up to GAINED of those chosen by their gain, in its order, each unless its matches
+    # coincide with those of a candidate taken before.
+    added = 0
+    for k in range(len(candidates)):
+        if added == GAINED:
+            break
+        if by_gain[k] and np.isfinite(scores[k]):
+            places = places_of(k)
+            if not _coincides(places, chosen, m):
+                chosen = np.vstack([chosen, places])
+                windows.append(candidates[k])
+                added += 1
     return np.stack(windows) if windows else np.zeros((0, m))
+
+
+def _most_gaining(
+    store: RobustStore,
+    m: int,
+    points: int,
+    factor: int,
+    shapes: FloatArray,
+    best: FloatArray,
+    sample: IntArray,
+    minsup: float,
+    taken: set[int],
+) -> list[int]:
+    """The screened shapes (rows of shapes, at points blocks of factor points, with their
+    distances best in the sample's series) that gain most over a null, best first: the mean of
+    the ceil(minsup x G) closest best matches of each in the null (draw SCREEN_NULL) of the
+    first G = GAIN_SERIES series of the sample less that in the series themselves. 4 x GAINED of
+    them at most, none of taken. The series search and the null's search choose theirs alike,
+    against the same null, so that the evidence still weighs what the null's search finds."""
+    columns = np.arange(min(GAIN_SERIES, len(sample)))
+    core = max(1, math.ceil(minsup * len(columns)))
+    _, in_null = store.best(
+        points, shapes, factor=factor, rows=sample[columns], null=(segment_points(m), SCREEN_NULL), starts=False
+    )
+    gain = gains(best[:, columns], in_null, core)
+    order = np.lexsort((np.arange(len(gain)), -np.where(np.isfinite(gain), gain, -np.inf)))
+    return [k for k in order.tolist() if np.isfinite(gain[k]) and k not in taken][: 4 * GAINED]
 
 
 def _coarse_windows(values: list[FloatArray], factor: int, points: int) -> tuple[IntArray, IntArray, FloatArray]:
