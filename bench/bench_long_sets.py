@@ -114,7 +114,7 @@ def main(argv: list[str] | None = None) -> int:
             share = on_plant(top, starts) if top is not None else 0.0
             found = top is not None and top.likely and share >= FOUND_SHARE
             noise, _ = planted_set(count, points, args.seed, plant=False)
-            likely_in_noise = sum(m.likely for m in zorp_miner.find_motifs(noise, length=SHAPE_POINTS, threads=args.threads))
+            likely_in_noise = sum(bool(m.likely) for m in zorp_miner.find_motifs(noise, length=SHAPE_POINTS, threads=args.threads))
             peer = "-"
             if not stumpy_gave_up:
                 result = stumpy_run(count, points, args.seed, args.stumpy_limit)

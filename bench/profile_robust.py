@@ -43,15 +43,15 @@ STRIDE = 11  # one set in STRIDE of rule A: 11 is prime to the 12 sets of a data
 # Phase -> (module, object, attribute) of the functions timed for it.
 PHASES: dict[str, list[tuple[str, str | None, str]]] = {
     "matching": [
-        ("zorp_miner._sliding", "SeriesBank", "best"),
-        ("zorp_miner._sliding", "SeriesBank", "series_correlations"),
+        ("zorp_miner.compute.sliding", "SeriesBank", "best"),
+        ("zorp_miner.compute.sliding", "SeriesBank", "series_correlations"),
     ],
     "  of which direct": [("zorp_miner._native", None, "best_correlations")],
-    "  of which FFT": [("zorp_miner._sliding", "SeriesBank", "_best_by_fft")],
+    "  of which FFT": [("zorp_miner.compute.sliding", "SeriesBank", "_best_by_fft")],
     "transforms": [
-        ("zorp_miner._sliding", "SeriesBank", "__init__"),
-        ("zorp_miner._sliding", "SeriesBank", "spectrum"),
-        ("zorp_miner._robust.shapes", None, "paa"),
+        ("zorp_miner.compute.sliding", "SeriesBank", "__init__"),
+        ("zorp_miner.compute.sliding", "SeriesBank", "spectrum"),
+        ("zorp_miner.compute.shapes", None, "paa"),
     ],
     "realignment": [("zorp_miner._robust.tasks", None, "_realignment_task")],
     "proposals": [
@@ -60,10 +60,10 @@ PHASES: dict[str, list[tuple[str, str | None, str]]] = {
         ("zorp_miner._robust.tasks", None, "_members_task"),
         ("zorp_miner._robust.tasks", None, "_nearest_task"),
     ],
-    "nulls": [("zorp_miner._evidence", None, "shuffled")],
+    "nulls": [("zorp_miner.compute.evidence", None, "shuffled")],
     "evidence": [
-        ("zorp_miner._evidence", None, "evidences"),
-        ("zorp_miner._evidence", None, "gains"),
+        ("zorp_miner.compute.evidence", None, "evidences"),
+        ("zorp_miner.compute.evidence", None, "gains"),
     ],
 }
 

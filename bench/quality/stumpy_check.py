@@ -10,7 +10,7 @@ white noise) and the first sets of the main section (planted_sets.py):
   window, has over the same series (over every series, and over the series that hold an
   instance only);
 - that each series' nearest neighbour of the pick, as the benchmark takes it from stumpy.mass,
-  is the window our own sliding distance (zorp_miner._sliding, length-normalised distances
+  is the window our own sliding distance (zorp_miner.compute.sliding, length-normalised distances
   sqrt(2 (1 - r))) finds closest to the same window, at the same distance;
 - the share of the pick's variance that a monotone curve explains (zorp_miner's robust mode
   skips shapes above 0.9 as trivial: ramps and steps, which every long series holds);
@@ -44,8 +44,9 @@ from labelled_data import DATASETS, FloatArray  # noqa: E402
 from planted_sets import Case, control_case, main_cases  # noqa: E402
 from scoring import overlaps, score  # noqa: E402
 
-from zorp_miner._robust.shapes import monotone_share  # noqa: E402
-from zorp_miner._sliding import SeriesBank, znormalised  # noqa: E402
+from zorp_miner.compute.shapes import monotone_share  # noqa: E402
+from zorp_miner.compute.sliding import SeriesBank  # noqa: E402
+from zorp_miner.compute.sliding import znormalised  # noqa: E402
 
 
 def stumpy() -> Any:

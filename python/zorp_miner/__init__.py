@@ -13,15 +13,15 @@ Importing this package imports numpy and the native modules only: pandas and mat
 imported by the functions that need them.
 """
 
-from ._errors import ClusterError, LoadError, RunRefused
-from ._version import __version__
-from .api import find_motifs
-from .files import load
-from .matches import Matches, find_matches
-from .occurrences import Occurrences
-from .params import ExactParams, RobustParams
-from .plot import plot_matches, plot_motif, plot_motifs, plot_occurrences, plot_search
-from .results import Motif, Motifs
+from zorp_miner._errors import ClusterError, LoadError, RunRefused
+from zorp_miner._version import __version__
+from zorp_miner.api import find_motifs
+from zorp_miner.files import load
+from zorp_miner.matches import Matches, find_matches
+from zorp_miner.occurrences import Occurrences
+from zorp_miner.params import ExactParams, RobustParams
+from zorp_miner.plot import plot_matches, plot_motif, plot_motifs, plot_occurrences, plot_search
+from zorp_miner.results import Motif, Motifs
 
 __all__ = [
     "ClusterError",

@@ -8,8 +8,8 @@ from collections.abc import Iterator
 from contextlib import contextmanager
 from typing import TYPE_CHECKING, Any, NoReturn
 
-from ._threads import MOST as MOST_THREADS
-from .files import FORMATS
+from zorp_miner.compute.threads import MOST as MOST_THREADS
+from zorp_miner.files import FORMATS
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -121,7 +121,7 @@ def opened_cluster(address: str | None, workers: int | None) -> Iterator["Client
     """A client of the scheduler at address, or of a cluster of local worker processes."""
     from distributed import Client
 
-    from ._dask import connect, local_cluster
+    from zorp_miner._dask import connect, local_cluster
 
     if address is not None:
         with connect(address) as client:

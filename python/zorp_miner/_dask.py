@@ -36,13 +36,13 @@ from typing import Any, TypeGuard, TypeVar, cast
 
 import numpy as np
 
-from ._errors import ClusterError as ClusterError  # also where it was defined before
-from ._extras import require
-from ._later import LaterRows
-from ._parts import put_rows, split_points
-from .files import is_file_list, load
-from ._types import FloatArray
-from .inputs import as_series_set
+from zorp_miner._errors import ClusterError as ClusterError  # also where it was defined before
+from zorp_miner._extras import require
+from zorp_miner._later import LaterRows
+from zorp_miner._parts import put_rows, split_points
+from zorp_miner.files import is_file_list, load
+from zorp_miner._types import FloatArray
+from zorp_miner.inputs import as_series_set
 
 require("distributed", "running on a Dask cluster")
 

@@ -31,14 +31,14 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from . import _native, progress
-from ._errors import RunRefused
-from ._interface import option
-from ._later import LaterRows
-from ._parts import Parts
-from ._types import FloatArray, IntArray
-from .inputs import first_missing, missing_error
-from .params import ExactParams
+from zorp_miner import _native, progress
+from zorp_miner._errors import RunRefused
+from zorp_miner._interface import option
+from zorp_miner._later import LaterRows
+from zorp_miner._parts import Parts
+from zorp_miner._types import FloatArray, IntArray
+from zorp_miner.inputs import first_missing, missing_error
+from zorp_miner.params import ExactParams
 
 Cache = dict[object, object] | None
 # One motif's occurrences: the series of each group (ascending), the end of each group in the

@@ -9,11 +9,11 @@ from __future__ import annotations
 
 from typing import TYPE_CHECKING, Protocol
 
-from ._errors import ClusterError
-from ._types import FloatArray
+from zorp_miner._errors import ClusterError
+from zorp_miner._types import FloatArray
 
 if TYPE_CHECKING:
-    from .results import Motif, Motifs
+    from zorp_miner.results import Motif, Motifs
 
 
 class LaterRows(Protocol):

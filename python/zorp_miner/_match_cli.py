@@ -13,26 +13,16 @@ import sys
 import time
 from pathlib import Path
 
-from . import _threads, progress
-from ._errors import ClusterError
-from ._extras import require
-from ._parts import LocalParts, Parts
-from ._types import FloatArray
-from ._version import __version__
-from ._command_line import (
-    PROG,
-    Parser,
-    UsageError,
-    add_reading_options,
-    add_threads_option,
-    display_name,
-    opened_cluster,
-    reading_options,
-    say,
-    threads_of,
-)
-from .files import load
-from .matches import Matches, as_query, refuse_longer, search
+from zorp_miner import progress
+from zorp_miner.compute import threads as _threads
+from zorp_miner._errors import ClusterError
+from zorp_miner._extras import require
+from zorp_miner._parts import LocalParts, Parts
+from zorp_miner._types import FloatArray
+from zorp_miner._version import __version__
+from zorp_miner._command_line import PROG, Parser, UsageError, add_reading_options, add_threads_option, display_name, opened_cluster, reading_options, say, threads_of
+from zorp_miner.files import load
+from zorp_miner.matches import Matches, as_query, refuse_longer, search
 
 DESCRIPTION = """\
 Find where the shape in QUERY occurs in the series of DATA: every window whose z-normalised
@@ -165,7 +155,7 @@ def _searched(args: argparse.Namespace) -> int:
     shown = progress.Bar(sys.stderr) if sys.stderr.isatty() and not args.quiet else None
     with progress.reporting(shown):
         if args.scheduler is not None or args.workers is not None:
-            from ._dask import DaskParts, file_recipes
+            from zorp_miner._dask import DaskParts, file_recipes
 
             with opened_cluster(args.scheduler, args.workers) as client:
                 try:
@@ -188,7 +178,7 @@ def _searched(args: argparse.Namespace) -> int:
                 return 1
     _write(args, found, names, elapsed)
     if args.plot is not None:
-        from .plot import plot_search
+        from zorp_miner.plot import plot_search
 
         plot_search(found, series).savefig(args.plot, dpi=100)
         say(f"wrote {args.plot}")

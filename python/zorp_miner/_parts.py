@@ -19,8 +19,8 @@ from typing import Any, Protocol, TypeVar
 
 import numpy as np
 
-from ._later import LaterRows
-from ._types import FloatArray, IntArray
+from zorp_miner._later import LaterRows
+from zorp_miner._types import FloatArray, IntArray
 
 T = TypeVar("T")
 S = TypeVar("S")

@@ -8,34 +8,23 @@ from typing import TYPE_CHECKING
 
 import numpy as np
 
-from . import _threads
-from . import progress as _progress
-from ._exact_parts import mine_exact_parts
-from ._exact_results import motifs_from_exact
-from ._interface import option
-from ._later import fetch_all
-from ._parts import LocalParts, Parts
-from ._robust.results import motifs_from_found
-from ._robust.search import LIKELY, SHORTEST, Found, discover
-from ._robust.store import RobustStore
-from ._errors import RunRefused
-from ._types import FloatArray, IntArray
-from .files import is_file_list, load
-from .inputs import as_series_set, refuse_missing
-from .params import (
-    INT32_MAX,
-    MINSUP_DEFAULT,
-    ExactParams,
-    Keep,
-    Mode,
-    RealNumber,
-    RobustParams,
-    WholeNumber,
-    _whole,
-    checked_params,
-)
-from .results import Motifs
-from .within import within_motifs
+from zorp_miner.compute import threads as _threads
+from zorp_miner import progress as _progress
+from zorp_miner._exact_parts import mine_exact_parts
+from zorp_miner._exact_results import motifs_from_exact
+from zorp_miner._interface import option
+from zorp_miner._later import fetch_all
+from zorp_miner._parts import LocalParts, Parts
+from zorp_miner._robust.results import motifs_from_found
+from zorp_miner._robust.search import LIKELY, SHORTEST, Found, discover
+from zorp_miner._robust.store import RobustStore
+from zorp_miner._errors import RunRefused
+from zorp_miner._types import FloatArray, IntArray
+from zorp_miner.files import is_file_list, load
+from zorp_miner.inputs import as_series_set, refuse_missing
+from zorp_miner.params import INT32_MAX, MINSUP_DEFAULT, ExactParams, Keep, Mode, RealNumber, RobustParams, WholeNumber, _whole, checked_params
+from zorp_miner.results import Motifs
+from zorp_miner.within import within_motifs
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -300,7 +289,7 @@ def local_series(data: object) -> list[FloatArray]:
     if is_file_list(data):
         return [one for path in data for one in load(path)]
     if "dask" in sys.modules:
-        from . import _dask
+        from zorp_miner import _dask
 
         if _dask.is_dask_input(data):
             return _dask.computed_series(data)
@@ -311,7 +300,7 @@ def run_on_cluster(
     data: object, params: RobustParams | ExactParams, client: object, *, lazy: bool = True
 ) -> Motifs:
     """Run a mode on a Dask cluster over the parts of data (see :func:`find_motifs`)."""
-    from . import _dask
+    from zorp_miner import _dask
 
     cluster, opened = _dask.client_of(client)
     try:

@@ -18,43 +18,21 @@ from collections.abc import Sequence
 from pathlib import Path
 from typing import Any
 
-from . import _threads, progress
-from ._command_line import (
-    PROG,
-    Parser,
-    UsageError,
-    add_reading_options,
-    add_threads_option,
-    display_name,
-    opened_cluster,
-    reading_options,
-    say,
-    threads_of,
-)
-from ._errors import ClusterError, RunRefused
-from ._extras import require
-from ._interface import COMMAND_LINE
-from ._parts import LocalParts, Parts
-from ._version import __version__
-from .api import run, run_parts
-from .files import MAX_JSON_BYTES, MAX_LINE_BYTES, load
-from .inputs import refuse_missing
-from .params import (
-    ALPHABET_MAX,
-    ALPHABET_MIN,
-    EXACT_DEFAULTS,
-    KEEPS,
-    LENGTH_MIN,
-    MINSUP_DEFAULT,
-    MODES,
-    ExactParams,
-    OtherModeError,
-    RobustParams,
-    checked_params,
-)
-from .occurrences import MATCH_COLUMNS, Occurrences, occurrences_in_parts
-from .results import Motif, Motifs
-from .within import default_exclusion, within_motifs
+from zorp_miner import progress
+from zorp_miner.compute import threads as _threads
+from zorp_miner._command_line import PROG, Parser, UsageError, add_reading_options, add_threads_option, display_name, opened_cluster, reading_options, say, threads_of
+from zorp_miner._errors import ClusterError, RunRefused
+from zorp_miner._extras import require
+from zorp_miner._interface import COMMAND_LINE
+from zorp_miner._parts import LocalParts, Parts
+from zorp_miner._version import __version__
+from zorp_miner.api import run, run_parts
+from zorp_miner.files import MAX_JSON_BYTES, MAX_LINE_BYTES, load
+from zorp_miner.inputs import refuse_missing
+from zorp_miner.params import ALPHABET_MAX, ALPHABET_MIN, EXACT_DEFAULTS, KEEPS, LENGTH_MIN, MINSUP_DEFAULT, MODES, ExactParams, OtherModeError, RobustParams, checked_params
+from zorp_miner.occurrences import MATCH_COLUMNS, Occurrences, occurrences_in_parts
+from zorp_miner.results import Motif, Motifs
+from zorp_miner.within import default_exclusion, within_motifs
 
 # The first argument that makes the command a search by example (see zorp_miner._match_cli).
 MATCH = "match"
@@ -113,7 +91,7 @@ def main(argv: list[str] | None = None) -> int:
     arguments = sys.argv[1:] if argv is None else argv
     try:
         if arguments[:1] == [MATCH]:
-            from ._match_cli import run_match
+            from zorp_miner._match_cli import run_match
 
             return run_match(arguments[1:])
         args = parser().parse_args(arguments)
@@ -380,7 +358,7 @@ def _run_on_cluster(
     names: list[str],
     options: dict[str, Any],
 ) -> int:
-    from ._dask import DaskParts, file_recipes
+    from zorp_miner._dask import DaskParts, file_recipes
 
     with opened_cluster(args.scheduler, args.workers) as client:
         started = time.perf_counter()
@@ -601,7 +579,7 @@ def _short(pattern: str, most: int) -> str:
 
 
 def _write_plot(motifs: Motifs, series: object, out: Path, count: int) -> None:
-    from .plot import plot_motifs
+    from zorp_miner.plot import plot_motifs
 
     if len(motifs) == 0:
         from matplotlib.figure import Figure

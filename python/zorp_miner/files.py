@@ -14,10 +14,10 @@ from typing import IO, Any, Literal, TypeGuard, get_args
 import numpy as np
 from numpy.typing import NDArray
 
-from ._errors import LoadError as LoadError  # also where it was defined before
-from ._interface import option
-from ._types import FloatArray
-from .inputs import as_series_set
+from zorp_miner._errors import LoadError as LoadError  # also where it was defined before
+from zorp_miner._interface import option
+from zorp_miner._types import FloatArray
+from zorp_miner.inputs import as_series_set
 
 Format = Literal["csv", "tsv", "txt", "ucr", "json", "npy", "npz"]
 Layout = Literal["rows", "columns"]

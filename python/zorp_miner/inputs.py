@@ -14,7 +14,7 @@ from typing import Any
 import numpy as np
 from numpy.typing import NDArray
 
-from ._types import FloatArray
+from zorp_miner._types import FloatArray
 
 
 def as_series_set(data: object) -> list[FloatArray]:

@@ -2,7 +2,7 @@
 
 :func:`find_matches` slides the query over every series and returns each window whose
 z-normalised distance to it is within a radius, best first, no two of them overlapping. The
-distance is the one the robust mode ranks motifs by (``zorp_miner._sliding``): sqrt(2 (1 - r)),
+distance is the one the robust mode ranks motifs by (``zorp_miner.compute.sliding``): sqrt(2 (1 - r)),
 r the Pearson correlation of the query and the window, the root mean square difference per
 point of the two z-normalised shapes (0 the same shape, about 1.41 unrelated, 2 a mirror image).
 
@@ -11,7 +11,7 @@ its own series, each series on its own (``SeriesBank.series_distances``), so tha
 parts on a Dask cluster gives the bytes of a run in one process.
 
 **Which windows.** A window holding a missing point (NaN), or flat (no shape: see
-``zorp_miner._sliding``), never matches. In each series the windows within the radius are taken
+``zorp_miner.compute.sliding``), never matches. In each series the windows within the radius are taken
 greedily, closest first (the earlier start on a tie): a window is taken unless its start is
 within ``exclusion`` points of a window taken before it. The default exclusion, the query's
 length minus one, keeps matches from sharing any point; ``exclusion=math.ceil(m / 4)`` is the
@@ -39,15 +39,16 @@ from typing import TYPE_CHECKING
 
 import numpy as np
 
-from . import _threads
-from . import progress as _progress
-from ._extras import require
-from ._parts import LocalParts, Parts
-from ._sliding import SeriesBank, znormalised
-from ._types import FloatArray, IntArray, JSONValue
-from ._version import __version__
-from .inputs import _as_array, _as_floats
-from .params import INT32_MAX, LENGTH_MIN, RealNumber, WholeNumber, _whole
+from zorp_miner.compute import threads as _threads
+from zorp_miner import progress as _progress
+from zorp_miner._extras import require
+from zorp_miner._parts import LocalParts, Parts
+from zorp_miner.compute.sliding import SeriesBank
+from zorp_miner.compute.sliding import znormalised
+from zorp_miner._types import FloatArray, IntArray, JSONValue
+from zorp_miner._version import __version__
+from zorp_miner.inputs import _as_array, _as_floats
+from zorp_miner.params import INT32_MAX, LENGTH_MIN, RealNumber, WholeNumber, _whole
 
 if TYPE_CHECKING:
     import pandas
@@ -289,7 +290,7 @@ def find_matches(
     with _progress.reporting(report), _threads.using(chosen):
         if client is not None:
             return _on_cluster(data, client, shape, radius, zone, checked_top)
-        from .api import local_series
+        from zorp_miner.api import local_series
 
         parts = LocalParts(local_series(data))
         return search(parts, shape, max_distance=radius, exclusion=zone, top=checked_top)
@@ -303,7 +304,7 @@ def _on_cluster(
     exclusion: int,
     top: int | None,
 ) -> Matches:
-    from . import _dask
+    from zorp_miner import _dask
 
     cluster, opened = _dask.client_of(client)
     try:

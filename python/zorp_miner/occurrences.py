@@ -40,19 +40,19 @@ from typing import TYPE_CHECKING
 
 import numpy as np
 
-from . import _threads
-from . import progress as _progress
-from ._extras import require
-from ._parts import LocalParts, Parts
-from ._types import FloatArray, IntArray, JSONValue
-from .matches import Matches, _radius, search
-from .params import RealNumber, WholeNumber
+from zorp_miner.compute import threads as _threads
+from zorp_miner import progress as _progress
+from zorp_miner._extras import require
+from zorp_miner._parts import LocalParts, Parts
+from zorp_miner._types import FloatArray, IntArray, JSONValue
+from zorp_miner.matches import Matches, _radius, search
+from zorp_miner.params import RealNumber, WholeNumber
 
 if TYPE_CHECKING:
     import pandas
     from distributed import Client
 
-    from .results import Motif, Motifs
+    from zorp_miner.results import Motif, Motifs
 
 # The default radius is widened by this much on the squared distance 2 (1 - r): a best match
 # found by one matching kernel may come out about this far from its correlation in another
@@ -276,10 +276,10 @@ def _searched(
     report = _progress.reporter(progress)
     with _progress.reporting(report), _threads.using(threads):
         if client is None:
-            from .api import local_series
+            from zorp_miner.api import local_series
 
             return _each(motifs, LocalParts(local_series(data)), radius, lengths)
-        from . import _dask
+        from zorp_miner import _dask
 
         cluster, opened = _dask.client_of(client)
         try:

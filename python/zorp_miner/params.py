@@ -9,7 +9,7 @@ from typing import Any, Literal, TypeAlias
 
 import numpy as np
 
-from ._interface import option
+from zorp_miner._interface import option
 
 MODES = ("robust", "exact")
 Mode: TypeAlias = Literal["robust", "exact"]

@@ -14,18 +14,19 @@ from typing import TYPE_CHECKING
 
 import numpy as np
 
-from ._extras import require
-from ._sliding import znormalised, znormalised_finite
-from ._types import FloatArray
-from .inputs import as_series_set
-from .params import ExactParams
-from .results import Motif, Motifs
+from zorp_miner._extras import require
+from zorp_miner.compute.sliding import znormalised
+from zorp_miner.compute.sliding import znormalised_finite
+from zorp_miner._types import FloatArray
+from zorp_miner.inputs import as_series_set
+from zorp_miner.params import ExactParams
+from zorp_miner.results import Motif, Motifs
 
 if TYPE_CHECKING:
     from matplotlib.axes import Axes
     from matplotlib.figure import Figure, SubFigure
 
-    from .matches import Matches
+    from zorp_miner.matches import Matches
 
 # Colours: the representative in black, matches in blue, occurrences in orange.
 REPRESENTATIVE = "black"

@@ -12,19 +12,19 @@ from typing import TYPE_CHECKING, Any, overload
 
 import numpy as np
 
-from ._extras import require
-from ._later import LATER, fetched
-from ._types import FloatArray, IntArray, JSONValue
-from ._version import __version__
-from .params import ExactParams, RealNumber, RobustParams, WholeNumber
+from zorp_miner._extras import require
+from zorp_miner._later import LATER, fetched
+from zorp_miner._types import FloatArray, IntArray, JSONValue
+from zorp_miner._version import __version__
+from zorp_miner.params import ExactParams, RealNumber, RobustParams, WholeNumber
 
 if TYPE_CHECKING:
     import pandas
     from distributed import Client
 
-    from . import progress as _progress
-    from .matches import Matches
-    from .occurrences import Occurrences
+    from zorp_miner import progress as _progress
+    from zorp_miner.matches import Matches
+    from zorp_miner.occurrences import Occurrences
 
 # The columns of to_frame(), in order.
 FRAME_COLUMNS = [
@@ -312,7 +312,7 @@ class Motif:
             ``occurrence_starts``), data without the series and best matches the motif was
             found in, or a negative ``max_distance``.
         """
-        from .occurrences import motif_occurrences
+        from zorp_miner.occurrences import motif_occurrences
 
         return motif_occurrences(
             self, data, max_distance=max_distance, client=client, progress=progress, threads=threads
@@ -486,7 +486,7 @@ class Motifs(Sequence[Motif]):
             For motifs of the exact mode, data of other series than the run's, or a negative
             ``max_distance``.
         """
-        from .occurrences import motifs_occurrences
+        from zorp_miner.occurrences import motifs_occurrences
 
         return motifs_occurrences(
             self, data, max_distance=max_distance, client=client, progress=progress, threads=threads

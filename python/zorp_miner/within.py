@@ -3,7 +3,7 @@
 A *pair* is two windows of one series whose starts are more than the exclusion zone apart (by
 default ceil(m / 2) points for windows of m points, ``EXCLUSION_SHARE``): a window and its own
 shift by a few points are trivially alike and never make a pair. The distance of two windows
-is the robust mode's, sqrt(2 (1 - r)) with r their Pearson correlation (``zorp_miner._sliding``).
+is the robust mode's, sqrt(2 (1 - r)) with r their Pearson correlation (``zorp_miner.compute.sliding``).
 
 **Finding the closest pair without comparing every window with every other.** All pairs of n
 windows are about n^2 / 2 distances. Instead:
@@ -35,7 +35,7 @@ whose distance is small next to the series' typical distances with a probability
 **A motif** is its pair and every other window of the series whose distance to the motif's
 shape (the mean of the pair's z-normalised windows) is within chance's radius: the smallest
 distance that shape reaches in any of ``NULL_DRAWS`` copies of the series with its segments
-shuffled (``zorp_miner._evidence``: segments of ceil(m / 4) points, joined as the series' memory
+shuffled (``zorp_miner.compute.evidence``: segments of ceil(m / 4) points, joined as the series' memory
 would join them), taken closest first, no two starting within the exclusion zone of each other.
 The next motif is the closest pair of the windows left, those within the exclusion zone of a
 motif's windows excluded. Windows holding a missing point (NaN), and flat ones, never match.
@@ -66,14 +66,20 @@ from dataclasses import dataclass
 import numpy as np
 import numpy.typing as npt
 
-from . import progress as _progress
-from ._evidence import autocorrelation, content_key, segment_points, shuffled
-from ._interface import option
-from ._robust.search import LIKELY, _name
-from ._sliding import SeriesBank, resolution, window_sums, znormalised
-from ._types import FloatArray
-from .params import LENGTH_MIN, RobustParams
-from .results import Motif, Motifs
+from zorp_miner import progress as _progress
+from zorp_miner.compute.evidence import autocorrelation
+from zorp_miner.compute.evidence import content_key
+from zorp_miner.compute.evidence import segment_points
+from zorp_miner.compute.evidence import shuffled
+from zorp_miner._interface import option
+from zorp_miner._robust.search import LIKELY, _name
+from zorp_miner.compute.sliding import SeriesBank
+from zorp_miner.compute.sliding import resolution
+from zorp_miner.compute.sliding import window_sums
+from zorp_miner.compute.sliding import znormalised
+from zorp_miner._types import FloatArray
+from zorp_miner.params import LENGTH_MIN, RobustParams
+from zorp_miner.results import Motif, Motifs
 
 IntArray = npt.NDArray[np.int64]
 BoolArray = npt.NDArray[np.bool_]

@@ -13,7 +13,9 @@ import numpy.typing as npt
 import _zorp_cpp
 import zorp_miner
 from zorp_miner import _native
-from zorp_miner._sliding import FLAT_FRACTION, RESOLUTION, znormalised
+from zorp_miner.compute.sliding import FLAT_FRACTION
+from zorp_miner.compute.sliding import RESOLUTION
+from zorp_miner.compute.sliding import znormalised
 
 
 def symbol_key(word: str) -> list[int]:
@@ -330,7 +332,7 @@ def shuffled_segment_by_segment(
     the draw gives, each moved by the jump from the point now before it to its predecessor in
     the series, fading as memory (the autocorrelation at lags 0 to seglen) does; a NaN jump
     moves nothing."""
-    from zorp_miner import _evidence
+    from zorp_miner.compute import evidence as _evidence
 
     n = len(values)
     if n < 2 * seglen:
@@ -358,7 +360,7 @@ def scaled_deviation(w: npt.NDArray[np.float64]) -> float:
 def sliding_distances(series: list[npt.NDArray[np.float64]], shape: npt.NDArray[np.float64]) -> list[list[float]]:
     """The length-normalised z-normalised distance of shape to every window of m points of each
     series, window by window: inf for a NaN or flat window (flat relative to the series' typical
-    window and its spread, as ``zorp_miner._sliding`` judges it)."""
+    window and its spread, as ``zorp_miner.compute.sliding`` judges it)."""
     m = len(shape)
     q = znormalised(shape)
     out = []

@@ -102,7 +102,7 @@ def windows_of(rng: random.Random, series: list[np.ndarray], m: int, alphabet: i
 def valid_native_call(rng: random.Random, name: str) -> dict[str, Any]:
     """Arguments the kernel takes, made the way the package makes them."""
     from zorp_miner import _native
-    from zorp_miner._sliding import SeriesBank
+    from zorp_miner.compute.sliding import SeriesBank
 
     series = series_of(rng)
     m = rng.choice([4, 8, 16, 24, 64])

@@ -15,7 +15,8 @@ from hypothesis import strategies as st
 import zorp_miner
 from reference import distance_profile, greedy_matches, usable_windows
 from conftest import examples
-from zorp_miner._sliding import FLAT_FRACTION, RESOLUTION
+from zorp_miner.compute.sliding import FLAT_FRACTION
+from zorp_miner.compute.sliding import RESOLUTION
 
 FloatArray = npt.NDArray[np.float64]
 

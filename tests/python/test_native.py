@@ -15,9 +15,11 @@ import reference
 from conftest import examples
 from zorp_miner import _native
 from zorp_miner._robust.search import ALPHABETS
-from zorp_miner._robust.shapes import unit_scaled
+from zorp_miner.compute.shapes import unit_scaled
 from zorp_miner._robust.tasks import _window_words
-from zorp_miner._sliding import DIRECT_POINTS, SeriesBank, znormalised
+from zorp_miner.compute.sliding import DIRECT_POINTS
+from zorp_miner.compute.sliding import SeriesBank
+from zorp_miner.compute.sliding import znormalised
 
 FloatArray = np.ndarray
 

@@ -18,7 +18,8 @@ from zorp_miner._robust import store as robust_store
 from zorp_miner._robust.search import ALPHABETS, _proposals, realigned_each
 from zorp_miner._robust.store import RobustStore, _fixed_scale
 from zorp_miner._robust.tasks import SERIES, _window_words
-from zorp_miner._sliding import SeriesBank, znormalised
+from zorp_miner.compute.sliding import SeriesBank
+from zorp_miner.compute.sliding import znormalised
 from zorp_miner.api import run, run_parts
 from zorp_miner._types import FloatArray
 from zorp_miner.inputs import as_series_set

@@ -16,7 +16,7 @@ from conftest import examples
 from zorp_miner import find_motifs
 from zorp_miner._robust import search
 from zorp_miner._robust.search import Found, discover, realigned
-from zorp_miner._robust.shapes import monotone_share
+from zorp_miner.compute.shapes import monotone_share
 from zorp_miner._robust.store import as_store
 from zorp_miner._robust.tasks import SERIES
 from zorp_miner.params import robust_params

@@ -12,7 +12,7 @@ from hypothesis import strategies as st
 
 import reference
 from conftest import examples
-from zorp_miner import _evidence
+from zorp_miner.compute import evidence as _evidence
 from zorp_miner._robust.search import Found, discover, extent
 
 FloatArray = npt.NDArray[np.float64]

@@ -10,7 +10,7 @@ from hypothesis import assume, given, settings
 from hypothesis import strategies as st
 
 from conftest import examples
-from zorp_miner._evidence import member_bar
+from zorp_miner.compute.evidence import member_bar
 from zorp_miner._robust.search import MEMBER_RATE, _held_bar
 
 FloatArray = npt.NDArray[np.float64]

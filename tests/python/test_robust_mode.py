@@ -11,7 +11,7 @@ import numpy.typing as npt
 import pytest
 
 import zorp_miner
-from zorp_miner._sliding import znormalised
+from zorp_miner.compute.sliding import znormalised
 from zorp_miner.cli import main
 
 EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "unaligned.json"

@@ -8,14 +8,12 @@ from hypothesis import strategies as st
 
 import reference
 from conftest import examples
-from zorp_miner._sliding import (
-    SeriesBank,
-    constant_windows,
-    resolution,
-    window_statistics,
-    window_sums,
-    znormalised,
-)
+from zorp_miner.compute.sliding import SeriesBank
+from zorp_miner.compute.sliding import constant_windows
+from zorp_miner.compute.sliding import resolution
+from zorp_miner.compute.sliding import window_statistics
+from zorp_miner.compute.sliding import window_sums
+from zorp_miner.compute.sliding import znormalised
 
 FloatArray = npt.NDArray[np.float64]
 

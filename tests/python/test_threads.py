@@ -41,7 +41,7 @@ def test_concurrent_runs_give_the_sequential_results(params: dict[str, Any]) -> 
 @pytest.fixture
 def every_call_threaded(monkeypatch: pytest.MonkeyPatch) -> None:
     """Every kernel call runs on as many threads as the run has, however short its work."""
-    from zorp_miner import _threads
+    from zorp_miner.compute import threads as _threads
 
     monkeypatch.setattr(_threads, "UNITS_PER_THREAD", 1)
     monkeypatch.setattr(_threads, "PYTHON_UNITS_PER_THREAD", 1)

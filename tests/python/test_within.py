@@ -16,7 +16,9 @@ from hypothesis import strategies as st
 import zorp_miner
 from reference import usable_windows
 from conftest import examples
-from zorp_miner._sliding import FLAT_FRACTION, RESOLUTION, znormalised
+from zorp_miner.compute.sliding import FLAT_FRACTION
+from zorp_miner.compute.sliding import RESOLUTION
+from zorp_miner.compute.sliding import znormalised
 
 FloatArray = npt.NDArray[np.float64]
 

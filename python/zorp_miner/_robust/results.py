@@ -6,12 +6,12 @@ from collections.abc import Sequence
 
 import numpy as np
 
-from .._sliding import znormalised
-from .._types import FloatArray
-from ..params import RobustParams
-from .search import Found
-from .store import RobustStore, as_store
-from ..results import Motif, Motifs
+from zorp_miner.compute.sliding import znormalised
+from zorp_miner._types import FloatArray
+from zorp_miner.params import RobustParams
+from zorp_miner._robust.search import Found
+from zorp_miner._robust.store import RobustStore, as_store
+from zorp_miner.results import Motif, Motifs
 
 
 def motifs_from_found(

@@ -6,7 +6,7 @@ are close: the distance of a window to a shape is sqrt(2 (1 - r)), r their Pears
 1.41 for unrelated ones), and a motif's *score* is the mean of its best matches' distances over
 the ceil(minsup x N) closest series. At every length the search runs on a *sample* of at most
 SAMPLE series (all of them in smaller sets: the ones of smallest content key otherwise), twice:
-on the series and on their null (``zorp_miner._evidence``: the same series with their segments
+on the series and on their null (``zorp_miner.compute.evidence``: the same series with their segments
 of a quarter of m shuffled), in the same steps:
 
 1. Candidates. Every window of a few *seed* series of the sample (enough of them that a shape
@@ -34,7 +34,7 @@ of a quarter of m shuffled), in the same steps:
 4. Evidence. Each refined shape, of the series and of the null, is matched in a second null:
    a shape's gain is how much closer its matches are where it was found, and a motif's
    evidence how far its gain exceeds the largest gain of the null's shapes, in standard errors
-   (``zorp_miner._evidence``).
+   (``zorp_miner.compute.evidence``).
 5. Motifs. The shapes are matched in every series; a series *holds* a motif when its best
    match is closer than all but MEMBER_RATE of the motif's best matches in the second null,
    or lies nearer, in standard deviations, its ceil(minsup x N) closest matches than those
@@ -74,22 +74,21 @@ import _zorp_cpp
 
 from zorp_miner import _native
 from zorp_miner import progress as _progress
-from zorp_miner._evidence import core_means, evidences, gains, member_bar, segment_points
+from zorp_miner.compute.evidence import core_means
+from zorp_miner.compute.evidence import evidences
+from zorp_miner.compute.evidence import gains
+from zorp_miner.compute.evidence import member_bar
+from zorp_miner.compute.evidence import segment_points
 from zorp_miner._parts import Parts
-from zorp_miner._robust.shapes import monotone_share, paa, unit_scaled
+from zorp_miner.compute.shapes import monotone_share
+from zorp_miner.compute.shapes import paa
+from zorp_miner.compute.shapes import unit_scaled
 from zorp_miner._robust.store import Candidates, RobustStore, as_store
 from zorp_miner._robust.tasks import SERIES, Null, shifts
-from zorp_miner._sliding import znormalised, znormalised_finite
+from zorp_miner.compute.sliding import znormalised
+from zorp_miner.compute.sliding import znormalised_finite
 from zorp_miner._types import FloatArray, IntArray
-from zorp_miner.params import (
-    INT32_MAX,
-    MINSUP_DEFAULT,
-    Keep,
-    RealNumber,
-    WholeNumber,
-    _whole,
-    robust_params,
-)
+from zorp_miner.params import INT32_MAX, MINSUP_DEFAULT, Keep, RealNumber, WholeNumber, _whole, robust_params
 
 # Fixed rules of the method (not tuned per data set; see the README).
 SEED_POINTS = 8  # points per seed window when the seeds are screened on averaged series
@@ -140,10 +139,10 @@ class Found:
         Mean best-match distance over the ceil(minsup x N) closest series; smaller is tighter.
     evidence : float
         How far the motif's gain over the null exceeds the best gain of chance shapes, in
-        standard errors (see ``zorp_miner._evidence``); NaN when it cannot be measured.
+        standard errors (see ``zorp_miner.compute.evidence``); NaN when it cannot be measured.
     gain : float
         The mean distance of the motif's ceil(minsup x S) closest best matches in the null minus
-        that in the series, over the sample's S series (see ``zorp_miner._evidence``).
+        that in the series, over the sample's S series (see ``zorp_miner.compute.evidence``).
     likely : bool
         Whether the evidence is at least LIKELY and ceil(minsup x N) series hold the motif.
     pattern : str

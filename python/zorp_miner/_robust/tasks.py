@@ -11,10 +11,16 @@ from typing import TypeVar, cast
 import numpy as np
 import numpy.typing as npt
 
-from zorp_miner import _native, _threads
-from zorp_miner._evidence import content_key, shuffled
-from zorp_miner._robust.shapes import paa, unit, unit_scaled
-from zorp_miner._sliding import SeriesBank, resolution, window_statistics
+from zorp_miner import _native
+from zorp_miner.compute import threads as _threads
+from zorp_miner.compute.evidence import content_key
+from zorp_miner.compute.evidence import shuffled
+from zorp_miner.compute.shapes import paa
+from zorp_miner.compute.shapes import unit
+from zorp_miner.compute.shapes import unit_scaled
+from zorp_miner.compute.sliding import SeriesBank
+from zorp_miner.compute.sliding import resolution
+from zorp_miner.compute.sliding import window_statistics
 from zorp_miner._types import FloatArray, IntArray
 
 T = TypeVar("T")

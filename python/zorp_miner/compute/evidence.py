@@ -31,7 +31,7 @@ import math
 import numpy as np
 import numpy.typing as npt
 
-from zorp_miner._sliding import FloatArray
+from zorp_miner.compute.sliding import FloatArray
 
 IntArray = npt.NDArray[np.int64]
 

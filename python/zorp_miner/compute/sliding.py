@@ -26,7 +26,8 @@ from __future__ import annotations
 import numpy as np
 import numpy.typing as npt
 
-from zorp_miner import _native, _threads
+from zorp_miner import _native
+from zorp_miner.compute import threads as _threads
 from zorp_miner._types import FloatArray as FloatArray  # also imported from here
 
 BoolArray = npt.NDArray[np.bool_]

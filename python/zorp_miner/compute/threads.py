@@ -18,7 +18,7 @@ from collections.abc import Callable, Iterator, Sequence
 from concurrent.futures import ThreadPoolExecutor
 from typing import TypeVar, cast
 
-from .params import WholeNumber, _whole
+from zorp_miner.params import WholeNumber, _whole
 
 T = TypeVar("T")
 R = TypeVar("R")
