@@ -16,7 +16,7 @@ imported by the functions that need them.
 from zorp_miner._errors import ClusterError, LoadError, RunRefused
 from zorp_miner._version import __version__
 from zorp_miner.api import find_motifs
-from zorp_miner.files import load
+from zorp_miner.io.files import load
 from zorp_miner.matches import Matches, find_matches
 from zorp_miner.occurrences import Occurrences
 from zorp_miner.params import ExactParams, RobustParams

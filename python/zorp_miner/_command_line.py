@@ -9,7 +9,7 @@ from contextlib import contextmanager
 from typing import TYPE_CHECKING, Any, NoReturn
 
 from zorp_miner.compute.threads import MOST as MOST_THREADS
-from zorp_miner.files import FORMATS
+from zorp_miner.io.files import FORMATS
 
 if TYPE_CHECKING:
     from distributed import Client

@@ -40,9 +40,10 @@ from zorp_miner._errors import ClusterError as ClusterError  # also where it was
 from zorp_miner._extras import require
 from zorp_miner._later import LaterRows
 from zorp_miner._parts import put_rows, split_points
-from zorp_miner.files import is_file_list, load
+from zorp_miner.io.files import is_file_list
+from zorp_miner.io.files import load
 from zorp_miner._types import FloatArray
-from zorp_miner.inputs import as_series_set
+from zorp_miner.io.inputs import as_series_set
 
 require("distributed", "running on a Dask cluster")
 

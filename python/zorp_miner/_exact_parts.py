@@ -37,7 +37,8 @@ from zorp_miner._interface import option
 from zorp_miner._later import LaterRows
 from zorp_miner._parts import Parts
 from zorp_miner._types import FloatArray, IntArray
-from zorp_miner.inputs import first_missing, missing_error
+from zorp_miner.io.inputs import first_missing
+from zorp_miner.io.inputs import missing_error
 from zorp_miner.params import ExactParams
 
 Cache = dict[object, object] | None

@@ -21,7 +21,7 @@ from zorp_miner._parts import LocalParts, Parts
 from zorp_miner._types import FloatArray
 from zorp_miner._version import __version__
 from zorp_miner._command_line import PROG, Parser, UsageError, add_reading_options, add_threads_option, display_name, opened_cluster, reading_options, say, threads_of
-from zorp_miner.files import load
+from zorp_miner.io.files import load
 from zorp_miner.matches import Matches, as_query, refuse_longer, search
 
 DESCRIPTION = """\

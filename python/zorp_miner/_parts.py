@@ -3,7 +3,7 @@
 A part holds whole series, and the parts, in order, hold the series in ascending index order.
 A run hands each step to its parts as a *task*, a plain module-level function called as
 ``task(series, first, *args)`` with the part's series (a list of float64 arrays, checked as
-:func:`zorp_miner.inputs.as_series_set` checks them) and the index of its first series, and
+:func:`zorp_miner.io.inputs.as_series_set` checks them) and the index of its first series, and
 gathers the results in part order. A task reads its own part only, so its result is the same
 whatever the other parts hold, and a run over parts gives the answers of a run over one part
 holding every series.
@@ -122,7 +122,7 @@ class LocalParts:
     Parameters
     ----------
     series : list of numpy.ndarray
-        Checked series (see :func:`zorp_miner.inputs.as_series_set`).
+        Checked series (see :func:`zorp_miner.io.inputs.as_series_set`).
     cuts : sequence of int, optional
         The first series of every part after the first, ascending; one part by default.
     """

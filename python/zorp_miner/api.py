@@ -20,8 +20,10 @@ from zorp_miner._robust.search import LIKELY, SHORTEST, Found, discover
 from zorp_miner._robust.store import RobustStore
 from zorp_miner._errors import RunRefused
 from zorp_miner._types import FloatArray, IntArray
-from zorp_miner.files import is_file_list, load
-from zorp_miner.inputs import as_series_set, refuse_missing
+from zorp_miner.io.files import is_file_list
+from zorp_miner.io.files import load
+from zorp_miner.io.inputs import as_series_set
+from zorp_miner.io.inputs import refuse_missing
 from zorp_miner.params import INT32_MAX, MINSUP_DEFAULT, ExactParams, Keep, Mode, RealNumber, RobustParams, WholeNumber, _whole, checked_params
 from zorp_miner.results import Motifs
 from zorp_miner.within import within_motifs
@@ -122,7 +124,7 @@ def find_motifs(
         The series: a 2-D array (one series per row), a list of 1-D arrays or lists of any
         lengths, a DataFrame (one series per *column*; trailing NaN padding of shorter columns
         is dropped) or a single series (1-D array, flat list, pandas Series). See
-        :func:`zorp_miner.inputs.as_series_set`. Also a list of files (paths; each read with
+        :func:`zorp_miner.io.inputs.as_series_set`. Also a list of files (paths; each read with
         :func:`zorp_miner.load`, defaults as there), a 1-D or 2-D Dask array (rows are
         series), or a list of ``dask.delayed`` parts each giving any of the forms above:
         with ``client``, each file, block of rows or delayed part is loaded on a worker;

@@ -27,8 +27,10 @@ from zorp_miner._interface import COMMAND_LINE
 from zorp_miner._parts import LocalParts, Parts
 from zorp_miner._version import __version__
 from zorp_miner.api import run, run_parts
-from zorp_miner.files import MAX_JSON_BYTES, MAX_LINE_BYTES, load
-from zorp_miner.inputs import refuse_missing
+from zorp_miner.io.files import MAX_JSON_BYTES
+from zorp_miner.io.files import MAX_LINE_BYTES
+from zorp_miner.io.files import load
+from zorp_miner.io.inputs import refuse_missing
 from zorp_miner.params import ALPHABET_MAX, ALPHABET_MIN, EXACT_DEFAULTS, KEEPS, LENGTH_MIN, MINSUP_DEFAULT, MODES, ExactParams, OtherModeError, RobustParams, checked_params
 from zorp_miner.occurrences import MATCH_COLUMNS, Occurrences, occurrences_in_parts
 from zorp_miner.results import Motif, Motifs

@@ -47,7 +47,8 @@ from zorp_miner.compute.sliding import SeriesBank
 from zorp_miner.compute.sliding import znormalised
 from zorp_miner._types import FloatArray, IntArray, JSONValue
 from zorp_miner._version import __version__
-from zorp_miner.inputs import _as_array, _as_floats
+from zorp_miner.io.inputs import _as_array
+from zorp_miner.io.inputs import _as_floats
 from zorp_miner.params import INT32_MAX, LENGTH_MIN, RealNumber, WholeNumber, _whole
 
 if TYPE_CHECKING:

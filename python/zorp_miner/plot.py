@@ -18,7 +18,7 @@ from zorp_miner._extras import require
 from zorp_miner.compute.sliding import znormalised
 from zorp_miner.compute.sliding import znormalised_finite
 from zorp_miner._types import FloatArray
-from zorp_miner.inputs import as_series_set
+from zorp_miner.io.inputs import as_series_set
 from zorp_miner.params import ExactParams
 from zorp_miner.results import Motif, Motifs
 

@@ -15,7 +15,7 @@ import distributed
 
 from conftest import planted_walks, random_walks
 from zorp_miner._types import FloatArray
-from zorp_miner.inputs import as_series_set
+from zorp_miner.io.inputs import as_series_set
 
 # Parts of unequal sizes, one of them a single series.
 BOUNDS = [0, 2, 9, 10, 22, 30]

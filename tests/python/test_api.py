@@ -16,6 +16,7 @@ import pytest
 
 import _zorp_cpp
 import zorp_miner
+from zorp_miner.io.inputs import as_series_set
 import zorp_miner.api
 from conftest import random_walks
 
@@ -351,7 +352,7 @@ def test_a_planted_shape_is_found_between_missing_points(seed: int, length: int 
     ]
     assert len(on_plant) >= 15
     # Over parts (as on a cluster), the same motifs, bit for bit.
-    parts = LocalParts(zorp_miner.inputs.as_series_set(data), cuts=[3, 11])
+    parts = LocalParts(as_series_set(data), cuts=[3, 11])
     params = robust_params(length=length, minsup=0.5, top=2)
     assert_same_motifs(zorp_miner.api.run_parts(parts, params), motifs)
 

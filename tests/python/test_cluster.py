@@ -20,7 +20,7 @@ import zorp_miner
 from conftest import assert_same_motifs, planted_walks
 from zorp_miner.cli import main
 from zorp_miner._types import FloatArray
-from zorp_miner.inputs import as_series_set
+from zorp_miner.io.inputs import as_series_set
 
 dask = pytest.importorskip("dask")
 dask_array = pytest.importorskip("dask.array")

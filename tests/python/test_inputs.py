@@ -12,7 +12,8 @@ from hypothesis.extra import numpy as hnp
 
 import zorp_miner
 from conftest import examples
-from zorp_miner.inputs import as_series_set, native_series_set
+from zorp_miner.io.inputs import as_series_set
+from zorp_miner.io.inputs import native_series_set
 
 pd = pytest.importorskip("pandas")
 

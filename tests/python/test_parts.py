@@ -22,7 +22,7 @@ from zorp_miner.compute.sliding import SeriesBank
 from zorp_miner.compute.sliding import znormalised
 from zorp_miner.api import run, run_parts
 from zorp_miner._types import FloatArray
-from zorp_miner.inputs import as_series_set
+from zorp_miner.io.inputs import as_series_set
 from zorp_miner.params import exact_params, robust_params
 
 # Parts of unequal sizes, one of a single series; and every series a part of its own.
