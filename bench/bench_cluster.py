@@ -8,7 +8,7 @@
 speed: random walks (--series x --points), written as .npy files of --per-file series each
 (500) into a scratch directory. The single-process run reads them all and runs here; the cluster runs give
 the file names to a LocalCluster of 2 worker processes (one thread each), whose workers read
-them: once with Dask's default worker settings, once with zorp_miner._dask.WORKER_SETTINGS (the
+them: once with Dask's default worker settings, once with zorp_miner.cluster.dask.WORKER_SETTINGS (the
 settings of `zorp-miner --workers`), one cluster at a time. Both modes, the best of --repeat
 runs each (--modes, both by default); the results are checked to be the same bit for bit.
 
@@ -44,7 +44,7 @@ from typing import Any
 import numpy as np
 
 import zorp_miner
-from zorp_miner._dask import local_cluster
+from zorp_miner.cluster.dask import local_cluster
 
 ROBUST: dict[str, Any] = {"length": 100}
 EXACT: dict[str, Any] = {"mode": "exact", "seglen": 20, "alphabet": 5}

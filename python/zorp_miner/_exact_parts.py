@@ -1,6 +1,6 @@
 """The exact mode over a set held in parts: the motifs ``_zorp_cpp.Miner.mine`` finds, bit for bit.
 
-A run in this process is a run over one local part (``zorp_miner._parts.LocalParts``); on a
+A run in this process is a run over one local part (``zorp_miner.cluster.parts.LocalParts``); on a
 Dask cluster the parts are loaded by the workers. The steps of ``Miner::mine`` that read the
 series run part by part, with the same core code (``zorp_miner._native``); the steps over the
 whole set run here, on what the parts send back:
@@ -34,9 +34,8 @@ import numpy.typing as npt
 from zorp_miner import _native, progress
 from zorp_miner._errors import RunRefused
 from zorp_miner._interface import option
-from zorp_miner._later import LaterRows
-from zorp_miner._parts import Parts
-from zorp_miner._types import FloatArray, IntArray
+from zorp_miner.cluster.parts import Parts
+from zorp_miner._types import FloatArray, IntArray, LaterRows
 from zorp_miner.io.inputs import first_missing
 from zorp_miner.io.inputs import missing_error
 from zorp_miner.params import ExactParams

@@ -4,10 +4,9 @@
 import numpy as np
 
 from zorp_miner._exact_parts import ExactRun
-from zorp_miner._later import later_averages
 from zorp_miner._types import IntArray
 from zorp_miner.params import ExactParams
-from zorp_miner.results import Motif, Motifs
+from zorp_miner.results import Motif, Motifs, later_averages
 
 # What a motif is built with when its averages stay with the parts until read.
 _NOT_YET = np.zeros(0, dtype=np.float64)

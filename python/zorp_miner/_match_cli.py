@@ -17,7 +17,8 @@ from zorp_miner import progress
 from zorp_miner.compute import threads as _threads
 from zorp_miner._errors import ClusterError
 from zorp_miner._extras import require
-from zorp_miner._parts import LocalParts, Parts
+from zorp_miner.cluster.parts import LocalParts
+from zorp_miner.cluster.parts import Parts
 from zorp_miner._types import FloatArray
 from zorp_miner._version import __version__
 from zorp_miner._command_line import PROG, Parser, UsageError, add_reading_options, add_threads_option, display_name, opened_cluster, reading_options, say, threads_of
@@ -155,7 +156,8 @@ def _searched(args: argparse.Namespace) -> int:
     shown = progress.Bar(sys.stderr) if sys.stderr.isatty() and not args.quiet else None
     with progress.reporting(shown):
         if args.scheduler is not None or args.workers is not None:
-            from zorp_miner._dask import DaskParts, file_recipes
+            from zorp_miner.cluster.dask import DaskParts
+            from zorp_miner.cluster.dask import file_recipes
 
             with opened_cluster(args.scheduler, args.workers) as client:
                 try:

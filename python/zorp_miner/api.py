@@ -13,8 +13,8 @@ from zorp_miner import progress as _progress
 from zorp_miner._exact_parts import mine_exact_parts
 from zorp_miner._exact_results import motifs_from_exact
 from zorp_miner._interface import option
-from zorp_miner._later import fetch_all
-from zorp_miner._parts import LocalParts, Parts
+from zorp_miner.cluster.parts import LocalParts
+from zorp_miner.cluster.parts import Parts
 from zorp_miner._robust.results import motifs_from_found
 from zorp_miner._robust.search import LIKELY, SHORTEST, Found, discover
 from zorp_miner._robust.store import RobustStore
@@ -25,7 +25,7 @@ from zorp_miner.io.files import load
 from zorp_miner.io.inputs import as_series_set
 from zorp_miner.io.inputs import refuse_missing
 from zorp_miner.params import INT32_MAX, MINSUP_DEFAULT, ExactParams, Keep, Mode, RealNumber, RobustParams, WholeNumber, _whole, checked_params
-from zorp_miner.results import Motifs
+from zorp_miner.results import Motifs, fetch_all
 from zorp_miner.within import within_motifs
 
 if TYPE_CHECKING:
@@ -163,7 +163,7 @@ def find_motifs(
     client : dask.distributed.Client or str, optional
         Run on this Dask cluster: a client, or a scheduler's address ("tcp://10.0.0.5:8786",
         for which a client is opened and closed again; a scheduler that does not answer
-        within ``zorp_miner._dask.CONNECT_TIMEOUT``, 10 s, raises ``ClusterError``). Needs
+        within ``zorp_miner.cluster.dask.CONNECT_TIMEOUT``, 10 s, raises ``ClusterError``). Needs
         the ``dask`` extra (``pip install 'zorp_miner[dask]'``), on the workers too. Only the
         motifs returned (``top``) fetch their per-series statistics from the workers. Series
         held in this process are scattered to the workers; when a worker is lost with some of
@@ -291,7 +291,7 @@ def local_series(data: object) -> list[FloatArray]:
     if is_file_list(data):
         return [one for path in data for one in load(path)]
     if "dask" in sys.modules:
-        from zorp_miner import _dask
+        from zorp_miner.cluster import dask as _dask
 
         if _dask.is_dask_input(data):
             return _dask.computed_series(data)
@@ -302,7 +302,7 @@ def run_on_cluster(
     data: object, params: RobustParams | ExactParams, client: object, *, lazy: bool = True
 ) -> Motifs:
     """Run a mode on a Dask cluster over the parts of data (see :func:`find_motifs`)."""
-    from zorp_miner import _dask
+    from zorp_miner.cluster import dask as _dask
 
     cluster, opened = _dask.client_of(client)
     try:

@@ -24,7 +24,8 @@ from zorp_miner._command_line import PROG, Parser, UsageError, add_reading_optio
 from zorp_miner._errors import ClusterError, RunRefused
 from zorp_miner._extras import require
 from zorp_miner._interface import COMMAND_LINE
-from zorp_miner._parts import LocalParts, Parts
+from zorp_miner.cluster.parts import LocalParts
+from zorp_miner.cluster.parts import Parts
 from zorp_miner._version import __version__
 from zorp_miner.api import run, run_parts
 from zorp_miner.io.files import MAX_JSON_BYTES
@@ -360,7 +361,8 @@ def _run_on_cluster(
     names: list[str],
     options: dict[str, Any],
 ) -> int:
-    from zorp_miner._dask import DaskParts, file_recipes
+    from zorp_miner.cluster.dask import DaskParts
+    from zorp_miner.cluster.dask import file_recipes
 
     with opened_cluster(args.scheduler, args.workers) as client:
         started = time.perf_counter()

@@ -6,7 +6,7 @@ distance is the one the robust mode ranks motifs by (``zorp_miner.compute.slidin
 r the Pearson correlation of the query and the window, the root mean square difference per
 point of the two z-normalised shapes (0 the same shape, about 1.41 unrelated, 2 a mirror image).
 
-The work is :func:`search`, over a set held in parts (``zorp_miner._parts``): each part matches
+The work is :func:`search`, over a set held in parts (``zorp_miner.cluster.parts``): each part matches
 its own series, each series on its own (``SeriesBank.series_distances``), so that a run over
 parts on a Dask cluster gives the bytes of a run in one process.
 
@@ -42,7 +42,8 @@ import numpy as np
 from zorp_miner.compute import threads as _threads
 from zorp_miner import progress as _progress
 from zorp_miner._extras import require
-from zorp_miner._parts import LocalParts, Parts
+from zorp_miner.cluster.parts import LocalParts
+from zorp_miner.cluster.parts import Parts
 from zorp_miner.compute.sliding import SeriesBank
 from zorp_miner.compute.sliding import znormalised
 from zorp_miner._types import FloatArray, IntArray, JSONValue
@@ -305,7 +306,7 @@ def _on_cluster(
     exclusion: int,
     top: int | None,
 ) -> Matches:
-    from zorp_miner import _dask
+    from zorp_miner.cluster import dask as _dask
 
     cluster, opened = _dask.client_of(client)
     try:

@@ -43,7 +43,8 @@ import numpy as np
 from zorp_miner.compute import threads as _threads
 from zorp_miner import progress as _progress
 from zorp_miner._extras import require
-from zorp_miner._parts import LocalParts, Parts
+from zorp_miner.cluster.parts import LocalParts
+from zorp_miner.cluster.parts import Parts
 from zorp_miner._types import FloatArray, IntArray, JSONValue
 from zorp_miner.matches import Matches, _radius, search
 from zorp_miner.params import RealNumber, WholeNumber
@@ -279,7 +280,7 @@ def _searched(
             from zorp_miner.api import local_series
 
             return _each(motifs, LocalParts(local_series(data)), radius, lengths)
-        from zorp_miner import _dask
+        from zorp_miner.cluster import dask as _dask
 
         cluster, opened = _dask.client_of(client)
         try:

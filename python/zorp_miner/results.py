@@ -13,8 +13,8 @@ from typing import TYPE_CHECKING, Any, overload
 import numpy as np
 
 from zorp_miner._extras import require
-from zorp_miner._later import LATER, fetched
-from zorp_miner._types import FloatArray, IntArray, JSONValue
+from zorp_miner._errors import ClusterError
+from zorp_miner._types import FloatArray, IntArray, JSONValue, LaterRows
 from zorp_miner._version import __version__
 from zorp_miner.params import ExactParams, RealNumber, RobustParams, WholeNumber
 
@@ -541,3 +541,40 @@ def _json_float(value: float) -> float | None:
 
 def _json_floats(values: FloatArray) -> list[JSONValue]:
     return [value if math.isfinite(value) else None for value in values.tolist()]
+
+
+# Values an exact run on a Dask cluster leaves with the workers until they are first read (the
+# bulk of a result): the motif holds what fetches its average_occurrences instead, under the
+# attribute LATER, and fetches and keeps them when they are first read.
+LATER = "_later_averages"
+
+
+def later_averages(motif: Motif, later: LaterRows) -> Motif:
+    """motif, its average_occurrences left where they are until first read, then fetched by
+    later and kept; whatever it was built with is dropped."""
+    object.__delattr__(motif, "average_occurrences")
+    object.__setattr__(motif, LATER, later)
+    return motif
+
+
+def fetch_all(motifs: Motifs) -> Motifs:
+    """motifs, each motif's average_occurrences fetched from the cluster, one motif at a time."""
+    for motif in motifs:
+        motif.average_occurrences  # noqa: B018 (reading fetches and keeps them)
+    return motifs
+
+
+def fetched(motif: Motif, later: LaterRows) -> FloatArray:
+    """The rows later fetches, as motif's read-only average_occurrences; a ClusterError that
+    says what to do when they can no longer be read."""
+    try:
+        rows = later.fetch()
+    except ClusterError as error:
+        raise ClusterError(
+            f"cannot read the average occurrences of motif {motif.rank} ({motif.pattern!r}): "
+            f"{error}. Read average_occurrences (or copy or pickle the result) before closing "
+            "the client, or run with lazy=False to fetch them with the result"
+        ) from None
+    rows = rows.reshape(len(motif.series), motif.length)
+    rows.setflags(write=False)
+    return rows

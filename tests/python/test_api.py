@@ -336,7 +336,7 @@ def assert_whole_results(motifs: zorp_miner.Motifs, data: list[np.ndarray]) -> N
 @pytest.mark.parametrize("length", [96, None])
 def test_a_planted_shape_is_found_between_missing_points(seed: int, length: int | None) -> None:
     from conftest import assert_same_motifs
-    from zorp_miner._parts import LocalParts
+    from zorp_miner.cluster.parts import LocalParts
     from zorp_miner.params import robust_params
 
     data, starts = gapped_plants(seed)

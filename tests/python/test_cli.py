@@ -419,7 +419,7 @@ def test_an_unreachable_scheduler_fails_in_one_line_within_the_time_out(
     monkeypatch: pytest.MonkeyPatch, capsys: pytest.CaptureFixture[str]
 ) -> None:
     pytest.importorskip("distributed")
-    from zorp_miner import _dask
+    from zorp_miner.cluster import dask as _dask
 
     monkeypatch.setattr(_dask, "CONNECT_TIMEOUT", 1)
     assert main([*PLANTED, "--scheduler", "tcp://127.0.0.1:1"]) == 1

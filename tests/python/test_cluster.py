@@ -27,7 +27,7 @@ dask_array = pytest.importorskip("dask.array")
 distributed = pytest.importorskip("distributed")
 
 from clusters import BOUNDS, EXACT, delayed_parts, local_client, planted_set, walks_set  # noqa: E402
-from zorp_miner._dask import ClusterError  # noqa: E402
+from zorp_miner.cluster.dask import ClusterError  # noqa: E402
 
 
 @pytest.fixture(scope="module")
@@ -233,7 +233,7 @@ def test_two_runs_in_a_row_on_the_same_series_held_here(client: Any) -> None:
 def test_an_address_without_a_scheduler_is_a_cluster_error_that_names_it(
     monkeypatch: pytest.MonkeyPatch, tmp_path: pathlib.Path, capsys: pytest.CaptureFixture[str]
 ) -> None:
-    from zorp_miner import _dask
+    from zorp_miner.cluster import dask as _dask
 
     monkeypatch.setattr(_dask, "CONNECT_TIMEOUT", 1.0)
     nowhere = "tcp://127.0.0.1:1"
@@ -271,8 +271,10 @@ def test_importing_the_package_imports_no_dask() -> None:
 
 def test_without_the_extra_a_cluster_run_says_what_to_install(monkeypatch: pytest.MonkeyPatch) -> None:
     monkeypatch.setitem(sys.modules, "distributed", None)
-    monkeypatch.delitem(sys.modules, "zorp_miner._dask", raising=False)
-    monkeypatch.delattr(zorp_miner, "_dask", raising=False)
+    monkeypatch.delitem(sys.modules, "zorp_miner.cluster.dask", raising=False)
+    import zorp_miner.cluster
+
+    monkeypatch.delattr(zorp_miner.cluster, "dask", raising=False)
     with pytest.raises(ImportError, match=r"pip install 'zorp_miner\[dask\]'"):
         zorp_miner.find_motifs([[1.0, 2.0, 3.0]], client="tcp://127.0.0.1:1")
 

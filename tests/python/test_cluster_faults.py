@@ -17,7 +17,7 @@ dask = pytest.importorskip("dask")
 distributed = pytest.importorskip("distributed")
 
 from clusters import EXACT, delayed_parts, kill_one_worker_during, local_client, planted_set  # noqa: E402
-from zorp_miner._dask import ClusterError  # noqa: E402
+from zorp_miner.cluster.dask import ClusterError  # noqa: E402
 
 
 @pytest.fixture(scope="module")
@@ -117,7 +117,7 @@ def test_series_scattered_from_here_lost_on_every_try_stop_the_run(
     """Each run loses part 1's series as soon as the parts are counted (their futures are
     cancelled, as a worker's death loses them): SCATTER_TRIES runs, then a ClusterError that
     names the part."""
-    from zorp_miner import _dask
+    from zorp_miner.cluster import dask as _dask
 
     runs = []
     counted = _dask.DaskParts.__init__

@@ -13,7 +13,8 @@ import reference
 import zorp_miner
 from conftest import assert_same_motifs, examples, planted_walks, random_walks
 from zorp_miner import _exact_parts, _native
-from zorp_miner._parts import LocalParts, split_points
+from zorp_miner.cluster.parts import LocalParts
+from zorp_miner.cluster.parts import split_points
 from zorp_miner._robust import store as robust_store
 from zorp_miner._robust.search import ALPHABETS, _proposals, realigned_each
 from zorp_miner._robust.store import RobustStore, _fixed_scale

@@ -58,7 +58,7 @@ series' content keys, ties fall to the keys. The work per series (window statist
 matches, the null series, the sums of the members' windows that refining averages, the windows
 at given places) is separate from the choices made over the whole set: the series are read only
 through a `RobustStore`, whose per-series steps run part by part over a set held in parts (see
-``zorp_miner._parts``), each from its own series alone, and whose results add up the same
+``zorp_miner.cluster.parts``), each from its own series alone, and whose results add up the same
 whatever the parts. A run over a Dask cluster is this same run over parts loaded on the
 workers, and gives the same motifs bit for bit.
 """
@@ -79,7 +79,7 @@ from zorp_miner.compute.evidence import evidences
 from zorp_miner.compute.evidence import gains
 from zorp_miner.compute.evidence import member_bar
 from zorp_miner.compute.evidence import segment_points
-from zorp_miner._parts import Parts
+from zorp_miner.cluster.parts import Parts
 from zorp_miner.compute.shapes import monotone_share
 from zorp_miner.compute.shapes import paa
 from zorp_miner.compute.shapes import unit_scaled
@@ -180,7 +180,7 @@ def discover(
     ----------
     series : list of 1-D float64 arrays, or Parts
         The series, of any lengths; NaN marks missing points (windows holding one never match).
-        Or a set held in parts (``zorp_miner._parts``), which gives the same motifs.
+        Or a set held in parts (``zorp_miner.cluster.parts``), which gives the same motifs.
     length : int or None, default None
         Motif length in points (at least 4). None: lengths proposed from frequent letter
         patterns (see the module's description), the length found is reported per motif.

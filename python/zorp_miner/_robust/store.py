@@ -10,7 +10,8 @@ from typing import cast
 import numpy as np
 import numpy.typing as npt
 
-from zorp_miner._parts import LocalParts, Parts
+from zorp_miner.cluster.parts import LocalParts
+from zorp_miner.cluster.parts import Parts
 from zorp_miner._robust.tasks import SERIES, KeyTable, Null, RealignSums, _added_counts, _added_sums, _best_task, _count_task, _keys_task, _members_task, _nearest_task, _realignment_task, _windows_task
 from zorp_miner._types import FloatArray, IntArray
 
@@ -40,7 +41,7 @@ def _fixed_scale(count: int, m: int) -> float:
 class RobustStore:
     """The series of a robust run, read only through the per-series steps below.
 
-    Each step runs as a task on every part of a set held in parts (``zorp_miner._parts``),
+    Each step runs as a task on every part of a set held in parts (``zorp_miner.cluster.parts``),
     reads that part's series alone (or their null, ``zorp_miner.compute.evidence.shuffled``, made
     from each series alone), and its results are put together in series order (tables of best
     matches side by side, the sums of realigned windows added up): the same whatever the parts.

@@ -1,6 +1,6 @@
 """Runs on a Dask cluster: the parts of a set loaded and worked on by the workers.
 
-:class:`DaskParts` is the cluster's side of ``zorp_miner._parts.Parts``. Each part is a
+:class:`DaskParts` is the cluster's side of ``zorp_miner.cluster.parts.Parts``. Each part is a
 recipe the workers follow to load it (a chunk of a Dask array, a delayed object of the user's,
 a file read with :func:`zorp_miner.load`, or series this process scattered); every step of a
 run is a graph of pure tasks, each loading its part and working on it, so that a worker needs
@@ -38,11 +38,11 @@ import numpy as np
 
 from zorp_miner._errors import ClusterError as ClusterError  # also where it was defined before
 from zorp_miner._extras import require
-from zorp_miner._later import LaterRows
-from zorp_miner._parts import put_rows, split_points
+from zorp_miner.cluster.parts import put_rows
+from zorp_miner.cluster.parts import split_points
 from zorp_miner.io.files import is_file_list
 from zorp_miner.io.files import load
-from zorp_miner._types import FloatArray
+from zorp_miner._types import FloatArray, LaterRows
 from zorp_miner.io.inputs import as_series_set
 
 require("distributed", "running on a Dask cluster")

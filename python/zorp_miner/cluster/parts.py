@@ -9,7 +9,7 @@ whatever the other parts hold, and a run over parts gives the answers of a run o
 holding every series.
 
 :class:`LocalParts` holds the series in this process (a run without a cluster is a run over one
-local part); ``zorp_miner._dask.DaskParts`` loads each part on a worker of a Dask cluster.
+local part); ``zorp_miner.cluster.dask.DaskParts`` loads each part on a worker of a Dask cluster.
 """
 
 from __future__ import annotations
@@ -19,8 +19,7 @@ from typing import Any, Protocol, TypeVar
 
 import numpy as np
 
-from zorp_miner._later import LaterRows
-from zorp_miner._types import FloatArray, IntArray
+from zorp_miner._types import FloatArray, IntArray, LaterRows
 
 T = TypeVar("T")
 S = TypeVar("S")
