@@ -17,8 +17,8 @@ from zorp_miner._errors import ClusterError, LoadError, RunRefused
 from zorp_miner._version import __version__
 from zorp_miner.api import find_motifs
 from zorp_miner.io.files import load
-from zorp_miner.matches import Matches, find_matches
-from zorp_miner.occurrences import Occurrences
+from zorp_miner.search.matches import Matches, find_matches
+from zorp_miner.search.occurrences import Occurrences
 from zorp_miner.params import ExactParams, RobustParams
 from zorp_miner.plot import plot_matches, plot_motif, plot_motifs, plot_occurrences, plot_search
 from zorp_miner.results import Motif, Motifs

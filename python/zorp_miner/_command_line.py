@@ -121,8 +121,7 @@ def opened_cluster(address: str | None, workers: int | None) -> Iterator["Client
     """A client of the scheduler at address, or of a cluster of local worker processes."""
     from distributed import Client
 
-    from zorp_miner.cluster.dask import connect
-    from zorp_miner.cluster.dask import local_cluster
+    from zorp_miner.cluster.dask import connect, local_cluster
 
     if address is not None:
         with connect(address) as client:

@@ -17,13 +17,12 @@ from zorp_miner import progress
 from zorp_miner.compute import threads as _threads
 from zorp_miner._errors import ClusterError
 from zorp_miner._extras import require
-from zorp_miner.cluster.parts import LocalParts
-from zorp_miner.cluster.parts import Parts
+from zorp_miner.cluster.parts import LocalParts, Parts
 from zorp_miner._types import FloatArray
 from zorp_miner._version import __version__
 from zorp_miner._command_line import PROG, Parser, UsageError, add_reading_options, add_threads_option, display_name, opened_cluster, reading_options, say, threads_of
 from zorp_miner.io.files import load
-from zorp_miner.matches import Matches, as_query, refuse_longer, search
+from zorp_miner.search.matches import Matches, as_query, refuse_longer, search
 
 DESCRIPTION = """\
 Find where the shape in QUERY occurs in the series of DATA: every window whose z-normalised
@@ -156,8 +155,7 @@ def _searched(args: argparse.Namespace) -> int:
     shown = progress.Bar(sys.stderr) if sys.stderr.isatty() and not args.quiet else None
     with progress.reporting(shown):
         if args.scheduler is not None or args.workers is not None:
-            from zorp_miner.cluster.dask import DaskParts
-            from zorp_miner.cluster.dask import file_recipes
+            from zorp_miner.cluster.dask import DaskParts, file_recipes
 
             with opened_cluster(args.scheduler, args.workers) as client:
                 try:
@@ -213,7 +211,7 @@ def _check(args: argparse.Namespace) -> None:
 
 def read_query(path: Path, which: int | None) -> FloatArray:
     """The shape in a query file: its one series (a file of one value per line is one series),
-    or series ``which``; checked as :func:`zorp_miner.matches.as_query` checks it.
+    or series ``which``; checked as :func:`zorp_miner.search.matches.as_query` checks it.
 
     Raises
     ------

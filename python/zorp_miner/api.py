@@ -10,23 +10,20 @@ import numpy as np
 
 from zorp_miner.compute import threads as _threads
 from zorp_miner import progress as _progress
-from zorp_miner._exact_parts import mine_exact_parts
-from zorp_miner._exact_results import motifs_from_exact
+from zorp_miner.exact.parts import mine_exact_parts
+from zorp_miner.exact.results import motifs_from_exact
 from zorp_miner._interface import option
-from zorp_miner.cluster.parts import LocalParts
-from zorp_miner.cluster.parts import Parts
-from zorp_miner._robust.results import motifs_from_found
-from zorp_miner._robust.search import LIKELY, SHORTEST, Found, discover
-from zorp_miner._robust.store import RobustStore
+from zorp_miner.cluster.parts import LocalParts, Parts
+from zorp_miner.robust.results import motifs_from_found
+from zorp_miner.robust.search import Found, LIKELY, SHORTEST, discover
+from zorp_miner.robust.store import RobustStore
 from zorp_miner._errors import RunRefused
 from zorp_miner._types import FloatArray, IntArray
-from zorp_miner.io.files import is_file_list
-from zorp_miner.io.files import load
-from zorp_miner.io.inputs import as_series_set
-from zorp_miner.io.inputs import refuse_missing
+from zorp_miner.io.files import is_file_list, load
+from zorp_miner.io.inputs import as_series_set, refuse_missing
 from zorp_miner.params import INT32_MAX, MINSUP_DEFAULT, ExactParams, Keep, Mode, RealNumber, RobustParams, WholeNumber, _whole, checked_params
 from zorp_miner.results import Motifs, fetch_all
-from zorp_miner.within import within_motifs
+from zorp_miner.within.motifs import within_motifs
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -107,7 +104,7 @@ def find_motifs(
     series gives up to ten motifs (``top`` when more) before the ranking, likely first, and
     the cut to ``top``, so that a chance closest pair does not hide a later likely motif. It
     needs ``length`` and runs in this process; ``minsup`` is not used. See
-    :mod:`zorp_miner.within` for how the closest pair is found without comparing every pair
+    :mod:`zorp_miner.within.motifs` for how the closest pair is found without comparing every pair
     of windows.
 
     **Missing points.** NaN inside a series (or a masked point of a masked array) is a missing
@@ -320,10 +317,10 @@ def run_parts(parts: Parts, params: RobustParams | ExactParams) -> Motifs:
     Raises
     ------
     RunRefused
-        Exact mode: for hopeless parameters (see :func:`zorp_miner._exact_parts.hopeless`). Robust
+        Exact mode: for hopeless parameters (see :func:`zorp_miner.exact.parts.hopeless`). Robust
         mode: for a single series, whose motifs are found within it, in this process.
     MemoryError, ValueError
-        Exact mode: see :func:`zorp_miner._exact_parts.mine_exact_parts`.
+        Exact mode: see :func:`zorp_miner.exact.parts.mine_exact_parts`.
     """
     if isinstance(params, RobustParams):
         if len(parts.lengths) == 1:
@@ -349,7 +346,7 @@ def run(series: list[FloatArray], params: RobustParams | ExactParams) -> Motifs:
     ValueError
         Exact mode: for a missing point (NaN) inside a series, an input error refused first.
     RunRefused
-        Exact mode: for hopeless parameters (see :func:`zorp_miner._exact_parts.hopeless`).
+        Exact mode: for hopeless parameters (see :func:`zorp_miner.exact.parts.hopeless`).
     """
     if isinstance(params, RobustParams):
         return robust_motifs(series, params)

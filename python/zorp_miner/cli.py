@@ -24,18 +24,15 @@ from zorp_miner._command_line import PROG, Parser, UsageError, add_reading_optio
 from zorp_miner._errors import ClusterError, RunRefused
 from zorp_miner._extras import require
 from zorp_miner._interface import COMMAND_LINE
-from zorp_miner.cluster.parts import LocalParts
-from zorp_miner.cluster.parts import Parts
+from zorp_miner.cluster.parts import LocalParts, Parts
 from zorp_miner._version import __version__
 from zorp_miner.api import run, run_parts
-from zorp_miner.io.files import MAX_JSON_BYTES
-from zorp_miner.io.files import MAX_LINE_BYTES
-from zorp_miner.io.files import load
+from zorp_miner.io.files import MAX_JSON_BYTES, MAX_LINE_BYTES, load
 from zorp_miner.io.inputs import refuse_missing
 from zorp_miner.params import ALPHABET_MAX, ALPHABET_MIN, EXACT_DEFAULTS, KEEPS, LENGTH_MIN, MINSUP_DEFAULT, MODES, ExactParams, OtherModeError, RobustParams, checked_params
-from zorp_miner.occurrences import MATCH_COLUMNS, Occurrences, occurrences_in_parts
+from zorp_miner.search.occurrences import MATCH_COLUMNS, Occurrences, occurrences_in_parts
 from zorp_miner.results import Motif, Motifs
-from zorp_miner.within import default_exclusion, within_motifs
+from zorp_miner.within.motifs import default_exclusion, within_motifs
 
 # The first argument that makes the command a search by example (see zorp_miner._match_cli).
 MATCH = "match"
@@ -361,8 +358,7 @@ def _run_on_cluster(
     names: list[str],
     options: dict[str, Any],
 ) -> int:
-    from zorp_miner.cluster.dask import DaskParts
-    from zorp_miner.cluster.dask import file_recipes
+    from zorp_miner.cluster.dask import DaskParts, file_recipes
 
     with opened_cluster(args.scheduler, args.workers) as client:
         started = time.perf_counter()

@@ -15,8 +15,7 @@ from typing import TYPE_CHECKING
 import numpy as np
 
 from zorp_miner._extras import require
-from zorp_miner.compute.sliding import znormalised
-from zorp_miner.compute.sliding import znormalised_finite
+from zorp_miner.compute.sliding import znormalised, znormalised_finite
 from zorp_miner._types import FloatArray
 from zorp_miner.io.inputs import as_series_set
 from zorp_miner.params import ExactParams
@@ -26,7 +25,7 @@ if TYPE_CHECKING:
     from matplotlib.axes import Axes
     from matplotlib.figure import Figure, SubFigure
 
-    from zorp_miner.matches import Matches
+    from zorp_miner.search.matches import Matches
 
 # Colours: the representative in black, matches in blue, occurrences in orange.
 REPRESENTATIVE = "black"

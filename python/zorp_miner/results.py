@@ -23,8 +23,8 @@ if TYPE_CHECKING:
     from distributed import Client
 
     from zorp_miner import progress as _progress
-    from zorp_miner.matches import Matches
-    from zorp_miner.occurrences import Occurrences
+    from zorp_miner.search.matches import Matches
+    from zorp_miner.search.occurrences import Occurrences
 
 # The columns of to_frame(), in order.
 FRAME_COLUMNS = [
@@ -277,7 +277,7 @@ class Motif:
         """Every occurrence of this robust motif in data: each window of every series within
         ``max_distance`` of ``representative``, no two of a series overlapping, closest first.
 
-        Searched on request, not kept: a pass over data (``zorp_miner.occurrences``).
+        Searched on request, not kept: a pass over data (``zorp_miner.search.occurrences``).
 
         Parameters
         ----------
@@ -312,7 +312,7 @@ class Motif:
             ``occurrence_starts``), data without the series and best matches the motif was
             found in, or a negative ``max_distance``.
         """
-        from zorp_miner.occurrences import motif_occurrences
+        from zorp_miner.search.occurrences import motif_occurrences
 
         return motif_occurrences(
             self, data, max_distance=max_distance, client=client, progress=progress, threads=threads
@@ -356,7 +356,7 @@ class Motifs(Sequence[Motif]):
         Why the run found no motif, in one line ("length 500 is at or above the length of
         every series ..."), with what to change; "" when it found some.
     within : bool
-        Whether the motifs were found within each series (see :mod:`zorp_miner.within`): each
+        Whether the motifs were found within each series (see :mod:`zorp_miner.within.motifs`): each
         motif then lies in one series, ``series`` repeats it for each occurrence,
         ``best_matches`` are its occurrences (the closest pair first) and ``score`` the pair's
         distance.
@@ -475,7 +475,7 @@ class Motifs(Sequence[Motif]):
 
         Returns
         -------
-        zorp_miner.occurrences.Occurrences
+        zorp_miner.search.occurrences.Occurrences
             Arrays ``ranks``, ``series``, ``starts`` (points), ``lengths`` (points) and
             ``distances``, one item per occurrence, by motif then closest first; the radius of
             each motif (``max_distances``); ``to_dict()`` and ``to_frame()``.
@@ -486,7 +486,7 @@ class Motifs(Sequence[Motif]):
             For motifs of the exact mode, data of other series than the run's, or a negative
             ``max_distance``.
         """
-        from zorp_miner.occurrences import motifs_occurrences
+        from zorp_miner.search.occurrences import motifs_occurrences
 
         return motifs_occurrences(
             self, data, max_distance=max_distance, client=client, progress=progress, threads=threads

@@ -13,9 +13,7 @@ import numpy.typing as npt
 import _zorp_cpp
 import zorp_miner
 from zorp_miner import _native
-from zorp_miner.compute.sliding import FLAT_FRACTION
-from zorp_miner.compute.sliding import RESOLUTION
-from zorp_miner.compute.sliding import znormalised
+from zorp_miner.compute.sliding import FLAT_FRACTION, RESOLUTION, znormalised
 
 
 def symbol_key(word: str) -> list[int]:

@@ -27,8 +27,7 @@ from typing import Any
 
 import numpy as np
 import pytest
-from hypothesis import HealthCheck, event, example, given, settings
-from hypothesis import strategies as st
+from hypothesis import HealthCheck, event, example, given, settings, strategies as st
 from hypothesis.extra import numpy as hnp
 
 import reference

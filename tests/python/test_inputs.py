@@ -6,14 +6,12 @@ from collections.abc import Sequence
 import numpy as np
 import numpy.typing as npt
 import pytest
-from hypothesis import given, settings
-from hypothesis import strategies as st
+from hypothesis import given, settings, strategies as st
 from hypothesis.extra import numpy as hnp
 
 import zorp_miner
 from conftest import examples
-from zorp_miner.io.inputs import as_series_set
-from zorp_miner.io.inputs import native_series_set
+from zorp_miner.io.inputs import as_series_set, native_series_set
 
 pd = pytest.importorskip("pandas")
 

@@ -9,14 +9,12 @@ import re
 import numpy as np
 import numpy.typing as npt
 import pytest
-from hypothesis import given, settings
-from hypothesis import strategies as st
+from hypothesis import given, settings, strategies as st
 
 import zorp_miner
 from reference import distance_profile, greedy_matches, usable_windows
 from conftest import examples
-from zorp_miner.compute.sliding import FLAT_FRACTION
-from zorp_miner.compute.sliding import RESOLUTION
+from zorp_miner.compute.sliding import FLAT_FRACTION, RESOLUTION
 
 FloatArray = npt.NDArray[np.float64]
 
@@ -341,6 +339,6 @@ def test_the_readme_example_gives_what_it_says_and_the_figure_draws_it(
 def test_the_docstring_example_runs_as_written() -> None:
     import doctest
 
-    import zorp_miner.matches
+    import zorp_miner.search.matches
 
-    assert doctest.testmod(zorp_miner.matches).failed == 0
+    assert doctest.testmod(zorp_miner.search.matches).failed == 0

@@ -8,18 +8,15 @@ from typing import TypedDict
 
 import numpy as np
 import pytest
-from hypothesis import given, settings
-from hypothesis import strategies as st
+from hypothesis import given, settings, strategies as st
 
 import reference
 from conftest import examples
 from zorp_miner import _native
-from zorp_miner._robust.search import ALPHABETS
+from zorp_miner.robust.search import ALPHABETS
 from zorp_miner.compute.shapes import unit_scaled
-from zorp_miner._robust.tasks import _window_words
-from zorp_miner.compute.sliding import DIRECT_POINTS
-from zorp_miner.compute.sliding import SeriesBank
-from zorp_miner.compute.sliding import znormalised
+from zorp_miner.robust.tasks import _window_words
+from zorp_miner.compute.sliding import DIRECT_POINTS, SeriesBank, znormalised
 
 FloatArray = np.ndarray
 

@@ -7,8 +7,7 @@ import pathlib
 import numpy as np
 import numpy.typing as npt
 import pytest
-from hypothesis import assume, given, settings
-from hypothesis import strategies as st
+from hypothesis import assume, given, settings, strategies as st
 
 import zorp_miner
 from conftest import examples

@@ -5,22 +5,20 @@ from unittest import mock
 
 import numpy as np
 import pytest
-from hypothesis import given, settings
-from hypothesis import strategies as st
+from hypothesis import given, settings, strategies as st
 
 import _zorp_cpp
 import reference
 import zorp_miner
 from conftest import assert_same_motifs, examples, planted_walks, random_walks
-from zorp_miner import _exact_parts, _native
-from zorp_miner.cluster.parts import LocalParts
-from zorp_miner.cluster.parts import split_points
-from zorp_miner._robust import store as robust_store
-from zorp_miner._robust.search import ALPHABETS, _proposals, realigned_each
-from zorp_miner._robust.store import RobustStore, _fixed_scale
-from zorp_miner._robust.tasks import SERIES, _window_words
-from zorp_miner.compute.sliding import SeriesBank
-from zorp_miner.compute.sliding import znormalised
+from zorp_miner import _native
+from zorp_miner.exact import parts as _exact_parts
+from zorp_miner.cluster.parts import LocalParts, split_points
+from zorp_miner.robust import store as robust_store
+from zorp_miner.robust.search import ALPHABETS, _proposals, realigned_each
+from zorp_miner.robust.store import RobustStore, _fixed_scale
+from zorp_miner.robust.tasks import SERIES, _window_words
+from zorp_miner.compute.sliding import SeriesBank, znormalised
 from zorp_miner.api import run, run_parts
 from zorp_miner._types import FloatArray
 from zorp_miner.io.inputs import as_series_set

@@ -3,8 +3,7 @@
 import math
 import random
 
-from hypothesis import HealthCheck, assume, example, given, settings
-from hypothesis import strategies as st
+from hypothesis import HealthCheck, assume, example, given, settings, strategies as st
 
 import reference
 from conftest import examples

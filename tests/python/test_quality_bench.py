@@ -9,8 +9,7 @@ import sys
 
 import numpy as np
 import pytest
-from hypothesis import given, settings
-from hypothesis import strategies as st
+from hypothesis import given, settings, strategies as st
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "bench" / "quality"))
 

@@ -9,16 +9,15 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 import pytest
-from hypothesis import example, given, settings
-from hypothesis import strategies as st
+from hypothesis import example, given, settings, strategies as st
 
 from conftest import examples
 from zorp_miner import find_motifs
-from zorp_miner._robust import search
-from zorp_miner._robust.search import Found, discover, realigned
+from zorp_miner.robust import search
+from zorp_miner.robust.search import Found, discover, realigned
 from zorp_miner.compute.shapes import monotone_share
-from zorp_miner._robust.store import as_store
-from zorp_miner._robust.tasks import SERIES
+from zorp_miner.robust.store import as_store
+from zorp_miner.robust.tasks import SERIES
 from zorp_miner.params import robust_params
 
 M = 48

@@ -7,13 +7,12 @@ import math
 import numpy as np
 import numpy.typing as npt
 import pytest
-from hypothesis import given, settings
-from hypothesis import strategies as st
+from hypothesis import given, settings, strategies as st
 
 import reference
 from conftest import examples
 from zorp_miner.compute import evidence as _evidence
-from zorp_miner._robust.search import Found, discover, extent
+from zorp_miner.robust.search import Found, discover, extent
 
 FloatArray = npt.NDArray[np.float64]
 M = 48

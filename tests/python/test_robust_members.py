@@ -6,12 +6,11 @@ import math
 
 import numpy as np
 import numpy.typing as npt
-from hypothesis import assume, given, settings
-from hypothesis import strategies as st
+from hypothesis import assume, given, settings, strategies as st
 
 from conftest import examples
 from zorp_miner.compute.evidence import member_bar
-from zorp_miner._robust.search import MEMBER_RATE, _held_bar
+from zorp_miner.robust.search import MEMBER_RATE, _held_bar
 
 FloatArray = npt.NDArray[np.float64]
 

@@ -20,8 +20,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 import pytest
-from hypothesis import given, settings
-from hypothesis import strategies as st
+from hypothesis import given, settings, strategies as st
 from hypothesis.extra import numpy as hnp
 
 from conftest import examples

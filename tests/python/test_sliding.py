@@ -3,17 +3,18 @@
 import numpy as np
 import numpy.typing as npt
 import pytest
-from hypothesis import example, given, settings
-from hypothesis import strategies as st
+from hypothesis import example, given, settings, strategies as st
 
 import reference
 from conftest import examples
-from zorp_miner.compute.sliding import SeriesBank
-from zorp_miner.compute.sliding import constant_windows
-from zorp_miner.compute.sliding import resolution
-from zorp_miner.compute.sliding import window_statistics
-from zorp_miner.compute.sliding import window_sums
-from zorp_miner.compute.sliding import znormalised
+from zorp_miner.compute.sliding import (
+    SeriesBank,
+    constant_windows,
+    resolution,
+    window_statistics,
+    window_sums,
+    znormalised,
+)
 
 FloatArray = npt.NDArray[np.float64]
 

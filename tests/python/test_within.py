@@ -10,15 +10,12 @@ import sys
 import numpy as np
 import numpy.typing as npt
 import pytest
-from hypothesis import given, settings
-from hypothesis import strategies as st
+from hypothesis import given, settings, strategies as st
 
 import zorp_miner
 from reference import usable_windows
 from conftest import examples
-from zorp_miner.compute.sliding import FLAT_FRACTION
-from zorp_miner.compute.sliding import RESOLUTION
-from zorp_miner.compute.sliding import znormalised
+from zorp_miner.compute.sliding import FLAT_FRACTION, RESOLUTION, znormalised
 
 FloatArray = npt.NDArray[np.float64]
 
@@ -330,7 +327,7 @@ def test_shuffles_made_anew_per_motif_give_the_radius_of_shuffles_held(
 ) -> None:
     # A long recording's shuffles are made a few at a time for each motif, not held: one or
     # 13 at a time must give the same radius for every shape, so the same motifs bit for bit.
-    from zorp_miner import within
+    from zorp_miner.within import motifs as within
 
     values, _ = planted(8, 3000, 30, 5, gaps=2)
     shapes = [znormalised(row) for row in np.random.default_rng(1).normal(size=(60, 30)).cumsum(axis=1)]

@@ -38,10 +38,8 @@ import numpy as np
 
 from zorp_miner._errors import ClusterError as ClusterError  # also where it was defined before
 from zorp_miner._extras import require
-from zorp_miner.cluster.parts import put_rows
-from zorp_miner.cluster.parts import split_points
-from zorp_miner.io.files import is_file_list
-from zorp_miner.io.files import load
+from zorp_miner.cluster.parts import put_rows, split_points
+from zorp_miner.io.files import is_file_list, load
 from zorp_miner._types import FloatArray, LaterRows
 from zorp_miner.io.inputs import as_series_set
 

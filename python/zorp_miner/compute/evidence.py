@@ -1,6 +1,6 @@
 """What chance gives in the data at hand: shuffled series, and the evidence of a motif.
 
-The robust search (``zorp_miner._robust``) runs twice at every length m: on the series, and on
+The robust search (``zorp_miner.robust``) runs twice at every length m: on the series, and on
 the *null*, the same series with their segments of ceil(m / NULL_PIECES) points shuffled. The
 null keeps what a series is made of (its values, its roughness, its spikes and plateaus up to a
 quarter of the motif) and breaks every longer shape, so that whatever the search finds there it

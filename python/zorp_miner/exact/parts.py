@@ -36,8 +36,7 @@ from zorp_miner._errors import RunRefused
 from zorp_miner._interface import option
 from zorp_miner.cluster.parts import Parts
 from zorp_miner._types import FloatArray, IntArray, LaterRows
-from zorp_miner.io.inputs import first_missing
-from zorp_miner.io.inputs import missing_error
+from zorp_miner.io.inputs import first_missing, missing_error
 from zorp_miner.params import ExactParams
 
 Cache = dict[object, object] | None

@@ -1,4 +1,4 @@
-"""The robust mode's result: its motifs, as ``zorp_miner._robust.search.discover`` ranks them, as a
+"""The robust mode's result: its motifs, as ``zorp_miner.robust.search.discover`` ranks them, as a
 :class:`zorp_miner.Motifs`."""
 
 import math
@@ -9,8 +9,8 @@ import numpy as np
 from zorp_miner.compute.sliding import znormalised
 from zorp_miner._types import FloatArray
 from zorp_miner.params import RobustParams
-from zorp_miner._robust.search import Found
-from zorp_miner._robust.store import RobustStore, as_store
+from zorp_miner.robust.search import Found
+from zorp_miner.robust.store import RobustStore, as_store
 from zorp_miner.results import Motif, Motifs
 
 
@@ -22,7 +22,7 @@ def motifs_from_found(
     Parameters
     ----------
     found : sequence of Found
-        Every motif of the run, best first, as ``zorp_miner._robust.search.discover`` returns them.
+        Every motif of the run, best first, as ``zorp_miner.robust.search.discover`` returns them.
     series : sequence of numpy.ndarray, or RobustStore
         The series of the run, or the store it read them through (for the best matches'
         windows, which are read in one pass, of the motifs kept only).

@@ -13,14 +13,9 @@ import numpy.typing as npt
 
 from zorp_miner import _native
 from zorp_miner.compute import threads as _threads
-from zorp_miner.compute.evidence import content_key
-from zorp_miner.compute.evidence import shuffled
-from zorp_miner.compute.shapes import paa
-from zorp_miner.compute.shapes import unit
-from zorp_miner.compute.shapes import unit_scaled
-from zorp_miner.compute.sliding import SeriesBank
-from zorp_miner.compute.sliding import resolution
-from zorp_miner.compute.sliding import window_statistics
+from zorp_miner.compute.evidence import content_key, shuffled
+from zorp_miner.compute.shapes import paa, unit, unit_scaled
+from zorp_miner.compute.sliding import SeriesBank, resolution, window_statistics
 from zorp_miner._types import FloatArray, IntArray
 
 T = TypeVar("T")

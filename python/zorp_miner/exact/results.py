@@ -1,9 +1,9 @@
-"""The exact mode's result: what ``zorp_miner._exact_parts.mine_exact_parts`` found, as a
+"""The exact mode's result: what ``zorp_miner.exact.parts.mine_exact_parts`` found, as a
 :class:`zorp_miner.Motifs`."""
 
 import numpy as np
 
-from zorp_miner._exact_parts import ExactRun
+from zorp_miner.exact.parts import ExactRun
 from zorp_miner._types import IntArray
 from zorp_miner.params import ExactParams
 from zorp_miner.results import Motif, Motifs, later_averages

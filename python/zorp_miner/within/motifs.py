@@ -67,16 +67,10 @@ import numpy as np
 import numpy.typing as npt
 
 from zorp_miner import progress as _progress
-from zorp_miner.compute.evidence import autocorrelation
-from zorp_miner.compute.evidence import content_key
-from zorp_miner.compute.evidence import segment_points
-from zorp_miner.compute.evidence import shuffled
+from zorp_miner.compute.evidence import autocorrelation, content_key, segment_points, shuffled
 from zorp_miner._interface import option
-from zorp_miner._robust.search import LIKELY, _name
-from zorp_miner.compute.sliding import SeriesBank
-from zorp_miner.compute.sliding import resolution
-from zorp_miner.compute.sliding import window_sums
-from zorp_miner.compute.sliding import znormalised
+from zorp_miner.robust.search import LIKELY, _name
+from zorp_miner.compute.sliding import SeriesBank, resolution, window_sums, znormalised
 from zorp_miner._types import FloatArray
 from zorp_miner.params import LENGTH_MIN, RobustParams
 from zorp_miner.results import Motif, Motifs

@@ -72,21 +72,13 @@ import numpy.typing as npt
 
 import _zorp_cpp
 
-from zorp_miner import _native
-from zorp_miner import progress as _progress
-from zorp_miner.compute.evidence import core_means
-from zorp_miner.compute.evidence import evidences
-from zorp_miner.compute.evidence import gains
-from zorp_miner.compute.evidence import member_bar
-from zorp_miner.compute.evidence import segment_points
+from zorp_miner import _native, progress as _progress
+from zorp_miner.compute.evidence import core_means, evidences, gains, member_bar, segment_points
 from zorp_miner.cluster.parts import Parts
-from zorp_miner.compute.shapes import monotone_share
-from zorp_miner.compute.shapes import paa
-from zorp_miner.compute.shapes import unit_scaled
-from zorp_miner._robust.store import Candidates, RobustStore, as_store
-from zorp_miner._robust.tasks import SERIES, Null, shifts
-from zorp_miner.compute.sliding import znormalised
-from zorp_miner.compute.sliding import znormalised_finite
+from zorp_miner.compute.shapes import monotone_share, paa, unit_scaled
+from zorp_miner.robust.store import Candidates, RobustStore, as_store
+from zorp_miner.robust.tasks import Null, SERIES, shifts
+from zorp_miner.compute.sliding import znormalised, znormalised_finite
 from zorp_miner._types import FloatArray, IntArray
 from zorp_miner.params import INT32_MAX, MINSUP_DEFAULT, Keep, RealNumber, WholeNumber, _whole, robust_params
 

@@ -1,0 +1,351 @@
+"""Every occurrence of a robust motif: each window of every series within a radius of its shape.
+
+A robust motif keeps one best match per series (``Motif.best_matches``); a shape that occurs
+five times in a series is reported there once. Its *occurrences* are every window of every series
+whose distance to the motif's ``representative`` is within a radius, no two of a series
+overlapping: the search by example of :func:`zorp_miner.find_matches` with the representative
+as the query and ``exclusion`` the motif's length minus one (``zorp_miner.search.matches.search``
+does the work for both).
+
+**The default radius** is the motif's own: the largest distance of its best matches
+(``max(motif.distances)``), widened by the rounding by which the matching kernels may differ
+(``ROUNDING`` on the squared distance, 2 (1 - r): about 3e-5 on a distance near 0, less than
+1e-8 from 0.1 up). Every series that holds the motif then lists its best match among its
+occurrences (the windows are taken closest first, and a series' best match is its closest
+window), and another window is an occurrence when it is as close to the shape as the loosest
+best match the run accepted. A series holds a motif when its best match is closer than the bar
+the run draws from shuffled series, which is above every best match kept, so a series that
+does not hold the motif has no occurrence. It needs no pass over the data beyond the
+search itself (the chance radius of ``find_matches`` costs one more pass per motif). The
+largest rather than a quantile: a quantile would leave out the best matches beyond it, and
+the motif's occurrences would miss windows the motif itself is made of.
+
+**When.** Occurrences are searched on request, from the data passed again
+(``Motif.occurrences(data)``, ``Motifs.occurrences(data)``, ``Motifs.matches_frame(data)``),
+never at find time: ``find_motifs`` costs no more, and a result holds no reference to the
+series it was found in (it stays small, picklable, and does not keep a set of 4,000 series of
+10,000 points alive). The data must be the run's: the series' count and lengths are checked.
+
+The exact mode's motifs are letter patterns whose occurrences are the pattern's, already in
+``occurrence_series`` and ``occurrence_starts``; asking them for occurrences within a radius
+is an error that says so.
+"""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Callable, Sequence
+from dataclasses import dataclass
+from typing import TYPE_CHECKING
+
+import numpy as np
+
+from zorp_miner.compute import threads as _threads
+from zorp_miner import progress as _progress
+from zorp_miner._extras import require
+from zorp_miner.cluster.parts import LocalParts, Parts
+from zorp_miner._types import FloatArray, IntArray, JSONValue
+from zorp_miner.search.matches import Matches, _radius, search
+from zorp_miner.params import RealNumber, WholeNumber
+
+if TYPE_CHECKING:
+    import pandas
+    from distributed import Client
+
+    from zorp_miner.results import Motif, Motifs
+
+# The default radius is widened by this much on the squared distance 2 (1 - r): a best match
+# found by one matching kernel may come out about this far from its correlation in another
+# (rounding of sums over the window); near 0, sqrt magnifies it, hence on the square.
+ROUNDING = 1e-9
+# The columns of Occurrences.to_frame() and of the command line's --format csv, in order.
+MATCH_COLUMNS = ["rank", "series", "start", "length", "distance"]
+
+
+@dataclass(frozen=True, eq=False, repr=False)
+class Occurrences:
+    """Every occurrence of a set of robust motifs: one row per (motif, series, start), in the
+    motifs' order, each motif's rows closest first (ties: lower series, then earlier start).
+
+    Attributes
+    ----------
+    ranks : numpy.ndarray of int64
+        The rank of the motif of each row.
+    series : numpy.ndarray of int64
+        The series of each row, numbered by position in the data.
+    starts : numpy.ndarray of int64
+        The start of each occurrence, in points.
+    lengths : numpy.ndarray of int64
+        The length of each occurrence (its motif's), in points.
+    distances : numpy.ndarray of float64
+        The z-normalised distance of each occurrence to its motif's representative,
+        sqrt(2 (1 − r)): the scale of the motifs' ``distances`` and ``score``.
+    motif_ranks : numpy.ndarray of int64
+        The rank of every motif searched, in order (a motif may have no row).
+    max_distances : numpy.ndarray of float64
+        The radius each of them was searched with, in the order of ``motif_ranks``.
+    """
+
+    ranks: IntArray
+    series: IntArray
+    starts: IntArray
+    lengths: IntArray
+    distances: FloatArray
+    motif_ranks: IntArray
+    max_distances: FloatArray
+
+    def __post_init__(self) -> None:
+        # Own read-only copies, as every result.
+        for field in ("ranks", "series", "starts", "lengths", "motif_ranks"):
+            _freeze(self, field, np.int64)
+        for field in ("distances", "max_distances"):
+            _freeze(self, field, np.float64)
+
+    def __setstate__(self, state: dict[str, object]) -> None:
+        # Unpickled and deep-copied arrays are fresh and writable: read-only, as built.
+        self.__dict__.update(state)
+        for value in state.values():
+            if isinstance(value, np.ndarray):
+                value.setflags(write=False)
+
+    def __len__(self) -> int:
+        return len(self.ranks)
+
+    def __repr__(self) -> str:
+        counts = ", ".join(
+            f"{rank}: {count}" for rank, count in zip(self.motif_ranks.tolist(), self.counts())
+        )
+        return f"Occurrences({len(self)} of {len(self.motif_ranks)} motifs, by rank {{{counts}}})"
+
+    def counts(self) -> list[int]:
+        """The number of occurrences of each motif, in the order of ``motif_ranks``."""
+        return [int(np.count_nonzero(self.ranks == rank)) for rank in self.motif_ranks.tolist()]
+
+    def to_dict(self) -> dict[str, JSONValue]:
+        """The table as plain JSON values, a list per column.
+
+        Returns
+        -------
+        dict
+            ``rank``, ``series``, ``start`` (points), ``length`` (points) and ``distance``:
+            equal-length lists, one item per occurrence; and ``motifs``: one dict per motif
+            searched, ``rank``, ``max_distance`` (the radius used) and ``occurrences`` (their
+            count).
+        """
+        motifs: list[JSONValue] = [
+            {"rank": rank, "max_distance": radius, "occurrences": count}
+            for rank, radius, count in zip(
+                self.motif_ranks.tolist(), self.max_distances.tolist(), self.counts(), strict=True
+            )
+        ]
+        return {
+            "rank": self.ranks.tolist(),
+            "series": self.series.tolist(),
+            "start": self.starts.tolist(),
+            "length": self.lengths.tolist(),
+            "distance": self.distances.tolist(),
+            "motifs": motifs,
+        }
+
+    def to_frame(self) -> pandas.DataFrame:
+        """One row per occurrence: columns ``rank``, ``series``, ``start`` (points), ``length``
+        (points) and ``distance``. Needs pandas (``pip install 'zorp_miner[pandas]'``)."""
+        module = require("pandas", "matches_frame()")
+        frame: pandas.DataFrame = module.DataFrame(
+            {
+                "rank": self.ranks,
+                "series": self.series,
+                "start": self.starts,
+                "length": self.lengths,
+                "distance": self.distances,
+            },
+            columns=MATCH_COLUMNS,
+        )
+        return frame
+
+
+def _freeze(result: object, field: str, dtype: type[np.generic]) -> None:
+    array = np.array(getattr(result, field), dtype=dtype)
+    array.setflags(write=False)
+    object.__setattr__(result, field, array)
+
+
+def default_radius(motif: Motif) -> float:
+    """The radius a robust motif's occurrences are searched with by default: the largest
+    distance of its best matches, its square widened by ROUNDING (see the module's
+    description)."""
+    largest = float(motif.distances.max(initial=0.0))
+    return math.sqrt(largest * largest + ROUNDING)
+
+
+def motif_occurrences(
+    motif: Motif,
+    data: object,
+    *,
+    max_distance: RealNumber | None = None,
+    client: Client | str | None = None,
+    progress: bool | Callable[[_progress.Step], object] | None = None,
+    threads: WholeNumber | None = None,
+) -> Matches:
+    """The occurrences of one robust motif in data (see :meth:`Motif.occurrences`)."""
+    refuse_exact([motif])
+    radius = _radius(max_distance)
+    found = _searched([motif], data, radius, None, client, progress, _threads.checked(threads))
+    return found[0]
+
+
+def motifs_occurrences(
+    motifs: Motifs,
+    data: object,
+    *,
+    max_distance: RealNumber | None = None,
+    client: Client | str | None = None,
+    progress: bool | Callable[[_progress.Step], object] | None = None,
+    threads: WholeNumber | None = None,
+) -> Occurrences:
+    """The occurrences of every motif of a robust run in data (see :meth:`Motifs.occurrences`)."""
+    if motifs.mode != "robust":
+        raise ValueError(
+            "the motifs were found by the exact mode: their occurrences are their patterns', "
+            "in each motif's occurrence_series and occurrence_starts (points); occurrences "
+            "within a radius are searched for robust motifs (find_motifs(data), the default mode)"
+        )
+    radius = _radius(max_distance)
+    chosen = _threads.checked(threads)
+    found = _searched(list(motifs), data, radius, motifs.series_lengths, client, progress, chosen)
+    return occurrences_table(list(motifs), found)
+
+
+def occurrences_in_parts(
+    motifs: Sequence[Motif], parts: Parts, lengths: IntArray | None = None
+) -> Occurrences:
+    """The occurrences of robust motifs, each with its default radius, in a set held in parts
+    (the run's own, on a cluster); with ``lengths``, checked to be the run's series."""
+    refuse_exact(motifs)
+    return occurrences_table(list(motifs), _each(list(motifs), parts, None, lengths))
+
+
+def occurrences_table(motifs: Sequence[Motif], found: Sequence[Matches]) -> Occurrences:
+    """One table of the occurrences of motifs, found[i] holding those of motifs[i]."""
+    return Occurrences(
+        ranks=np.concatenate(
+            [np.full(len(one), motif.rank, np.int64) for motif, one in zip(motifs, found)]
+            + [np.zeros(0, np.int64)]
+        ),
+        series=np.concatenate([one.series for one in found] + [np.zeros(0, np.int64)]),
+        starts=np.concatenate([one.starts for one in found] + [np.zeros(0, np.int64)]),
+        lengths=np.concatenate(
+            [np.full(len(one), motif.length, np.int64) for motif, one in zip(motifs, found)]
+            + [np.zeros(0, np.int64)]
+        ),
+        distances=np.concatenate([one.distances for one in found] + [np.zeros(0)]),
+        motif_ranks=np.array([motif.rank for motif in motifs], dtype=np.int64),
+        max_distances=np.array([one.max_distance for one in found], dtype=np.float64),
+    )
+
+
+def refuse_exact(motifs: Sequence[Motif]) -> None:
+    """Refuse motifs of the exact mode, whose occurrences are their pattern's.
+
+    Raises
+    ------
+    ValueError
+        Naming the first such motif and where its occurrences are.
+    """
+    for motif in motifs:
+        if motif.mode != "robust":
+            raise ValueError(
+                f"motif {motif.rank} ({motif.pattern!r}) was found by the exact mode: its "
+                "occurrences are its pattern's, in occurrence_series and occurrence_starts "
+                "(points); occurrences within a radius are searched for robust motifs "
+                "(find_motifs(data), the default mode)"
+            )
+
+
+def _searched(
+    motifs: list[Motif],
+    data: object,
+    radius: float | None,
+    lengths: IntArray | None,
+    client: object,
+    progress: object,
+    threads: int | None,
+) -> list[Matches]:
+    """The occurrences of each motif in data, read once, on a cluster with client; threads:
+    the threads used here (None: every core)."""
+    report = _progress.reporter(progress)
+    with _progress.reporting(report), _threads.using(threads):
+        if client is None:
+            from zorp_miner.api import local_series
+
+            return _each(motifs, LocalParts(local_series(data)), radius, lengths)
+        from zorp_miner.cluster import dask as _dask
+
+        cluster, opened = _dask.client_of(client)
+        try:
+            return _dask.with_parts(
+                data, cluster, lambda parts: _each(motifs, parts, radius, lengths)
+            )
+        finally:
+            if opened:
+                cluster.close()
+
+
+def _each(
+    motifs: list[Motif], parts: Parts, radius: float | None, lengths: IntArray | None
+) -> list[Matches]:
+    _check_data(motifs, parts.lengths, lengths)
+    return [
+        search(
+            parts,
+            np.array(motif.representative),
+            max_distance=default_radius(motif) if radius is None else radius,
+            exclusion=apart(motif),
+            top=None,
+        )
+        for motif in motifs
+    ]
+
+
+def apart(motif: Motif) -> int:
+    """How far apart (points) two occurrences of the motif start, at least: more than its
+    exclusion zone for a motif found within one series, whose windows keep that zone (they may
+    overlap), and by more than its length less one otherwise (no two share a point)."""
+    return motif.length - 1 if motif.exclusion is None else motif.exclusion
+
+
+def _check_data(motifs: list[Motif], found: IntArray, lengths: IntArray | None) -> None:
+    """Refuse data that is not the series the motifs were found in: other series lengths
+    (points) than the run's, or, for a motif alone, series too few or too short for its best
+    matches.
+
+    Raises
+    ------
+    ValueError
+        Naming the first difference.
+    """
+    if lengths is not None:
+        if len(found) != len(lengths):
+            raise ValueError(
+                f"data holds {len(found)} series, the motifs were found in {len(lengths)}: pass "
+                "the data the motifs were found in"
+            )
+        differ = np.flatnonzero(found != lengths)
+        if len(differ):
+            i = int(differ[0])
+            raise ValueError(
+                f"series {i} of data has {found[i]} points, the motifs were found in one of "
+                f"{lengths[i]}: pass the data the motifs were found in"
+            )
+        return
+    for motif in motifs:
+        for series, start in zip(motif.series.tolist(), motif.best_matches.tolist()):
+            if series >= len(found) or start + motif.length > found[series]:
+                have = (
+                    "no series" if series >= len(found) else f"a series of {found[series]} points"
+                )
+                raise ValueError(
+                    f"motif {motif.rank} matches series {series} at {start} for {motif.length} "
+                    f"points, and data has {have} there: pass the data the motif was found in"
+                )
+
