@@ -15,7 +15,7 @@ import time
 
 try:
     import zorp_miner
-    from zorp_miner.cli import table_text
+    from zorp_miner.cli.output import table_text
 except ImportError as missing:  # a Python without the package, such as the system's
     sys.exit(
         f"{missing}: zorp_miner is not installed for {sys.executable}. It is installed into "

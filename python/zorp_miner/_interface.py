@@ -12,6 +12,8 @@ COMMAND_LINE: ContextVar[bool] = ContextVar("zorp_miner_command_line", default=F
 
 # Flags whose name is not the keyword's, by keyword (and value, where the flag stands for one).
 _FLAGS = {
+    "client": "--scheduler or --workers",
+    "within=True": "--within",
     "format": "--input-format",
     "layout='columns'": "--columns",
     "header=True": "--header",

@@ -1,28 +1,33 @@
 """The entry point: :func:`find_motifs`."""
 
-import dataclasses
-import math
-import sys
-from collections.abc import Callable
-from typing import TYPE_CHECKING
+from collections.abc import Callable, Mapping
+from typing import TYPE_CHECKING, Any
 
-import numpy as np
 
-from zorp_miner.compute import threads as _threads
 from zorp_miner import progress as _progress
-from zorp_miner.exact.parts import mine_exact_parts
-from zorp_miner.exact.results import motifs_from_exact
-from zorp_miner._interface import option
-from zorp_miner.cluster.parts import LocalParts, Parts
-from zorp_miner.robust.results import motifs_from_found
-from zorp_miner.robust.search import Found, LIKELY, SHORTEST, discover
-from zorp_miner.robust.store import RobustStore
 from zorp_miner._errors import RunRefused
-from zorp_miner._types import FloatArray, IntArray
-from zorp_miner.io.files import is_file_list, load
-from zorp_miner.io.inputs import as_series_set, refuse_missing
-from zorp_miner.params import INT32_MAX, MINSUP_DEFAULT, ExactParams, Keep, Mode, RealNumber, RobustParams, WholeNumber, _whole, checked_params
+from zorp_miner._types import FloatArray
+from zorp_miner.cluster.parts import LocalParts, Parts
+from zorp_miner.compute import threads as _threads
+from zorp_miner.exact.parts import mine_exact_parts
+from zorp_miner.exact.results import exact_motifs
+from zorp_miner.io.inputs import refuse_missing
+from zorp_miner.params import (
+    MINSUP_DEFAULT,
+    ExactParams,
+    Keep,
+    Mode,
+    RealNumber,
+    RobustParams,
+    WholeNumber,
+    checked_params,
+)
 from zorp_miner.results import Motifs, fetch_all
+from zorp_miner.robust.results import robust_motifs
+from zorp_miner.robust.store import RobustStore
+from zorp_miner.run import choice
+from zorp_miner.run.cluster import opened
+from zorp_miner.run.data import on_parts, series_here
 from zorp_miner.within.motifs import within_motifs
 
 if TYPE_CHECKING:
@@ -34,7 +39,7 @@ def find_motifs(
     *,
     mode: Mode = "robust",
     length: WholeNumber | None = None,
-    minsup: RealNumber = MINSUP_DEFAULT,
+    minsup: RealNumber | None = None,
     top: WholeNumber | None = None,
     keep: Keep = "all",
     seglen: WholeNumber | None = None,
@@ -134,7 +139,7 @@ def find_motifs(
         mode (a pattern's length is its letters × ``seglen``).
     minsup : float, default 0.5
         The fraction of the series, above 0 and at most 1, that must hold a motif (robust), or
-        in which a pattern must occur (exact).
+        in which a pattern must occur (exact). Not for motifs within a series (refused there).
     top : int or None, default None
         Return only the best ``top`` motifs; None returns all. In the robust mode a larger
         ``top`` also refines more candidates (twice ``top``, at least 24).
@@ -241,7 +246,7 @@ def find_motifs(
     params = checked_params(
         mode,
         length=length,
-        minsup=minsup,
+        minsup=MINSUP_DEFAULT if minsup is None else minsup,
         top=top,
         keep=keep,
         seglen=seglen,
@@ -252,63 +257,49 @@ def find_motifs(
     )
     if not isinstance(lazy, bool):
         raise TypeError(f"lazy must be True or False, got {lazy!r}")
-    zone = _checked_within(within, exclusion, params, client)
-    chosen = _threads.checked(threads)
+    given = minsup is not None
+    chosen, zone = choice.checked_choice(params, within, exclusion, minsup_given=given, on_cluster=client is not None)
+    threads_chosen = _threads.checked(threads)
     report = _progress.reporter(progress)
-    with _progress.reporting(report), _threads.using(chosen):
+    with _progress.reporting(report), _threads.using(threads_chosen):
         if client is not None:
-            return run_on_cluster(data, params, client, lazy=lazy)
-        series = local_series(data)
-        if isinstance(params, RobustParams) and (within or (within is None and len(series) == 1)):
-            return within_motifs(series, params, zone)
-        return run(series, params)
+            return motifs_on_cluster(data, params, client, lazy=lazy)
+        return motifs_here(series_here(data), params, chosen, zone, minsup_given=given)
 
 
-def _checked_within(
-    within: object, exclusion: object, params: RobustParams | ExactParams, client: object
-) -> int | None:
-    """Check within and exclusion against the mode and client; the exclusion zone (points)
-    or None for the default."""
-    if within is not None and not isinstance(within, bool):
-        raise TypeError(f"within must be True, False or None, got {within!r}")
-    if within and isinstance(params, ExactParams):
-        raise ValueError("within=True is the robust mode's: leave out mode='exact'")
-    if within and client is not None:
-        raise ValueError("motifs within a series are found in this process: leave out client")
-    if exclusion is None:
-        return None
-    if within is False or isinstance(params, ExactParams):
-        raise ValueError("exclusion is a parameter of the search within each series (within=True)")
-    return _whole(exclusion, "exclusion", 0, INT32_MAX, "points")
-
-
-def local_series(data: object) -> list[FloatArray]:
-    """The checked series of data in this process: files are read, Dask collections computed
-    with dask's default scheduler, anything else checked by :func:`as_series_set`."""
-    if is_file_list(data):
-        return [one for path in data for one in load(path)]
-    if "dask" in sys.modules:
-        from zorp_miner.cluster import dask as _dask
-
-        if _dask.is_dask_input(data):
-            return _dask.computed_series(data)
-    return as_series_set(data)
-
-
-def run_on_cluster(
-    data: object, params: RobustParams | ExactParams, client: object, *, lazy: bool = True
+def motifs_here(
+    series: list[FloatArray],
+    params: RobustParams | ExactParams,
+    within: bool | None,
+    zone: int | None,
+    *,
+    minsup_given: bool,
 ) -> Motifs:
-    """Run a mode on a Dask cluster over the parts of data (see :func:`find_motifs`)."""
-    from zorp_miner.cluster import dask as _dask
+    """The motifs of series read in this process: within each series or across the set, as
+    :mod:`zorp_miner.run.choice` decides (within: as asked, None to let the data decide;
+    zone: the exclusion zone asked for), the options the data leaves unused refused."""
+    inside = choice.is_within(params, within, len(series))
+    choice.check_for_data(inside, within, zone, minsup_given=minsup_given, series=len(series))
+    if inside:
+        assert isinstance(params, RobustParams)
+        return within_motifs(series, params, zone)
+    return run(series, params)
 
-    cluster, opened = _dask.client_of(client)
-    try:
-        motifs = _dask.with_parts(data, cluster, lambda parts: run_parts(parts, params))
-        # A client opened here is closed below: nothing can be fetched through it after.
-        return motifs if lazy and not opened else fetch_all(motifs)
-    finally:
-        if opened:
-            cluster.close()
+
+def motifs_on_cluster(
+    data: object,
+    params: RobustParams | ExactParams,
+    client: object,
+    *,
+    lazy: bool = True,
+    reading: Mapping[str, Any] | None = None,
+) -> Motifs:
+    """The motifs across the set of data on a Dask cluster, over its parts (see
+    :func:`find_motifs`); files read on the workers with reading."""
+    with opened(client) as (cluster, here):
+        motifs = on_parts(data, cluster, lambda parts: run_parts(parts, params), reading)
+        # A client opened here is closed on the way out: nothing can be fetched through it after.
+        return motifs if lazy and not here else fetch_all(motifs)
 
 
 def run_parts(parts: Parts, params: RobustParams | ExactParams) -> Motifs:
@@ -330,7 +321,7 @@ def run_parts(parts: Parts, params: RobustParams | ExactParams) -> Motifs:
             )
         store = RobustStore(parts)
         return robust_motifs(store, params)
-    return explained(motifs_from_exact(mine_exact_parts(parts, params), parts.lengths, params))
+    return exact_motifs(mine_exact_parts(parts, params), parts.lengths, params)
 
 
 def run(series: list[FloatArray], params: RobustParams | ExactParams) -> Motifs:
@@ -352,84 +343,3 @@ def run(series: list[FloatArray], params: RobustParams | ExactParams) -> Motifs:
         return robust_motifs(series, params)
     refuse_missing(series)
     return run_parts(LocalParts(series), params)
-
-
-def robust_motifs(series: list[FloatArray] | RobustStore, params: RobustParams) -> Motifs:
-    """The robust mode's result over series held here or a store over parts, every motif with
-    its evidence or the likely ones (``params.keep``), with the reason when there is none."""
-    found = discover(series, length=params.length, minsup=params.minsup, top=params.top)
-    kept = [motif for motif in found if params.keep == "all" or motif.likely]
-    motifs = motifs_from_found(kept, series, params)
-    if kept or not found:
-        return explained(motifs)
-    return dataclasses.replace(motifs, reason=why_none_likely(found, params, len(motifs.series_lengths)))
-
-
-def why_none_likely(found: list[Found], params: RobustParams, count: int) -> str:
-    """Why none of the motifs found is likely, in one line, with what to change."""
-    needed = max(1, math.ceil(params.minsup * count))
-    best = found[0]
-    return (
-        f"no motif beyond chance: the most evident of the {len(found)} found (length "
-        f"{best.length}) has evidence {best.evidence:.2f} and {best.support} of the {count} "
-        f"series hold it, where evidence {LIKELY:g} and {needed} series (minsup "
-        f"{params.minsup:g}) are needed; {option('keep', repr('all'))} shows every motif with its "
-        f"evidence"
-    )
-
-
-def explained(motifs: Motifs) -> Motifs:
-    """motifs, with the reason why there are none when there are none."""
-    if motifs.found or motifs.reason:
-        return motifs
-    return dataclasses.replace(motifs, reason=why_none(motifs.params, motifs.series_lengths))
-
-
-def why_none(params: RobustParams | ExactParams, lengths: IntArray) -> str:
-    """Why a run of params over series of these lengths (points) found no motif, in one line,
-    with what to change; the options named as the interface in use spells them."""
-    count = len(lengths)
-    longest = int(lengths.max(initial=0))
-    if isinstance(params, RobustParams):
-        needed = max(1, math.ceil(params.minsup * count))
-        if params.length is not None:
-            if params.length >= longest:
-                return (
-                    f"length {params.length} is at or above the length of every series (the "
-                    f"longest has {longest} points): a motif is a shape inside the series; give "
-                    f"a shorter {option('length')}"
-                )
-            holding = int((lengths >= params.length).sum())
-            if holding < needed:
-                return (
-                    f"only {holding} of the {count} series have the {params.length} points of "
-                    f"length, fewer than the {needed} that must hold a motif (minsup "
-                    f"{params.minsup:g}): give a shorter {option('length')} or a lower "
-                    f"{option('minsup')}"
-                )
-        elif int(np.median(lengths)) // 2 < SHORTEST:
-            return (
-                f"without a length, lengths from {SHORTEST} points to half the median length of "
-                f"the series ({int(np.median(lengths))} points) are searched: none is; give "
-                f"{option('length')}"
-            )
-        tried = "this length" if params.length is not None else "any length searched"
-        change = "try another length" if params.length is not None else f"give {option('length')}"
-        return (
-            f"no series holds a shape that is not flat or monotone (a ramp or a step) at {tried}: "
-            f"{change}"
-        )
-    letters = -(-lengths // params.seglen)
-    holding = int((letters >= params.min_len).sum())
-    if holding < params.minsup * count:
-        return (
-            f"{holding} of the {count} series have the {params.min_len} letters "
-            f"({params.min_len * params.seglen} points) a pattern needs, fewer than minsup "
-            f"{params.minsup:g} of them: lower {option('min_len')} or {option('seglen')}"
-        )
-    return (
-        f"no letter pattern of {params.min_len} letters or more occurs in minsup "
-        f"{params.minsup:g} of the {count} series: lower {option('minsup')} or "
-        f"{option('min_len')}, or use fewer letters ({option('alphabet')}) or a smaller "
-        f"{option('seglen')}"
-    )

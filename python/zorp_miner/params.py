@@ -181,12 +181,12 @@ def robust_params(*, length: object, minsup: object, top: object, keep: object =
     checked_length = (
         None
         if length is None
-        else _whole(length, "length", LENGTH_MIN, INT32_MAX, "points")
+        else whole_number(length, "length", LENGTH_MIN, INT32_MAX, "points")
     )
     checked_minsup = _fraction(
         minsup, "minsup", "the fraction of the series that must hold a motif", above_zero=True
     )
-    checked_top = None if top is None else _whole(top, "top", 1, INT32_MAX, "motifs, or None")
+    checked_top = None if top is None else whole_number(top, "top", 1, INT32_MAX, "motifs, or None")
     return RobustParams(length=checked_length, minsup=checked_minsup, top=checked_top, keep=checked_keep(keep))
 
 
@@ -223,13 +223,13 @@ def exact_params(
     ValueError
         For a value out of its range; the message names the value and the range.
     """
-    checked_seglen = _whole(seglen, "seglen", 1, INT32_MAX, "points per letter")
-    checked_alphabet = _whole(alphabet, "alphabet", ALPHABET_MIN, ALPHABET_MAX, "letters")
+    checked_seglen = whole_number(seglen, "seglen", 1, INT32_MAX, "points per letter")
+    checked_alphabet = whole_number(alphabet, "alphabet", ALPHABET_MIN, ALPHABET_MAX, "letters")
     checked_minsup = _fraction(
         minsup, "minsup", "the fraction of the series a pattern must occur in", above_zero=True
     )
-    checked_min_len = _whole(min_len, "min_len", 1, INT32_MAX, "letters")
-    checked_max_len = _whole(max_len, "max_len", 0, INT32_MAX, "letters, 0 for no limit")
+    checked_min_len = whole_number(min_len, "min_len", 1, INT32_MAX, "letters")
+    checked_max_len = whole_number(max_len, "max_len", 0, INT32_MAX, "letters, 0 for no limit")
     if 0 < checked_max_len < checked_min_len:
         raise ValueError(
             f"max_len must be 0 (no limit) or at least min_len ({checked_min_len}) letters, "
@@ -244,7 +244,7 @@ def exact_params(
     checked_overlap = _fraction(
         max_overlap, "max_overlap", "the share of a pattern that may repeat a longer one"
     )
-    checked_top = None if top is None else _whole(top, "top", 1, INT32_MAX, "motifs, or None")
+    checked_top = None if top is None else whole_number(top, "top", 1, INT32_MAX, "motifs, or None")
     return ExactParams(
         seglen=checked_seglen,
         alphabet=checked_alphabet,
@@ -256,7 +256,7 @@ def exact_params(
     )
 
 
-def _whole(value: object, name: str, low: int, high: int, unit: str) -> int:
+def whole_number(value: object, name: str, low: int, high: int, unit: str) -> int:
     if isinstance(value, bool) or not isinstance(value, numbers.Integral):
         raise TypeError(
             f"{name} must be a whole number of {unit}, got {value!r} ({type(value).__name__})"

@@ -16,7 +16,8 @@ import pytest
 import zorp_miner
 import zorp_miner.api
 from zorp_miner._interface import COMMAND_LINE
-from zorp_miner.cli import main, parser
+from zorp_miner.cli import main
+from zorp_miner.cli.motifs import parser
 
 EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "planted.json"
 PLANTED = [str(EXAMPLE), "--mode", "exact", "--seglen", "8", "--min-len", "6"]
@@ -254,15 +255,15 @@ def table_of_few(path: pathlib.Path, capsys: pytest.CaptureFixture[str]) -> str:
 def test_the_heading_is_printed_before_the_run(
     monkeypatch: pytest.MonkeyPatch, capsys: pytest.CaptureFixture[str]
 ) -> None:
-    import zorp_miner.cli
+    import zorp_miner.cli.motifs
 
     seen: list[str] = []
 
-    def run_seeing_stdout(*args: Any) -> Any:
+    def run_seeing_stdout(*args: Any, **kwargs: Any) -> Any:
         seen.append(capsys.readouterr().out)
-        return zorp_miner.api.run(*args)
+        return zorp_miner.api.motifs_here(*args, **kwargs)
 
-    monkeypatch.setattr(zorp_miner.cli, "run", run_seeing_stdout)
+    monkeypatch.setattr(zorp_miner.cli.motifs, "motifs_here", run_seeing_stdout)
     assert main([*PLANTED, "--top", "1"]) == 0
     assert seen == [
         f"{EXAMPLE}: 40 series, 39629 points\nmode exact, seglen 8, alphabet 7, minsup 0.5, "

@@ -7,14 +7,7 @@ from hypothesis import example, given, settings, strategies as st
 
 import reference
 from conftest import examples
-from zorp_miner.compute.sliding import (
-    SeriesBank,
-    constant_windows,
-    resolution,
-    window_statistics,
-    window_sums,
-    znormalised,
-)
+from zorp_miner.compute.sliding import SeriesBank, constant_windows, resolution, window_statistics, window_sums, znormalised
 
 FloatArray = npt.NDArray[np.float64]
 

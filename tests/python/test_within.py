@@ -243,7 +243,9 @@ def test_each_series_of_a_set_is_searched_on_its_own() -> None:
         ({}, "need a length"),
         ({"length": 16, "within": "yes"}, "within must be"),
         ({"length": 16, "exclusion": -1}, "exclusion"),
-        ({"length": 16, "within": False, "exclusion": 4}, "exclusion is a parameter"),
+        ({"length": 16, "within": False, "exclusion": 4}, "exclusion is the exclusion zone of motifs within"),
+        ({"length": 16, "within": True, "minsup": 0.9}, "minsup is the share of the series .* leave it out"),
+        ({"length": 16, "minsup": 0.9}, "a single series is searched within"),
         ({"mode": "exact", "seglen": 4, "within": True}, "robust mode"),
         ({"length": 16, "within": True, "client": "tcp://127.0.0.1:1"}, "leave out client"),
     ],
@@ -251,6 +253,27 @@ def test_each_series_of_a_set_is_searched_on_its_own() -> None:
 def test_bad_requests_are_refused_with_what_to_pass(kwargs: dict[str, object], message: str) -> None:
     with pytest.raises((TypeError, ValueError), match=message):
         zorp_miner.find_motifs(np.sin(np.arange(500.0)), **kwargs)  # type: ignore[arg-type]
+
+
+def test_an_option_the_run_would_not_use_is_refused_by_one_rule_in_both_interfaces(
+    tmp_path: pathlib.Path, capsys: pytest.CaptureFixture[str]
+) -> None:
+    """Exclusion across a set and minsup within a series were once ignored without a word."""
+    from zorp_miner.cli import main
+
+    walks = [np.cumsum(np.random.default_rng(k).normal(size=300)) for k in range(3)]
+    with pytest.raises(ValueError, match=r"exclusion is the exclusion zone .*these 3 series are searched across: give within=True"):
+        zorp_miner.find_motifs(walks, length=16, exclusion=4)
+    np.save(tmp_path / "three.npy", np.stack(walks))
+    np.save(tmp_path / "one.npy", walks[0])
+    for command, message in [
+        ([str(tmp_path / "three.npy"), "--length", "16", "--exclusion", "4"], "--exclusion is the exclusion zone"),
+        ([str(tmp_path / "one.npy"), "--length", "16", "--within", "--minsup", "0.9"], "--minsup is the share"),
+        ([str(tmp_path / "one.npy"), "--length", "16", "--minsup", "0.9"], "a single series is searched within"),
+    ]:
+        assert main(command) == 2
+        err = capsys.readouterr().err
+        assert err.count("\n") == 1 and message in err, err
 
 
 def test_the_command_line_searches_a_one_series_file_within(tmp_path: pathlib.Path) -> None:

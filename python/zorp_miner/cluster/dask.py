@@ -31,7 +31,7 @@ import os
 import threading
 from concurrent.futures import CancelledError
 import uuid
-from collections.abc import Callable, Iterator, Sequence
+from collections.abc import Callable, Iterator, Mapping, Sequence
 from typing import Any, TypeGuard, TypeVar, cast
 
 import numpy as np
@@ -142,8 +142,9 @@ def _is_delayed_list(data: object) -> TypeGuard[Sequence[Delayed]]:
     )
 
 
-def dask_parts(data: object, client: Client) -> DaskParts:
-    """The parts of data for a run on the client's cluster.
+def dask_parts(data: object, client: Client, reading: Mapping[str, Any] | None = None) -> DaskParts:
+    """The parts of data for a run on the client's cluster; files are read with
+    :func:`zorp_miner.load`'s options reading.
 
     Parameters
     ----------
@@ -166,7 +167,7 @@ def dask_parts(data: object, client: Client) -> DaskParts:
         )
     if is_file_list(data):
         paths = [os.fspath(path) for path in data]
-        return DaskParts(client, *file_recipes(paths, {}))
+        return DaskParts(client, *file_recipes(paths, dict(reading or {})))
     series = as_series_set(data)
     workers = max(1, len(client.scheduler_info(n_workers=-1).get("workers", {})))
     bounds = split_points(len(series), 2 * workers)
@@ -187,7 +188,12 @@ class LostScatteredSeries(ClusterError):
     """Series scattered from this process were lost with the worker that held them."""
 
 
-def with_parts(data: object, client: Client, work: Callable[[DaskParts], T]) -> T:
+def with_parts(
+    data: object,
+    client: Client,
+    work: Callable[[DaskParts], T],
+    reading: Mapping[str, Any] | None = None,
+) -> T:
     """work(parts) over the parts of data (see dask_parts), the parts closed after.
 
     Series held here have no recipe a worker could follow again: when a worker is lost with
@@ -196,7 +202,7 @@ def with_parts(data: object, client: Client, work: Callable[[DaskParts], T]) -> 
     """
     for attempt in range(1, SCATTER_TRIES + 1):
         try:
-            with dask_parts(data, client) as parts:
+            with dask_parts(data, client, reading) as parts:
                 return work(parts)
         except LostScatteredSeries:
             if attempt == SCATTER_TRIES:

@@ -18,7 +18,7 @@ from collections.abc import Callable, Iterator, Sequence
 from concurrent.futures import ThreadPoolExecutor
 from typing import TypeVar, cast
 
-from zorp_miner.params import WholeNumber, _whole
+from zorp_miner.params import WholeNumber, whole_number
 
 T = TypeVar("T")
 R = TypeVar("R")
@@ -46,7 +46,7 @@ def checked(threads: object) -> int | None:
     """threads as given to a run: None (every core) or a whole number from 1 to MOST."""
     if threads is None:
         return None
-    return _whole(threads, "threads", 1, MOST, "threads")
+    return whole_number(threads, "threads", 1, MOST, "threads")
 
 
 def _worker_threads() -> int | None:

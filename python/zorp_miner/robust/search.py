@@ -80,7 +80,7 @@ from zorp_miner.robust.store import Candidates, RobustStore, as_store
 from zorp_miner.robust.tasks import Null, SERIES, shifts
 from zorp_miner.compute.sliding import znormalised, znormalised_finite
 from zorp_miner._types import FloatArray, IntArray
-from zorp_miner.params import INT32_MAX, MINSUP_DEFAULT, Keep, RealNumber, WholeNumber, _whole, robust_params
+from zorp_miner.params import INT32_MAX, MINSUP_DEFAULT, Keep, RealNumber, WholeNumber, whole_number, robust_params
 
 # Fixed rules of the method (not tuned per data set; see the README).
 SEED_POINTS = 8  # points per seed window when the seeds are screened on averaged series
@@ -360,7 +360,7 @@ def _check(
     """The arguments of `discover`, checked by the robust mode's rules (``zorp_miner.params``)
     and converted as they check them (numpy integers to int, minsup to float)."""
     params = robust_params(length=length, minsup=minsup, top=top, keep=keep)
-    return params.length, params.minsup, params.top, params.keep, _whole(refined, "refined", 1, INT32_MAX, "candidates")
+    return params.length, params.minsup, params.top, params.keep, whole_number(refined, "refined", 1, INT32_MAX, "candidates")
 
 
 # ---------------------------------------------------------------------------------------------

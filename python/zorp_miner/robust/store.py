@@ -11,21 +11,7 @@ import numpy as np
 import numpy.typing as npt
 
 from zorp_miner.cluster.parts import LocalParts, Parts
-from zorp_miner.robust.tasks import (
-    KeyTable,
-    Null,
-    RealignSums,
-    SERIES,
-    _added_counts,
-    _added_sums,
-    _best_task,
-    _count_task,
-    _keys_task,
-    _members_task,
-    _nearest_task,
-    _realignment_task,
-    _windows_task,
-)
+from zorp_miner.robust.tasks import KeyTable, Null, RealignSums, SERIES, _added_counts, _added_sums, _best_task, _count_task, _keys_task, _members_task, _nearest_task, _realignment_task, _windows_task
 from zorp_miner._types import FloatArray, IntArray
 
 SAMPLE = 256  # series the search runs on, at most: a mean over ceil(minsup x 256) of them is stable

@@ -43,11 +43,13 @@ from zorp_miner.compute import threads as _threads
 from zorp_miner import progress as _progress
 from zorp_miner._extras import require
 from zorp_miner.cluster.parts import LocalParts, Parts
+from zorp_miner.run.cluster import opened
+from zorp_miner.run.data import on_parts, series_here
 from zorp_miner.compute.sliding import SeriesBank, znormalised
 from zorp_miner._types import FloatArray, IntArray, JSONValue
 from zorp_miner._version import __version__
 from zorp_miner.io.inputs import _as_array, _as_floats
-from zorp_miner.params import INT32_MAX, LENGTH_MIN, RealNumber, WholeNumber, _whole
+from zorp_miner.params import INT32_MAX, LENGTH_MIN, RealNumber, WholeNumber, whole_number
 
 if TYPE_CHECKING:
     import pandas
@@ -278,43 +280,23 @@ def find_matches(
     """
     shape = as_query(query)
     radius = _radius(max_distance)
-    checked_top = None if top is None else _whole(top, "top", 1, INT32_MAX, "matches, or None")
+    checked_top = None if top is None else whole_number(top, "top", 1, INT32_MAX, "matches, or None")
     zone = (
         len(shape) - 1
         if exclusion is None
-        else _whole(exclusion, "exclusion", 0, INT32_MAX, "points")
+        else whole_number(exclusion, "exclusion", 0, INT32_MAX, "points")
     )
     chosen = _threads.checked(threads)
     report = _progress.reporter(progress)
     with _progress.reporting(report), _threads.using(chosen):
-        if client is not None:
-            return _on_cluster(data, client, shape, radius, zone, checked_top)
-        from zorp_miner.api import local_series
-
-        parts = LocalParts(local_series(data))
-        return search(parts, shape, max_distance=radius, exclusion=zone, top=checked_top)
-
-
-def _on_cluster(
-    data: object,
-    client: object,
-    shape: FloatArray,
-    radius: float | None,
-    exclusion: int,
-    top: int | None,
-) -> Matches:
-    from zorp_miner.cluster import dask as _dask
-
-    cluster, opened = _dask.client_of(client)
-    try:
-        return _dask.with_parts(
-            data,
-            cluster,
-            lambda parts: search(parts, shape, max_distance=radius, exclusion=exclusion, top=top),
-        )
-    finally:
-        if opened:
-            cluster.close()
+        if client is None:
+            return search(LocalParts(series_here(data)), shape, max_distance=radius, exclusion=zone, top=checked_top)
+        with opened(client) as (cluster, _):
+            return on_parts(
+                data,
+                cluster,
+                lambda parts: search(parts, shape, max_distance=radius, exclusion=zone, top=checked_top),
+            )
 
 
 def as_query(query: object) -> FloatArray:

@@ -44,6 +44,8 @@ from zorp_miner.compute import threads as _threads
 from zorp_miner import progress as _progress
 from zorp_miner._extras import require
 from zorp_miner.cluster.parts import LocalParts, Parts
+from zorp_miner.run.cluster import opened
+from zorp_miner.run.data import on_parts, series_here
 from zorp_miner._types import FloatArray, IntArray, JSONValue
 from zorp_miner.search.matches import Matches, _radius, search
 from zorp_miner.params import RealNumber, WholeNumber
@@ -276,19 +278,9 @@ def _searched(
     report = _progress.reporter(progress)
     with _progress.reporting(report), _threads.using(threads):
         if client is None:
-            from zorp_miner.api import local_series
-
-            return _each(motifs, LocalParts(local_series(data)), radius, lengths)
-        from zorp_miner.cluster import dask as _dask
-
-        cluster, opened = _dask.client_of(client)
-        try:
-            return _dask.with_parts(
-                data, cluster, lambda parts: _each(motifs, parts, radius, lengths)
-            )
-        finally:
-            if opened:
-                cluster.close()
+            return _each(motifs, LocalParts(series_here(data)), radius, lengths)
+        with opened(client) as (cluster, _):
+            return on_parts(data, cluster, lambda parts: _each(motifs, parts, radius, lengths))
 
 
 def _each(

@@ -1,6 +1,6 @@
 """The search by example on the command line: ``zorp-miner match QUERY DATA... [options]``.
 
-``zorp_miner.cli.main`` hands the arguments after ``match`` to :func:`run_match`, and reports
+``zorp_miner.cli.motifs.main`` hands the arguments after ``match`` to :func:`run_match`, and reports
 its errors as it does its own: one line on stderr, exit status 2 for a usage or input error, 1
 for a refused or failed run.
 """
@@ -18,9 +18,21 @@ from zorp_miner.compute import threads as _threads
 from zorp_miner._errors import ClusterError
 from zorp_miner._extras import require
 from zorp_miner.cluster.parts import LocalParts, Parts
+from zorp_miner.run.cluster import opened
+from zorp_miner.run.data import on_parts, series_here
 from zorp_miner._types import FloatArray
 from zorp_miner._version import __version__
-from zorp_miner._command_line import PROG, Parser, UsageError, add_reading_options, add_threads_option, display_name, opened_cluster, reading_options, say, threads_of
+from zorp_miner.cli.options import (
+    PROG,
+    Parser,
+    UsageError,
+    add_reading_options,
+    add_threads_option,
+    display_name,
+    reading_options,
+    say,
+    threads_of,
+)
 from zorp_miner.io.files import load
 from zorp_miner.search.matches import Matches, as_query, refuse_longer, search
 
@@ -139,7 +151,7 @@ def run_match(argv: list[str]) -> int:
     Raises
     ------
     UsageError, ValueError, TypeError, OSError
-        For a bad command line or input (``zorp_miner.cli.main`` prints them).
+        For a bad command line or input (:func:`zorp_miner.cli.main` prints them).
     """
     args = parser().parse_args(argv)
     _check(args)
@@ -155,22 +167,15 @@ def _searched(args: argparse.Namespace) -> int:
     shown = progress.Bar(sys.stderr) if sys.stderr.isatty() and not args.quiet else None
     with progress.reporting(shown):
         if args.scheduler is not None or args.workers is not None:
-            from zorp_miner.cluster.dask import DaskParts, file_recipes
-
-            with opened_cluster(args.scheduler, args.workers) as client:
+            with opened(args.scheduler, args.workers) as (client, _):
                 try:
-                    with DaskParts(client, *file_recipes(names, options)) as parts:
-                        found, elapsed = _search(args, query, names, parts)
+                    found, elapsed = on_parts(names, client, lambda parts: _search(args, query, names, parts), options)
                 except (MemoryError, ClusterError) as error:
                     say(f"run failed: {error}")
                     return 1
             series: list[FloatArray] = []
         else:
-            progress.plan(len(names))
-            series = []
-            for name in names:
-                progress.step(f"reading {name}")
-                series.extend(load(name, **options))
+            series = series_here(names, options)
             try:
                 found, elapsed = _search(args, query, names, LocalParts(series))
             except MemoryError as error:

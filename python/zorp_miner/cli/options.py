@@ -1,18 +1,16 @@
 """What the two commands of the command line share (``zorp-miner`` and ``zorp-miner match``):
-the program's name, the usage error and the parser that raises it, messages on stderr, the
-options of reading files, and the cluster a run opens."""
+the program's name, the usage error and the parser that raises it, messages on stderr, and the
+options of reading files and of threads."""
 
 import argparse
 import sys
-from collections.abc import Iterator
-from contextlib import contextmanager
 from typing import TYPE_CHECKING, Any, NoReturn
 
 from zorp_miner.compute.threads import MOST as MOST_THREADS
 from zorp_miner.io.files import FORMATS
 
 if TYPE_CHECKING:
-    from distributed import Client
+    pass
 
 PROG = "zorp-miner"
 
@@ -114,21 +112,6 @@ def _separator(value: str) -> str:
 
 def display_name(names: list[str]) -> str:
     return names[0] if len(names) == 1 else f"{names[0]} and {len(names) - 1} more files"
-
-
-@contextmanager
-def opened_cluster(address: str | None, workers: int | None) -> Iterator["Client"]:
-    """A client of the scheduler at address, or of a cluster of local worker processes."""
-    from distributed import Client
-
-    from zorp_miner.cluster.dask import connect, local_cluster
-
-    if address is not None:
-        with connect(address) as client:
-            yield client
-        return
-    with local_cluster(workers or 1) as cluster, Client(cluster) as client:
-        yield client
 
 
 def say(message: str) -> None:
