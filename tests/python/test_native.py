@@ -13,7 +13,7 @@ from hypothesis import given, settings, strategies as st
 import reference
 from conftest import examples
 from zorp_miner import _native
-from zorp_miner.robust.search import ALPHABETS
+from zorp_miner.robust.rules import ALPHABETS
 from zorp_miner.compute.shapes import unit_scaled
 from zorp_miner.robust.tasks import _window_words
 from zorp_miner.compute.sliding import DIRECT_POINTS, SeriesBank, znormalised

@@ -15,7 +15,9 @@ from zorp_miner import _native
 from zorp_miner.exact import parts as _exact_parts
 from zorp_miner.cluster.parts import LocalParts, split_points
 from zorp_miner.robust import store as robust_store
-from zorp_miner.robust.search import ALPHABETS, _proposals, realigned_each
+from zorp_miner.robust.candidates import proposals
+from zorp_miner.robust.refine import realigned_each
+from zorp_miner.robust.rules import ALPHABETS
 from zorp_miner.robust.store import RobustStore, _fixed_scale
 from zorp_miner.robust.tasks import SERIES, _window_words
 from zorp_miner.compute.sliding import SeriesBank, znormalised
@@ -198,7 +200,7 @@ def test_proposals_over_parts_are_the_proposals_over_one_part(alphabet: int) -> 
 
 def _proposals_of(store: RobustStore, m: int, letters: int, alphabet: int) -> tuple[FloatArray, list[str]]:
     """The proposals of one alphabet, 20 wanted."""
-    return _proposals(store, m, letters, 3.0, 20, alphabets=(alphabet,))
+    return proposals(store, m, letters, 3.0, 20, alphabets=(alphabet,))
 
 
 def proposal_windows(seed: int) -> tuple[np.ndarray, np.ndarray, np.ndarray]:

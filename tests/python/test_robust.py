@@ -13,8 +13,10 @@ from hypothesis import example, given, settings, strategies as st
 
 from conftest import examples
 from zorp_miner import find_motifs
-from zorp_miner.robust import search
-from zorp_miner.robust.search import Found, discover, realigned
+from zorp_miner.robust import candidates, motifs, refine, rules, search
+from zorp_miner.robust.motifs import Found
+from zorp_miner.robust.refine import realigned
+from zorp_miner.robust.search import discover
 from zorp_miner.compute.shapes import monotone_share
 from zorp_miner.robust.store import as_store
 from zorp_miner.robust.tasks import SERIES
@@ -257,8 +259,8 @@ def test_a_likely_motif_is_grown_to_its_extent_only_where_it_is_likely(
     assert motif.likely
     at_extent = dataclasses.replace(motif, length=2 * M, likely=likely_there, evidence=1.0)
     monkeypatch.setattr(search, "extent", lambda windows: 2 * M)
-    monkeypatch.setattr(search, "_discover_length", lambda *args, **kwargs: [at_extent])
-    grown = search._trimmed(as_store(series), motif, 0.5, 24)
+    monkeypatch.setattr(search, "discover_length", lambda *args, **kwargs: [at_extent])
+    grown = search.searched_at_extent(as_store(series), motif, 0.5, 24)
     assert grown == (at_extent if likely_there else motif)
 
 
@@ -288,7 +290,7 @@ def test_without_a_length_the_longest_motif_not_likely_is_grown_to_its_extent(
         searched.append(m)
         return by_length.get(m, [])
 
-    monkeypatch.setattr(search, "_discover_length", found_at)
+    monkeypatch.setattr(search, "discover_length", found_at)
     # The extent of the matches of 64 points (windows of 128 around them) is 96 points; the
     # short motif's is its own length.
     monkeypatch.setattr(search, "extent", lambda windows: 96 if len(windows[0]) == 128 else len(windows[0]) // 2)
@@ -314,7 +316,7 @@ def test_with_a_length_the_shorter_searches_shapes_are_grown_to_it(seed: int) ->
         values[at : at + m] += shape
         plants.append(at)
     store = as_store(series)
-    grown = search._grown(store, m, store.sample(), 6, 0.5, 24, SERIES)
+    grown = refine.grown_shapes(store, m, store.sample(), 6, 0.5, 24, SERIES)
     assert grown.shape[1:] == (m,)
     starts, _ = store.best(m, grown)
     on_plant = (np.abs(starts - np.array(plants)[None, :]) <= m // 2).sum(axis=1)
@@ -333,23 +335,23 @@ def test_refinement_stops_a_shape_only_where_it_would_come_back(
     store = as_store(series)
     sample = store.sample()
     core, times = 6, 12
-    monkeypatch.setattr(search, "REFINEMENTS", times)
-    found = search._search(store, M, sample, core, 0.5, 8, SERIES, grow=False)
+    monkeypatch.setattr(refine, "REFINEMENTS", times)
+    found = refine.refined_search(store, M, sample, core, 0.5, 8, SERIES, grow=False)
 
     def refined_once(shapes: FloatArray) -> FloatArray:
         starts, best = store.best(M, shapes, rows=sample)
-        closest = [search._closest(row, core) for row in best]
+        closest = [refine.closest(row, core) for row in best]
         groups = [(starts[c][chosen], sample[chosen]) for c, chosen in enumerate(closest)]
-        return np.stack(search.realigned_each(store, groups, M))
+        return np.stack(refine.realigned_each(store, groups, M))
 
-    shapes = search._chosen_seeds(store, M, sample, core, 0.5, 8, SERIES)
+    shapes = candidates.chosen_seeds(store, M, sample, core, 0.5, 8, SERIES)
     for step in range(times):
-        if step == search.NEAR_SEED:
+        if step == rules.NEAR_SEED:
             near_seeds = shapes
         shapes = refined_once(shapes)
     drifted = [c for c in range(len(shapes)) if not np.array_equal(shapes[c], near_seeds[c])]
     every = np.concatenate([shapes, near_seeds[drifted]])
-    kept = every[[monotone_share(shape) <= search.MONOTONE for shape in every]]
+    kept = every[[monotone_share(shape) <= rules.MONOTONE for shape in every]]
     assert len(found.shapes) > 0
     np.testing.assert_array_equal(found.shapes, kept)
     np.testing.assert_array_equal(refined_once(shapes), shapes)
@@ -369,7 +371,7 @@ def test_without_a_length_asking_for_fewer_motifs_keeps_the_first_ones(
     third = motif_at({i: 400 for i in range(12)}, 16)
     at_extent = motif_at({i: 360 for i in range(12)}, 96)
     by_length = {32: [first], 16: [second, third], 96: [at_extent]}
-    monkeypatch.setattr(search, "_discover_length", lambda store, m, *args, **kwargs: by_length.get(m, []))
+    monkeypatch.setattr(search, "discover_length", lambda store, m, *args, **kwargs: by_length.get(m, []))
     # Windows of twice a motif's length around its matches: only the third's (starting at
     # point 392) agree over 96 points.
     monkeypatch.setattr(search, "extent", lambda windows: 96 if windows[0][0] == 392 else len(windows[0]) // 2)
@@ -395,8 +397,8 @@ def test_a_short_motif_is_a_long_ones_part_only_beyond_chance(inside: int, same:
     lengths = np.full(12, 1400, dtype=np.int64)
     long = motif_at({i: 400 for i in range(12)}, 512)
     short = motif_at({i: 430 + 40 * i if i < inside else 1300 for i in range(12)}, 32)
-    assert search._same_motif(short, long, lengths) is same
-    assert search._same_motif(long, short, lengths) is same
+    assert motifs.same_motif(short, long, lengths) is same
+    assert motifs.same_motif(long, short, lengths) is same
 
 
 @settings(max_examples=examples(200), deadline=None)
@@ -411,4 +413,4 @@ def test_a_part_of_a_motif_in_every_series_is_that_motif(data: st.DataObject) ->
     lengths = np.array(data.draw(st.lists(st.integers(longer, 20 * longer), min_size=count, max_size=count)))
     starts = {i: data.draw(st.integers(0, int(lengths[i]) - longer)) for i in range(count)}
     within = {i: starts[i] + data.draw(st.integers(0, longer - shorter)) for i in range(count)}
-    assert search._same_motif(motif_at(within, shorter), motif_at(starts, longer), lengths)
+    assert motifs.same_motif(motif_at(within, shorter), motif_at(starts, longer), lengths)

@@ -12,7 +12,8 @@ from hypothesis import given, settings, strategies as st
 import reference
 from conftest import examples
 from zorp_miner.compute import evidence as _evidence
-from zorp_miner.robust.search import Found, discover, extent
+from zorp_miner.robust.motifs import Found
+from zorp_miner.robust.search import discover, extent
 
 FloatArray = npt.NDArray[np.float64]
 M = 48

@@ -10,7 +10,8 @@ from hypothesis import assume, given, settings, strategies as st
 
 from conftest import examples
 from zorp_miner.compute.evidence import member_bar
-from zorp_miner.robust.search import MEMBER_RATE, _held_bar
+from zorp_miner.robust.motifs import held_bar
+from zorp_miner.robust.rules import MEMBER_RATE
 
 FloatArray = npt.NDArray[np.float64]
 
@@ -34,7 +35,7 @@ def distances(draw: st.DrawFn) -> tuple[FloatArray, FloatArray, int]:
 @given(distances())
 def test_a_motifs_closest_matches_are_held_when_closer_than_chance(drawn: tuple[FloatArray, FloatArray, int]) -> None:
     best, null, core = drawn
-    bar = _held_bar(best, null, core)
+    bar = held_bar(best, null, core)
     members = np.sort(best[np.isfinite(best)])[:core]
     # What chance's quantile holds stays held.
     assert bar >= member_bar(null, MEMBER_RATE)
@@ -70,7 +71,7 @@ def test_every_series_apart_from_chance_holds_the_motif(drawn: tuple[FloatArray,
     # The core is only the closest of them: the series beyond it, as far from chance, hold the
     # motif too.
     best, null, core = drawn
-    assert np.all(best < _held_bar(best, null, core))
+    assert np.all(best < held_bar(best, null, core))
 
 
 def test_a_motifs_farther_copies_are_held_and_a_series_as_close_as_chance_is_not() -> None:
@@ -83,5 +84,5 @@ def test_a_motifs_farther_copies_are_held_and_a_series_as_close_as_chance_is_not
     assert np.all(farther > member_bar(null, MEMBER_RATE))
     as_chance = float(null.mean() - 0.5 * null.std())
     best = np.concatenate([close, farther, [as_chance]])
-    bar = _held_bar(best, null, core=11)
+    bar = held_bar(best, null, core=11)
     assert np.all(best[:-1] < bar) and not as_chance < bar

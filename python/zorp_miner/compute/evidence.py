@@ -35,6 +35,7 @@ from zorp_miner.compute.sliding import FloatArray
 
 IntArray = npt.NDArray[np.int64]
 
+LIKELY = 3.0  # evidence (standard errors) from which a motif is likely, in every mode
 NULL_PIECES = 4  # the null cuts a series into segments of ceil(m / NULL_PIECES) points
 SHORTEST_SEGMENT = 4  # and of at least this many
 BOOTSTRAP = 200  # resamples of the series for the standard errors

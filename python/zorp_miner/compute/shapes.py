@@ -1,12 +1,16 @@
-"""Shapes of the robust mode: values scaled to a unit peak, their block means, and how much of
-a shape a monotone curve explains."""
+"""Shapes: values scaled to a unit peak, their block means, how much of a shape a monotone
+curve explains, and a shape's name (its SAX letters)."""
 
 import math
 
 import numpy as np
 
+import _zorp_cpp
 from zorp_miner import _native
 from zorp_miner._types import FloatArray
+
+PATTERN_LETTERS = 8  # letters of a motif's name
+PATTERN_ALPHABET = 4
 
 
 def unit_scaled(values: FloatArray) -> FloatArray:
@@ -36,3 +40,12 @@ def monotone_share(shape: FloatArray, points: int = 32) -> float:
     Computed on the shape's means over ``points`` blocks; a flat shape counts as monotone (1).
     """
     return float(_native.monotone_share(np.ascontiguousarray(shape, dtype=np.float64), points))
+
+
+def pattern_name(shape: FloatArray) -> tuple[str, int]:
+    """A motif's name: the SAX letters of its shape's segment means, and the points per
+    letter."""
+    letters = min(PATTERN_LETTERS, len(shape))
+    seglen = len(shape) // letters
+    word = _zorp_cpp.sax(shape[: letters * seglen][None, :].tolist(), seglen, PATTERN_ALPHABET)[0]
+    return "".join(word), seglen

@@ -11,7 +11,10 @@ from zorp_miner._interface import option
 from zorp_miner._types import FloatArray, IntArray
 from zorp_miner.compute.sliding import znormalised
 from zorp_miner.params import RobustParams
-from zorp_miner.robust.search import LIKELY, SHORTEST, Found, discover
+from zorp_miner.compute.evidence import LIKELY
+from zorp_miner.robust.motifs import Found
+from zorp_miner.robust.rules import SHORTEST
+from zorp_miner.robust.search import discover
 from zorp_miner.robust.store import RobustStore, as_store
 from zorp_miner.results import Motif, Motifs
 

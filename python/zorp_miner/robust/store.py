@@ -60,7 +60,7 @@ class RobustStore:
         self.lengths = parts.lengths
         self.count = len(parts.lengths)
         self._sample: IntArray | None = None
-        # The searches made, by length, core, candidates, null and growth (see `_search`).
+        # The searches made, by length, core, candidates, null and growth (see `refined_search`).
         self.searches: dict[tuple[int, int, int, Null, bool], Candidates] = {}
 
     def sample(self) -> IntArray:

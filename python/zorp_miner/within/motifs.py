@@ -67,9 +67,9 @@ import numpy as np
 import numpy.typing as npt
 
 from zorp_miner import progress as _progress
-from zorp_miner.compute.evidence import autocorrelation, content_key, segment_points, shuffled
+from zorp_miner.compute.evidence import LIKELY, autocorrelation, content_key, segment_points, shuffled
+from zorp_miner.compute.shapes import pattern_name
 from zorp_miner._interface import option
-from zorp_miner.robust.search import LIKELY, _name
 from zorp_miner.compute.sliding import SeriesBank, resolution, window_sums, znormalised
 from zorp_miner._types import FloatArray
 from zorp_miner.params import LENGTH_MIN, RobustParams
@@ -543,7 +543,7 @@ def as_motif(found: WithinMotif, values: FloatArray, rank: int, zone: int) -> Mo
     each occurrence, ``best_matches`` are the occurrences' starts (the pair first, then the
     others closest first), ``distances`` their distances to ``representative``, and ``score``
     the pair's distance; ``exclusion`` the zone (points) its windows keep apart."""
-    pattern, seglen = _name(found.representative)
+    pattern, seglen = pattern_name(found.representative)
     m = found.length
     windows = [znormalised(values[start : start + m]) for start in found.starts.tolist()]
     return Motif(
