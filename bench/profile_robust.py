@@ -53,12 +53,12 @@ PHASES: dict[str, list[tuple[str, str | None, str]]] = {
         ("zorp_miner.compute.sliding", "SeriesBank", "spectrum"),
         ("zorp_miner.compute.shapes", None, "paa"),
     ],
-    "realignment": [("zorp_miner.robust.tasks", None, "_realignment_task")],
+    "realignment": [("zorp_miner.robust.tasks", None, "realignment_task")],
     "proposals": [
-        ("zorp_miner.robust.tasks", None, "_proposal_windows"),
-        ("zorp_miner.robust.tasks", None, "_count_task"),
-        ("zorp_miner.robust.tasks", None, "_members_task"),
-        ("zorp_miner.robust.tasks", None, "_nearest_task"),
+        ("zorp_miner.robust.tasks", None, "proposal_windows"),
+        ("zorp_miner.robust.tasks", None, "count_task"),
+        ("zorp_miner.robust.tasks", None, "members_task"),
+        ("zorp_miner.robust.tasks", None, "nearest_task"),
     ],
     "nulls": [("zorp_miner.compute.evidence", None, "shuffled")],
     "evidence": [

@@ -92,10 +92,10 @@ def series_of(rng: random.Random) -> list[np.ndarray]:
 
 def windows_of(rng: random.Random, series: list[np.ndarray], m: int, alphabet: int, most: int) -> dict[str, Any]:
     """Proposal windows of up to most letters, as the package makes them."""
-    from zorp_miner.robust.tasks import _window_words
+    from zorp_miner.robust.tasks import window_words
 
     letters = rng.randint(1, min(m, 12, most)) if rng.random() < 0.9 else rng.randint(1, min(m, most))
-    owners, starts, means = _window_words(series, m, letters)
+    owners, starts, means = window_words(series, m, letters)
     return {"owners": owners, "starts": starts, "means": means, "alphabet": alphabet}
 
 

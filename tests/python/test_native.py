@@ -15,7 +15,7 @@ from conftest import examples
 from zorp_miner import _native
 from zorp_miner.robust.rules import ALPHABETS
 from zorp_miner.compute.shapes import unit_scaled
-from zorp_miner.robust.tasks import _window_words
+from zorp_miner.robust.tasks import window_words
 from zorp_miner.compute.sliding import DIRECT_POINTS, SeriesBank, znormalised
 
 FloatArray = np.ndarray
@@ -212,7 +212,7 @@ def test_proposals_are_frequent_words_of_real_windows(alphabet: int) -> None:
         at = int(rng.integers(0, 400 - m))
         values[at : at + m] += bump
         series.append(values)
-    owners, starts, means = _window_words(series, m, 8)
+    owners, starts, means = window_words(series, m, 8)
     proposals = reference.propose(series, owners, starts, means, m, alphabet, 4.0, 10)
     assert 0 < len(proposals) <= 10
     for owner, start, word in proposals:
@@ -454,7 +454,7 @@ def test_each_threaded_kernel_equals_its_one_thread_output(
     sums = _native.realignment_sums(*arguments)
     assert [a.tobytes() for a in sums] == [b.tobytes() for b in _native.realignment_sums(*arguments, threads=threads)]
 
-    owners, starts, means = _window_words(series, m, 4)
+    owners, starts, means = window_words(series, m, 4)
     if len(owners) == 0:
         return
     for alphabet in ALPHABETS:

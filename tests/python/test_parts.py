@@ -19,7 +19,7 @@ from zorp_miner.robust.candidates import proposals
 from zorp_miner.robust.refine import realigned_each
 from zorp_miner.robust.rules import ALPHABETS
 from zorp_miner.robust.store import RobustStore, _fixed_scale
-from zorp_miner.robust.tasks import SERIES, _window_words
+from zorp_miner.robust.tasks import SERIES, window_words
 from zorp_miner.compute.sliding import SeriesBank, znormalised
 from zorp_miner.api import run, run_parts
 from zorp_miner._types import FloatArray
@@ -187,7 +187,7 @@ def test_a_store_asked_for_some_series_gives_their_columns_of_every_series(
 def test_proposals_over_parts_are_the_proposals_over_one_part(alphabet: int) -> None:
     series = as_series_set(planted_walks(12, seed=2))
     m, letters = 48, 8
-    owners, starts, means = _window_words(series, m, letters)
+    owners, starts, means = window_words(series, m, letters)
     native = reference.propose(series, owners, starts, means, m, alphabet, 3.0, 20)
     assert len(native) >= 5
     for cuts in [(), (3, 4, 9)]:

@@ -25,7 +25,8 @@ from zorp_miner.cli.options import (
 from zorp_miner.cli.output import write_head, write_result
 from zorp_miner.cluster.parts import LocalParts, Parts
 from zorp_miner.compute import threads as _threads
-from zorp_miner.io.files import MAX_JSON_BYTES, MAX_LINE_BYTES
+from zorp_miner.io.files import MAX_JSON_BYTES
+from zorp_miner.io.text import MAX_LINE_BYTES
 from zorp_miner.io.inputs import refuse_missing
 from zorp_miner.params import (
     ALPHABET_MAX,

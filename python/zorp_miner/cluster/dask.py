@@ -1,26 +1,15 @@
 """Runs on a Dask cluster: the parts of a set loaded and worked on by the workers.
 
 :class:`DaskParts` is the cluster's side of ``zorp_miner.cluster.parts.Parts``. Each part is a
-recipe the workers follow to load it (a chunk of a Dask array, a delayed object of the user's,
-a file read with :func:`zorp_miner.load`, or series this process scattered); every step of a
-run is a graph of pure tasks, each loading its part and working on it, so that a worker needs
-to hold only one part at a time plus what its step needs, and the raw series never come to this
-process. Results a later step needs stay on the workers (Dask futures) until it has used them,
-and rows a result reads later (``DaskParts.rows``) until it reads or drops them.
-
-Each part's tasks go to the same worker from step to step (a preference, which the scheduler
-drops when that worker is gone), and the worker keeps what a task prepared from the part (the
-robust mode's matching tables and proposal windows, about six times the part's size) for the
-later steps of the run, as a run in this process does, for as many parts as fit in a share of
-its memory limit (``WORKER_KEEP``, a quarter by default; the Dask setting
-``zorp-miner.worker-keep`` changes it, and 0 keeps nothing). Parts beyond it are prepared again
-at every step: the same results, at up to twice the work.
-
-When a worker is lost, the scheduler runs its tasks again elsewhere from their recipes; when
-that is not possible (a task lost with too many workers), the run stops with a
-:class:`ClusterError` that names the part, and no result. Series scattered from this process
-have no recipe the workers could follow again: when a worker takes a part of them down with it,
-the run starts over (``with_parts``), the series scattered anew, up to ``SCATTER_TRIES`` times.
+recipe the workers follow to load it (a chunk of a Dask array, a delayed object, a file read
+with :func:`zorp_miner.load`, or series this process scattered); every step of a run is a graph
+of pure tasks, each loading its part and working on it, so that a worker holds one part at a
+time and the raw series never come to this process. A worker keeps what a task prepared from a
+part for the later steps, within a share of its memory (``WORKER_KEEP``; the Dask setting
+``zorp-miner.worker-keep``). A lost worker's tasks run again elsewhere from their recipes;
+series scattered from here have none, so the run starts over (``SCATTER_TRIES`` times); a part
+lost too often stops the run with a :class:`ClusterError` that names it, and no result. What
+runs where, and what crosses the network: docs/architecture.md and the README.
 
 Importing this module imports dask; ``zorp_miner`` imports it only for a run given a cluster.
 """

@@ -1,26 +1,13 @@
 """What chance gives in the data at hand: shuffled series, and the evidence of a motif.
 
-The robust search (``zorp_miner.robust``) runs twice at every length m: on the series, and on
-the *null*, the same series with their segments of ceil(m / NULL_PIECES) points shuffled. The
-null keeps what a series is made of (its values, its roughness, its spikes and plateaus up to a
-quarter of the motif) and breaks every longer shape, so that whatever the search finds there it
-found by chance. A segment is joined to the one now before it as the series' own memory would
-join it: the jump from the previous segment's last point to its predecessor in the series
-carries over, fading as the series' autocorrelation does (fully for a random walk, not at all
-for white noise), so that the null wanders no more and no less than the series.
-
-A candidate's *gain* is how much closer its matches are in the series it was found in than in
-the others of the pair: the mean distance of its ceil(minsup x N) closest best matches in the
-null minus that in the series (for a candidate found in the null, the other way round). A shape
-that recurs gains much; a shape that the search fitted to chance material gains only what the
-fitting gave it, as the null's candidates do. The *evidence* of a motif is its gain minus the
-largest gain of the null's candidates, in standard errors of that difference (resampling the
-series, ``BOOTSTRAP`` times): 0 when it gains what the best chance shape gained, 3 when it gains
-three standard errors more.
-
-Every per-series step depends on a series' values only (its content key, not its place in the
-set), so that a set held in parts, and the same set in any order, gives the same null; the key
-depends on the order of the values only, so that a series scaled or shifted gives it too.
+The *null* of a series is the series with its segments of ceil(m / NULL_PIECES) points
+shuffled, each joined to the one before it as the series' own memory would join it, so that it
+keeps what the series is made of and breaks every longer shape. A candidate's *gain* is how
+much closer its matches are in the series than in the null; a motif's *evidence* is its gain
+less the largest gain of the shapes the same search finds in the null, in standard errors
+(LIKELY, 3, from which a motif is likely). Every step depends on a series' values only (its
+content key, not its place in the set), so that parts, and any order, give the same null. The
+method: docs/robust.md ("The null and the evidence").
 """
 
 from __future__ import annotations

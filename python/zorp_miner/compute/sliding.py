@@ -1,24 +1,14 @@
-"""Sliding z-normalised Euclidean distances between short shapes and a set of series.
+"""Sliding z-normalised distances between short shapes and a set of series.
 
-The z-normalised distance between a shape q and a window t of the same length m is the
-Euclidean distance between (q - mean q) / std q and (t - mean t) / std t (population
-deviations). It equals sqrt(2 m (1 - r)), r being the Pearson correlation of q and t, so this
-module computes correlations and reports the *length-normalised* distance
-
-    d = sqrt(2 (1 - r)),
-
-the root mean square difference per point of the two z-normalised shapes: 0 for the same shape,
-sqrt(2) ~ 1.41 for unrelated shapes, 2 for mirror images. Dividing by sqrt(m) is what makes
-distances of different lengths comparable.
-
-A window that holds a NaN, or that is flat (constant, or whose deviation is negligible next to
-the series' typical window or to the series' range, or at most the series' resolution), has no
-shape: its distance is +inf, so it never matches, and no NaN or division by zero can reach a
-ranking. The dot products of a shape with every window of every series come from one batched
-FFT per shape, so a shape costs O(N n log n) for N series of about n points. Their rounding
-error grows with a window's distance from its series' mean: squared distances are accurate to
-about 1e-10 x (the series' largest deviation from its mean / the window's deviation), which
-matters only for a small wiggle on a plateau far from the rest.
+The distance of a shape q and a window t of m points is reported *length-normalised*,
+d = sqrt(2 (1 - r)), r their Pearson correlation: the root mean square difference per point of
+the two z-normalised shapes (0 for the same shape, about 1.41 for unrelated ones, 2 for mirror
+images), which makes distances of different lengths comparable. A window that holds a NaN, or
+that is flat (constant, or whose deviation is negligible next to the series' typical window or
+range, or at most the series' resolution), has no shape: its distance is +inf, so it never
+matches. Shapes of up to DIRECT_POINTS points are matched by direct products (native, on every
+thread), longer ones through FFTs of each series; every series is prepared on its own, so that
+a series' matches are the same bit for bit whatever set it is in.
 """
 
 from __future__ import annotations

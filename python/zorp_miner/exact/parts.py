@@ -1,26 +1,19 @@
 """The exact mode over a set held in parts: the motifs ``_zorp_cpp.Miner.mine`` finds, bit for bit.
 
-A run in this process is a run over one local part (``zorp_miner.cluster.parts.LocalParts``); on a
-Dask cluster the parts are loaded by the workers. The steps of ``Miner::mine`` that read the
-series run part by part, with the same core code (``zorp_miner._native``); the steps over the
-whole set run here, on what the parts send back:
+A run in this process is a run over one local part; on a Dask cluster the parts are loaded by
+the workers. The steps of ``Miner::mine`` that read the series run part by part, with the same
+core code (``zorp_miner._native``); the steps over the whole set run here:
 
-1. Words (on the parts): each series normalised and turned into letters, one byte per seglen
-   points; only the words come back.
-2. Mining (here): the same ``PatternMiner`` over the words, patterns in the same order. The
-   motifs' lengths and, for parts held here, their statistics are checked against 32 bits and
-   the memory budget as the miner checks them, before any is computed.
+1. Words (on the parts): each series normalised and turned into letters; only the words come back.
+2. Mining (here): the same ``PatternMiner`` over the words; the motifs' lengths and statistics
+   checked against 32 bits and the memory budget as the miner checks them, before any is computed.
 3. Averages (on the parts, kept there): each motif's average occurrence in each series.
-4. Representatives (a fold over the parts, in order): each part adds its series' averages, in
-   ascending series order, to the running sums and counts handed on from the part before it,
-   which adds every series in the order ``Motif::map`` does.
-5. Best matches (on the parts): each series' occurrence nearest the representative, the
-   distance naed adds, and the distance the result reports; naed adds the distances here, in
-   ascending series order.
-6. Ranking (here): the permutation ``Miner::sort_patterns`` makes, from the naed values alone,
-   then the cut to ``top``. The parts keep the averages of the motifs kept, and drop the
-   others; each motif fetches its own when they are first read (parts held here hand them
-   over at once).
+4. Representatives (a fold over the parts, in order): each part adds its series' averages to the
+   sums handed on from the part before it, in the order ``Motif::map`` adds them.
+5. Best matches (on the parts): each series' occurrence nearest the representative; naed adds
+   the distances here, in ascending series order.
+6. Ranking (here): the permutation ``Miner::sort_patterns`` makes from naed, then the cut to
+   ``top``; the parts keep the averages of the motifs kept, which each motif fetches when first read.
 """
 
 from __future__ import annotations

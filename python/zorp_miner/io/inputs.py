@@ -81,14 +81,14 @@ def as_series_set(data: object) -> list[FloatArray]:
         raise ValueError("data is an empty set of series; pass at least one series")
     scalars = [_is_scalar(item) for item in items]
     if all(scalars):
-        return [_series(_as_array(items, "the series"), "the series")]
+        return [_series(as_array(items, "the series"), "the series")]
     if any(scalars):
         first = scalars.index(True)
         raise TypeError(
             f"data mixes numbers and series: item {first} is {items[first]!r}; pass a list of "
             "series, or one flat list of numbers"
         )
-    return [_series(_as_array(item, f"series {i}"), f"series {i}") for i, item in enumerate(items)]
+    return [_series(as_array(item, f"series {i}"), f"series {i}") for i, item in enumerate(items)]
 
 
 def refuse_missing(series: Sequence[FloatArray]) -> None:
@@ -224,7 +224,7 @@ def _pandas_values(column: Any) -> NDArray[Any]:
     return np.asarray(column.to_numpy(dtype=np.float64, na_value=np.nan))
 
 
-def _as_array(item: object, where: str) -> NDArray[Any]:
+def as_array(item: object, where: str) -> NDArray[Any]:
     if isinstance(item, (str, bytes)):
         raise TypeError(f"{where} is a {type(item).__name__}, not a sequence of numbers")
     if isinstance(item, Mapping):
@@ -269,7 +269,7 @@ def _refuse_odd_points(item: list[object] | tuple[object, ...], where: str) -> N
 def _series(values: NDArray[Any], where: str) -> FloatArray:
     """One series as float64, its trailing NaN dropped, NaN inside kept (missing points);
     fails on an infinity."""
-    floats = _as_floats(values, where)
+    floats = as_floats(values, where)
     present = np.flatnonzero(~np.isnan(floats))
     trimmed = floats[: present[-1] + 1] if len(present) else floats[:0]
     if len(trimmed) == 0:
@@ -285,7 +285,7 @@ def _series(values: NDArray[Any], where: str) -> FloatArray:
     return trimmed
 
 
-def _as_floats(values: NDArray[Any], where: str) -> FloatArray:
+def as_floats(values: NDArray[Any], where: str) -> FloatArray:
     kind = values.dtype.kind
     if kind in "iuf":
         return values.astype(np.float64, copy=False)

@@ -175,7 +175,7 @@ def realigned_each(
 
 def realigned_shape(centres: FloatArray, valid: npt.NDArray[np.bool_], m: int) -> FloatArray:
     """`realigned` from the members' mean z-normalised windows at every shift (see
-    `tasks._realignment_task`) and whether every member's window is usable there."""
+    `tasks.realignment_task`) and whether every member's window is usable there."""
     agreement = np.where(valid, np.einsum("ij,ij->i", centres, centres) / m, -1.0)
     moves = shifts(m)[: len(agreement)]
     for j in np.lexsort((np.abs(moves), -agreement)).tolist():

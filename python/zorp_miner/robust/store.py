@@ -11,7 +11,7 @@ import numpy as np
 import numpy.typing as npt
 
 from zorp_miner.cluster.parts import LocalParts, Parts
-from zorp_miner.robust.tasks import KeyTable, Null, RealignSums, SERIES, _added_counts, _added_sums, _best_task, _count_task, _keys_task, _members_task, _nearest_task, _realignment_task, _windows_task
+from zorp_miner.robust.tasks import KeyTable, Null, RealignSums, SERIES, added_counts, added_sums, best_task, count_task, keys_task, members_task, nearest_task, realignment_task, windows_task
 from zorp_miner._types import FloatArray, IntArray
 
 SAMPLE = 256  # series the search runs on, at most: a mean over ceil(minsup x 256) of them is stable
@@ -67,7 +67,7 @@ class RobustStore:
         """The series the search runs on: the SAMPLE of smallest content key (all of them in
         a smaller set), in the order of their keys (ties: by index)."""
         if self._sample is None:
-            keys = [key for part in self.parts.run(_keys_task) for key in part]
+            keys = [key for part in self.parts.run(keys_task) for key in part]
             order = sorted(range(self.count), key=lambda i: (keys[i], i))
             self._sample = np.array(order[:SAMPLE], dtype=np.int64)
         return self._sample
@@ -99,7 +99,7 @@ class RobustStore:
         # the table once, not once more in pieces.
         ends = [*self.parts.firsts[1:], self.count]
         for i, (part_starts, part_best) in self.parts.run_unordered(
-            _best_task, None, m, factor, shapes, starts, null
+            best_task, None, m, factor, shapes, starts, null
         ):
             columns = slice(self.parts.firsts[i], ends[i])
             found_best[:, columns] = part_best
@@ -121,7 +121,7 @@ class RobustStore:
         found_best = np.zeros((len(shapes), len(rows)))
         each: dict[int, tuple[object, ...]] = {part: (indexes,) for part, indexes in wanted.items()}
         for part, (part_starts, part_best) in self.parts.run_on(
-            _best_task, each, m, factor, shapes, starts, null
+            best_task, each, m, factor, shapes, starts, null
         ).items():
             found_best[:, where[part]] = part_best
             if part_starts is not None:
@@ -138,7 +138,7 @@ class RobustStore:
         if not places:
             return out
         # Parts without a window wanted are not read.
-        found = self.parts.run_on(_windows_task, {i: (part,) for i, part in enumerate(wanted) if part}, null)
+        found = self.parts.run_on(windows_task, {i: (part,) for i, part in enumerate(wanted) if part}, null)
         for i, values in found.items():
             for (k, _, _, _), window in zip(wanted[i], values):
                 out[k] = window
@@ -163,7 +163,7 @@ class RobustStore:
                 part_groups.append((members[inside], starts[inside], scale))
             each.append((part_groups,))
         start: RealignSums | None = None
-        total = self.parts.fold(_added_sums, start, self.parts.keep(_realignment_task, m, null, each=each))
+        total = self.parts.fold(added_sums, start, self.parts.keep(realignment_task, m, null, each=each))
         if total is None or any(group is None for group in total):
             raise ValueError("a group to realign has no members")
         return [
@@ -183,7 +183,7 @@ class RobustStore:
         per part)."""
         start: list[KeyTable] | None = None
         total = self.parts.fold(
-            _added_counts, start, self.parts.keep(_count_task, m, letters, alphabets, _chosen(rows), null)
+            added_counts, start, self.parts.keep(count_task, m, letters, alphabets, _chosen(rows), null)
         )
         if total is None:
             raise ValueError("no part to count keys in")
@@ -201,7 +201,7 @@ class RobustStore:
         null: Null = SERIES,
     ) -> tuple[IntArray, npt.NDArray[np.uint64], FloatArray]:
         """For each key: its windows, their fingerprints and the average of their means."""
-        found = self.parts.run(_members_task, m, letters, alphabet, projections, keys, _chosen(rows), null)
+        found = self.parts.run(members_task, m, letters, alphabet, projections, keys, _chosen(rows), null)
         counts = np.sum([part[0] for part in found], axis=0, dtype=np.int64)
         # Fingerprints add modulo 2^64; the fixed-point sums exactly, as Python integers.
         prints = np.zeros((len(keys), 2), np.uint64)
@@ -229,7 +229,7 @@ class RobustStore:
         """For each key, the window of its members nearest its average (the first on a tie,
         in series order): its series, its start and its word under the key's projection."""
         found = self.parts.run(
-            _nearest_task, m, letters, alphabet, projections, keys, averages, _chosen(rows), null
+            nearest_task, m, letters, alphabet, projections, keys, averages, _chosen(rows), null
         )
         nearest: list[tuple[int, int, str]] = []
         for e in range(len(keys)):

@@ -28,7 +28,7 @@ SERIES: Null = (0, 0)
 WINDOWS_PER_SERIES = 4096  # at most this many proposal windows per series
 
 
-def _window_words(
+def window_words(
     series: list[FloatArray], m: int, letters: int, steps: list[float] | None = None
 ) -> tuple[IntArray, IntArray, FloatArray]:
     """Owner series, start (points) and z-normalised segment means of the proposal windows;
@@ -68,7 +68,7 @@ def _window_words(
 KeyTable = list[tuple[npt.NDArray[np.uint64], IntArray, IntArray]]
 
 
-def _added_counts(total: list[KeyTable] | None, part: list[KeyTable]) -> list[KeyTable] | None:
+def added_counts(total: list[KeyTable] | None, part: list[KeyTable]) -> list[KeyTable] | None:
     """A part's key counts (one table per alphabet) added to the total of the parts before."""
     if total is None:
         return part
@@ -111,7 +111,7 @@ def _cached(cache: Cache, key: tuple[object, ...], make: Callable[[], T]) -> T:
     return value
 
 
-def _keys_task(series: list[FloatArray], first: int, cache: Cache = None) -> list[int]:
+def keys_task(series: list[FloatArray], first: int, cache: Cache = None) -> list[int]:
     return _cached(cache, ("keys",), lambda: [content_key(values) for values in series])
 
 
@@ -135,7 +135,7 @@ def _part_series(
     searches read the null of the sample's series only."""
     if null == SERIES:
         return series if local is None else [series[i] for i in local]
-    keys = _keys_task(series, first, cache)
+    keys = keys_task(series, first, cache)
     made: dict[int, FloatArray] = _cached(cache, ("null", null), dict)
     out = []
     for i in range(len(series)) if local is None else local:
@@ -153,7 +153,7 @@ def _series_at(
     return dict(zip(wanted, _part_series(series, first, null, cache, [index - first for index in wanted])))
 
 
-def _best_task(
+def best_task(
     series: list[FloatArray],
     first: int,
     rows: list[int] | None,
@@ -185,7 +185,7 @@ def _best_task(
 RealignSums = list[tuple[IntArray, npt.NDArray[np.bool_]] | None]
 
 
-def _realignment_task(
+def realignment_task(
     series: list[FloatArray],
     first: int,
     groups: list[tuple[IntArray, IntArray, float]],
@@ -224,7 +224,7 @@ def _realignment_task(
     return [next(sums) if len(members) else None for members, _, _ in groups]
 
 
-def _added_sums(total: RealignSums | None, part: RealignSums) -> RealignSums:
+def added_sums(total: RealignSums | None, part: RealignSums) -> RealignSums:
     """A part's realignment sums added to those of the parts before (integers: exact)."""
     if total is None:
         return part
@@ -234,7 +234,7 @@ def _added_sums(total: RealignSums | None, part: RealignSums) -> RealignSums:
     ]
 
 
-def _windows_task(
+def windows_task(
     series: list[FloatArray], first: int, places: list[tuple[int, int, int, int]], null: Null, cache: Cache = None
 ) -> list[FloatArray]:
     return _windows_of(_series_at(series, first, null, cache, [index for _, index, _, _ in places]), places)
@@ -254,7 +254,7 @@ def _windows_of(values: dict[int, FloatArray], places: list[tuple[int, int, int,
     return out
 
 
-def _proposal_windows(
+def proposal_windows(
     series: list[FloatArray],
     first: int,
     m: int,
@@ -266,13 +266,13 @@ def _proposal_windows(
     def windows() -> tuple[IntArray, IntArray, FloatArray]:
         chosen = [i for i in range(len(series)) if rows is None or first + i in rows]
         values = _part_series(series, first, null, cache, chosen)
-        owners, starts, means = _window_words(values, m, letters, _steps(series, first, cache, chosen))
+        owners, starts, means = window_words(values, m, letters, _steps(series, first, cache, chosen))
         return np.array(chosen, dtype=np.int64)[owners] + first, starts, means
 
     return _cached(cache, ("windows", m, letters, rows, null), windows)
 
 
-def _count_task(
+def count_task(
     series: list[FloatArray],
     first: int,
     m: int,
@@ -282,7 +282,7 @@ def _count_task(
     null: Null,
     cache: Cache = None,
 ) -> list[KeyTable]:
-    owners, starts, means = _proposal_windows(series, first, m, letters, rows, null, cache)
+    owners, starts, means = proposal_windows(series, first, m, letters, rows, null, cache)
     threads = _threads.for_work(_key_work(means))
     return [_native.count_keys(owners, starts, means, alphabet, threads=threads) for alphabet in alphabets]
 
@@ -294,7 +294,7 @@ def _key_work(means: FloatArray) -> float:
     return 10.0 * means.size * (letters + 1)
 
 
-def _members_task(
+def members_task(
     series: list[FloatArray],
     first: int,
     m: int,
@@ -306,12 +306,12 @@ def _members_task(
     null: Null,
     cache: Cache = None,
 ) -> tuple[IntArray, npt.NDArray[np.uint64], IntArray]:
-    owners, starts, means = _proposal_windows(series, first, m, letters, rows, null, cache)
+    owners, starts, means = proposal_windows(series, first, m, letters, rows, null, cache)
     threads = _threads.for_work(_key_work(means))
     return _native.sum_members(owners, starts, means, alphabet, projections, keys, threads=threads)
 
 
-def _nearest_task(
+def nearest_task(
     series: list[FloatArray],
     first: int,
     m: int,
@@ -324,7 +324,7 @@ def _nearest_task(
     null: Null,
     cache: Cache = None,
 ) -> tuple[FloatArray, list[tuple[int, int, str] | None]]:
-    owners, starts, means = _proposal_windows(series, first, m, letters, rows, null, cache)
+    owners, starts, means = proposal_windows(series, first, m, letters, rows, null, cache)
     squares, windows = _native.nearest_members(
         owners, starts, means, alphabet, projections, keys, averages,
         threads=_threads.for_work(_key_work(means)),

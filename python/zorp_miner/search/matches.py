@@ -1,31 +1,11 @@
 """Search by example: where a given shape (the query) occurs in a set of series.
 
 :func:`find_matches` slides the query over every series and returns each window whose
-z-normalised distance to it is within a radius, best first, no two of them overlapping. The
-distance is the one the robust mode ranks motifs by (``zorp_miner.compute.sliding``): sqrt(2 (1 - r)),
-r the Pearson correlation of the query and the window, the root mean square difference per
-point of the two z-normalised shapes (0 the same shape, about 1.41 unrelated, 2 a mirror image).
-
-The work is :func:`search`, over a set held in parts (``zorp_miner.cluster.parts``): each part matches
-its own series, each series on its own (``SeriesBank.series_distances``), so that a run over
-parts on a Dask cluster gives the bytes of a run in one process.
-
-**Which windows.** A window holding a missing point (NaN), or flat (no shape: see
-``zorp_miner.compute.sliding``), never matches. In each series the windows within the radius are taken
-greedily, closest first (the earlier start on a tie): a window is taken unless its start is
-within ``exclusion`` points of a window taken before it. The default exclusion, the query's
-length minus one, keeps matches from sharing any point; ``exclusion=math.ceil(m / 4)`` is the
-exclusion zone of STUMPY's ``match``, which then gives the same windows.
-
-**The default radius** is chance's: ``CHANCE_SHAPES`` shapes like the query but not it (its
-straight-line trend kept, the rest with its spectrum and scrambled phases: as smooth, as rough
-and as trending as the query) are matched against the data, and the radius is
-``CHANCE_FACTOR`` times the smallest distance any of them reaches in any series. A window
-within it is closer to the query than such shapes come anywhere in the data, so data that does
-not hold the shape rarely gives a match, however long it is. It is strict for a query of a few
-cycles of one frequency, whose scrambled copies are the query shifted, which match its own
-matches a little way off. It costs a pass over the data for those shapes; an explicit
-``max_distance`` skips it.
+z-normalised distance to it (sqrt(2 (1 - r)), the robust mode's) is within a radius, closest
+first, no two within ``exclusion`` points of each other in a series; by default the radius is
+chance's, from shapes as smooth and as trending as the query but not it. The work is
+:func:`search`, over a set held in parts, each series on its own, so that a run on a Dask
+cluster gives the bytes of a run in one process. The method: docs/search.md.
 """
 
 from __future__ import annotations
@@ -48,7 +28,7 @@ from zorp_miner.run.data import on_parts, series_here
 from zorp_miner.compute.sliding import SeriesBank, znormalised
 from zorp_miner._types import FloatArray, IntArray, JSONValue
 from zorp_miner._version import __version__
-from zorp_miner.io.inputs import _as_array, _as_floats
+from zorp_miner.io.inputs import as_array, as_floats
 from zorp_miner.params import INT32_MAX, LENGTH_MIN, RealNumber, WholeNumber, whole_number
 
 if TYPE_CHECKING:
@@ -279,7 +259,7 @@ def find_matches(
     [700, 2500, 4100]
     """
     shape = as_query(query)
-    radius = _radius(max_distance)
+    radius = checked_radius(max_distance)
     checked_top = None if top is None else whole_number(top, "top", 1, INT32_MAX, "matches, or None")
     zone = (
         len(shape) - 1
@@ -319,8 +299,8 @@ def as_query(query: object) -> FloatArray:
                 "one column"
             )
         query = query.iloc[:, 0]
-    array = _as_array(query, "query")
-    values = _as_floats(array, "query")
+    array = as_array(query, "query")
+    values = as_floats(array, "query")
     if len(values) < LENGTH_MIN:
         raise ValueError(
             f"query has {len(values)} points; a query needs at least {LENGTH_MIN} points"
@@ -339,7 +319,7 @@ def as_query(query: object) -> FloatArray:
     return np.array(values, dtype=np.float64)
 
 
-def _radius(max_distance: object) -> float | None:
+def checked_radius(max_distance: object) -> float | None:
     if max_distance is None:
         return None
     if isinstance(max_distance, bool) or not isinstance(max_distance, numbers.Real):

@@ -1,34 +1,9 @@
 """Every occurrence of a robust motif: each window of every series within a radius of its shape.
 
-A robust motif keeps one best match per series (``Motif.best_matches``); a shape that occurs
-five times in a series is reported there once. Its *occurrences* are every window of every series
-whose distance to the motif's ``representative`` is within a radius, no two of a series
-overlapping: the search by example of :func:`zorp_miner.find_matches` with the representative
-as the query and ``exclusion`` the motif's length minus one (``zorp_miner.search.matches.search``
-does the work for both).
-
-**The default radius** is the motif's own: the largest distance of its best matches
-(``max(motif.distances)``), widened by the rounding by which the matching kernels may differ
-(``ROUNDING`` on the squared distance, 2 (1 - r): about 3e-5 on a distance near 0, less than
-1e-8 from 0.1 up). Every series that holds the motif then lists its best match among its
-occurrences (the windows are taken closest first, and a series' best match is its closest
-window), and another window is an occurrence when it is as close to the shape as the loosest
-best match the run accepted. A series holds a motif when its best match is closer than the bar
-the run draws from shuffled series, which is above every best match kept, so a series that
-does not hold the motif has no occurrence. It needs no pass over the data beyond the
-search itself (the chance radius of ``find_matches`` costs one more pass per motif). The
-largest rather than a quantile: a quantile would leave out the best matches beyond it, and
-the motif's occurrences would miss windows the motif itself is made of.
-
-**When.** Occurrences are searched on request, from the data passed again
-(``Motif.occurrences(data)``, ``Motifs.occurrences(data)``, ``Motifs.matches_frame(data)``),
-never at find time: ``find_motifs`` costs no more, and a result holds no reference to the
-series it was found in (it stays small, picklable, and does not keep a set of 4,000 series of
-10,000 points alive). The data must be the run's: the series' count and lengths are checked.
-
-The exact mode's motifs are letter patterns whose occurrences are the pattern's, already in
-``occurrence_series`` and ``occurrence_starts``; asking them for occurrences within a radius
-is an error that says so.
+The search by example with the motif's ``representative`` as the query (:func:`search` does
+the work for both); the default radius is the motif's own loosest best match, so that every
+series that holds the motif lists its best match. Searched on request, from the data passed
+again, never at find time. The method, and why that radius: docs/search.md.
 """
 
 from __future__ import annotations
@@ -47,7 +22,7 @@ from zorp_miner.cluster.parts import LocalParts, Parts
 from zorp_miner.run.cluster import opened
 from zorp_miner.run.data import on_parts, series_here
 from zorp_miner._types import FloatArray, IntArray, JSONValue
-from zorp_miner.search.matches import Matches, _radius, search
+from zorp_miner.search.matches import Matches, checked_radius, search
 from zorp_miner.params import RealNumber, WholeNumber
 
 if TYPE_CHECKING:
@@ -191,7 +166,7 @@ def motif_occurrences(
 ) -> Matches:
     """The occurrences of one robust motif in data (see :meth:`Motif.occurrences`)."""
     refuse_exact([motif])
-    radius = _radius(max_distance)
+    radius = checked_radius(max_distance)
     found = _searched([motif], data, radius, None, client, progress, _threads.checked(threads))
     return found[0]
 
@@ -212,7 +187,7 @@ def motifs_occurrences(
             "in each motif's occurrence_series and occurrence_starts (points); occurrences "
             "within a radius are searched for robust motifs (find_motifs(data), the default mode)"
         )
-    radius = _radius(max_distance)
+    radius = checked_radius(max_distance)
     chosen = _threads.checked(threads)
     found = _searched(list(motifs), data, radius, motifs.series_lengths, client, progress, chosen)
     return occurrences_table(list(motifs), found)

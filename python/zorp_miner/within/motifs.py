@@ -1,59 +1,11 @@
 """Motifs within one long series: groups of windows of the same series that share a shape.
 
-A *pair* is two windows of one series whose starts are more than the exclusion zone apart (by
-default ceil(m / 2) points for windows of m points, ``EXCLUSION_SHARE``): a window and its own
-shift by a few points are trivially alike and never make a pair. The distance of two windows
-is the robust mode's, sqrt(2 (1 - r)) with r their Pearson correlation (``zorp_miner.compute.sliding``).
-
-**Finding the closest pair without comparing every window with every other.** All pairs of n
-windows are about n^2 / 2 distances. Instead:
-
-1. *Proposal.* Every window is reduced to the means of ``SEGMENTS`` segments of its z-normalised
-   values, each weighted by the square root of its share of the window: the distance of two
-   such reductions is at most the distance of the windows (Cauchy-Schwarz per segment). The
-   reductions are projected on a few random directions and cut into cells of half a projection's
-   spread, ``TABLES`` times or more (``CUT_WINDOWS`` / windows times, at most ``MOST_TABLES``)
-   with fresh directions and offsets; windows that fall in one cell
-   (in a random order within it, so that a window's trivial shifts do not crowd out its
-   partners) are compared with their next ``NEIGHBOURS``, and pairs within ceil(m / 2) points
-   of each other are dropped: pairs that close, when the exclusion zone is narrower, are all
-   measured exactly, offset by offset, by sliding sums. The closest pairs by reduced distance are proposals.
-2. *Along the diagonal.* A proposal (a, b) stands for the pairs (a + k, b + j + k) of its
-   neighbourhood, k within the exclusion zone and |j| up to ``NEAR_DIAGONALS``: their exact
-   distances come from one sliding sum per diagonal, and the closest of each diagonal are the
-   candidates.
-3. *Verified.* For the ``VERIFIED`` closest pairs, both windows are matched against every window
-   of the series by sliding distance (the robust mode's kernels): each window's exact nearest
-   window beyond the exclusion zone. The closest of these is the motif's pair, and its distance
-   is computed directly from the two windows.
-
-The pair is therefore exactly as close as reported, and no window of the verified ones has a
-closer partner; that no other pair is closer rests on the proposal step, which finds a pair
-whose distance is small next to the series' typical distances with a probability close to 1
-(a planted shape's copies have many pairs, of which one proposal is enough).
-
-**A motif** is its pair and every other window of the series whose distance to the motif's
-shape (the mean of the pair's z-normalised windows) is within chance's radius: the smallest
-distance that shape reaches in any of ``NULL_DRAWS`` copies of the series with its segments
-shuffled (``zorp_miner.compute.evidence``: segments of ceil(m / 4) points, joined as the series' memory
-would join them), taken closest first, no two starting within the exclusion zone of each other.
-The next motif is the closest pair of the windows left, those within the exclusion zone of a
-motif's windows excluded. Windows holding a missing point (NaN), and flat ones, never match.
-
-**Evidence weighs the group, not the pair.** The pair is the closest of some n^2 / 2 pairs:
-however close, it says little by itself (a long random walk holds pairs nearly as close as the
-copies of a shape planted ten times). The windows beyond the pair say more: a window that is
-not part of the pair was not chosen for its closeness, so when the series holds nothing but
-chance, it is no likelier to come closer to the shape than the windows of a shuffled copy. Of
-the series and its S = ``NULL_DRAWS`` shuffles, each is then as likely as any other to hold the
-window closest to the shape, and the series holds the c closest (the c windows beyond the pair
-that are within chance's radius: its occurrences less its pair) with a probability of about
-q^c, q = 1 / (S + 1). A motif's evidence is the one-sided normal quantile of the mid-p value q^c (1 + q) / 2: about 0 for c = 0, 2.2 for c = 1, 3.4 for
-c = 2 and more from there, likely from 3 (the robust mode's mark). A motif is therefore likely
-when at least two windows besides its pair are closer to its shape than anything in 39
-shuffles, which chance does about once in 1,600 motifs; a shape that recurs four times or more
-is likely, one seen only twice or three times is not. The rule depends on nothing else: not on
-the pair's distance, nor on how far below the radius the windows lie.
+Each motif is the closest pair of windows (more than the exclusion zone apart), found without
+comparing every window with every other (proposals by reduced windows, exact distances along
+the diagonals near them, the closest verified against every window), and every other window of
+the series closer to its shape than the shape comes in shuffled copies of the series; its
+evidence weighs how many such windows there are beyond the pair. The method, step by step, and
+what it guarantees: docs/within.md.
 """
 
 from __future__ import annotations
