@@ -1,12 +1,17 @@
-"""The package's import map: its back-edges, the imports that close a cycle.
+"""The package's import map, checked: no import circle, and no layer importing a higher one
+unless docs/architecture.md says why.
 
-An import of module B by module A is a back-edge when B imports A again, directly or through
-other modules. Imports at module level (``if TYPE_CHECKING:`` blocks left out: they never run)
-are counted on their own; an import inside a function (lazy) is a back-edge when B reaches A
-through any import. The implicit import of a package's ``__init__`` by its submodules is not
-an edge, nor is an import of a native module (a ``.pyi`` stub beside the sources).
+Every import of one of the package's modules by another counts: at module level, inside a
+function (lazy), and under ``if TYPE_CHECKING:``. The implicit import of a package's
+``__init__`` by its submodules is not an edge, nor is an import of a native module (a ``.pyi``
+stub beside the sources). The layers, from the bottom (LAYERS below), are those of
+docs/architecture.md; an import from a lower layer to a higher one is allowed only when it is
+in UPWARD and docs/architecture.md names both modules.
 
     .venv/bin/python scripts/import_map.py [PACKAGE_DIR]     # default: python/zorp_miner
+
+Prints the map's size, every circle and every upward import; exits 1 when there is a circle or
+an upward import the architecture page does not explain.
 """
 
 from __future__ import annotations
@@ -14,9 +19,34 @@ from __future__ import annotations
 import argparse
 import ast
 import pathlib
+import sys
 from collections.abc import Iterator
 
 Edges = dict[str, set[str]]
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+
+# Module name prefixes by layer, the lowest first (the longest matching prefix decides).
+LAYERS: list[tuple[str, list[str]]] = [
+    ("base", [
+        "zorp_miner._types", "zorp_miner._version", "zorp_miner._errors", "zorp_miner._extras",
+        "zorp_miner._interface", "zorp_miner.params", "zorp_miner.progress", "zorp_miner.results",
+        "zorp_miner._native",
+    ]),
+    ("compute and io", ["zorp_miner.compute", "zorp_miner.io"]),
+    ("cluster", ["zorp_miner.cluster"]),
+    ("run", ["zorp_miner.run"]),
+    ("modes", ["zorp_miner.robust", "zorp_miner.exact", "zorp_miner.within", "zorp_miner.search"]),
+    ("entry points", [
+        "zorp_miner", "zorp_miner.__main__", "zorp_miner.api", "zorp_miner.plot", "zorp_miner.cli",
+        "zorp_miner.inputs", "zorp_miner.files", "zorp_miner.matches", "zorp_miner.occurrences",
+    ]),
+]
+
+# The imports from a lower layer to a higher one that the architecture page explains.
+UPWARD = {
+    ("zorp_miner.results", "zorp_miner.search.occurrences"),
+    ("zorp_miner.results", "zorp_miner.search.matches"),
+}
 
 
 def modules(root: pathlib.Path) -> dict[str, pathlib.Path]:
@@ -30,32 +60,11 @@ def modules(root: pathlib.Path) -> dict[str, pathlib.Path]:
     return found
 
 
-def _is_type_checking(node: ast.If) -> bool:
-    test = node.test
-    return (isinstance(test, ast.Name) and test.id == "TYPE_CHECKING") or (
-        isinstance(test, ast.Attribute) and test.attr == "TYPE_CHECKING"
-    )
-
-
-def _imports(body: list[ast.stmt], lazy: bool) -> Iterator[tuple[ast.Import | ast.ImportFrom, bool]]:
-    """The import statements of body with whether each runs lazily (inside a function)."""
-    for node in body:
+def _imports(body: list[ast.stmt]) -> Iterator[ast.Import | ast.ImportFrom]:
+    """Every import statement of body, wherever it stands (functions, classes, branches)."""
+    for node in ast.walk(ast.Module(body=body, type_ignores=[])):
         if isinstance(node, (ast.Import, ast.ImportFrom)):
-            yield node, lazy
-        elif isinstance(node, ast.If) and _is_type_checking(node):
-            continue
-        elif isinstance(node, (ast.FunctionDef, ast.AsyncFunctionDef)):
-            yield from _imports(node.body, True)
-        elif isinstance(node, ast.ClassDef):
-            yield from _imports(node.body, lazy)
-        else:
-            for field in ("body", "orelse", "finalbody", "handlers"):
-                inner = getattr(node, field, None)
-                if isinstance(inner, list):
-                    yield from _imports([n for n in inner if isinstance(n, ast.stmt)], lazy)
-                    for handler in inner:
-                        if isinstance(handler, ast.ExceptHandler):
-                            yield from _imports(handler.body, lazy)
+            yield node
 
 
 def targets(
@@ -82,57 +91,88 @@ def targets(
     return out - {name}
 
 
-def import_map(root: pathlib.Path) -> tuple[Edges, Edges]:
-    """The module-level and the lazy imports between the package's modules."""
+def import_map(root: pathlib.Path) -> Edges:
+    """Every import between the package's modules, at any place."""
     found = modules(root)
     known = set(found)
-    # Native modules are described by their stubs (a .pyi beside the sources).
     native = {".".join(stub.relative_to(root.parent).with_suffix("").parts) for stub in root.rglob("*.pyi")}
-    eager: Edges = {name: set() for name in found}
-    lazy: Edges = {name: set() for name in found}
+    edges: Edges = {name: set() for name in found}
     for name, path in found.items():
-        tree = ast.parse(path.read_text(encoding="utf-8"))
-        for node, inside in _imports(tree.body, False):
-            (lazy if inside else eager)[name] |= targets(name, path, node, known, native)
-    return eager, lazy
+        for node in _imports(ast.parse(path.read_text(encoding="utf-8")).body):
+            edges[name] |= targets(name, path, node, known, native)
+    return edges
 
 
-def reaches(edges: Edges, start: str, goal: str) -> bool:
-    seen, todo = {start}, [start]
-    while todo:
-        for after in edges.get(todo.pop(), ()):
-            if after == goal:
-                return True
-            if after not in seen:
-                seen.add(after)
-                todo.append(after)
-    return False
+def circles(edges: Edges) -> list[list[str]]:
+    """The strongly connected components of more than one module (Tarjan's algorithm)."""
+    index: dict[str, int] = {}
+    low: dict[str, int] = {}
+    stack: list[str] = []
+    on_stack: set[str] = set()
+    found: list[list[str]] = []
+
+    def visit(node: str) -> None:
+        index[node] = low[node] = len(index)
+        stack.append(node)
+        on_stack.add(node)
+        for after in sorted(edges.get(node, ())):
+            if after not in index:
+                visit(after)
+                low[node] = min(low[node], low[after])
+            elif after in on_stack:
+                low[node] = min(low[node], index[after])
+        if low[node] == index[node]:
+            component = []
+            while True:
+                top = stack.pop()
+                on_stack.discard(top)
+                component.append(top)
+                if top == node:
+                    break
+            if len(component) > 1:
+                found.append(sorted(component))
+
+    sys.setrecursionlimit(10_000)
+    for node in sorted(edges):
+        if node not in index:
+            visit(node)
+    return found
 
 
-def back_edges(eager: Edges, lazy: Edges) -> tuple[list[tuple[str, str]], list[tuple[str, str]]]:
-    """The module-level imports on a cycle of module-level imports, and the lazy imports on a
-    cycle of any imports."""
-    both = {name: eager[name] | lazy[name] for name in eager}
-    at_load = [(a, b) for a in sorted(eager) for b in sorted(eager[a]) if reaches(eager, b, a)]
-    later = [(a, b) for a in sorted(lazy) for b in sorted(lazy[a]) if reaches(both, b, a)]
-    return at_load, later
+def layer_of(name: str) -> int:
+    """The layer of a module: that of the longest prefix it has in LAYERS."""
+    best, chosen = -1, -1
+    for number, (_, prefixes) in enumerate(LAYERS):
+        for prefix in prefixes:
+            if (name == prefix or name.startswith(prefix + ".")) and len(prefix) > best:
+                best, chosen = len(prefix), number
+    if chosen < 0:
+        raise SystemExit(f"import_map: {name} is in no layer: add it to LAYERS and to docs/architecture.md")
+    return chosen
 
 
-def main() -> None:
+def main() -> int:
     cli = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    cli.add_argument("package", nargs="?", default="python/zorp_miner", type=pathlib.Path)
+    cli.add_argument("package", nargs="?", default=ROOT / "python" / "zorp_miner", type=pathlib.Path)
     args = cli.parse_args()
-    eager, lazy = import_map(args.package)
-    at_load, later = back_edges(eager, lazy)
-    print(f"{len(eager)} modules, {sum(map(len, eager.values()))} module-level imports, "
-          f"{sum(map(len, lazy.values()))} lazy imports")
-    print(f"module-level back-edges: {len(at_load)}")
-    for a, b in at_load:
-        print(f"  {a} -> {b}")
-    print(f"lazy back-edges: {len(later)}")
-    for a, b in later:
-        print(f"  {a} -> {b}")
+    edges = import_map(args.package)
+    page = (ROOT / "docs" / "architecture.md").read_text(encoding="utf-8")
+    print(f"{len(edges)} modules, {sum(map(len, edges.values()))} imports between them")
+    failed = False
+    found = circles(edges)
+    print(f"circles: {len(found)}")
+    for component in found:
+        failed = True
+        print("  " + " <-> ".join(component))
+    upward = [(a, b) for a in sorted(edges) for b in sorted(edges[a]) if layer_of(b) > layer_of(a)]
+    print(f"upward imports: {len(upward)}")
+    for a, b in upward:
+        explained = (a, b) in UPWARD and a in page and b in page
+        failed |= not explained
+        print(f"  {a} ({LAYERS[layer_of(a)][0]}) -> {b} ({LAYERS[layer_of(b)][0]})"
+              f"{'' if explained else ': not explained in docs/architecture.md'}")
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":
-    main()
+    raise SystemExit(main())

@@ -3,8 +3,9 @@
 #
 #   scripts/test.sh        the everyday check (about 5 minutes on two cores): the C++ unit tests
 #                          (warnings as errors), the type checks (the stubs against the modules,
-#                          mypy --strict over the package, examples, tests and benchmarks) and
-#                          the Python tests once, against the installed package
+#                          mypy --strict over the package, examples, tests and benchmarks), the
+#                          import map (scripts/import_map.py) and the Python tests once, against
+#                          the installed package
 #   scripts/test.sh --all  the full check, which CI runs: the everyday check, then the C++ tests
 #                          under AddressSanitizer and UndefinedBehaviorSanitizer, the same tests
 #                          under ThreadSanitizer, the same tests built for 32-bit x86 Linux with
@@ -94,8 +95,10 @@ type_checks() {
     MYPYPATH="$root/python" "$python" -m mypy.stubtest _zorp_cpp zorp_miner._native \
         --allowlist "$root/python/stubtest-allowlist.txt"
     "$python" -m mypy --strict python/zorp_miner examples docs tests/python bench
+    # No import circle, no layer importing a higher one unless docs/architecture.md says why.
+    "$python" scripts/import_map.py
 }
-stage "type checks (stubtest; mypy --strict over the package, examples, docs, tests, bench)" type_checks
+stage "type checks and the import map (stubtest; mypy --strict; scripts/import_map.py)" type_checks
 
 # The tests are spread over one worker process per core (pytest-xdist), a module to a worker, so
 # that a module's cluster or fixtures are made once.

@@ -9,9 +9,9 @@ again, never at find time. The method, and why that radius: docs/search.md.
 from __future__ import annotations
 
 import math
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING
+from typing import TYPE_CHECKING, Protocol
 
 import numpy as np
 
@@ -29,7 +29,42 @@ if TYPE_CHECKING:
     import pandas
     from distributed import Client
 
-    from zorp_miner.results import Motif, Motifs
+
+class Motif(Protocol):
+    """What the search for a motif's occurrences reads of it: a :class:`zorp_miner.Motif`,
+    which this module does not import (the result classes sit below the searches)."""
+
+    @property
+    def rank(self) -> int: ...
+    @property
+    def mode(self) -> str: ...
+    @property
+    def pattern(self) -> str: ...
+    @property
+    def length(self) -> int: ...
+    @property
+    def exclusion(self) -> int | None: ...
+    @property
+    def representative(self) -> FloatArray: ...
+    @property
+    def distances(self) -> FloatArray: ...
+    @property
+    def series(self) -> IntArray: ...
+    @property
+    def best_matches(self) -> IntArray: ...
+
+
+class Motifs(Protocol):
+    """What it reads of a :class:`zorp_miner.Motifs`: the motifs, their mode and the run's
+    series' lengths."""
+
+    @property
+    def mode(self) -> str: ...
+    @property
+    def series_lengths(self) -> IntArray: ...
+    def __iter__(self) -> Iterator[Motif]: ...
+
+
 
 # The default radius is widened by this much on the squared distance 2 (1 - r): a best match
 # found by one matching kernel may come out about this far from its correlation in another
