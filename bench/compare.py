@@ -1,6 +1,6 @@
 """Times the core of an earlier revision against the working tree's, side by side.
 
-Builds bench/bench_phases.cpp of the working tree twice: against the core (src/, CMakeLists.txt)
+Builds bench/bench_phases.cpp of the working tree twice: against the core (src/core, CMakeLists.txt)
 of the given revision and against the working tree's own. Then runs each case with both
 builds in turn, --repeat times, and keeps the best (smallest) figure of each, since the machine
 may be busy with other work; peak memory is the largest of the runs. Prints one table per kind

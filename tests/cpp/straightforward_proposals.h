@@ -1,7 +1,7 @@
 #pragma once
 
 // The proposals of frequent words made in one pass over every window, the straightforward way:
-// the kernels of src/proposals.h (count_keys, ranked_keys, sum_members, nearest_members) put
+// the kernels of src/core/proposals.h (count_keys, ranked_keys, sum_members, nearest_members) put
 // together in one process, to hold the robust search's proposals over parts against.
 
 #include <algorithm>
