@@ -60,3 +60,25 @@ def test_the_modules_documents_and_earlier_releases_name_still_import(module: st
     import importlib
 
     importlib.import_module(module)
+
+
+def test_results_pickled_before_the_layout_load_as_the_same_classes() -> None:
+    """A Matches and an Occurrences pickled by the flat layout (as zorp_miner.matches.Matches and
+    zorp_miner.occurrences.Occurrences) load; the matches are today's, bit for bit."""
+    import pickle
+
+    import numpy as np
+
+    import zorp_miner
+
+    held = pickle.loads((pathlib.Path(__file__).parent / "data" / "pickled_by_0.2.pkl").read_bytes())
+    matches, occurrences = (pickle.loads(held[name]) for name in ("matches", "occurrences"))
+    assert isinstance(matches, zorp_miner.Matches) and isinstance(occurrences, zorp_miner.Occurrences)
+    walk = np.cumsum(np.random.default_rng(5).normal(size=6000))
+    shape = np.repeat([0.0, 20.0, -10.0, 10.0], 15)
+    for start in (700, 2500, 4100):
+        walk[start : start + 60] += shape
+    again = zorp_miner.find_matches(shape, walk)
+    for name in ("series", "starts", "distances"):
+        assert getattr(matches, name).tobytes() == getattr(again, name).tobytes()
+    assert occurrences.ranks.dtype == np.int64 and not occurrences.distances.flags.writeable
