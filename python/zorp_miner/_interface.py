@@ -35,3 +35,9 @@ def option(keyword: str, value: str | None = None) -> str:
         return _FLAGS[python]
     flag = _FLAGS.get(keyword, "--" + keyword.replace("_", "-"))
     return flag if value is None else f"{flag} {value.strip(chr(39))}"
+
+
+def plural(count: int, noun: str) -> str:
+    """count and noun, the noun in the plural unless count is 1 ("1 motif", "3 motifs"; "series"
+    and other nouns ending in s stay as they are)."""
+    return f"{count} {noun if count == 1 or noun.endswith('s') else noun + 's'}"

@@ -186,7 +186,7 @@ def robust_params(*, length: object, minsup: object, top: object, keep: object =
     checked_minsup = _fraction(
         minsup, "minsup", "the fraction of the series that must hold a motif", above_zero=True
     )
-    checked_top = None if top is None else whole_number(top, "top", 1, INT32_MAX, "motifs, or None")
+    checked_top = checked_count(top, "top", "motifs")
     return RobustParams(length=checked_length, minsup=checked_minsup, top=checked_top, keep=checked_keep(keep))
 
 
@@ -244,7 +244,7 @@ def exact_params(
     checked_overlap = _fraction(
         max_overlap, "max_overlap", "the share of a pattern that may repeat a longer one"
     )
-    checked_top = None if top is None else whole_number(top, "top", 1, INT32_MAX, "motifs, or None")
+    checked_top = checked_count(top, "top", "motifs")
     return ExactParams(
         seglen=checked_seglen,
         alphabet=checked_alphabet,
@@ -254,6 +254,14 @@ def exact_params(
         max_overlap=checked_overlap,
         top=checked_top,
     )
+
+
+def checked_count(value: object, name: str, unit: str) -> int | None:
+    """A count such as top: a whole number of unit from 0 up, 0 or None for all (None)."""
+    if value is None:
+        return None
+    count = whole_number(value, name, 0, INT32_MAX, f"{unit}, 0 or None for all")
+    return count or None
 
 
 def whole_number(value: object, name: str, low: int, high: int, unit: str) -> int:

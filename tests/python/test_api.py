@@ -18,7 +18,7 @@ import _zorp_cpp
 import zorp_miner
 from zorp_miner.io.inputs import as_series_set
 import zorp_miner.api
-from conftest import random_walks
+from conftest import assert_same_motifs, planted_walks, random_walks
 
 
 @pytest.fixture(scope="module")
@@ -215,7 +215,7 @@ def test_to_frame_has_one_row_per_motif(ragged: list[list[float]]) -> None:
         ),
         ({"seglen": 2**30, "max_len": 4}, ValueError, "a motif's length"),
         ({"seglen": 4, "max_overlap": 1.1}, ValueError, "max_overlap must be a number from 0 to 1"),
-        ({"seglen": 4, "top": 0}, ValueError, "top must be a whole number of motifs"),
+        ({"seglen": 4, "top": -1}, ValueError, "top must be a whole number of motifs, 0 or None for all"),
         ({"seglen": 4, "mode": "fuzzy"}, ValueError, "mode must be one of 'robust', 'exact', got 'fuzzy'"),
         ({"seglen": 4, "lazy": 1}, TypeError, "lazy must be True or False, got 1"),
     ],
@@ -482,3 +482,36 @@ def test_progress_true_draws_a_bar_that_is_erased(monkeypatch: pytest.MonkeyPatc
     assert drawn.endswith("\r") and drawn.rsplit("\r", 2)[-2].strip() == ""
     with pytest.raises(TypeError, match="progress must be True"):
         zorp_miner.find_motifs([[1.0, 2.0]], progress="yes")  # type: ignore[arg-type]
+
+
+def test_top_0_means_every_motif_as_on_the_command_line() -> None:
+    """top=0 was an error here and "all" for zorp-miner --top 0: one meaning now, in both."""
+    data = planted_walks(6, seed=3)
+    every = zorp_miner.find_motifs(data, length=96, top=None)
+    assert_same_motifs(zorp_miner.find_motifs(data, length=96, top=0), every)
+    query = np.repeat([6.0, -6.0, 6.0, -6.0], 24)
+    assert len(zorp_miner.find_matches(query, data, top=0)) == len(zorp_miner.find_matches(query, data))
+
+
+def test_hostile_values_give_a_result_or_a_clean_error() -> None:
+    """minsup=5e-324 overflowed the seed count; a subnormal series gave infinite averages."""
+    rng = np.random.default_rng(4)
+    found = zorp_miner.find_motifs(rng.normal(size=(5, 120)), length=16, minsup=5e-324, top=1)
+    assert len(found) == 1 and found.params.minsup == 5e-324
+    walks = np.cumsum(rng.normal(size=(8, 200)), axis=1)
+    tiny = zorp_miner.find_motifs(walks * 1e-310, mode="exact", seglen=8)
+    usual = zorp_miner.find_motifs(walks, mode="exact", seglen=8)
+    assert len(tiny) == len(usual) >= 1
+    for a, b in zip(tiny, usual, strict=True):
+        assert np.isfinite(a.representative).all() and np.isfinite(a.average_occurrences).all()
+        # Subnormal values hold fewer bits: the same shapes, to their precision.
+        np.testing.assert_allclose(a.representative, b.representative, rtol=1e-9, atol=1e-9)
+
+
+@pytest.mark.parametrize("extra", [0, 1])
+def test_a_length_at_or_above_every_series_is_no_motif_with_the_reason(extra: int) -> None:
+    """The length of every series ran and gave a whole-series motif without evidence, while
+    one point more gave the message that says a motif is a shape inside the series."""
+    data = np.cumsum(np.random.default_rng(5).normal(size=(6, 150)), axis=1)
+    found = zorp_miner.find_motifs(data, length=150 + extra)
+    assert len(found) == 0 and "at or above the length of every series" in found.reason

@@ -373,7 +373,7 @@ def params_of(rng: random.Random, count: int) -> dict[str, Any]:
     if rng.random() < 0.8:
         params["minsup"] = pick(rng, [0.5, 1.0, 0.3], [0.0, -1.0, 2.0, math.nan, "0.5"])
     if rng.random() < 0.4:
-        params["top"] = pick(rng, [None, 1, 3], [0, -1, 2.5])
+        params["top"] = pick(rng, [None, 0, 1, 3], [-1, 2.5])
     if mode == "exact":
         params["seglen"] = pick(rng, [1, 2, 4, 8], [0, -1, 2**31, None, 4.0])
         for name, good, bad in (

@@ -267,7 +267,7 @@ def test_the_result_reads_as_a_table_a_dict_and_survives_a_pickle() -> None:
         ([1.0, 2.0, 0.0, 3.0], {"max_distance": -0.1}, ValueError, "max_distance must be"),
         ([1.0, 2.0, 0.0, 3.0], {"max_distance": math.nan}, ValueError, "got nan"),
         ([1.0, 2.0, 0.0, 3.0], {"max_distance": True}, TypeError, "max_distance must be"),
-        ([1.0, 2.0, 0.0, 3.0], {"top": 0}, ValueError, "top must be a whole number of matches"),
+        ([1.0, 2.0, 0.0, 3.0], {"top": -2}, ValueError, "top must be a whole number of matches, 0 or None for all"),
         ([1.0, 2.0, 0.0, 3.0], {"exclusion": -1}, ValueError, "exclusion must be a whole"),
         ([1.0, 2.0, 0.0, 3.0], {"exclusion": 1.5}, TypeError, "exclusion must be a whole"),
     ],

@@ -69,11 +69,18 @@ def test_a_shape_planted_in_60_percent_of_the_series_is_the_top_motif_and_likely
     assert top.support - on_shape(top, starts, M) <= 2
 
 
-@settings(max_examples=examples(4), deadline=None)
-@given(st.integers(0, 2**32 - 1), st.sampled_from([12, 30]), st.sampled_from([300, 900]))
-def test_noise_gives_only_motifs_marked_as_chance(seed: int, count: int, points: int) -> None:
+@settings(max_examples=examples(6), deadline=None)
+@given(
+    st.integers(0, 2**32 - 1),
+    st.sampled_from([12, 30]),
+    st.sampled_from([300, 900]),
+    st.sampled_from(["white noise", "random walk"]),
+)
+def test_noise_gives_only_motifs_marked_as_chance(seed: int, count: int, points: int, kind: str) -> None:
     rng = np.random.default_rng(seed)
     series = [rng.normal(size=points) for _ in range(count)]
+    if kind == "random walk":
+        series = [np.cumsum(values) for values in series]
     found = discover(series, length=M, top=3)
     assert found and not any(motif.likely for motif in found)
     assert all(motif.evidence < 3 for motif in found)

@@ -42,6 +42,7 @@ from zorp_miner.params import (
     checked_params,
 )
 from zorp_miner.results import Motifs
+from zorp_miner.robust.rules import SHORTEST
 from zorp_miner.run import choice
 from zorp_miner.run.cluster import opened
 from zorp_miner.run.data import on_parts, series_here
@@ -109,7 +110,7 @@ def parser() -> argparse.ArgumentParser:
         type=int,
         metavar="N",
         help=f"robust mode: the motif length in points, at least {LENGTH_MIN} (default: found by "
-        "the run, 8 points or longer)",
+        f"the run, from {SHORTEST} points to half the median series length)",
     )
     run.add_argument(
         "--within",

@@ -10,6 +10,7 @@ from collections.abc import Sequence
 from pathlib import Path
 from typing import Any
 
+from zorp_miner._interface import plural
 from zorp_miner.cli.options import display_name, say
 from zorp_miner.params import ExactParams, RobustParams
 from zorp_miner.results import Motif, Motifs
@@ -115,7 +116,7 @@ def table_body(motifs: Motifs, elapsed: float | None = None) -> str:
             "json lists them all."
         )
     shown = f"the best {len(motifs)} shown" if len(motifs) < motifs.found else "all shown"
-    lines.append(f"{motifs.found} motifs found{took}; {shown}.")
+    lines.append(f"{plural(motifs.found, 'motif')} found{took}; {shown}.")
     return "\n".join(lines) + "\n"
 
 

@@ -18,6 +18,8 @@ core code (``zorp_miner._native``); the steps over the whole set run here:
 
 from __future__ import annotations
 
+import math
+
 from dataclasses import dataclass
 from typing import Any
 
@@ -248,6 +250,26 @@ def _part_motifs(
     return out
 
 
+# Series whose largest magnitude lies beyond these are scaled by a power of two before the core
+# normalises them: squares of subnormal values vanish and those of huge ones overflow, while a
+# power of two scales every sum exactly, so that the z-normalised series, and every result, are
+# those of the series itself.
+SMALLEST_SCALE, LARGEST_SCALE = 2.0**-500, 2.0**500
+
+
+def in_range(series: list[FloatArray]) -> list[FloatArray]:
+    """The series, each with a largest magnitude out of [SMALLEST_SCALE, LARGEST_SCALE] scaled
+    by a power of two to about 1 (the others as they are)."""
+    out = []
+    for values in series:
+        finite = np.abs(values[np.isfinite(values)])
+        peak = float(finite.max()) if len(finite) else 0.0
+        if peak > 0.0 and not SMALLEST_SCALE <= peak <= LARGEST_SCALE:
+            values = np.ldexp(values, -math.frexp(peak)[1])
+        out.append(values)
+    return out
+
+
 def _words_task(
     series: list[FloatArray], first: int, seglen: int, alphabet: int, cache: Cache = None
 ) -> list[bytes] | tuple[int, int]:
@@ -256,7 +278,7 @@ def _words_task(
     missing = first_missing(series)
     if missing is not None:
         return missing
-    return _native.normalised_words(series, seglen, alphabet)
+    return _native.normalised_words(in_range(series), seglen, alphabet)
 
 
 def _averages_task(
@@ -266,7 +288,7 @@ def _averages_task(
     seglen: int,
     cache: Cache = None,
 ) -> list[FloatArray]:
-    return _native.part_averages(series, first, motifs, seglen)
+    return _native.part_averages(in_range(series), first, motifs, seglen)
 
 
 def _representatives_task(
@@ -286,7 +308,7 @@ def _matches_task(
     seglen: int,
     cache: Cache = None,
 ) -> list[tuple[IntArray, FloatArray, FloatArray]]:
-    return _native.part_best_matches(series, first, motifs, representatives, seglen)
+    return _native.part_best_matches(in_range(series), first, motifs, representatives, seglen)
 
 
 def _chosen_task(averages: list[FloatArray], kept: list[int]) -> list[Any]:

@@ -34,8 +34,13 @@ from zorp_miner.robust.tasks import SERIES, Null
 def seed_count(minsup: float, available: int) -> int:
     """Seed series needed so that a shape held by minsup of the series is in at least one of
     them with probability 1 - SEED_MISS (at least 2), at most the available ones."""
-    wanted = 2 if minsup >= 1.0 else max(2, math.ceil(math.log(SEED_MISS) / math.log1p(-minsup)))
-    return min(available, wanted)
+    if minsup >= 1.0:
+        return min(available, 2)
+    # A minsup near 0 asks for more seeds than any set holds (or than a float counts): all.
+    needed = math.log(SEED_MISS) / math.log1p(-minsup)
+    if not needed < available:
+        return available
+    return min(available, max(2, math.ceil(needed)))
 
 
 def chosen_seeds(

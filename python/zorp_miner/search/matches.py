@@ -26,10 +26,11 @@ from zorp_miner.cluster.parts import LocalParts, Parts
 from zorp_miner.run.cluster import opened
 from zorp_miner.run.data import on_parts, series_here
 from zorp_miner.compute.sliding import SeriesBank, znormalised
+from zorp_miner._interface import plural
 from zorp_miner._types import FloatArray, IntArray, JSONValue
 from zorp_miner._version import __version__
 from zorp_miner.io.inputs import as_array, as_floats
-from zorp_miner.params import INT32_MAX, LENGTH_MIN, RealNumber, WholeNumber, whole_number
+from zorp_miner.params import checked_count, INT32_MAX, LENGTH_MIN, RealNumber, WholeNumber, whole_number
 
 if TYPE_CHECKING:
     import pandas
@@ -120,14 +121,14 @@ class Matches:
     def __repr__(self) -> str:
         if len(self) == 0:
             return (
-                f"Matches(0 windows of {self.length} points in {self.series_count} series: "
+                f"Matches(0 windows of {self.length} points in {plural(self.series_count, 'series')}: "
                 f"none within max_distance={self.max_distance:.4g}, the closest window is at "
                 f"{self.closest:.4g})"
             )
         held = len(np.unique(self.series))
         return (
-            f"Matches({len(self)} windows of {self.length} points in {held} of "
-            f"{self.series_count} series, max_distance={self.max_distance:.4g}, best "
+            f"Matches({plural(len(self), 'window')} of {self.length} points in {held} of "
+            f"{plural(self.series_count, 'series')}, max_distance={self.max_distance:.4g}, best "
             f"{self.distances[0]:.4g})"
         )
 
@@ -260,7 +261,7 @@ def find_matches(
     """
     shape = as_query(query)
     radius = checked_radius(max_distance)
-    checked_top = None if top is None else whole_number(top, "top", 1, INT32_MAX, "matches, or None")
+    checked_top = checked_count(top, "top", "matches")
     zone = (
         len(shape) - 1
         if exclusion is None
@@ -314,7 +315,7 @@ def as_query(query: object) -> FloatArray:
         )
     if float(values.max()) == float(values.min()):
         raise ValueError(
-            f"query is constant ({values[0]!r} throughout): it has no shape to match"
+            f"query is constant ({float(values[0]):g} throughout): it has no shape to match"
         )
     return np.array(values, dtype=np.float64)
 
