@@ -190,7 +190,9 @@ def find_motifs(
         searched again), its search in the series, in the shuffled series, and the evidence; in
         the exact mode, the letters of the series, mining the patterns, averaging their
         occurrences, the representatives, and the best matches with the ranking (here as on a
-        cluster). None or False (the default) reports nothing.
+        cluster), all planned when the run starts. None (the default) draws the bar when stderr
+        is a terminal, as the command line does, and reports nothing otherwise; False reports
+        nothing.
 
     within : bool or None, default None
         Find motifs within each series (True) or across the set (False); None: within when

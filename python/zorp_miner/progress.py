@@ -32,19 +32,23 @@ class Step:
     done : int
         Steps finished before this one.
     total : int
-        Steps planned so far; it grows when a run learns how much is left (a robust run
-        without a length, once it has proposed the lengths).
+        Steps planned so far: the run's, once it knows them (``known``), and until then those
+        of reading the input.
     what : str
         The step beginning ("length 96: screening 256 proposals"), or "finished" for the
         last event, whose ``done`` equals ``total``.
     elapsed : float
         Seconds since the run began.
+    known : bool
+        Whether ``total`` is the run's whole count of steps (it no longer grows), or only that
+        of the steps before it (reading files); a bar shows the step without a total until then.
     """
 
     done: int
     total: int
     what: str
     elapsed: float
+    known: bool = True
 
     @property
     def finished(self) -> bool:
@@ -63,26 +67,30 @@ class _Run:
         self.report = report
         self.done = -1  # the first step begins with none done
         self.total = 0
+        self.known = False
         self.started = time.monotonic()
 
     def step(self, what: str) -> None:
         self.done += 1
         self.total = max(self.total, self.done + 1)
-        self.report(Step(self.done, self.total, what, time.monotonic() - self.started))
+        self.report(Step(self.done, self.total, what, time.monotonic() - self.started, self.known))
 
     def finish(self) -> None:
         self.total = max(self.total, self.done + 1, 1)
-        self.report(Step(self.total, self.total, FINISHED, time.monotonic() - self.started))
+        self.report(Step(self.total, self.total, FINISHED, time.monotonic() - self.started, True))
 
 
 _current: ContextVar[_Run | None] = ContextVar("zorp_miner_progress", default=None)
 
 
-def plan(steps: int) -> None:
-    """Adds steps to the run being reported (nothing when none is)."""
+def plan(steps: int, *, whole: bool = True) -> None:
+    """Adds steps to the run being reported (nothing when none is): the run's own, planned
+    once it knows them all (whole), or steps before them, such as reading its input (not
+    whole: the total is not known yet)."""
     run = _current.get()
     if run is not None:
         run.total += steps
+        run.known = run.known or whole
 
 
 def step(what: str) -> None:
@@ -98,16 +106,19 @@ def reporter(progress: object) -> Report | None:
     Parameters
     ----------
     progress : None, bool or callable
-        None or False: no report. True: a bar on stderr (:class:`Bar`). A callable: called
-        with each :class:`Step`, in this thread.
+        None: a bar on stderr when stderr is a terminal (as the command line draws it), no
+        report otherwise. False: no report. True: a bar on stderr (:class:`Bar`). A callable:
+        called with each :class:`Step`, in this thread.
 
     Raises
     ------
     TypeError
         For anything else.
     """
-    if progress is None or progress is False:
+    if progress is False:
         return None
+    if progress is None:
+        return Bar(sys.stderr) if _on_terminal(sys.stderr) else None
     if progress is True:
         return Bar(sys.stderr)
     if callable(progress):
@@ -178,12 +189,22 @@ class Bar:
             self._draw()
 
     def line(self, step: Step, columns: int) -> str:
-        """The text drawn for step, cut to columns characters."""
+        """The text drawn for step, within columns - 1 characters: the bar, the count and the
+        step's words; the bar left out when the words would not fit beside it, and the words cut
+        after a word with an ellipsis only when they fit in no other way. The count is
+        "done/total", or "step N" while the total is not known."""
         filled = round(self.WIDTH * step.done / max(step.total, 1))
         bar = "#" * filled + "." * (self.WIDTH - filled)
         elapsed = time.monotonic() - self.started
-        text = f"{self.label}: [{bar}] {step.done}/{step.total} {step.what}  {elapsed:.0f} s"
-        return text[: max(columns - 1, 0)]
+        count = f"{step.done}/{step.total}" if step.known else f"step {step.done + 1}"
+        room = max(columns - 1, 0)
+        tail = f"  {elapsed:.0f} s"
+        heads = [f"{self.label}: [{bar}] {count} ", f"{self.label}: {count} "] if step.known else [f"{self.label}: {count} "]
+        for head in heads:
+            if len(head) + len(step.what) + len(tail) <= room:
+                return head + step.what + tail
+        head = heads[-1]
+        return (head + _shortened(step.what, max(room - len(head) - len(tail), 0)) + tail)[:room]
 
     def _draw(self) -> None:
         with self.lock:
@@ -204,3 +225,21 @@ class Bar:
                 self.stream.write("\r" + " " * self.shown + "\r")
                 self.stream.flush()
                 self.shown = 0
+
+
+def _on_terminal(stream: TextIO | None) -> bool:
+    """Whether stream is a terminal (not a file, a pipe or a notebook's capture)."""
+    try:
+        return stream is not None and stream.isatty()
+    except (AttributeError, ValueError):
+        return False
+
+
+def _shortened(words: str, most: int) -> str:
+    """words within most characters: whole, or cut after a word with an ellipsis."""
+    if len(words) <= most:
+        return words
+    cut = words[: max(most - 1, 0)]
+    if " " in cut:
+        cut = cut[: cut.rindex(" ")]
+    return cut + "\u2026" if most > 0 else ""

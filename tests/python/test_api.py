@@ -2,6 +2,7 @@
 
 import copy
 import doctest
+import io
 import json
 import math
 import pickle
@@ -461,8 +462,11 @@ def test_progress_reports_each_step_then_the_end(options: dict[str, Any], first:
     steps = recorder.steps
     for step, prefix in zip(steps, first, strict=False):
         assert step.what.startswith(prefix)
-    assert [step.done for step in steps] == list(range(len(steps)))
+    assert [step.done for step in steps[:-1]] == list(range(len(steps) - 1))
     assert all(step.done < step.total for step in steps[:-1])
+    # The total is planned when the run starts (steps a run turns out not to need are done
+    # at its end): a bar never runs backwards.
+    assert len({step.total for step in steps}) == 1
     assert steps[-1].finished and steps[-1].done == steps[-1].total
     assert not any(step.finished for step in steps[:-1])
     assert all(a.elapsed <= b.elapsed for a, b in zip(steps, steps[1:]))
@@ -482,6 +486,42 @@ def test_progress_true_draws_a_bar_that_is_erased(monkeypatch: pytest.MonkeyPatc
     assert drawn.endswith("\r") and drawn.rsplit("\r", 2)[-2].strip() == ""
     with pytest.raises(TypeError, match="progress must be True"):
         zorp_miner.find_motifs([[1.0, 2.0]], progress="yes")  # type: ignore[arg-type]
+
+
+class Terminal(io.StringIO):
+    def isatty(self) -> bool:
+        return True
+
+
+def test_progress_is_drawn_by_default_on_a_terminal_only(monkeypatch: pytest.MonkeyPatch) -> None:
+    import zorp_miner.progress
+
+    monkeypatch.setattr(zorp_miner.progress.Bar, "DELAY", 0.0)
+    for stream, drawn in ((Terminal(), True), (io.StringIO(), False)):
+        monkeypatch.setattr(sys, "stderr", stream)
+        zorp_miner.find_motifs(gapped_plants(0)[0], length=96)
+        assert ("zorp-miner: [" in stream.getvalue()) is drawn
+    monkeypatch.setattr(sys, "stderr", Terminal())
+    zorp_miner.find_motifs(gapped_plants(0)[0], length=96, progress=False)
+    assert sys.stderr.getvalue() == ""
+
+
+@pytest.mark.parametrize("columns", [30, 45, 60, 80, 200])
+def test_a_bar_keeps_the_count_the_time_and_whole_words(columns: int) -> None:
+    """Labels were cut mid-word at the terminal's width ("searching the shuffled serie")."""
+    import zorp_miner.progress
+
+    bar = zorp_miner.progress.Bar(io.StringIO(), delay=3600.0)
+    try:
+        what = "length 96: searching the shuffled series"
+        line = bar.line(zorp_miner.progress.Step(3, 9, what, 1.0), columns)
+    finally:
+        bar.close()
+    assert len(line) <= columns - 1 and "3/9 " in line and line.endswith(" s")
+    shown = line.split("3/9 ", 1)[1].rsplit("  ", 1)[0]
+    # Whole on any usual terminal (the bar gives way first), else cut after a word.
+    assert shown == what if columns >= 80 else (shown == what or (shown.endswith("\u2026") and what[len(shown) - 1] == " "))
+    assert ("[" in line) is (columns >= 100)
 
 
 def test_top_0_means_every_motif_as_on_the_command_line() -> None:

@@ -72,7 +72,11 @@ def discover(
         found = discover_length(store, length, minsup, wanted)
     else:
         lengths = searched_lengths(store)
-        _progress.plan(PHASES * len(lengths))  # progress: each length's phases
+        ends = TRIMMED if top is None else max(top, TRIMMED)
+        # progress: each length's phases, and those of the extents searched again (at most the
+        # first `ends` likely motifs and one more): planned at once, so that the total never
+        # grows during the run; the extents not searched are done when it ends.
+        _progress.plan(PHASES * (len(lengths) + ends + 1))
         # The lengths searched are the shorter lengths of one another: each is searched alone,
         # and the motifs kept are grown to their extent (`searched_at_extent`), which a length given
         # grows from the same searches.
@@ -80,9 +84,9 @@ def discover(
             [motif for m in lengths for motif in discover_length(store, m, minsup, wanted, grow=False)],
             store.lengths,
         )
-        # As many as top when more, never fewer than TRIMMED: a likely motif searched again at
-        # its extent can go first, so asking for fewer motifs must not change the first ones.
-        ends = TRIMMED if top is None else max(top, TRIMMED)
+        # As many as top when more, never fewer than TRIMMED (ends): a likely motif searched
+        # again at its extent can go first, so asking for fewer motifs must not change the
+        # first ones.
         # The longest motif that is not likely is searched again too: a grid length does not
         # grow the shorter searches' shapes, and at its own extent, grown from them as a length
         # given would be, a long shape can be likely where its grid length left it short.
@@ -139,7 +143,6 @@ def searched_at_extent(store: RobustStore, motif: Found, minsup: float, refined:
     points = max(SHORTEST, extent(windows))
     if 8 * abs(points - m) <= m or points > int(np.median(store.lengths)) // 2:
         return motif
-    _progress.plan(PHASES)  # progress: the phases of the length of its extent
     again = [
         found
         for found in discover_length(store, points, minsup, refined)

@@ -28,7 +28,7 @@ def series_here(data: object, reading: Mapping[str, Any] | None = None) -> list[
     computed with dask's default scheduler, anything else checked by ``as_series_set``."""
     if is_file_list(data):
         names = [os.fspath(path) for path in data]
-        progress.plan(len(names))
+        progress.plan(len(names), whole=False)  # the run plans its own steps once read
         series: list[FloatArray] = []
         for name in names:
             progress.step(f"reading {name}")  # a long file shows its name while it is read
