@@ -33,6 +33,12 @@ MATCH = "tab:blue"
 OCCURRENCE = "tab:orange"
 
 
+# Matches of more points than this are drawn as a band and their median, not line by line.
+LONG_LINES = 400
+# Series of more points than this are drawn as the band of their values per column.
+ENVELOPE_POINTS = 3000
+
+
 def plot_matches(
     motif: Motif, data: object, *, ax: Axes | None = None, max_lines: int = 50
 ) -> Figure:
@@ -70,7 +76,9 @@ def plot_matches(
                 for s, start in zip(motif.series, motif.best_matches, strict=True)
             ]
         ).reshape(-1, motif.length)
-    shown = _sample(len(matches), max_lines)
+    # A long shape's lines, each as jagged as its series, fill the panel: past LONG_LINES
+    # points the band and the median stand for them.
+    shown = _sample(len(matches), max_lines if motif.length <= LONG_LINES else 0)
     # A motif found within one series has windows of that series, not a best match per series.
     unit = "series" if motif.exclusion is None else "windows"
     label = "best match, each series" if motif.exclusion is None else "each window"
@@ -85,7 +93,9 @@ def plot_matches(
     if len(shown) < len(matches):
         with warnings.catch_warnings():
             warnings.simplefilter("ignore", RuntimeWarning)  # an all-NaN column
-            low, high = np.nanpercentile(matches, [10, 90], axis=0)
+            low, middle, high = np.nanpercentile(matches, [10, 50, 90], axis=0)
+        if not shown:
+            axes.plot(offsets, middle, color=MATCH, linewidth=0.9, label=f"median of all {len(matches)}")
         axes.fill_between(
             offsets,
             low,
@@ -103,7 +113,7 @@ def plot_matches(
     if motif.mode == "robust":
         axes.set_title(
             f"#{motif.rank}: {motif.length} points, {motif.support} {unit}, "
-            f"score {motif.score:.3f}"
+            f"score {motif.score:.3f}, {_mark(motif)}"
         )
         axes.set_xlabel("points from the start of the match")
         axes.set_ylabel("z-normalised value (each window)")
@@ -178,10 +188,9 @@ def plot_occurrences(
     for place, one in enumerate(chosen):
         values = normalised[one]
         base = -place * lane
-        # Each trace centred on its lane, so that its peaks stay inside it.
-        axes.plot(
-            np.arange(len(values)), values + base - _middle(values), color="0.25", linewidth=0.7
-        )
+        # Each trace centred on its lane, so that its peaks stay inside it; a long one as the
+        # band of its lowest and highest values per column of the figure.
+        _draw_trace(axes, values + base - _middle(values))
         best = motif.best_match(one) if one in motif.series else None
         if best is not None:
             axes.text(
@@ -221,10 +230,10 @@ def plot_occurrences(
     axes.set_xlim(0, max(len(normalised[one]) for one in chosen))
     axes.set_xlabel("time (points)")
     if motif.exclusion is not None:
-        title = f"#{motif.rank}: its {motif.support} windows, in series {motif.series[0]}"
+        title = f"#{motif.rank}: its {motif.support} windows, in series {motif.series[0]}, {_mark(motif)}"
     elif motif.mode == "robust":
         which = "best, median and worst " if ranks and len(chosen) == 3 else ""
-        title = f"#{motif.rank}: {which}matches, {len(chosen)} of its {motif.support} series"
+        title = f"#{motif.rank}: {which}matches, {len(chosen)} of its {motif.support} series, {_mark(motif)}"
     else:
         title = (
             f"#{motif.rank} {_short(motif.pattern)}: occurrences in {len(chosen)} "
@@ -329,6 +338,27 @@ def plot_motifs(
             f"{which} in {motifs.series_count} series ({settings})", fontsize="large"
         )
     return target
+
+
+def _mark(motif: Motif) -> str:
+    """What the table marks a robust motif: likely, or chance, with its evidence."""
+    return f"evidence {motif.evidence:.1f}, {'likely' if motif.likely else 'chance'}"
+
+
+def _draw_trace(axes: Axes, values: FloatArray) -> None:
+    """A series as a line, or, past ENVELOPE_POINTS points, as the band between its lowest and
+    highest values in each of ENVELOPE_POINTS / 2 columns (a line of every point would draw a
+    solid band, and take long to draw)."""
+    if len(values) <= ENVELOPE_POINTS:
+        axes.plot(np.arange(len(values)), values, color="0.25", linewidth=0.7)
+        return
+    columns = ENVELOPE_POINTS // 2
+    edges = np.linspace(0, len(values), columns + 1).astype(np.int64)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", RuntimeWarning)  # a column of missing points
+        low = np.array([np.nanmin(values[a:b]) for a, b in zip(edges[:-1], edges[1:])])
+        high = np.array([np.nanmax(values[a:b]) for a, b in zip(edges[:-1], edges[1:])])
+    axes.fill_between((edges[:-1] + edges[1:]) / 2.0, low, high, color="0.45", linewidth=0.0)
 
 
 def _new_figure(size: tuple[float, float]) -> Figure:

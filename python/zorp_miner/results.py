@@ -353,7 +353,7 @@ class Motifs(Sequence[Motif]):
     params : RobustParams or ExactParams
         The tuning values of the run (of its mode).
     reason : str
-        Why the run found no motif, in one line ("length 500 is at or above the length of
+        Why the run found no motif, in one line ("length 500 is above the length of
         every series ..."), with what to change; "" when it found some.
     within : bool
         Whether the motifs were found within each series (see :mod:`zorp_miner.within.motifs`): each

@@ -221,8 +221,9 @@ def test_a_robust_run_without_motifs_says_why_in_place_of_the_table(
     assert "pattern" not in out and "naed" not in out and "rank" not in out
     assert out.splitlines()[-1].startswith("0 motifs found in ")
     assert out.splitlines()[-1].endswith(
-        "length 5000 is at or above the length of every series (the longest has 1337 points): "
-        "a motif is a shape inside the series; give a shorter --length"
+        "length 5000 is above the length of every series (the longest has 1337 points): "
+        "a motif is a shape inside the series (a length equal to theirs takes each whole); "
+        "give a shorter --length"
     )
     assert main([str(unaligned), "--length", "96", "--format", "json", "--top", "1"]) == 0
     assert json.loads(capsys.readouterr().out)["reason"] is None

@@ -177,3 +177,43 @@ def test_every_trace_stays_inside_its_lane() -> None:
         values = np.asarray(line.get_ydata(), dtype=np.float64)
         top, bottom = high - place * lane, high - (place + 1) * lane
         assert bottom < values.min() and values.max() < top
+
+
+def test_long_series_and_long_shapes_are_drawn_readably() -> None:
+    """A series of 10^4 points drawn point by point, and 20 jagged windows of 1,460 points
+    overlaid, each made a solid band; long series are now their per-column extent, long
+    shapes their band and median, and every title says likely or chance."""
+    rng = np.random.default_rng(3)
+    walk = np.cumsum(rng.normal(size=10_000))
+    shape = np.repeat([0.0, 20.0, -10.0, 10.0], 15)
+    for start in (700, 2500, 4100, 6600, 9000):
+        walk[start : start + 60] += shape
+    within = zorp_miner.find_motifs(walk, length=60, top=1)
+    figure = zorp_miner.plot_motif(within[0], walk)
+    lines = [line for axes in figure.axes for line in axes.get_lines()]
+    assert max(len(line.get_xdata()) for line in lines) <= zorp_miner.plot.ENVELOPE_POINTS
+    assert any(isinstance(artist, PolyCollection) for axes in figure.axes for artist in axes.collections)
+    titles = " ".join(axes.get_title() + axes.get_title("left") for axes in figure.axes)
+    assert ("likely" in titles) or ("chance" in titles)
+    jagged = rng.normal(size=(8, 1500))
+    motifs = zorp_miner.find_motifs(jagged, length=600, top=1)
+    drawn = zorp_miner.plot_matches(motifs[0], jagged)
+    long_lines = [line for line in drawn.axes[0].get_lines() if len(line.get_xdata()) == 600]
+    assert len(long_lines) == 2  # the median of the matches and the representative
+    assert "chance" in drawn.axes[0].get_title() or "likely" in drawn.axes[0].get_title()
+
+
+def test_an_image_format_matplotlib_does_not_write_is_refused_before_the_run(
+    tmp_path: pathlib.Path, monkeypatch: pytest.MonkeyPatch, capsys: pytest.CaptureFixture[str]
+) -> None:
+    import zorp_miner.cli.motifs
+    from zorp_miner.cli import main
+
+    np.save(tmp_path / "walks.npy", planted(6)[0])
+
+    def no_run(*args: object, **kwargs: object) -> None:
+        raise AssertionError("the run started")
+
+    monkeypatch.setattr(zorp_miner.cli.motifs, "motifs_here", no_run)
+    assert main([str(tmp_path / "walks.npy"), "--length", "64", "--plot", str(tmp_path / "out.txt")]) == 2
+    assert "--plot: out.txt does not end in an image format matplotlib writes" in capsys.readouterr().err

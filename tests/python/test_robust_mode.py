@@ -162,7 +162,7 @@ def test_to_dict_and_to_frame_cover_the_robust_fields(
         ({"length": 40.0}, TypeError, "length must be a whole number of points"),
         ({"length": True}, TypeError, "length must be a whole number of points"),
         ({"minsup": 0}, ValueError, "minsup must be a number above 0 and at most 1"),
-        ({"top": 0}, ValueError, "top must be a whole number of motifs"),
+        ({"top": -1}, ValueError, "top must be a whole number of motifs, 0 or None for all"),
         ({"seglen": 8}, ValueError, "seglen is a parameter of the exact mode: pass mode='exact'"),
         ({"max_overlap": 0.5}, ValueError, "max_overlap is a parameter of the exact mode"),
         ({"mode": "exact", "length": 40, "seglen": 8}, ValueError, "length is a parameter of"),

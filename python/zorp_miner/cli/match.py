@@ -16,7 +16,6 @@ from pathlib import Path
 from zorp_miner import progress
 from zorp_miner.compute import threads as _threads
 from zorp_miner._errors import ClusterError
-from zorp_miner._extras import require
 from zorp_miner.cluster.parts import LocalParts, Parts
 from zorp_miner.run.cluster import opened
 from zorp_miner.run.data import on_parts, series_here
@@ -28,6 +27,7 @@ from zorp_miner.cli.options import (
     UsageError,
     add_reading_options,
     add_threads_option,
+    check_plot_path,
     display_name,
     reading_options,
     say,
@@ -209,9 +209,7 @@ def _check(args: argparse.Namespace) -> None:
                 "--plot draws the series here, which a cluster run never reads: leave out "
                 "--plot, or --scheduler and --workers"
             )
-        require("matplotlib", "--plot")
-        if not args.plot.parent.is_dir():
-            raise UsageError(f"--plot: the folder {args.plot.parent} does not exist")
+        check_plot_path(args.plot)
 
 
 def read_query(path: Path, which: int | None) -> FloatArray:

@@ -9,7 +9,6 @@ from typing import Any
 
 from zorp_miner import progress
 from zorp_miner._errors import ClusterError, RunRefused
-from zorp_miner._extras import require
 from zorp_miner._version import __version__
 from zorp_miner.api import motifs_here, run_parts
 from zorp_miner.cli.options import (
@@ -18,6 +17,7 @@ from zorp_miner.cli.options import (
     UsageError,
     add_reading_options,
     add_threads_option,
+    check_plot_path,
     reading_options,
     say,
     threads_of,
@@ -257,9 +257,7 @@ def _check(args: argparse.Namespace) -> None:
                 "--plot draws the series here, which a cluster run never reads: leave out "
                 "--plot, or --scheduler and --workers"
             )
-        require("matplotlib", "--plot")
-        if not args.plot.parent.is_dir():
-            raise UsageError(f"--plot: the folder {args.plot.parent} does not exist")
+        check_plot_path(args.plot)
 
 
 def _run(args: argparse.Namespace) -> int:

@@ -3,10 +3,12 @@ the program's name, the usage error and the parser that raises it, messages on s
 options of reading files and of threads."""
 
 import argparse
+from pathlib import Path
 import sys
 from typing import TYPE_CHECKING, Any, NoReturn
 
 from zorp_miner.compute.threads import MOST as MOST_THREADS
+from zorp_miner._extras import require
 from zorp_miner.io.files import FORMATS
 
 if TYPE_CHECKING:
@@ -112,6 +114,22 @@ def _separator(value: str) -> str:
 
 def display_name(names: list[str]) -> str:
     return names[0] if len(names) == 1 else f"{names[0]} and {len(names) - 1} more files"
+
+
+def check_plot_path(path: Path) -> None:
+    """--plot, checked before any work: matplotlib installed, the folder there, and a suffix
+    matplotlib writes (png, pdf, svg, ...)."""
+    require("matplotlib", "--plot")
+    if not path.parent.is_dir():
+        raise UsageError(f"--plot: the folder {path.parent} does not exist")
+    from matplotlib.figure import Figure
+
+    formats = sorted(Figure().canvas.get_supported_filetypes())
+    if path.suffix.lower().lstrip(".") not in formats:
+        raise UsageError(
+            f"--plot: {path.name} does not end in an image format matplotlib writes: give a "
+            f"file ending in one of .{', .'.join(formats)}"
+        )
 
 
 def say(message: str) -> None:

@@ -114,11 +114,11 @@ def why_no_motif(params: RobustParams, lengths: IntArray) -> str:
     longest = int(lengths.max(initial=0))
     needed = max(1, math.ceil(params.minsup * count))
     if params.length is not None:
-        if params.length >= longest:
+        if params.length > longest:
             return (
-                f"length {params.length} is at or above the length of every series (the "
-                f"longest has {longest} points): a motif is a shape inside the series; give "
-                f"a shorter {option('length')}"
+                f"length {params.length} is above the length of every series (the longest has "
+                f"{longest} points): a motif is a shape inside the series (a length equal to "
+                f"theirs takes each whole); give a shorter {option('length')}"
             )
         holding = int((lengths >= params.length).sum())
         if holding < needed:

@@ -197,7 +197,7 @@ def discover_length(
     ``grow``, the candidates include the shapes of the shorter searches grown to m (see
     `refined_search`)."""
     count = store.count
-    if count == 0 or m >= int(store.lengths.max()):
+    if count == 0 or m > int(store.lengths.max()):
         return []
     sample = store.sample()
     core = max(1, math.ceil(minsup * len(sample)))
