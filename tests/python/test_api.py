@@ -501,9 +501,10 @@ def test_progress_is_drawn_by_default_on_a_terminal_only(monkeypatch: pytest.Mon
         monkeypatch.setattr(sys, "stderr", stream)
         zorp_miner.find_motifs(gapped_plants(0)[0], length=96)
         assert ("zorp-miner: [" in stream.getvalue()) is drawn
-    monkeypatch.setattr(sys, "stderr", Terminal())
+    silent = Terminal()
+    monkeypatch.setattr(sys, "stderr", silent)
     zorp_miner.find_motifs(gapped_plants(0)[0], length=96, progress=False)
-    assert sys.stderr.getvalue() == ""
+    assert silent.getvalue() == ""
 
 
 @pytest.mark.parametrize("columns", [30, 45, 60, 80, 200])

@@ -191,14 +191,14 @@ def test_long_series_and_long_shapes_are_drawn_readably() -> None:
     within = zorp_miner.find_motifs(walk, length=60, top=1)
     figure = zorp_miner.plot_motif(within[0], walk)
     lines = [line for axes in figure.axes for line in axes.get_lines()]
-    assert max(len(line.get_xdata()) for line in lines) <= zorp_miner.plot.ENVELOPE_POINTS
+    assert max(np.size(line.get_xdata()) for line in lines) <= zorp_miner.plot.ENVELOPE_POINTS
     assert any(isinstance(artist, PolyCollection) for axes in figure.axes for artist in axes.collections)
     titles = " ".join(axes.get_title() + axes.get_title("left") for axes in figure.axes)
     assert ("likely" in titles) or ("chance" in titles)
     jagged = rng.normal(size=(8, 1500))
     motifs = zorp_miner.find_motifs(jagged, length=600, top=1)
     drawn = zorp_miner.plot_matches(motifs[0], jagged)
-    long_lines = [line for line in drawn.axes[0].get_lines() if len(line.get_xdata()) == 600]
+    long_lines = [line for line in drawn.axes[0].get_lines() if np.size(line.get_xdata()) == 600]
     assert len(long_lines) == 2  # the median of the matches and the representative
     assert "chance" in drawn.axes[0].get_title() or "likely" in drawn.axes[0].get_title()
 
