@@ -109,15 +109,21 @@ class Motif:
         Robust mode: how unlikely the motif is to be chance in this data, in standard errors:
         how much closer its matches are in the series than in the same series with their
         segments shuffled, beyond what the best chance shape found there gains (see "How sure
-        is a motif?" in the README); 3 and more is ``likely``. NaN in the exact mode.
+        is a motif?" in the README); 3 and more is ``likely``. Never NaN: 0 where it cannot be
+        measured, and ``why`` says why. NaN in the exact mode.
     likely : bool or None
         Robust mode: whether the evidence is at least 3 and at least ceil(minsup × number of
-        series) series hold the motif; otherwise the motif may be chance. None in the exact
-        mode, which does not measure it.
+        series) series hold the motif. None in the exact mode, which does not measure it.
     exclusion : int or None
         A motif found within one series (``find_motifs(..., within=True)``): the exclusion zone
         its windows keep (points; no two start within it of each other), ``series`` then
         repeats that series for each window. None for a motif across series.
+    why : str
+        Robust mode: why the motif is not likely, "" when it is: "chance" (evidence below 3),
+        "few series" (held by fewer than ceil(minsup × number of series) series, however
+        evident), both ("chance, few series"), or "evidence unmeasured: " and the reason (the
+        evidence, then 0, could not be measured). Empty in the exact mode. ``mark`` is what
+        the command line's table shows.
     """
 
     rank: int
@@ -137,6 +143,7 @@ class Motif:
     evidence: float = math.nan
     likely: bool | None = None
     exclusion: int | None = None
+    why: str = ""
 
     def __post_init__(self) -> None:
         # Own read-only copies: neither the caller nor a reader can change a result.
@@ -218,13 +225,20 @@ class Motif:
         if self.mode == "robust":
             return (
                 f"Motif(rank={self.rank}, support={self.support}, length={self.length}, "
-                f"score={self.score:.4g}, evidence={self.evidence:.3g}, "
-                f"{'likely' if self.likely else 'chance'})"
+                f"score={self.score:.4g}, evidence={self.evidence:.3g}, {self.mark})"
             )
         return (
             f"Motif(rank={self.rank}, pattern={self.pattern!r}, support={self.support}, "
             f"length={self.length}, naed={self.naed:.4g})"
         )
+
+    @property
+    def mark(self) -> str:
+        """Robust mode: "likely", or why the motif is not (``why``: "chance", "few series",
+        both, or "evidence unmeasured" and why); "" in the exact mode."""
+        if self.mode != "robust":
+            return ""
+        return "likely" if self.likely else (self.why or "chance")
 
     def to_dict(self) -> dict[str, JSONValue]:
         """Every field as plain JSON values; NaN becomes None (null).
@@ -233,7 +247,7 @@ class Motif:
         -------
         dict
             ``rank``, ``mode``, ``pattern``, ``letters``, ``seglen``, ``length`` (points),
-            ``support``, ``naed``, ``score``, ``evidence``, ``likely``, ``series``,
+            ``support``, ``naed``, ``score``, ``evidence``, ``likely``, ``why``, ``series``,
             ``best_matches`` (points), ``distances``, ``occurrences`` (a dict of three
             equal-length lists: ``series``,
             ``letters`` and ``starts`` in points), ``average_occurrences`` (one list per
@@ -252,6 +266,7 @@ class Motif:
             "score": _json_float(self.score),
             "evidence": _json_float(self.evidence),
             "likely": self.likely,
+            "why": self.why,
             "series": self.series.tolist(),
             "best_matches": self.best_matches.tolist(),
             "distances": _json_floats(self.distances),
@@ -524,6 +539,7 @@ def _frame(motifs: Sequence[Motif]) -> "pandas.DataFrame":
             "score": motif.score,
             "evidence": motif.evidence,
             "likely": motif.likely,
+            "why": motif.why,
             "series": motif.series,
             "best_matches": motif.best_matches,
             "distances": motif.distances,

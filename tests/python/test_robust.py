@@ -159,7 +159,7 @@ def test_noise_alone_yields_no_likely_motif() -> None:
         {"minsup": 0.0},
         {"minsup": 1.5},
         {"minsup": "0.5"},
-        {"top": 0},
+        {"top": -1},
         {"top": 2.0},
         {"keep": "some"},
     ],

@@ -10,6 +10,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import reference
+import zorp_miner
 from conftest import examples
 from zorp_miner.compute import evidence as _evidence
 from zorp_miner.robust.motifs import Found
@@ -181,3 +182,34 @@ def test_the_extent_of_windows_is_where_they_agree() -> None:
         windows.append(window)
     assert abs(extent(windows) - M) <= 6
     assert extent([rng.normal(size=120) for _ in range(8)]) <= 120
+
+
+@settings(max_examples=examples(8), deadline=None)
+@given(st.integers(0, 2**32 - 1), st.sampled_from([40, 120, 149, 150]), st.sampled_from([6, 14]))
+def test_evidence_is_never_nan_and_why_names_what_is_missing(seed: int, m: int, count: int) -> None:
+    """GunPoint at lengths 80, 149 and 150 reported evidence nan, without a reason; and a
+    tight motif held by a few series too few was marked chance like one beyond none."""
+    rng = np.random.default_rng(seed)
+    series = [np.cumsum(rng.normal(size=150)) for _ in range(count)]
+    for motif in zorp_miner.find_motifs(series, length=m):
+        assert not math.isnan(motif.evidence)
+        assert motif.likely is (motif.why == "")
+        assert motif.why in ("", "chance", "few series", "chance, few series") or motif.why.startswith(
+            "evidence unmeasured: "
+        )
+        if motif.why.startswith("evidence unmeasured"):
+            assert motif.evidence == 0.0
+        needed = math.ceil(0.5 * count)
+        assert ("few series" in motif.why) is (motif.support < needed and not motif.why.startswith("evidence"))
+        assert ("chance" in motif.why) is (motif.evidence < 3 and not motif.why.startswith("evidence"))
+
+
+def test_an_evident_motif_held_by_too_few_series_is_marked_few_series_not_chance() -> None:
+    rng = np.random.default_rng(0)
+    series = hosts(20, 500, rng)
+    starts = plant(series, burst(), list(range(9)), rng)  # 9 of 20, under minsup 0.5
+    found = [motif for motif in discover(series, length=M, top=3) if on_shape(motif, starts, M) >= 8]
+    assert found and found[0].evidence >= 3 and not found[0].likely
+    assert found[0].why == "few series"
+    shown = [m for m in zorp_miner.find_motifs(series, length=M, top=3) if m.evidence == found[0].evidence]
+    assert shown and shown[0].mark == "few series" and "few series" in repr(shown[0])

@@ -133,7 +133,7 @@ def motif_table(motifs: Sequence[Motif], series_count: int, *, mode: str | None 
     if robust:
         header = (
             f"{'rank':>4}  {'length':>6} {'support':>9}  {'score':>8}  {'evidence':>8}  "
-            f"{'':<6}  best match per series (series:start)"
+            f"{'':<11}  best match per series (series:start)"
         )
     else:
         header = (
@@ -141,20 +141,34 @@ def motif_table(motifs: Sequence[Motif], series_count: int, *, mode: str | None 
             "best match per series (series:start)"
         )
     lines = [header, "-" * len(header)]
+    unmeasured = []
     for motif in motifs:
         support = f"{motif.support}/{series_count}" if series_count else str(motif.support)
         if motif.mode == "robust":
-            verdict = "likely" if motif.likely else "chance"
+            verdict = _short_mark(motif)
+            if verdict == "unmeasured":
+                unmeasured.append(f"motif {motif.rank}: {motif.why}")
             lines.append(
                 f"{motif.rank:>4}  {motif.length:>6} {support:>9}  {motif.score:>8.4f}  "
-                f"{motif.evidence:>8.2f}  {verdict:<6}  {_abbreviated(motif)}"
+                f"{motif.evidence:>8.2f}  {verdict:<11}  {_abbreviated(motif)}"
             )
         else:
             lines.append(
                 f"{motif.rank:>4}  {_short(motif.pattern, 16):<16} {support:>9}  "
                 f"{motif.naed:>8.4f}  {_abbreviated(motif)}"
             )
-    return "\n".join(lines)
+    return "\n".join(lines + unmeasured)
+
+
+def _short_mark(motif: Motif) -> str:
+    """The table's mark of a robust motif: likely, chance (evidence below 3), few series (held
+    by fewer than minsup of them), chance, few (both), or unmeasured (a line below the table
+    says why)."""
+    if motif.likely:
+        return "likely"
+    if motif.why.startswith("evidence unmeasured"):
+        return "unmeasured"
+    return {"chance, few series": "chance, few"}.get(motif.why, motif.why or "chance")
 
 
 def csv_text(motifs: Motifs, found: Occurrences | None = None) -> str:

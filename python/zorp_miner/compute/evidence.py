@@ -163,3 +163,23 @@ def member_bar(null_distances: FloatArray, rate: float) -> float:
     if len(finite) == 0:
         return math.inf
     return float(np.quantile(finite, rate, method="lower"))
+
+
+def unmeasured(
+    own: FloatArray, other: FloatArray, null_own: FloatArray, null_other: FloatArray, core: int
+) -> list[str]:
+    """For each candidate of `evidences`, why its evidence cannot be measured ("" when it can):
+    the null's search found no shape whose gain is measured (its shapes have too few whole
+    windows in the shuffled series), or the candidate's own closest matches are too few (fewer
+    than core of the series have a whole window to match, in the series or their null)."""
+    gain = gains(own, other, core)
+    null_measured = len(null_own) > 0 and bool(np.isfinite(gains(null_own, null_other, core)).any())
+    reasons = []
+    for value in gain.tolist():
+        if not math.isfinite(value):
+            reasons.append(f"fewer than {core} series have a whole window to match, in them or their shuffles")
+        elif not null_measured:
+            reasons.append("no shape the search found in the shuffled series could be measured at this length")
+        else:
+            reasons.append("")
+    return reasons

@@ -7,9 +7,23 @@ import math
 
 import numpy as np
 
+from zorp_miner.compute.evidence import LIKELY
 from zorp_miner._types import FloatArray, IntArray
 from zorp_miner.compute.evidence import member_bar
 from zorp_miner.robust.rules import CHANCE_DEVIATIONS, MEMBER_RATE, STEADY_SERIES
+
+
+# How a motif's why begins when its evidence could not be measured.
+UNMEASURED = "evidence unmeasured"
+
+
+def why_not_likely(evidence: float, support: int, needed: int, unmeasured: str = "") -> str:
+    """Why a motif of this evidence, held by support series where needed must hold it, is not
+    likely ("" when it is): "chance", "few series", both, or the evidence unmeasured and why."""
+    if unmeasured:
+        return f"{UNMEASURED}: {unmeasured}"
+    reasons = (["chance"] if not evidence >= LIKELY else []) + (["few series"] if support < needed else [])
+    return ", ".join(reasons)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -42,6 +56,10 @@ class Found:
         The SAX letters of the representative's segment means (alphabet 4): a name.
     seglen : int
         Points per letter of ``pattern``.
+    why : str
+        Why the motif is not likely ("" when it is): "chance" (evidence below LIKELY), "few
+        series" (held by fewer than ceil(minsup x N)), both, or "evidence unmeasured: ..." (the
+        evidence, then 0, could not be measured; the reason follows).
     """
 
     length: int
@@ -55,15 +73,16 @@ class Found:
     likely: bool
     pattern: str
     seglen: int
+    why: str = ""
 
 
 def rank(motif: Found) -> tuple[bool, int, bool, float, float, int]:
-    """Likely motifs first, the longest of them first; then the highest evidence (NaN last),
-    the smaller score and the shorter length. Of the shapes that recur beyond chance, the
-    longest says most of the series: a shorter likely motif is a part of a longer shape, or
-    material that recurs in pieces; a motif that is not likely is only as good as its
-    evidence."""
-    unknown = math.isnan(motif.evidence)
+    """Likely motifs first, the longest of them first; then the highest evidence (those whose
+    evidence could not be measured last), the smaller score and the shorter length. Of the
+    shapes that recur beyond chance, the longest says most of the series: a shorter likely motif
+    is a part of a longer shape, or material that recurs in pieces; a motif that is not likely
+    is only as good as its evidence."""
+    unknown = math.isnan(motif.evidence) or motif.why.startswith(UNMEASURED)
     longest = -motif.length if motif.likely else 0
     return (not motif.likely, longest, unknown, 0.0 if unknown else -motif.evidence, motif.score, motif.length)
 

@@ -80,6 +80,7 @@ def motif_from_found(found: Found, windows: Sequence[FloatArray], *, rank: int) 
         mode="robust",
         evidence=found.evidence,
         likely=found.likely,
+        why=found.why,
     )
 
 

@@ -10,12 +10,12 @@ import numpy as np
 from zorp_miner import progress as _progress
 from zorp_miner._types import FloatArray
 from zorp_miner.cluster.parts import Parts
-from zorp_miner.compute.evidence import LIKELY, core_means, evidences, gains, segment_points
+from zorp_miner.compute.evidence import core_means, evidences, gains, segment_points, unmeasured
 from zorp_miner.compute.shapes import pattern_name, unit_scaled
 from zorp_miner.compute.sliding import znormalised_finite
 from zorp_miner.params import INT32_MAX, MINSUP_DEFAULT, Keep, RealNumber, WholeNumber, robust_params, whole_number
 from zorp_miner.robust.rules import EXTENT_REST, PHASES, SHORTEST, TRIMMED
-from zorp_miner.robust.motifs import Found, held_bar, merged, rank, same_motif, same_places
+from zorp_miner.robust.motifs import Found, held_bar, merged, rank, same_motif, same_places, why_not_likely
 from zorp_miner.robust.refine import length_grid, refined_search
 from zorp_miner.robust.store import RobustStore, as_store
 from zorp_miner.robust.tasks import SERIES, Null
@@ -214,6 +214,9 @@ def discover_length(
     _, found_in_null = store.best(m, found.shapes, rows=sample, null=other, starts=False)
     _, chance_elsewhere = store.best(m, chance.shapes, rows=sample, null=other, starts=False)
     evidence = evidences(found.best, found_in_null, chance.best, chance_elsewhere, core)
+    # Where the evidence cannot be measured it is 0 (no evidence beyond chance), and why says so.
+    unknown = unmeasured(found.best, found_in_null, chance.best, chance_elsewhere, core)
+    evidence = np.where(np.isnan(evidence), 0.0, evidence)
     gain = gains(found.best, found_in_null, core)
     if len(sample) == count:
         order = np.argsort(sample, kind="stable")
@@ -239,9 +242,10 @@ def discover_length(
                 float(scores[c]),
                 float(evidence[c]),
                 float(gain[c]),
-                bool(evidence[c] >= LIKELY and len(held) >= full_core),
+                not why_not_likely(float(evidence[c]), len(held), full_core, unknown[c]),
                 pattern,
                 letter,
+                why_not_likely(float(evidence[c]), len(held), full_core, unknown[c]),
             )
         )
     kept: list[Found] = []

@@ -515,6 +515,7 @@ def as_motif(found: WithinMotif, values: FloatArray, rank: int, zone: int) -> Mo
         mode="robust",
         evidence=found.evidence,
         likely=found.likely,
+        why="" if found.likely else "chance",
         exclusion=zone,
     )
 
