@@ -54,68 +54,36 @@ def find_motifs(
     exclusion: WholeNumber | None = None,
     threads: WholeNumber | None = None,
 ) -> Motifs:
-    """Find the shapes that recur across a set of numeric series.
+    """Find the shapes that recur across a set of numeric series, or within a long one.
 
-    Two modes. The robust mode (the default) finds a shape wherever it sits in each series,
-    whatever the series' level and spread there: letters of the series only *propose*
-    candidate shapes, and every candidate is checked against the numbers, window by window.
-    The exact mode finds letter patterns that recur letter for letter: fast, but only where the
-    copies of a shape fall on the same letters, which real data rarely arranges.
+    Returns a :class:`zorp_miner.Motifs`: the motifs, best first (``motifs[0]``), each with
+    the series that hold it, each series' best match (start in points) and its distance, its
+    shape (``representative``), ``score``, ``evidence`` and whether it is ``likely``;
+    ``to_frame()``, ``to_dict()``, ``occurrences(data)`` and the plots of :mod:`zorp_miner.plot`.
 
-    **Robust mode.** Windows of ``length`` points of a few seed series, and shapes proposed
-    by frequent words of 8 letters, are candidate shapes; each candidate's best match in every
-    series is found by sliding z-normalised distance, the best candidates are refined from their
-    matches (averaged after the common shift that lines them up), and flat and monotone shapes
-    are dropped. The ``score`` of a motif is the mean distance sqrt(2 (1 − r)) of the best
-    matches of the ceil(``minsup`` × series) closest series, r the Pearson correlation: the root
-    mean square difference per point of the z-normalised shapes, 0 for identical, about 1.41
-    for unrelated shapes. Every motif carries its ``evidence``: how much more closely it matches
-    the series than the same series with their segments shuffled, beyond what the shapes the
-    same search finds in shuffled series gain, in standard errors; it is ``likely`` from 3 on
-    when ceil(``minsup`` × series) series hold it (a series holds it when its best match beats
-    all but 5 % of the motif's matches in the shuffled series, or lies nearer, in standard
-    deviations, the motif's ceil(``minsup`` × series) closest matches than those matches in
-    the shuffled series). Motifs go likely first, then by evidence. Without a length, lengths
-    from 8 points to half the median series length are searched and each motif is reported at
-    the length over which its matches agree.
+    Called as ``find_motifs(data, length=96)`` for shapes of 96 points across the rows of
+    data, ``find_motifs(data)`` for lengths found by the run, and
+    ``find_motifs(one_long_series, length=200)`` for motifs within one series.
 
-    **Exact mode.** Each series is z-normalised (mean 0, population deviation 1) and turned
-    into letters: one letter per ``seglen`` points, the mean of those points cut into
-    ``alphabet`` levels of the normal distribution (``a`` is the lowest). Letter patterns that
-    occur in at least ``minsup`` of the series are mined, too short and redundant ones dropped,
-    and each pattern is mapped back onto the numbers: its occurrences, a representative curve,
-    the best match in each series and ``naed``, by which the motifs are ranked (smallest
-    first). A copy shifted by part of a segment, or stretched, reads as other letters.
+    **Robust mode** (the default): windows of a few series and shapes proposed by frequent
+    words are candidates, refined from their best matches in every series by sliding
+    z-normalised distance, sqrt(2 (1 − r)), r the Pearson correlation (0 for the same shape,
+    about 1.41 for unrelated ones). A motif's ``score`` is the mean distance of its
+    ceil(``minsup`` × series) closest best matches; its ``evidence`` how much more closely it
+    matches the series than shuffled copies of them, beyond what chance shapes gain there, in
+    standard errors; it is ``likely`` from 3 when ceil(``minsup`` × series) series hold it, and
+    ``why`` says why one is not ("chance", "few series"). Likely motifs go first, the longest
+    first, then by evidence. The method, step by step: docs/robust.md.
 
-    **On a Dask cluster** (``client=``), the steps that read the series run on the workers,
-    part by part, and the result is the same as this process would find, bit for bit: see
-    "Running on a Dask cluster" in the README for which steps run where and what crosses the
-    network. The series then never come to this process whole (the robust mode's refinement
-    reads the windows around the best matches): give ``data`` as parts the workers load (a Dask array chunked along its rows, a list of delayed parts, or a list of files).
-
-    **Within one series.** With ``within=True``, or a single series (a 1-D array, a one-series
-    file) and ``within`` not given, motifs are found *within* each series instead of across
-    the set: groups of windows of one series that share a shape, no two starting within
-    ``exclusion`` points of each other (the exclusion zone, ceil(``length`` / 2) by default),
-    so that a window never matches itself or its own shift. A single series has nothing to
-    recur across, and a search across it would match each window with itself, so it switches
-    to this search rather than return self-matches. Each motif is its closest pair of windows
-    (``score``, the pair's distance on the same sqrt(2 (1 − r)) scale) and every other window
-    closer to its shape than that shape comes anywhere in 39 copies of the series with its
-    segments shuffled; its ``evidence`` weighs how many such windows there are beyond the pair
-    (the chance of that many, as a normal quantile: likely from 3, that is with two windows
-    besides the pair). ``series`` repeats the series for each occurrence, ``best_matches`` are
-    the occurrences' starts, the pair first, and ``exclusion`` is the zone they keep. Each
-    series gives up to ten motifs (``top`` when more) before the ranking, likely first, and
-    the cut to ``top``, so that a chance closest pair does not hide a later likely motif. It
-    needs ``length`` and runs in this process; ``minsup`` is not used. See
-    :mod:`zorp_miner.within.motifs` for how the closest pair is found without comparing every pair
-    of windows.
+    **Within one series** (``within=True``, or a single series): groups of windows of one
+    series that share a shape, none within ``exclusion`` points of another: docs/within.md.
+    **Exact mode** (``mode="exact"``): letter patterns that recur letter for letter, ranked by
+    ``naed``: docs/exact.md. **On a Dask cluster** (``client=``): the same result, bit for bit,
+    with the series read part by part on the workers (README, "Running on a Dask cluster").
 
     **Missing points.** NaN inside a series (or a masked point of a masked array) is a missing
-    point: the robust mode never matches a window holding one, and its statistics skip them;
-    the exact mode, which normalises each series as a whole, refuses them (naming the series
-    and the point). NaN at the end of a series is padding and is dropped.
+    point: the robust mode never matches a window holding one; the exact mode refuses them
+    (naming the series and the point). NaN at the end of a series is padding and is dropped.
 
     The whole-number parameters take Python or numpy integers (not bool), and the fractions any
     real number, numpy's included; the results hold plain Python numbers.

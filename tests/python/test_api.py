@@ -556,3 +556,13 @@ def test_a_length_above_every_series_says_so_and_one_equal_to_them_takes_each_wh
     found = zorp_miner.find_motifs(data, length=151)
     assert len(found) == 0 and found.reason.startswith("length 151 is above the length of every series")
     assert "at or above" not in found.reason
+
+
+def test_help_shows_the_public_functions_annotations_resolved() -> None:
+    """help(find_matches) showed its annotations as strings ('RealNumber | None')."""
+    import inspect
+
+    for function in (zorp_miner.find_motifs, zorp_miner.find_matches, zorp_miner.load):
+        for name, parameter in inspect.signature(function).parameters.items():
+            if name != "client":  # names an optional package's class
+                assert not isinstance(parameter.annotation, str), (function.__name__, name)

@@ -8,7 +8,6 @@ chance's, from shapes as smooth and as trending as the query but not it. The wor
 cluster gives the bytes of a run in one process. The method: docs/search.md.
 """
 
-from __future__ import annotations
 
 import math
 import numbers
@@ -164,11 +163,11 @@ class Matches:
             "matches": rows,
         }
 
-    def to_frame(self) -> pandas.DataFrame:
+    def to_frame(self) -> "pandas.DataFrame":
         """One row per match, best first: columns ``series``, ``start`` (points) and
         ``distance``. Needs pandas (``pip install 'zorp_miner[pandas]'``)."""
         module = require("pandas", "to_frame()")
-        frame: pandas.DataFrame = module.DataFrame(
+        frame: "pandas.DataFrame" = module.DataFrame(
             {"series": self.series, "start": self.starts, "distance": self.distances},
             columns=FRAME_COLUMNS,
         )
@@ -182,7 +181,7 @@ def find_matches(
     max_distance: RealNumber | None = None,
     top: WholeNumber | None = None,
     exclusion: WholeNumber | None = None,
-    client: Client | str | None = None,
+    client: "Client | str | None" = None,
     progress: bool | Callable[[_progress.Step], object] | None = None,
     threads: WholeNumber | None = None,
 ) -> Matches:
