@@ -49,7 +49,7 @@ def find_motifs(
     max_overlap: RealNumber | None = None,
     client: "Client | str | None" = None,
     lazy: bool = True,
-    progress: "bool | Callable[[_progress.Step], object] | None" = None,
+    progress: bool | Callable[[_progress.Step], object] | None = None,
     within: bool | None = None,
     exclusion: WholeNumber | None = None,
     threads: WholeNumber | None = None,
