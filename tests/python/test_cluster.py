@@ -339,3 +339,13 @@ def test_occurrences_on_the_cluster_are_the_search_here(
     here = capsys.readouterr().out
     assert main([*command, "--workers", "2"]) == 0
     assert capsys.readouterr().out == here and len(here.splitlines()) == len(expected) + 1
+
+
+def test_inside_a_worker_the_kernels_use_the_workers_threads(client: Any) -> None:
+    """The workers here run one thread each: their kernels take one, whatever this process's
+    cores or threads= say."""
+    from zorp_miner.compute import threads
+
+    with threads.using(4):
+        assert client.submit(threads.current, pure=False).result() == 1
+    assert client.submit(threads.available, pure=False).result() >= 1
