@@ -27,7 +27,7 @@ from zorp_miner.cli.options import (
     UsageError,
     add_reading_options,
     add_threads_option,
-    check_plot_path,
+    check_where_and_plot,
     display_name,
     reading_options,
     say,
@@ -201,15 +201,7 @@ def _check(args: argparse.Namespace) -> None:
         )
     if args.query_series is not None and args.query_series < 0:
         raise UsageError(f"--query-series must be 0 or more, got {args.query_series}")
-    if args.workers is not None and args.workers < 1:
-        raise UsageError(f"--workers must be at least 1 worker process, got {args.workers}")
-    if args.plot is not None:
-        if args.scheduler is not None or args.workers is not None:
-            raise UsageError(
-                "--plot draws the series here, which a cluster run never reads: leave out "
-                "--plot, or --scheduler and --workers"
-            )
-        check_plot_path(args.plot)
+    check_where_and_plot(args)
 
 
 def read_query(path: Path, which: int | None) -> FloatArray:

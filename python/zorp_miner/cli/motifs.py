@@ -17,7 +17,7 @@ from zorp_miner.cli.options import (
     UsageError,
     add_reading_options,
     add_threads_option,
-    check_plot_path,
+    check_where_and_plot,
     reading_options,
     say,
     threads_of,
@@ -247,17 +247,9 @@ def _check(args: argparse.Namespace) -> None:
         raise UsageError(f"--top must be 0 (all) or a positive number of motifs, got {args.top}")
     if args.plot_motifs < 1:
         raise UsageError(f"--plot-motifs must be at least 1, got {args.plot_motifs}")
-    if args.workers is not None and args.workers < 1:
-        raise UsageError(f"--workers must be at least 1 worker process, got {args.workers}")
     if args.exclusion is not None and args.exclusion < 0:
         raise UsageError(f"--exclusion must be 0 or more points, got {args.exclusion}")
-    if args.plot is not None:
-        if args.scheduler is not None or args.workers is not None:
-            raise UsageError(
-                "--plot draws the series here, which a cluster run never reads: leave out "
-                "--plot, or --scheduler and --workers"
-            )
-        check_plot_path(args.plot)
+    check_where_and_plot(args)
 
 
 def _run(args: argparse.Namespace) -> int:

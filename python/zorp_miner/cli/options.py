@@ -116,6 +116,20 @@ def display_name(names: list[str]) -> str:
     return names[0] if len(names) == 1 else f"{names[0]} and {len(names) - 1} more files"
 
 
+def check_where_and_plot(args: argparse.Namespace) -> None:
+    """The checks both commands make of --workers, and of --plot with a cluster: the plot draws
+    the series here, which a cluster run never reads."""
+    if args.workers is not None and args.workers < 1:
+        raise UsageError(f"--workers must be at least 1 worker process, got {args.workers}")
+    if args.plot is not None:
+        if args.scheduler is not None or args.workers is not None:
+            raise UsageError(
+                "--plot draws the series here, which a cluster run never reads: leave out "
+                "--plot, or --scheduler and --workers"
+            )
+        check_plot_path(args.plot)
+
+
 def check_plot_path(path: Path) -> None:
     """--plot, checked before any work: matplotlib installed, the folder there, and a suffix
     matplotlib writes (png, pdf, svg, ...)."""
