@@ -8,6 +8,7 @@ import numpy as np
 import _zorp_cpp
 from zorp_miner import _native
 from zorp_miner._types import FloatArray
+from zorp_miner.compute.sliding import znormalised
 
 PATTERN_LETTERS = 8  # letters of a motif's name
 PATTERN_ALPHABET = 4
@@ -49,3 +50,23 @@ def pattern_name(shape: FloatArray) -> tuple[str, int]:
     seglen = len(shape) // letters
     word = _zorp_cpp.sax(shape[: letters * seglen][None, :].tolist(), seglen, PATTERN_ALPHABET)[0]
     return "".join(word), seglen
+
+
+def shifted_distance(a: FloatArray, b: FloatArray, most_shift: int, only: int | None = None) -> float:
+    """The smallest distance sqrt(2 (1 - r)) between two shapes of the same length shifted
+    against each other by at most ``most_shift`` points (by ``only`` points when given: b's
+    point k against a's point k + only), over the points they then share (each part
+    z-normalised); +inf when no shift leaves two points or every part is flat."""
+    m = min(len(a), len(b))
+    best = math.inf
+    for shift in range(-most_shift, most_shift + 1) if only is None else (only,):
+        first = a[max(0, shift) : m + min(0, shift)]
+        second = b[max(0, -shift) : m + min(0, -shift)]
+        if len(first) < 2:
+            continue
+        x, y = znormalised(first), znormalised(second)
+        if not (x.any() and y.any()):
+            continue
+        r = float(np.mean(x * y))
+        best = min(best, math.sqrt(max(0.0, 2.0 * (1.0 - r))))
+    return best

@@ -10,7 +10,8 @@ import numpy as np
 from zorp_miner.compute.evidence import LIKELY
 from zorp_miner._types import FloatArray, IntArray
 from zorp_miner.compute.evidence import member_bar
-from zorp_miner.robust.rules import CHANCE_DEVIATIONS, MEMBER_RATE, STEADY_SERIES
+from zorp_miner.compute.shapes import shifted_distance
+from zorp_miner.robust.rules import CHANCE_DEVIATIONS, MEMBER_RATE, STEADY_DEVIATIONS, STEADY_SERIES, STEADY_SHARE
 
 
 # How a motif's why begins when its evidence could not be measured.
@@ -87,6 +88,34 @@ def rank(motif: Found) -> tuple[bool, int, bool, float, float, int]:
     return (not motif.likely, longest, unknown, 0.0 if unknown else -motif.evidence, motif.score, motif.length)
 
 
+def tighter_and_more_evident(a: Found, b: Found) -> bool:
+    """Whether a is better than b on both counts: of the same length, a smaller score and a
+    higher evidence, both measured. Scores of different lengths are distances over different
+    numbers of points, not comparable."""
+    measured = not (a.why.startswith(UNMEASURED) or b.why.startswith(UNMEASURED))
+    return measured and a.length == b.length and a.score < b.score and a.evidence > b.evidence
+
+
+def ordered(motifs: list[Found]) -> list[Found]:
+    """The motifs in the order of `rank`, except that none goes after a motif that is better on
+    both counts (`tighter_and_more_evident`): at each place the first in rank that is left goes,
+    unless a motif left is better than it on both counts, which then goes in its place (the
+    first in rank of those, and so on). A tight, evident motif held by too few series (few
+    series) so goes before a looser and less evident likely one, and nothing else moves."""
+    remaining = sorted(motifs, key=rank)
+    result: list[Found] = []
+    while remaining:
+        at = 0
+        # Better on both counts is a strict partial order: this ends.
+        while True:
+            better = [k for k, other in enumerate(remaining) if tighter_and_more_evident(other, remaining[at])]
+            if not better:
+                break
+            at = better[0]
+        result.append(remaining.pop(at))
+    return result
+
+
 def merged(found: list[Found], lengths: IntArray) -> list[Found]:
     """The motifs of several lengths, each reported once, in the order of `rank`.
 
@@ -112,14 +141,26 @@ def merged(found: list[Found], lengths: IntArray) -> list[Found]:
 
 
 def same_motif(a: Found, b: Found, lengths: IntArray) -> bool:
-    """Whether a and b are one motif: their matches coincide (`same_places`, either way)."""
-    return same_places(a, b, lengths) or same_places(b, a, lengths)
+    """Whether a and b are one motif: their matches coincide (`same_places`, either way), or
+    they are one shape (`same_shape`)."""
+    return same_shape(a, b) or same_places(a, b, lengths) or same_places(b, a, lengths)
+
+
+def same_shape(a: Found, b: Found) -> bool:
+    """Whether a and b, of one length, are one shape up to a shift of at most a quarter of it:
+    closer to each other (`shifted_distance`) than their closest matches are to them, on the
+    mean (the smaller score). Such shapes are told apart by none of their matches; a periodic
+    shape matches equally well at many places, so their matches need not coincide."""
+    if a.length != b.length:
+        return False
+    return shifted_distance(a.representative, b.representative, a.length // 4) <= min(a.score, b.score)
 
 
 def same_places(a: Found, b: Found, lengths: IntArray) -> bool:
     """Whether a is b again: whether, in most of the series both hold, a's matches share half
     the shorter length with b's, more often than chance puts them there (`beyond_chance`), or
-    stand at one offset from them (the same within a quarter of the shorter length, and at most
+    stand at one offset from them, in most of those series, or in STEADY_SHARE of them and more
+    than chance puts so (`steady_beyond_chance`) (the same within a quarter of the shorter length, and at most
     the longer length, in at least STEADY_SERIES series): a part of b, or of a longer shape
     that b is a part of. lengths: the points of every series."""
     shared = [i for i in a.starts if i in b.starts]
@@ -134,9 +175,34 @@ def same_places(a: Found, b: Found, lengths: IntArray) -> bool:
         return True
     if len(shared) < STEADY_SERIES:
         return False
-    offset = float(np.median(offsets))
-    steady = int(np.sum(4 * np.abs(offsets - offset) <= shorter))
-    return abs(offset) <= longer and 2 * steady > len(shared)
+    # The offset at which most stand (the smallest such): when the shape recurs, its shifts
+    # may stand at it in half the series and anywhere in the others.
+    near = 4 * np.abs(offsets[:, None] - offsets[None, :]) <= shorter
+    counts = near.sum(axis=1)
+    most = np.flatnonzero(counts == counts.max())
+    offset = int(offsets[most[np.argmin(np.abs(offsets[most]))]])
+    steady = int(counts.max())
+    if abs(offset) > longer:
+        return False
+    if 2 * steady > len(shared):
+        return True
+    return STEADY_SHARE * len(shared) <= steady and steady_beyond_chance(steady, lengths[shared], shorter, longer)
+
+
+def steady_beyond_chance(steady: int, points: IntArray, shorter: int, longer: int) -> bool:
+    """Whether matches of two motifs that stand at one offset (within a quarter of the shorter
+    length) in steady of the series of the given points do so more often than chance does.
+
+    A match placed at random stands within that of a given offset at 2 floor(shorter / 4) + 1
+    of at least n - longer + 1 places; beyond chance is as in `beyond_chance`, with
+    STEADY_DEVIATIONS (the offset is the one most stand at, taken from the same series). A shape that
+    recurs twice in each series (the two sides of a leaf) is matched at either copy, and its
+    shift or part then stands at one offset in about half the series only.
+    """
+    share = np.minimum(1.0, (2 * (shorter // 4) + 1) / np.maximum(points - longer + 1, 1))
+    expected = float(share.sum())
+    spread = math.sqrt(float((share * (1.0 - share)).sum()))
+    return steady >= min(expected + STEADY_DEVIATIONS * spread, (len(points) + expected) / 2)
 
 
 def beyond_chance(overlapping: int, points: IntArray, shorter: int, longer: int) -> bool:

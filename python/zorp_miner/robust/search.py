@@ -15,7 +15,7 @@ from zorp_miner.compute.shapes import pattern_name, unit_scaled
 from zorp_miner.compute.sliding import znormalised_finite
 from zorp_miner.params import INT32_MAX, MINSUP_DEFAULT, Keep, RealNumber, WholeNumber, robust_params, whole_number
 from zorp_miner.robust.rules import EXTENT_REST, PHASES, SHORTEST, TRIMMED
-from zorp_miner.robust.motifs import Found, held_bar, merged, rank, same_motif, same_places, why_not_likely
+from zorp_miner.robust.motifs import Found, held_bar, merged, ordered, rank, same_motif, same_places, why_not_likely
 from zorp_miner.robust.refine import length_grid, refined_search
 from zorp_miner.robust.store import RobustStore, as_store
 from zorp_miner.robust.tasks import SERIES, Null
@@ -102,7 +102,7 @@ def discover(
         for motif in trimmed:
             if not any(same_motif(motif, other, store.lengths) for other in found):
                 found.append(motif)
-    return [motif for motif in found if keep == "all" or motif.likely]
+    return [motif for motif in ordered(found) if keep == "all" or motif.likely]
 
 
 def longest_unlikely(found: list[Found]) -> Found | None:
