@@ -15,7 +15,9 @@ from hypothesis import given, settings, strategies as st
 import zorp_miner
 from reference import usable_windows
 from conftest import examples
+from zorp_miner.compute.shapes import shifted_distance
 from zorp_miner.compute.sliding import FLAT_FRACTION, RESOLUTION, znormalised
+from zorp_miner.within.motifs import group_evidence
 
 FloatArray = npt.NDArray[np.float64]
 
@@ -130,14 +132,54 @@ def test_a_plain_random_walk_or_white_noise_holds_no_likely_motif(seed: int, m: 
     assert not any(motif.likely for motif in motifs), [(motif.support, motif.evidence) for motif in motifs]
 
 
-def test_the_evidence_grows_with_the_windows_beyond_the_pair() -> None:
-    # Its one rule: a count of windows beyond the pair, the same evidence for the same count.
+def test_the_evidence_comes_from_a_count_of_windows_beyond_the_pair() -> None:
+    # Its one rule: the evidence of a count of windows beyond the pair (those within chance's
+    # radius: the others a motif holds are copies by a search by example's radius), never of
+    # more windows than the motif holds.
     values, _ = planted(2, 6000, 48, 7, strength=12.0)
     motifs = zorp_miner.find_motifs(values, length=48, top=4, keep="all")
-    by_support = {motif.support: motif.evidence for motif in motifs}
-    supports = sorted(by_support)
-    assert [by_support[s] for s in supports] == sorted(by_support[s] for s in supports)
-    assert all(motif.likely == (motif.support >= 4) for motif in motifs)
+    for motif in motifs:
+        counts = [k for k in range(motif.support - 1) if math.isclose(group_evidence(k), motif.evidence)]
+        assert counts, (motif.support, motif.evidence)
+        assert motif.likely == (motif.evidence >= 3)
+    assert motifs[0].likely and motifs[0].support >= 7
+
+
+def beats(seed: int, n: int, period: int) -> FloatArray:
+    """n points of one short spike over and over, every period points, sampled at a phase that
+    drifts (so the spike's samples differ beat to beat), with a little noise."""
+    rng = np.random.default_rng(seed)
+    t = np.arange(n, dtype=np.float64)
+    phase = np.cumsum(rng.normal(0.0, 0.02, size=n))
+    spike = np.exp(-0.5 * ((np.mod(t + phase, period) - period / 2) / 0.8) ** 2)
+    return 5.0 * spike + rng.normal(0.0, 0.05, size=n)
+
+
+@pytest.mark.parametrize("seed", [0, 1, 2])
+def test_one_short_shape_over_and_over_is_one_motif_holding_its_beats(seed: int) -> None:
+    # Before, the shuffles (which keep a quarter of a window) came as close as the beats did:
+    # a tenth of the beats at each of ten phases, ten motifs of one shape.
+    m, period, n = 40, 20, 6000
+    motifs = zorp_miner.find_motifs(beats(seed, n, period), length=m, keep="all")
+    likely = [motif for motif in motifs if motif.likely]
+    assert len(likely) == 1, [(motif.support, motif.evidence) for motif in motifs]
+    # A window holds two beats and keeps ceil(m / 2) points from the next: one in every
+    # other beat at most.
+    assert likely[0].support >= 0.8 * n / (2 * period + 1)
+    assert_apart(motifs)
+
+
+@settings(max_examples=examples(6), deadline=None)
+@given(seed=st.integers(0, 2**32 - 1), period=st.integers(8, 24), walk=st.booleans())
+def test_no_two_motifs_of_a_series_are_one_shape_at_two_phases(seed: int, period: int, walk: bool) -> None:
+    values = beats(seed, 40 * period, period) + (np.cumsum(np.random.default_rng(seed).normal(0, 0.05, 40 * period)) if walk else 0.0)
+    m = 2 * period
+    motifs = zorp_miner.find_motifs(values, length=m, keep="all")
+    for i, a in enumerate(motifs):
+        for b in list(motifs)[i + 1 :]:
+            # a's distances to its copies bound what a search for it takes as one
+            distance = shifted_distance(a.representative, b.representative, m // 4)
+            assert distance > float(np.max(a.distances)) or distance > float(np.max(b.distances)), (a, b)
 
 
 @pytest.mark.parametrize("seed", range(6))

@@ -10,6 +10,7 @@ what it guarantees: docs/within.md.
 
 from __future__ import annotations
 
+import dataclasses
 import math
 import statistics
 import sys
@@ -20,12 +21,13 @@ import numpy.typing as npt
 
 from zorp_miner import progress as _progress
 from zorp_miner.compute.evidence import LIKELY, autocorrelation, content_key, segment_points, shuffled
-from zorp_miner.compute.shapes import pattern_name
+from zorp_miner.compute.shapes import pattern_name, shifted_distance
 from zorp_miner._interface import option
 from zorp_miner.compute.sliding import SeriesBank, resolution, window_sums, znormalised
 from zorp_miner._types import FloatArray
 from zorp_miner.params import LENGTH_MIN, RobustParams
 from zorp_miner.results import Motif, Motifs
+from zorp_miner.search.matches import CHANCE_FACTOR, CHANCE_SHAPES, scrambled
 
 IntArray = npt.NDArray[np.int64]
 BoolArray = npt.NDArray[np.bool_]
@@ -43,6 +45,7 @@ CELL_REACH = 31  # cells from the centre along a direction, at most (the rest sh
 KEPT = 4096  # the closest proposals kept from each cutting
 PROPOSALS = 256  # distinct proposals followed along their diagonal
 NEAR_DIAGONALS = 3  # and along the diagonals this close to theirs (offsets b - a, points)
+ABSORBED_SHARE = 3  # pairs followed per motif wanted, at most, when later ones join earlier ones
 VERIFIED = 4  # closest pairs whose windows are matched against the whole series, per motif
 NULL_DRAWS = 39  # shuffles of the series: chance's radius around a motif's shape
 CHANCE_BYTES = 1 << 31  # the shuffles held at once, at most: longer series make them per motif
@@ -89,6 +92,8 @@ class WithinMotif:
     distances: FloatArray
     representative: FloatArray
     evidence: float
+    radius: float = math.inf  # chance's radius around its shape (see `_grown`)
+    reach: float = math.inf  # the radius of its occurrences beyond the pair's
 
     @property
     def likely(self) -> bool:
@@ -343,7 +348,11 @@ def series_motifs(values: FloatArray, series: int, m: int, zone: int, most: int)
     blocked = np.zeros(windows.count, bool)
     candidates = candidates_of(windows, blocked, rng)
     found: list[WithinMotif] = []
-    while len(found) < most:
+    # A motif that is an earlier one's shape again, at another phase, joins it: at most
+    # ABSORBED_SHARE times as many pairs followed as motifs wanted.
+    for _ in range(ABSORBED_SHARE * most):
+        if len(found) == most:
+            break
         pair = closest_pair(windows, blocked, candidates, values)
         if pair is None:
             candidates = candidates_of(windows, blocked, rng)
@@ -351,9 +360,15 @@ def series_motifs(values: FloatArray, series: int, m: int, zone: int, most: int)
             if pair is None:
                 break
         motif = _grown(windows, pair, blocked, chance, series)
-        found.append(motif)
         for start in motif.starts.tolist():
             blocked[max(0, start - zone) : start + zone + 1] = True
+        for k, earlier in enumerate(found):
+            shift = same_shape_shift(earlier, motif)
+            if shift is not None:
+                found[k] = absorbed(earlier, motif, shift, windows)
+                break
+        else:
+            found.append(motif)
     return found
 
 
@@ -400,20 +415,30 @@ def _grown(
     chance: Chance,
     series: int,
 ) -> WithinMotif:
-    """The motif of a pair: its shape, every open window within chance's radius of it (the
-    shape's closest window in any shuffle), and its evidence from how many there are."""
+    """The motif of a pair: its shape; every open window within chance's radius of it (the
+    shape's closest window in any shuffle), from which its evidence comes (how many there
+    are); and besides them every open window within the radius that finds a shape's copies in
+    a search by example (CHANCE_FACTOR times the closest that shapes like it but not it come:
+    see zorp_miner.search.matches). The shuffles keep what fits in a quarter of the window, so
+    in a series made of one short shape over and over (a heartbeat) chance comes as close as
+    the copies do: every copy is still an occurrence of the motif, which so holds every beat
+    once, not a tenth of them at each of ten phases."""
     shape = znormalised(windows.shapes(np.array([pair.a, pair.b])).mean(axis=0))
     radius = chance.radius(shape)
     profile = windows.bank.series_distances(0, shape[None, :])[0]
+    like = windows.bank.series_distances(0, scrambled(shape, CHANCE_SHAPES))
+    reach = max(radius, CHANCE_FACTOR * float(np.min(like, initial=np.inf)))
     taken = [pair.a, pair.b]
     free = ~blocked.copy()
     for start in taken:
         free[max(0, start - windows.zone) : start + windows.zone + 1] = False
+    beyond = 0
     for start in np.argsort(profile, kind="stable").tolist():
-        if profile[start] > radius:
+        if not profile[start] <= reach:
             break
         if free[start]:
             taken.append(start)
+            beyond += bool(profile[start] <= radius)
             free[max(0, start - windows.zone) : start + windows.zone + 1] = False
     starts = np.array(taken, dtype=np.int64)
     return WithinMotif(
@@ -423,8 +448,44 @@ def _grown(
         starts=starts,
         distances=profile[starts],
         representative=shape,
-        evidence=group_evidence(len(starts) - 2),
+        evidence=group_evidence(beyond),
+        radius=radius,
+        reach=reach,
     )
+
+
+def same_shape_shift(earlier: WithinMotif, later: WithinMotif) -> int | None:
+    """The shift (points, at most a quarter of the length) at which a later motif's shape is
+    the earlier one's again: within the earlier one's reach of it, where a search by example
+    for it would take the later shape as a copy (`shifted_distance` at that shift); None when
+    there is no such shift."""
+    m = earlier.length
+    best: tuple[float, int] | None = None
+    for shift in range(-(m // 4), m // 4 + 1):
+        distance = shifted_distance(earlier.representative, later.representative, 0, shift)
+        if distance <= earlier.reach and (best is None or distance < best[0]):
+            best = (distance, shift)
+    return None if best is None else best[1]
+
+
+def absorbed(earlier: WithinMotif, later: WithinMotif, shift: int, windows: Windows) -> WithinMotif:
+    """One motif of two that are one shape (`same_shape_shift`): the earlier (the closer
+    pair's), with the later one's windows moved by -shift points onto its phase (each that fits
+    in the series and keeps the exclusion zone from those there), and its evidence counted
+    again as any motif's is: its windows beyond the pair within chance's radius of its shape."""
+    taken = earlier.starts.tolist()
+    free = np.ones(windows.count, bool)
+    for start in taken:
+        free[max(0, start - windows.zone) : start + windows.zone + 1] = False
+    for start in (later.starts - shift).tolist():
+        if 0 <= start < windows.count and free[start] and windows.usable[start]:
+            taken.append(start)
+            free[max(0, start - windows.zone) : start + windows.zone + 1] = False
+    profile = windows.bank.series_distances(0, earlier.representative[None, :])[0]
+    rest = sorted(taken[2:], key=lambda start: (profile[start], start))
+    starts = np.array(taken[:2] + rest, dtype=np.int64)
+    beyond = int(np.sum(profile[starts[2:]] <= earlier.radius))
+    return dataclasses.replace(earlier, starts=starts, distances=profile[starts], evidence=group_evidence(beyond))
 
 
 def group_evidence(beyond: int) -> float:
