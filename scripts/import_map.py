@@ -35,9 +35,9 @@ LAYERS: list[tuple[str, list[str]]] = [
     ("compute and io", ["zorp_miner.compute", "zorp_miner.io"]),
     ("cluster", ["zorp_miner.cluster"]),
     ("run", ["zorp_miner.run"]),
-    ("modes", ["zorp_miner.robust", "zorp_miner.exact", "zorp_miner.within", "zorp_miner.search"]),
+    ("modes", ["zorp_miner.robust", "zorp_miner.exact", "zorp_miner.within", "zorp_miner.search", "zorp_miner.discords"]),
     ("entry points", [
-        "zorp_miner", "zorp_miner.__main__", "zorp_miner.api", "zorp_miner.plot", "zorp_miner.cli",
+        "zorp_miner", "zorp_miner.__main__", "zorp_miner.api", "zorp_miner.plot", "zorp_miner.plot_discords", "zorp_miner.cli",
         "zorp_miner.inputs", "zorp_miner.files", "zorp_miner.matches", "zorp_miner.occurrences",
     ]),
 ]

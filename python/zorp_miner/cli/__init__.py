@@ -1,6 +1,6 @@
 """The command line: ``zorp-miner FILE... [--length N] [options]`` (also ``python -m zorp_miner``),
-the motifs of files (`motifs`), and ``zorp-miner match QUERY DATA... [options]``, the search by
-example (`match`); the options both share (`options`) and what the motifs command writes
+the motifs of files (`motifs`), ``zorp-miner match QUERY DATA... [options]``, the search by
+example (`match`), and ``zorp-miner discords FILE... --length M``, the discords (`discords`); the options both share (`options`) and what the motifs command writes
 (`output`).
 
 Exit status: 0 on success; 2 for a usage or input error (one line on stderr); 1 when the run
@@ -16,8 +16,9 @@ from zorp_miner._errors import ClusterError, RunRefused
 from zorp_miner._interface import COMMAND_LINE
 from zorp_miner.cli.options import PROG, UsageError, say
 
-# The first argument that makes the command a search by example.
+# The first argument that makes the command a search by example, or a search for discords.
 MATCH = "match"
+DISCORDS = "discords"
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -41,11 +42,15 @@ def main(argv: list[str] | None = None) -> int:
             from zorp_miner.cli.match import run_match
 
             return run_match(arguments[1:])
+        if arguments[:1] == [DISCORDS]:
+            from zorp_miner.cli.discords import run_discords
+
+            return run_discords(arguments[1:])
         from zorp_miner.cli.motifs import run_motifs
 
         return run_motifs(arguments)
     except UsageError as error:
-        command = f"{PROG} {MATCH}" if arguments[:1] == [MATCH] else PROG
+        command = f"{PROG} {arguments[0]}" if arguments[:1] in ([MATCH], [DISCORDS]) else PROG
         say(f"error: {error} (see {command} --help)")
         return 2
     except RunRefused as error:
