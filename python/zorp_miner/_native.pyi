@@ -17,6 +17,15 @@ def best_correlations(
     threads: int = 1,
 ) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.float64]]: ...
 def monotone_share(shape: npt.ArrayLike, points: int = 32) -> float: ...
+def within_discords(
+    values: npt.ArrayLike,
+    weights: npt.ArrayLike,
+    m: int,
+    exclusion: int,
+    top: int,
+    *,
+    threads: int = 1,
+) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.int64], npt.NDArray[np.float64]]: ...
 def realignment_sums(
     rows: npt.ArrayLike,
     members: npt.ArrayLike,

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bind_errors.h"
+#include "discords.h"
 #include "miner.h"
 #include "motif.h"
 #include "motif_parts.h"
@@ -424,6 +425,36 @@ py::tuple realignment_sums(const Doubles& rows, const Integers& members, const D
     return py::make_tuple(totals, usable);
 }
 
+// The top discords of one series (see zorp::within_discords): starts, neighbours (int64) and
+// distances (float64), farthest first.
+py::tuple within_discords(const Doubles& values, const Doubles& weights, int m, int exclusion,
+                          int top, int threads) {
+    const size_t workers = checked_threads(threads);
+    const std::vector<double> points = values_of("values", values);
+    finite("values", points);
+    const std::vector<double> window_weights = values_of("weights", weights);
+    not_negative("weights", window_weights);
+    finite("weights", window_weights);
+    whole("m", m, 1, int_max, "points");
+    if (points.size() < static_cast<size_t>(m) ||
+        window_weights.size() != points.size() - static_cast<size_t>(m) + 1) {
+        refuse("weights must hold one value per window, len(values) - m + 1",
+               std::to_string(window_weights.size()) + " for " + std::to_string(points.size()) +
+                   " values and m " + std::to_string(m));
+    }
+    whole("exclusion", exclusion, 0, m - 1, "points");
+    whole("top", top, 0, int_max, "discords");
+    zorp::Discords found;
+    {
+        py::gil_scoped_release unlocked;
+        found = zorp::within_discords(points, window_weights, static_cast<size_t>(m),
+                                      static_cast<size_t>(exclusion), static_cast<size_t>(top),
+                                      signal_check(), workers);
+    }
+    return py::make_tuple(array_of(found.starts), array_of(found.neighbours),
+                          array_of(found.distances));
+}
+
 double monotone_share(const Doubles& shape, int points) {
     const std::vector<double> values = values_of("shape", shape);
     finite("shape", values);
@@ -716,6 +747,8 @@ PYBIND11_MODULE(_native, m) {
     translate_memory_refusals();
     m.def("best_correlations", &best_correlations, py::arg("values"), py::arg("weights"),
           py::arg("shapes"), py::kw_only(), py::arg("threads") = 1);
+    m.def("within_discords", &within_discords, py::arg("values"), py::arg("weights"), py::arg("m"),
+          py::arg("exclusion"), py::arg("top"), py::kw_only(), py::arg("threads") = 1);
     m.def("monotone_share", &monotone_share, py::arg("shape"), py::arg("points") = 32);
     m.def("realignment_sums", &realignment_sums, py::arg("rows"), py::arg("members"),
           py::arg("scales"), py::arg("m"), py::arg("first"), py::arg("step"), py::arg("bound"),

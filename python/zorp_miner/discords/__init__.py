@@ -166,7 +166,10 @@ def find_discords(
     progress : bool or callable, optional
         As for :func:`zorp_miner.find_motifs`: shown on stderr by default when it is a terminal.
     threads : int, optional
-        Accepted for the same calls as the other searches; the search runs on one thread.
+        Within a series, the threads that share the longest blocks of a window's search: every
+        core the process may use by default (a window's search is one task: the search goes
+        window by window). Across a set the search runs on one thread. The same discords for
+        any number.
 
     Returns
     -------
@@ -182,9 +185,9 @@ def find_discords(
     m = whole_number(length, "length", LENGTH_MIN, INT32_MAX, "points")
     count = checked_count(top, "top", "discords")
     zone = None if exclusion is None else whole_number(exclusion, "exclusion", 0, INT32_MAX, "points")
-    _threads.checked(threads)
+    chosen = _threads.checked(threads)
     report = _progress.reporter(progress)
-    with _progress.reporting(report):
+    with _progress.reporting(report), _threads.using(chosen):
         series = series_here(data)
         lengths = np.array([len(s) for s in series], dtype=np.int64)
         if len(series) == 0:

@@ -1,12 +1,12 @@
 """The exact search for discords: windows whose nearest neighbour is farthest (docs/discords.md).
 
 Every window's nearest neighbour is bounded from above by any distance found to it, and two
-windows' distance bounds both. A window is searched outward from itself in blocks of doubling
-size on both sides; each block's distances lower the bounds of the windows in it, and the
-search stops as soon as some window comes closer than the farthest nearest neighbour found
-so far: that window cannot be the discord. Windows whose bound is already below that distance
-are never searched. Only a window that survives the whole series has its nearest neighbour
-computed exactly, so the discords are exact: those of the full matrix of distances.
+windows' distance bounds both. A window is searched (outward from itself in blocks of doubling
+size within a series, series by series across a set) until some window comes closer than the
+farthest nearest neighbour found so far: that window cannot be the discord. Windows whose bound
+is already below that distance are never searched. Only a window that survives the whole
+search has its nearest neighbour computed exactly, so the discords are exact: those of the full
+matrix of distances.
 """
 
 from __future__ import annotations
@@ -15,17 +15,14 @@ import math
 from dataclasses import dataclass
 
 import numpy as np
-import numpy.typing as npt
 
+from zorp_miner import _native
 from zorp_miner import progress as _progress
+from zorp_miner.compute import threads as _threads
 from zorp_miner._types import FloatArray
 from zorp_miner.compute.sliding import SeriesBank, znormalised
 
-IntArray = npt.NDArray[np.int64]
-BoolArray = npt.NDArray[np.bool_]
 
-FIRST_BLOCK = 4  # the first block searched on each side of a window, in window lengths
-SMALLEST_BLOCK = 64  # and at least this many windows
 
 
 @dataclass(frozen=True)
@@ -67,69 +64,22 @@ class Prepared:
 def within_series(values: FloatArray, m: int, exclusion: int, top: int | None) -> list[Found]:
     """The top discords of one series: windows of m points, in decreasing distance to their
     nearest neighbour more than ``exclusion`` points away, each at least m points from those
-    before it; all of them when top is None. A window with no usable neighbour is none."""
+    before it; all of them when top is None. A window with no usable neighbour is none. The
+    search is the native module's (`zorp_miner._native.within_discords`): a window is searched
+    outward from itself in blocks of doubling size, after the window next to the one the
+    previous window came closest to (neighbours run along diagonals)."""
     bank = SeriesBank([values], m)
-    windows = Prepared(bank, 0)
-    n = windows.count
-    bound = np.full(n, np.inf)  # the smallest distance found to each window so far
-    exact = np.full(n, np.nan)  # the nearest neighbour's distance, where computed
-    neighbour = np.full(n, -1, dtype=np.int64)
-    open_ = windows.usable.copy()
-    found: list[Found] = []
-    wanted = n if top is None else top
-    _progress.plan(min(wanted, n), whole=False)
-    while len(found) < wanted:
-        _progress.step(f"discord {len(found) + 1} of windows of {m} points")
-        known = open_ & np.isfinite(exact)
-        best, at = -1.0, -1
-        if known.any():
-            at = int(np.flatnonzero(known)[np.argmax(exact[known])])
-            best = float(exact[at])
-        for j in np.flatnonzero(open_ & np.isnan(exact) & (bound > best)).tolist():
-            if not bound[j] > best:
-                continue
-            distance, nearest = _nearest(windows, j, exclusion, best, bound)
-            if nearest < 0 and math.isinf(distance):
-                open_[j] = False  # no usable window beyond its zone: no neighbour at all
-                continue
-            if math.isnan(distance):
-                continue
-            exact[j], neighbour[j] = distance, nearest
-            if distance > best:
-                best, at = distance, j
-        if at < 0:
-            break
-        found.append(Found(0, at, best, 0, int(neighbour[at])))
-        open_[max(0, at - m + 1) : at + m] = False
-    return found
-
-
-def _nearest(windows: Prepared, j: int, exclusion: int, best: float, bound: FloatArray) -> tuple[float, int]:
-    """Window j's nearest neighbour beyond the exclusion zone (distance, start), searched
-    outward in doubling blocks; NaN for the distance when some window comes within best first
-    (j is then no discord). Every distance found lowers both windows' bounds."""
-    n, m = windows.count, windows.m
-    shape = windows.shape(j)
-    right = j + exclusion + 1  # the next window to search on the right
-    left = j - exclusion - 1  # and on the left
-    size = max(SMALLEST_BLOCK, FIRST_BLOCK * m)
-    closest, nearest = math.inf, -1
-    while right < n or left >= 0:
-        for first, last in ((right, min(n - 1, right + size - 1)), (max(0, left - size + 1), left)):
-            if first > last or last < 0 or first >= n:
-                continue
-            d = windows.distances(shape, first, last)
-            np.minimum(bound[first : last + 1], d, out=bound[first : last + 1])
-            k = int(np.argmin(d))
-            if d[k] < closest:
-                closest, nearest = float(d[k]), first + k
-        right += size
-        left -= size
-        bound[j] = min(bound[j], closest)
-        if closest <= best:
-            return math.nan, nearest
-        size *= 2
-    return closest, nearest
+    windows = len(bank.usable[0])
+    wanted = windows if top is None else min(top, windows)
+    _progress.plan(1)
+    _progress.step(f"discords of windows of {m} points")
+    starts, neighbours, distances = _native.within_discords(
+        bank.values[0], bank.weights[0], m, exclusion, wanted, threads=_threads.current()
+    )
+    return [
+        Found(0, int(start), float(distance), 0, int(neighbour))
+        for start, neighbour, distance in zip(starts.tolist(), neighbours.tolist(), distances.tolist())
+    ]
 
 
 def across_series(series: list[FloatArray], m: int, top: int | None) -> list[Found]:

@@ -1,0 +1,232 @@
+#include "discords.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "parallel.h"
+
+namespace zorp {
+
+namespace {
+
+constexpr double infinity = std::numeric_limits<double>::infinity();
+// The first block searched on each side of a window, in windows: FIRST_BLOCK lengths, at least
+// SMALLEST_BLOCK windows; blocks of PARALLEL_BLOCK windows and more are shared among threads.
+constexpr size_t first_block = 4;
+constexpr size_t smallest_block = 64;
+constexpr size_t parallel_block = size_t{1} << 15;
+
+class Search {
+  public:
+    Search(const std::vector<double>& values, const std::vector<double>& weights, size_t m,
+           size_t exclusion, const Cancellation& cancel, size_t threads)
+        : values(values),
+          weights(weights),
+          m(m),
+          exclusion(exclusion),
+          cancel(cancel),
+          threads(threads),
+          windows(weights.size()),
+          bound(windows, infinity),
+          shape(m) {}
+
+    // The z-normalised window at j, into shape.
+    void take_shape(size_t j) {
+        double mean = 0.0;
+        for (size_t k = 0; k < m; ++k) {
+            mean += values[j + k];
+        }
+        mean /= static_cast<double>(m);
+        const double scale = static_cast<double>(m) * weights[j];  // 1 / deviation
+        for (size_t k = 0; k < m; ++k) {
+            shape[k] = (values[j + k] - mean) * scale;
+        }
+    }
+
+    // The distance of the shape to window x (+inf when x never matches).
+    double distance(size_t x) const {
+        if (!(weights[x] > 0.0)) {
+            return infinity;
+        }
+        double dot = 0.0;
+        const double* window = values.data() + x;
+        for (size_t k = 0; k < m; ++k) {
+            dot += shape[k] * window[k];
+        }
+        const double r = std::clamp(dot * weights[x], -1.0, 1.0);
+        return std::sqrt(2.0 * (1.0 - r));
+    }
+
+    struct Closest {
+        double distance = infinity;
+        size_t at = 0;
+    };
+
+    // The shape's distances to windows first..last (inclusive), each lowering the window's
+    // bound; the closest, the first of equals.
+    Closest block(size_t first, size_t last) {
+        const size_t count = last - first + 1;
+        const size_t tasks =
+            count >= parallel_block ? std::min(threads, count / (parallel_block / 4)) : 1;
+        std::vector<Closest> each(std::max<size_t>(1, tasks));
+        parallel_for(each.size(), threads, cancel, [&](size_t task, const Cancellation& local) {
+            const size_t begin = first + count * task / each.size();
+            const size_t end = first + count * (task + 1) / each.size();
+            Closest closest;
+            for (size_t x = begin; x < end; ++x) {
+                const double d = distance(x);
+                bound[x] = std::min(bound[x], d);
+                if (d < closest.distance) {
+                    closest = {d, x};
+                }
+            }
+            local.count((end - begin) * m);
+            each[task] = closest;
+        });
+        Closest closest;
+        for (const Closest& one : each) {
+            if (one.distance < closest.distance) {
+                closest = one;
+            }
+        }
+        return closest;
+    }
+
+    // Window j's nearest neighbour beyond the zone, trying `hint` first; searching stops once a
+    // window comes within best (then `exact` is false).
+    struct Found {
+        Closest closest;
+        bool exact = false;
+    };
+    Found nearest(size_t j, double best, int64_t hint) {
+        take_shape(j);
+        Found found;
+        Closest& closest = found.closest;
+        if (hint >= 0 && static_cast<size_t>(hint) < windows &&
+            (static_cast<size_t>(hint) > j + exclusion ||
+             static_cast<size_t>(hint) + exclusion < j)) {
+            const double d = distance(static_cast<size_t>(hint));
+            bound[static_cast<size_t>(hint)] = std::min(bound[static_cast<size_t>(hint)], d);
+            closest = {d, static_cast<size_t>(hint)};
+            if (d <= best) {
+                bound[j] = std::min(bound[j], d);
+                return found;
+            }
+        }
+        // The next windows to search: right from j + exclusion + 1, left down from
+        // j - exclusion - 1 (none when that is below 0).
+        size_t right = j + exclusion + 1;
+        const bool any_left = j > exclusion;
+        size_t left_end = any_left ? j - exclusion - 1 : 0;  // inclusive
+        bool left_open = any_left;
+        size_t size = std::max(smallest_block, first_block * m);
+        while (right < windows || left_open) {
+            if (right < windows) {
+                const size_t last = std::min(windows - 1, right + size - 1);
+                const Closest got = block(right, last);
+                if (got.distance < closest.distance ||
+                    (got.distance == closest.distance && got.at < closest.at)) {
+                    closest = got;
+                }
+                right = last + 1;
+            }
+            if (left_open) {
+                const size_t first = left_end + 1 > size ? left_end + 1 - size : 0;
+                const Closest got = block(first, left_end);
+                if (got.distance < closest.distance ||
+                    (got.distance == closest.distance && got.at < closest.at)) {
+                    closest = got;
+                }
+                left_open = first > 0;
+                left_end = first > 0 ? first - 1 : 0;
+            }
+            bound[j] = std::min(bound[j], closest.distance);
+            if (closest.distance <= best) {
+                return found;
+            }
+            size *= 2;
+        }
+        found.exact = true;
+        return found;
+    }
+
+    const std::vector<double>& values;
+    const std::vector<double>& weights;
+    const size_t m;
+    const size_t exclusion;
+    const Cancellation& cancel;
+    const size_t threads;
+    const size_t windows;
+    std::vector<double> bound;  // the smallest distance found to each window
+    std::vector<double> shape;
+};
+
+}  // namespace
+
+Discords within_discords(const std::vector<double>& values, const std::vector<double>& weights,
+                         size_t m, size_t exclusion, size_t top, const Cancellation& cancel,
+                         size_t threads) {
+    Discords result;
+    if (m == 0 || values.size() < m || weights.size() != values.size() - m + 1) {
+        return result;
+    }
+    Search search(values, weights, m, exclusion, cancel, std::max<size_t>(1, threads));
+    const size_t windows = weights.size();
+    const double unknown = std::numeric_limits<double>::quiet_NaN();
+    std::vector<double> exact(windows, unknown);
+    std::vector<int64_t> neighbour(windows, -1);
+    std::vector<char> open(windows);
+    for (size_t x = 0; x < windows; ++x) {
+        open[x] = weights[x] > 0.0;
+    }
+    while (result.starts.size() < top) {
+        double best = -1.0;
+        int64_t at = -1;
+        for (size_t x = 0; x < windows; ++x) {
+            if (open[x] && !std::isnan(exact[x]) && exact[x] > best) {
+                best = exact[x];
+                at = static_cast<int64_t>(x);
+            }
+        }
+        int64_t hint = -1;
+        size_t last = 0;
+        for (size_t j = 0; j < windows; ++j) {
+            cancel.count_step(j);
+            if (!open[j] || !std::isnan(exact[j]) || !(search.bound[j] > best)) {
+                continue;
+            }
+            const int64_t guess = hint < 0 ? -1 : hint + static_cast<int64_t>(j - last);
+            const Search::Found found = search.nearest(j, best, guess);
+            hint = static_cast<int64_t>(found.closest.at);
+            last = j;
+            if (!found.exact) {
+                continue;
+            }
+            if (std::isinf(found.closest.distance)) {
+                open[j] = 0;  // no window beyond its zone ever matches: no neighbour at all
+                hint = -1;
+                continue;
+            }
+            exact[j] = found.closest.distance;
+            neighbour[j] = static_cast<int64_t>(found.closest.at);
+            if (exact[j] > best) {
+                best = exact[j];
+                at = static_cast<int64_t>(j);
+            }
+        }
+        if (at < 0) {
+            break;
+        }
+        result.starts.push_back(at);
+        result.neighbours.push_back(neighbour[static_cast<size_t>(at)]);
+        result.distances.push_back(best);
+        const size_t from = static_cast<size_t>(at) + 1 > m ? static_cast<size_t>(at) + 1 - m : 0;
+        const size_t to = std::min(windows, static_cast<size_t>(at) + m);
+        std::fill(open.begin() + static_cast<std::ptrdiff_t>(from),
+                  open.begin() + static_cast<std::ptrdiff_t>(to), 0);
+    }
+    return result;
+}
+
+}  // namespace zorp

@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "discords.h"
+
+namespace zorp {
+namespace {
+
+struct Prepared {
+    std::vector<double> values;
+    std::vector<double> weights;  // 1 / (m x deviation), 0 for a window with a missing point
+};
+
+// A random walk with a few missing points (set to 0, their windows weighted 0).
+Prepared walk(uint32_t seed, size_t n, size_t m) {
+    std::mt19937_64 random(seed);
+    std::normal_distribution<double> step;
+    Prepared series;
+    double at = 0.0;
+    std::vector<char> missing(n, 0);
+    for (size_t i = 0; i < n; ++i) {
+        at += step(random);
+        series.values.push_back(at);
+    }
+    for (int gap = 0; gap < 3; ++gap) {
+        const size_t where = random() % n;
+        missing[where] = 1;
+        series.values[where] = 0.0;
+    }
+    for (size_t x = 0; x + m <= n; ++x) {
+        double mean = 0.0;
+        bool whole = true;
+        for (size_t k = 0; k < m; ++k) {
+            mean += series.values[x + k];
+            whole = whole && !missing[x + k];
+        }
+        mean /= static_cast<double>(m);
+        double variance = 0.0;
+        for (size_t k = 0; k < m; ++k) {
+            variance += (series.values[x + k] - mean) * (series.values[x + k] - mean);
+        }
+        const double deviation = std::sqrt(variance / static_cast<double>(m));
+        series.weights.push_back(
+            whole && deviation > 0.0 ? 1.0 / (static_cast<double>(m) * deviation) : 0.0);
+    }
+    return series;
+}
+
+// Every window's nearest neighbour beyond the zone, window by window; -1 where it has none.
+std::vector<double> nearest_all(const Prepared& series, size_t m, size_t exclusion) {
+    const size_t windows = series.weights.size();
+    std::vector<double> nearest(windows, -1.0);
+    for (size_t j = 0; j < windows; ++j) {
+        if (!(series.weights[j] > 0.0)) {
+            continue;
+        }
+        double best = std::numeric_limits<double>::infinity();
+        for (size_t x = 0; x < windows; ++x) {
+            const size_t apart = x > j ? x - j : j - x;
+            if (apart <= exclusion || !(series.weights[x] > 0.0)) {
+                continue;
+            }
+            double mj = 0.0, mx = 0.0;
+            for (size_t k = 0; k < m; ++k) {
+                mj += series.values[j + k];
+                mx += series.values[x + k];
+            }
+            mj /= static_cast<double>(m);
+            mx /= static_cast<double>(m);
+            double dot = 0.0;
+            for (size_t k = 0; k < m; ++k) {
+                dot += (series.values[j + k] - mj) * (series.values[x + k] - mx);
+            }
+            const double r = std::clamp(
+                dot * series.weights[j] * series.weights[x] * static_cast<double>(m), -1.0, 1.0);
+            best = std::min(best, std::sqrt(2.0 * (1.0 - r)));
+        }
+        nearest[j] = std::isinf(best) ? -1.0 : best;
+    }
+    return nearest;
+}
+
+TEST(Discords, AreTheWindowsFarthestFromTheirNearestNeighbourWhateverTheThreads) {
+    for (uint32_t seed = 0; seed < 12; ++seed) {
+        const size_t m = 4 + seed % 13, n = 150 + 37 * seed, exclusion = (m + 3) / 4, top = 3;
+        const Prepared series = walk(seed, n, m);
+        std::vector<double> nearest = nearest_all(series, m, exclusion);
+        std::vector<int64_t> expected;
+        while (expected.size() < top) {
+            const auto at = std::max_element(nearest.begin(), nearest.end()) - nearest.begin();
+            if (nearest[static_cast<size_t>(at)] < 0.0) {
+                break;
+            }
+            expected.push_back(at);
+            for (int64_t x = std::max<int64_t>(0, at - static_cast<int64_t>(m) + 1);
+                 x < std::min<int64_t>(static_cast<int64_t>(nearest.size()),
+                                       at + static_cast<int64_t>(m));
+                 ++x) {
+                nearest[static_cast<size_t>(x)] = -1.0;
+            }
+        }
+        for (size_t threads : {1, 2, 8}) {
+            const Discords found = within_discords(series.values, series.weights, m, exclusion, top,
+                                                   Cancellation(), threads);
+            EXPECT_EQ(found.starts, expected) << "seed " << seed << ", threads " << threads;
+            ASSERT_EQ(found.neighbours.size(), found.starts.size());
+            for (size_t k = 0; k < found.starts.size(); ++k) {
+                const int64_t apart = std::abs(found.neighbours[k] - found.starts[k]);
+                EXPECT_GT(apart, static_cast<int64_t>(exclusion));
+            }
+        }
+    }
+}
+
+TEST(Discords, NoneWhereNoWindowHasANeighbour) {
+    const Prepared series = walk(3, 20, 12);  // every window within 8 points of every other
+    const Discords found =
+        within_discords(series.values, series.weights, 12, 11, 5, Cancellation(), 1);
+    EXPECT_TRUE(found.starts.empty());
+}
+
+}  // namespace
+}  // namespace zorp
