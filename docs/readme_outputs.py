@@ -4,7 +4,7 @@ A block of README.md between ``<!-- output: NAME -->`` and ``<!-- /output -->`` 
 example, and its outputs are the code's:
 
 - in a ``python`` block, a line ``EXPRESSION  # Motifs(...)`` (or ``Motif``, ``Matches``,
-  ``Occurrences``), not indented, says what the expression shows: the block runs, statement by
+  ``Occurrences``, ``Discords``), not indented, says what the expression shows: the block runs, statement by
   statement, up to each such line, which is rewritten with the expression's ``repr`` then;
 - in a ``console`` block, each ``$ zorp-miner ARGS`` line runs (as ``python -m zorp_miner ARGS
   --quiet``) and the lines under it, up to the next ``$`` line, are what it printed.
@@ -39,7 +39,7 @@ BLOCK = re.compile(
 )
 FENCE = re.compile(r"```(?P<lang>\w+)\n(?P<code>.*)```\n", re.S)
 CLAIM = re.compile(
-    r"^(?P<expr>[^\s#][^#]*?)(?P<gap>\s+)# (?P<shown>(?:Motifs|Motif|Matches|Occurrences)\(.*\))$"
+    r"^(?P<expr>[^\s#][^#]*?)(?P<gap>\s+)# (?P<shown>(?:Motifs|Motif|Matches|Occurrences|Discords)\(.*\))$"
 )
 TIME = re.compile(r" in \d+(?:\.\d+)? ms\b")
 
