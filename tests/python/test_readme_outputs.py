@@ -35,7 +35,8 @@ def fresh() -> dict[str, str]:
 
 
 def test_the_readme_marks_the_outputs_it_shows() -> None:
-    assert list(SHOWN) == ["demo", "unaligned", "within", "search", "match", "occurrences"]
+    assert list(SHOWN) == ["demo", "unaligned", "within", "search", "match", "occurrences", "discords"]
+    assert "Discords(" in SHOWN["discords"]
     assert "$ zorp-miner examples/unaligned.json" in SHOWN["unaligned"]
     assert "$ zorp-miner match shape.csv walks.csv" in SHOWN["match"]
 
