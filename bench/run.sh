@@ -57,3 +57,6 @@ say "find_matches against STUMPY's match (needs bench/requirements.txt installed
 
 say "motifs within one series against STUMPY's stump + motifs (needs bench/requirements.txt and bench/data-requirements.txt installed)"
 "$python" bench/bench_within.py
+
+say "discords within a walk and in white noise, against STUMPY's stump"
+"$python" bench/bench_discords.py
