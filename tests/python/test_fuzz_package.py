@@ -124,6 +124,10 @@ def valid_native_call(rng: random.Random, name: str) -> dict[str, Any]:
         scales = np.array([2.0 ** generator.integers(1, 41) for _ in members])
         return {"rows": rows, "members": members, "scales": scales, "m": m, "first": (m // 2) % step,
                 "step": step, "bound": math.sqrt(m)}
+    if name == "within_discords":
+        bank = SeriesBank(series[:1], m)
+        return {"values": bank.values[0], "weights": bank.weights[0], "m": m,
+                "exclusion": rng.randint(0, m - 1), "top": rng.randint(0, 5)}
     if name == "ranking_order":
         naeds = np.random.default_rng(rng.getrandbits(32)).random(rng.randint(0, 9))
         naeds[naeds < 0.2] = math.nan
@@ -187,6 +191,7 @@ NATIVE_FUNCTIONS = (
     "nearest_members", "proposal_word", "znormalised", "normalised_words", "mine_words",
     "part_averages", "add_to_representative", "representative_from", "part_best_matches",
     "ranking_order", "motif_lengths", "refuse_oversized_statistics", "realignment_sums",
+    "within_discords",
 )  # fmt: skip
 
 
