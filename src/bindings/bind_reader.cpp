@@ -374,15 +374,21 @@ bool is_complex(PyObject* number) {
     return view != nullptr && item_format(*view).type == ItemType::complex;
 }
 
-// One number: a float (of any float type) as it is, a complex number refused, anything else
-// through the general float conversion, which calls __float__ or __index__ and refuses str and
-// bytes.
+// A numpy date (datetime64): not a number, though one outside the years a datetime.date holds
+// (year 0, or past 9999) converts to its count of days through __float__.
+bool is_date(PyObject* object) {
+    return std::strcmp(Py_TYPE(object)->tp_name, "numpy.datetime64") == 0;
+}
+
+// One number: a float (of any float type) as it is, a complex number or a date refused,
+// anything else through the general float conversion, which calls __float__ or __index__ and
+// refuses str and bytes.
 bool load_value(py::handle item, bool convert, double& value) {
     if (PyFloat_Check(item.ptr())) {
         value = PyFloat_AS_DOUBLE(item.ptr());
         return true;
     }
-    if (is_complex(item.ptr())) {
+    if (is_complex(item.ptr()) || is_date(item.ptr())) {
         return false;
     }
     py::detail::make_caster<double> number;
