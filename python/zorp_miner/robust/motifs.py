@@ -11,7 +11,7 @@ from zorp_miner.compute.evidence import LIKELY
 from zorp_miner._types import FloatArray, IntArray
 from zorp_miner.compute.evidence import member_bar
 from zorp_miner.compute.shapes import shifted_distance
-from zorp_miner.robust.rules import CHANCE_DEVIATIONS, MEMBER_RATE, STEADY_DEVIATIONS, STEADY_SERIES, STEADY_SHARE
+from zorp_miner.robust.rules import CHANCE_DEVIATIONS, MEMBER_RATE, STEADY_SERIES
 
 
 # How a motif's why begins when its evidence could not be measured.
@@ -159,8 +159,7 @@ def same_shape(a: Found, b: Found) -> bool:
 def same_places(a: Found, b: Found, lengths: IntArray) -> bool:
     """Whether a is b again: whether, in most of the series both hold, a's matches share half
     the shorter length with b's, more often than chance puts them there (`beyond_chance`), or
-    stand at one offset from them, in most of those series, or in STEADY_SHARE of them and more
-    than chance puts so (`steady_beyond_chance`) (the same within a quarter of the shorter length, and at most
+    stand at one offset from them (the same within a quarter of the shorter length, and at most
     the longer length, in at least STEADY_SERIES series): a part of b, or of a longer shape
     that b is a part of. lengths: the points of every series."""
     shared = [i for i in a.starts if i in b.starts]
@@ -175,34 +174,14 @@ def same_places(a: Found, b: Found, lengths: IntArray) -> bool:
         return True
     if len(shared) < STEADY_SERIES:
         return False
-    # The offset at which most stand (the smallest such): when the shape recurs, its shifts
-    # may stand at it in half the series and anywhere in the others.
+    # The offset at which most stand (the smallest such): a window around the median may miss
+    # part of a cluster that holds most of them.
     near = 4 * np.abs(offsets[:, None] - offsets[None, :]) <= shorter
     counts = near.sum(axis=1)
     most = np.flatnonzero(counts == counts.max())
     offset = int(offsets[most[np.argmin(np.abs(offsets[most]))]])
     steady = int(counts.max())
-    if abs(offset) > longer:
-        return False
-    if 2 * steady > len(shared):
-        return True
-    return STEADY_SHARE * len(shared) <= steady and steady_beyond_chance(steady, lengths[shared], shorter, longer)
-
-
-def steady_beyond_chance(steady: int, points: IntArray, shorter: int, longer: int) -> bool:
-    """Whether matches of two motifs that stand at one offset (within a quarter of the shorter
-    length) in steady of the series of the given points do so more often than chance does.
-
-    A match placed at random stands within that of a given offset at 2 floor(shorter / 4) + 1
-    of at least n - longer + 1 places; beyond chance is as in `beyond_chance`, with
-    STEADY_DEVIATIONS (the offset is the one most stand at, taken from the same series). A shape that
-    recurs twice in each series (the two sides of a leaf) is matched at either copy, and its
-    shift or part then stands at one offset in about half the series only.
-    """
-    share = np.minimum(1.0, (2 * (shorter // 4) + 1) / np.maximum(points - longer + 1, 1))
-    expected = float(share.sum())
-    spread = math.sqrt(float((share * (1.0 - share)).sum()))
-    return steady >= min(expected + STEADY_DEVIATIONS * spread, (len(points) + expected) / 2)
+    return abs(offset) <= longer and 2 * steady > len(shared)
 
 
 def beyond_chance(overlapping: int, points: IntArray, shorter: int, longer: int) -> bool:
