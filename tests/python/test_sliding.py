@@ -7,6 +7,7 @@ from hypothesis import example, given, settings, strategies as st
 
 import reference
 from conftest import examples
+from zorp_miner.compute.shapes import close_shifts, shifted_distance, shifted_within
 from zorp_miner.compute.sliding import SeriesBank, constant_windows, resolution, window_statistics, window_sums, znormalised
 
 FloatArray = npt.NDArray[np.float64]
@@ -169,3 +170,31 @@ def test_a_shuffled_series_is_given_its_series_step() -> None:
     given = SeriesBank([shuffled], 16, [resolution(values)]).usable[0]
     assert own[105:121].all()
     assert not given[105:121].any()
+
+
+@settings(max_examples=examples(150), deadline=None)
+@example(seed=0, m=4, walk=True, flat=0, scale=1.0, copy=True, bound=0.0)
+@example(seed=1, m=2, walk=False, flat=1, scale=1e-300, copy=False, bound=1.0)
+@given(
+    st.integers(0, 2**32 - 1),
+    st.integers(2, 200),
+    st.booleans(),
+    st.integers(0, 3),
+    st.sampled_from([1.0, 1e-300, 1e300, -2.5, 1e6]),
+    st.booleans(),
+    st.floats(0.0, 2.0),
+)
+def test_shifts_within_a_bound_are_those_of_the_shift_by_shift_distance(
+    seed: int, m: int, walk: bool, flat: int, scale: float, copy: bool, bound: float
+) -> None:
+    # the running sums decide where they are clear, the loop where they are not: the shifts
+    # taken must be exactly the loop's, on flat parts, copies (distance 0) and extreme scales
+    rng = np.random.default_rng(seed)
+    a = rng.normal(size=m).cumsum() if walk else rng.normal(size=m)
+    a[: m * flat // 4] = 1.0
+    b = a[::-1].copy() if not copy else a + rng.normal(size=m) * rng.uniform(0.0, 0.3) * (seed % 2)
+    a = a * scale
+    most = int(rng.integers(0, m // 2 + 2))
+    expected = [s for s in range(-most, most + 1) if shifted_distance(a, b, 0, s) <= bound]
+    assert close_shifts(a, b, most, bound) == expected
+    assert shifted_within(a, b, most, bound) == (shifted_distance(a, b, most) <= bound)

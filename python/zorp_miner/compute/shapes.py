@@ -70,3 +70,69 @@ def shifted_distance(a: FloatArray, b: FloatArray, most_shift: int, only: int | 
         r = float(np.mean(x * y))
         best = min(best, math.sqrt(max(0.0, 2.0 * (1.0 - r))))
     return best
+
+
+# How far a correlation of `shifted_correlations` may stand from the one `shifted_distance`
+# takes: on parts whose spread is at least SHIFTED_CLEAR of the whole's, the running sums'
+# rounding moves a correlation by about 1e-14 times the length. A decision taken within it is
+# taken by `shifted_distance` instead.
+SHIFTED_TOLERANCE = 1e-9
+SHIFTED_CLEAR = 1e-2
+
+
+def shifted_correlations(a: FloatArray, b: FloatArray, most_shift: int) -> FloatArray:
+    """The correlation r of the parts `shifted_distance` compares (its distance is
+    sqrt(2 (1 - r))), at each shift from -most_shift to most_shift, up to SHIFTED_TOLERANCE;
+    NaN where it may be off by more (a part spread less than SHIFTED_CLEAR of the whole, a value
+    not finite) or is undefined (fewer than two points). From running sums and one
+    cross-correlation, where the loop makes two normalisations per shift."""
+    m = min(len(a), len(b))
+    shifts = np.arange(-most_shift, most_shift + 1)
+    correlations = np.full(len(shifts), np.nan)
+    if m < 2:
+        return correlations
+    # Centred and scaled as wholes (a correlation is blind to both): the parts' means are then
+    # small against their spreads, and the running sums lose little to cancellation.
+    x, y = a[:m] - np.mean(a[:m]), b[:m] - np.mean(b[:m])
+    with np.errstate(invalid="ignore", divide="ignore", over="ignore"):
+        x, y = x / np.max(np.abs(x)), y / np.max(np.abs(y))
+    if not (np.isfinite(x).all() and np.isfinite(y).all()):
+        return correlations
+    fit = np.abs(shifts) <= m - 2
+    shifts, points = shifts[fit], m - np.abs(shifts[fit])
+    sum_x = np.concatenate(([0.0], np.cumsum(x)))
+    sum_y = np.concatenate(([0.0], np.cumsum(y)))
+    squares_x = np.concatenate(([0.0], np.cumsum(x * x)))
+    squares_y = np.concatenate(([0.0], np.cumsum(y * y)))
+    # b's point k against a's point k + shift: a's points [max(0, shift), m + min(0, shift))
+    first, last = np.maximum(shifts, 0), m + np.minimum(shifts, 0)
+    second, end = np.maximum(-shifts, 0), m + np.minimum(-shifts, 0)
+    products = np.correlate(x, y, mode="full")[m - 1 + shifts]
+    mean_x = (sum_x[last] - sum_x[first]) / points
+    mean_y = (sum_y[end] - sum_y[second]) / points
+    spread_x = squares_x[last] - squares_x[first] - points * mean_x * mean_x
+    spread_y = squares_y[end] - squares_y[second] - points * mean_y * mean_y
+    clear = (spread_x > SHIFTED_CLEAR * squares_x[-1]) & (spread_y > SHIFTED_CLEAR * squares_y[-1])
+    product = np.where(clear, spread_x * spread_y, 1.0)
+    correlations[fit] = np.where(clear, (products - points * mean_x * mean_y) / np.sqrt(product), np.nan)
+    return correlations
+
+
+def shifted_within(a: FloatArray, b: FloatArray, most_shift: int, bound: float) -> bool:
+    """Whether `shifted_distance`(a, b, most_shift) <= bound: decided on
+    `shifted_correlations` (a distance within bound is a correlation of at least
+    1 - bound^2 / 2), and by `shifted_distance` at the shifts too close to call."""
+    return bool(len(close_shifts(a, b, most_shift, bound)))
+
+
+def close_shifts(a: FloatArray, b: FloatArray, most_shift: int, bound: float) -> list[int]:
+    """The shifts (points, -most_shift to most_shift) at which `shifted_distance` is within
+    bound: those `shifted_correlations` puts clearly within, and those too close to call that
+    `shifted_distance` puts within."""
+    least = 1.0 - bound * bound / 2.0
+    r = shifted_correlations(a, b, most_shift)
+    shifts = np.arange(-most_shift, most_shift + 1)
+    unsure = np.isnan(r) | (np.abs(r - least) <= SHIFTED_TOLERANCE)
+    close = set(shifts[~unsure & (r > least)].tolist())
+    close.update(s for s in shifts[unsure].tolist() if shifted_distance(a, b, 0, s) <= bound)
+    return sorted(close)

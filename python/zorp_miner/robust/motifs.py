@@ -10,7 +10,7 @@ import numpy as np
 from zorp_miner.compute.evidence import LIKELY
 from zorp_miner._types import FloatArray, IntArray
 from zorp_miner.compute.evidence import member_bar
-from zorp_miner.compute.shapes import shifted_distance
+from zorp_miner.compute.shapes import shifted_within
 from zorp_miner.robust.rules import CHANCE_DEVIATIONS, MEMBER_RATE, STEADY_SERIES
 
 
@@ -148,12 +148,12 @@ def same_motif(a: Found, b: Found, lengths: IntArray) -> bool:
 
 def same_shape(a: Found, b: Found) -> bool:
     """Whether a and b, of one length, are one shape up to a shift of at most a quarter of it:
-    closer to each other (`shifted_distance`) than their closest matches are to them, on the
+    closer to each other (`shifted_distance`, `shifted_within`) than their closest matches are to them, on the
     mean (the smaller score). Such shapes are told apart by none of their matches; a periodic
     shape matches equally well at many places, so their matches need not coincide."""
     if a.length != b.length:
         return False
-    return shifted_distance(a.representative, b.representative, a.length // 4) <= min(a.score, b.score)
+    return shifted_within(a.representative, b.representative, a.length // 4, min(a.score, b.score))
 
 
 def same_places(a: Found, b: Found, lengths: IntArray) -> bool:

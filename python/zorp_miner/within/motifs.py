@@ -21,7 +21,7 @@ import numpy.typing as npt
 
 from zorp_miner import progress as _progress
 from zorp_miner.compute.evidence import LIKELY, autocorrelation, content_key, segment_points, shuffled
-from zorp_miner.compute.shapes import pattern_name, shifted_distance
+from zorp_miner.compute.shapes import close_shifts, pattern_name, shifted_distance
 from zorp_miner._interface import option
 from zorp_miner.compute.sliding import SeriesBank, resolution, window_sums, znormalised
 from zorp_miner._types import FloatArray
@@ -461,7 +461,7 @@ def same_shape_shift(earlier: WithinMotif, later: WithinMotif) -> int | None:
     there is no such shift."""
     m = earlier.length
     best: tuple[float, int] | None = None
-    for shift in range(-(m // 4), m // 4 + 1):
+    for shift in close_shifts(earlier.representative, later.representative, m // 4, earlier.reach):
         distance = shifted_distance(earlier.representative, later.representative, 0, shift)
         if distance <= earlier.reach and (best is None or distance < best[0]):
             best = (distance, shift)
