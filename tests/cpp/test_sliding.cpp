@@ -111,20 +111,32 @@ TEST(BestCorrelationsEdges, WindowsOfWeightZeroNeverMatchAndShortSeriesHaveNone)
 }
 
 // The window-by-window scan the kernel's blocks must equal bit for bit: each dot product summed
-// in point order, times the weight, windows of weight 0 skipped, the first of equals kept.
-TEST(BestCorrelationsEdges, EqualAScanWindowByWindowBitForBitWithTiesAndZeros) {
+// in point order, times the weight, windows of weight 0 skipped, the first of equals kept. Long
+// shapes skip the windows their bounds rule out: a random walk with the shapes planted in it
+// (most windows then skipped) and more windows than one chunk of bounds.
+class BestCorrelationsBitForBit : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(BestCorrelationsBitForBit, EqualAScanWindowByWindowWithTiesAndZeros) {
     std::mt19937_64 rng(5);
     std::uniform_int_distribution<int> small(-2, 2);
-    const size_t m = 6;
+    std::normal_distribution<double> step(0.0, 1.0);
+    const size_t m = GetParam();
     SeriesSet values;
     SeriesSet weights;
-    for (size_t points : {600u, 7u, 300u, 1030u}) {
+    for (size_t points : {600u, 7u, 300u, 1030u, 2600u}) {
         // Small whole numbers repeat: many windows tie exactly, many dot products are 0.
         Series row(points);
         for (double& value : row) {
             value = small(rng) * 0.5;
         }
-        Series weight(points - m + 1);
+        if (points > 2000) {
+            double level = 0.0;
+            for (double& value : row) {
+                level += step(rng);
+                value = level;
+            }
+        }
+        Series weight(points < m ? 0 : points - m + 1);
         for (size_t j = 0; j < weight.size(); ++j) {
             weight[j] = j % 7 == 2 ? 0.0 : (j % 3 == 0 ? 0.25 : 0.125);
         }
@@ -140,7 +152,20 @@ TEST(BestCorrelationsEdges, EqualAScanWindowByWindowBitForBitWithTiesAndZeros) {
         shapes.push_back(shape);
     }
     shapes.push_back(Series(m, 0.0));  // every product 0
-    shapes.push_back({-1.0, 0.0, 0.0, 0.0, 0.0, 0.0});
+    Series spike(m, 0.0);
+    spike[0] = -1.0;
+    shapes.push_back(spike);
+    // Two shapes planted into the walk, one twice (two windows tie exactly), at full weight; and
+    // into the noise of 1,030 points, where the shapes' segment means say little of them.
+    for (size_t c : {0u, 1u}) {
+        for (size_t at : {c == 0 ? 100u : 900u, c == 0 ? 1500u : 2200u}) {
+            std::copy(shapes[c].begin(), shapes[c].end(), values.back().begin() + at);
+            weights.back()[at] = 0.25;
+        }
+        if (m < 1030) {
+            std::copy(shapes[c].begin(), shapes[c].end(), values[3].begin() + 500 * c);
+        }
+    }
     const BestMatches best = best_correlations(values, weights, shapes);
     for (size_t c = 0; c < shapes.size(); ++c) {
         for (size_t i = 0; i < values.size(); ++i) {
@@ -163,6 +188,50 @@ TEST(BestCorrelationsEdges, EqualAScanWindowByWindowBitForBitWithTiesAndZeros) {
             EXPECT_EQ(best.starts[entry], at) << "shape " << c << ", series " << i;
             EXPECT_EQ(std::signbit(best.correlations[entry]), std::signbit(top));
             EXPECT_EQ(best.correlations[entry], top) << "shape " << c << ", series " << i;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ShapeLengths, BestCorrelationsBitForBit,
+                         ::testing::Values(6u, 37u, 128u, 200u, 256u));
+
+// A near copy of the shape ahead of the copy itself raises the bar to just below the copy's
+// correlation: a bound that falls short of a correlation by a fraction of it, or by rounding,
+// skips the copy. Noise shapes (their segment means say little) and walk shapes.
+TEST(BestCorrelationsEdges, ANearCopyAheadDoesNotHideTheCopy) {
+    std::mt19937_64 rng(11);
+    for (const size_t m : {128u, 200u}) {
+        for (const bool walk : {false, true}) {
+            Series shape = random_series(rng, m);
+            if (walk) {
+                for (size_t k = 1; k < m; ++k) {
+                    shape[k] += shape[k - 1];
+                }
+            }
+            shape = znormalised(shape);
+            for (const double nudge : {1e-3, 1e-9}) {
+                Series values = random_series(rng, 3000);
+                Series near = shape;
+                near[m / 2] += nudge;
+                std::copy(near.begin(), near.end(), values.begin() + 300);
+                std::copy(shape.begin(), shape.end(), values.begin() + 2000);
+                const Series weights = weights_of(values, m);
+                const BestMatches best = best_correlations({values}, {weights}, {shape});
+                double top = minus_infinity;
+                int64_t at = 0;
+                for (size_t j = 0; j < weights.size(); ++j) {
+                    double dot = 0.0;
+                    for (size_t k = 0; k < m; ++k) {
+                        dot += shape[k] * values[j + k];
+                    }
+                    if (weights[j] > 0.0 && dot * weights[j] > top) {
+                        top = dot * weights[j];
+                        at = static_cast<int64_t>(j);
+                    }
+                }
+                EXPECT_EQ(best.starts[0], at) << m << " points, nudge " << nudge;
+                EXPECT_EQ(best.correlations[0], top) << m << " points, nudge " << nudge;
+            }
         }
     }
 }
