@@ -99,10 +99,11 @@ Series noise(std::mt19937_64& rng, size_t points) {
 }
 
 // Random series of unequal lengths (some shorter than the shapes), weights with unusable
-// windows, and shapes around the four lanes: the tables are the same for any thread count.
+// windows, and shapes around the four lanes: the tables are the same for any thread count, with
+// and without the bounds of long shapes (130 points).
 TEST(ThreadedKernels, BestCorrelationsAreTheSameForAnyThreadCount) {
     std::mt19937_64 rng(11);
-    for (size_t m : {8, 33}) {
+    for (size_t m : {8, 33, 130}) {
         SeriesSet values;
         SeriesSet weights;
         for (size_t points : {5000, 20, 4000, 700, 3000}) {
