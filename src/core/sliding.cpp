@@ -22,21 +22,22 @@ namespace {
 constexpr size_t lanes = 4;
 constexpr size_t block = 256;
 
-using Dots = std::array<std::array<double, block>, lanes>;
+// Each lane's products, one block after the other: lane l's window j at l * block + j.
+using Dots = std::array<double, lanes * block>;
 
 // Four doubles: the dot products of one shape with four neighbouring windows, held in registers
 // while they are summed.
 typedef double Quad __attribute__((vector_size(4 * sizeof(double))));
 
-// Sets, for each of count windows starting at values[0 .. count), the dot products with the four
-// shape rows (each of m values, one after the other in shapes). Windows are taken four at a
+// Sets, for each of count windows, the dot products with the four shape rows (each of m values,
+// one after the other in shapes): out[lane * stride + j] for window j. point(k) is where point
+// k of the first window is; window j's point k is point(k)[j]. Windows are taken four at a
 // time, their sixteen sums held in registers over the whole shape; each sum takes its terms in
 // point order, from 0, whether it is computed four at a time or alone.
-template <typename Tag>
-inline __attribute__((always_inline)) void add_dots_with(const double* __restrict values,
-                                                         size_t count,
+template <typename Tag, typename Points>
+inline __attribute__((always_inline)) void add_dots_with(Points point, size_t count,
                                                          const double* __restrict shapes, size_t m,
-                                                         Dots& __restrict dots) {
+                                                         double* __restrict out, size_t stride) {
     const double* q0 = shapes;
     const double* q1 = shapes + m;
     const double* q2 = shapes + 2 * m;
@@ -47,21 +48,18 @@ inline __attribute__((always_inline)) void add_dots_with(const double* __restric
         Quad a1 = a0;
         Quad a2 = a0;
         Quad a3 = a0;
-        const double* x = values + j;
         for (size_t k = 0; k < m; ++k) {
             Quad v;
-            std::memcpy(&v, x + k, sizeof v);
+            std::memcpy(&v, point(k) + j, sizeof v);
             a0 += q0[k] * v;
             a1 += q1[k] * v;
             a2 += q2[k] * v;
             a3 += q3[k] * v;
         }
-        for (size_t t = 0; t < 4; ++t) {
-            dots[0][j + t] = a0[t];
-            dots[1][j + t] = a1[t];
-            dots[2][j + t] = a2[t];
-            dots[3][j + t] = a3[t];
-        }
+        std::memcpy(out + j, &a0, sizeof a0);
+        std::memcpy(out + stride + j, &a1, sizeof a1);
+        std::memcpy(out + 2 * stride + j, &a2, sizeof a2);
+        std::memcpy(out + 3 * stride + j, &a3, sizeof a3);
     }
     for (; j < count; ++j) {
         double s0 = 0.0;
@@ -69,15 +67,16 @@ inline __attribute__((always_inline)) void add_dots_with(const double* __restric
         double s2 = 0.0;
         double s3 = 0.0;
         for (size_t k = 0; k < m; ++k) {
-            s0 += q0[k] * values[j + k];
-            s1 += q1[k] * values[j + k];
-            s2 += q2[k] * values[j + k];
-            s3 += q3[k] * values[j + k];
+            const double v = point(k)[j];
+            s0 += q0[k] * v;
+            s1 += q1[k] * v;
+            s2 += q2[k] * v;
+            s3 += q3[k] * v;
         }
-        dots[0][j] = s0;
-        dots[1][j] = s1;
-        dots[2][j] = s2;
-        dots[3][j] = s3;
+        out[j] = s0;
+        out[stride + j] = s1;
+        out[2 * stride + j] = s2;
+        out[3 * stride + j] = s3;
     }
 }
 
@@ -94,7 +93,7 @@ inline __attribute__((always_inline)) void keep_best_with(
     const double none = -std::numeric_limits<double>::infinity();
     std::array<double, block> scores;
     for (size_t lane = 0; lane < lanes; ++lane) {
-        const double* dot = dots[lane].data();
+        const double* dot = dots.data() + lane * block;
         Quad most = {none, none, none, none};
         size_t j = 0;
         for (; j + 4 <= count; j += 4) {
@@ -133,7 +132,8 @@ inline __attribute__((always_inline)) void match_block_with(
     const double* values, size_t count, const double* shapes, size_t m, const double* weight,
     const double* barrier, size_t from, Dots& dots, std::array<double, lanes>& top,
     std::array<int64_t, lanes>& at) {
-    add_dots_with<Tag>(values, count, shapes, m, dots);
+    add_dots_with<Tag>([values](size_t k) { return values + k; }, count, shapes, m, dots.data(),
+                       block);
     keep_best_with<Tag>(dots, weight, barrier, count, from, top, at);
 }
 
@@ -181,54 +181,14 @@ MatchBlock match_block_for_this_processor() {
 
 // The segment part of four shapes' bounds over count windows: for each lane, the sum over
 // segments k of the shape's segment mean times the window's segment sum, bases[k][j] for
-// window j. Four windows at a time, their sixteen sums in registers over the segments, as the
-// products are taken (rounding here only moves a bound within its headroom).
+// window j; the products of add_dots_with, with the segments for points (rounding here only
+// moves a bound within its headroom).
 template <typename Tag>
 inline __attribute__((always_inline)) void segment_dots_with(const double* const* bases,
-                                                             size_t segments,
-                                                             const double* __restrict means,
-                                                             size_t count, double* __restrict out,
+                                                             size_t segments, const double* means,
+                                                             size_t count, double* out,
                                                              size_t stride) {
-    const double* q0 = means;
-    const double* q1 = means + segments;
-    const double* q2 = means + 2 * segments;
-    const double* q3 = means + 3 * segments;
-    size_t j = 0;
-    for (; j + 4 <= count; j += 4) {
-        Quad a0 = {0.0, 0.0, 0.0, 0.0};
-        Quad a1 = a0;
-        Quad a2 = a0;
-        Quad a3 = a0;
-        for (size_t k = 0; k < segments; ++k) {
-            Quad v;
-            std::memcpy(&v, bases[k] + j, sizeof v);
-            a0 += q0[k] * v;
-            a1 += q1[k] * v;
-            a2 += q2[k] * v;
-            a3 += q3[k] * v;
-        }
-        std::memcpy(out + j, &a0, sizeof a0);
-        std::memcpy(out + stride + j, &a1, sizeof a1);
-        std::memcpy(out + 2 * stride + j, &a2, sizeof a2);
-        std::memcpy(out + 3 * stride + j, &a3, sizeof a3);
-    }
-    for (; j < count; ++j) {
-        double s0 = 0.0;
-        double s1 = 0.0;
-        double s2 = 0.0;
-        double s3 = 0.0;
-        for (size_t k = 0; k < segments; ++k) {
-            const double v = bases[k][j];
-            s0 += q0[k] * v;
-            s1 += q1[k] * v;
-            s2 += q2[k] * v;
-            s3 += q3[k] * v;
-        }
-        out[j] = s0;
-        out[stride + j] = s1;
-        out[2 * stride + j] = s2;
-        out[3 * stride + j] = s3;
-    }
+    add_dots_with<Tag>([bases](size_t k) { return bases[k]; }, count, means, segments, out, stride);
 }
 
 using SegmentDots = void (*)(const double* const*, size_t, const double*, size_t, double*, size_t);
