@@ -121,8 +121,15 @@ def shifted_correlations(a: FloatArray, b: FloatArray, most_shift: int) -> Float
 def shifted_within(a: FloatArray, b: FloatArray, most_shift: int, bound: float) -> bool:
     """Whether `shifted_distance`(a, b, most_shift) <= bound: decided on
     `shifted_correlations` (a distance within bound is a correlation of at least
-    1 - bound^2 / 2), and by `shifted_distance` at the shifts too close to call."""
-    return bool(len(close_shifts(a, b, most_shift, bound)))
+    1 - bound^2 / 2), and by `shifted_distance` at the shifts too close to call, only when no
+    shift is clearly within."""
+    least = 1.0 - bound * bound / 2.0
+    r = shifted_correlations(a, b, most_shift)
+    unsure = np.isnan(r) | (np.abs(r - least) <= SHIFTED_TOLERANCE)
+    if bool(np.any(~unsure & (r > least))):
+        return True
+    shifts = np.arange(-most_shift, most_shift + 1)[unsure]
+    return any(shifted_distance(a, b, 0, s) <= bound for s in shifts.tolist())
 
 
 def close_shifts(a: FloatArray, b: FloatArray, most_shift: int, bound: float) -> list[int]:

@@ -148,8 +148,8 @@ def same_motif(a: Found, b: Found, lengths: IntArray) -> bool:
 
 def same_shape(a: Found, b: Found) -> bool:
     """Whether a and b, of one length, are one shape up to a shift of at most a quarter of it:
-    closer to each other (`shifted_distance`, `shifted_within`) than their closest matches are to them, on the
-    mean (the smaller score). Such shapes are told apart by none of their matches; a periodic
+    closer to each other (`shifted_distance`, decided by `shifted_within`) than their closest
+    matches are to them, on the mean (the smaller score). Such shapes are told apart by none of their matches; a periodic
     shape matches equally well at many places, so their matches need not coincide."""
     if a.length != b.length:
         return False
