@@ -72,6 +72,25 @@ def shifted_distance(a: FloatArray, b: FloatArray, most_shift: int, only: int | 
     return best
 
 
+def part_distance(longer: FloatArray, shorter: FloatArray, first: int, last: int) -> float:
+    """The smallest distance sqrt(2 (1 - r)) between a shorter shape and the part of a longer
+    one (both z-normalised) that starts at point p, first <= p <= last (within the longer
+    shape); +inf when no such part is there or every one is flat, or the shorter is flat."""
+    size = len(shorter)
+    first, last = max(0, first), min(last, len(longer) - size)
+    if size < 2 or last < first:
+        return math.inf
+    parts = np.lib.stride_tricks.sliding_window_view(longer, size)[first : last + 1]
+    centred = parts - parts.mean(axis=1, keepdims=True)
+    spread = np.sqrt((centred * centred).mean(axis=1))
+    own = znormalised(shorter)
+    if not own.any() or not np.any(spread > 0.0):
+        return math.inf
+    with np.errstate(invalid="ignore", divide="ignore"):
+        r = np.where(spread > 0.0, centred @ own / (size * np.where(spread > 0.0, spread, 1.0)), -np.inf)
+    return math.sqrt(max(0.0, 2.0 * (1.0 - float(np.max(r)))))
+
+
 # How far a correlation of `shifted_correlations` may stand from the one `shifted_distance`
 # takes: on parts whose spread is at least SHIFTED_CLEAR of the whole's, the running sums'
 # rounding moves a correlation by about 1e-14 times the length. A decision taken within it is

@@ -10,8 +10,14 @@ import numpy as np
 from zorp_miner.compute.evidence import LIKELY
 from zorp_miner._types import FloatArray, IntArray
 from zorp_miner.compute.evidence import member_bar
-from zorp_miner.compute.shapes import shifted_within
-from zorp_miner.robust.rules import CHANCE_DEVIATIONS, MEMBER_RATE, STEADY_SERIES
+from zorp_miner.compute.shapes import part_distance, shifted_within
+from zorp_miner.robust.rules import (
+    CHANCE_DEVIATIONS,
+    MEMBER_RATE,
+    STEADY_DEVIATIONS,
+    STEADY_SERIES,
+    STEADY_SHARE,
+)
 
 
 # How a motif's why begins when its evidence could not be measured.
@@ -181,7 +187,45 @@ def same_places(a: Found, b: Found, lengths: IntArray) -> bool:
     most = np.flatnonzero(counts == counts.max())
     offset = int(offsets[most[np.argmin(np.abs(offsets[most]))]])
     steady = int(counts.max())
-    return abs(offset) <= longer and 2 * steady > len(shared)
+    if abs(offset) > longer:
+        return False
+    if 2 * steady > len(shared):
+        return True
+    return (
+        STEADY_SHARE * len(shared) <= steady
+        and steady_beyond_chance(steady, lengths[shared], shorter, longer)
+        and part_of(a, b, offset)
+    )
+
+
+def steady_beyond_chance(steady: int, points: IntArray, shorter: int, longer: int) -> bool:
+    """Whether matches of two motifs that stand at one offset (within a quarter of the shorter
+    length) in steady of the series of the given points do so more often than chance does.
+
+    A match placed at random stands within that of a given offset at 2 floor(shorter / 4) + 1
+    of at least n - longer + 1 places; beyond chance is as in `beyond_chance`, with
+    STEADY_DEVIATIONS (the offset is the one most stand at, taken from the same series).
+    """
+    share = np.minimum(1.0, (2 * (shorter // 4) + 1) / np.maximum(points - longer + 1, 1))
+    expected = float(share.sum())
+    spread = math.sqrt(float((share * (1.0 - share)).sum()))
+    return steady >= min(expected + STEADY_DEVIATIONS * spread, (len(points) + expected) / 2)
+
+
+def part_of(a: Found, b: Found, offset: int) -> bool:
+    """Whether the shorter of a and b is a part of the longer one's shape where b's matches
+    stand offset points after a's (give or take an eighth of the shorter length): as close to
+    that part as the closest matches of either are to it (the larger score), so that none of
+    their matches tells them apart. A second shape that merely sits beside a motif in some
+    series is not its part, however steadily it sits there. Two motifs of one length are one
+    shape or not by `same_shape`."""
+    if a.length == b.length:
+        return False
+    shorter, longer = (a, b) if a.length < b.length else (b, a)
+    place = -offset if shorter is a else offset
+    slack = shorter.length // 8
+    distance = part_distance(longer.representative, shorter.representative, place - slack, place + slack)
+    return distance <= max(a.score, b.score)
 
 
 def beyond_chance(overlapping: int, points: IntArray, shorter: int, longer: int) -> bool:
