@@ -28,7 +28,7 @@ from zorp_miner.robust.store import RobustStore
 from zorp_miner.run import choice
 from zorp_miner.run.cluster import opened
 from zorp_miner.run.data import on_parts, series_here
-from zorp_miner.within.motifs import within_motifs
+from zorp_miner.within.result import within_motifs
 
 if TYPE_CHECKING:
     from distributed import Client

@@ -377,7 +377,8 @@ class Motifs(Sequence[Motif]):
         distance.
     exclusion : int or None
         Within each series: no two windows of a motif start within this many points of each
-        other. None otherwise.
+        other; None when found without a length and without an exclusion given (each motif's
+        own, ceil(length / 2): ``Motif.exclusion``), and across a set.
     """
 
     motifs: tuple[Motif, ...]
@@ -422,7 +423,8 @@ class Motifs(Sequence[Motif]):
 
     def __repr__(self) -> str:
         why = f": {self.reason}" if self.reason else ""
-        where = f", within each, exclusion={self.exclusion}" if self.within else ""
+        zone = "half each length" if self.exclusion is None else self.exclusion
+        where = f", within each, exclusion={zone}" if self.within else ""
         return (
             f"Motifs({len(self)} of {self.found} found in {self.series_count} series, "
             f"mode={self.mode!r}{where}{why})"

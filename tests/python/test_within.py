@@ -107,6 +107,42 @@ def test_a_shape_planted_four_times_or_more_is_likely(seed: int, m: int, copies:
     assert top.likely and top.support >= 4
 
 
+@settings(max_examples=examples(4), deadline=None)
+@given(seed=st.integers(0, 2**32 - 1), m=st.integers(20, 48), copies=st.integers(5, 7))
+def test_without_a_length_a_planted_shape_is_found_on_its_copies_and_once(seed: int, m: int, copies: int) -> None:
+    # The lengths searched double from 8 points: the shape's is none of them, and each near
+    # one finds a part of it or the part with context. Its motif is searched again at the
+    # extent its windows agree over; one shape is reported once, whatever lengths found it.
+    values, starts = planted(seed, 60 * m, m, copies, strength=12.0)
+    motifs = zorp_miner.find_motifs(values, keep="all", top=None)
+    top = motifs[0]
+    assert top.likely and motifs.exclusion is None and top.exclusion == math.ceil(top.length / 2)
+    # Its extent is where its windows agree most once z-normalised: the shape's loudest part
+    # (the shape swells threefold along its length), with some of the walk beside it or not.
+    assert top.length <= 3 * m
+    on_copies = {p for s in top.best_matches.tolist() for p in starts if p - top.length < s < p + m}
+    assert len(on_copies) >= copies - 1 and len(top.best_matches) <= copies + 1
+    for motif in motifs:
+        assert np.all(np.diff(np.sort(motif.best_matches)) > motif.exclusion)
+    for i, a in enumerate(motifs):
+        for b in list(motifs)[i + 1 :]:
+            # most windows of the one with fewer (either, when as many) inside the other's
+            for fewer, more in [(a, b), (b, a)]:
+                if fewer.support > more.support:
+                    continue
+                shorter = min(a.length, b.length)
+                shared = [
+                    any(2 * (min(s + fewer.length, t + more.length) - max(s, t)) >= shorter for t in more.best_matches.tolist())
+                    for s in fewer.best_matches.tolist()
+                ]
+                assert 2 * sum(shared) <= len(shared), (a, b)
+
+
+def test_without_a_length_a_series_too_short_for_any_length_says_what_to_give() -> None:
+    found = zorp_miner.find_motifs(np.sin(np.arange(30.0)), keep="all")
+    assert len(found) == 0 and "needs at least 32 points" in found.reason and "give length" in found.reason
+
+
 @settings(max_examples=examples(6), deadline=None)
 @given(seed=st.integers(0, 2**32 - 1), m=st.integers(16, 64), copies=st.integers(4, 8))
 def test_a_likely_shape_is_not_hidden_behind_a_closer_chance_pair(seed: int, m: int, copies: int) -> None:
@@ -282,7 +318,6 @@ def test_each_series_of_a_set_is_searched_on_its_own() -> None:
 @pytest.mark.parametrize(
     ("kwargs", "message"),
     [
-        ({}, "need a length"),
         ({"length": 16, "within": "yes"}, "within must be"),
         ({"length": 16, "exclusion": -1}, "exclusion"),
         ({"length": 16, "within": False, "exclusion": 4}, "exclusion is the exclusion zone of motifs within"),
@@ -330,8 +365,12 @@ def test_the_command_line_searches_a_one_series_file_within(tmp_path: pathlib.Pa
     assert first[0] == "1" and first[5] == "likely"
     found = [int(cell.split(":")[1]) for cell in first[6:] if ":" in cell]
     assert all(min(abs(s - plant) for plant in starts) <= 10 for s in found)
-    refused = subprocess.run(command, capture_output=True, text=True)
-    assert refused.returncode == 2 and "need --length" in refused.stderr
+    # Without a length the lengths are the run's: the shape is found at about its own.
+    found_length = subprocess.run([*command, "--top", "1"], capture_output=True, text=True)
+    assert found_length.returncode == 0, found_length.stderr
+    assert "length found by the run, exclusion half each motif's length" in found_length.stdout
+    first = found_length.stdout.splitlines()[5].split()
+    assert first[0] == "1" and 20 <= int(first[1]) <= 80 and first[5] == "likely"
 
 
 def periodic(seed: int) -> FloatArray:

@@ -61,7 +61,8 @@ mean distance sqrt(2 (1 - r)) of its best matches (0 the same shape, 1.41 unrela
 motifs by their evidence, how unlikely they are to be chance in this data (3 and more: likely;
 --keep likely prints only those); give --length when you know the shape's length in points.
 A file of one series (or --within) gives the motifs within each series: groups of windows of
-one series that share a shape, never a window with itself or its own shift (--length needed).
+one series that share a shape, never a window with itself or its own shift (without --length,
+at lengths of 8 points and up, doubling, to a quarter of the series or 1,024 points).
 exact (--mode exact --seglen N) mines letter patterns that recur letter for letter and ranks
 them by naed.
 
@@ -285,9 +286,6 @@ def _run(args: argparse.Namespace) -> int:
             refuse_missing(series)  # an input error, before the run
         within = choice.is_within(params, chosen, len(series))
         choice.check_for_data(within, chosen, zone, minsup_given=given, series=len(series))
-        if within and isinstance(params, RobustParams) and params.length is None:
-            single = "" if args.within else ": a file of one series is searched within it"
-            raise UsageError(f"motifs within a series need --length (points, at least {LENGTH_MIN}){single}")
         write_head(args, names, [len(one) for one in series], params, within, zone)
         started = time.perf_counter()
         try:

@@ -95,10 +95,15 @@ def table_head(
         kept = "" if params.keep == "all" else ", likely motifs only"
         settings = f"mode robust, length {length}, minsup {params.minsup:g}{kept}"
         if within:
-            zone = default_exclusion(params.length or 0) if exclusion is None else exclusion
+            if exclusion is not None:
+                zone = f"{exclusion} points"
+            elif params.length is None:
+                zone = "half each motif's length"
+            else:
+                zone = f"{default_exclusion(params.length)} points"
             settings = (
-                f"mode robust, within each series, length {length}, exclusion {zone} "
-                f"points{kept}; support: the motif's windows in its series"
+                f"mode robust, within each series, length {length}, exclusion {zone}{kept}; "
+                "support: the motif's windows in its series"
             )
     return f"{name}: {len(lengths)} series, {sum(lengths)} points\n{settings}\n\n"
 

@@ -21,12 +21,9 @@ import numpy.typing as npt
 
 from zorp_miner import progress as _progress
 from zorp_miner.compute.evidence import LIKELY, autocorrelation, content_key, segment_points, shuffled
-from zorp_miner.compute.shapes import close_shifts, pattern_name, shifted_distance
-from zorp_miner._interface import option
+from zorp_miner.compute.shapes import close_shifts, shifted_distance
 from zorp_miner.compute.sliding import SeriesBank, resolution, window_sums, znormalised
 from zorp_miner._types import FloatArray
-from zorp_miner.params import LENGTH_MIN, RobustParams
-from zorp_miner.results import Motif, Motifs
 from zorp_miner.search.matches import CHANCE_FACTOR, CHANCE_SHAPES, scrambled
 
 IntArray = npt.NDArray[np.int64]
@@ -498,102 +495,9 @@ def group_evidence(beyond: int) -> float:
     return -statistics.NormalDist().inv_cdf(chance)
 
 
-def find_within(series: list[FloatArray], m: int, zone: int, top: int | None) -> list[WithinMotif]:
-    """The motifs of every series, each found within its own series, ranked: likely first,
-    then by evidence, then by pair distance; MOST_MOTIFS per series at most, or ``top`` when
-    it is more. Not cut to ``top``: the closest pair of a series may be chance's while a later
-    one is likely, so a series gives as many motifs as it would with no ``top`` before the
-    ranking picks."""
-    most = MOST_MOTIFS if top is None else max(top, MOST_MOTIFS)
-    _progress.plan(2 * len(series))
-    found: list[WithinMotif] = []
-    for index, values in enumerate(series):
-        found.extend(series_motifs(values, index, m, zone, most))
-    found.sort(key=_rank)
-    return found
-
-
-def _rank(motif: WithinMotif) -> tuple[bool, float, float, int]:
+def rank(motif: WithinMotif) -> tuple[bool, float, int, float, int]:
+    """The order of motifs within series: likely first, then by evidence (not measured last),
+    the longer first (found without a length, a shape's part as evident as the shape goes after
+    it and joins it), then by pair distance."""
     evidence = motif.evidence if math.isfinite(motif.evidence) or motif.evidence > 0 else -math.inf
-    return (not motif.likely, -evidence, motif.pair.distance, motif.series)
-
-
-def within_motifs(series: list[FloatArray], params: RobustParams, exclusion: int | None) -> Motifs:
-    """The result of a search within each series: motifs as :class:`zorp_miner.Motif` (see
-    :func:`as_motif`), ranked, cut to ``params.top``, the likely ones only with
-    ``params.keep == "likely"``, with the reason when there are none.
-
-    Raises
-    ------
-    ValueError
-        When ``params.length`` is None: the search needs a length.
-    """
-    m = params.length
-    if m is None:
-        raise ValueError(
-            f"motifs within a series need a length: give {option('length')} (points, at least "
-            f"{LENGTH_MIN})"
-        )
-    zone = default_exclusion(m) if exclusion is None else exclusion
-    found = find_within(series, m, zone, params.top)
-    kept = [motif for motif in found if params.keep == "all" or motif.likely][: params.top]
-    motifs = tuple(as_motif(motif, series[motif.series], rank, zone) for rank, motif in enumerate(kept, 1))
-    lengths = np.array([len(one) for one in series], dtype=np.int64)
-    return Motifs(
-        motifs=motifs,
-        found=len(found),
-        series_lengths=lengths,
-        mode="robust",
-        params=params,
-        reason="" if motifs else _why_none(found, lengths, m, zone),
-        within=True,
-        exclusion=zone,
-    )
-
-
-def as_motif(found: WithinMotif, values: FloatArray, rank: int, zone: int) -> Motif:
-    """A motif of one series as a :class:`zorp_miner.Motif`: ``series`` repeats the series for
-    each occurrence, ``best_matches`` are the occurrences' starts (the pair first, then the
-    others closest first), ``distances`` their distances to ``representative``, and ``score``
-    the pair's distance; ``exclusion`` the zone (points) its windows keep apart."""
-    pattern, seglen = pattern_name(found.representative)
-    m = found.length
-    windows = [znormalised(values[start : start + m]) for start in found.starts.tolist()]
-    return Motif(
-        rank=rank,
-        pattern=pattern,
-        seglen=seglen,
-        length=m,
-        naed=math.nan,
-        series=np.full(len(found.starts), found.series, dtype=np.int64),
-        best_matches=found.starts,
-        average_occurrences=np.array(windows, dtype=np.float64).reshape(len(windows), m),
-        representative=found.representative,
-        occurrence_series=np.zeros(0, dtype=np.int64),
-        occurrence_letters=np.zeros(0, dtype=np.int64),
-        score=found.pair.distance,
-        distances=found.distances,
-        mode="robust",
-        evidence=found.evidence,
-        likely=found.likely,
-        why="" if found.likely else "chance",
-        exclusion=zone,
-    )
-
-
-def _why_none(found: list[WithinMotif], lengths: IntArray, m: int, zone: int) -> str:
-    """Why a search within the series gave no motif, in one line, with what to change."""
-    if found:
-        best = found[0]
-        return (
-            f"no motif beyond chance: the most evident of the {len(found)} found has evidence "
-            f"{best.evidence:.2f}, where {LIKELY:g} is needed; {option('keep', repr('all'))} shows "
-            "every motif with its evidence"
-        )
-    needed = m + zone + 1
-    return (
-        f"no series has two usable windows of {m} points more than the exclusion zone ({zone} "
-        f"points) apart: a series needs at least {needed} points, whole (no NaN) and not flat "
-        f"there (the longest has {int(lengths.max(initial=0))}); give a shorter "
-        f"{option('length')}"
-    )
+    return (not motif.likely, -evidence, -motif.length, motif.pair.distance, motif.series)
