@@ -462,6 +462,8 @@ def test_a_part_standing_at_its_place_in_a_third_of_the_series_is_the_longer_mot
     shorter = shaped(inner, {i: 116 + 90 * i if i < steady else 1900 - 30 * i for i in range(15)}, 0.2, 5.0)
     assert motifs.same_motif(shorter, longer, lengths) is same
     assert motifs.same_motif(longer, shorter, lengths) is same
+    # a motif found at another's extent takes its place only where most of their matches agree
+    assert motifs.same_places(shorter, longer, lengths, parts=False) is (2 * steady > 15)
 
 
 def test_a_tight_evident_motif_held_by_few_series_goes_before_a_looser_less_evident_one() -> None:

@@ -162,12 +162,14 @@ def same_shape(a: Found, b: Found) -> bool:
     return shifted_within(a.representative, b.representative, a.length // 4, min(a.score, b.score))
 
 
-def same_places(a: Found, b: Found, lengths: IntArray) -> bool:
+def same_places(a: Found, b: Found, lengths: IntArray, *, parts: bool = True) -> bool:
     """Whether a is b again: whether, in most of the series both hold, a's matches share half
     the shorter length with b's, more often than chance puts them there (`beyond_chance`), or
     stand at one offset from them (the same within a quarter of the shorter length, and at most
     the longer length, in at least STEADY_SERIES series): a part of b, or of a longer shape
-    that b is a part of. lengths: the points of every series."""
+    that b is a part of. With parts, also where they stand at one offset in fewer of those
+    series when the shorter shape is that part of the longer one (`part_of`). lengths: the
+    points of every series."""
     shared = [i for i in a.starts if i in b.starts]
     if not shared:
         return False
@@ -192,7 +194,8 @@ def same_places(a: Found, b: Found, lengths: IntArray) -> bool:
     if 2 * steady > len(shared):
         return True
     return (
-        STEADY_SHARE * len(shared) <= steady
+        parts
+        and STEADY_SHARE * len(shared) <= steady
         and steady_beyond_chance(steady, lengths[shared], shorter, longer)
         and part_of(a, b, offset)
     )

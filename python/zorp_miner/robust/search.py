@@ -131,9 +131,10 @@ def searched_at_extent(store: RobustStore, motif: Found, minsup: float, refined:
     `extent`: over windows twice its length, centred on its matches in the closest series, NaN
     where they run off a series)
     when that differs from its length by more than an eighth: the likely motif found there
-    whose matches coincide with its own and that holds most of its series, the most evident of
-    those (the motif as it is when none does: a likely motif is not traded for one that is
-    not)."""
+    whose matches coincide with its own in most of the series both hold (a part standing at its
+    place in fewer is not enough to trade one for the other) and that holds most of its series,
+    the most evident of those (the motif as it is when none does: a likely motif is not traded
+    for one that is not)."""
     core = max(1, math.ceil(minsup * store.count))
     m = motif.length
     closest = sorted(motif.distances, key=lambda i: (motif.distances[i], i))[:core]
@@ -146,7 +147,7 @@ def searched_at_extent(store: RobustStore, motif: Found, minsup: float, refined:
     again = [
         found
         for found in discover_length(store, points, minsup, refined)
-        if found.likely and same_places(found, motif, store.lengths)
+        if found.likely and same_places(found, motif, store.lengths, parts=False)
     ]
     # The one that holds most of the motif's series (a part it shares with another shape
     # holds some of that shape's series instead), the most evident of those.
