@@ -127,6 +127,7 @@ def test_without_a_length_a_planted_shape_is_found_on_its_copies_and_once(seed: 
     on = [{p for p in starts if p - top.length < s < p + m} for s in closest]
     assert all(on) and len(set().union(*on)) == copies - 1
     for motif in motifs:
+        assert motif.exclusion == math.ceil(motif.length / 2)
         assert np.all(np.diff(np.sort(motif.best_matches)) > motif.exclusion)
     for i, a in enumerate(motifs):
         for b in list(motifs)[i + 1 :]:
