@@ -58,9 +58,14 @@ def any_length_motifs(values: FloatArray, series: int, exclusion: int | None, mo
         else:
             again.append(motif)
     for _ in range(wanted - searched):
-        _progress.step(f"series {series}: no more extents to search")
-        _progress.step(f"series {series}: no more extents to search")
+        passed(series, "no more extents to search")
     return distinct(sorted(again, key=rank))
+
+
+def passed(series: int, why: str) -> None:
+    """The two progress steps of a search at an extent not made (planned all the same)."""
+    for _ in range(2):
+        _progress.step(f"series {series}: {why}")
 
 
 def distinct(found: list[WithinMotif]) -> list[WithinMotif]:
@@ -74,14 +79,15 @@ def distinct(found: list[WithinMotif]) -> list[WithinMotif]:
 
 def coincide(a: WithinMotif, b: WithinMotif) -> bool:
     """Whether a and b, motifs of one series, are one shape found at two lengths (or twice):
-    most of the windows of the one with fewer (either, when they hold as many) share at least half the shorter length with a
-    window of the other, or have one of its windows at one offset from them (the same within
-    a quarter of the shorter length; at most the two lengths apart): two parts of a longer
-    shape, side by side in each of its copies."""
+    most of the windows of the one with fewer (either, when they hold as many) share at least
+    half the shorter length with a window of the other, or have one of its windows at one
+    offset from them (the same within a quarter of the shorter length; at most the two lengths
+    apart): two parts of a longer shape, side by side in each of its copies."""
     if a.series != b.series:
         return False
-    pairs = [(a, b), (b, a)] if len(a.starts) == len(b.starts) else [min((a, b), (b, a), key=lambda pair: len(pair[0].starts))]
-    return any(mostly_beside(fewer, more) for fewer, more in pairs)
+    if len(a.starts) > len(b.starts):
+        a, b = b, a
+    return mostly_beside(a, b) or (len(a.starts) == len(b.starts) and mostly_beside(b, a))
 
 
 def mostly_beside(fewer: WithinMotif, more: WithinMotif) -> bool:
@@ -89,14 +95,15 @@ def mostly_beside(fewer: WithinMotif, more: WithinMotif) -> bool:
     stand at one offset from one (see `coincide`)."""
     if 2 * shared_windows(fewer, more) > len(fewer.starts):
         return True
-    shorter = min(fewer.length, more.length)
+    slack = min(fewer.length, more.length) / 4
     offsets = more.starts[None, :] - fewer.starts[:, None]
-    near = np.abs(offsets) <= fewer.length + more.length
-    for offset in np.unique(offsets[near]).tolist():
-        steady = np.any(near & (4 * np.abs(offsets - offset) <= shorter), axis=1)
-        if 2 * int(steady.sum()) > len(fewer.starts):
-            return True
-    return False
+    rows, columns = np.nonzero(np.abs(offsets) <= fewer.length + more.length)
+    order = np.argsort(offsets[rows, columns], kind="stable")
+    rows, near = rows[order], offsets[rows[order], columns[order]]
+    # For each offset found, the windows of fewer with one within slack of it.
+    firsts = np.searchsorted(near, near - slack, side="left")
+    lasts = np.searchsorted(near, near + slack, side="right")
+    return any(2 * len(np.unique(rows[first:last])) > len(fewer.starts) for first, last in zip(firsts.tolist(), lasts.tolist()))
 
 
 def at_extent(values: FloatArray, motif: WithinMotif, exclusion: int | None, most: int) -> WithinMotif:
@@ -110,8 +117,7 @@ def at_extent(values: FloatArray, motif: WithinMotif, exclusion: int | None, mos
     windows = [padded[start : start + 2 * m] for start in motif.starts.tolist()]
     points = max(SHORTEST, extent(windows))
     if 8 * abs(points - m) <= m or points > len(values) // QUARTER:
-        _progress.step(f"series {motif.series}: extent {m} points, as found")
-        _progress.step(f"series {motif.series}: extent {m} points, as found")
+        passed(motif.series, f"extent {m} points, as found")
         return motif
     again = [
         found
