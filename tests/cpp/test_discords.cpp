@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
 
 #include "discords.h"
+#include "nearest_profile.h"
 
 namespace zorp {
 namespace {
@@ -17,15 +19,15 @@ struct Prepared {
     std::vector<double> weights;  // 1 / (m x deviation), 0 for a window with a missing point
 };
 
-// A random walk with a few missing points (set to 0, their windows weighted 0).
-Prepared walk(uint32_t seed, size_t n, size_t m) {
+// A random walk (or white noise) with a few missing points (set to 0, their windows weighted 0).
+Prepared walk(uint32_t seed, size_t n, size_t m, bool noise = false) {
     std::mt19937_64 random(seed);
     std::normal_distribution<double> step;
     Prepared series;
     double at = 0.0;
     std::vector<char> missing(n, 0);
     for (size_t i = 0; i < n; ++i) {
-        at += step(random);
+        at = noise ? step(random) : at + step(random);
         series.values.push_back(at);
     }
     for (int gap = 0; gap < 3; ++gap) {
@@ -105,7 +107,19 @@ TEST(Discords, AreTheWindowsFarthestFromTheirNearestNeighbourWhateverTheThreads)
                 nearest[static_cast<size_t>(x)] = -1.0;
             }
         }
+        const double unlimited = std::numeric_limits<double>::infinity();
+        const Discords searched = *pruned_discords(series.values, series.weights, m, exclusion, top,
+                                                   Cancellation(), 1, unlimited);
         for (size_t threads : {1, 2, 8}) {
+            // The search window by window, the profile, and the choice between them.
+            const Discords profiled = discords_from_profile(
+                series.values, series.weights, m, exclusion, top, Cancellation(), threads);
+            EXPECT_EQ(profiled.starts, searched.starts) << "seed " << seed;
+            EXPECT_EQ(profiled.neighbours, searched.neighbours) << "seed " << seed;
+            for (size_t k = 0; k < std::min(profiled.distances.size(), searched.distances.size());
+                 ++k) {
+                EXPECT_NEAR(profiled.distances[k], searched.distances[k], 1e-12);
+            }
             const Discords found = within_discords(series.values, series.weights, m, exclusion, top,
                                                    Cancellation(), threads);
             EXPECT_EQ(found.starts, expected) << "seed " << seed << ", threads " << threads;
@@ -115,6 +129,56 @@ TEST(Discords, AreTheWindowsFarthestFromTheirNearestNeighbourWhateverTheThreads)
                 EXPECT_GT(apart, static_cast<int64_t>(exclusion));
             }
         }
+    }
+}
+
+TEST(Discords, TheSearchGivesUpPastItsBudget) {
+    const Prepared series = walk(4, 300, 16, true);
+    EXPECT_FALSE(pruned_discords(series.values, series.weights, 16, 4, 3, Cancellation(), 1, 0.0));
+    EXPECT_TRUE(pruned_discords(series.values, series.weights, 16, 4, 3, Cancellation(), 1,
+                                std::numeric_limits<double>::infinity()));
+}
+
+// The profile walks diagonals in groups, starting each afresh every few thousand rows: series
+// long enough for both, walks (whose windows' levels differ widely) and white noise, each with
+// missing points, against every window's nearest neighbour found one by one.
+TEST(NearestProfile, IsEveryWindowsNearestNeighbourWhateverTheThreads) {
+    for (uint32_t seed = 0; seed < 4; ++seed) {
+        const size_t m = 4 + 5 * seed, n = seed % 2 ? 2300 : 400, exclusion = seed;
+        const Prepared series = walk(seed, n, m, seed >= 2);
+        const std::vector<double> nearest = nearest_all(series, m, exclusion);
+        const NearestProfile one =
+            nearest_profile(series.values, series.weights, m, exclusion, Cancellation(), 1);
+        ASSERT_EQ(one.correlations.size(), nearest.size());
+        for (size_t j = 0; j < nearest.size(); ++j) {
+            if (nearest[j] < 0.0) {
+                EXPECT_TRUE(std::isnan(one.correlations[j])) << "window " << j;
+                continue;
+            }
+            const double r = std::clamp(one.correlations[j], -1.0, 1.0);
+            EXPECT_NEAR(std::sqrt(2.0 * (1.0 - r)), nearest[j], 1e-9)
+                << "seed " << seed << ", window " << j;
+        }
+        for (size_t threads : {2, 3, 8}) {
+            const NearestProfile many = nearest_profile(series.values, series.weights, m, exclusion,
+                                                        Cancellation(), threads);
+            for (size_t j = 0; j < nearest.size(); ++j) {
+                // NaN equals NaN here: compared as bits.
+                EXPECT_EQ(std::memcmp(&many.correlations[j], &one.correlations[j], sizeof(double)),
+                          0)
+                    << "seed " << seed << ", threads " << threads << ", window " << j;
+            }
+        }
+    }
+}
+
+TEST(NearestProfile, NoneForASeriesTooShortForTheZone) {
+    const Prepared series = walk(5, 20, 12);  // 9 windows, every one within 8 of every other
+    const NearestProfile profile =
+        nearest_profile(series.values, series.weights, 12, 8, Cancellation(), 2);
+    ASSERT_EQ(profile.correlations.size(), 9u);
+    for (const double r : profile.correlations) {
+        EXPECT_TRUE(std::isnan(r));
     }
 }
 
