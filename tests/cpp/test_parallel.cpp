@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "parallel.h"
@@ -41,11 +42,19 @@ TEST(ParallelFor, RunsEveryTaskOnceWhateverTheThreads) {
 TEST(ParallelFor, ATaskThatThrowsStopsTheOthersAndItsErrorLeaves) {
     for (size_t threads : {1, 2, 8}) {
         std::atomic<size_t> started{0};
+        std::atomic<bool> thrown{false};
         EXPECT_THROW(parallel_for(1000, threads, Cancellation(),
                                   [&](size_t task, const Cancellation& local) {
                                       ++started;
                                       if (task == 3) {
+                                          thrown = true;
                                           throw std::invalid_argument("task 3");
+                                      }
+                                      // The later tasks wait for the fault: on a busy machine
+                                      // the thread of task 3 may otherwise sleep while the
+                                      // others run every task.
+                                      while (task > 3 && !thrown.load()) {
+                                          std::this_thread::yield();
                                       }
                                       for (int unit = 0; unit < 64; ++unit) {
                                           local.count(Cancellation::period / 16);
