@@ -25,7 +25,7 @@ using Quad = double __attribute__((vector_size(4 * sizeof(double))));
 
 // No Quad crosses a call out of this file, whose passing would differ between the builds of the
 // walk (the compiler warns of that for the inline helpers, to the end of the file).
-#if defined(__GNUC__) && !defined(__clang__)
+#if defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 
