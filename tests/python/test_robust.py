@@ -511,3 +511,26 @@ def test_no_two_motifs_coincide_up_to_a_shift_and_none_goes_after_a_looser_less_
                 assert 2 * steady <= len(shared), (a, b)
             if a.length == b.length and math.isfinite(a.evidence) and not b.why.startswith(motifs.UNMEASURED):
                 assert not (b.score < a.score and b.evidence > a.evidence), (a, b)
+
+
+@pytest.mark.parametrize("seed", [5, 19])
+def test_many_seeds_screened_first_in_a_few_series_still_find_the_shape(
+    seed: int, monkeypatch: pytest.MonkeyPatch
+) -> None:
+    # 40 series: more seed windows than the screen keeps, screened first in FIRST_SCREEN_SERIES
+    # of them. The burst, in 28 of the 40, must come through both passes.
+    series, starts = planted(40, seed, share=0.7)
+    widths: list[int] = []
+    best = candidates.RobustStore.best
+
+    def spied(self: Any, m: int, shapes: FloatArray, **kwargs: Any) -> Any:
+        rows = kwargs.get("rows")
+        widths.append(self.count if rows is None else len(rows))
+        return best(self, m, shapes, **kwargs)
+
+    monkeypatch.setattr(candidates.RobustStore, "best", spied)
+    top = discover(series, length=M, top=1)[0]
+    assert rules.FIRST_SCREEN_SERIES in widths
+    assert hits(top.starts, top.length, starts) >= 0.9 * sum(at is not None for at in starts)
+    assert top.likely
+

@@ -14,6 +14,8 @@ from zorp_miner.compute.shapes import paa
 from zorp_miner.compute.sliding import znormalised
 from zorp_miner.robust.rules import (
     ALPHABETS,
+    FIRST_SCREEN_KEPT,
+    FIRST_SCREEN_SERIES,
     GAINED,
     GAIN_SERIES,
     MONOTONE,
@@ -63,8 +65,7 @@ def chosen_seeds(
     shapes = np.concatenate([shapes, np.stack(coarse)]) if coarse else shapes
     if len(shapes) == 0:
         return np.zeros((0, m))
-    _, best = store.best(points, shapes, factor=factor, rows=sample, null=null, starts=False)
-    scores = core_means(best, core)
+    scores, best = screened_scores(store, points, factor, shapes, sample, core, minsup, refined, null)
     # The best of them screened again, on series averaged over fewer points; and those that
     # gain most over a null, which the closest matches alone pass over where chance shapes
     # match closely everywhere (smooth humps in long walks).
@@ -120,6 +121,43 @@ def chosen_seeds(
                 windows.append(candidates[k])
                 added += 1
     return np.stack(windows) if windows else np.zeros((0, m))
+
+
+def screened_scores(
+    store: RobustStore,
+    points: int,
+    factor: int,
+    shapes: FloatArray,
+    sample: IntArray,
+    core: int,
+    minsup: float,
+    refined: int,
+    null: Null,
+) -> tuple[FloatArray, FloatArray]:
+    """The screen of the seeds' and proposals' shapes (rows of shapes, at points blocks of
+    factor points): each one's mean distance over its core closest series of the sample (inf
+    for a shape not screened there), and its best distances in the first columns of the
+    sample, GAIN_SERIES at least (for `most_gaining`).
+
+    Where the shapes are many and the sample large, they are screened in two passes: all of
+    them in the first FIRST_SCREEN_SERIES series of the sample, then the FIRST_SCREEN_KEPT x
+    SCREENED x refined closest there (their core's mean over ceil(minsup x those series)) in
+    the whole sample. The screen keeps SCREENED x refined of them, so the first pass only has to
+    keep those a mean over all the series would keep; it costs a fraction of the products."""
+    wanted = FIRST_SCREEN_KEPT * SCREENED * refined
+    first = sample[:FIRST_SCREEN_SERIES]
+    if len(shapes) <= wanted or len(first) == len(sample):
+        _, best = store.best(points, shapes, factor=factor, rows=sample, null=null, starts=False)
+        return core_means(best, core), best
+    _, best = store.best(points, shapes, factor=factor, rows=first, null=null, starts=False)
+    coarse = core_means(best, max(1, math.ceil(minsup * len(first))))
+    order = np.lexsort((np.arange(len(coarse)), coarse))[:wanted]
+    chosen = np.sort(order[np.isfinite(coarse[order])])
+    scores = np.full(len(shapes), np.inf)
+    if len(chosen):
+        _, whole = store.best(points, shapes[chosen], factor=factor, rows=sample, null=null, starts=False)
+        scores[chosen] = core_means(whole, core)
+    return scores, best
 
 
 def most_gaining(

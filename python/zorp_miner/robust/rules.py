@@ -4,6 +4,8 @@ what it sets."""
 SEED_POINTS = 8  # points per seed window when the seeds are screened on averaged series
 SCREEN_POINTS = 24  # points per shape when the best of them are screened again
 SCREENED = 8  # times `refined` candidates screened again
+FIRST_SCREEN_SERIES = 16  # series of the sample in which many seeds are screened first
+FIRST_SCREEN_KEPT = 4  # times SCREENED x `refined` of them screened in the whole sample then
 SEED_MISS = 0.001  # the chance that no seed series holds a shape held by minsup of the series
 SEED_WINDOWS = 8192  # seed windows screened at most, per search
 MONOTONE = 0.9  # a shape whose variance a monotone curve explains beyond this is trivial
