@@ -19,7 +19,7 @@ from zorp_miner.robust.motifs import Found
 from zorp_miner.robust.refine import realigned
 from zorp_miner.robust.search import discover
 from zorp_miner.compute.shapes import monotone_share
-from zorp_miner.robust.store import as_store
+from zorp_miner.robust.store import RobustStore, as_store
 from zorp_miner.robust.tasks import SERIES
 from zorp_miner.params import robust_params
 
@@ -521,14 +521,14 @@ def test_many_seeds_screened_first_in_a_few_series_still_find_the_shape(
     # of them. The burst, in 28 of the 40, must come through both passes.
     series, starts = planted(40, seed, share=0.7)
     widths: list[int] = []
-    best = candidates.RobustStore.best
+    best = RobustStore.best
 
     def spied(self: Any, m: int, shapes: FloatArray, **kwargs: Any) -> Any:
         rows = kwargs.get("rows")
         widths.append(self.count if rows is None else len(rows))
         return best(self, m, shapes, **kwargs)
 
-    monkeypatch.setattr(candidates.RobustStore, "best", spied)
+    monkeypatch.setattr(RobustStore, "best", spied)
     top = discover(series, length=M, top=1)[0]
     assert rules.FIRST_SCREEN_SERIES in widths
     assert hits(top.starts, top.length, starts) >= 0.9 * sum(at is not None for at in starts)
