@@ -47,7 +47,10 @@ inline Quad higher(const Quad& x, const Quad& y) {
 
 // Where the system loads a function's best version at start (glibc on x86-64), the walk is built
 // twice, for processors with 256-bit vectors and for any.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__GLIBC__)
+// Not under the sanitizers: their runtimes are not set up yet when the loader picks the version
+// (ThreadSanitizer's programs crash there).
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__GLIBC__) && \
+    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
 #define ZORP_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define ZORP_VECTOR_CLONES
