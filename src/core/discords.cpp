@@ -183,6 +183,14 @@ class Search {
     double budget = std::numeric_limits<double>::infinity();
 };
 
+// Closes the windows within m of a discord at `at`: the next one starts at least a length away.
+void close_around(std::vector<char>& open, size_t at, size_t m) {
+    const size_t from = at + 1 > m ? at + 1 - m : 0;
+    const size_t to = std::min(open.size(), at + m);
+    std::fill(open.begin() + static_cast<std::ptrdiff_t>(from),
+              open.begin() + static_cast<std::ptrdiff_t>(to), 0);
+}
+
 }  // namespace
 
 // The top discords from every window's nearest correlation (nearest_profile): the farthest open
@@ -231,10 +239,7 @@ Discords discords_from_profile(const std::vector<double>& values,
         result.starts.push_back(at);
         result.neighbours.push_back(static_cast<int64_t>(closest.at));
         result.distances.push_back(closest.distance);
-        const size_t from = j + 1 > m ? j + 1 - m : 0;
-        const size_t to = std::min(windows, j + m);
-        std::fill(open.begin() + static_cast<std::ptrdiff_t>(from),
-                  open.begin() + static_cast<std::ptrdiff_t>(to), 0);
+        close_around(open, j, m);
     }
     return result;
 }
@@ -299,11 +304,7 @@ std::optional<Discords> pruned_discords(const std::vector<double>& values,
             result.starts.push_back(at);
             result.neighbours.push_back(neighbour[static_cast<size_t>(at)]);
             result.distances.push_back(best);
-            const size_t from =
-                static_cast<size_t>(at) + 1 > m ? static_cast<size_t>(at) + 1 - m : 0;
-            const size_t to = std::min(windows, static_cast<size_t>(at) + m);
-            std::fill(open.begin() + static_cast<std::ptrdiff_t>(from),
-                      open.begin() + static_cast<std::ptrdiff_t>(to), 0);
+            close_around(open, static_cast<size_t>(at), m);
         }
         return result;
     } catch (const Search::OverBudget&) {
