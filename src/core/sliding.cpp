@@ -81,29 +81,33 @@ inline __attribute__((always_inline)) void add_dots_with(Points point, size_t co
 }
 
 // The best of a block of count windows starting at window from, for each of the four shapes:
-// their correlations dots × weight, but for windows whose barrier is -infinity (weight 0:
-// never to match). Updates top and at where the block holds a larger correlation, the first
-// window among equals, as a scan window by window would: the block's maximum is taken on
+// their correlations dots × weight, but for windows of weight 0, which never match (a barrier
+// of -infinity is added to them). Updates top and at where the block holds a larger correlation,
+// the first window among equals, as a scan window by window would: the block's maximum is taken on
 // vectors (adding a barrier of 0 can only turn -0.0 into 0.0, which compare equal), and the
 // correlation kept is the product itself.
 template <typename Tag>
-inline __attribute__((always_inline)) void keep_best_with(
-    const Dots& dots, const double* __restrict weight, const double* __restrict barrier,
-    size_t count, size_t from, std::array<double, lanes>& top, std::array<int64_t, lanes>& at) {
+inline __attribute__((always_inline)) void keep_best_with(const Dots& dots,
+                                                          const double* __restrict weight,
+                                                          size_t count, size_t from,
+                                                          std::array<double, lanes>& top,
+                                                          std::array<int64_t, lanes>& at) {
     const double none = -std::numeric_limits<double>::infinity();
     std::array<double, block> scores;
     for (size_t lane = 0; lane < lanes; ++lane) {
         const double* dot = dots.data() + lane * block;
         Quad most = {none, none, none, none};
+        const Quad nothing = {0.0, 0.0, 0.0, 0.0};
+        const Quad nowhere = {none, none, none, none};
         size_t j = 0;
         for (; j + 4 <= count; j += 4) {
             Quad d;
             Quad w;
-            Quad b;
             std::memcpy(&d, dot + j, sizeof d);
             std::memcpy(&w, weight + j, sizeof w);
-            std::memcpy(&b, barrier + j, sizeof b);
-            const Quad score = d * w + b;
+            // -infinity where the weight is 0 (or not a number): such windows never match.
+            const Quad barrier = w > nothing ? nothing : nowhere;
+            const Quad score = d * w + barrier;
             std::memcpy(scores.data() + j, &score, sizeof score);
             most = score > most ? score : most;
         }
@@ -112,7 +116,7 @@ inline __attribute__((always_inline)) void keep_best_with(
             best = most[t] > best ? most[t] : best;
         }
         for (; j < count; ++j) {
-            scores[j] = dot[j] * weight[j] + barrier[j];
+            scores[j] = dot[j] * weight[j] + (weight[j] > 0.0 ? 0.0 : none);
             best = scores[j] > best ? scores[j] : best;
         }
         if (best > top[lane]) {
@@ -130,22 +134,20 @@ inline __attribute__((always_inline)) void keep_best_with(
 template <typename Tag>
 inline __attribute__((always_inline)) void match_block_with(
     const double* values, size_t count, const double* shapes, size_t m, const double* weight,
-    const double* barrier, size_t from, Dots& dots, std::array<double, lanes>& top,
-    std::array<int64_t, lanes>& at) {
+    size_t from, Dots& dots, std::array<double, lanes>& top, std::array<int64_t, lanes>& at) {
     add_dots_with<Tag>([values](size_t k) { return values + k; }, count, shapes, m, dots.data(),
                        block);
-    keep_best_with<Tag>(dots, weight, barrier, count, from, top, at);
+    keep_best_with<Tag>(dots, weight, count, from, top, at);
 }
 
 struct Baseline {};
 
 __attribute__((noinline)) void match_block_baseline(const double* values, size_t count,
                                                     const double* shapes, size_t m,
-                                                    const double* weight, const double* barrier,
-                                                    size_t from, Dots& dots,
+                                                    const double* weight, size_t from, Dots& dots,
                                                     std::array<double, lanes>& top,
                                                     std::array<int64_t, lanes>& at) {
-    match_block_with<Baseline>(values, count, shapes, m, weight, barrier, from, dots, top, at);
+    match_block_with<Baseline>(values, count, shapes, m, weight, from, dots, top, at);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -156,23 +158,20 @@ struct Wide {};
 
 __attribute__((noinline, target("avx2"))) void match_block_wide(
     const double* values, size_t count, const double* shapes, size_t m, const double* weight,
-    const double* barrier, size_t from, Dots& dots, std::array<double, lanes>& top,
-    std::array<int64_t, lanes>& at) {
-    match_block_with<Wide>(values, count, shapes, m, weight, barrier, from, dots, top, at);
+    size_t from, Dots& dots, std::array<double, lanes>& top, std::array<int64_t, lanes>& at) {
+    match_block_with<Wide>(values, count, shapes, m, weight, from, dots, top, at);
 }
 
-using MatchBlock = void (*)(const double*, size_t, const double*, size_t, const double*,
-                            const double*, size_t, Dots&, std::array<double, lanes>&,
-                            std::array<int64_t, lanes>&);
+using MatchBlock = void (*)(const double*, size_t, const double*, size_t, const double*, size_t,
+                            Dots&, std::array<double, lanes>&, std::array<int64_t, lanes>&);
 
 MatchBlock match_block_for_this_processor() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") ? match_block_wide : match_block_baseline;
 }
 #else
-using MatchBlock = void (*)(const double*, size_t, const double*, size_t, const double*,
-                            const double*, size_t, Dots&, std::array<double, lanes>&,
-                            std::array<int64_t, lanes>&);
+using MatchBlock = void (*)(const double*, size_t, const double*, size_t, const double*, size_t,
+                            Dots&, std::array<double, lanes>&, std::array<int64_t, lanes>&);
 
 MatchBlock match_block_for_this_processor() {
     return match_block_baseline;
@@ -217,16 +216,39 @@ SegmentDots segment_dots_for_this_processor() {
 }
 #endif
 
-// Shapes of at least this many points are matched with bounds that skip most windows (measured
-// on the robust search's matching: twice as fast from 128 points, no faster at 64, slower below,
-// where 16 segments leave bounds too loose or cost too much of the products they save).
-constexpr size_t bounded_points = 128;
+// Shapes of at least this many points are matched with bounds that skip most windows. Measured
+// on the robust search's matching of 4,000 walks of 10,000 points: 35 % less time at 100 points,
+// 15 % at 64; slower at 32, where 8 segments of 4 points leave bounds too loose for what they
+// cost. Where they do not pay (white noise), a group stops them after one chunk (see
+// unbounded_share): about 5 % more time there.
+constexpr size_t bounded_points = 64;
 // Windows whose bounds are taken at once, and windows matched as one block where many pass.
 constexpr size_t bound_chunk = 1024;
 constexpr size_t bound_block = 32;
 // Headroom of a bound over a correlation, relative to ||shape|| × ||window|| × weight: far
 // above the rounding of either (about m × 1e-16 of that scale).
 constexpr double bound_headroom = 1e-9;
+// Groups of shapes matched in one task, where the series are many enough to keep the threads
+// busy: the bounds of each chunk of windows are made once for all of them.
+constexpr size_t groups_per_task = 8;
+
+// One group's scan of a series: each lane's best correlation and where, its bar (see
+// best_correlations), and the work of its bounds so far.
+struct GroupScan {
+    const double* shape_rows = nullptr;
+    std::array<double, lanes> top{};
+    std::array<int64_t, lanes> at{};
+    std::array<double, lanes> bar{};
+    bool bounded = false;
+    size_t bounded_windows = 0;
+    size_t spent = 0;  // in products of one point: see unbounded_share
+};
+
+// A group's bounds end for the rest of a series once their work and the products they let
+// through reach this many tenths of the products of the windows bounded so far. The work is
+// counted in products of one point: a window's bounds cost about its segments and a few more,
+// a window matched alone (without vectors) about four times its products in a block.
+constexpr size_t unbounded_share = 9;
 
 // A shape's or a window's m points cut into `count` consecutive segments, the first `longer`
 // of them one point longer than the rest. A dot product is the segments' means' product (each
@@ -250,79 +272,119 @@ struct Segments {
     size_t size(size_t k) const { return length + (k < longer ? 1 : 0); }
 };
 
-// A series' sums that the bounds read: the sum of every run of `length` and `length + 1`
-// points, and for every window the norm of what its segments' means leave (raised by its
-// rounding, see below) and its own norm.
-struct SeriesBounds {
-    Series sums;          // sums[t]: points t .. t + length
-    Series longer_sums;   // the same over length + 1 points
-    Series leftover;      // per window
-    Series norm;          // per window
-    bool usable = false;  // false where a value is not finite or too large for the sums
+// The sums that the bounds of a chunk of windows read, from window `from` on: the sum of
+// every run of `length` and `length + 1` points the chunk's segments cover, and for every
+// window of the chunk the norm of what its segments' means leave (raised by its rounding, see
+// below) and its own norm. Made in the task that reads them, a chunk at a time: held for every
+// series at once they would take four times the series' memory, and where a task's bounds stop
+// paying (see unbounded_share) the rest is never made.
+struct ChunkBounds {
+    Series sums;         // sums[t]: points from + t .. from + t + length
+    Series longer_sums;  // the same over length + 1 points
+    Series squares;      // scratch: the runs' sums of squares, and what their means leave
+    Series left;
+    Series longer_squares;
+    Series longer_left;
+    Series leftover;  // per window of the chunk
+    Series norm;      // per window of the chunk
 };
 
-SeriesBounds series_bounds(const Series& values, const Segments& segments, size_t windows) {
-    SeriesBounds bounds;
+// Whether every value is small enough for the bounds' sums (else the kernel alone runs).
+bool boundable(const Series& values) {
+    bool small = true;
     for (const double value : values) {
-        if (!(std::abs(value) < 1e100)) {
-            return bounds;  // the kernel alone, unbounded
-        }
+        small = small && std::abs(value) < 1e100;
     }
-    bounds.usable = true;
-    const size_t n = values.size();
+    return small;
+}
+
+// Fills bounds for count windows of m points from window from.
+void chunk_bounds(const Series& values, const Segments& segments, size_t m, size_t from,
+                  size_t count, ChunkBounds& bounds) {
     // For every run of points: its sum, its sum of squares, and what is left of those once its
     // mean is taken away (the squares less sum^2 / length).
     const auto run_sums = [&](size_t length, Series& sums, Series& squares, Series& left) {
-        if (n < length) {
-            return;
-        }
-        sums.assign(n - length + 1, 0.0);
-        squares.assign(n - length + 1, 0.0);
-        left.assign(n - length + 1, 0.0);
+        const size_t runs = count + m - length;
+        sums.resize(runs);
+        squares.resize(runs);
+        left.resize(runs);
+        const double* point = values.data() + from;
         const double share = 1.0 / static_cast<double>(length);
-        for (size_t t = 0; t + length <= n; ++t) {
+        // Four runs at a time, each summed in point order as alone.
+        size_t t = 0;
+        for (; t + 4 <= runs; t += 4) {
+            Quad sum = {0.0, 0.0, 0.0, 0.0};
+            Quad square = sum;
+            for (size_t u = 0; u < length; ++u) {
+                Quad value;
+                std::memcpy(&value, point + t + u, sizeof value);
+                sum += value;
+                square += value * value;
+            }
+            const Quad rest = square - sum * sum * share;
+            std::memcpy(sums.data() + t, &sum, sizeof sum);
+            std::memcpy(squares.data() + t, &square, sizeof square);
+            std::memcpy(left.data() + t, &rest, sizeof rest);
+        }
+        for (; t < runs; ++t) {
             double sum = 0.0;
             double square = 0.0;
             for (size_t u = 0; u < length; ++u) {
-                sum += values[t + u];
-                square += values[t + u] * values[t + u];
+                sum += point[t + u];
+                square += point[t + u] * point[t + u];
             }
             sums[t] = sum;
             squares[t] = square;
             left[t] = square - sum * sum * share;
         }
     };
-    Series squares;
-    Series left;
-    Series longer_squares;
-    Series longer_left;
-    run_sums(segments.length, bounds.sums, squares, left);
+    run_sums(segments.length, bounds.sums, bounds.squares, bounds.left);
     if (segments.longer > 0) {
-        run_sums(segments.length + 1, bounds.longer_sums, longer_squares, longer_left);
+        run_sums(segments.length + 1, bounds.longer_sums, bounds.longer_squares,
+                 bounds.longer_left);
     }
-    Series leftover(windows, 0.0);
-    Series energy(windows, 0.0);
+    bounds.leftover.assign(count, 0.0);
+    bounds.norm.assign(count, 0.0);
+    std::array<const double*, 16> part_left{};
+    std::array<const double*, 16> part_squares{};
     for (size_t k = 0; k < segments.count; ++k) {
         const bool longer = k < segments.longer;
-        const double* part_left = (longer ? longer_left.data() : left.data()) + segments.starts[k];
-        const double* part_squares =
-            (longer ? longer_squares.data() : squares.data()) + segments.starts[k];
-        for (size_t j = 0; j < windows; ++j) {
-            leftover[j] += part_left[j];
-            energy[j] += part_squares[j];
+        part_left[k] =
+            (longer ? bounds.longer_left.data() : bounds.left.data()) + segments.starts[k];
+        part_squares[k] =
+            (longer ? bounds.longer_squares.data() : bounds.squares.data()) + segments.starts[k];
+    }
+    double* leftover = bounds.leftover.data();
+    double* energy = bounds.norm.data();
+    // Four windows at a time, each window's segments added in order from 0, as alone.
+    size_t j = 0;
+    for (; j + 4 <= count; j += 4) {
+        Quad window_left = {0.0, 0.0, 0.0, 0.0};
+        Quad window_energy = window_left;
+        for (size_t k = 0; k < segments.count; ++k) {
+            Quad part;
+            std::memcpy(&part, part_left[k] + j, sizeof part);
+            window_left += part;
+            std::memcpy(&part, part_squares[k] + j, sizeof part);
+            window_energy += part;
+        }
+        std::memcpy(leftover + j, &window_left, sizeof window_left);
+        std::memcpy(energy + j, &window_energy, sizeof window_energy);
+    }
+    for (; j < count; ++j) {
+        for (size_t k = 0; k < segments.count; ++k) {
+            leftover[j] += part_left[k][j];
+            energy[j] += part_squares[k][j];
         }
     }
     // The leftover's square is a difference of near sums: its rounding (a few units of the
     // window's energy times 1e-16 per point) is added, not left to chance, so that its root is
     // never below the true one.
     const double rounding = 1e-14 * static_cast<double>(segments.length + 2);
-    for (size_t j = 0; j < windows; ++j) {
+    for (j = 0; j < count; ++j) {
         leftover[j] = std::sqrt(std::max(0.0, leftover[j]) + rounding * energy[j]);
         energy[j] = std::sqrt(energy[j]);
     }
-    bounds.leftover = std::move(leftover);
-    bounds.norm = std::move(energy);
-    return bounds;
 }
 
 // A shape's side of the bounds: its segments' means, the norm of what they leave, its norm.
@@ -361,10 +423,10 @@ ShapeBounds shape_bounds(const double* shape, const Segments& segments) {
 // Turns the segment part of a shape's bounds over count windows from window `from` (bound[j],
 // from segment_dots) into bounds above their correlations (weight 0 or below: -infinity, as
 // such windows never match); returns the highest.
-double finished_bounds(const SeriesBounds& series, const ShapeBounds& shape, const double* weight,
+double finished_bounds(const ChunkBounds& chunk, const ShapeBounds& shape, const double* weight,
                        size_t from, size_t count, double* bound) {
-    const double* leftover = series.leftover.data() + from;
-    const double* norm = series.norm.data() + from;
+    const double* leftover = chunk.leftover.data();
+    const double* norm = chunk.norm.data();
     weight += from;
     const double headroom = bound_headroom * shape.norm;
     const double none = -std::numeric_limits<double>::infinity();
@@ -429,86 +491,83 @@ BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
     }
     const MatchBlock match_block = match_block_for_this_processor();
     const SegmentDots segment_dots = segment_dots_for_this_processor();
-    // -infinity for the windows that never match (weight 0), 0 for the others: added to their
-    // correlations, it keeps them out of the maximum.
-    SeriesSet barriers(series);
-    for (size_t i = 0; i < series; ++i) {
-        barriers[i].resize(weights[i].size());
-        for (size_t j = 0; j < weights[i].size(); ++j) {
-            barriers[i][j] = weights[i][j] > 0.0 ? 0.0 : -std::numeric_limits<double>::infinity();
-        }
-    }
     // Long shapes: bounds on every window's correlation from its segments' sums (see Segments),
     // and the products only for the windows whose bound reaches the best found so far. A window
     // is skipped only when its bound lies below that best, so its correlation does too: the
     // maximum, and the first window among equals, are those of every window's products.
     const bool bounded = m >= bounded_points;
     const Segments segments(bounded ? m : bounded_points);
-    std::vector<SeriesBounds> series_side(bounded ? series : 0);
     std::vector<ShapeBounds> shape_side(bounded ? shapes.size() : 0);
-    if (bounded) {
-        parallel_for(series, threads, cancel, [&](size_t i, const Cancellation& local) {
-            local.count(values[i].size() * (segments.length + 2) * 2);
-            series_side[i] = series_bounds(values[i], segments, weights[i].size());
-        });
-        for (size_t c = 0; c < shapes.size(); ++c) {
-            shape_side[c] = shape_bounds(shapes[c].data(), segments);
-        }
+    for (size_t c = 0; c < shape_side.size(); ++c) {
+        shape_side[c] = shape_bounds(shapes[c].data(), segments);
     }
-    // One task per series and group of shapes: each writes its own entries of the tables.
-    parallel_for(series * groups, threads, cancel, [&](size_t task, const Cancellation& local) {
-        const size_t i = task / groups;
-        const size_t group = task % groups;
+    // Long shapes are matched a batch of groups at a time per series, so that each chunk's
+    // bounds are made once for all of them; with few series, a group per task keeps the threads
+    // busy. Each shape's best match is found the same way whatever the batch (see below).
+    const size_t batch =
+        bounded && series >= 4 * std::max<size_t>(1, threads) ? groups_per_task : 1;
+    const size_t batches = (groups + batch - 1) / batch;
+    // One task per series and batch of groups: each writes its own entries of the tables.
+    parallel_for(series * batches, threads, cancel, [&](size_t task, const Cancellation& local) {
+        const size_t i = task / batches;
+        const size_t first_group = (task % batches) * batch;
+        const size_t last_group = std::min(groups, first_group + batch);
         const size_t windows = weights[i].size();
-        const double* shape_rows = rows.data() + group * lanes * m;
-        Dots dots;
-        std::array<double, lanes> top;
-        top.fill(-std::numeric_limits<double>::infinity());
-        std::array<int64_t, lanes> at{};
-        bool use_bounds = bounded && series_side[i].usable;
-        for (size_t lane = 0; lane < lanes && use_bounds; ++lane) {
-            const size_t c = group * lanes + lane;
-            use_bounds = c >= shapes.size() || shape_side[c].usable;
+        const double none = -std::numeric_limits<double>::infinity();
+        std::vector<GroupScan> scans(last_group - first_group);
+        for (size_t g = 0; g < scans.size(); ++g) {
+            GroupScan& scan = scans[g];
+            const size_t group = first_group + g;
+            scan.shape_rows = rows.data() + group * lanes * m;
+            scan.top.fill(none);
+            scan.bar.fill(none);
+            scan.bounded = bounded;
+            for (size_t lane = 0; lane < lanes && scan.bounded; ++lane) {
+                const size_t c = group * lanes + lane;
+                scan.bounded = c >= shapes.size() || shape_side[c].usable;
+            }
         }
-        if (!use_bounds) {
-            for (size_t from = 0; from < windows; from += block) {
-                const size_t count = std::min(block, windows - from);
-                local.count(count * lanes * m);
-                match_block(values[i].data() + from, count, shape_rows, m, weights[i].data() + from,
-                            barriers[i].data() + from, from, dots, top, at);
+        const bool series_boundable = bounded && boundable(values[i]);
+        Dots dots;
+        // Windows from `from` matched whole, a block at a time, for one group.
+        const auto match = [&](GroupScan& scan, size_t from, size_t count) {
+            for (size_t end = from + count; from < end; from += block) {
+                const size_t size = std::min(block, end - from);
+                local.count(size * lanes * m);
+                match_block(values[i].data() + from, size, scan.shape_rows, m,
+                            weights[i].data() + from, from, dots, scan.top, scan.at);
+            }
+            for (size_t lane = 0; lane < lanes; ++lane) {
+                scan.bar[lane] = std::max(scan.bar[lane], scan.top[lane]);
+            }
+        };
+        if (!series_boundable) {
+            for (GroupScan& scan : scans) {
+                match(scan, 0, windows);
             }
         } else {
-            const double none = -std::numeric_limits<double>::infinity();
-            // Each lane's bar: the best correlation found, or a window's correlation measured
-            // ahead (less its headroom), which the best will reach.
-            std::array<double, lanes> bar;
-            bar.fill(none);
             std::vector<double> bounds(lanes * bound_chunk, none);
             std::vector<const double*> bases(segments.count);
-            // The group's shapes' segment means, lane after lane (zero for lanes past the last
-            // shape).
-            std::vector<double> group_means(lanes * segments.count, 0.0);
-            for (size_t lane = 0; lane < lanes; ++lane) {
-                const size_t c = group * lanes + lane;
-                if (c < shapes.size()) {
-                    std::copy(shape_side[c].means.begin(), shape_side[c].means.end(),
-                              group_means.begin() + static_cast<ptrdiff_t>(lane * segments.count));
-                }
-            }
-            const auto match = [&](size_t from, size_t count) {
-                local.count(count * lanes * m);
-                match_block(values[i].data() + from, count, shape_rows, m, weights[i].data() + from,
-                            barriers[i].data() + from, from, dots, top, at);
+            std::vector<double> group_means(lanes * segments.count);
+            ChunkBounds chunk;
+            // One group's windows of one chunk: the bounds of its four shapes, the bar raised
+            // by the window of the highest bound measured ahead, then the windows that reach a
+            // bar matched, a block at once where many do, one by one where few do.
+            const auto scan_bounded = [&](GroupScan& scan, size_t group, size_t from,
+                                          size_t count) {
+                scan.bounded_windows += count;
+                scan.spent += count * (segments.count + 8);
                 for (size_t lane = 0; lane < lanes; ++lane) {
-                    bar[lane] = std::max(bar[lane], top[lane]);
-                }
-            };
-            for (size_t from = 0; from < windows; from += bound_chunk) {
-                const size_t count = std::min(bound_chunk, windows - from);
-                for (size_t k = 0; k < segments.count; ++k) {
-                    bases[k] = (k < segments.longer ? series_side[i].longer_sums.data()
-                                                    : series_side[i].sums.data()) +
-                               from + segments.starts[k];
+                    const size_t c = group * lanes + lane;
+                    std::fill(
+                        group_means.begin() + static_cast<ptrdiff_t>(lane * segments.count),
+                        group_means.begin() + static_cast<ptrdiff_t>((lane + 1) * segments.count),
+                        0.0);
+                    if (c < shapes.size()) {
+                        std::copy(
+                            shape_side[c].means.begin(), shape_side[c].means.end(),
+                            group_means.begin() + static_cast<ptrdiff_t>(lane * segments.count));
+                    }
                 }
                 local.count(count * lanes * (segments.count + 3));
                 segment_dots(bases.data(), segments.count, group_means.data(), count, bounds.data(),
@@ -520,11 +579,9 @@ BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
                         std::fill(bound, bound + count, none);
                         continue;
                     }
-                    const double highest = finished_bounds(series_side[i], shape_side[c],
-                                                           weights[i].data(), from, count, bound);
-                    // The window of the highest bound, measured ahead: the bar rises at once to
-                    // near the best.
-                    if (highest > bar[lane]) {
+                    const double highest = finished_bounds(chunk, shape_side[c], weights[i].data(),
+                                                           from, count, bound);
+                    if (highest > scan.bar[lane]) {
                         size_t ahead = 0;
                         while (!(bound[ahead] == highest)) {
                             ++ahead;
@@ -532,16 +589,14 @@ BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
                         const size_t j = from + ahead;
                         double dot = 0.0;
                         for (size_t k = 0; k < m; ++k) {
-                            dot += shape_rows[lane * m + k] * values[i][j + k];
+                            dot += scan.shape_rows[lane * m + k] * values[i][j + k];
                         }
                         local.count(m);
-                        const double headroom = bound_headroom * shape_side[c].norm *
-                                                series_side[i].norm[j] * weights[i][j];
-                        bar[lane] = std::max(bar[lane], dot * weights[i][j] - headroom);
+                        const double headroom =
+                            bound_headroom * shape_side[c].norm * chunk.norm[ahead] * weights[i][j];
+                        scan.bar[lane] = std::max(scan.bar[lane], dot * weights[i][j] - headroom);
                     }
                 }
-                // Blocks of windows: matched whole where many reach a bar, window by window
-                // where few do.
                 for (size_t first = 0; first < count; first += bound_block) {
                     const size_t size = std::min(bound_block, count - first);
                     std::array<size_t, bound_block> reaching;
@@ -549,27 +604,62 @@ BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
                     for (size_t j = first; j < first + size; ++j) {
                         bool reaches = false;
                         for (size_t lane = 0; lane < lanes; ++lane) {
-                            reaches = reaches || !(bounds[lane * bound_chunk + j] < bar[lane]);
+                            reaches = reaches || !(bounds[lane * bound_chunk + j] < scan.bar[lane]);
                         }
                         if (reaches) {
                             reaching[reached++] = j;
                         }
                     }
                     if (4 * reached >= size) {
-                        match(from + first, size);
+                        match(scan, from + first, size);
+                        scan.spent += size * m;
                     } else {
                         for (size_t r = 0; r < reached; ++r) {
-                            match(from + reaching[r], 1);
+                            match(scan, from + reaching[r], 1);
                         }
+                        scan.spent += 4 * reached * m;
                     }
+                }
+            };
+            for (size_t from = 0; from < windows; from += bound_chunk) {
+                const size_t count = std::min(bound_chunk, windows - from);
+                // Where most windows reach the bar (shapes that fit much of a series loosely,
+                // or bounds too loose at this length), the bounds cost more than they save: the
+                // rest of the series is then matched whole for that group, in the same order.
+                bool any_bounded = false;
+                for (GroupScan& scan : scans) {
+                    if (scan.bounded && scan.bounded_windows >= bound_chunk &&
+                        10 * scan.spent >= unbounded_share * scan.bounded_windows * m) {
+                        scan.bounded = false;
+                    }
+                    any_bounded = any_bounded || scan.bounded;
+                }
+                if (any_bounded) {
+                    local.count(count * (2 * segments.length + 40));
+                    chunk_bounds(values[i], segments, m, from, count, chunk);
+                    for (size_t k = 0; k < segments.count; ++k) {
+                        bases[k] =
+                            (k < segments.longer ? chunk.longer_sums.data() : chunk.sums.data()) +
+                            segments.starts[k];
+                    }
+                }
+                for (size_t g = 0; g < scans.size(); ++g) {
+                    GroupScan& scan = scans[g];
+                    if (!scan.bounded) {
+                        match(scan, from, count);
+                        continue;
+                    }
+                    scan_bounded(scan, first_group + g, from, count);
                 }
             }
         }
-        for (size_t lane = 0; lane < lanes; ++lane) {
-            const size_t c = group * lanes + lane;
-            if (c < shapes.size()) {
-                best.starts[c * series + i] = at[lane];
-                best.correlations[c * series + i] = top[lane];
+        for (size_t g = 0; g < scans.size(); ++g) {
+            for (size_t lane = 0; lane < lanes; ++lane) {
+                const size_t c = (first_group + g) * lanes + lane;
+                if (c < shapes.size()) {
+                    best.starts[c * series + i] = scans[g].at[lane];
+                    best.correlations[c * series + i] = scans[g].top[lane];
+                }
             }
         }
     });

@@ -57,6 +57,36 @@ Series random_series(std::mt19937_64& rng, size_t points) {
     return values;
 }
 
+// The window-by-window scan the kernel's blocks must equal bit for bit: each dot product summed
+// in point order, times the weight, windows of weight 0 skipped, the first of equals kept.
+void expect_scan(const SeriesSet& values, const SeriesSet& weights, const SeriesSet& shapes,
+                 const BestMatches& best) {
+    const size_t m = shapes.front().size();
+    for (size_t c = 0; c < shapes.size(); ++c) {
+        for (size_t i = 0; i < values.size(); ++i) {
+            double top = minus_infinity;
+            int64_t at = 0;
+            for (size_t j = 0; j < weights[i].size(); ++j) {
+                if (weights[i][j] > 0.0) {
+                    double dot = 0.0;
+                    for (size_t k = 0; k < m; ++k) {
+                        dot += shapes[c][k] * values[i][j + k];
+                    }
+                    const double r = dot * weights[i][j];
+                    if (r > top) {
+                        top = r;
+                        at = static_cast<int64_t>(j);
+                    }
+                }
+            }
+            const size_t entry = c * values.size() + i;
+            ASSERT_EQ(best.starts[entry], at) << "shape " << c << ", series " << i;
+            ASSERT_EQ(std::signbit(best.correlations[entry]), std::signbit(top));
+            ASSERT_EQ(best.correlations[entry], top) << "shape " << c << ", series " << i;
+        }
+    }
+}
+
 // Shape counts around the four lanes, and series longer than one block of windows.
 class BestCorrelations : public ::testing::TestWithParam<int> {};
 
@@ -110,9 +140,8 @@ TEST(BestCorrelationsEdges, WindowsOfWeightZeroNeverMatchAndShortSeriesHaveNone)
     EXPECT_EQ(none.correlations, (Series{minus_infinity, minus_infinity}));
 }
 
-// The window-by-window scan the kernel's blocks must equal bit for bit: each dot product summed
-// in point order, times the weight, windows of weight 0 skipped, the first of equals kept. Long
-// shapes skip the windows their bounds rule out: a random walk with the shapes planted in it
+// The kernel equals the scan with ties and zeros. Long shapes skip the windows their bounds
+// rule out: a random walk with the shapes planted in it
 // (most windows then skipped) and more windows than one chunk of bounds.
 class BestCorrelationsBitForBit : public ::testing::TestWithParam<size_t> {};
 
@@ -166,34 +195,56 @@ TEST_P(BestCorrelationsBitForBit, EqualAScanWindowByWindowWithTiesAndZeros) {
             std::copy(shapes[c].begin(), shapes[c].end(), values[3].begin() + 500 * c);
         }
     }
-    const BestMatches best = best_correlations(values, weights, shapes);
-    for (size_t c = 0; c < shapes.size(); ++c) {
-        for (size_t i = 0; i < values.size(); ++i) {
-            double top = minus_infinity;
-            int64_t at = 0;
-            for (size_t j = 0; j < weights[i].size(); ++j) {
-                if (weights[i][j] > 0.0) {
-                    double dot = 0.0;
-                    for (size_t k = 0; k < m; ++k) {
-                        dot += shapes[c][k] * values[i][j + k];
-                    }
-                    const double r = dot * weights[i][j];
-                    if (r > top) {
-                        top = r;
-                        at = static_cast<int64_t>(j);
-                    }
-                }
-            }
-            const size_t entry = c * values.size() + i;
-            EXPECT_EQ(best.starts[entry], at) << "shape " << c << ", series " << i;
-            EXPECT_EQ(std::signbit(best.correlations[entry]), std::signbit(top));
-            EXPECT_EQ(best.correlations[entry], top) << "shape " << c << ", series " << i;
-        }
-    }
+    expect_scan(values, weights, shapes, best_correlations(values, weights, shapes));
 }
 
 INSTANTIATE_TEST_SUITE_P(ShapeLengths, BestCorrelationsBitForBit,
-                         ::testing::Values(6u, 37u, 128u, 200u, 256u));
+                         ::testing::Values(6u, 37u, 64u, 100u, 128u, 200u, 256u));
+
+// Many series: each task matches a batch of groups of shapes, making a chunk's bounds once for
+// them all. In white noise the bounds stop paying within a chunk and the group's windows are
+// then matched whole, in order: a copy planted after the first chunk, or a tie with a window
+// of the first chunk, is still found, and first. Any thread count gives the same tables.
+class BestCorrelationsInBatches : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(BestCorrelationsInBatches, EqualTheScanWhetherTheBoundsPayOrNot) {
+    std::mt19937_64 rng(11);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    const size_t m = GetParam();
+    SeriesSet values;
+    SeriesSet weights;
+    for (size_t i = 0; i < 18; ++i) {
+        Series row = random_series(rng, 3000 + 97 * i);
+        if (i % 2 == 1) {  // a walk
+            for (size_t t = 1; t < row.size(); ++t) {
+                row[t] += row[t - 1];
+            }
+        }
+        values.push_back(row);
+    }
+    SeriesSet shapes;
+    for (size_t c = 0; c < 37; ++c) {  // ten groups: a batch of eight and one of two
+        shapes.push_back(znormalised(random_series(rng, m)));
+    }
+    for (size_t i = 0; i < values.size(); ++i) {
+        const Series& shape = shapes[(3 * i) % shapes.size()];
+        for (size_t at : {1500 + 11 * i, 2500 + 5 * i}) {  // past the first chunk; twice: a tie
+            std::copy(shape.begin(), shape.end(), values[i].begin() + static_cast<ptrdiff_t>(at));
+        }
+        weights.push_back(weights_of(values[i], m));
+    }
+    const Cancellation none;
+    const BestMatches one = best_correlations(values, weights, shapes, none, 1);
+    expect_scan(values, weights, shapes, one);
+    for (size_t threads : {2u, 3u, 8u}) {
+        const BestMatches many = best_correlations(values, weights, shapes, none, threads);
+        EXPECT_EQ(many.starts, one.starts) << threads << " threads";
+        EXPECT_EQ(many.correlations, one.correlations) << threads << " threads";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ShapeLengths, BestCorrelationsInBatches,
+                         ::testing::Values(64u, 100u, 160u));
 
 // A near copy of the shape ahead of the copy itself raises the bar to just below the copy's
 // correlation: a bound that falls short of a correlation by a fraction of it, or by rounding,
