@@ -17,6 +17,18 @@ def best_correlations(
     threads: int = 1,
 ) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.float64]]: ...
 def monotone_share(shape: npt.ArrayLike, points: int = 32) -> float: ...
+def prepared_series(
+    series: Sequence[npt.ArrayLike],
+    m: int,
+    steps: npt.ArrayLike | None,
+    flat_fraction: float,
+    floor: float,
+    levels: float,
+    *,
+    threads: int = 1,
+) -> list[
+    tuple[npt.NDArray[np.float64], npt.NDArray[np.float64], npt.NDArray[np.bool_], npt.NDArray[np.float64]]
+]: ...  # reads the series in place (C-contiguous float64 ones), without copying them
 def within_discords(
     values: npt.ArrayLike,
     weights: npt.ArrayLike,

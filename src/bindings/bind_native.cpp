@@ -25,6 +25,7 @@
 #include "proposals.h"
 #include "sax.h"
 #include "sliding.h"
+#include "window_statistics.h"
 
 // Python 3.13 no longer has this private function, which pybind11 calls only once the module
 // runs; see bind.cpp.
@@ -264,6 +265,54 @@ zorp::ProposalWindows windows_of(const Integers& owners, const Integers& starts,
 template <typename T>
 py::array_t<T> array_of(const std::vector<T>& values) {
     return py::array_t<T>(static_cast<py::ssize_t>(values.size()), values.data());
+}
+
+// Each series prepared for matching windows of m points: (values, deviations, usable,
+// weights) per series; steps None for the series' own resolutions. The series are read where
+// they lie, and the tables written into the arrays returned.
+py::list prepared_series(const std::vector<Doubles>& series, int m, const py::object& steps,
+                         double flat_fraction, double floor, double levels, int threads) {
+    const size_t workers = checked_threads(threads);
+    const size_t points = static_cast<size_t>(whole("m", m, 1, int_max, "points"));
+    std::vector<double> step_values;
+    if (!steps.is_none()) {
+        step_values = values_of("steps", steps.cast<Doubles>());
+        same_length("steps", step_values.size(), "series", series.size());
+        not_negative("steps", step_values);
+    }
+    for (const auto& [name, value] :
+         {std::pair<const char*, double>{"flat_fraction", flat_fraction},
+          {"floor", floor},
+          {"levels", levels}}) {
+        if (!(value >= 0.0 && value < std::numeric_limits<double>::infinity())) {
+            refuse(std::string(name) + " must be a finite number of at least 0",
+                   zorp::decimal(value));
+        }
+    }
+    py::list out;
+    std::vector<zorp::SeriesToPrepare> work(series.size());
+    for (size_t i = 0; i < series.size(); ++i) {
+        dimensions(item("series", i), series[i], 1);
+        const auto n = static_cast<py::ssize_t>(series[i].size());
+        const py::ssize_t windows = n >= m ? n - m + 1 : 0;
+        py::array_t<double> values(n);
+        py::array_t<double> deviations(windows);
+        py::array_t<bool> usable(windows);
+        py::array_t<double> weights(windows);
+        work[i] = {series[i].data(),
+                   static_cast<size_t>(n),
+                   step_values.empty() ? std::nan("") : step_values[i],
+                   values.mutable_data(),
+                   deviations.mutable_data(),
+                   reinterpret_cast<uint8_t*>(usable.mutable_data()),
+                   weights.mutable_data()};
+        out.append(py::make_tuple(values, deviations, usable, weights));
+    }
+    {
+        py::gil_scoped_release unlocked;
+        zorp::prepare_all(work, points, {flat_fraction, floor, levels}, signal_check(), workers);
+    }
+    return out;
 }
 
 using Keys = Array<uint64_t>;
@@ -747,6 +796,9 @@ PYBIND11_MODULE(_native, m) {
     translate_memory_refusals();
     m.def("best_correlations", &best_correlations, py::arg("values"), py::arg("weights"),
           py::arg("shapes"), py::kw_only(), py::arg("threads") = 1);
+    m.def("prepared_series", &prepared_series, py::arg("series"), py::arg("m"), py::arg("steps"),
+          py::arg("flat_fraction"), py::arg("floor"), py::arg("levels"), py::kw_only(),
+          py::arg("threads") = 1);
     m.def("within_discords", &within_discords, py::arg("values"), py::arg("weights"), py::arg("m"),
           py::arg("exclusion"), py::arg("top"), py::kw_only(), py::arg("threads") = 1);
     m.def("monotone_share", &monotone_share, py::arg("shape"), py::arg("points") = 32);

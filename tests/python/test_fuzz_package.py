@@ -102,7 +102,7 @@ def windows_of(rng: random.Random, series: list[np.ndarray], m: int, alphabet: i
 def valid_native_call(rng: random.Random, name: str) -> dict[str, Any]:
     """Arguments the kernel takes, made the way the package makes them."""
     from zorp_miner import _native
-    from zorp_miner.compute.sliding import SeriesBank
+    from zorp_miner.compute.sliding import FLAT_FRACTION, LEVELS, RESOLUTION, SeriesBank, resolution
 
     series = series_of(rng)
     m = rng.choice([4, 8, 16, 24, 64])
@@ -124,6 +124,10 @@ def valid_native_call(rng: random.Random, name: str) -> dict[str, Any]:
         scales = np.array([2.0 ** generator.integers(1, 41) for _ in members])
         return {"rows": rows, "members": members, "scales": scales, "m": m, "first": (m // 2) % step,
                 "step": step, "bound": math.sqrt(m)}
+    if name == "prepared_series":
+        steps = None if rng.random() < 0.5 else np.array([resolution(one) for one in series])
+        return {"series": series, "m": m, "steps": steps, "flat_fraction": FLAT_FRACTION, "floor": RESOLUTION,
+                "levels": float(LEVELS)}
     if name == "within_discords":
         bank = SeriesBank(series[:1], m)
         return {"values": bank.values[0], "weights": bank.weights[0], "m": m,
@@ -191,7 +195,7 @@ NATIVE_FUNCTIONS = (
     "nearest_members", "proposal_word", "znormalised", "normalised_words", "mine_words",
     "part_averages", "add_to_representative", "representative_from", "part_best_matches",
     "ranking_order", "motif_lengths", "refuse_oversized_statistics", "realignment_sums",
-    "within_discords",
+    "within_discords", "prepared_series",
 )  # fmt: skip
 
 

@@ -198,3 +198,69 @@ def test_shifts_within_a_bound_are_those_of_the_shift_by_shift_distance(
     expected = [s for s in range(-most, most + 1) if shifted_distance(a, b, 0, s) <= bound]
     assert close_shifts(a, b, most, bound) == expected
     assert shifted_within(a, b, most, bound) == (shifted_distance(a, b, most) <= bound)
+
+
+def numpy_tables(series: FloatArray, m: int, step: float | None) -> tuple[FloatArray, ...]:
+    """A series' tables made by the numpy steps the native kernel must equal: its values in the
+    series' scale, each window's deviation, usability and weight."""
+    from zorp_miner.compute.sliding import _scaled_statistics
+
+    _, deviations, usable, centre, scale = _scaled_statistics(series, m, step)
+    weights = np.where(usable, 1.0 / (m * deviations), 0.0)
+    return np.where(np.isfinite(series), (series - centre) / scale, 0.0), deviations, usable, weights
+
+
+@settings(max_examples=examples(150), deadline=None)
+@example(kind="subnormal", points=40, m=3, seed=0, gaps=True, own_step=True)
+@example(kind="levels", points=9000, m=100, seed=1, gaps=False, own_step=False)
+@given(
+    kind=st.sampled_from(["noise", "walk", "levels", "plateaus", "subnormal", "offset"]),
+    points=st.sampled_from([0, 1, 7, 40, 300, 9000]),
+    m=st.integers(1, 120),
+    seed=st.integers(0, 2**32 - 1),
+    gaps=st.booleans(),
+    own_step=st.booleans(),
+)
+def test_the_bank_prepares_each_series_as_the_numpy_steps_do_bit_for_bit(
+    kind: str, points: int, m: int, seed: int, gaps: bool, own_step: bool
+) -> None:
+    """The native preparation (mean, cumulative window sums, median, flatness rules) equals the
+    numpy steps bit for bit: the bank's tables, and so every match, are those of the steps; with
+    points not finite, flat runs, few levels, subnormal and offset series (past 8,192 points, the
+    pairwise sum's buffers)."""
+    rng = np.random.default_rng(seed)
+    noise = rng.standard_normal(points)
+    series = {
+        "noise": noise,
+        "walk": np.cumsum(noise),
+        "levels": rng.integers(-3, 4, points).astype(np.float64),
+        "plateaus": np.repeat(noise[: points // 10 + 1], 10)[:points],
+        "subnormal": noise * 1e-310,
+        "offset": np.round(np.cumsum(noise), 1) + 1e6,
+    }[kind]
+    if gaps and points:
+        series[rng.integers(0, points, points // 8 + 1)] = rng.choice([np.nan, np.inf, -np.inf], points // 8 + 1)
+    steps = None if own_step else [float(rng.choice([0.0, 0.1, 1e-9]))]
+    bank = SeriesBank([series], m, steps)
+    expected = numpy_tables(series, m, None if steps is None else steps[0])
+    for name, got, want in zip(
+        ("values", "deviations", "usable", "weights"),
+        (bank.values[0], bank.deviations[0], bank.usable[0], bank.weights[0]),
+        expected,
+    ):
+        assert got.dtype == want.dtype and got.shape == want.shape, name
+        assert got.tobytes() == np.asarray(want).tobytes(), f"{name}: first difference at {np.flatnonzero(got != want)[:3]}"
+
+
+def test_the_flat_bar_takes_the_mean_of_the_two_middle_deviations() -> None:
+    """With an even count of windows, the median deviation is the mean of the two middle ones
+    (1.5 here, where the upper one is 2): a window of deviation 1.75e-3 stands above the flat
+    bar (1e-3 of the median) only by that mean."""
+    changes = [2.0] * 49 + [3.5e-3] + [4.0] * 50
+    signs = np.where(np.arange(len(changes)) % 2 == 0, 1.0, -1.0)
+    series = np.concatenate([[0.0], np.cumsum(signs * np.array(changes))])
+    bank = SeriesBank([series], 2, steps=[0.0])
+    small = 49
+    assert bank.usable[0][small], "the window of deviation 1.75e-3 is usable"
+    expected = numpy_tables(series, 2, 0.0)
+    assert bank.usable[0].tobytes() == expected[2].tobytes()

@@ -179,21 +179,23 @@ class SeriesBank:
         self.windows = max(0, int(self.lengths.max(initial=0)) - m + 1)
         self.sizes = [fft_size(max(len(s), m, 1)) for s in series]
 
-        def prepared(k: int) -> tuple[FloatArray, BoolArray, FloatArray, FloatArray]:
-            # Both the deviations and the series are kept in the series' own scale (centred on
-            # its mean, divided by its largest deviation), which cancels in the correlation.
-            s = series[k]
-            _, std, usable, centre, scale = _scaled_statistics(s, m, None if steps is None else steps[k])
-            # 1 / (m x deviation) on usable windows, 0 elsewhere.
-            weights = np.where(usable, 1.0 / (m * std), 0.0)
-            return std, usable, np.where(np.isfinite(s), (s - centre) / scale, 0.0), weights
-
-        # Each series alone, in this thread: the statistics are many short numpy steps, which
-        # threads only contend for.
-        each = [prepared(k) for k in range(len(series))]
-        self.deviations: list[FloatArray] = [one[0] for one in each]
-        self.usable: list[BoolArray] = [one[1] for one in each]
-        self.values: list[FloatArray] = [one[2] for one in each]
+        # Each series is centred on its mean and divided by its largest deviation from it
+        # (which cancels in the correlation), and its windows' deviations are kept in that
+        # scale; with usability and weights (1 / (m x deviation) on usable windows, 0
+        # elsewhere), made in the native module as `_scaled_statistics` makes them, bit for bit.
+        points = float(sum(len(s) for s in series))
+        each = _native.prepared_series(
+            [np.ascontiguousarray(s, dtype=np.float64) for s in series],
+            m,
+            None if steps is None else np.asarray(steps, dtype=np.float64),
+            FLAT_FRACTION,
+            RESOLUTION,
+            float(LEVELS),
+            threads=_threads.for_work(40.0 * points),
+        )
+        self.values: list[FloatArray] = [one[0] for one in each]
+        self.deviations: list[FloatArray] = [one[1] for one in each]
+        self.usable: list[BoolArray] = [one[2] for one in each]
         self.weights: list[FloatArray] = [one[3] for one in each]
         self._spectra: dict[int, npt.NDArray[np.complex128]] = {}
 
