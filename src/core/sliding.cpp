@@ -28,6 +28,8 @@ using Dots = std::array<double, lanes * block>;
 // Four doubles: the dot products of one shape with four neighbouring windows, held in registers
 // while they are summed.
 typedef double Quad __attribute__((vector_size(4 * sizeof(double))));
+// Four 64-bit integers.
+typedef int64_t Longs __attribute__((vector_size(4 * sizeof(int64_t))));
 
 // Sets, for each of count windows, the dot products with the four shape rows (each of m values,
 // one after the other in shapes): out[lane * stride + j] for window j. point(k) is where point
@@ -732,6 +734,14 @@ void add_row_windows(const Series& row, size_t m, size_t first, size_t step, dou
     }
     const double points = static_cast<double>(m);
     const double most = std::numeric_limits<double>::max();
+#if FLT_EVAL_METHOD == 0
+    const bool vectors = std::abs(bound * scale) < 0x1p51;
+    int64_t shift_bit_pattern = 0;
+    const double shift_value = 0x1.8p52;
+    std::memcpy(&shift_bit_pattern, &shift_value, sizeof shift_value);
+    Longs shift_bits = {0, 0, 0, 0};
+    shift_bits += shift_bit_pattern;
+#endif
     for (size_t j = 0; j < starts; ++j) {
         cancel.count(m);
         const double* window = scaled.data() + first + j * step;
@@ -746,7 +756,36 @@ void add_row_windows(const Series& row, size_t m, size_t first, size_t step, dou
         const double divisor = fine ? deviation : 1.0;
         usable[j] &= static_cast<uint8_t>(fine);
         int64_t* total = sums + j * m;
-        for (size_t k = 0; k < m; ++k) {
+        size_t k = 0;
+#if FLT_EVAL_METHOD == 0
+        if (vectors) {
+            // Four points at a time, each as below: a NaN becomes 0 and an infinity the bound
+            // (as the largest double would, once clamped); |z x scale| < 2^51, where adding
+            // 1.5 x 2^52 rounds it to the nearest integer, ties to even, as nearest_integer,
+            // and leaves that integer in the low bits.
+            const Quad zero = {0.0, 0.0, 0.0, 0.0};
+            const Quad high = zero + bound;
+            const Quad low = zero - bound;
+            const Quad times = zero + scale;
+            const Quad shift = zero + 0x1.8p52;
+            for (; k + 4 <= m; k += 4) {
+                Quad z;
+                std::memcpy(&z, centred.data() + k, sizeof z);
+                z = z / divisor;
+                z = z == z ? z : zero;
+                z = z < low ? low : z;
+                z = high < z ? high : z;
+                const Quad shifted = z * times + shift;
+                Longs whole;
+                std::memcpy(&whole, &shifted, sizeof whole);
+                Longs sum;
+                std::memcpy(&sum, total + k, sizeof sum);
+                sum += whole - shift_bits;
+                std::memcpy(total + k, &sum, sizeof sum);
+            }
+        }
+#endif
+        for (; k < m; ++k) {
             double z = centred[k] / divisor;
             if (std::isnan(z)) {
                 z = 0.0;

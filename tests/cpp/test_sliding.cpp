@@ -387,6 +387,18 @@ TEST(RealignmentSums, RoundHalfToEvenAndClip) {
               (std::vector<int64_t>{-4, 4, 4, -4}));
     EXPECT_EQ(realignment_sums(rows, {1}, {8.0}, 2, 0, 1, 0.25).sums,
               (std::vector<int64_t>{-2, 2, 2, -2}));
+    // Windows of four or more points go four points at a time where |bound x scale| < 2^51,
+    // one by one beyond: the same roundings and clips both ways.
+    const SeriesSet fours = {{0.0, 1.0, 0.0, 1.0, 0.0, 1.0}};  // -1, 1, -1, 1, ...
+    EXPECT_EQ(realignment_sums(fours, {1}, {2.5}, 4, 0, 2, 10.0).sums,
+              (std::vector<int64_t>{-2, 2, -2, 2, -2, 2, -2, 2}));
+    EXPECT_EQ(realignment_sums(fours, {1}, {3.5}, 4, 0, 2, 10.0).sums,
+              (std::vector<int64_t>{-4, 4, -4, 4, -4, 4, -4, 4}));
+    EXPECT_EQ(realignment_sums(fours, {1}, {8.0}, 4, 0, 2, 0.25).sums,
+              (std::vector<int64_t>{-2, 2, -2, 2, -2, 2, -2, 2}));
+    const int64_t huge = int64_t{1} << 52;
+    EXPECT_EQ(realignment_sums(fours, {1}, {0x1p52}, 4, 0, 2, 4.0).sums,
+              (std::vector<int64_t>{-huge, huge, -huge, huge, -huge, huge, -huge, huge}));
 }
 
 TEST(RealignmentSums, WindowsWithANanOrWithoutAShapeAreNotUsableAndAddNoShape) {
@@ -406,6 +418,11 @@ TEST(RealignmentSums, WindowsWithANanOrWithoutAShapeAreNotUsableAndAddNoShape) {
     const RealignmentSums endless =
         realignment_sums({{1.0, infinity, 3.0, 4.0}}, {1}, {16.0}, 2, 0, 1, 2.0);
     EXPECT_EQ(endless.usable, (std::vector<uint8_t>{0, 0, 1}));
+    // Windows of four points or more, summed four points at a time.
+    const RealignmentSums gap =
+        realignment_sums({{0.0, 1.0, nan, 1.0, 0.0, 1.0}}, {1}, {16.0}, 4, 0, 1, 2.0);
+    EXPECT_EQ(gap.usable, (std::vector<uint8_t>{0, 0, 0}));
+    EXPECT_EQ(gap.sums, std::vector<int64_t>(12, 0));
 }
 
 TEST(RealignmentSums, RefusesWhatDoesNotFit) {

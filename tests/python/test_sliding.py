@@ -200,7 +200,9 @@ def test_shifts_within_a_bound_are_those_of_the_shift_by_shift_distance(
     assert shifted_within(a, b, most, bound) == (shifted_distance(a, b, most) <= bound)
 
 
-def numpy_tables(series: FloatArray, m: int, step: float | None) -> tuple[FloatArray, ...]:
+def numpy_tables(
+    series: FloatArray, m: int, step: float | None
+) -> tuple[FloatArray, FloatArray, npt.NDArray[np.bool_], FloatArray]:
     """A series' tables made by the numpy steps the native kernel must equal: its values in the
     series' scale, each window's deviation, usability and weight."""
     from zorp_miner.compute.sliding import _scaled_statistics
