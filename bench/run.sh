@@ -58,5 +58,8 @@ say "find_matches against STUMPY's match (needs bench/requirements.txt installed
 say "motifs within one series against STUMPY's stump + motifs (needs bench/requirements.txt and bench/data-requirements.txt installed)"
 "$python" bench/bench_within.py
 
+say "the closest pair within 20 walks of 10^5 points against STUMPY's stump, and the most-repeated shape"
+"$python" bench/bench_closest_pair.py
+
 say "discords within a walk and in white noise, against STUMPY's stump"
 "$python" bench/bench_discords.py

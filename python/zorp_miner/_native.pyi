@@ -16,6 +16,9 @@ def best_correlations(
     *,
     threads: int = 1,
 ) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.float64]]: ...
+def nearest_profile(
+    values: npt.ArrayLike, weights: npt.ArrayLike, m: int, exclusion: int, *, threads: int = 1
+) -> npt.NDArray[np.float64]: ...
 def monotone_share(shape: npt.ArrayLike, points: int = 32) -> float: ...
 def prepared_series(
     series: Sequence[npt.ArrayLike],

@@ -21,6 +21,7 @@
 #include "miner.h"
 #include "motif.h"
 #include "motif_parts.h"
+#include "nearest_profile.h"
 #include "patterns.h"
 #include "proposals.h"
 #include "sax.h"
@@ -504,6 +505,32 @@ py::tuple within_discords(const Doubles& values, const Doubles& weights, int m, 
                           array_of(found.distances));
 }
 
+// Each window's highest correlation with a window more than exclusion points away (NaN where
+// none is usable), values and weights as within_discords takes them.
+py::array_t<double> nearest_profile(const Doubles& values, const Doubles& weights, int m,
+                                    int exclusion, int threads) {
+    const size_t workers = checked_threads(threads);
+    const std::vector<double> points = values_of("values", values);
+    finite("values", points);
+    const std::vector<double> window_weights = values_of("weights", weights);
+    not_negative("weights", window_weights);
+    whole("m", m, 1, int_max, "points");
+    if (points.size() < static_cast<size_t>(m) ||
+        window_weights.size() != points.size() - static_cast<size_t>(m) + 1) {
+        refuse("weights must hold one value per window, len(values) - m + 1",
+               std::to_string(window_weights.size()) + " for " + std::to_string(points.size()) +
+                   " values and m " + std::to_string(m));
+    }
+    whole("exclusion", exclusion, 0, int_max, "points");
+    zorp::NearestProfile profile;
+    {
+        py::gil_scoped_release unlocked;
+        profile = zorp::nearest_profile(points, window_weights, static_cast<size_t>(m),
+                                        static_cast<size_t>(exclusion), signal_check(), workers);
+    }
+    return array_of(profile.correlations);
+}
+
 double monotone_share(const Doubles& shape, int points) {
     const std::vector<double> values = values_of("shape", shape);
     finite("shape", values);
@@ -801,6 +828,8 @@ PYBIND11_MODULE(_native, m) {
           py::arg("threads") = 1);
     m.def("within_discords", &within_discords, py::arg("values"), py::arg("weights"), py::arg("m"),
           py::arg("exclusion"), py::arg("top"), py::kw_only(), py::arg("threads") = 1);
+    m.def("nearest_profile", &nearest_profile, py::arg("values"), py::arg("weights"), py::arg("m"),
+          py::arg("exclusion"), py::kw_only(), py::arg("threads") = 1);
     m.def("monotone_share", &monotone_share, py::arg("shape"), py::arg("points") = 32);
     m.def("realignment_sums", &realignment_sums, py::arg("rows"), py::arg("members"),
           py::arg("scales"), py::arg("m"), py::arg("first"), py::arg("step"), py::arg("bound"),

@@ -128,6 +128,9 @@ def valid_native_call(rng: random.Random, name: str) -> dict[str, Any]:
         steps = None if rng.random() < 0.5 else np.array([resolution(one) for one in series])
         return {"series": series, "m": m, "steps": steps, "flat_fraction": FLAT_FRACTION, "floor": RESOLUTION,
                 "levels": float(LEVELS)}
+    if name == "nearest_profile":
+        bank = SeriesBank(series[:1], m)
+        return {"values": bank.values[0], "weights": bank.weights[0], "m": m, "exclusion": rng.randint(0, 2 * m)}
     if name == "within_discords":
         bank = SeriesBank(series[:1], m)
         return {"values": bank.values[0], "weights": bank.weights[0], "m": m,
@@ -195,7 +198,7 @@ NATIVE_FUNCTIONS = (
     "nearest_members", "proposal_word", "znormalised", "normalised_words", "mine_words",
     "part_averages", "add_to_representative", "representative_from", "part_best_matches",
     "ranking_order", "motif_lengths", "refuse_oversized_statistics", "realignment_sums",
-    "within_discords", "prepared_series",
+    "within_discords", "prepared_series", "nearest_profile",
 )  # fmt: skip
 
 

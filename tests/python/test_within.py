@@ -244,6 +244,34 @@ def test_the_closest_pair_found_is_the_closest_of_all_pairs_computed_directly(
     assert top.score == pytest.approx(all_pairs_closest(values, m, zone), abs=1e-9)
 
 
+@settings(max_examples=examples(25), deadline=None)
+@given(
+    seed=st.integers(0, 2**32 - 1),
+    kind=st.sampled_from(["walk", "noise", "planted"]),
+    points=st.integers(300, 2500),
+    m=st.integers(8, 64),
+    share=st.floats(0.0, 1.0),
+)
+def test_the_closest_pair_is_the_exact_closest_pair_on_every_draw(
+    seed: int, kind: str, points: int, m: int, share: float
+) -> None:
+    """Whatever the series and the exclusion zone, the closest pair verified is the closest of
+    all pairs of usable windows beyond the zone (the whole profile is walked at these sizes)."""
+    rng = np.random.default_rng(seed)
+    if kind == "planted" and points >= 9 * m:
+        values, _ = planted(seed, points, m, 2, gaps=2)
+    elif kind == "noise":
+        values = rng.normal(size=points)
+    else:
+        values = np.cumsum(rng.normal(size=points))
+    zone = int(share * m)
+    motifs = zorp_miner.find_motifs(values, length=m, keep="all", exclusion=zone, progress=False)
+    exact = all_pairs_closest(values, m, zone)
+    assert motifs, "a series with usable windows beyond the zone has a closest pair"
+    closest = min(motif.score for motif in motifs)
+    assert closest == pytest.approx(exact, abs=1e-9)
+
+
 @pytest.mark.parametrize("exclusion", [0, 5, 20])
 def test_a_narrow_exclusion_zone_still_gives_the_closest_pair(exclusion: int) -> None:
     # Windows a point or two apart in a rough walk are the closest by their segment means,

@@ -19,7 +19,9 @@ from dataclasses import dataclass
 import numpy as np
 import numpy.typing as npt
 
+from zorp_miner import _native
 from zorp_miner import progress as _progress
+from zorp_miner.compute import threads as _threads
 from zorp_miner.compute.evidence import LIKELY, autocorrelation, content_key, segment_points, shuffled
 from zorp_miner.compute.shapes import close_shifts, shifted_distance
 from zorp_miner.compute.sliding import SeriesBank, resolution, window_sums, znormalised
@@ -44,6 +46,11 @@ PROPOSALS = 256  # distinct proposals followed along their diagonal
 NEAR_DIAGONALS = 3  # and along the diagonals this close to theirs (offsets b - a, points)
 ABSORBED_SHARE = 3  # pairs followed per motif wanted, at most, when later ones join earlier ones
 VERIFIED = 4  # closest pairs whose windows are matched against the whole series, per motif
+# Series whose whole profile of nearest neighbours takes at most this many window pairs (about
+# 1.4 x 10^5 windows, under 2 s on two cores) have it walked: its closest windows are proposed
+# too, so that the closest pair is the exact one.
+PROFILE_CELLS = 1e10
+PROFILE_SEEDS = 8  # windows of the highest profile proposed, one per exclusion zone
 NULL_DRAWS = 39  # shuffles of the series: chance's radius around a motif's shape
 CHANCE_BYTES = 1 << 31  # the shuffles held at once, at most: longer series make them per motif
 BANK_BYTES_PER_POINT = 48  # a prepared shuffle's values, weights, deviations, usability, spectrum
@@ -288,12 +295,55 @@ def near_pairs(windows: Windows, blocked: BoolArray) -> tuple[IntArray, FloatArr
     return np.array(found_pairs, dtype=np.int64).reshape(-1, 2), np.array(found)
 
 
-def candidates_of(windows: Windows, blocked: BoolArray, rng: np.random.Generator) -> tuple[IntArray, FloatArray]:
+def nearest_profile(windows: Windows) -> FloatArray | None:
+    """Each window's highest correlation with a window beyond the exclusion zone (NaN where
+    none is usable), walked along the diagonals of the whole series in the native module;
+    None when that takes more than PROFILE_CELLS pairs of windows."""
+    beyond = max(0, windows.count - windows.zone - 1)
+    cells = beyond * (beyond + 1) / 2
+    if cells > PROFILE_CELLS or beyond == 0:
+        return None
+    return _native.nearest_profile(
+        windows.bank.values[0],
+        windows.bank.weights[0],
+        windows.m,
+        windows.zone,
+        threads=_threads.for_work(4.0 * cells),
+    )
+
+
+def profile_seeds(windows: Windows, blocked: BoolArray, profile: FloatArray) -> tuple[IntArray, FloatArray]:
+    """The open windows of the highest profile, one per exclusion zone, at most PROFILE_SEEDS,
+    each as a pair of itself (its nearest window is found when it is verified) with the
+    distance of its nearest window: (S, 2) and (S,). Open or not, that window is at least as
+    far as the profile says."""
+    r = np.where(windows.usable & ~blocked & np.isfinite(profile), profile, -np.inf)
+    top = np.argsort(-r, kind="stable")[: PROFILE_SEEDS * (2 * windows.zone + 2)]
+    chosen: list[int] = []
+    for start in top.tolist():
+        if not np.isfinite(r[start]) or len(chosen) == PROFILE_SEEDS:
+            break
+        if all(abs(start - other) > windows.zone for other in chosen):
+            chosen.append(start)
+    seeds = np.array(chosen, dtype=np.int64)
+    distances = np.sqrt(2.0 * (1.0 - np.clip(r[seeds], -1.0, 1.0)))
+    return np.stack([seeds, seeds], axis=1).reshape(-1, 2), distances
+
+
+def candidates_of(
+    windows: Windows, blocked: BoolArray, rng: np.random.Generator, profile: FloatArray | None = None
+) -> tuple[IntArray, FloatArray]:
     """Candidate pairs with their exact distances: the proposals followed along their diagonals,
-    and the closest pair at each offset up to near_reach."""
+    the closest pair at each offset up to near_reach, and with a profile its closest windows
+    (`profile_seeds`)."""
     far, far_distances = along_diagonals(windows, proposals(windows, blocked, rng), blocked)
     near, near_distances = near_pairs(windows, blocked)
-    return np.concatenate([far, near]), np.concatenate([far_distances, near_distances])
+    pairs, distances = [far, near], [far_distances, near_distances]
+    if profile is not None:
+        seeds, seed_distances = profile_seeds(windows, blocked, profile)
+        pairs.append(seeds)
+        distances.append(seed_distances)
+    return np.concatenate(pairs), np.concatenate(distances)
 
 
 def closest_pair(
@@ -343,7 +393,8 @@ def series_motifs(values: FloatArray, series: int, m: int, zone: int, most: int)
     if windows.count == 0:
         return []
     blocked = np.zeros(windows.count, bool)
-    candidates = candidates_of(windows, blocked, rng)
+    profile = nearest_profile(windows)
+    candidates = candidates_of(windows, blocked, rng, profile)
     found: list[WithinMotif] = []
     # A motif that is an earlier one's shape again, at another phase, joins it: at most
     # ABSORBED_SHARE times as many pairs followed as motifs wanted.
@@ -352,7 +403,7 @@ def series_motifs(values: FloatArray, series: int, m: int, zone: int, most: int)
             break
         pair = closest_pair(windows, blocked, candidates, values)
         if pair is None:
-            candidates = candidates_of(windows, blocked, rng)
+            candidates = candidates_of(windows, blocked, rng, profile)
             pair = closest_pair(windows, blocked, candidates, values)
             if pair is None:
                 break
