@@ -45,8 +45,11 @@ def any_length_motifs(values: FloatArray, series: int, exclusion: int | None, mo
     """The motifs of one series at the lengths searched, merged (`distinct`), and each of the
     first likely ones searched again at its extent (`at_extent`), in the order of `rank`."""
     found: list[WithinMotif] = []
+    # Without a length, a dozen lengths or more are searched: the whole profile at each would
+    # cost more than all their proposals, and a pair exactly the closest is promised at a
+    # length given.
     for m in searched_lengths(len(values)):
-        found.extend(series_motifs(values, series, m, zone_of(m, exclusion), most))
+        found.extend(series_motifs(values, series, m, zone_of(m, exclusion), most, whole_profile=False))
     found = distinct(sorted(found, key=rank))
     wanted = extents_wanted(top)
     searched = 0
@@ -121,7 +124,9 @@ def at_extent(values: FloatArray, motif: WithinMotif, exclusion: int | None, mos
         return motif
     again = [
         found
-        for found in series_motifs(values, motif.series, points, zone_of(points, exclusion), most)
+        for found in series_motifs(
+            values, motif.series, points, zone_of(points, exclusion), most, whole_profile=False
+        )
         if found.likely and coincide(found, motif)
     ]
     return min(again, key=lambda found: (-shared_windows(found, motif), rank(found)), default=motif)

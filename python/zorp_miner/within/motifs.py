@@ -383,8 +383,12 @@ def closest_pair(
     return Pair(best[1], best[2], pair_distance(values, best[1], best[2], windows.m))
 
 
-def series_motifs(values: FloatArray, series: int, m: int, zone: int, most: int) -> list[WithinMotif]:
-    """Up to ``most`` motifs of windows of m points of one series, closest pair first."""
+def series_motifs(
+    values: FloatArray, series: int, m: int, zone: int, most: int, *, whole_profile: bool = True
+) -> list[WithinMotif]:
+    """Up to ``most`` motifs of windows of m points of one series, closest pair first; with
+    ``whole_profile``, the profile's closest windows proposed too where it is cheap
+    (`nearest_profile`): the first pair is then the exact closest pair."""
     rng = np.random.default_rng([SEED, m, zone])
     _progress.step(f"series {series}: {NULL_DRAWS} shuffles at length {m}")
     chance = Chance(values, m)
@@ -393,7 +397,7 @@ def series_motifs(values: FloatArray, series: int, m: int, zone: int, most: int)
     if windows.count == 0:
         return []
     blocked = np.zeros(windows.count, bool)
-    profile = nearest_profile(windows)
+    profile = nearest_profile(windows) if whole_profile else None
     candidates = candidates_of(windows, blocked, rng, profile)
     found: list[WithinMotif] = []
     # A motif that is an earlier one's shape again, at another phase, joins it: at most
