@@ -91,12 +91,12 @@ inline __attribute__((always_inline)) void add_dots_with(Points point, size_t co
 template <typename Tag>
 inline __attribute__((always_inline)) void keep_best_with(const Dots& dots,
                                                           const double* __restrict weight,
-                                                          size_t count, size_t from,
+                                                          size_t count, size_t from, size_t used,
                                                           std::array<double, lanes>& top,
                                                           std::array<int64_t, lanes>& at) {
     const double none = -std::numeric_limits<double>::infinity();
     std::array<double, block> scores;
-    for (size_t lane = 0; lane < lanes; ++lane) {
+    for (size_t lane = 0; lane < used; ++lane) {
         const double* dot = dots.data() + lane * block;
         Quad most = {none, none, none, none};
         const Quad nothing = {0.0, 0.0, 0.0, 0.0};
@@ -132,24 +132,85 @@ inline __attribute__((always_inline)) void keep_best_with(const Dots& dots,
     }
 }
 
-// The dot products of a block of windows with four shapes, then the best of them.
+// The dot products of count windows with one shape: out[j] for window j, each summed in point
+// order from 0 as add_dots_with sums it. Sixteen windows at a time: the same sums in flight as
+// four shapes at four windows, none of them spent on a shape that is not there.
 template <typename Tag>
-inline __attribute__((always_inline)) void match_block_with(
-    const double* values, size_t count, const double* shapes, size_t m, const double* weight,
-    size_t from, Dots& dots, std::array<double, lanes>& top, std::array<int64_t, lanes>& at) {
-    add_dots_with<Tag>([values](size_t k) { return values + k; }, count, shapes, m, dots.data(),
-                       block);
-    keep_best_with<Tag>(dots, weight, count, from, top, at);
+inline __attribute__((always_inline)) void add_dots_one_with(const double* __restrict values,
+                                                             size_t count,
+                                                             const double* __restrict shape,
+                                                             size_t m, double* __restrict out) {
+    size_t j = 0;
+    for (; j + 16 <= count; j += 16) {
+        Quad a0 = {0.0, 0.0, 0.0, 0.0};
+        Quad a1 = a0;
+        Quad a2 = a0;
+        Quad a3 = a0;
+        for (size_t k = 0; k < m; ++k) {
+            const double* point = values + k + j;
+            Quad v0;
+            Quad v1;
+            Quad v2;
+            Quad v3;
+            std::memcpy(&v0, point, sizeof v0);
+            std::memcpy(&v1, point + 4, sizeof v1);
+            std::memcpy(&v2, point + 8, sizeof v2);
+            std::memcpy(&v3, point + 12, sizeof v3);
+            a0 += shape[k] * v0;
+            a1 += shape[k] * v1;
+            a2 += shape[k] * v2;
+            a3 += shape[k] * v3;
+        }
+        std::memcpy(out + j, &a0, sizeof a0);
+        std::memcpy(out + j + 4, &a1, sizeof a1);
+        std::memcpy(out + j + 8, &a2, sizeof a2);
+        std::memcpy(out + j + 12, &a3, sizeof a3);
+    }
+    for (; j + 4 <= count; j += 4) {
+        Quad a = {0.0, 0.0, 0.0, 0.0};
+        for (size_t k = 0; k < m; ++k) {
+            Quad v;
+            std::memcpy(&v, values + k + j, sizeof v);
+            a += shape[k] * v;
+        }
+        std::memcpy(out + j, &a, sizeof a);
+    }
+    for (; j < count; ++j) {
+        double sum = 0.0;
+        for (size_t k = 0; k < m; ++k) {
+            sum += shape[k] * values[j + k];
+        }
+        out[j] = sum;
+    }
+}
+
+// The dot products of a block of windows with the first `used` of four shapes (one, or all
+// four: the lanes past the last shape of a set hold zeros), then the best of them.
+template <typename Tag>
+inline __attribute__((always_inline)) void match_block_with(const double* values, size_t count,
+                                                            const double* shapes, size_t m,
+                                                            const double* weight, size_t from,
+                                                            size_t used, Dots& dots,
+                                                            std::array<double, lanes>& top,
+                                                            std::array<int64_t, lanes>& at) {
+    if (used == 1) {
+        add_dots_one_with<Tag>(values, count, shapes, m, dots.data());
+    } else {
+        add_dots_with<Tag>([values](size_t k) { return values + k; }, count, shapes, m, dots.data(),
+                           block);
+        used = lanes;
+    }
+    keep_best_with<Tag>(dots, weight, count, from, used, top, at);
 }
 
 struct Baseline {};
 
 __attribute__((noinline)) void match_block_baseline(const double* values, size_t count,
                                                     const double* shapes, size_t m,
-                                                    const double* weight, size_t from, Dots& dots,
-                                                    std::array<double, lanes>& top,
+                                                    const double* weight, size_t from, size_t used,
+                                                    Dots& dots, std::array<double, lanes>& top,
                                                     std::array<int64_t, lanes>& at) {
-    match_block_with<Baseline>(values, count, shapes, m, weight, from, dots, top, at);
+    match_block_with<Baseline>(values, count, shapes, m, weight, from, used, dots, top, at);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -158,14 +219,17 @@ __attribute__((noinline)) void match_block_baseline(const double* values, size_t
 // are the same bit for bit on every processor.
 struct Wide {};
 
-__attribute__((noinline, target("avx2"))) void match_block_wide(
-    const double* values, size_t count, const double* shapes, size_t m, const double* weight,
-    size_t from, Dots& dots, std::array<double, lanes>& top, std::array<int64_t, lanes>& at) {
-    match_block_with<Wide>(values, count, shapes, m, weight, from, dots, top, at);
+__attribute__((noinline, target("avx2"))) void match_block_wide(const double* values, size_t count,
+                                                                const double* shapes, size_t m,
+                                                                const double* weight, size_t from,
+                                                                size_t used, Dots& dots,
+                                                                std::array<double, lanes>& top,
+                                                                std::array<int64_t, lanes>& at) {
+    match_block_with<Wide>(values, count, shapes, m, weight, from, used, dots, top, at);
 }
 
 using MatchBlock = void (*)(const double*, size_t, const double*, size_t, const double*, size_t,
-                            Dots&, std::array<double, lanes>&, std::array<int64_t, lanes>&);
+                            size_t, Dots&, std::array<double, lanes>&, std::array<int64_t, lanes>&);
 
 MatchBlock match_block_for_this_processor() {
     __builtin_cpu_init();
@@ -173,7 +237,7 @@ MatchBlock match_block_for_this_processor() {
 }
 #else
 using MatchBlock = void (*)(const double*, size_t, const double*, size_t, const double*, size_t,
-                            Dots&, std::array<double, lanes>&, std::array<int64_t, lanes>&);
+                            size_t, Dots&, std::array<double, lanes>&, std::array<int64_t, lanes>&);
 
 MatchBlock match_block_for_this_processor() {
     return match_block_baseline;
@@ -238,6 +302,7 @@ constexpr size_t groups_per_task = 8;
 // best_correlations), and the work of its bounds so far.
 struct GroupScan {
     const double* shape_rows = nullptr;
+    size_t used = lanes;  // the group's shapes: fewer than four only in a set's last group
     std::array<double, lanes> top{};
     std::array<int64_t, lanes> at{};
     std::array<double, lanes> bar{};
@@ -521,6 +586,7 @@ BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
             GroupScan& scan = scans[g];
             const size_t group = first_group + g;
             scan.shape_rows = rows.data() + group * lanes * m;
+            scan.used = std::min(lanes, shapes.size() - group * lanes);
             scan.top.fill(none);
             scan.bar.fill(none);
             scan.bounded = bounded;
@@ -537,7 +603,7 @@ BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
                 const size_t size = std::min(block, end - from);
                 local.count(size * lanes * m);
                 match_block(values[i].data() + from, size, scan.shape_rows, m,
-                            weights[i].data() + from, from, dots, scan.top, scan.at);
+                            weights[i].data() + from, from, scan.used, dots, scan.top, scan.at);
             }
             for (size_t lane = 0; lane < lanes; ++lane) {
                 scan.bar[lane] = std::max(scan.bar[lane], scan.top[lane]);
