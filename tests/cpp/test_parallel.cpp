@@ -43,24 +43,31 @@ TEST(ParallelFor, ATaskThatThrowsStopsTheOthersAndItsErrorLeaves) {
     for (size_t threads : {1, 2, 8}) {
         std::atomic<size_t> started{0};
         std::atomic<bool> thrown{false};
-        EXPECT_THROW(parallel_for(1000, threads, Cancellation(),
-                                  [&](size_t task, const Cancellation& local) {
-                                      ++started;
-                                      if (task == 3) {
-                                          thrown = true;
-                                          throw std::invalid_argument("task 3");
-                                      }
-                                      // The later tasks wait for the fault: on a busy machine
-                                      // the thread of task 3 may otherwise sleep while the
-                                      // others run every task.
-                                      while (task > 3 && !thrown.load()) {
-                                          std::this_thread::yield();
-                                      }
-                                      for (int unit = 0; unit < 64; ++unit) {
-                                          local.count(Cancellation::period / 16);
-                                      }
-                                  }),
-                     std::invalid_argument);
+        // The later tasks wait for the fault, then count until the stop reaches them: on a busy
+        // machine, or under a sanitizer, the thread of task 3 may sleep, or take milliseconds
+        // to unwind its exception, while the others would run every task. A stop that never
+        // comes lets them go after two seconds, and every task then starts.
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        EXPECT_THROW(
+            parallel_for(1000, threads, Cancellation(),
+                         [&](size_t task, const Cancellation& local) {
+                             ++started;
+                             if (task == 3) {
+                                 thrown = true;
+                                 throw std::invalid_argument("task 3");
+                             }
+                             while (task > 3 && !thrown.load()) {
+                                 std::this_thread::yield();
+                             }
+                             for (int unit = 0; unit < 64; ++unit) {
+                                 local.count(Cancellation::period / 16);
+                             }
+                             while (task > 3 && std::chrono::steady_clock::now() < give_up) {
+                                 local.count(Cancellation::period / 16);
+                                 std::this_thread::yield();
+                             }
+                         }),
+            std::invalid_argument);
         // Every thread stops at its next count: far fewer than all the tasks start.
         EXPECT_LT(started.load(), 1000u) << threads;
     }
