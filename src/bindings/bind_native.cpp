@@ -477,14 +477,14 @@ py::tuple realignment_sums(const Doubles& rows, const Integers& members, const D
 
 // The top discords of one series (see zorp::within_discords): starts, neighbours (int64) and
 // distances (float64), farthest first.
-py::tuple within_discords(const Doubles& values, const Doubles& weights, int m, int exclusion,
-                          int top, int threads) {
-    const size_t workers = checked_threads(threads);
-    const std::vector<double> points = values_of("values", values);
+// One series as the within-series kernels take it: its points (finite), and one weight (at
+// least 0) per window of m points.
+std::pair<std::vector<double>, std::vector<double>> series_windows(const Doubles& values,
+                                                                   const Doubles& weights, int m) {
+    std::vector<double> points = values_of("values", values);
     finite("values", points);
-    const std::vector<double> window_weights = values_of("weights", weights);
+    std::vector<double> window_weights = values_of("weights", weights);
     not_negative("weights", window_weights);
-    finite("weights", window_weights);
     whole("m", m, 1, int_max, "points");
     if (points.size() < static_cast<size_t>(m) ||
         window_weights.size() != points.size() - static_cast<size_t>(m) + 1) {
@@ -492,6 +492,13 @@ py::tuple within_discords(const Doubles& values, const Doubles& weights, int m, 
                std::to_string(window_weights.size()) + " for " + std::to_string(points.size()) +
                    " values and m " + std::to_string(m));
     }
+    return {std::move(points), std::move(window_weights)};
+}
+
+py::tuple within_discords(const Doubles& values, const Doubles& weights, int m, int exclusion,
+                          int top, int threads) {
+    const size_t workers = checked_threads(threads);
+    const auto [points, window_weights] = series_windows(values, weights, m);
     whole("exclusion", exclusion, 0, m - 1, "points");
     whole("top", top, 0, int_max, "discords");
     zorp::Discords found;
@@ -510,17 +517,7 @@ py::tuple within_discords(const Doubles& values, const Doubles& weights, int m, 
 py::array_t<double> nearest_profile(const Doubles& values, const Doubles& weights, int m,
                                     int exclusion, int threads) {
     const size_t workers = checked_threads(threads);
-    const std::vector<double> points = values_of("values", values);
-    finite("values", points);
-    const std::vector<double> window_weights = values_of("weights", weights);
-    not_negative("weights", window_weights);
-    whole("m", m, 1, int_max, "points");
-    if (points.size() < static_cast<size_t>(m) ||
-        window_weights.size() != points.size() - static_cast<size_t>(m) + 1) {
-        refuse("weights must hold one value per window, len(values) - m + 1",
-               std::to_string(window_weights.size()) + " for " + std::to_string(points.size()) +
-                   " values and m " + std::to_string(m));
-    }
+    const auto [points, window_weights] = series_windows(values, weights, m);
     whole("exclusion", exclusion, 0, int_max, "points");
     zorp::NearestProfile profile;
     {
