@@ -31,12 +31,14 @@ typedef double Quad __attribute__((vector_size(4 * sizeof(double))));
 // Sets, for each of count windows, the dot products with the four shape rows (each of m values,
 // one after the other in shapes): out[lane * stride + j] for window j. point(k) is where point
 // k of the first window is; window j's point k is point(k)[j]. Windows are taken four at a
-// time, their sixteen sums held in registers over the whole shape; each sum takes its terms in
-// point order, from 0, whether it is computed four at a time or alone.
-template <typename Tag, typename Points>
-inline __attribute__((always_inline)) void add_dots_with(Points point, size_t count,
-                                                         const double* __restrict shapes, size_t m,
-                                                         double* __restrict out, size_t stride) {
+// time, their sixteen sums held in registers over the whole shape and handed, still there, to
+// on_four(j, a0, a1, a2, a3); each sum takes its terms in point order, from 0, whether it is
+// computed four at a time or alone. Returns the windows handed to on_four (a multiple of four).
+template <typename Tag, typename Points, typename OnFour>
+inline __attribute__((always_inline)) size_t add_dots_with(Points point, size_t count,
+                                                           const double* __restrict shapes,
+                                                           size_t m, double* __restrict out,
+                                                           size_t stride, OnFour on_four) {
     const double* q0 = shapes;
     const double* q1 = shapes + m;
     const double* q2 = shapes + 2 * m;
@@ -59,7 +61,9 @@ inline __attribute__((always_inline)) void add_dots_with(Points point, size_t co
         std::memcpy(out + stride + j, &a1, sizeof a1);
         std::memcpy(out + 2 * stride + j, &a2, sizeof a2);
         std::memcpy(out + 3 * stride + j, &a3, sizeof a3);
+        on_four(j, a0, a1, a2, a3);
     }
+    const size_t handed = j;
     for (; j < count; ++j) {
         double s0 = 0.0;
         double s1 = 0.0;
@@ -77,50 +81,38 @@ inline __attribute__((always_inline)) void add_dots_with(Points point, size_t co
         out[2 * stride + j] = s2;
         out[3 * stride + j] = s3;
     }
+    return handed;
 }
 
-// The best of a block of count windows starting at window from, for each of the four shapes:
-// their correlations dots × weight, but for windows of weight 0, which never match (a barrier
-// of -infinity is added to them). Updates top and at where the block holds a larger correlation,
-// the first window among equals, as a scan window by window would: the block's maximum is taken on
-// vectors (adding a barrier of 0 can only turn -0.0 into 0.0, which compare equal), and the
-// correlation kept is the product itself.
-template <typename Tag>
-inline __attribute__((always_inline)) void keep_best_with(const Dots& dots,
-                                                          const double* __restrict weight,
-                                                          size_t count, size_t from, size_t used,
-                                                          std::array<double, lanes>& top,
-                                                          std::array<int64_t, lanes>& at) {
+// Each lane's best in a block of count windows starting at window from, its correlations
+// dots × weight, but for windows of weight 0, which never match (a barrier of -infinity is added
+// to them). most[lane] is the largest score of the first `scored` windows, taken on vectors as
+// their products were made; the rest are scored here. Updates top and at where the block holds a
+// larger correlation, the first window among equals, as a scan window by window would: a
+// maximum taken in another order is the same value (adding a barrier of 0 can only turn -0.0
+// into 0.0, which compare equal), and the correlation kept is the product itself.
+inline __attribute__((always_inline)) void keep_best(const Dots& dots,
+                                                     const double* __restrict weight, size_t count,
+                                                     size_t scored, size_t from, size_t used,
+                                                     const std::array<double, lanes>& most,
+                                                     std::array<double, lanes>& top,
+                                                     std::array<int64_t, lanes>& at) {
     const double none = -std::numeric_limits<double>::infinity();
-    std::array<double, block> scores;
+    const auto score = [weight, none](const double* dot, size_t j) {
+        return dot[j] * weight[j] + (weight[j] > 0.0 ? 0.0 : none);
+    };
     for (size_t lane = 0; lane < used; ++lane) {
         const double* dot = dots.data() + lane * block;
-        Quad most = {none, none, none, none};
-        const Quad nothing = {0.0, 0.0, 0.0, 0.0};
-        const Quad nowhere = {none, none, none, none};
-        size_t j = 0;
-        for (; j + 4 <= count; j += 4) {
-            Quad d;
-            Quad w;
-            std::memcpy(&d, dot + j, sizeof d);
-            std::memcpy(&w, weight + j, sizeof w);
-            // -infinity where the weight is 0 (or not a number): such windows never match.
-            const Quad barrier = w > nothing ? nothing : nowhere;
-            const Quad score = d * w + barrier;
-            std::memcpy(scores.data() + j, &score, sizeof score);
-            most = score > most ? score : most;
+        double best = most[lane];
+        for (size_t j = scored; j < count; ++j) {
+            const double s = score(dot, j);
+            best = s > best ? s : best;
         }
-        double best = none;
-        for (size_t t = 0; t < 4; ++t) {
-            best = most[t] > best ? most[t] : best;
-        }
-        for (; j < count; ++j) {
-            scores[j] = dot[j] * weight[j] + (weight[j] > 0.0 ? 0.0 : none);
-            best = scores[j] > best ? scores[j] : best;
-        }
+        // Rare once a series' first blocks are past: only a block that beats the best so far
+        // is scanned again for its first window of that score.
         if (best > top[lane]) {
             size_t first = 0;
-            while (!(scores[first] == best)) {
+            while (!(score(dot, first) == best)) {
                 ++first;
             }
             top[lane] = dot[first] * weight[first];
@@ -129,20 +121,80 @@ inline __attribute__((always_inline)) void keep_best_with(const Dots& dots,
     }
 }
 
-// The dot products of count windows with one shape: out[j] for window j, each summed in point
-// order from 0 as add_dots_with sums it. Sixteen windows at a time: the same sums in flight as
-// four shapes at four windows, none of them spent on a shape that is not there.
+// The largest of a vector's four values (none when all are -infinity or not numbers).
+inline __attribute__((always_inline)) double largest(const Quad& quad, double none) {
+    double best = none;
+    for (size_t t = 0; t < 4; ++t) {
+        best = quad[t] > best ? quad[t] : best;
+    }
+    return best;
+}
+
+// The dot products of a block of count windows with four shapes (each of m values, one after
+// the other in shapes), into dots (lane l's window j at l * block + j), and each lane's best
+// correlation among them (see keep_best), each four windows' scored while their sums are still in
+// registers.
 template <typename Tag>
-inline __attribute__((always_inline)) void add_dots_one_with(const double* __restrict values,
-                                                             size_t count,
-                                                             const double* __restrict shape,
-                                                             size_t m, double* __restrict out) {
+inline __attribute__((always_inline)) void match_four_with(
+    const double* __restrict values, size_t count, const double* __restrict shapes, size_t m,
+    const double* __restrict weight, size_t from, Dots& dots, std::array<double, lanes>& top,
+    std::array<int64_t, lanes>& at) {
+    const double none = -std::numeric_limits<double>::infinity();
+    const Quad nothing = {0.0, 0.0, 0.0, 0.0};
+    const Quad nowhere = {none, none, none, none};
+    Quad most0 = nowhere;
+    Quad most1 = nowhere;
+    Quad most2 = nowhere;
+    Quad most3 = nowhere;
+    const size_t scored = add_dots_with<Tag>(
+        [values](size_t k) { return values + k; }, count, shapes, m, dots.data(), block,
+        [&](size_t j, const Quad& a0, const Quad& a1, const Quad& a2, const Quad& a3) {
+            Quad w;
+            std::memcpy(&w, weight + j, sizeof w);
+            // -infinity where the weight is 0 (or not a number): such windows never match.
+            const Quad barrier = w > nothing ? nothing : nowhere;
+            const Quad s0 = a0 * w + barrier;
+            const Quad s1 = a1 * w + barrier;
+            const Quad s2 = a2 * w + barrier;
+            const Quad s3 = a3 * w + barrier;
+            most0 = s0 > most0 ? s0 : most0;
+            most1 = s1 > most1 ? s1 : most1;
+            most2 = s2 > most2 ? s2 : most2;
+            most3 = s3 > most3 ? s3 : most3;
+        });
+    const std::array<double, lanes> most = {largest(most0, none), largest(most1, none),
+                                            largest(most2, none), largest(most3, none)};
+    keep_best(dots, weight, count, scored, from, lanes, most, top, at);
+}
+
+// The same for one shape (a group of one): sixteen windows at a time, the same sums in flight
+// as four shapes at four windows, none of them spent on a shape that is not there.
+template <typename Tag>
+inline __attribute__((always_inline)) void match_one_with(
+    const double* __restrict values, size_t count, const double* __restrict shape, size_t m,
+    const double* __restrict weight, size_t from, Dots& dots, std::array<double, lanes>& top,
+    std::array<int64_t, lanes>& at) {
+    const double none = -std::numeric_limits<double>::infinity();
+    const Quad nothing = {0.0, 0.0, 0.0, 0.0};
+    const Quad nowhere = {none, none, none, none};
+    double* out = dots.data();
+    Quad most0 = nowhere;
+    Quad most1 = nowhere;
+    Quad most2 = nowhere;
+    Quad most3 = nowhere;
+    const auto scored_max = [&](const Quad& dot, size_t at_window, Quad& most) {
+        Quad w;
+        std::memcpy(&w, weight + at_window, sizeof w);
+        const Quad barrier = w > nothing ? nothing : nowhere;
+        const Quad s = dot * w + barrier;
+        most = s > most ? s : most;
+    };
     size_t j = 0;
     for (; j + 16 <= count; j += 16) {
-        Quad a0 = {0.0, 0.0, 0.0, 0.0};
-        Quad a1 = a0;
-        Quad a2 = a0;
-        Quad a3 = a0;
+        Quad a0 = nothing;
+        Quad a1 = nothing;
+        Quad a2 = nothing;
+        Quad a3 = nothing;
         for (size_t k = 0; k < m; ++k) {
             const double* point = values + k + j;
             Quad v0;
@@ -162,16 +214,22 @@ inline __attribute__((always_inline)) void add_dots_one_with(const double* __res
         std::memcpy(out + j + 4, &a1, sizeof a1);
         std::memcpy(out + j + 8, &a2, sizeof a2);
         std::memcpy(out + j + 12, &a3, sizeof a3);
+        scored_max(a0, j, most0);
+        scored_max(a1, j + 4, most1);
+        scored_max(a2, j + 8, most2);
+        scored_max(a3, j + 12, most3);
     }
     for (; j + 4 <= count; j += 4) {
-        Quad a = {0.0, 0.0, 0.0, 0.0};
+        Quad a = nothing;
         for (size_t k = 0; k < m; ++k) {
             Quad v;
             std::memcpy(&v, values + k + j, sizeof v);
             a += shape[k] * v;
         }
         std::memcpy(out + j, &a, sizeof a);
+        scored_max(a, j, most0);
     }
+    const size_t scored = j;
     for (; j < count; ++j) {
         double sum = 0.0;
         for (size_t k = 0; k < m; ++k) {
@@ -179,10 +237,15 @@ inline __attribute__((always_inline)) void add_dots_one_with(const double* __res
         }
         out[j] = sum;
     }
+    const Quad most01 = most0 > most1 ? most0 : most1;
+    const Quad most23 = most2 > most3 ? most2 : most3;
+    const std::array<double, lanes> most = {largest(most01 > most23 ? most01 : most23, none), none,
+                                            none, none};
+    keep_best(dots, weight, count, scored, from, 1, most, top, at);
 }
 
-// The dot products of a block of windows with the first `used` of four shapes (one, or all
-// four: the lanes past the last shape of a set hold zeros), then the best of them.
+// The best matches in a block of windows of the first `used` of four shapes (one, or all four:
+// the lanes past the last shape of a set hold zeros).
 template <typename Tag>
 inline __attribute__((always_inline)) void match_block_with(const double* values, size_t count,
                                                             const double* shapes, size_t m,
@@ -191,13 +254,10 @@ inline __attribute__((always_inline)) void match_block_with(const double* values
                                                             std::array<double, lanes>& top,
                                                             std::array<int64_t, lanes>& at) {
     if (used == 1) {
-        add_dots_one_with<Tag>(values, count, shapes, m, dots.data());
+        match_one_with<Tag>(values, count, shapes, m, weight, from, dots, top, at);
     } else {
-        add_dots_with<Tag>([values](size_t k) { return values + k; }, count, shapes, m, dots.data(),
-                           block);
-        used = lanes;
+        match_four_with<Tag>(values, count, shapes, m, weight, from, dots, top, at);
     }
-    keep_best_with<Tag>(dots, weight, count, from, used, top, at);
 }
 
 struct Baseline {};
@@ -250,7 +310,8 @@ inline __attribute__((always_inline)) void segment_dots_with(const double* const
                                                              size_t segments, const double* means,
                                                              size_t count, double* out,
                                                              size_t stride) {
-    add_dots_with<Tag>([bases](size_t k) { return bases[k]; }, count, means, segments, out, stride);
+    add_dots_with<Tag>([bases](size_t k) { return bases[k]; }, count, means, segments, out, stride,
+                       [](size_t, const Quad&, const Quad&, const Quad&, const Quad&) {});
 }
 
 using SegmentDots = void (*)(const double* const*, size_t, const double*, size_t, double*, size_t);

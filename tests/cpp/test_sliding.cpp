@@ -196,10 +196,15 @@ TEST_P(BestCorrelationsBitForBit, EqualAScanWindowByWindowWithTiesAndZeros) {
         }
     }
     expect_scan(values, weights, shapes, best_correlations(values, weights, shapes));
+    // A group of one shape (a search by example, a set's last shape) is matched on its own path.
+    for (const size_t count : {1u, 5u}) {
+        const SeriesSet some(shapes.begin(), shapes.begin() + static_cast<ptrdiff_t>(count));
+        expect_scan(values, weights, some, best_correlations(values, weights, some));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(ShapeLengths, BestCorrelationsBitForBit,
-                         ::testing::Values(6u, 37u, 64u, 100u, 128u, 200u, 256u));
+                         ::testing::Values(6u, 8u, 37u, 64u, 100u, 128u, 200u, 256u));
 
 // Many series: each task matches a batch of groups of shapes, making a chunk's bounds once for
 // them all. In white noise the bounds stop paying within a chunk and the group's windows are
