@@ -14,7 +14,7 @@ from hypothesis import example, given, settings, strategies as st
 
 from conftest import examples
 from zorp_miner import find_motifs
-from zorp_miner.robust import candidates, motifs, refine, rules, search
+from zorp_miner.robust import candidates, motifs, refine, rules, search, tasks
 from zorp_miner.robust.motifs import Found
 from zorp_miner.robust.refine import realigned
 from zorp_miner.robust.search import discover
@@ -534,3 +534,23 @@ def test_many_seeds_screened_first_in_a_few_series_still_find_the_shape(
     assert hits(top.starts, top.length, starts) >= 0.9 * sum(at is not None for at in starts)
     assert top.likely
 
+
+
+@settings(max_examples=examples(200), deadline=None)
+@given(st.integers(0, 2**32 - 1), st.integers(1, 40), st.booleans())
+def test_the_members_windows_are_the_series_points_and_nan_off_them(seed: int, width: int, same_width: bool) -> None:
+    # A realignment reads each member's window m / 2 points either side of its start: off the
+    # series (before it, past its end, or wholly outside) a window holds NaN, never another
+    # series' points or another window's.
+    rng = np.random.default_rng(seed)
+    values = {int(i): rng.normal(size=int(rng.integers(0, 30))) for i in rng.choice(10, 4, replace=False)}
+    places = []
+    for _ in range(int(rng.integers(1, 12))):
+        index = int(rng.choice(list(values)))
+        lo = int(rng.integers(-width - 5, len(values[index]) + 5))
+        places.append((0, index, lo, lo + (width if same_width else int(rng.integers(1, 40)))))
+    got = tasks._windows_of(values, places)
+    assert len(got) == len(places)
+    for window, (_, index, lo, hi) in zip(got, places):
+        expected = [values[index][t] if 0 <= t < len(values[index]) else np.nan for t in range(lo, hi)]
+        np.testing.assert_array_equal(window, np.array(expected))

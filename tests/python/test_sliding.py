@@ -1,5 +1,7 @@
 """Sliding z-normalised distances: the batched FFT equals the window-by-window computation."""
 
+import warnings
+
 import numpy as np
 import numpy.typing as npt
 import pytest
@@ -107,6 +109,37 @@ def test_window_sums_and_constant_windows(values: list[float], m: int) -> None:
     np.testing.assert_allclose(window_sums(x, m), expected, rtol=1e-9, atol=1e-6 * m)
     constant = [len(set(values[j : j + m])) == 1 for j in range(len(values) - m + 1)]
     assert constant_windows(x, m).tolist() == constant
+
+
+def numpy_znormalised(shape: FloatArray) -> FloatArray:
+    """The shape z-normalised by numpy's mean, max and mean of squares, step for step."""
+    centred = shape - shape.mean()
+    peak = float(np.max(np.abs(centred))) if len(centred) else 0.0
+    if not (peak > 0.0 and np.isfinite(peak)):
+        return np.zeros_like(shape)
+    centred = centred / peak
+    return np.asarray(centred / np.sqrt(np.mean(centred * centred)))
+
+
+@settings(max_examples=examples(300), deadline=None)
+@given(
+    st.lists(st.floats(allow_nan=True, allow_infinity=True), min_size=0, max_size=300),
+    st.sampled_from([1, 2, 3]),
+    st.integers(-300, 300),
+)
+@example([0.0, 5e-324, 0.0, 1e-323], 1, 0)  # subnormal: the peak keeps it from underflowing
+@example([1.0] * 9, 1, 0)  # flat
+@example([1e308, -1e308, 3.0], 1, 0)  # the mean's sum overflows
+def test_znormalised_gives_numpys_steps_bit_for_bit(values: list[float], stride: int, power: int) -> None:
+    # Every shape of a search is z-normalised, and sums taken by hand here and numpy's mean
+    # differ in their last bits unless both add pairwise the same way.
+    with np.errstate(all="ignore"), warnings.catch_warnings():
+        warnings.simplefilter("ignore", RuntimeWarning)  # numpy's mean of no values
+        shape = (np.array(values, dtype=np.float64) * 10.0**power)[::stride]
+        expected = numpy_znormalised(shape)
+        got = znormalised(shape)
+    assert got.dtype == np.float64 and got.shape == shape.shape
+    assert got.tobytes() == expected.tobytes()
 
 
 def test_a_subnormal_series_keeps_its_window_deviations() -> None:

@@ -214,7 +214,7 @@ def realignment_task(
     # About ten operations per point of a window at each shift.
     shifted = len(places) * (2 * half // step + 1) * m
     totals, usable = _native.realignment_sums(
-        np.stack(_windows_of(values, places)),
+        _window_rows(values, places, m + 2 * half),
         np.array([len(members) for members, _, _ in held], dtype=np.int64),
         np.array([scale for _, _, scale in held]),
         m, half % step, step, math.sqrt(m),
@@ -243,6 +243,9 @@ def windows_task(
 def _windows_of(values: dict[int, FloatArray], places: list[tuple[int, int, int, int]]) -> list[FloatArray]:
     """The points lo to hi of series index for each (_, index, lo, hi) of places, NaN where
     the series (values, by index) has none."""
+    widths = {hi - lo for _, _, lo, hi in places}
+    if len(widths) == 1 and min(widths) > 0:
+        return list(_window_rows(values, places, widths.pop()))
     out = []
     for _, index, lo, hi in places:
         one = values[index]
@@ -251,6 +254,22 @@ def _windows_of(values: dict[int, FloatArray], places: list[tuple[int, int, int,
         if b > a:
             window[a - lo : b - lo] = one[a:b]
         out.append(window)
+    return out
+
+
+def _window_rows(values: dict[int, FloatArray], places: list[tuple[int, int, int, int]], width: int) -> FloatArray:
+    """`_windows_of` for places all width points wide, as rows of one array: gathered series by
+    series from the series padded with NaN (a realignment reads thousands of windows)."""
+    out = np.empty((len(places), width))
+    indices = np.array([index for _, index, _, _ in places], dtype=np.int64)
+    los = np.array([lo for _, _, lo, _ in places], dtype=np.int64)
+    for index in np.unique(indices).tolist():
+        rows = np.flatnonzero(indices == index)
+        one = values[index]
+        before = max(0, -int(los[rows].min()))
+        after = max(0, int(los[rows].max()) + width - len(one))
+        padded = np.concatenate([np.full(before, np.nan), one, np.full(after, np.nan)])
+        out[rows] = np.lib.stride_tricks.sliding_window_view(padded, width)[los[rows] + before]
     return out
 
 
