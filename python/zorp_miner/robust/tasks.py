@@ -258,19 +258,23 @@ def _windows_of(values: dict[int, FloatArray], places: list[tuple[int, int, int,
 
 
 def _window_rows(values: dict[int, FloatArray], places: list[tuple[int, int, int, int]], width: int) -> FloatArray:
-    """`_windows_of` for places all width points wide, as rows of one array: gathered series by
-    series from the series padded with NaN (a realignment reads thousands of windows)."""
-    out = np.empty((len(places), width))
-    indices = np.array([index for _, index, _, _ in places], dtype=np.int64)
+    """`_windows_of` for places all width points wide, as rows of one array, gathered at once
+    from the series laid end to end between runs of NaN (a realignment reads thousands)."""
+    indices = [index for _, index, _, _ in places]
     los = np.array([lo for _, _, lo, _ in places], dtype=np.int64)
-    for index in np.unique(indices).tolist():
-        rows = np.flatnonzero(indices == index)
-        one = values[index]
-        before = max(0, -int(los[rows].min()))
-        after = max(0, int(los[rows].max()) + width - len(one))
-        padded = np.concatenate([np.full(before, np.nan), one, np.full(after, np.nan)])
-        out[rows] = np.lib.stride_tricks.sliding_window_view(padded, width)[los[rows] + before]
-    return out
+    length = {index: len(values[index]) for index in sorted(set(indices))}
+    # NaN enough either side of every series for the farthest window off it.
+    pad = max(0, -int(los.min()), max(lo + width - length[index] for index, lo in zip(indices, los.tolist())))
+    pieces: list[FloatArray] = [np.full(pad, np.nan)]
+    offset = {}
+    at = pad
+    for index, points in length.items():
+        offset[index] = at
+        pieces += [values[index], np.full(pad, np.nan)]
+        at += points + pad
+    laid = np.concatenate(pieces)
+    starts = np.array([offset[index] for index in indices], dtype=np.int64) + los
+    return np.asarray(np.lib.stride_tricks.sliding_window_view(laid, width)[starts])
 
 
 def proposal_windows(
