@@ -31,11 +31,12 @@ Discords within_discords(const std::vector<double>& values, const std::vector<do
 // window searched came closest to (neighbours run along diagonals), every distance lowering both
 // windows' bounds, and left as soon as a window comes within the farthest nearest neighbour
 // found; windows whose bound is already within it are never searched. Gives up (nullopt) once
-// its distances have cost more than `budget` products (m to a distance).
+// its distances have cost more than `budget` products (m to a distance), or as soon as the cost
+// of its first windows foretells that they would. The products done go to `spent` when given.
 std::optional<Discords> pruned_discords(const std::vector<double>& values,
                                         const std::vector<double>& weights, size_t m,
                                         size_t exclusion, size_t top, const Cancellation& cancel,
-                                        size_t threads, double budget);
+                                        size_t threads, double budget, double* spent = nullptr);
 
 // The same discords from every window's nearest correlation (nearest_profile), each one's
 // neighbour and distance then found by a scan of every window, as the search finds them.
