@@ -21,6 +21,7 @@
 #include "miner.h"
 #include "motif.h"
 #include "motif_parts.h"
+#include "native_args.h"
 #include "nearest_profile.h"
 #include "patterns.h"
 #include "proposals.h"
@@ -34,176 +35,8 @@
 
 namespace py = pybind11;
 
+namespace native {
 namespace {
-
-// Arrays are read in place when they are C-contiguous and aligned, and copied otherwise: the
-// arguments of a task on a cluster's worker arrive through pickle, whose buffers may start at
-// any byte.
-constexpr int in_place =
-    py::array::c_style | py::array::forcecast | py::detail::npy_api::NPY_ARRAY_ALIGNED_;
-template <typename T>
-using Array = py::array_t<T, in_place>;
-using Doubles = Array<double>;
-using Integers = Array<int64_t>;
-
-// The interpreter's signal check, as the check of the core's long loops, which run without the
-// interpreter lock: the check takes it, and a pending signal runs its handler there; a handler
-// that raises (Ctrl-C's raises KeyboardInterrupt) stops the call with its exception. Outside the
-// main thread (a cluster worker's tasks) there is never a signal to handle.
-zorp::Cancellation signal_check() {
-    return zorp::Cancellation([] {
-        py::gil_scoped_acquire locked;
-        if (PyErr_CheckSignals() != 0) {
-            throw py::error_already_set();
-        }
-    });
-}
-
-// ---------------------------------------------------------------------------------------------
-// Checks of the arguments, made before any work, with the interpreter lock held: each names the
-// argument as Python passes it and the range it accepts (ValueError); pybind11 has already
-// refused a value of the wrong type (TypeError).
-
-[[noreturn]] void refuse(const std::string& wanted, const std::string& got) {
-    throw py::value_error(wanted + ", got " + got);
-}
-
-// A C int argument cannot exceed the largest int (pybind11 refuses it first): "at least" says
-// it all there.
-std::string range_text(int64_t low, int64_t high, bool int_argument = true) {
-    return int_argument && high >= std::numeric_limits<int>::max()
-               ? "at least " + std::to_string(low)
-               : "from " + std::to_string(low) + " to " + std::to_string(high);
-}
-
-int whole(const std::string& name, int value, int low, int high, const std::string& unit) {
-    if (value < low || value > high) {
-        refuse(name + " must be a whole number of " + unit + ", " + range_text(low, high),
-               std::to_string(value));
-    }
-    return value;
-}
-
-int checked_alphabet(int alphabet) {
-    return whole("alphabet", alphabet, zorp::min_proposal_alphabet, zorp::max_proposal_alphabet,
-                 "letters");
-}
-
-double fraction(const std::string& name, double value, bool above_zero) {
-    if (!(above_zero ? value > 0.0 : value >= 0.0) || !(value <= 1.0)) {
-        refuse(name + " must be a number " +
-                   (above_zero ? std::string("above 0 and at most 1") : "from 0 to 1"),
-               zorp::decimal(value));
-    }
-    return value;
-}
-
-void dimensions(const std::string& name, const py::array& array, py::ssize_t wanted) {
-    if (array.ndim() != wanted) {
-        refuse(name + " must be a " + std::to_string(wanted) + "-D array",
-               std::to_string(array.ndim()) + " dimensions");
-    }
-}
-
-// The values of a 1-D array.
-std::vector<double> values_of(const std::string& name, const Doubles& array) {
-    dimensions(name, array, 1);
-    return std::vector<double>(array.data(), array.data() + array.size());
-}
-
-// The rows of a 2-D array, each of at least least_columns values.
-zorp::SeriesSet rows_of(const std::string& name, const Doubles& matrix,
-                        py::ssize_t least_columns = 0) {
-    dimensions(name, matrix, 2);
-    if (matrix.shape(1) < least_columns) {
-        refuse(name + " must have at least " + std::to_string(least_columns) + " columns",
-               std::to_string(matrix.shape(1)));
-    }
-    const size_t width = static_cast<size_t>(matrix.shape(1));
-    zorp::SeriesSet rows(static_cast<size_t>(matrix.shape(0)));
-    for (size_t r = 0; r < rows.size(); ++r) {
-        rows[r].assign(matrix.data() + r * width, matrix.data() + (r + 1) * width);
-    }
-    return rows;
-}
-
-std::string item(const std::string& name, size_t index) {
-    return name + "[" + std::to_string(index) + "]";
-}
-
-// One row per array of a list, each 1-D.
-zorp::SeriesSet rows_of(const std::string& name, const std::vector<Doubles>& arrays) {
-    zorp::SeriesSet rows;
-    rows.reserve(arrays.size());
-    for (size_t i = 0; i < arrays.size(); ++i) {
-        rows.push_back(values_of(item(name, i), arrays[i]));
-    }
-    return rows;
-}
-
-// Refuses a value at or beyond limit in magnitude, NaN included.
-void below(const std::string& name, const std::vector<double>& values, double limit,
-           const std::string& wanted) {
-    for (size_t i = 0; i < values.size(); ++i) {
-        if (!(std::fabs(values[i]) < limit)) {
-            refuse(name + " must hold " + wanted,
-                   zorp::decimal(values[i]) + " at " + std::to_string(i));
-        }
-    }
-}
-
-void finite(const std::string& name, const std::vector<double>& values) {
-    below(name, values, std::numeric_limits<double>::infinity(), "finite numbers");
-}
-
-void finite(const std::string& name, const zorp::SeriesSet& rows) {
-    for (size_t r = 0; r < rows.size(); ++r) {
-        finite(item(name, r), rows[r]);
-    }
-}
-
-void not_negative(const std::string& name, const std::vector<double>& values) {
-    finite(name, values);
-    for (size_t i = 0; i < values.size(); ++i) {
-        if (values[i] < 0.0) {
-            refuse(name + " must hold numbers of at least 0",
-                   zorp::decimal(values[i]) + " at " + std::to_string(i));
-        }
-    }
-}
-
-// A 1-D array of 64-bit integers as ints from low to high.
-std::vector<int> ints_of(const std::string& name, const Integers& array, int64_t low, int64_t high,
-                         const std::string& unit) {
-    dimensions(name, array, 1);
-    std::vector<int> out(static_cast<size_t>(array.size()));
-    for (size_t i = 0; i < out.size(); ++i) {
-        const int64_t value = array.data()[i];
-        if (value < low || value > high) {
-            refuse(name + " must hold " + unit + " " + range_text(low, high, false),
-                   std::to_string(value) + " at " + std::to_string(i));
-        }
-        out[i] = static_cast<int>(value);
-    }
-    return out;
-}
-
-void same_length(const std::string& name, size_t length, const std::string& other, size_t wanted) {
-    if (length != wanted) {
-        refuse(name + " must have one value per entry of " + other + " (" + std::to_string(wanted) +
-                   ")",
-               std::to_string(length));
-    }
-}
-
-constexpr int int_max = std::numeric_limits<int>::max();
-
-// The threads a kernel may run on (see zorp::parallel_for); the same results for any number.
-constexpr int most_threads = 1024;
-
-size_t checked_threads(int threads) {
-    return static_cast<size_t>(whole("threads", threads, 1, most_threads, "threads"));
-}
 
 // ---------------------------------------------------------------------------------------------
 // The robust discovery's kernels
@@ -261,11 +94,6 @@ zorp::ProposalWindows windows_of(const Integers& owners, const Integers& starts,
     below("means", windows.means, zorp::max_segment_mean,
           "finite segment means below " + zorp::decimal(zorp::max_segment_mean) + " in magnitude");
     return windows;
-}
-
-template <typename T>
-py::array_t<T> array_of(const std::vector<T>& values) {
-    return py::array_t<T>(static_cast<py::ssize_t>(values.size()), values.data());
 }
 
 // Each series prepared for matching windows of m points: (values, deviations, usable,
@@ -815,47 +643,49 @@ py::array_t<int64_t> ranking_order(const Doubles& naeds) {
 }
 
 }  // namespace
+}  // namespace native
 
 PYBIND11_MODULE(_native, m) {
     translate_memory_refusals();
-    m.def("best_correlations", &best_correlations, py::arg("values"), py::arg("weights"),
+    m.def("best_correlations", &native::best_correlations, py::arg("values"), py::arg("weights"),
           py::arg("shapes"), py::kw_only(), py::arg("threads") = 1);
-    m.def("prepared_series", &prepared_series, py::arg("series"), py::arg("m"), py::arg("steps"),
-          py::arg("flat_fraction"), py::arg("floor"), py::arg("levels"), py::kw_only(),
+    m.def("prepared_series", &native::prepared_series, py::arg("series"), py::arg("m"),
+          py::arg("steps"), py::arg("flat_fraction"), py::arg("floor"), py::arg("levels"),
+          py::kw_only(), py::arg("threads") = 1);
+    m.def("within_discords", &native::within_discords, py::arg("values"), py::arg("weights"),
+          py::arg("m"), py::arg("exclusion"), py::arg("top"), py::kw_only(),
           py::arg("threads") = 1);
-    m.def("within_discords", &within_discords, py::arg("values"), py::arg("weights"), py::arg("m"),
-          py::arg("exclusion"), py::arg("top"), py::kw_only(), py::arg("threads") = 1);
-    m.def("nearest_profile", &nearest_profile, py::arg("values"), py::arg("weights"), py::arg("m"),
-          py::arg("exclusion"), py::kw_only(), py::arg("threads") = 1);
-    m.def("monotone_share", &monotone_share, py::arg("shape"), py::arg("points") = 32);
-    m.def("realignment_sums", &realignment_sums, py::arg("rows"), py::arg("members"),
+    m.def("nearest_profile", &native::nearest_profile, py::arg("values"), py::arg("weights"),
+          py::arg("m"), py::arg("exclusion"), py::kw_only(), py::arg("threads") = 1);
+    m.def("monotone_share", &native::monotone_share, py::arg("shape"), py::arg("points") = 32);
+    m.def("realignment_sums", &native::realignment_sums, py::arg("rows"), py::arg("members"),
           py::arg("scales"), py::arg("m"), py::arg("first"), py::arg("step"), py::arg("bound"),
           py::kw_only(), py::arg("threads") = 1);
-    m.def("count_keys", &count_keys, py::arg("owners"), py::arg("starts"), py::arg("means"),
+    m.def("count_keys", &native::count_keys, py::arg("owners"), py::arg("starts"), py::arg("means"),
           py::arg("alphabet"), py::kw_only(), py::arg("threads") = 1);
-    m.def("ranked_keys", &ranked_keys, py::arg("counts"), py::arg("support"));
-    m.def("sum_members", &sum_members, py::arg("owners"), py::arg("starts"), py::arg("means"),
-          py::arg("alphabet"), py::arg("projections"), py::arg("keys"), py::kw_only(),
-          py::arg("threads") = 1);
-    m.def("nearest_members", &nearest_members, py::arg("owners"), py::arg("starts"),
+    m.def("ranked_keys", &native::ranked_keys, py::arg("counts"), py::arg("support"));
+    m.def("sum_members", &native::sum_members, py::arg("owners"), py::arg("starts"),
+          py::arg("means"), py::arg("alphabet"), py::arg("projections"), py::arg("keys"),
+          py::kw_only(), py::arg("threads") = 1);
+    m.def("nearest_members", &native::nearest_members, py::arg("owners"), py::arg("starts"),
           py::arg("means"), py::arg("alphabet"), py::arg("projections"), py::arg("keys"),
           py::arg("averages"), py::kw_only(), py::arg("threads") = 1);
-    m.def("proposal_word", &proposal_word, py::arg("means"), py::arg("alphabet"),
+    m.def("proposal_word", &native::proposal_word, py::arg("means"), py::arg("alphabet"),
           py::arg("projection"));
-    m.def("znormalised", &znormalised, py::arg("shape"));
-    m.def("normalised_words", &normalised_words, py::arg("series"), py::arg("seglen"),
+    m.def("znormalised", &native::znormalised, py::arg("shape"));
+    m.def("normalised_words", &native::normalised_words, py::arg("series"), py::arg("seglen"),
           py::arg("alphabet"));
-    m.def("mine_words", &mine_words, py::arg("words"), py::arg("minsup"), py::arg("min_len"),
-          py::arg("max_len"), py::arg("max_overlap"));
-    m.def("part_averages", &part_averages, py::arg("series"), py::arg("first"), py::arg("motifs"),
-          py::arg("seglen"));
-    m.def("add_to_representative", &add_to_representative, py::arg("sums"), py::arg("counts"),
-          py::arg("averages"));
-    m.def("representative_from", &representative_from, py::arg("sums"), py::arg("counts"));
-    m.def("part_best_matches", &part_best_matches, py::arg("series"), py::arg("first"),
+    m.def("mine_words", &native::mine_words, py::arg("words"), py::arg("minsup"),
+          py::arg("min_len"), py::arg("max_len"), py::arg("max_overlap"));
+    m.def("part_averages", &native::part_averages, py::arg("series"), py::arg("first"),
+          py::arg("motifs"), py::arg("seglen"));
+    m.def("add_to_representative", &native::add_to_representative, py::arg("sums"),
+          py::arg("counts"), py::arg("averages"));
+    m.def("representative_from", &native::representative_from, py::arg("sums"), py::arg("counts"));
+    m.def("part_best_matches", &native::part_best_matches, py::arg("series"), py::arg("first"),
           py::arg("motifs"), py::arg("representatives"), py::arg("seglen"));
-    m.def("ranking_order", &ranking_order, py::arg("naeds"));
-    m.def("motif_lengths", &motif_lengths, py::arg("letters"), py::arg("seglen"));
-    m.def("refuse_oversized_statistics", &refuse_oversized_statistics, py::arg("lengths"),
+    m.def("ranking_order", &native::ranking_order, py::arg("naeds"));
+    m.def("motif_lengths", &native::motif_lengths, py::arg("letters"), py::arg("seglen"));
+    m.def("refuse_oversized_statistics", &native::refuse_oversized_statistics, py::arg("lengths"),
           py::arg("supports"));
 }
