@@ -1,5 +1,5 @@
 # The native kernels of the robust discovery and the steps of an exact run over series held in
-# parts (src/bind_native.cpp), for the package's own use. Every function checks every argument
+# parts (src/bindings/native_*), for the package's own use. Every function checks every argument
 # before any work: a value out of its range raises ValueError naming the argument and the range
 # it accepts; a value of the wrong type (one pybind11 cannot convert) raises TypeError; a result
 # that does not fit in memory raises MemoryError. The kernels run without the interpreter lock,
