@@ -1,8 +1,8 @@
-// The module zorp_miner._native: the robust discovery's kernels, and the steps of an exact run
-// over series held in parts (on the workers of a cluster), for the package's own use.
-// Conversions between numpy arrays and the core's containers only: the functions are bound by
-// job in native_robust.cpp, native_within.cpp and native_exact.cpp, whose arguments native_args.h
-// checks.
+// The module zorp_miner._native: the robust discovery's kernels, the within-series kernels
+// (discords, the nearest profile), and the steps of an exact run over series held in parts (on the
+// workers of a cluster), for the package's own use. Conversions between numpy arrays and the core's
+// containers only: the functions are bound by job in native_robust.cpp, native_within.cpp and
+// native_exact.cpp, whose arguments native_args.h checks.
 #include <pybind11/pybind11.h>
 
 #include "bind_errors.h"
