@@ -121,6 +121,16 @@ inline __attribute__((always_inline)) void keep_best(const Dots& dots,
     }
 }
 
+// Four windows' products scored (times their weights w, -infinity where a weight is 0 or not a
+// number: such windows never match), each lane's best raised to its score.
+inline __attribute__((always_inline)) void raise_best(const Quad& dots, const Quad& w, Quad& most) {
+    const double none = -std::numeric_limits<double>::infinity();
+    const Quad nothing = {0.0, 0.0, 0.0, 0.0};
+    const Quad barrier = w > nothing ? nothing : Quad{none, none, none, none};
+    const Quad score = dots * w + barrier;
+    most = score > most ? score : most;
+}
+
 // The largest of a vector's four values (none when all are -infinity or not numbers).
 inline __attribute__((always_inline)) double largest(const Quad& quad, double none) {
     double best = none;
@@ -140,7 +150,6 @@ inline __attribute__((always_inline)) void match_four_with(
     const double* __restrict weight, size_t from, Dots& dots, std::array<double, lanes>& top,
     std::array<int64_t, lanes>& at) {
     const double none = -std::numeric_limits<double>::infinity();
-    const Quad nothing = {0.0, 0.0, 0.0, 0.0};
     const Quad nowhere = {none, none, none, none};
     Quad most0 = nowhere;
     Quad most1 = nowhere;
@@ -151,16 +160,10 @@ inline __attribute__((always_inline)) void match_four_with(
         [&](size_t j, const Quad& a0, const Quad& a1, const Quad& a2, const Quad& a3) {
             Quad w;
             std::memcpy(&w, weight + j, sizeof w);
-            // -infinity where the weight is 0 (or not a number): such windows never match.
-            const Quad barrier = w > nothing ? nothing : nowhere;
-            const Quad s0 = a0 * w + barrier;
-            const Quad s1 = a1 * w + barrier;
-            const Quad s2 = a2 * w + barrier;
-            const Quad s3 = a3 * w + barrier;
-            most0 = s0 > most0 ? s0 : most0;
-            most1 = s1 > most1 ? s1 : most1;
-            most2 = s2 > most2 ? s2 : most2;
-            most3 = s3 > most3 ? s3 : most3;
+            raise_best(a0, w, most0);
+            raise_best(a1, w, most1);
+            raise_best(a2, w, most2);
+            raise_best(a3, w, most3);
         });
     const std::array<double, lanes> most = {largest(most0, none), largest(most1, none),
                                             largest(most2, none), largest(most3, none)};
@@ -185,9 +188,7 @@ inline __attribute__((always_inline)) void match_one_with(
     const auto scored_max = [&](const Quad& dot, size_t at_window, Quad& most) {
         Quad w;
         std::memcpy(&w, weight + at_window, sizeof w);
-        const Quad barrier = w > nothing ? nothing : nowhere;
-        const Quad s = dot * w + barrier;
-        most = s > most ? s : most;
+        raise_best(dot, w, most);
     };
     size_t j = 0;
     for (; j + 16 <= count; j += 16) {
