@@ -12,6 +12,7 @@ from hypothesis import assume, given, settings, strategies as st
 import zorp_miner
 from conftest import examples
 from zorp_miner.cli import main
+from zorp_miner.search.occurrences import default_radius
 
 Data = npt.NDArray[np.float64]
 
@@ -74,8 +75,20 @@ def test_occurrences_are_every_window_within_the_radius_none_overlapping(
                     for other in held
                 ), (motif.rank, s, start)
         if radius is None:
-            # Only series that hold the motif: the others' best matches are beyond the radius.
-            assert set(found.series.tolist()) <= set(motif.series.tolist())
+            # The loosest best match, and for a likely motif up to the widest gap in every
+            # window's distance, never beyond their median: the search within it, cut there.
+            every = motif.occurrences(data, max_distance=math.inf)
+            floor = default_radius(motif)
+            typical = float(np.median(every.distances[np.isfinite(every.distances)]))
+            if motif.likely:
+                assert floor <= limit <= max(floor, typical)
+            else:
+                assert limit == floor
+                # Only series that hold the motif: the others' best matches are beyond it.
+                assert set(found.series.tolist()) <= set(motif.series.tolist())
+            kept = every.distances <= limit
+            assert found.series.tolist() == every.series[kept].tolist()
+            assert found.starts.tolist() == every.starts[kept].tolist()
             for s, best, distance in zip(motif.series, motif.best_matches, motif.distances):
                 taken = found.starts[found.series == s].tolist()
                 # The series' best match, or a window as close over it (a tie up to rounding).
@@ -155,3 +168,39 @@ def test_what_occurrences_refuse() -> None:
         exact[:0].occurrences(repeated)
     with pytest.raises(ValueError, match="exact mode: its occurrences are its pattern's"):
         exact[0].occurrences(repeated)
+
+
+def twice_in_each(seed: int) -> tuple[Data, list[list[int]], int]:
+    """Twelve series of white noise, the first ten holding a shape of 40 points twice (at
+    scales 1.5 to 3, noise added), the last two not; the copies' starts, the length."""
+    rng = np.random.default_rng(seed)
+    m = 40
+    shape = np.repeat([0.0, 1.0, -0.5, 0.5], m // 4)
+    data = rng.normal(size=(12, 800))
+    copies: list[list[int]] = []
+    for row in range(12):
+        slots = [] if row >= 10 else rng.permutation(6)[:2].tolist()
+        starts = sorted(int(3 * m * slot + rng.integers(0, m)) for slot in slots)
+        for start in starts:
+            data[row, start : start + m] += 3.0 * rng.uniform(1.5, 3.0) * shape + rng.normal(size=m)
+        copies.append(starts)
+    return data, copies, m
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_the_default_radius_finds_a_series_other_copies_and_nothing_else(seed: int) -> None:
+    data, copies, m = twice_in_each(seed)
+    motif = zorp_miner.find_motifs(data, length=m, top=1)[0]
+    assert motif.likely
+    found = motif.occurrences(data)
+    # Nothing but copies, each by one window over half of it or more; all of them but at most
+    # one of the 20 (in 3 of 200 draws the widest gap falls below a series' faintest copy);
+    # more than the loosest best match takes: it stops short of the copies beyond a series'
+    # best match, its closest.
+    on = 0
+    for row, starts in enumerate(copies):
+        for start in found.starts[found.series == row].tolist():
+            assert sum(abs(start - c) <= m // 2 for c in starts) == 1, (row, start)
+            on += 1
+    assert on == len(found) >= 19
+    assert len(motif.occurrences(data, max_distance=default_radius(motif))) < len(found)

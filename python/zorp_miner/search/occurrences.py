@@ -1,16 +1,18 @@
 """Every occurrence of a robust motif: each window of every series within a radius of its shape.
 
 The search by example with the motif's ``representative`` as the query (:func:`search` does
-the work for both); the default radius is the motif's own loosest best match, so that every
-series that holds the motif lists its best match. Searched on request, from the data passed
-again, never at find time. The method, and why that radius: docs/search.md.
+the work for both). The default radius starts from the motif's own loosest best match, so that
+every series that holds the motif lists its best match, and reaches up to the widest gap in the
+distances of the windows closest to the shape: a series' second copy lies beyond its best match,
+below the run of windows that only happen to look like the shape. Searched on request, from the
+data passed again, never at find time. The method, and why that radius: docs/search.md.
 """
 
 from __future__ import annotations
 
 import math
 from collections.abc import Callable, Iterator, Sequence
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from typing import TYPE_CHECKING, Protocol
 
 import numpy as np
@@ -52,6 +54,8 @@ class Motif(Protocol):
     def series(self) -> IntArray: ...
     @property
     def best_matches(self) -> IntArray: ...
+    @property
+    def likely(self) -> bool | None: ...
 
 
 class Motifs(Protocol):
@@ -183,11 +187,33 @@ def _freeze(result: object, field: str, dtype: type[np.generic]) -> None:
 
 
 def default_radius(motif: Motif) -> float:
-    """The radius a robust motif's occurrences are searched with by default: the largest
+    """The least radius a robust motif's occurrences are searched with by default: the largest
     distance of its best matches, its square widened by ROUNDING (see the module's
-    description)."""
+    description). `widened_radius` takes it further, up to the gap above the copies."""
     largest = float(motif.distances.max(initial=0.0))
     return math.sqrt(largest * largest + ROUNDING)
+
+
+def widened_radius(distances: FloatArray, floor: float) -> float:
+    """The default radius of a motif's occurrences across a set, from ``distances``: those of
+    every window taken closest first, none overlapping another, in every series (a search
+    with no radius), and ``floor``, the motif's loosest best match (`default_radius`).
+
+    Between the floor and the median of those distances (a typical window), the radius is the
+    lower side of the widest gap between two consecutive distances; the floor itself when the
+    widest gap is the one just above it, or when the median is below it. A series' other
+    copies lie beyond its best match, which is its closest, but closer than the windows that
+    only happen to look like the shape: those come in a dense run, from the least of them up,
+    and the copies stand apart below it. Never beyond the median, where the run is everything.
+    """
+    finite = np.sort(distances[np.isfinite(distances)])
+    if len(finite) == 0:
+        return floor
+    typical = float(np.median(finite))
+    steps = np.concatenate([[floor], finite[(finite > floor) & (finite <= typical)]])
+    if len(steps) < 2:
+        return floor
+    return float(steps[int(np.argmax(np.diff(steps)))])
 
 
 def motif_occurrences(
@@ -297,16 +323,34 @@ def _each(
     motifs: list[Motif], parts: Parts, radius: float | None, lengths: IntArray | None
 ) -> list[Matches]:
     _check_data(motifs, parts.lengths, lengths)
-    return [
-        search(
-            parts,
-            np.array(motif.representative),
-            max_distance=default_radius(motif) if radius is None else radius,
-            exclusion=apart(motif),
-            top=None,
-        )
-        for motif in motifs
-    ]
+    return [_one(motif, parts, radius) for motif in motifs]
+
+
+def _one(motif: Motif, parts: Parts, radius: float | None) -> Matches:
+    """The occurrences of one motif within radius; None for its default radius.
+
+    A likely motif across a set is searched with no radius and cut at `widened_radius`:
+    windows are taken closest first, and one beyond a radius never keeps a closer one out, so
+    the cut equals a search within it. The others keep their loosest best match: a motif that
+    may be chance has no copies to look for beyond it (and its gaps are chance's, which a few
+    windows make wide), and a motif found within one series already holds every window within
+    chance's reach of its shape (docs/within.md).
+    """
+    shape = np.array(motif.representative)
+    floor = default_radius(motif)
+    if radius is not None or motif.exclusion is not None or not motif.likely:
+        chosen = floor if radius is None else radius
+        return search(parts, shape, max_distance=chosen, exclusion=apart(motif), top=None)
+    every = search(parts, shape, max_distance=math.inf, exclusion=apart(motif), top=None)
+    chosen = widened_radius(every.distances, floor)
+    kept = every.distances <= chosen
+    return replace(
+        every,
+        series=every.series[kept],
+        starts=every.starts[kept],
+        distances=every.distances[kept],
+        max_distance=chosen,
+    )
 
 
 def apart(motif: Motif) -> int:
