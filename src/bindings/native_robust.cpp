@@ -320,6 +320,36 @@ py::array_t<double> znormalised(const Doubles& shape) {
     return array_of(out);
 }
 
+// The jump added to each segment of a series' null (zorp_miner.compute.evidence.shuffled), in
+// the segments' new order: the gap from the point placed before the segment to the point before
+// it in the series (befores), carried over from the last segment's end (ends) through the
+// series' memory at that segment's size (tails); NaN for the first segment, and after a jump or
+// end that is NaN. One segment after another: each jump depends on the one before it.
+py::array_t<double> segment_jumps(const Doubles& befores, const Doubles& ends,
+                                  const Doubles& tails) {
+    const std::vector<double> before = values_of("befores", befores);
+    const std::vector<double> end = values_of("ends", ends);
+    const std::vector<double> tail = values_of("tails", tails);
+    if (end.size() != before.size() || tail.size() != before.size()) {
+        refuse("ends and tails must have one value per entry of befores (" +
+                   std::to_string(before.size()) + ")",
+               std::to_string(end.size()) + " and " + std::to_string(tail.size()));
+    }
+    std::vector<double> jumps(before.size());
+    double last = std::numeric_limits<double>::quiet_NaN();
+    for (size_t k = 0; k < before.size(); ++k) {
+        const double jump = last - before[k];
+        jumps[k] = jump;
+        if (std::isfinite(jump)) {
+            const double carried = jump * tail[k];
+            last = end[k] + carried;
+        } else {
+            last = end[k];
+        }
+    }
+    return array_of(jumps);
+}
+
 }  // namespace
 
 void bind_robust(py::module_& m) {
@@ -344,6 +374,7 @@ void bind_robust(py::module_& m) {
     m.def("proposal_word", &proposal_word, py::arg("means"), py::arg("alphabet"),
           py::arg("projection"));
     m.def("znormalised", &znormalised, py::arg("shape"));
+    m.def("segment_jumps", &segment_jumps, py::arg("befores"), py::arg("ends"), py::arg("tails"));
 }
 
 }  // namespace native

@@ -381,7 +381,35 @@ BAD_ARGUMENTS: list[tuple[str, dict[str, object], dict[str, object], str | None]
      r"supports must have one value per entry of lengths \(1\), got 2"),
     ("refuse_oversized_statistics", {"lengths": np.array([8]), "supports": np.array([3])}, {"lengths": np.array([0])},
      "lengths must hold points from 1 to 2147483647, got 0 at 0"),
+    ("segment_jumps", {"befores": np.zeros(3), "ends": np.zeros(3), "tails": np.ones(3)}, {"tails": np.ones(2)},
+     r"ends and tails must have one value per entry of befores \(3\), got 3 and 2"),
+    ("segment_jumps", {"befores": np.zeros(3), "ends": np.zeros(3), "tails": np.ones(3)}, {"ends": np.zeros((3, 1))},
+     "ends must be a 1-D array, got 2 dimensions"),
 ]
+
+
+def jumps_one_by_one(befores: list[float], ends: list[float], tails: list[float]) -> list[float]:
+    """Each segment's jump in a null series, as the loop over the segments in Python gave it."""
+    jumps, last = [], math.nan
+    for before, end, tail in zip(befores, ends, tails):
+        jump = last - before
+        jumps.append(jump)
+        last = end + jump * tail if math.isfinite(jump) else end
+    return jumps
+
+
+@settings(max_examples=examples(60), deadline=None)
+@given(st.integers(0, 2**32 - 1), st.integers(0, 40))
+def test_segment_jumps_are_the_loops_bit_for_bit(seed: int, count: int) -> None:
+    rng = np.random.default_rng(seed)
+    befores, ends = rng.normal(0.0, 10.0 ** rng.integers(0, 6), (2, count))
+    tails = rng.uniform(0.0, 1.0, count)
+    # Missing points stay with their segments: NaN before or at the end of some.
+    befores[rng.random(count) < 0.1] = np.nan
+    ends[rng.random(count) < 0.1] = np.nan
+    got = _native.segment_jumps(befores, ends, tails)
+    want = np.array(jumps_one_by_one(befores.tolist(), ends.tolist(), tails.tolist()))
+    assert got.tobytes() == want.tobytes()
 
 
 @pytest.mark.parametrize(

@@ -18,6 +18,7 @@ import math
 import numpy as np
 import numpy.typing as npt
 
+from zorp_miner import _native
 from zorp_miner.compute.sliding import FloatArray
 
 IntArray = npt.NDArray[np.int64]
@@ -87,16 +88,11 @@ def shuffled(
     order = rng.permutation(firsts)
     sizes = np.minimum(order + seglen, n) - order
     # Each segment's jump depends on the one before it through its last point only: a loop over
-    # the segments' scalars, then every point at once (the same two operations per point).
-    befores = values[np.maximum(order - 1, 0)].tolist()
-    ends = values[order + sizes - 1].tolist()
-    tails = memory[sizes].tolist()
-    jumps = np.empty(len(order))
-    last = math.nan
-    for k, (before, end, tail) in enumerate(zip(befores, ends, tails)):
-        jump = last - before
-        jumps[k] = jump
-        last = end + jump * tail if math.isfinite(jump) else end
+    # the segments (in the native module, one after another), then every point at once (the
+    # same two operations per point).
+    jumps = _native.segment_jumps(
+        values[np.maximum(order - 1, 0)], values[order + sizes - 1], memory[sizes]
+    )
     segment = np.repeat(np.arange(len(order)), sizes)
     offsets = np.arange(n) - np.repeat(np.cumsum(sizes) - sizes, sizes)
     pieces = values[order[segment] + offsets]

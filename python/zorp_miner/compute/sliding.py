@@ -304,7 +304,7 @@ class SeriesBank:
 def distance_of(r: FloatArray) -> FloatArray:
     """The length-normalised distance sqrt(2 (1 - r)) of correlations r; +inf where r is NaN
     (an unusable window)."""
-    d = np.sqrt(2.0 * (1.0 - np.nan_to_num(r, nan=-3.0)))
+    d = np.asarray(np.sqrt(2.0 * (1.0 - r)))  # NaN where r is: +inf below
     d[np.isnan(r)] = np.inf
     return d
 
