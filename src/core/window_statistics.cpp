@@ -5,6 +5,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "parallel.h"
 
@@ -220,13 +221,27 @@ void prepare_all(const std::vector<SeriesToPrepare>& series, size_t m, const Fla
     if (m == 0) {
         throw std::invalid_argument("windows must hold at least 1 point");
     }
-    // Series a task prepares, one after the other with the same scratch.
-    constexpr size_t per_task = 16;
-    const size_t tasks = (series.size() + per_task - 1) / per_task;
-    parallel_for(tasks, threads, cancel, [&](size_t task, const Cancellation& local) {
+    // Series a task prepares, one after the other with the same scratch: up to 16 of them, and
+    // fewer past a million points, so that a few long series (a long recording's shuffles) are
+    // prepared side by side too. Each series' statistics are its own, whichever task makes them.
+    if (series.empty()) {
+        return;
+    }
+    constexpr size_t most_series = 16;
+    constexpr size_t most_points = size_t{1} << 20;
+    std::vector<size_t> firsts{0};
+    size_t points = 0;
+    for (size_t i = 0; i < series.size(); ++i) {
+        if (i > firsts.back() && (i - firsts.back() == most_series || points >= most_points)) {
+            firsts.push_back(i);
+            points = 0;
+        }
+        points += series[i].n;
+    }
+    firsts.push_back(series.size());
+    parallel_for(firsts.size() - 1, threads, cancel, [&](size_t task, const Cancellation& local) {
         Scratch scratch;
-        const size_t last = std::min(series.size(), (task + 1) * per_task);
-        for (size_t i = task * per_task; i < last; ++i) {
+        for (size_t i = firsts[task]; i < firsts[task + 1]; ++i) {
             local.count(series[i].n * 40 + 1);
             prepare(series[i], m, rules, scratch);
         }

@@ -15,6 +15,7 @@ from hypothesis import given, settings, strategies as st
 import zorp_miner
 from reference import usable_windows
 from conftest import examples
+from zorp_miner.compute import threads as _threads
 from zorp_miner.compute.shapes import shifted_distance
 from zorp_miner.compute.sliding import FLAT_FRACTION, RESOLUTION, znormalised
 from zorp_miner.within.motifs import group_evidence
@@ -458,20 +459,41 @@ def test_the_evidence_of_a_large_group_stays_finite() -> None:
     assert top.support > 200 and top.likely and math.isfinite(top.evidence)
 
 
-@pytest.mark.parametrize("batch", [1, 13])
+def test_shuffles_made_side_by_side_are_those_made_one_by_one(monkeypatch: pytest.MonkeyPatch) -> None:
+    from zorp_miner.within import motifs as within
+
+    values = np.cumsum(np.random.default_rng(7).normal(size=350_000))
+    values[1000:1040] = np.nan
+    # Three shuffles at once, not held: enough work for three threads.
+    monkeypatch.setattr(within, "CHANCE_BYTES", 3 * within.BANK_BYTES_PER_POINT * len(values))
+    banks = []
+    for threads in (1, 3):
+        with _threads.using(threads):
+            chance = within.Chance(values, 40)
+        assert chance.batch == 3 and chance.threads == threads
+        banks.append(chance._bank(5))
+    for name in ("values", "deviations", "usable", "weights"):
+        assert all(np.array_equal(a, b) for a, b in zip(getattr(banks[0], name), getattr(banks[1], name)))
+
+
+@pytest.mark.parametrize("batch, threads", [(1, 1), (13, 3)])
 def test_shuffles_made_anew_per_motif_give_the_radius_of_shuffles_held(
-    monkeypatch: pytest.MonkeyPatch, batch: int
+    monkeypatch: pytest.MonkeyPatch, batch: int, threads: int
 ) -> None:
     # A long recording's shuffles are made a few at a time for each motif, not held: one or
-    # 13 at a time must give the same radius for every shape, so the same motifs bit for bit.
+    # 13 at a time, by one thread or three side by side, must give the same radius for every
+    # shape, so the same motifs bit for bit.
     from zorp_miner.within import motifs as within
 
     values, _ = planted(8, 3000, 30, 5, gaps=2)
     shapes = [znormalised(row) for row in np.random.default_rng(1).normal(size=(60, 30)).cumsum(axis=1)]
-    held = within.Chance(values, 30)
+    with _threads.using(1):
+        held = within.Chance(values, 30)
     motifs = zorp_miner.find_motifs(values, length=30, keep="all").to_dict()
     monkeypatch.setattr(within, "CHANCE_BYTES", batch * within.BANK_BYTES_PER_POINT * len(values))
-    anew = within.Chance(values, 30)
-    assert held.held is not None and anew.held is None
+    monkeypatch.setattr(within, "WORK_BYTES", threads * within.WORK_BYTES_PER_POINT * len(values))
+    with _threads.using(8):
+        anew = within.Chance(values, 30)
+    assert held.held is not None and anew.held is None and anew.threads == threads
     assert [anew.radius(shape) for shape in shapes] == [held.radius(shape) for shape in shapes]
     assert zorp_miner.find_motifs(values, length=30, keep="all").to_dict() == motifs

@@ -54,6 +54,11 @@ PROFILE_SEEDS = 8  # windows of the highest profile proposed, one per exclusion 
 NULL_DRAWS = 39  # shuffles of the series: chance's radius around a motif's shape
 CHANCE_BYTES = 1 << 31  # the shuffles held at once, at most: longer series make them per motif
 BANK_BYTES_PER_POINT = 48  # a prepared shuffle's values, weights, deviations, usability, spectrum
+# What each thread holds while it makes and prepares a shuffle (the shuffle's temporaries, the
+# statistics' scratch), and what those threads may hold together beyond the shuffles: a long
+# recording's are made by fewer threads (3 x 10^6 points: 2, 10^7: 1).
+WORK_BYTES_PER_POINT = 160
+WORK_BYTES = 1 << 30
 SEED = 20261208
 
 
@@ -441,14 +446,25 @@ class Chance:
         self.key = content_key(values)
         self.memory = autocorrelation(values, self.seglen)
         self.step = resolution(values)
-        self.batch = max(1, min(NULL_DRAWS, CHANCE_BYTES // (BANK_BYTES_PER_POINT * max(1, len(values)))))
+        points = max(1, len(values))
+        self.batch = max(1, min(NULL_DRAWS, CHANCE_BYTES // (BANK_BYTES_PER_POINT * points)))
+        # Threads make and prepare shuffles side by side while their work fits in WORK_BYTES.
+        self.threads = max(1, min(_threads.current(), WORK_BYTES // (WORK_BYTES_PER_POINT * points)))
         self.held = self._bank(0) if self.batch == NULL_DRAWS else None
 
     def _bank(self, first: int) -> SeriesBank:
         draws = range(first, min(NULL_DRAWS, first + self.batch))
-        shuffles = [shuffled(self.values, self.seglen, self.key, draw, memory=self.memory) for draw in draws]
-        # The series' resolution: the shuffles' joins move their points off its steps.
-        return SeriesBank(shuffles, self.m, [self.step] * len(shuffles))
+
+        def one(draw: int) -> FloatArray:
+            return shuffled(self.values, self.seglen, self.key, draw, memory=self.memory)
+
+        # Each shuffle on its own (some 30 operations a point, on whole arrays that let the
+        # other threads run), on the threads whose work fits (see WORK_BYTES): the same
+        # shuffles in the same order.
+        with _threads.using(self.threads):
+            shuffles = _threads.map_each(one, draws, 30.0 * len(self.values) * len(draws))
+            # The series' resolution: the shuffles' joins move their points off its steps.
+            return SeriesBank(shuffles, self.m, [self.step] * len(shuffles))
 
     def radius(self, shape: FloatArray) -> float:
         """The shape's (m points, z-normalised) smallest distance to a window of a shuffle."""
