@@ -239,13 +239,23 @@ void prepare_all(const std::vector<SeriesToPrepare>& series, size_t m, const Fla
         points += series[i].n;
     }
     firsts.push_back(series.size());
-    parallel_for(firsts.size() - 1, threads, cancel, [&](size_t task, const Cancellation& local) {
-        Scratch scratch;
-        for (size_t i = firsts[task]; i < firsts[task + 1]; ++i) {
-            local.count(series[i].n * 40 + 1);
-            prepare(series[i], m, rules, scratch);
-        }
-    });
+    // A task's scratch is some 8 arrays as long as the longest series it prepares: no more
+    // tasks run at once than keep that within a gigabyte (a recording of 10^7 points: one).
+    constexpr size_t scratch_bytes_per_point = 64;
+    constexpr size_t scratch_bytes = size_t{1} << 30;
+    size_t longest = 1;
+    for (const SeriesToPrepare& one : series) {
+        longest = std::max(longest, one.n);
+    }
+    const size_t at_once = std::max<size_t>(1, scratch_bytes / scratch_bytes_per_point / longest);
+    parallel_for(firsts.size() - 1, std::min(threads, at_once), cancel,
+                 [&](size_t task, const Cancellation& local) {
+                     Scratch scratch;
+                     for (size_t i = firsts[task]; i < firsts[task + 1]; ++i) {
+                         local.count(series[i].n * 40 + 1);
+                         prepare(series[i], m, rules, scratch);
+                     }
+                 });
 }
 
 }  // namespace zorp
