@@ -14,6 +14,7 @@ import dataclasses
 import math
 import statistics
 import sys
+from collections.abc import Callable
 from dataclasses import dataclass
 
 import numpy as np
@@ -101,7 +102,8 @@ class WithinMotif:
     distances: FloatArray
     representative: FloatArray
     evidence: float
-    radius: float = math.inf  # chance's radius around its shape (see `_grown`)
+    radius: float = math.inf  # chance's radius around its shape (see `_grown`), or above it:
+    radius_exact: bool = True  # ... when not exact, no window beyond the pair is within it
     reach: float = math.inf  # the radius of its occurrences beyond the pair's
 
     @property
@@ -422,7 +424,7 @@ def series_motifs(
         for k, earlier in enumerate(found):
             shift = same_shape_shift(earlier, motif)
             if shift is not None:
-                found[k] = absorbed(earlier, motif, shift, windows)
+                found[k] = absorbed(earlier, motif, shift, windows, chance)
                 break
         else:
             found.append(motif)
@@ -468,12 +470,20 @@ class Chance:
 
     def radius(self, shape: FloatArray) -> float:
         """The shape's (m points, z-normalised) smallest distance to a window of a shuffle."""
+        return self.bound(shape, lambda _: False)[0]
+
+    def bound(self, shape: FloatArray, settled: Callable[[float], bool]) -> tuple[float, bool]:
+        """The radius of `radius` and True; or, where the shuffles are made anew a batch at a
+        time, the smallest distance in those made so far and False, as soon as settled(that
+        distance) holds: the radius is at most it, and the caller needs no more."""
         if self.held is not None:
-            return float(np.min(self.held.best(shape[None, :])[1], initial=np.inf))
-        return min(
-            float(np.min(self._bank(first).best(shape[None, :])[1], initial=np.inf))
-            for first in range(0, NULL_DRAWS, self.batch)
-        )
+            return float(np.min(self.held.best(shape[None, :])[1], initial=np.inf)), True
+        least = math.inf
+        for first in range(0, NULL_DRAWS, self.batch):
+            least = min(least, float(np.min(self._bank(first).best(shape[None, :])[1], initial=np.inf)))
+            if first + self.batch < NULL_DRAWS and settled(least):
+                return least, False
+        return least, True
 
 
 def _grown(
@@ -492,23 +502,38 @@ def _grown(
     the copies do: every copy is still an occurrence of the motif, which so holds every beat
     once, not a tenth of them at each of ten phases."""
     shape = znormalised(windows.shapes(np.array([pair.a, pair.b])).mean(axis=0))
-    radius = chance.radius(shape)
     profile = windows.bank.series_distances(0, shape[None, :])[0]
     like = windows.bank.series_distances(0, scrambled(shape, CHANCE_SHAPES))
-    reach = max(radius, CHANCE_FACTOR * float(np.min(like, initial=np.inf)))
-    taken = [pair.a, pair.b]
-    free = ~blocked.copy()
-    for start in taken:
-        free[max(0, start - windows.zone) : start + windows.zone + 1] = False
-    beyond = 0
-    # The windows within reach, closest first (the earlier of equals): sorting only those
-    # spares a sort of every window of a long series for each motif.
-    near = np.flatnonzero(profile <= reach)
-    for start in near[np.argsort(profile[near], kind="stable")].tolist():
-        if free[start]:
-            taken.append(start)
-            beyond += bool(profile[start] <= radius)
+    search_reach = CHANCE_FACTOR * float(np.min(like, initial=np.inf))
+
+    def taken_within(reach: float) -> list[int]:
+        """The pair, then every open window within reach, closest first (the earlier of
+        equals), none within the exclusion zone of one taken before it."""
+        taken = [pair.a, pair.b]
+        free = ~blocked.copy()
+        for start in taken:
             free[max(0, start - windows.zone) : start + windows.zone + 1] = False
+        # Sorting only the windows within reach spares a sort of every window of a long
+        # series for each motif.
+        near = np.flatnonzero(profile <= reach)
+        for start in near[np.argsort(profile[near], kind="stable")].tolist():
+            if free[start]:
+                taken.append(start)
+                free[max(0, start - windows.zone) : start + windows.zone + 1] = False
+        return taken
+
+    def settled(bound: float) -> bool:
+        # Chance's radius is at most bound: within the search's reach, which is then the
+        # motif's whatever the shuffles left hold, and with no window beyond the pair within
+        # it, the evidence is that of none.
+        if not bound <= search_reach:
+            return False
+        return not any(profile[start] <= bound for start in taken_within(search_reach)[2:])
+
+    radius, exact = chance.bound(shape, settled)
+    reach = max(radius, search_reach)
+    taken = taken_within(reach)
+    beyond = sum(bool(profile[start] <= radius) for start in taken[2:])
     starts = np.array(taken, dtype=np.int64)
     return WithinMotif(
         series=series,
@@ -519,6 +544,7 @@ def _grown(
         representative=shape,
         evidence=group_evidence(beyond),
         radius=radius,
+        radius_exact=exact,
         reach=reach,
     )
 
@@ -537,7 +563,9 @@ def same_shape_shift(earlier: WithinMotif, later: WithinMotif) -> int | None:
     return None if best is None else best[1]
 
 
-def absorbed(earlier: WithinMotif, later: WithinMotif, shift: int, windows: Windows) -> WithinMotif:
+def absorbed(
+    earlier: WithinMotif, later: WithinMotif, shift: int, windows: Windows, chance: Chance
+) -> WithinMotif:
     """One motif of two that are one shape (`same_shape_shift`): the earlier (the closer
     pair's), with the later one's windows moved by -shift points onto its phase (each that fits
     in the series and keeps the exclusion zone from those there), and its evidence counted
@@ -553,6 +581,9 @@ def absorbed(earlier: WithinMotif, later: WithinMotif, shift: int, windows: Wind
     profile = windows.bank.series_distances(0, earlier.representative[None, :])[0]
     rest = sorted(taken[2:], key=lambda start: (profile[start], start))
     starts = np.array(taken[:2] + rest, dtype=np.int64)
+    if not earlier.radius_exact and bool(np.any(profile[starts[2:]] <= earlier.radius)):
+        # Only a bound of chance's radius was needed so far: a window within it needs the radius.
+        earlier = dataclasses.replace(earlier, radius=chance.radius(earlier.representative), radius_exact=True)
     beyond = int(np.sum(profile[starts[2:]] <= earlier.radius))
     return dataclasses.replace(earlier, starts=starts, distances=profile[starts], evidence=group_evidence(beyond))
 
