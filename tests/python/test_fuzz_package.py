@@ -111,6 +111,13 @@ def valid_native_call(rng: random.Random, name: str) -> dict[str, Any]:
         bank = SeriesBank(series, m)
         shapes = np.random.default_rng(rng.getrandbits(32)).normal(size=(rng.randint(0, 5), m))
         return {"values": bank.values, "weights": bank.weights, "shapes": shapes}
+    if name == "segment_jumps":
+        # A null's segments as `shuffled` hands them over: the points before and at the end of
+        # each (NaN where missing), the memory at its size.
+        generator = np.random.default_rng(rng.getrandbits(32))
+        befores, ends = generator.normal(size=(2, rng.randint(0, 40)))
+        befores[generator.random(len(befores)) < 0.1] = math.nan
+        return {"befores": befores, "ends": ends, "tails": generator.uniform(0.0, 1.0, len(befores))}
     if name in ("monotone_share", "znormalised"):
         shape = np.random.default_rng(rng.getrandbits(32)).normal(size=rng.randint(0, 40))
         return {"shape": shape} if name == "znormalised" else {"shape": shape, "points": rng.randint(1, 40)}
@@ -198,7 +205,7 @@ NATIVE_FUNCTIONS = (
     "nearest_members", "proposal_word", "znormalised", "normalised_words", "mine_words",
     "part_averages", "add_to_representative", "representative_from", "part_best_matches",
     "ranking_order", "motif_lengths", "refuse_oversized_statistics", "realignment_sums",
-    "within_discords", "prepared_series", "nearest_profile",
+    "within_discords", "prepared_series", "nearest_profile", "segment_jumps",
 )  # fmt: skip
 
 
