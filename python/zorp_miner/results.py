@@ -301,14 +301,12 @@ class Motif:
             takes.
         max_distance : float, optional
             The radius, on the scale of ``distances`` (0 up, ``math.inf`` for every window).
-            By default at least the largest of ``distances`` (widened by a rounding margin):
-            each series that holds the motif lists its best match. For a likely motif it
-            reaches on up to the widest gap between the distances of the windows closest to
-            the shape (at most their median), so that a series' other copies, beyond its best
-            match, are listed too (docs/search.md). A motif found within one series lists
-            its windows, kept its exclusion zone apart as they are, and every other window
-            within the radius: those near an earlier motif's windows, which that motif kept
-            from this one.
+            By default at least the largest of ``distances`` (and a rounding margin), so each
+            series holding the motif lists its best match; for a likely motif, up to the
+            widest gap in the distances of the windows closest to the shape (at most their
+            median), so a series' other copies are listed too (docs/search.md). A motif found
+            within one series lists its windows, kept its exclusion zone apart, and every
+            other window within the radius (those an earlier motif kept from this one).
         client : dask.distributed.Client or str, optional
             Search on this Dask cluster, as :func:`zorp_miner.find_matches` does.
         progress : bool or callable, optional

@@ -460,7 +460,7 @@ def test_the_evidence_of_a_large_group_stays_finite() -> None:
 
 
 def test_shuffles_made_side_by_side_are_those_made_one_by_one(monkeypatch: pytest.MonkeyPatch) -> None:
-    from zorp_miner.within import motifs as within
+    from zorp_miner.within import chance as within
 
     values = np.cumsum(np.random.default_rng(7).normal(size=350_000))
     values[1000:1040] = np.nan
@@ -483,22 +483,23 @@ def test_shuffles_made_anew_per_motif_give_the_radius_of_shuffles_held(
     # A long recording's shuffles are made a few at a time for each motif, not held: one or
     # 13 at a time, by one thread or three side by side, must give the same radius for every
     # shape, so the same motifs bit for bit.
-    from zorp_miner.within import motifs as within
+    from zorp_miner.within import chance as within
+    from zorp_miner.within import motifs
 
     values, _ = planted(8, 3000, 30, 5, gaps=2)
     shapes = [znormalised(row) for row in np.random.default_rng(1).normal(size=(60, 30)).cumsum(axis=1)]
     with _threads.using(1):
         held = within.Chance(values, 30)
-    motifs = zorp_miner.find_motifs(values, length=30, keep="all").to_dict()
+    found_held = zorp_miner.find_motifs(values, length=30, keep="all").to_dict()
     monkeypatch.setattr(within, "CHANCE_BYTES", batch * within.BANK_BYTES_PER_POINT * len(values))
     monkeypatch.setattr(within, "WORK_BYTES", threads * within.WORK_BYTES_PER_POINT * len(values))
     with _threads.using(8):
         anew = within.Chance(values, 30)
     assert held.held is not None and anew.held is None and anew.threads == threads
     assert [anew.radius(shape) for shape in shapes] == [held.radius(shape) for shape in shapes]
-    assert zorp_miner.find_motifs(values, length=30, keep="all").to_dict() == motifs
+    assert zorp_miner.find_motifs(values, length=30, keep="all").to_dict() == found_held
     # Made anew, a motif's radius is only bounded once no window beyond its pair can be within
     # it: the same motifs, with fewer shuffles made.
     if batch < within.NULL_DRAWS // 2:
-        found = within.series_motifs(values, 0, 30, within.default_exclusion(30), within.MOST_MOTIFS)
+        found = motifs.series_motifs(values, 0, 30, motifs.default_exclusion(30), motifs.MOST_MOTIFS)
         assert any(not motif.radius_exact for motif in found)
