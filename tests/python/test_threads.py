@@ -3,6 +3,8 @@ gives alone (the native kernels run without the interpreter lock, on their own c
 they are given, and share no state between calls), and a run on any number of threads gives
 what it gives on one, bit for bit."""
 
+import subprocess
+import sys
 import threading
 from typing import Any
 
@@ -117,3 +119,45 @@ def test_the_commands_take_threads(tmp_path: Any, capsys: pytest.CaptureFixture[
     np.savetxt(tmp_path / "query.csv", np.repeat([6.0, -6.0, 6.0, -6.0], 24)[None], delimiter=",")
     assert main(["match", str(tmp_path / "query.csv"), str(path), "--threads", "2"]) == 0
     assert main(["match", str(tmp_path / "query.csv"), str(path), "--threads", "2000"]) == 2
+
+
+def test_a_helper_no_thread_takes_is_cancelled_not_waited_for(
+    monkeypatch: pytest.MonkeyPatch, every_call_threaded: None
+) -> None:
+    # A pool that never starts a thread: the caller does every item itself and returns.
+    from zorp_miner.compute import threads as _threads
+
+    monkeypatch.setattr(_threads, "_pool", _threads._Pool(0))
+    with _threads.using(3):
+        assert _threads.map_each(lambda k: k * k, range(50), 1e12) == [k * k for k in range(50)]
+
+
+INTERRUPTED_AS_A_THREAD_STARTS = """
+import subprocess
+import sys
+import threading
+from zorp_miner.compute import threads
+
+start = threading.Thread.start
+
+def interrupted(self):
+    start(self)
+    raise KeyboardInterrupt
+
+threading.Thread.start = interrupted
+try:
+    with threads.using(2):
+        threads.map_each(abs, [-1, -2, -3], 1e12)
+except KeyboardInterrupt:
+    print("interrupted")
+"""
+
+
+def test_a_ctrl_c_as_a_helper_thread_starts_leaves_nothing_to_wait_for_at_exit() -> None:
+    done = subprocess.run(
+        [sys.executable, "-c", INTERRUPTED_AS_A_THREAD_STARTS],
+        capture_output=True,
+        text=True,
+        timeout=60,
+    )
+    assert (done.returncode, done.stdout, done.stderr) == (0, "interrupted\n", "")

@@ -12,10 +12,10 @@ from __future__ import annotations
 import contextlib
 import contextvars
 import os
+import queue
 import sys
 import threading
 from collections.abc import Callable, Iterator, Sequence
-from concurrent.futures import ThreadPoolExecutor
 from typing import TypeVar, cast
 
 from zorp_miner.params import WholeNumber, whole_number
@@ -92,17 +92,86 @@ def for_work(units: float, per_thread: float | None = None) -> int:
     return max(1, min(threads, int(units // max(least, 1))))
 
 
-_pool: ThreadPoolExecutor | None = None
+class _Task:
+    """A call handed to the pool: started by a thread of the pool, or cancelled before one
+    takes it; done once it has run or been cancelled."""
+
+    def __init__(self) -> None:
+        self.done = threading.Event()
+        self.error: BaseException | None = None
+        self._state = "queued"
+        self._lock = threading.Lock()
+
+    def claim(self, state: str) -> bool:
+        """Whether the task was still queued, and is now in state ("running" or "cancelled")."""
+        with self._lock:
+            if self._state != "queued":
+                return False
+            self._state = state
+        if state == "cancelled":
+            self.done.set()
+        return True
+
+    def join(self) -> None:
+        """Cancels the call if no thread has taken it yet, else waits for it and raises its
+        error: a call still queued is never waited for (no thread may be free to take it)."""
+        if self.claim("cancelled"):
+            return
+        self.done.wait()
+        if self.error is not None:
+            raise self.error
+
+
+class _Pool:
+    """Daemon threads that run the calls handed to them, a new one only when none is idle.
+
+    Daemon threads, not a ThreadPoolExecutor's: that pool's exit waits for every thread it
+    started, and a Ctrl-C landing while it starts one can leave a thread it never recorded and
+    so never tells to stop; the command then waits forever at exit. An idle daemon thread never
+    holds up the exit, and no call is left running at exit: map_each waits for its helpers.
+    """
+
+    def __init__(self, most: int) -> None:
+        self._calls: queue.SimpleQueue[tuple[Callable[[], None], _Task]] = queue.SimpleQueue()
+        self._idle = threading.Semaphore(0)
+        self._lock = threading.Lock()
+        self._started = 0
+        self._most = most
+
+    def submit(self, call: Callable[[], None], task: _Task) -> None:
+        """Hands call to an idle thread, or to a new one: task says when it has run."""
+        self._calls.put((call, task))
+        if not self._idle.acquire(blocking=False):
+            with self._lock:
+                if self._started < self._most:
+                    self._started += 1
+                    name = f"zorp_miner_{self._started}"
+                    threading.Thread(target=self._serve, name=name, daemon=True).start()
+
+    def _serve(self) -> None:
+        while True:
+            call, task = self._calls.get()
+            try:
+                if task.claim("running"):
+                    call()
+            except BaseException as error:  # raised where the caller waits for it
+                task.error = error
+            finally:
+                task.done.set()
+            self._idle.release()
+
+
+_pool: _Pool | None = None
 _pool_lock = threading.Lock()
 
 
-def _shared_pool() -> ThreadPoolExecutor:
+def _shared_pool() -> _Pool:
     """The process's pool of threads for per-series work, started on first use and kept:
     starting threads for every call costs more than short calls save."""
     global _pool
     with _pool_lock:
         if _pool is None:
-            _pool = ThreadPoolExecutor(MOST, thread_name_prefix="zorp_miner")
+            _pool = _Pool(MOST)
         return _pool
 
 
@@ -114,7 +183,7 @@ def map_each(function: Callable[[T], R], items: Sequence[T], units: float) -> li
         return [function(item) for item in items]
     # The items are handed out one at a time to threads - 1 of the pool's threads and to this
     # one, which takes the next item whenever it is free.
-    queue = iter(range(len(items)))
+    pending = iter(range(len(items)))
     lock = threading.Lock()
     results: list[R | None] = [None] * len(items)
     stop = threading.Event()
@@ -122,23 +191,28 @@ def map_each(function: Callable[[T], R], items: Sequence[T], units: float) -> li
     def work() -> None:
         while not stop.is_set():
             with lock:
-                k = next(queue, None)
+                k = next(pending, None)
             if k is None:
                 return
             results[k] = function(items[k])
 
-    futures = [_shared_pool().submit(work) for _ in range(threads - 1)]
+    # Each task is recorded before it is handed over, so that whatever is interrupted, every
+    # task handed over is cancelled or waited for here.
+    helpers: list[_Task] = []
     try:
+        for _ in range(threads - 1):
+            helpers.append(_Task())
+            _shared_pool().submit(work, helpers[-1])
         work()
-        for future in futures:
-            future.result()
+        for helper in helpers:
+            helper.join()
     finally:
         # Ctrl-C (or an error) here or in a helper: no item starts after it, and the helpers
         # finish the item in hand before this returns.
         stop.set()
-        for future in futures:
+        for helper in helpers:
             try:
-                future.result()
+                helper.join()
             except BaseException:  # the first error is the one raised
                 pass
     return cast(list[R], results)
