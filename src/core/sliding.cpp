@@ -12,6 +12,10 @@
 
 #include "parallel.h"
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 namespace zorp {
 
 namespace {
@@ -302,42 +306,176 @@ MatchBlock match_block_for_this_processor() {
 }
 #endif
 
-// The segment part of four shapes' bounds over count windows: for each lane, the sum over
-// segments k of the shape's segment mean times the window's segment sum, bases[k][j] for
-// window j; the products of add_dots_with, with the segments for points (rounding here only
-// moves a bound within its headroom).
-template <typename Tag>
-inline __attribute__((always_inline)) void segment_dots_with(const double* const* bases,
-                                                             size_t segments, const double* means,
-                                                             size_t count, double* out,
-                                                             size_t stride) {
-    add_dots_with<Tag>([bases](size_t k) { return bases[k]; }, count, means, segments, out, stride,
-                       [](size_t, const Quad&, const Quad&, const Quad&, const Quad&) {});
+// Windows whose bounds are taken at once, and windows matched as one block where many pass.
+constexpr size_t bound_chunk = 1024;
+constexpr size_t bound_block = 32;
+
+// What turns four shapes' segment products over a chunk of windows into bounds above their
+// correlations (see finished_bounds): the chunk's per-window norms and weights, and each
+// shape's leftover norm and rounding headroom.
+struct BoundFinish {
+    const double* leftover = nullptr;  // per window of the chunk
+    const double* norm = nullptr;
+    const double* weight = nullptr;
+    std::array<double, lanes> shape_leftover{};
+    std::array<double, lanes> headroom{};
+};
+
+// A window's bound from its segment product: (product + the leftovers' product + headroom)
+// × weight, or -infinity where the weight is 0 or below, as such windows never match.
+// (Written to `bound`: a vector returned by value would change the calling convention with the
+// processor.)
+template <typename Value>
+inline __attribute__((always_inline)) void finished_bound(const Value& dot, const Value& leftover,
+                                                          const Value& norm, const Value& weight,
+                                                          double shape_leftover, double headroom,
+                                                          const Value& none, Value& bound) {
+    const Value raw = (dot + shape_leftover * leftover + headroom * norm) * weight;
+    bound = weight > 0.0 ? raw : none;
 }
 
-using SegmentDots = void (*)(const double* const*, size_t, const double*, size_t, double*, size_t);
+// Blocks of windows in a chunk: the bounds of a block are first compared with a bar through
+// the block's largest.
+constexpr size_t chunk_blocks = bound_chunk / bound_block;
 
-__attribute__((noinline)) void segment_dots_baseline(const double* const* bases, size_t segments,
-                                                     const double* means, size_t count, double* out,
-                                                     size_t stride) {
-    segment_dots_with<Baseline>(bases, segments, means, count, out, stride);
+// Four shapes' bounds over count windows (at most a chunk): for each lane, the sum over
+// segments k of the shape's segment mean times the window's segment sum (bases[k][j] for window
+// j), finished into a bound (see BoundFinish) while the sums are still in registers:
+// out[lane * bound_chunk + j]. block_highest[lane * chunk_blocks + b] is the largest of the
+// lane's bounds in block b of bound_block windows. The products are those of add_dots_with,
+// with the segments for points (rounding here only moves a bound within its headroom).
+__attribute__((noinline)) void segment_bounds_baseline(const double* const* bases, size_t segments,
+                                                       const double* means, size_t count,
+                                                       double* out, const BoundFinish& finish,
+                                                       double* block_highest) {
+    const double none = -std::numeric_limits<double>::infinity();
+    const Quad nones = {none, none, none, none};
+    const auto finish_four = [&](size_t j, const Quad& a0, const Quad& a1, const Quad& a2,
+                                 const Quad& a3) {
+        Quad leftover;
+        Quad norm;
+        Quad weight;
+        std::memcpy(&leftover, finish.leftover + j, sizeof leftover);
+        std::memcpy(&norm, finish.norm + j, sizeof norm);
+        std::memcpy(&weight, finish.weight + j, sizeof weight);
+        const std::array<const Quad*, lanes> dots = {&a0, &a1, &a2, &a3};
+        for (size_t lane = 0; lane < lanes; ++lane) {
+            Quad bound;
+            finished_bound(*dots[lane], leftover, norm, weight, finish.shape_leftover[lane],
+                           finish.headroom[lane], nones, bound);
+            std::memcpy(out + lane * bound_chunk + j, &bound, sizeof bound);
+        }
+    };
+    const size_t handed = add_dots_with<Baseline>([bases](size_t k) { return bases[k]; }, count,
+                                                  means, segments, out, bound_chunk, finish_four);
+    for (size_t lane = 0; lane < lanes; ++lane) {
+        double* bound = out + lane * bound_chunk;
+        for (size_t j = handed; j < count; ++j) {
+            finished_bound(bound[j], finish.leftover[j], finish.norm[j], finish.weight[j],
+                           finish.shape_leftover[lane], finish.headroom[lane], none, bound[j]);
+        }
+        for (size_t first = 0; first < count; first += bound_block) {
+            double most = none;
+            for (size_t j = first; j < std::min(count, first + bound_block); ++j) {
+                most = bound[j] > most ? bound[j] : most;
+            }
+            block_highest[lane * chunk_blocks + first / bound_block] = most;
+        }
+    }
 }
+
+using SegmentBounds = void (*)(const double* const*, size_t, const double*, size_t, double*,
+                               const BoundFinish&, double*);
 
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((noinline, target("avx2"))) void segment_dots_wide(const double* const* bases,
-                                                                 size_t segments,
-                                                                 const double* means, size_t count,
-                                                                 double* out, size_t stride) {
-    segment_dots_with<Wide>(bases, segments, means, count, out, stride);
+// Four windows' bounds from their segment products, stored; returned in bound.
+__attribute__((always_inline, target("avx2,fma"))) inline void finish_four(
+    const BoundFinish& finish, size_t lane, size_t j, __m256d dot, double* out, __m256d& bound) {
+    const __m256d nones = _mm256_set1_pd(-std::numeric_limits<double>::infinity());
+    const __m256d leftover = _mm256_loadu_pd(finish.leftover + j);
+    const __m256d norm = _mm256_loadu_pd(finish.norm + j);
+    const __m256d weight = _mm256_loadu_pd(finish.weight + j);
+    dot = _mm256_fmadd_pd(_mm256_set1_pd(finish.shape_leftover[lane]), leftover, dot);
+    dot = _mm256_fmadd_pd(_mm256_set1_pd(finish.headroom[lane]), norm, dot);
+    bound = _mm256_blendv_pd(nones, _mm256_mul_pd(dot, weight),
+                             _mm256_cmp_pd(weight, _mm256_setzero_pd(), _CMP_GT_OQ));
+    _mm256_storeu_pd(out + j, bound);
 }
 
-SegmentDots segment_dots_for_this_processor() {
+// The largest of four.
+__attribute__((always_inline, target("avx2,fma"))) inline double largest_of(__m256d four) {
+    alignas(32) std::array<double, 4> values{};
+    _mm256_store_pd(values.data(), four);
+    return std::max(std::max(values[0], values[1]), std::max(values[2], values[3]));
+}
+
+// The same bounds eight windows at a time, with fused multiply-adds: each lane's sum over
+// segments is a chain of additions, and eight windows give eight chains to keep the processor
+// busy where four left it waiting on the one before. A bound rounded otherwise than on the
+// baseline moves within its headroom; only the windows matched may differ, not the best match.
+__attribute__((noinline, target("avx2,fma"))) void segment_bounds_wide(
+    const double* const* bases, size_t segments, const double* means, size_t count, double* out,
+    const BoundFinish& finish, double* block_highest) {
+    const double none = -std::numeric_limits<double>::infinity();
+    const __m256d nones = _mm256_set1_pd(none);
+    const __m256d zeros = _mm256_setzero_pd();
+    __m256d block_most[lanes] = {nones, nones, nones, nones};
+    size_t j = 0;
+    for (; j + 8 <= count; j += 8) {
+        __m256d low[lanes] = {zeros, zeros, zeros, zeros};
+        __m256d high[lanes] = {zeros, zeros, zeros, zeros};
+        for (size_t k = 0; k < segments; ++k) {
+            const __m256d first = _mm256_loadu_pd(bases[k] + j);
+            const __m256d second = _mm256_loadu_pd(bases[k] + j + 4);
+            for (size_t lane = 0; lane < lanes; ++lane) {
+                const __m256d mean = _mm256_broadcast_sd(means + lane * segments + k);
+                low[lane] = _mm256_fmadd_pd(mean, first, low[lane]);
+                high[lane] = _mm256_fmadd_pd(mean, second, high[lane]);
+            }
+        }
+        for (size_t lane = 0; lane < lanes; ++lane) {
+            __m256d first;
+            __m256d second;
+            finish_four(finish, lane, j, low[lane], out + lane * bound_chunk, first);
+            finish_four(finish, lane, j + 4, high[lane], out + lane * bound_chunk, second);
+            block_most[lane] = _mm256_max_pd(_mm256_max_pd(first, second), block_most[lane]);
+        }
+        if ((j + 8) % bound_block == 0) {
+            for (size_t lane = 0; lane < lanes; ++lane) {
+                block_highest[lane * chunk_blocks + j / bound_block] = largest_of(block_most[lane]);
+                block_most[lane] = nones;
+            }
+        }
+    }
+    if (count % bound_block == 0) {
+        return;
+    }
+    // The last block, partly done above: its other windows one at a time.
+    for (size_t lane = 0; lane < lanes; ++lane) {
+        double most = largest_of(block_most[lane]);
+        for (size_t t = j; t < count; ++t) {
+            double dot = 0.0;
+            for (size_t k = 0; k < segments; ++k) {
+                dot += means[lane * segments + k] * bases[k][t];
+            }
+            double& bound = out[lane * bound_chunk + t];
+            finished_bound(dot, finish.leftover[t], finish.norm[t], finish.weight[t],
+                           finish.shape_leftover[lane], finish.headroom[lane], none, bound);
+            most = bound > most ? bound : most;
+        }
+        block_highest[lane * chunk_blocks + count / bound_block] = most;
+    }
+}
+
+SegmentBounds segment_bounds_for_this_processor() {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? segment_dots_wide : segment_dots_baseline;
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")
+               ? segment_bounds_wide
+               : segment_bounds_baseline;
 }
 #else
-SegmentDots segment_dots_for_this_processor() {
-    return segment_dots_baseline;
+SegmentBounds segment_bounds_for_this_processor() {
+    return segment_bounds_baseline;
 }
 #endif
 
@@ -347,9 +485,6 @@ SegmentDots segment_dots_for_this_processor() {
 // cost. Where they do not pay (white noise), a group stops them after one chunk (see
 // unbounded_share): about 5 % more time there.
 constexpr size_t bounded_points = 64;
-// Windows whose bounds are taken at once, and windows matched as one block where many pass.
-constexpr size_t bound_chunk = 1024;
-constexpr size_t bound_block = 32;
 // Headroom of a bound over a correlation, relative to ||shape|| × ||window|| × weight: far
 // above the rounding of either (about m × 1e-16 of that scale).
 constexpr double bound_headroom = 1e-9;
@@ -466,8 +601,22 @@ void chunk_bounds(const Series& values, const Segments& segments, size_t m, size
     };
     run_sums(segments.length, bounds.sums, bounds.squares, bounds.left);
     if (segments.longer > 0) {
-        run_sums(segments.length + 1, bounds.longer_sums, bounds.longer_squares,
-                 bounds.longer_left);
+        // A run one point longer is the shorter run's sums and its next point: the same
+        // additions in the same order as summing it afresh.
+        const size_t length = segments.length;
+        const size_t runs = count + m - length - 1;
+        const double share = 1.0 / static_cast<double>(length + 1);
+        const double* next = values.data() + from + length;
+        bounds.longer_sums.resize(runs);
+        bounds.longer_squares.resize(runs);
+        bounds.longer_left.resize(runs);
+        for (size_t t = 0; t < runs; ++t) {
+            const double sum = bounds.sums[t] + next[t];
+            const double square = bounds.squares[t] + next[t] * next[t];
+            bounds.longer_sums[t] = sum;
+            bounds.longer_squares[t] = square;
+            bounds.longer_left[t] = square - sum * sum * share;
+        }
     }
     bounds.leftover.assign(count, 0.0);
     bounds.norm.assign(count, 0.0);
@@ -546,36 +695,6 @@ ShapeBounds shape_bounds(const double* shape, const Segments& segments) {
     return bounds;
 }
 
-// Turns the segment part of a shape's bounds over count windows from window `from` (bound[j],
-// from segment_dots) into bounds above their correlations (weight 0 or below: -infinity, as
-// such windows never match); returns the highest.
-double finished_bounds(const ChunkBounds& chunk, const ShapeBounds& shape, const double* weight,
-                       size_t from, size_t count, double* bound) {
-    const double* leftover = chunk.leftover.data();
-    const double* norm = chunk.norm.data();
-    weight += from;
-    const double headroom = bound_headroom * shape.norm;
-    const double none = -std::numeric_limits<double>::infinity();
-    for (size_t j = 0; j < count; ++j) {
-        const double w = weight[j];
-        const double b = (bound[j] + shape.leftover * leftover[j] + headroom * norm[j]) * w;
-        bound[j] = w > 0.0 ? b : none;
-    }
-    // The highest, over four running maxima: one would chain every window to the one before.
-    std::array<double, 4> most = {none, none, none, none};
-    size_t j = 0;
-    for (; j + 4 <= count; j += 4) {
-        for (size_t t = 0; t < 4; ++t) {
-            most[t] = bound[j + t] > most[t] ? bound[j + t] : most[t];
-        }
-    }
-    for (; j < count; ++j) {
-        most[0] = bound[j] > most[0] ? bound[j] : most[0];
-    }
-    const double highest = std::max(std::max(most[0], most[1]), std::max(most[2], most[3]));
-    return highest;
-}
-
 }  // namespace
 
 BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
@@ -616,7 +735,7 @@ BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
         std::copy(shapes[c].begin(), shapes[c].end(), rows.begin() + static_cast<ptrdiff_t>(c * m));
     }
     const MatchBlock match_block = match_block_for_this_processor();
-    const SegmentDots segment_dots = segment_dots_for_this_processor();
+    const SegmentBounds segment_bounds = segment_bounds_for_this_processor();
     // Long shapes: bounds on every window's correlation from its segments' sums (see Segments),
     // and the products only for the windows whose bound reaches the best found so far. A window
     // is skipped only when its bound lies below that best, so its correlation does too: the
@@ -674,6 +793,7 @@ BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
             }
         } else {
             std::vector<double> bounds(lanes * bound_chunk, none);
+            std::vector<double> block_highest(lanes * chunk_blocks, none);
             std::vector<const double*> bases(segments.count);
             std::vector<double> group_means(lanes * segments.count);
             ChunkBounds chunk;
@@ -697,19 +817,36 @@ BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
                     }
                 }
                 local.count(count * lanes * (segments.count + 3));
-                segment_dots(bases.data(), segments.count, group_means.data(), count, bounds.data(),
-                             bound_chunk);
+                BoundFinish finish;
+                finish.leftover = chunk.leftover.data();
+                finish.norm = chunk.norm.data();
+                finish.weight = weights[i].data() + from;
                 for (size_t lane = 0; lane < lanes; ++lane) {
                     const size_t c = group * lanes + lane;
-                    double* bound = bounds.data() + lane * bound_chunk;
+                    if (c < shapes.size()) {
+                        finish.shape_leftover[lane] = shape_side[c].leftover;
+                        finish.headroom[lane] = bound_headroom * shape_side[c].norm;
+                    }
+                }
+                segment_bounds(bases.data(), segments.count, group_means.data(), count,
+                               bounds.data(), finish, block_highest.data());
+                const size_t blocks = (count + bound_block - 1) / bound_block;
+                for (size_t lane = 0; lane < lanes; ++lane) {
+                    const size_t c = group * lanes + lane;
+                    double* lane_blocks = block_highest.data() + lane * chunk_blocks;
                     if (c >= shapes.size()) {
-                        std::fill(bound, bound + count, none);
+                        std::fill(lane_blocks, lane_blocks + blocks, none);
                         continue;
                     }
-                    const double highest = finished_bounds(chunk, shape_side[c], weights[i].data(),
-                                                           from, count, bound);
+                    const double highest = *std::max_element(lane_blocks, lane_blocks + blocks);
                     if (highest > scan.bar[lane]) {
-                        size_t ahead = 0;
+                        // The first window of the highest bound: in the first block that holds
+                        // it.
+                        const double* bound = bounds.data() + lane * bound_chunk;
+                        size_t ahead = bound_block *
+                                       static_cast<size_t>(
+                                           std::find(lane_blocks, lane_blocks + blocks, highest) -
+                                           lane_blocks);
                         while (!(bound[ahead] == highest)) {
                             ++ahead;
                         }
@@ -726,12 +863,21 @@ BestMatches best_correlations(const SeriesSet& values, const SeriesSet& weights,
                 }
                 for (size_t first = 0; first < count; first += bound_block) {
                     const size_t size = std::min(bound_block, count - first);
+                    // Most blocks hold no window that reaches a bar: told by their largest.
+                    bool any = false;
+                    for (size_t lane = 0; lane < lanes; ++lane) {
+                        any = any || !(block_highest[lane * chunk_blocks + first / bound_block] <
+                                       scan.bar[lane]);
+                    }
+                    if (!any) {
+                        continue;
+                    }
                     std::array<size_t, bound_block> reaching;
                     size_t reached = 0;
                     for (size_t j = first; j < first + size; ++j) {
                         bool reaches = false;
-                        for (size_t lane = 0; lane < lanes; ++lane) {
-                            reaches = reaches || !(bounds[lane * bound_chunk + j] < scan.bar[lane]);
+                        for (size_t l = 0; l < lanes; ++l) {
+                            reaches = reaches || !(bounds[l * bound_chunk + j] < scan.bar[l]);
                         }
                         if (reaches) {
                             reaching[reached++] = j;
