@@ -251,6 +251,36 @@ TEST_P(BestCorrelationsInBatches, EqualTheScanWhetherTheBoundsPayOrNot) {
 INSTANTIATE_TEST_SUITE_P(ShapeLengths, BestCorrelationsInBatches,
                          ::testing::Values(64u, 100u, 160u));
 
+// The bounds are taken eight windows at a time and compared with a bar a block of 32 at a time:
+// a copy among a series' last windows, past the last whole eight or the last whole block, or
+// the very last window, is found where the walk around it is ruled out.
+TEST(BestCorrelationsEdges, ACopyAmongTheLastWindowsIsFound) {
+    std::mt19937_64 rng(17);
+    const size_t m = 100;
+    Series walk = random_series(rng, m);  // a walk's shape: the bounds rule out most windows
+    for (size_t k = 1; k < m; ++k) {
+        walk[k] += walk[k - 1];
+    }
+    const Series shape = znormalised(walk);
+    for (const size_t tail : {1u, 5u, 8u, 13u, 31u, 33u}) {
+        for (const size_t back : {0u, 3u, 7u}) {
+            if (back >= tail) {
+                continue;
+            }
+            Series values = random_series(rng, 2048 + tail + m - 1);
+            for (size_t t = 1; t < values.size(); ++t) {
+                values[t] += values[t - 1];
+            }
+            const size_t at = 2048 + tail - 1 - back;
+            std::copy(shape.begin(), shape.end(), values.begin() + static_cast<ptrdiff_t>(at));
+            const Series weights = weights_of(values, m);
+            const BestMatches best = best_correlations({values}, {weights}, {shape, shape});
+            expect_scan({values}, {weights}, {shape, shape}, best);
+            EXPECT_EQ(best.starts[0], static_cast<int64_t>(at)) << tail << " " << back;
+        }
+    }
+}
+
 // A near copy of the shape ahead of the copy itself raises the bar to just below the copy's
 // correlation: a bound that falls short of a correlation by a fraction of it, or by rounding,
 // skips the copy. Noise shapes (their segment means say little) and walk shapes.
