@@ -210,8 +210,9 @@ inline __attribute__((always_inline)) void match_four_with(
     keep_best(dots, weight, count, scored, from, lanes, most, top, at);
 }
 
-// The same for one shape (a group of one): sixteen windows at a time, the same sums in flight
-// as four shapes at four windows, none of them spent on a shape that is not there.
+// The same for one shape (a group of one): thirty-two windows at a time, the same eight chains
+// of additions in flight as four shapes at eight windows, none of them spent on a shape that is
+// not there.
 template <typename Tag>
 inline __attribute__((always_inline)) void match_one_with(
     const double* __restrict values, size_t count, const double* __restrict shape, size_t m,
@@ -221,44 +222,43 @@ inline __attribute__((always_inline)) void match_one_with(
     const Quad nothing = {0.0, 0.0, 0.0, 0.0};
     const Quad nowhere = {none, none, none, none};
     double* out = dots.data();
-    Quad most0 = nowhere;
-    Quad most1 = nowhere;
-    Quad most2 = nowhere;
-    Quad most3 = nowhere;
-    const auto scored_max = [&](const Quad& dot, size_t at_window, Quad& most) {
+    std::array<Quad, 4> most = {nowhere, nowhere, nowhere, nowhere};
+    const auto scored_max = [&](const Quad& dot, size_t at_window, Quad& best) {
         Quad w;
         std::memcpy(&w, weight + at_window, sizeof w);
-        raise_best(dot, w, most);
+        raise_best(dot, w, best);
     };
     size_t j = 0;
-    for (; j + 16 <= count; j += 16) {
-        Quad a0 = nothing;
-        Quad a1 = nothing;
-        Quad a2 = nothing;
-        Quad a3 = nothing;
+    for (; j + 32 <= count; j += 32) {
+        std::array<Quad, 8> a;
+        a.fill(nothing);
         for (size_t k = 0; k < m; ++k) {
             const double* point = values + k + j;
-            Quad v0;
-            Quad v1;
-            Quad v2;
-            Quad v3;
-            std::memcpy(&v0, point, sizeof v0);
-            std::memcpy(&v1, point + 4, sizeof v1);
-            std::memcpy(&v2, point + 8, sizeof v2);
-            std::memcpy(&v3, point + 12, sizeof v3);
-            a0 += shape[k] * v0;
-            a1 += shape[k] * v1;
-            a2 += shape[k] * v2;
-            a3 += shape[k] * v3;
+            for (size_t t = 0; t < 8; ++t) {
+                Quad v;
+                std::memcpy(&v, point + 4 * t, sizeof v);
+                a[t] += shape[k] * v;
+            }
         }
-        std::memcpy(out + j, &a0, sizeof a0);
-        std::memcpy(out + j + 4, &a1, sizeof a1);
-        std::memcpy(out + j + 8, &a2, sizeof a2);
-        std::memcpy(out + j + 12, &a3, sizeof a3);
-        scored_max(a0, j, most0);
-        scored_max(a1, j + 4, most1);
-        scored_max(a2, j + 8, most2);
-        scored_max(a3, j + 12, most3);
+        for (size_t t = 0; t < 8; ++t) {
+            std::memcpy(out + j + 4 * t, &a[t], sizeof a[t]);
+            scored_max(a[t], j + 4 * t, most[t % 4]);
+        }
+    }
+    for (; j + 16 <= count; j += 16) {
+        std::array<Quad, 4> a = {nothing, nothing, nothing, nothing};
+        for (size_t k = 0; k < m; ++k) {
+            const double* point = values + k + j;
+            for (size_t t = 0; t < 4; ++t) {
+                Quad v;
+                std::memcpy(&v, point + 4 * t, sizeof v);
+                a[t] += shape[k] * v;
+            }
+        }
+        for (size_t t = 0; t < 4; ++t) {
+            std::memcpy(out + j + 4 * t, &a[t], sizeof a[t]);
+            scored_max(a[t], j + 4 * t, most[t]);
+        }
     }
     for (; j + 4 <= count; j += 4) {
         Quad a = nothing;
@@ -268,7 +268,7 @@ inline __attribute__((always_inline)) void match_one_with(
             a += shape[k] * v;
         }
         std::memcpy(out + j, &a, sizeof a);
-        scored_max(a, j, most0);
+        scored_max(a, j, most[0]);
     }
     const size_t scored = j;
     for (; j < count; ++j) {
@@ -278,11 +278,11 @@ inline __attribute__((always_inline)) void match_one_with(
         }
         out[j] = sum;
     }
-    const Quad most01 = most0 > most1 ? most0 : most1;
-    const Quad most23 = most2 > most3 ? most2 : most3;
-    const std::array<double, lanes> most = {largest(most01 > most23 ? most01 : most23, none), none,
+    const Quad most01 = most[0] > most[1] ? most[0] : most[1];
+    const Quad most23 = most[2] > most[3] ? most[2] : most[3];
+    const std::array<double, lanes> best = {largest(most01 > most23 ? most01 : most23, none), none,
                                             none, none};
-    keep_best(dots, weight, count, scored, from, 1, most, top, at);
+    keep_best(dots, weight, count, scored, from, 1, best, top, at);
 }
 
 // The best matches in a block of windows of the first `used` of four shapes (one, or all four:

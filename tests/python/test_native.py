@@ -1,5 +1,6 @@
 """The native kernels of the robust discovery against numpy and direct computations."""
 
+import collections
 import math
 import pathlib
 import shutil
@@ -501,3 +502,28 @@ def test_each_threaded_kernel_equals_its_one_thread_output(
             a.tobytes()
             for a in _native.nearest_members(owners, starts, means, alphabet, projections, keys, averages, threads=threads)
         ]
+
+
+@pytest.mark.parametrize("wanted", [None, 3], ids=["every-key", "three-keys"])
+@pytest.mark.parametrize("alphabet", [3, 7])
+def test_members_are_every_window_of_each_key(alphabet: int, wanted: int | None) -> None:
+    # Each projection's keys as count_keys counts them, all or a few (most windows then hold
+    # none of them): sum_members counts every window of each key, and the nearest member of
+    # each key's average is one of its windows.
+    rng = np.random.default_rng(alphabet)
+    count = 3000
+    owners = np.sort(rng.integers(0, 12, count))
+    starts = rng.integers(0, 900, count)
+    means = rng.normal(size=(count, 5))
+    for projection, (keys, windows, _) in enumerate(_native.count_keys(owners, starts, means, alphabet)):
+        words = collections.Counter(_native.proposal_word(row, alphabet, projection) for row in means)
+        assert sorted(words.values()) == sorted(windows.tolist())
+        chosen = slice(None) if wanted is None else rng.choice(len(keys), wanted, replace=False)
+        keys, windows = keys[chosen], windows[chosen]
+        projections = np.full(len(keys), projection)
+        counts, _, sums = _native.sum_members(owners, starts, means, alphabet, projections, keys)
+        assert np.array_equal(counts, windows)
+        averages = sums.astype(np.float64) * reference.MEMBER_UNIT / counts[:, None]
+        _, nearest = _native.nearest_members(owners, starts, means, alphabet, projections, keys, averages)
+        for window, members in zip(nearest, counts):
+            assert words[_native.proposal_word(means[window], alphabet, projection)] == members
