@@ -8,6 +8,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "parallel.h"
@@ -47,61 +48,38 @@ inline __attribute__((always_inline)) size_t add_dots_with(Points point, size_t 
     const double* q1 = shapes + m;
     const double* q2 = shapes + 2 * m;
     const double* q3 = shapes + 3 * m;
+    // `quads` groups of four windows from window j at once, their sums stored and handed on.
+    const auto sums_from = [&](size_t j, auto quads) {
+        constexpr size_t groups = decltype(quads)::value;
+        std::array<std::array<Quad, 4>, groups> sums;
+        for (std::array<Quad, 4>& group : sums) {
+            group.fill(Quad{0.0, 0.0, 0.0, 0.0});
+        }
+        for (size_t k = 0; k < m; ++k) {
+            for (size_t g = 0; g < groups; ++g) {
+                Quad v;
+                std::memcpy(&v, point(k) + j + 4 * g, sizeof v);
+                sums[g][0] += q0[k] * v;
+                sums[g][1] += q1[k] * v;
+                sums[g][2] += q2[k] * v;
+                sums[g][3] += q3[k] * v;
+            }
+        }
+        for (size_t g = 0; g < groups; ++g) {
+            for (size_t lane = 0; lane < 4; ++lane) {
+                std::memcpy(out + lane * stride + j + 4 * g, &sums[g][lane], sizeof(Quad));
+            }
+            on_four(j + 4 * g, sums[g][0], sums[g][1], sums[g][2], sums[g][3]);
+        }
+    };
     size_t j = 0;
     // Eight windows at a time where there are eight: each sum is a chain of additions, and
     // eight chains keep the processor's adders busy where four leave it waiting.
     for (; j + 8 <= count; j += 8) {
-        Quad a0 = {0.0, 0.0, 0.0, 0.0};
-        Quad a1 = a0;
-        Quad a2 = a0;
-        Quad a3 = a0;
-        Quad b0 = a0;
-        Quad b1 = a0;
-        Quad b2 = a0;
-        Quad b3 = a0;
-        for (size_t k = 0; k < m; ++k) {
-            Quad v;
-            Quad u;
-            std::memcpy(&v, point(k) + j, sizeof v);
-            std::memcpy(&u, point(k) + j + 4, sizeof u);
-            a0 += q0[k] * v;
-            a1 += q1[k] * v;
-            a2 += q2[k] * v;
-            a3 += q3[k] * v;
-            b0 += q0[k] * u;
-            b1 += q1[k] * u;
-            b2 += q2[k] * u;
-            b3 += q3[k] * u;
-        }
-        std::memcpy(out + j, &a0, sizeof a0);
-        std::memcpy(out + stride + j, &a1, sizeof a1);
-        std::memcpy(out + 2 * stride + j, &a2, sizeof a2);
-        std::memcpy(out + 3 * stride + j, &a3, sizeof a3);
-        on_four(j, a0, a1, a2, a3);
-        std::memcpy(out + j + 4, &b0, sizeof b0);
-        std::memcpy(out + stride + j + 4, &b1, sizeof b1);
-        std::memcpy(out + 2 * stride + j + 4, &b2, sizeof b2);
-        std::memcpy(out + 3 * stride + j + 4, &b3, sizeof b3);
-        on_four(j + 4, b0, b1, b2, b3);
+        sums_from(j, std::integral_constant<size_t, 2>());
     }
     for (; j + 4 <= count; j += 4) {
-        Quad a0 = {0.0, 0.0, 0.0, 0.0};
-        Quad a1 = a0;
-        Quad a2 = a0;
-        Quad a3 = a0;
-        for (size_t k = 0; k < m; ++k) {
-            Quad v;
-            std::memcpy(&v, point(k) + j, sizeof v);
-            a0 += q0[k] * v;
-            a1 += q1[k] * v;
-            a2 += q2[k] * v;
-            a3 += q3[k] * v;
-        }
-        std::memcpy(out + j, &a0, sizeof a0);
-        std::memcpy(out + stride + j, &a1, sizeof a1);
-        std::memcpy(out + 2 * stride + j, &a2, sizeof a2);
-        std::memcpy(out + 3 * stride + j, &a3, sizeof a3);
-        on_four(j, a0, a1, a2, a3);
+        sums_from(j, std::integral_constant<size_t, 1>());
     }
     const size_t handed = j;
     for (; j < count; ++j) {
