@@ -206,47 +206,33 @@ inline __attribute__((always_inline)) void match_one_with(
         std::memcpy(&w, weight + at_window, sizeof w);
         raise_best(dot, w, best);
     };
+    // `quads` groups of four windows from window j at once, stored and scored.
+    const auto sums_from = [&](size_t j, auto quads) {
+        constexpr size_t groups = decltype(quads)::value;
+        std::array<Quad, groups> sums;
+        sums.fill(nothing);
+        for (size_t k = 0; k < m; ++k) {
+            const double* point = values + k + j;
+            for (size_t g = 0; g < groups; ++g) {
+                Quad v;
+                std::memcpy(&v, point + 4 * g, sizeof v);
+                sums[g] += shape[k] * v;
+            }
+        }
+        for (size_t g = 0; g < groups; ++g) {
+            std::memcpy(out + j + 4 * g, &sums[g], sizeof sums[g]);
+            scored_max(sums[g], j + 4 * g, most[g % 4]);
+        }
+    };
     size_t j = 0;
     for (; j + 32 <= count; j += 32) {
-        std::array<Quad, 8> a;
-        a.fill(nothing);
-        for (size_t k = 0; k < m; ++k) {
-            const double* point = values + k + j;
-            for (size_t t = 0; t < 8; ++t) {
-                Quad v;
-                std::memcpy(&v, point + 4 * t, sizeof v);
-                a[t] += shape[k] * v;
-            }
-        }
-        for (size_t t = 0; t < 8; ++t) {
-            std::memcpy(out + j + 4 * t, &a[t], sizeof a[t]);
-            scored_max(a[t], j + 4 * t, most[t % 4]);
-        }
+        sums_from(j, std::integral_constant<size_t, 8>());
     }
     for (; j + 16 <= count; j += 16) {
-        std::array<Quad, 4> a = {nothing, nothing, nothing, nothing};
-        for (size_t k = 0; k < m; ++k) {
-            const double* point = values + k + j;
-            for (size_t t = 0; t < 4; ++t) {
-                Quad v;
-                std::memcpy(&v, point + 4 * t, sizeof v);
-                a[t] += shape[k] * v;
-            }
-        }
-        for (size_t t = 0; t < 4; ++t) {
-            std::memcpy(out + j + 4 * t, &a[t], sizeof a[t]);
-            scored_max(a[t], j + 4 * t, most[t]);
-        }
+        sums_from(j, std::integral_constant<size_t, 4>());
     }
     for (; j + 4 <= count; j += 4) {
-        Quad a = nothing;
-        for (size_t k = 0; k < m; ++k) {
-            Quad v;
-            std::memcpy(&v, values + k + j, sizeof v);
-            a += shape[k] * v;
-        }
-        std::memcpy(out + j, &a, sizeof a);
-        scored_max(a, j, most[0]);
+        sums_from(j, std::integral_constant<size_t, 1>());
     }
     const size_t scored = j;
     for (; j < count; ++j) {
