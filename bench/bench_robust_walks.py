@@ -48,7 +48,7 @@ def main() -> None:
         cpu, wall = time.process_time() - cpu, time.perf_counter() - wall
         walls.append(wall)
         peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1e6  # kB on Linux
-        likely = sum(motif.likely for motif in motifs)
+        likely = sum(1 for motif in motifs if motif.likely)
         print(
             f"{len(data)} walks of {POINTS} points: wall {wall:.1f} s, processor {cpu:.1f} s, "
             f"peak memory {peak:.2f} GB, {len(motifs)} motifs ({likely} likely)"
