@@ -527,3 +527,46 @@ def test_members_are_every_window_of_each_key(alphabet: int, wanted: int | None)
         _, nearest = _native.nearest_members(owners, starts, means, alphabet, projections, keys, averages)
         for window, members in zip(nearest, counts):
             assert words[_native.proposal_word(means[window], alphabet, projection)] == members
+
+
+def point_order_best(values: FloatArray, weights: FloatArray, shape: FloatArray) -> tuple[int, float]:
+    """The window-by-window scan the kernel equals bit for bit: each window's products added in
+    point order, times its weight; windows of weight 0 skipped; the first of equals kept."""
+    windows = len(weights)
+    if windows == 0:
+        return 0, -math.inf
+    sums = np.zeros(windows)
+    for k, point in enumerate(shape):
+        sums = sums + point * values[k : k + windows]
+    scores = np.where(weights > 0.0, sums * weights, -math.inf)
+    best = int(np.argmax(scores))
+    return (best, float(scores[best])) if np.isfinite(scores[best]) else (0, -math.inf)
+
+
+@settings(max_examples=examples(25), deadline=None)
+@given(st.integers(0, 2**32 - 1))
+def test_best_matches_are_the_point_order_scan_bit_for_bit(seed: int) -> None:
+    # Walks (where the bounds of shapes of 64 points and more pass over most windows), noise
+    # (where they stop paying), ties, windows of weight 0, copies planted, several chunks of
+    # windows, any thread count: every shape's best correlation and start are the scan's.
+    rng = np.random.default_rng(seed)
+    m = int(rng.choice([8, 32, 63, 64, 65, 100, 200]))
+    values, weights = [], []
+    for _ in range(int(rng.integers(1, 5))):
+        points = int(rng.integers(max(1, m - 5), 3000))
+        row = rng.normal(size=points)
+        kind = rng.integers(0, 3)
+        row = np.cumsum(row) if kind == 1 else np.round(np.cumsum(row)) / 2 if kind == 2 else row
+        weight = rng.uniform(0.01, 1.0, max(0, points - m + 1))
+        weight[rng.random(len(weight)) < 0.1] = 0.0
+        values.append(row)
+        weights.append(weight)
+    shapes = np.stack([znormalised(np.cumsum(rng.normal(size=m))) for _ in range(int(rng.integers(1, 10)))])
+    for row in values:
+        if len(row) >= m:
+            at = int(rng.integers(0, len(row) - m + 1))
+            row[at : at + m] = shapes[int(rng.integers(0, len(shapes)))] * rng.uniform(0.5, 3.0)
+    starts, correlations = _native.best_correlations(values, weights, shapes, threads=int(rng.integers(1, 4)))
+    for c, shape in enumerate(shapes):
+        for i, (row, weight) in enumerate(zip(values, weights)):
+            assert (int(starts[c, i]), float(correlations[c, i])) == point_order_best(row, weight, shape)
