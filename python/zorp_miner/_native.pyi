@@ -32,6 +32,18 @@ def prepared_series(
 ) -> list[
     tuple[npt.NDArray[np.float64], npt.NDArray[np.float64], npt.NDArray[np.bool_], npt.NDArray[np.float64]]
 ]: ...  # reads the series in place (C-contiguous float64 ones), without copying them
+def window_words(
+    series: Sequence[npt.ArrayLike],
+    m: int,
+    letters: int,
+    steps: npt.ArrayLike | None,
+    windows_per_series: int,
+    flat_fraction: float,
+    floor: float,
+    levels: float,
+    *,
+    threads: int = 1,
+) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.int64], npt.NDArray[np.float64]]: ...
 def within_discords(
     values: npt.ArrayLike,
     weights: npt.ArrayLike,

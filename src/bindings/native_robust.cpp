@@ -83,19 +83,8 @@ zorp::ProposalWindows windows_of(const Integers& owners, const Integers& starts,
     return windows;
 }
 
-// Each series prepared for matching windows of m points: (values, deviations, usable,
-// weights) per series; steps None for the series' own resolutions. The series are read where
-// they lie, and the tables written into the arrays returned.
-py::list prepared_series(const std::vector<Doubles>& series, int m, const py::object& steps,
-                         double flat_fraction, double floor, double levels, int threads) {
-    const size_t workers = checked_threads(threads);
-    const size_t points = static_cast<size_t>(whole("m", m, 1, int_max, "points"));
-    std::vector<double> step_values;
-    if (!steps.is_none()) {
-        step_values = values_of("steps", steps.cast<Doubles>());
-        same_length("steps", step_values.size(), "series", series.size());
-        not_negative("steps", step_values);
-    }
+// Checks prepared_series' and window_words' flatness rules: each finite and at least 0.
+zorp::FlatRules flat_rules(double flat_fraction, double floor, double levels) {
     for (const auto& [name, value] :
          {std::pair<const char*, double>{"flat_fraction", flat_fraction},
           {"floor", floor},
@@ -105,6 +94,29 @@ py::list prepared_series(const std::vector<Doubles>& series, int m, const py::ob
                    zorp::decimal(value));
         }
     }
+    return {flat_fraction, floor, levels};
+}
+
+// The steps of the series (NaN for each when None): as many as the series, each at least 0.
+std::vector<double> steps_of(const py::object& steps, size_t count) {
+    if (steps.is_none()) {
+        return std::vector<double>(count, std::nan(""));
+    }
+    std::vector<double> values = values_of("steps", steps.cast<Doubles>());
+    same_length("steps", values.size(), "series", count);
+    not_negative("steps", values);
+    return values;
+}
+
+// Each series prepared for matching windows of m points: (values, deviations, usable,
+// weights) per series; steps None for the series' own resolutions. The series are read where
+// they lie, and the tables written into the arrays returned.
+py::list prepared_series(const std::vector<Doubles>& series, int m, const py::object& steps,
+                         double flat_fraction, double floor, double levels, int threads) {
+    const size_t workers = checked_threads(threads);
+    const size_t points = static_cast<size_t>(whole("m", m, 1, int_max, "points"));
+    const std::vector<double> step_values = steps_of(steps, series.size());
+    const zorp::FlatRules rules = flat_rules(flat_fraction, floor, levels);
     py::list out;
     std::vector<zorp::SeriesToPrepare> work(series.size());
     for (size_t i = 0; i < series.size(); ++i) {
@@ -117,7 +129,7 @@ py::list prepared_series(const std::vector<Doubles>& series, int m, const py::ob
         py::array_t<double> weights(windows);
         work[i] = {series[i].data(),
                    static_cast<size_t>(n),
-                   step_values.empty() ? std::nan("") : step_values[i],
+                   step_values[i],
                    values.mutable_data(),
                    deviations.mutable_data(),
                    reinterpret_cast<uint8_t*>(usable.mutable_data()),
@@ -126,9 +138,39 @@ py::list prepared_series(const std::vector<Doubles>& series, int m, const py::ob
     }
     {
         py::gil_scoped_release unlocked;
-        zorp::prepare_all(work, points, {flat_fraction, floor, levels}, signal_check(), workers);
+        zorp::prepare_all(work, points, rules, signal_check(), workers);
     }
     return out;
+}
+
+// The proposal windows of the series: (owners, starts, means), the means one row of letters
+// (at most m) per window.
+py::tuple window_words(const std::vector<Doubles>& series, int m, int letters,
+                       const py::object& steps, int windows_per_series, double flat_fraction,
+                       double floor, double levels, int threads) {
+    const size_t workers = checked_threads(threads);
+    zorp::WordRules rules;
+    rules.m = static_cast<size_t>(whole("m", m, 1, int_max, "points"));
+    rules.letters = static_cast<size_t>(whole("letters", letters, 1, int_max, "segments"));
+    rules.windows_per_series =
+        static_cast<size_t>(whole("windows_per_series", windows_per_series, 1, int_max, "windows"));
+    rules.flat = flat_rules(flat_fraction, floor, levels);
+    const std::vector<double> step_values = steps_of(steps, series.size());
+    std::vector<zorp::SeriesView> views(series.size());
+    for (size_t i = 0; i < series.size(); ++i) {
+        dimensions(item("series", i), series[i], 1);
+        views[i] = {series[i].data(), static_cast<size_t>(series[i].size()), step_values[i]};
+    }
+    zorp::WindowWords words;
+    {
+        py::gil_scoped_release unlocked;
+        words = zorp::window_words(views, rules, signal_check(), workers);
+    }
+    py::array_t<double> means(
+        std::vector<py::ssize_t>{static_cast<py::ssize_t>(words.owners.size()),
+                                 static_cast<py::ssize_t>(words.letters)},
+        words.means.data());
+    return py::make_tuple(array_of(words.owners), array_of(words.starts), means);
 }
 
 using Keys = Array<uint64_t>;
@@ -358,6 +400,9 @@ void bind_robust(py::module_& m) {
     m.def("prepared_series", &prepared_series, py::arg("series"), py::arg("m"), py::arg("steps"),
           py::arg("flat_fraction"), py::arg("floor"), py::arg("levels"), py::kw_only(),
           py::arg("threads") = 1);
+    m.def("window_words", &window_words, py::arg("series"), py::arg("m"), py::arg("letters"),
+          py::arg("steps"), py::arg("windows_per_series"), py::arg("flat_fraction"),
+          py::arg("floor"), py::arg("levels"), py::kw_only(), py::arg("threads") = 1);
     m.def("monotone_share", &monotone_share, py::arg("shape"), py::arg("points") = 32);
     m.def("realignment_sums", &realignment_sums, py::arg("rows"), py::arg("members"),
           py::arg("scales"), py::arg("m"), py::arg("first"), py::arg("step"), py::arg("bound"),

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -20,23 +21,53 @@ namespace {
 void window_sums(const double* values, size_t n, size_t m, Series& partial, Series& sums) {
     const size_t blocks = (n + m - 1) / m + 1;
     // partial[c (m + 1) + k]: the sum of the first k points of block c (0 past the series).
-    partial.assign(blocks * (m + 1), 0.0);
-    for (size_t c = 0; c < blocks; ++c) {
+    // Each block's sum runs alone, point after point, so four blocks run side by side: the
+    // same sums, without waiting on each addition in turn.
+    partial.resize(blocks * (m + 1));
+    constexpr size_t side_by_side = 4;
+    const size_t full_blocks = n / m;  // blocks that lie wholly within the series
+    size_t c = 0;
+    for (; c + side_by_side <= full_blocks; c += side_by_side) {
+        double* rows[side_by_side];
+        const double* points[side_by_side];
+        double running[side_by_side];
+        for (size_t q = 0; q < side_by_side; ++q) {
+            rows[q] = partial.data() + (c + q) * (m + 1);
+            points[q] = values + (c + q) * m;
+            rows[q][0] = 0.0;
+            running[q] = points[q][0];  // numpy's cumsum starts at the value
+            rows[q][1] = running[q];
+        }
+        for (size_t k = 1; k < m; ++k) {
+            for (size_t q = 0; q < side_by_side; ++q) {
+                running[q] += points[q][k];
+                rows[q][k + 1] = running[q];
+            }
+        }
+    }
+    for (; c < blocks; ++c) {
         double* row = partial.data() + c * (m + 1);
+        row[0] = 0.0;
+        double running = 0.0;
         for (size_t k = 0; k < m; ++k) {
             const size_t at = c * m + k;
             const double value = at < n ? values[at] : 0.0;
-            row[k + 1] = k == 0 ? value : row[k] + value;  // numpy's cumsum starts at the value
+            running = k == 0 ? value : running + value;
+            row[k + 1] = running;
         }
     }
+    // Window j = c m + r: (P[c][m] - P[c][r]) + P[c + 1][r].
     const size_t windows = n - m + 1;
     sums.resize(windows);
-    for (size_t j = 0; j < windows; ++j) {
-        const size_t c = j / m;
-        const size_t r = j % m;
-        const double* row = partial.data() + c * (m + 1);
+    for (size_t first = 0, block = 0; first < windows; first += m, ++block) {
+        const double* row = partial.data() + block * (m + 1);
         const double* next = row + (m + 1);
-        sums[j] = (row[m] - row[r]) + next[r];
+        const double whole = row[m];
+        const size_t count = std::min(m, windows - first);
+        double* out = sums.data() + first;
+        for (size_t r = 0; r < count; ++r) {
+            out[r] = (whole - row[r]) + next[r];
+        }
     }
 }
 
@@ -80,9 +111,26 @@ struct Scratch {
     Series sums;
     Series mean;
     Series kept;
+    // window_words' own tables
+    Series unit_values;
+    Series prepared;
+    Series deviations;
+    std::vector<uint8_t> usable;
+    Series weights;
+    Series means;
+    Series running;
 };
 
-void prepare(const SeriesToPrepare& one, size_t m, const FlatRules& rules, Scratch& scratch) {
+// The centre a series' values were moved by and the scale they were then divided by.
+struct Centring {
+    double centre = 0.0;
+    double scale = 1.0;
+};
+
+// One series prepared in place (see prepared_series); with `means`, every window's mean in the
+// series' own units too (the mean in the scale, times the scale, plus the centre).
+Centring prepare(const SeriesToPrepare& one, size_t m, const FlatRules& rules, Scratch& scratch,
+                 double* means = nullptr) {
     const double* series = one.points;
     const size_t n = one.n;
     if (n < m) {
@@ -90,7 +138,7 @@ void prepare(const SeriesToPrepare& one, size_t m, const FlatRules& rules, Scrat
         for (size_t i = 0; i < n; ++i) {
             one.values[i] = std::isfinite(series[i]) ? series[i] : 0.0;
         }
-        return;
+        return {};
     }
     // The centre: the finite points' mean (numpy's pairwise sum over them, in order).
     Series& finite_points = scratch.finite_points;
@@ -117,14 +165,13 @@ void prepare(const SeriesToPrepare& one, size_t m, const FlatRules& rules, Scrat
     if (!(scale > 0.0 && std::isfinite(scale))) {
         scale = 1.0;
     }
-    for (size_t i = 0; i < n; ++i) {
-        one.values[i] = std::isfinite(series[i]) ? (series[i] - centre) / scale : 0.0;
-    }
+    // The values: the centred series over its scale (0 where a point is not finite).
     const size_t windows = n - m + 1;
     Series& squares = scratch.squares;
     squares.resize(n);
     for (size_t i = 0; i < n; ++i) {
         centred[i] /= scale;
+        one.values[i] = centred[i];
         squares[i] = centred[i] * centred[i];
     }
     const double points = static_cast<double>(m);
@@ -134,6 +181,11 @@ void prepare(const SeriesToPrepare& one, size_t m, const FlatRules& rules, Scrat
     mean.resize(windows);
     for (size_t j = 0; j < windows; ++j) {
         mean[j] = sums[j] / points;
+    }
+    if (means != nullptr) {
+        for (size_t j = 0; j < windows; ++j) {
+            means[j] = mean[j] * scale + centre;
+        }
     }
     window_sums(squares.data(), n, m, scratch.partial, sums);
     double* deviation = one.deviations;
@@ -197,6 +249,97 @@ void prepare(const SeriesToPrepare& one, size_t m, const FlatRules& rules, Scrat
         }
         one.weights[j] = usable[j] ? 1.0 / (points * deviation[j]) : 0.0;
     }
+    return {centre, scale};
+}
+
+// Groups of consecutive series a task handles one after the other with one scratch: up to 16
+// series, and fewer past a million points, so that a few long series are handled side by side
+// too. The first series of each group, then the count of series.
+std::vector<size_t> task_firsts(size_t count, const std::function<size_t(size_t)>& points_of) {
+    constexpr size_t most_series = 16;
+    constexpr size_t most_points = size_t{1} << 20;
+    std::vector<size_t> firsts{0};
+    size_t points = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (i > firsts.back() && (i - firsts.back() == most_series || points >= most_points)) {
+            firsts.push_back(i);
+            points = 0;
+        }
+        points += points_of(i);
+    }
+    firsts.push_back(count);
+    return firsts;
+}
+
+// How many tasks may run at once when each holds scratch of some 8 arrays as long as the longest
+// series: no more than keep that within a gigabyte (a recording of 10^7 points: one).
+size_t tasks_at_once(size_t longest) {
+    constexpr size_t scratch_bytes_per_point = 64;
+    constexpr size_t scratch_bytes = size_t{1} << 30;
+    return std::max<size_t>(1,
+                            scratch_bytes / scratch_bytes_per_point / std::max<size_t>(1, longest));
+}
+
+// The proposal windows of one series (see window_words), appended to words.
+void add_words(const SeriesView& one, int64_t owner, const WordRules& rules, Scratch& scratch,
+               WindowWords& words) {
+    const size_t n = one.n;
+    const size_t m = rules.m;
+    if (n < m) {
+        return;
+    }
+    // The series divided by its largest finite magnitude (as it is when that is 0 or not finite).
+    double peak = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+        if (std::isfinite(one.points[i])) {
+            peak = std::max(peak, std::abs(one.points[i]));
+        }
+    }
+    const double unit = peak > 0.0 && std::isfinite(peak) ? peak : 1.0;
+    Series& values = scratch.unit_values;
+    values.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        values[i] = one.points[i] / unit;
+    }
+    const size_t windows = n - m + 1;
+    scratch.prepared.resize(n);
+    scratch.deviations.resize(windows);
+    scratch.usable.resize(windows);
+    scratch.weights.resize(windows);
+    scratch.means.resize(windows);
+    const Centring centring =
+        prepare({values.data(), n, one.step / unit, scratch.prepared.data(),
+                 scratch.deviations.data(), scratch.usable.data(), scratch.weights.data()},
+                m, rules.flat, scratch, scratch.means.data());
+    // The running sum of the finite values, from 0 (numpy's cumulative sum, in order).
+    Series& sums = scratch.running;
+    sums.resize(n + 1);
+    sums[0] = 0.0;
+    double running = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+        const double value = std::isfinite(values[i]) ? values[i] : 0.0;
+        running = i == 0 ? value : running + value;
+        sums[i + 1] = running;
+    }
+    const size_t letters = std::min(rules.letters, m);
+    const size_t seglen = m / letters;
+    const size_t stride = std::max(
+        {size_t{1}, m / 16, (windows + rules.windows_per_series - 1) / rules.windows_per_series});
+    const auto segment_points = static_cast<double>(seglen);
+    for (size_t start = 0; start < windows; start += stride) {
+        if (!scratch.usable[start]) {
+            continue;
+        }
+        const double mean = scratch.means[start];
+        const double deviation = scratch.deviations[start] * centring.scale;
+        for (size_t letter = 0; letter < letters; ++letter) {
+            const size_t from = start + letter * seglen;
+            const double segment_mean = (sums[from + seglen] - sums[from]) / segment_points;
+            words.means.push_back((segment_mean - mean) / deviation);
+        }
+        words.owners.push_back(owner);
+        words.starts.push_back(static_cast<int64_t>(start));
+    }
 }
 
 }  // namespace
@@ -221,33 +364,16 @@ void prepare_all(const std::vector<SeriesToPrepare>& series, size_t m, const Fla
     if (m == 0) {
         throw std::invalid_argument("windows must hold at least 1 point");
     }
-    // Series a task prepares, one after the other with the same scratch: up to 16 of them, and
-    // fewer past a million points, so that a few long series (a long recording's shuffles) are
-    // prepared side by side too. Each series' statistics are its own, whichever task makes them.
     if (series.empty()) {
         return;
     }
-    constexpr size_t most_series = 16;
-    constexpr size_t most_points = size_t{1} << 20;
-    std::vector<size_t> firsts{0};
-    size_t points = 0;
-    for (size_t i = 0; i < series.size(); ++i) {
-        if (i > firsts.back() && (i - firsts.back() == most_series || points >= most_points)) {
-            firsts.push_back(i);
-            points = 0;
-        }
-        points += series[i].n;
-    }
-    firsts.push_back(series.size());
-    // A task's scratch is some 8 arrays as long as the longest series it prepares: no more
-    // tasks run at once than keep that within a gigabyte (a recording of 10^7 points: one).
-    constexpr size_t scratch_bytes_per_point = 64;
-    constexpr size_t scratch_bytes = size_t{1} << 30;
+    const std::vector<size_t> firsts =
+        task_firsts(series.size(), [&](size_t i) { return series[i].n; });
     size_t longest = 1;
     for (const SeriesToPrepare& one : series) {
         longest = std::max(longest, one.n);
     }
-    const size_t at_once = std::max<size_t>(1, scratch_bytes / scratch_bytes_per_point / longest);
+    const size_t at_once = tasks_at_once(longest);
     parallel_for(firsts.size() - 1, std::min(threads, at_once), cancel,
                  [&](size_t task, const Cancellation& local) {
                      Scratch scratch;
@@ -256,6 +382,41 @@ void prepare_all(const std::vector<SeriesToPrepare>& series, size_t m, const Fla
                          prepare(series[i], m, rules, scratch);
                      }
                  });
+}
+
+WindowWords window_words(const std::vector<SeriesView>& series, const WordRules& rules,
+                         const Cancellation& cancel, size_t threads) {
+    if (rules.m == 0 || rules.letters == 0 || rules.windows_per_series == 0) {
+        throw std::invalid_argument(
+            "windows, their letters and the windows per series must each be at least 1");
+    }
+    WindowWords words;
+    words.letters = std::min(rules.letters, rules.m);
+    if (series.empty()) {
+        return words;
+    }
+    const std::vector<size_t> firsts =
+        task_firsts(series.size(), [&](size_t i) { return series[i].n; });
+    size_t longest = 1;
+    for (const SeriesView& one : series) {
+        longest = std::max(longest, one.n);
+    }
+    // Each task's windows apart, joined in the series' order: the same for any thread count.
+    std::vector<WindowWords> parts(firsts.size() - 1);
+    parallel_for(parts.size(), std::min(threads, tasks_at_once(longest)), cancel,
+                 [&](size_t task, const Cancellation& local) {
+                     Scratch scratch;
+                     for (size_t i = firsts[task]; i < firsts[task + 1]; ++i) {
+                         local.count(series[i].n * 48 + 1);
+                         add_words(series[i], static_cast<int64_t>(i), rules, scratch, parts[task]);
+                     }
+                 });
+    for (const WindowWords& part : parts) {
+        words.owners.insert(words.owners.end(), part.owners.begin(), part.owners.end());
+        words.starts.insert(words.starts.end(), part.starts.begin(), part.starts.end());
+        words.means.insert(words.means.end(), part.means.begin(), part.means.end());
+    }
+    return words;
 }
 
 }  // namespace zorp

@@ -53,4 +53,41 @@ PreparedSeries prepared_series(const Series& series, size_t m, double step, cons
 void prepare_all(const std::vector<SeriesToPrepare>& series, size_t m, const FlatRules& rules,
                  const Cancellation& cancel = Cancellation(), size_t threads = 1);
 
+// One series read where it lies: n points, and its resolution in its units (NaN: its own).
+struct SeriesView {
+    const double* points = nullptr;
+    size_t n = 0;
+    double step = 0.0;
+};
+
+// What the proposal windows are: windows of m points, described by the means of `letters`
+// segments of m / letters points each (letters at most m; the tail past them left out), taken
+// every max(1, m / 16) points from each series' start, or farther apart so that a series gives
+// at most windows_per_series of them.
+struct WordRules {
+    size_t m = 1;
+    size_t letters = 1;
+    size_t windows_per_series = 1;
+    FlatRules flat;
+};
+
+// The proposal windows of a set of series: the series each belongs to (its position in the
+// set) and its start (points), ascending, and its segment means, letters per window.
+struct WindowWords {
+    std::vector<int64_t> owners;
+    std::vector<int64_t> starts;
+    Series means;
+    size_t letters = 0;
+};
+
+// The proposal windows of every series, bit for bit as the package's numpy steps make them:
+// each series divided by its largest finite magnitude and prepared as prepared_series
+// prepares it (its step divided likewise); of the windows of WordRules, those usable, with
+// the means of their segments (from the running sum of the finite values, numpy's cumulative
+// sum) less the window's mean, divided by its deviation, both in the divided series' units.
+// Runs on up to `threads` threads, the same for any number; counts some 48 units per point.
+// Throws std::invalid_argument when m, letters or windows_per_series is 0.
+WindowWords window_words(const std::vector<SeriesView>& series, const WordRules& rules,
+                         const Cancellation& cancel = Cancellation(), size_t threads = 1);
+
 }  // namespace zorp

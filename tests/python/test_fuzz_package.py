@@ -131,10 +131,13 @@ def valid_native_call(rng: random.Random, name: str) -> dict[str, Any]:
         scales = np.array([2.0 ** generator.integers(1, 41) for _ in members])
         return {"rows": rows, "members": members, "scales": scales, "m": m, "first": (m // 2) % step,
                 "step": step, "bound": math.sqrt(m)}
-    if name == "prepared_series":
+    if name in ("prepared_series", "window_words"):
         steps = None if rng.random() < 0.5 else np.array([resolution(one) for one in series])
-        return {"series": series, "m": m, "steps": steps, "flat_fraction": FLAT_FRACTION, "floor": RESOLUTION,
-                "levels": float(LEVELS)}
+        rules = {"series": series, "m": m, "steps": steps, "flat_fraction": FLAT_FRACTION, "floor": RESOLUTION,
+                 "levels": float(LEVELS)}
+        if name == "window_words":
+            rules |= {"letters": rng.randint(1, 12), "windows_per_series": rng.choice([1, 5, 4096])}
+        return rules
     if name == "nearest_profile":
         bank = SeriesBank(series[:1], m)
         return {"values": bank.values[0], "weights": bank.weights[0], "m": m, "exclusion": rng.randint(0, 2 * m)}
@@ -205,7 +208,7 @@ NATIVE_FUNCTIONS = (
     "nearest_members", "proposal_word", "znormalised", "normalised_words", "mine_words",
     "part_averages", "add_to_representative", "representative_from", "part_best_matches",
     "ranking_order", "motif_lengths", "refuse_oversized_statistics", "realignment_sums",
-    "within_discords", "prepared_series", "nearest_profile", "segment_jumps",
+    "within_discords", "prepared_series", "window_words", "nearest_profile", "segment_jumps",
 )  # fmt: skip
 
 

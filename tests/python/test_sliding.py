@@ -299,3 +299,74 @@ def test_the_flat_bar_takes_the_mean_of_the_two_middle_deviations() -> None:
     assert bank.usable[0][small], "the window of deviation 1.75e-3 is usable"
     expected = numpy_tables(series, 2, 0.0)
     assert bank.usable[0].tobytes() == expected[2].tobytes()
+
+
+def numpy_window_words(
+    series: list[FloatArray], m: int, letters: int, steps: list[float] | None, per_series: int
+) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.int64], FloatArray]:
+    """The proposal windows made by the numpy steps the native kernel must equal: each series
+    divided by its largest finite magnitude, its windows' statistics, and the segment means of
+    every stride-th usable window less its mean, over its deviation."""
+    from zorp_miner.compute.shapes import unit, unit_scaled
+
+    letters = min(letters, m)
+    seglen = m // letters
+    owners, starts, rows = [], [], []
+    for index, raw in enumerate(series):
+        if len(raw) < m:
+            continue
+        values = unit_scaled(raw)
+        mean, deviation, usable = window_statistics(values, m, None if steps is None else steps[index] / unit(raw))
+        windows = len(values) - m + 1
+        stride = max(1, m // 16, -(-windows // per_series))
+        positions = np.arange(0, windows, stride)
+        positions = positions[usable[positions]]
+        sums = np.concatenate([[0.0], np.cumsum(np.where(np.isfinite(values), values, 0.0))])
+        edges = positions[:, None] + seglen * np.arange(letters + 1)[None, :]
+        rows.append((np.diff(sums[edges], axis=1) / seglen - mean[positions, None]) / deviation[positions, None])
+        owners.append(np.full(len(positions), index, dtype=np.int64))
+        starts.append(positions)
+    if not rows:
+        return np.zeros(0, np.int64), np.zeros(0, np.int64), np.zeros((0, letters))
+    return np.concatenate(owners), np.concatenate(starts), np.concatenate(rows)
+
+
+@settings(max_examples=examples(60), deadline=None)
+@example(count=20, points=300, m=17, letters=8, per_series=4096, seed=0, own_step=False)
+@given(
+    count=st.integers(0, 40),
+    points=st.sampled_from([1, 9, 60, 300, 2000]),
+    m=st.integers(1, 90),
+    letters=st.integers(1, 12),
+    per_series=st.sampled_from([1, 7, 4096]),
+    seed=st.integers(0, 2**32 - 1),
+    own_step=st.booleans(),
+)
+def test_proposal_windows_are_the_numpy_steps_bit_for_bit(
+    count: int, points: int, m: int, letters: int, per_series: int, seed: int, own_step: bool
+) -> None:
+    """The native proposal windows (which windows, and their segment means) equal the numpy
+    steps bit for bit, on any threads: series of every kind side by side (more than a task's 16),
+    some shorter than the windows, with points not finite, flat runs, levels and huge offsets."""
+    from zorp_miner import _native
+    from zorp_miner.compute.sliding import FLAT_FRACTION, LEVELS, RESOLUTION
+
+    rng = np.random.default_rng(seed)
+    series = []
+    for i in range(count):
+        noise = rng.standard_normal(int(rng.integers(1, points + 1)))
+        one = [noise, np.cumsum(noise), rng.integers(-3, 4, len(noise)).astype(np.float64),
+               np.round(np.cumsum(noise), 1) * 1e8 + 1e12, noise * 1e-310][i % 5]  # fmt: skip
+        if i % 3 == 1:
+            one[rng.integers(0, len(one), len(one) // 8 + 1)] = rng.choice([np.nan, np.inf, -np.inf])
+        if i % 4 == 2:
+            one[: len(one) // 3] = one[0]
+        series.append(one)
+    steps = None if own_step else [float(rng.choice([0.0, 0.1, 1e-9])) for _ in series]
+    expected = numpy_window_words(series, m, letters, steps, per_series)
+    arguments = (series, m, letters, steps, per_series, FLAT_FRACTION, RESOLUTION, float(LEVELS))
+    for threads in (1, 3):
+        got = _native.window_words(*arguments, threads=threads)
+        for name, a, b in zip(("owners", "starts", "means"), got, expected):
+            assert a.dtype == b.dtype and a.shape == b.shape, name
+            assert a.tobytes() == b.tobytes(), f"{name}: first difference at {np.flatnonzero(a != b)[:3]}"

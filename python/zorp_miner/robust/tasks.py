@@ -14,8 +14,8 @@ import numpy.typing as npt
 from zorp_miner import _native
 from zorp_miner.compute import threads as _threads
 from zorp_miner.compute.evidence import content_key, shuffled
-from zorp_miner.compute.shapes import paa, unit, unit_scaled
-from zorp_miner.compute.sliding import SeriesBank, resolution, window_statistics
+from zorp_miner.compute.shapes import paa, unit
+from zorp_miner.compute.sliding import FLAT_FRACTION, LEVELS, RESOLUTION, SeriesBank, resolution
 from zorp_miner._types import FloatArray, IntArray
 
 T = TypeVar("T")
@@ -35,34 +35,23 @@ def window_words(
     steps: each series' resolution (see `_steps`), their own when None.
 
     A window's means are those of its ``letters`` segments of m // letters points after
-    z-normalising the window (the tail beyond letters x seglen is left out). Windows are taken
+    z-normalising the window (the tail beyond letters x seglen is left out), computed in the
+    native module from the series divided by their largest magnitude, on the run's threads. Windows are taken
     every max(1, m // 16) points, fewer in a series with more than WINDOWS_PER_SERIES of them;
     windows with a NaN or without a shape (flat) are left out.
     """
-    letters = min(letters, m)
-    seglen = m // letters
-    owners, starts, rows = [], [], []
-    for index, raw in enumerate(series):
-        if len(raw) < m:
-            continue
-        values = unit_scaled(raw)
-        step = None if steps is None else _unit_step(steps[index], raw)
-        mean, deviation, usable = window_statistics(values, m, step)
-        windows = len(values) - m + 1
-        stride = max(1, m // 16, -(-windows // WINDOWS_PER_SERIES))
-        positions = np.arange(0, windows, stride)
-        positions = positions[usable[positions]]
-        if len(positions) == 0:
-            continue
-        sums = np.concatenate([[0.0], np.cumsum(np.where(np.isfinite(values), values, 0.0))])
-        edges = positions[:, None] + seglen * np.arange(letters + 1)[None, :]
-        segment_means = np.diff(sums[edges], axis=1) / seglen
-        rows.append((segment_means - mean[positions, None]) / deviation[positions, None])
-        owners.append(np.full(len(positions), index, dtype=np.int64))
-        starts.append(positions)
-    if not rows:
-        return np.zeros(0, np.int64), np.zeros(0, np.int64), np.zeros((0, letters))
-    return np.concatenate(owners), np.concatenate(starts), np.concatenate(rows)
+    points = float(sum(len(one) for one in series))
+    return _native.window_words(
+        [np.ascontiguousarray(one, dtype=np.float64) for one in series],
+        m,
+        letters,
+        None if steps is None else np.asarray(steps, dtype=np.float64),
+        WINDOWS_PER_SERIES,
+        FLAT_FRACTION,
+        RESOLUTION,
+        float(LEVELS),
+        threads=_threads.for_work(48.0 * points),
+    )
 
 
 KeyTable = list[tuple[npt.NDArray[np.uint64], IntArray, IntArray]]
