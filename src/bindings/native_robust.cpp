@@ -166,10 +166,13 @@ py::tuple window_words(const std::vector<Doubles>& series, int m, int letters,
         py::gil_scoped_release unlocked;
         words = zorp::window_words(views, rules, signal_check(), workers);
     }
-    py::array_t<double> means(
-        std::vector<py::ssize_t>{static_cast<py::ssize_t>(words.owners.size()),
-                                 static_cast<py::ssize_t>(words.letters)},
-        words.means.data());
+    // The means, the largest table, handed over without a copy.
+    const std::vector<py::ssize_t> shape{static_cast<py::ssize_t>(words.owners.size()),
+                                         static_cast<py::ssize_t>(words.letters)};
+    auto* held = new std::vector<double>(std::move(words.means));
+    const py::capsule owner(held,
+                            [](void* table) { delete static_cast<std::vector<double>*>(table); });
+    py::array_t<double> means(shape, held->data(), owner);
     return py::make_tuple(array_of(words.owners), array_of(words.starts), means);
 }
 

@@ -101,6 +101,27 @@ double resolution_of(const double* series, size_t n, double levels) {
     return high - low >= levels * step ? step : 0.0;
 }
 
+// The largest magnitude of the finite values, 0 when none is; with `infinite_too`, of every value
+// (none is NaN). Four running maxima side by side, so that no comparison waits on the one before.
+double largest_finite_magnitude(const double* values, size_t n, bool infinite_too = false) {
+    double largest[4] = {0.0, 0.0, 0.0, 0.0};
+    const auto take = [infinite_too](double& slot, double value) {
+        const double magnitude = std::abs(value);
+        const bool counted = infinite_too || std::isfinite(magnitude);
+        slot = counted && magnitude > slot ? magnitude : slot;
+    };
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        for (size_t q = 0; q < 4; ++q) {
+            take(largest[q], values[i + q]);
+        }
+    }
+    for (; i < n; ++i) {
+        take(largest[0], values[i]);
+    }
+    return std::max(std::max(largest[0], largest[1]), std::max(largest[2], largest[3]));
+}
+
 // Scratch reused from series to series by one task.
 struct Scratch {
     Series finite_points;
@@ -116,7 +137,6 @@ struct Scratch {
     Series prepared;
     Series deviations;
     std::vector<uint8_t> usable;
-    Series weights;
     Series means;
     Series running;
 };
@@ -154,14 +174,11 @@ Centring prepare(const SeriesToPrepare& one, size_t m, const FlatRules& rules, S
                                                     finite_points.size())) /
                                     static_cast<double>(finite_points.size());
     Series& centred = scratch.centred;
-    centred.assign(n, 0.0);
-    double scale = 0.0;
+    centred.resize(n);
     for (size_t i = 0; i < n; ++i) {
-        if (std::isfinite(series[i])) {
-            centred[i] = series[i] - centre;
-            scale = std::max(scale, std::abs(centred[i]));
-        }
+        centred[i] = std::isfinite(series[i]) ? series[i] - centre : 0.0;
     }
+    double scale = largest_finite_magnitude(centred.data(), n, true);
     if (!(scale > 0.0 && std::isfinite(scale))) {
         scale = 1.0;
     }
@@ -247,7 +264,11 @@ Centring prepare(const SeriesToPrepare& one, size_t m, const FlatRules& rules, S
         if (!usable[j]) {
             deviation[j] = 1.0;
         }
-        one.weights[j] = usable[j] ? 1.0 / (points * deviation[j]) : 0.0;
+    }
+    if (one.weights != nullptr) {
+        for (size_t j = 0; j < windows; ++j) {
+            one.weights[j] = usable[j] ? 1.0 / (points * deviation[j]) : 0.0;
+        }
     }
     return {centre, scale};
 }
@@ -280,6 +301,18 @@ size_t tasks_at_once(size_t longest) {
                             scratch_bytes / scratch_bytes_per_point / std::max<size_t>(1, longest));
 }
 
+// The stride between the proposal windows of a series of n points (at least m).
+size_t word_stride(size_t n, const WordRules& rules) {
+    const size_t windows = n - rules.m + 1;
+    return std::max({size_t{1}, rules.m / 16,
+                     (windows + rules.windows_per_series - 1) / rules.windows_per_series});
+}
+
+// At most how many proposal windows a series of n points gives.
+size_t most_words(size_t n, const WordRules& rules) {
+    return n < rules.m ? 0 : (n - rules.m) / word_stride(n, rules) + 1;
+}
+
 // The proposal windows of one series (see window_words), appended to words.
 void add_words(const SeriesView& one, int64_t owner, const WordRules& rules, Scratch& scratch,
                WindowWords& words) {
@@ -289,12 +322,7 @@ void add_words(const SeriesView& one, int64_t owner, const WordRules& rules, Scr
         return;
     }
     // The series divided by its largest finite magnitude (as it is when that is 0 or not finite).
-    double peak = 0.0;
-    for (size_t i = 0; i < n; ++i) {
-        if (std::isfinite(one.points[i])) {
-            peak = std::max(peak, std::abs(one.points[i]));
-        }
-    }
+    const double peak = largest_finite_magnitude(one.points, n);
     const double unit = peak > 0.0 && std::isfinite(peak) ? peak : 1.0;
     Series& values = scratch.unit_values;
     values.resize(n);
@@ -305,12 +333,10 @@ void add_words(const SeriesView& one, int64_t owner, const WordRules& rules, Scr
     scratch.prepared.resize(n);
     scratch.deviations.resize(windows);
     scratch.usable.resize(windows);
-    scratch.weights.resize(windows);
     scratch.means.resize(windows);
-    const Centring centring =
-        prepare({values.data(), n, one.step / unit, scratch.prepared.data(),
-                 scratch.deviations.data(), scratch.usable.data(), scratch.weights.data()},
-                m, rules.flat, scratch, scratch.means.data());
+    const Centring centring = prepare({values.data(), n, one.step / unit, scratch.prepared.data(),
+                                       scratch.deviations.data(), scratch.usable.data(), nullptr},
+                                      m, rules.flat, scratch, scratch.means.data());
     // The running sum of the finite values, from 0 (numpy's cumulative sum, in order).
     Series& sums = scratch.running;
     sums.resize(n + 1);
@@ -323,8 +349,7 @@ void add_words(const SeriesView& one, int64_t owner, const WordRules& rules, Scr
     }
     const size_t letters = std::min(rules.letters, m);
     const size_t seglen = m / letters;
-    const size_t stride = std::max(
-        {size_t{1}, m / 16, (windows + rules.windows_per_series - 1) / rules.windows_per_series});
+    const size_t stride = word_stride(n, rules);
     const auto segment_points = static_cast<double>(seglen);
     for (size_t start = 0; start < windows; start += stride) {
         if (!scratch.usable[start]) {
@@ -406,15 +431,30 @@ WindowWords window_words(const std::vector<SeriesView>& series, const WordRules&
     parallel_for(parts.size(), std::min(threads, tasks_at_once(longest)), cancel,
                  [&](size_t task, const Cancellation& local) {
                      Scratch scratch;
+                     size_t most = 0;
+                     for (size_t i = firsts[task]; i < firsts[task + 1]; ++i) {
+                         most += most_words(series[i].n, rules);
+                     }
+                     parts[task].owners.reserve(most);
+                     parts[task].starts.reserve(most);
+                     parts[task].means.reserve(most * words.letters);
                      for (size_t i = firsts[task]; i < firsts[task + 1]; ++i) {
                          local.count(series[i].n * 48 + 1);
                          add_words(series[i], static_cast<int64_t>(i), rules, scratch, parts[task]);
                      }
                  });
+    size_t total = 0;
     for (const WindowWords& part : parts) {
+        total += part.owners.size();
+    }
+    words.owners.reserve(total);
+    words.starts.reserve(total);
+    words.means.reserve(total * words.letters);
+    for (WindowWords& part : parts) {
         words.owners.insert(words.owners.end(), part.owners.begin(), part.owners.end());
         words.starts.insert(words.starts.end(), part.starts.begin(), part.starts.end());
         words.means.insert(words.means.end(), part.means.begin(), part.means.end());
+        part = WindowWords();  // each part let go once copied
     }
     return words;
 }

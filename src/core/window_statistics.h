@@ -40,7 +40,7 @@ struct SeriesToPrepare {
     double* values = nullptr;
     double* deviations = nullptr;
     uint8_t* usable = nullptr;
-    double* weights = nullptr;
+    double* weights = nullptr;  // not written when null
 };
 
 // The series prepared for windows of m points (m at least 1), bit for bit as the package's
