@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 #include "window_statistics.h"
@@ -78,6 +80,54 @@ TEST(PreparedSeries, AnyThreadCountGivesTheSameTables) {
     for (size_t i = 0; i < series.size(); ++i) {
         EXPECT_EQ(prepared_series(series[i], 16, std::nan(""), rules).weights, one[i].weights);
     }
+}
+
+// The proposal windows: every stride-th usable window, the stride widened so that a series
+// gives at most windows_per_series of them; rows of z-normalised segment means; a series shorter
+// than the windows gives none, and the series keep their places; any thread count, the same.
+TEST(WindowWords, StridesOwnersAndThreads) {
+    std::mt19937_64 rng(5);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    std::vector<Series> series(40);
+    for (size_t i = 0; i < series.size(); ++i) {
+        series[i].resize(i == 1 ? 5 : 300 + 97 * i);
+        double level = 0.0;
+        for (double& value : series[i]) {
+            level += normal(rng);
+            value = level * 1e6;
+        }
+    }
+    std::vector<SeriesView> views;
+    for (const Series& one : series) {
+        views.push_back({one.data(), one.size(), std::nan("")});
+    }
+    const WordRules word_rules{10, 3, 100, rules};
+    const WindowWords words = window_words(views, word_rules);
+    ASSERT_EQ(words.letters, 3u);
+    ASSERT_EQ(words.means.size(), 3 * words.owners.size());
+    size_t row = 0;
+    for (size_t i = 0; i < series.size(); ++i) {
+        const size_t windows = series[i].size() >= 10 ? series[i].size() - 9 : 0;
+        const size_t stride = std::max<size_t>(1, (windows + 99) / 100);
+        for (size_t start = 0; start < windows; start += stride, ++row) {
+            ASSERT_EQ(words.owners[row], static_cast<int64_t>(i));
+            ASSERT_EQ(words.starts[row], static_cast<int64_t>(start));
+            // Segments of 3 points of a z-normalised window: their means lie within sqrt(10/3).
+            for (size_t letter = 0; letter < 3; ++letter) {
+                EXPECT_LE(std::abs(words.means[3 * row + letter]), std::sqrt(10.0 / 3.0) + 1e-9);
+            }
+        }
+    }
+    EXPECT_EQ(row, words.owners.size());
+    for (size_t threads : {2u, 3u, 8u}) {
+        const WindowWords many = window_words(views, word_rules, Cancellation(), threads);
+        EXPECT_EQ(many.owners, words.owners);
+        EXPECT_EQ(many.starts, words.starts);
+        EXPECT_EQ(many.means, words.means);
+    }
+    EXPECT_THROW(window_words(views, WordRules{10, 0, 100, rules}), std::invalid_argument);
+    // More letters than points: one point per letter.
+    EXPECT_EQ(window_words(views, WordRules{2, 5, 100, rules}).letters, 2u);
 }
 
 }  // namespace
