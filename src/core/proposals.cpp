@@ -186,14 +186,22 @@ uint64_t key_count_of(size_t width, uint64_t alphabet, size_t projection) {
 
 // Each window's letters as codes 0 to alphabet - 1: as get_discrete_value, the number of cut
 // points strictly below the mean.
-std::vector<uint8_t> codes_of(const ProposalWindows& windows, int alphabet) {
+// On up to `threads` threads, each coding its own stretch of the means.
+std::vector<uint8_t> codes_of(const ProposalWindows& windows, int alphabet,
+                              const Cancellation& cancel, size_t threads) {
     const std::vector<double>& cuts = breakpoint_row(alphabet);
     std::vector<uint8_t> codes(windows.means.size());
-    for (size_t i = 0; i < codes.size(); ++i) {
-        const double mean = windows.means[i];
-        codes[i] = static_cast<uint8_t>(
-            std::count_if(cuts.begin(), cuts.end(), [mean](double cut) { return cut < mean; }));
-    }
+    constexpr size_t stretch = size_t{1} << 16;
+    parallel_for((codes.size() + stretch - 1) / stretch, threads, cancel,
+                 [&](size_t task, const Cancellation& local) {
+                     const size_t end = std::min(codes.size(), (task + 1) * stretch);
+                     local.count(end - task * stretch);
+                     for (size_t i = task * stretch; i < end; ++i) {
+                         const double mean = windows.means[i];
+                         codes[i] = static_cast<uint8_t>(std::count_if(
+                             cuts.begin(), cuts.end(), [mean](double cut) { return cut < mean; }));
+                     }
+                 });
     return codes;
 }
 
@@ -201,21 +209,38 @@ uint64_t base_of(int alphabet) {
     return static_cast<uint64_t>(alphabet);
 }
 
+// What each letter of a window adds to its key under a projection: the place of letter j among
+// the letters kept (alphabet^k for the k-th kept), 0 for the letter left out.
+std::vector<uint64_t> places_of(size_t width, uint64_t alphabet, size_t projection) {
+    std::vector<uint64_t> places(width, 0);
+    uint64_t place = 1;
+    for (size_t j = 0; j < width; ++j) {
+        if (j + 1 != projection) {
+            places[j] = place;
+            place *= alphabet;
+        }
+    }
+    return places;
+}
+
+// Window w's key: its codes at their places.
+uint64_t key_of(const std::vector<uint8_t>& codes, size_t w, const std::vector<uint64_t>& places) {
+    const size_t width = places.size();
+    const uint8_t* letters = codes.data() + w * width;
+    uint64_t key = 0;
+    for (size_t j = 0; j < width; ++j) {
+        key += letters[j] * places[j];
+    }
+    return key;
+}
+
 // Every window's key under a projection.
 std::vector<uint64_t> keys_of(const std::vector<uint8_t>& codes, size_t width, uint64_t alphabet,
                               size_t projection) {
-    const size_t count = width == 0 ? 0 : codes.size() / width;
-    std::vector<uint64_t> keys(width == 0 ? 0 : count);
+    const std::vector<uint64_t> places = places_of(width, alphabet, projection);
+    std::vector<uint64_t> keys(width == 0 ? 0 : codes.size() / width);
     for (size_t w = 0; w < keys.size(); ++w) {
-        uint64_t key = 0;
-        uint64_t place = 1;
-        for (size_t j = 0; j < width; ++j) {
-            if (j + 1 != projection) {
-                key += codes[w * width + j] * place;
-                place *= alphabet;
-            }
-        }
-        keys[w] = key;
+        keys[w] = key_of(codes, w, places);
     }
     return keys;
 }
@@ -242,7 +267,7 @@ template <typename Visit>
 void each_member(const ProposalWindows& windows, int alphabet, const std::vector<ProposalKey>& keys,
                  const Cancellation& cancel, size_t threads, Visit&& visit) {
     const size_t width = static_cast<size_t>(windows.letters);
-    const std::vector<uint8_t> codes = codes_of(windows, alphabet);
+    const std::vector<uint8_t> codes = codes_of(windows, alphabet, cancel, threads);
     std::set<int> distinct;
     for (const ProposalKey& key : keys) {
         distinct.insert(key.projection);
@@ -332,14 +357,38 @@ std::vector<KeyCounts> count_keys(const ProposalWindows& windows, int alphabet,
                                   const Cancellation& cancel, size_t threads) {
     check_windows(windows, alphabet);
     const size_t width = static_cast<size_t>(windows.letters);
-    const std::vector<uint8_t> codes = codes_of(windows, alphabet);
+    const std::vector<uint8_t> codes = codes_of(windows, alphabet, cancel, threads);
     // One task per projection, each filling its own table.
     std::vector<KeyCounts> counts(width + 1);
     parallel_for(width + 1, threads, cancel, [&](size_t projection, const Cancellation& local) {
         local.count(windows.series.size() * (width + 1));
-        const std::vector<uint64_t> keys = keys_of(codes, width, base_of(alphabet), projection);
-        const Groups groups = grouped(keys, key_count_of(width, base_of(alphabet), projection));
+        const uint64_t key_count = key_count_of(width, base_of(alphabet), projection);
         KeyCounts& projected = counts[projection];
+        if (key_count <= counted_keys) {
+            // One pass in window order, tallied by key: windows are in ascending series order,
+            // so a key's series count grows when its window's series differs from its last one.
+            std::vector<int64_t> window_tally(static_cast<size_t>(key_count), 0);
+            std::vector<int64_t> series_tally(static_cast<size_t>(key_count), 0);
+            std::vector<int> last_series(static_cast<size_t>(key_count), -1);
+            const std::vector<uint64_t> places = places_of(width, base_of(alphabet), projection);
+            for (size_t w = 0; w < windows.series.size(); ++w) {
+                const auto key = static_cast<size_t>(key_of(codes, w, places));
+                const int owner = windows.series[w];
+                ++window_tally[key];
+                series_tally[key] += last_series[key] != owner ? 1 : 0;
+                last_series[key] = owner;
+            }
+            for (size_t key = 0; key < window_tally.size(); ++key) {
+                if (window_tally[key] > 0) {
+                    projected.keys.push_back(key);
+                    projected.windows.push_back(window_tally[key]);
+                    projected.series.push_back(series_tally[key]);
+                }
+            }
+            return;
+        }
+        const Groups groups =
+            grouped(keys_of(codes, width, base_of(alphabet), projection), key_count);
         for (size_t g = 0; g < groups.keys.size(); ++g) {
             int64_t support = 0;
             int last = -1;
