@@ -340,3 +340,37 @@ def test_statistics_beyond_memory_are_refused_as_the_miner_refuses_them_before_a
         with pytest.raises(MemoryError) as refused:
             run_parts(LocalParts(as_series_set(series), cuts), params)
         assert str(refused.value) == str(native.value)
+
+
+@settings(max_examples=examples(40), deadline=None)
+@given(
+    seed=st.integers(0, 2**32 - 1),
+    alphabet=st.integers(2, 10),
+    letters=st.integers(1, 8),
+    windows=st.integers(0, 300),
+    threads=st.sampled_from([1, 3]),
+)
+def test_key_counts_are_the_windows_and_series_of_each_word(
+    seed: int, alphabet: int, letters: int, windows: int, threads: int
+) -> None:
+    """Each projection's keys, counted natively (by tally for the smaller key spaces, by sort
+    for 10^7 and more), are the distinct words of the windows with their windows and series,
+    keys ascending: a count by dictionary of the letters the cuts give."""
+    rng = np.random.default_rng(seed)
+    owners = np.sort(rng.integers(0, 12, windows)).astype(np.int64)
+    # Few distinct means, so that words repeat within and across series.
+    means = rng.choice(rng.normal(size=3 * alphabet), size=(windows, letters))
+    counted = _native.count_keys(owners, np.zeros(windows, np.int64), means, alphabet, threads=threads)
+    # Each mean's letter, as SAX gives it for a segment of one point.
+    codes = [[ord(letter) - ord("a") for letter in word] for word in _zorp_cpp.sax(means.tolist(), 1, alphabet)]
+    assert len(counted) == letters + 1
+    for projection, (keys, window_counts, series_counts) in enumerate(counted):
+        kept = [j for j in range(letters) if j + 1 != projection]
+        expected: dict[int, tuple[int, set[int]]] = {}
+        for w in range(windows):
+            key = sum(codes[w][j] * alphabet**k for k, j in enumerate(kept))
+            held, owners_of = expected.get(key, (0, set()))
+            expected[key] = (held + 1, owners_of | {int(owners[w])})
+        assert keys.tolist() == sorted(expected)
+        assert window_counts.tolist() == [expected[key][0] for key in sorted(expected)]
+        assert series_counts.tolist() == [len(expected[key][1]) for key in sorted(expected)]
