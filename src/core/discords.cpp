@@ -1,13 +1,16 @@
 #include "discords.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <utility>
 
 #include "nearest_profile.h"
 #include "parallel.h"
+#include "vector_clones.h"
 
 namespace zorp {
 
@@ -21,7 +24,10 @@ constexpr size_t smallest_block = 64;
 constexpr size_t parallel_block = size_t{1} << 15;
 // A cell of the profile walked along its diagonals takes about the time of this many products
 // of the search window by window (measured on 10^5 points: 5 x 10^9 cells in 0.8 s on two cores,
-// the search's products at 2.8 x 10^9 a second).
+// the search's products at 2.8 x 10^9 a second). Measured when the search took its products one
+// window at a time; on vectors they now run several times as fast (a walk of 10^5 points: 0.15 s
+// from 0.81 s), so each search spends less time than this share says before the profile takes
+// over. Kept: every series goes the way it went before, the walks searched, white noise profiled.
 constexpr double profile_cell = 0.45;
 // The search window by window gives up for the profile once it has cost what the profile would:
 // it prunes most windows of a series with a few far ones quickly (a random walk of 10^5 points
@@ -39,6 +45,46 @@ constexpr double pruned_share = 1.0;
 constexpr size_t cost_steps = 4096;
 constexpr size_t steps_before_foretelling = 32;
 constexpr double foretold_factor = 8.0;
+
+// Four doubles side by side (two registers of 128 bits where the processor has no wider ones).
+typedef double Quad __attribute__((vector_size(4 * sizeof(double))));
+
+// No Quad crosses a call out of this file, whose passing would differ between the builds of the
+// products (the compiler warns of that for the inline helpers, to the end of the file).
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
+// The dot products of shape (m points) with count consecutive windows of values, window x's
+// point k at values[x + k], into dots. Each sum takes its terms in point order from 0, as one
+// window alone would: 32 windows at a time, the sums of eight groups of four in registers, so
+// that eight chains of additions keep the adders busy.
+ZORP_VECTOR_CLONES
+void window_dots(const double* values, const double* shape, size_t m, size_t count, double* dots) {
+    constexpr size_t groups = 8;
+    size_t x = 0;
+    for (; x + 4 * groups <= count; x += 4 * groups) {
+        std::array<Quad, groups> sums;
+        sums.fill(Quad{0.0, 0.0, 0.0, 0.0});
+        for (size_t k = 0; k < m; ++k) {
+            const double point = shape[k];
+            const Quad weight{point, point, point, point};
+            for (size_t g = 0; g < groups; ++g) {
+                Quad window;
+                std::memcpy(&window, values + x + k + 4 * g, sizeof window);
+                sums[g] += weight * window;
+            }
+        }
+        std::memcpy(dots + x, sums.data(), sizeof sums);
+    }
+    for (; x < count; ++x) {
+        double dot = 0.0;
+        for (size_t k = 0; k < m; ++k) {
+            dot += shape[k] * values[x + k];
+        }
+        dots[x] = dot;
+    }
+}
 
 // The first pass's cost foretold from its steps so far.
 class Forecast {
@@ -100,13 +146,18 @@ class Search {
 
     // The distance of the shape to window x (+inf when x never matches).
     double distance(size_t x) const {
-        if (!(weights[x] > 0.0)) {
-            return infinity;
-        }
         double dot = 0.0;
         const double* window = values.data() + x;
         for (size_t k = 0; k < m; ++k) {
             dot += shape[k] * window[k];
+        }
+        return distance_of(x, dot);
+    }
+
+    // The distance to window x of a shape whose dot product with it is dot.
+    double distance_of(size_t x, double dot) const {
+        if (!(weights[x] > 0.0)) {
+            return infinity;
         }
         const double r = std::clamp(dot * weights[x], -1.0, 1.0);
         return std::sqrt(2.0 * (1.0 - r));
@@ -135,11 +186,19 @@ class Search {
             const size_t begin = first + count * task / each.size();
             const size_t end = first + count * (task + 1) / each.size();
             Closest closest;
-            for (size_t x = begin; x < end; ++x) {
-                const double d = distance(x);
-                bound[x] = std::min(bound[x], d);
-                if (d < closest.distance) {
-                    closest = {d, x};
+            // The products of a stretch of windows at once, then their distances in order.
+            constexpr size_t stretch = 512;
+            std::array<double, stretch> dots;
+            for (size_t from = begin; from < end; from += stretch) {
+                const size_t count = std::min(stretch, end - from);
+                window_dots(values.data() + from, shape.data(), m, count, dots.data());
+                for (size_t c = 0; c < count; ++c) {
+                    const size_t x = from + c;
+                    const double d = distance_of(x, dots[c]);
+                    bound[x] = std::min(bound[x], d);
+                    if (d < closest.distance) {
+                        closest = {d, x};
+                    }
                 }
             }
             local.count((end - begin) * m);

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "parallel.h"
+#include "vector_clones.h"
 
 namespace zorp {
 
@@ -44,17 +45,6 @@ inline void store(double* at, const Quad& value) {
 inline Quad higher(const Quad& x, const Quad& y) {
     return x > y ? x : y;
 }
-
-// Where the system loads a function's best version at start (glibc on x86-64), the walk is built
-// twice, for processors with 256-bit vectors and for any.
-// Not under the sanitizers: their runtimes are not set up yet when the loader picks the version
-// (ThreadSanitizer's programs crash there).
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__GLIBC__) && \
-    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
-#define ZORP_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define ZORP_VECTOR_CLONES
-#endif
 
 // What a step along the diagonals reads: per window, the half change of the point leaving for
 // the one entering, the deviations of both from their windows' means, and the scales of a
@@ -105,13 +95,38 @@ void walk_rows(const Steps& steps, size_t d0, size_t top, size_t stop, double* c
     }
 }
 
-// The windows' co-deviation sum((a - mean_a)(b - mean_b)) over m points.
-double co_deviation(const double* a, double mean_a, const double* b, double mean_b, size_t m) {
-    double sum = 0.0;
-    for (size_t k = 0; k < m; ++k) {
-        sum += (a[k] - mean_a) * (b[k] - mean_b);
+// The co-deviations sum((a - mean_a)(b - mean_b)) over m points of window i (a) with count
+// windows from j0 on (b), into co: four windows at a time, each sum in point order from 0 as
+// one pair alone would take it.
+ZORP_VECTOR_CLONES
+void co_deviations(const double* values, const double* means, size_t i, size_t j0, size_t count,
+                   size_t m, double* co) {
+    const double* a = values + i;
+    const double mean_a = means[i];
+    size_t k = 0;
+    for (; k + 8 <= count; k += 8) {
+        const double* b = values + j0 + k;
+        const Quad mean_low = load(means + j0 + k);
+        const Quad mean_high = load(means + j0 + k + 4);
+        Quad low = splat(0.0);
+        Quad high = splat(0.0);
+        for (size_t t = 0; t < m; ++t) {
+            const Quad deviation_a = splat(a[t] - mean_a);
+            low += deviation_a * (load(b + t) - mean_low);
+            high += deviation_a * (load(b + t + 4) - mean_high);
+        }
+        store(co + k, low);
+        store(co + k + 4, high);
     }
-    return sum;
+    for (; k < count; ++k) {
+        const double* b = values + j0 + k;
+        const double mean_b = means[j0 + k];
+        double sum = 0.0;
+        for (size_t t = 0; t < m; ++t) {
+            sum += (a[t] - mean_a) * (b[t] - mean_b);
+        }
+        co[k] = sum;
+    }
 }
 
 }  // namespace
@@ -180,20 +195,17 @@ NearestProfile nearest_profile(const std::vector<double>& values,
             const size_t full = width == lanes ? rows - (lanes - 1) : 0;
             for (size_t top = 0; top < full; top += refresh) {
                 const size_t stop = std::min(full, top + refresh);
-                for (size_t k = 0; k < lanes; ++k) {
-                    co[k] = co_deviation(values.data() + top, means[top],
-                                         values.data() + top + d0 + k, means[top + d0 + k], m);
-                }
+                co_deviations(values.data(), means.data(), top, top + d0, lanes, m, co);
                 local.count(lanes * m + (stop - top) * lanes);
                 walk_rows(steps, d0, top, stop, co, column);
             }
             // The last rows, where the group's diagonals end one after another: each cell alone.
             for (size_t i = full; i < rows; ++i) {
-                for (size_t k = 0; k < width && i + d0 + k < windows; ++k) {
+                const size_t count = std::min(width, windows - (i + d0));
+                co_deviations(values.data(), means.data(), i, i + d0, count, m, co);
+                for (size_t k = 0; k < count; ++k) {
                     const size_t j = i + d0 + k;
-                    const double r =
-                        co_deviation(values.data() + i, means[i], values.data() + j, means[j], m) *
-                        scale_a[i] * b[j];
+                    const double r = co[k] * scale_a[i] * b[j];
                     column[i] = r > column[i] ? r : column[i];
                     column[j] = r > column[j] ? r : column[j];
                 }
