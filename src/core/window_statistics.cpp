@@ -127,7 +127,6 @@ struct Scratch {
     Series finite_points;
     Series centred;
     Series squares;
-    Series missing;
     Series partial;
     Series sums;
     Series mean;
@@ -209,16 +208,17 @@ Centring prepare(const SeriesToPrepare& one, size_t m, const FlatRules& rules, S
     for (size_t j = 0; j < windows; ++j) {
         deviation[j] = std::sqrt(std::max(sums[j] / points - mean[j] * mean[j], 0.0));
     }
-    // Windows without a missing point (a sum of the missing points' indicators below 0.5)...
-    Series& missing = scratch.missing;
-    missing.resize(n);
-    for (size_t i = 0; i < n; ++i) {
-        missing[i] = std::isfinite(series[i]) ? 0.0 : 1.0;
-    }
-    window_sums(missing.data(), n, m, scratch.partial, sums);
+    // Windows without a missing point (numpy sums the missing points' indicators, exactly: a sum
+    // below 0.5 is none): the first missing point from the window's start lies past its end...
     uint8_t* usable = one.usable;
-    for (size_t j = 0; j < windows; ++j) {
-        usable[j] = sums[j] < 0.5;
+    size_t next_missing = n;
+    for (size_t i = n; i-- > 0;) {
+        if (!std::isfinite(series[i])) {
+            next_missing = i;
+        }
+        if (i < windows) {
+            usable[i] = next_missing >= i + m;
+        }
     }
     // ... nor one value throughout (missing points counted as 0): a run of equal values from
     // the window's start reaching its end.
@@ -292,13 +292,16 @@ std::vector<size_t> task_firsts(size_t count, const std::function<size_t(size_t)
     return firsts;
 }
 
-// How many tasks may run at once when each holds scratch of some 8 arrays as long as the longest
-// series: no more than keep that within a gigabyte (a recording of 10^7 points: one).
-size_t tasks_at_once(size_t longest) {
-    constexpr size_t scratch_bytes_per_point = 64;
+// What a task's scratch holds per point of the longest series it handles: prepare's 7 arrays of
+// doubles, and window_words' 6 more.
+constexpr size_t prepare_bytes_per_point = 56;
+constexpr size_t words_bytes_per_point = 104;
+
+// How many tasks may run at once when each holds bytes_per_point of scratch per point of the
+// longest series: no more than keep that within a gigabyte (a recording of 10^7 points: one).
+size_t tasks_at_once(size_t longest, size_t bytes_per_point) {
     constexpr size_t scratch_bytes = size_t{1} << 30;
-    return std::max<size_t>(1,
-                            scratch_bytes / scratch_bytes_per_point / std::max<size_t>(1, longest));
+    return std::max<size_t>(1, scratch_bytes / bytes_per_point / std::max<size_t>(1, longest));
 }
 
 // The stride between the proposal windows of a series of n points (at least m).
@@ -398,7 +401,7 @@ void prepare_all(const std::vector<SeriesToPrepare>& series, size_t m, const Fla
     for (const SeriesToPrepare& one : series) {
         longest = std::max(longest, one.n);
     }
-    const size_t at_once = tasks_at_once(longest);
+    const size_t at_once = tasks_at_once(longest, prepare_bytes_per_point);
     parallel_for(firsts.size() - 1, std::min(threads, at_once), cancel,
                  [&](size_t task, const Cancellation& local) {
                      Scratch scratch;
@@ -428,8 +431,8 @@ WindowWords window_words(const std::vector<SeriesView>& series, const WordRules&
     }
     // Each task's windows apart, joined in the series' order: the same for any thread count.
     std::vector<WindowWords> parts(firsts.size() - 1);
-    parallel_for(parts.size(), std::min(threads, tasks_at_once(longest)), cancel,
-                 [&](size_t task, const Cancellation& local) {
+    parallel_for(parts.size(), std::min(threads, tasks_at_once(longest, words_bytes_per_point)),
+                 cancel, [&](size_t task, const Cancellation& local) {
                      Scratch scratch;
                      size_t most = 0;
                      for (size_t i = firsts[task]; i < firsts[task + 1]; ++i) {
