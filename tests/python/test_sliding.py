@@ -370,3 +370,22 @@ def test_proposal_windows_are_the_numpy_steps_bit_for_bit(
         for name, a, b in zip(("owners", "starts", "means"), got, expected):
             assert a.dtype == b.dtype and a.shape == b.shape, name
             assert a.tobytes() == b.tobytes(), f"{name}: first difference at {np.flatnonzero(a != b)[:3]}"
+
+
+@pytest.mark.parametrize("shapes", [1, 3, 11])
+def test_every_window_s_distances_are_the_same_on_any_threads(shapes: int) -> None:
+    """The distances of shapes to every window (FFTs grouped by shapes on the run's threads)
+    are the same bits on 1, 2 or 3 threads, and each shape's row is its row computed alone."""
+    from zorp_miner.compute import threads
+
+    rng = np.random.default_rng(shapes)
+    series = np.cumsum(rng.normal(size=40_000))
+    series[1000:1100] = np.nan
+    bank = SeriesBank([series], 50)
+    rows = np.stack([znormalised(rng.normal(size=50)) for _ in range(shapes)])
+    with threads.using(1):
+        alone = bank.series_distances(0, rows)
+    for count in (2, 3):
+        with threads.using(count):
+            assert bank.series_distances(0, rows).tobytes() == alone.tobytes()
+    assert bank.series_distances(0, rows[-1:])[0].tobytes() == alone[-1].tobytes()

@@ -287,12 +287,25 @@ class SeriesBank:
         if windows == 0:
             return np.full((len(shapes), 0), np.nan)
         size = self.sizes[i]
-        reversed_spectra = np.fft.rfft(shapes[:, ::-1], n=size, axis=1)
-        dots = np.fft.irfft(_products(self.spectrum(i), reversed_spectra), n=size, axis=1)
-        row = dots[:, m - 1 : m - 1 + windows] / (m * self.deviations[i])
+        spectrum = self.spectrum(i)
+        scale = m * self.deviations[i]
+        row = np.empty((len(shapes), windows))
+
+        def fill(rows: tuple[int, int]) -> None:
+            # A shape's transform, product and inverse depend on that shape alone: the same
+            # rows however the shapes are grouped.
+            first, last = rows
+            reversed_spectra = np.fft.rfft(shapes[first:last, ::-1], n=size, axis=1)
+            dots = np.fft.irfft(_products(spectrum, reversed_spectra), n=size, axis=1)
+            np.divide(dots[:, m - 1 : m - 1 + windows], scale, out=row[first:last])
+
+        # Groups of shapes on the run's threads: some 10 operations per point of each transform.
+        groups = min(len(shapes), 8)
+        bounds = [len(shapes) * g // groups for g in range(groups + 1)]
+        _threads.map_each(fill, list(zip(bounds[:-1], bounds[1:])), 10.0 * len(shapes) * size)
         np.clip(row, -1.0, 1.0, out=row)
         row[:, ~self.usable[i]] = np.nan
-        return np.asarray(row)
+        return row
 
     def series_distances(self, i: int, shapes: FloatArray) -> FloatArray:
         """Length-normalised z-normalised distance of each shape (as for `series_correlations`)
