@@ -36,9 +36,9 @@ def window_words(
 
     A window's means are those of its ``letters`` segments of m // letters points after
     z-normalising the window (the tail beyond letters x seglen is left out), computed in the
-    native module from the series divided by their largest magnitude, on the run's threads. Windows are taken
-    every max(1, m // 16) points, fewer in a series with more than WINDOWS_PER_SERIES of them;
-    windows with a NaN or without a shape (flat) are left out.
+    native module from the series divided by their largest magnitude, on the run's threads.
+    Windows are taken every max(1, m // 16) points, fewer in a series with more than
+    WINDOWS_PER_SERIES of them; windows with a NaN or without a shape (flat) are left out.
     """
     points = float(sum(len(one) for one in series))
     return _native.window_words(
