@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <optional>
 #include <utility>
 
+#include "dot_products.h"
 #include "nearest_profile.h"
 #include "parallel.h"
 #include "vector_clones.h"
@@ -46,44 +46,13 @@ constexpr size_t cost_steps = 4096;
 constexpr size_t steps_before_foretelling = 32;
 constexpr double foretold_factor = 8.0;
 
-// Four doubles side by side (two registers of 128 bits where the processor has no wider ones).
-typedef double Quad __attribute__((vector_size(4 * sizeof(double))));
-
-// No Quad crosses a call out of this file, whose passing would differ between the builds of the
-// products (the compiler warns of that for the inline helpers, to the end of the file).
-#if defined(__GNUC__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 // The dot products of shape (m points) with count consecutive windows of values, window x's
-// point k at values[x + k], into dots. Each sum takes its terms in point order from 0, as one
-// window alone would: 32 windows at a time, the sums of eight groups of four in registers, so
-// that eight chains of additions keep the adders busy.
+// point k at values[x + k], into dots: each sum in point order from 0, as one window alone would
+// take it (add_one_shape_dots, on vectors).
 ZORP_VECTOR_CLONES
 void window_dots(const double* values, const double* shape, size_t m, size_t count, double* dots) {
-    constexpr size_t groups = 8;
-    size_t x = 0;
-    for (; x + 4 * groups <= count; x += 4 * groups) {
-        std::array<Quad, groups> sums;
-        sums.fill(Quad{0.0, 0.0, 0.0, 0.0});
-        for (size_t k = 0; k < m; ++k) {
-            const double point = shape[k];
-            const Quad weight{point, point, point, point};
-            for (size_t g = 0; g < groups; ++g) {
-                Quad window;
-                std::memcpy(&window, values + x + k + 4 * g, sizeof window);
-                sums[g] += weight * window;
-            }
-        }
-        std::memcpy(dots + x, sums.data(), sizeof sums);
-    }
-    for (; x < count; ++x) {
-        double dot = 0.0;
-        for (size_t k = 0; k < m; ++k) {
-            dot += shape[k] * values[x + k];
-        }
-        dots[x] = dot;
-    }
+    matching::add_one_shape_dots(values, count, shape, m, dots,
+                                 [](size_t, const matching::Quad&, size_t) {});
 }
 
 // The first pass's cost foretold from its steps so far.

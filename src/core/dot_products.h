@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 namespace zorp {
 namespace matching {
@@ -82,6 +83,57 @@ inline __attribute__((always_inline)) size_t add_dots_with(Points point, size_t 
         out[stride + j] = s1;
         out[2 * stride + j] = s2;
         out[3 * stride + j] = s3;
+    }
+    return handed;
+}
+
+// Sets out[j], for each of count windows, to the dot product of one shape (m values) with
+// window j, whose point k is values[j + k]. Windows are taken thirty-two at a time (eight chains
+// of additions in flight), then sixteen, then four, each group of four handed, still in
+// registers, to on_quad(j, sums, g) (g: its place in its group of up to eight); the last ones
+// alone. Each sum takes its terms in point order, from 0, however it is computed. Returns the
+// windows handed to on_quad (a multiple of four).
+template <typename OnQuad>
+inline __attribute__((always_inline)) size_t add_one_shape_dots(const double* __restrict values,
+                                                                size_t count,
+                                                                const double* __restrict shape,
+                                                                size_t m, double* __restrict out,
+                                                                OnQuad on_quad) {
+    // `quads` groups of four windows from window j at once, stored and handed on.
+    const auto sums_from = [&](size_t j, auto quads) {
+        constexpr size_t groups = decltype(quads)::value;
+        std::array<Quad, groups> sums;
+        sums.fill(Quad{0.0, 0.0, 0.0, 0.0});
+        for (size_t k = 0; k < m; ++k) {
+            const double* point = values + k + j;
+            for (size_t g = 0; g < groups; ++g) {
+                Quad v;
+                std::memcpy(&v, point + 4 * g, sizeof v);
+                sums[g] += shape[k] * v;
+            }
+        }
+        for (size_t g = 0; g < groups; ++g) {
+            std::memcpy(out + j + 4 * g, &sums[g], sizeof sums[g]);
+            on_quad(j + 4 * g, sums[g], g);
+        }
+    };
+    size_t j = 0;
+    for (; j + 32 <= count; j += 32) {
+        sums_from(j, std::integral_constant<size_t, 8>());
+    }
+    for (; j + 16 <= count; j += 16) {
+        sums_from(j, std::integral_constant<size_t, 4>());
+    }
+    for (; j + 4 <= count; j += 4) {
+        sums_from(j, std::integral_constant<size_t, 1>());
+    }
+    const size_t handed = j;
+    for (; j < count; ++j) {
+        double sum = 0.0;
+        for (size_t k = 0; k < m; ++k) {
+            sum += shape[k] * values[j + k];
+        }
+        out[j] = sum;
     }
     return handed;
 }

@@ -123,51 +123,14 @@ inline __attribute__((always_inline)) void match_one_with(
     const double* __restrict weight, size_t from, Dots& dots, std::array<double, lanes>& top,
     std::array<int64_t, lanes>& at) {
     const double none = -std::numeric_limits<double>::infinity();
-    const Quad nothing = {0.0, 0.0, 0.0, 0.0};
     const Quad nowhere = {none, none, none, none};
-    double* out = dots.data();
     std::array<Quad, 4> most = {nowhere, nowhere, nowhere, nowhere};
-    const auto scored_max = [&](const Quad& dot, size_t at_window, Quad& best) {
-        Quad w;
-        std::memcpy(&w, weight + at_window, sizeof w);
-        raise_best(dot, w, best);
-    };
-    // `quads` groups of four windows from window j at once, stored and scored.
-    const auto sums_from = [&](size_t j, auto quads) {
-        constexpr size_t groups = decltype(quads)::value;
-        std::array<Quad, groups> sums;
-        sums.fill(nothing);
-        for (size_t k = 0; k < m; ++k) {
-            const double* point = values + k + j;
-            for (size_t g = 0; g < groups; ++g) {
-                Quad v;
-                std::memcpy(&v, point + 4 * g, sizeof v);
-                sums[g] += shape[k] * v;
-            }
-        }
-        for (size_t g = 0; g < groups; ++g) {
-            std::memcpy(out + j + 4 * g, &sums[g], sizeof sums[g]);
-            scored_max(sums[g], j + 4 * g, most[g % 4]);
-        }
-    };
-    size_t j = 0;
-    for (; j + 32 <= count; j += 32) {
-        sums_from(j, std::integral_constant<size_t, 8>());
-    }
-    for (; j + 16 <= count; j += 16) {
-        sums_from(j, std::integral_constant<size_t, 4>());
-    }
-    for (; j + 4 <= count; j += 4) {
-        sums_from(j, std::integral_constant<size_t, 1>());
-    }
-    const size_t scored = j;
-    for (; j < count; ++j) {
-        double sum = 0.0;
-        for (size_t k = 0; k < m; ++k) {
-            sum += shape[k] * values[j + k];
-        }
-        out[j] = sum;
-    }
+    const size_t scored = add_one_shape_dots(values, count, shape, m, dots.data(),
+                                             [&](size_t j, const Quad& dot, size_t g) {
+                                                 Quad w;
+                                                 std::memcpy(&w, weight + j, sizeof w);
+                                                 raise_best(dot, w, most[g % 4]);
+                                             });
     const Quad most01 = most[0] > most[1] ? most[0] : most[1];
     const Quad most23 = most[2] > most[3] ? most[2] : most[3];
     const std::array<double, lanes> best = {largest(most01 > most23 ? most01 : most23, none), none,
